@@ -1,0 +1,28 @@
+# Shared build helpers.
+
+# tarnwick_library(name SOURCES ... LIBS ...): one static library per subsystem folder.
+function(tarnwick_library name)
+  cmake_parse_arguments(A "" "" "SOURCES;LIBS;PCH" ${ARGN})
+  add_library(${name} STATIC ${A_SOURCES})
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${A_LIBS})
+  target_compile_options(${name} PRIVATE -Wall -Wextra -Wno-unused-parameter)
+  if(A_PCH)
+    target_precompile_headers(${name} PRIVATE ${A_PCH})
+  endif()
+endfunction()
+
+# tarnwick_test(name SOURCES ... LIBS ... [ENV k=v ...]): one GoogleTest executable under CTest.
+# The common main gives every test process its own temporary HOME and XDG folders and an offscreen display.
+function(tarnwick_test name)
+  cmake_parse_arguments(A "" "TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+  add_executable(${name} ${A_SOURCES})
+  target_link_libraries(${name} PRIVATE tarnwick_testmain ${A_LIBS})
+  target_compile_options(${name} PRIVATE -Wall -Wno-unused-parameter)
+  add_test(NAME ${name} COMMAND ${name})
+  if(NOT A_TIMEOUT)
+    set(A_TIMEOUT 300)
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${A_TIMEOUT}
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TARNWICK_SOURCE_DIR=${CMAKE_SOURCE_DIR};TARNWICK_BINARY_DIR=${CMAKE_BINARY_DIR};${A_ENV}")
+endfunction()

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the program and the tests need; does nothing when all are present.
+set -euo pipefail
+pkgs=(
+  g++ cmake ninja-build pkg-config ccache make
+  qt6-base-dev qt6-multimedia-dev qt6-image-formats-plugins qt6-svg-dev qt6-qpa-plugins
+  zlib1g-dev libdeflate-dev libgtest-dev libgmock-dev fonts-dejavu-core
+  libqscintilla2-qt6-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  python3 python3-pyftpdlib vsftpd libarchive-tools 7zip poppler-utils
+  xvfb xauth xdotool imagemagick
+)
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+echo "Installing: ${missing[*]}"
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

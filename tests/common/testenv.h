@@ -1,0 +1,20 @@
+#pragma once
+// Helpers for tests: each test process runs in its own temporary HOME with its own XDG folders.
+#include <QString>
+#include <QByteArray>
+#include <functional>
+
+namespace testenv {
+// The process's private root folder (holds home/, config/, data/, runtime/, tmp/).
+QString root();
+// A new empty folder under the process's temporary root.
+QString makeDir(const QString &hint = QStringLiteral("d"));
+// Writes bytes to a file, creating folders as needed; returns the path.
+QString writeFile(const QString &path, const QByteArray &bytes);
+QByteArray readFile(const QString &path);
+// Pumps the event loop until pred() holds or the timeout passes; returns pred().
+bool waitFor(const std::function<bool()> &pred, int timeoutMs = 5000);
+// Build tree folder of the executables (bin/).
+QString binDir();
+QString sourceDir();
+}
