@@ -1,0 +1,1 @@
+// Keeps the browser library non-empty while it grows.

@@ -1,0 +1,1 @@
+// Keeps the controls library non-empty while it grows.

@@ -1,0 +1,1 @@
+// Keeps the viewers library non-empty while it grows.
