@@ -1,0 +1,49 @@
+#include "platform/autostart.h"
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QTextStream>
+
+namespace platform {
+
+QString autostartEntryPath(const QString &appName) {
+  QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+  if (base.isEmpty()) base = QDir::homePath() + "/.config";
+  return base + "/autostart/" + appName.toLower() + ".desktop";
+}
+
+bool autostartEnabled(const QString &appName) {
+  if (appName.isEmpty()) return false;
+  QFile f(autostartEntryPath(appName));
+  if (!f.open(QIODevice::ReadOnly)) return false;
+  while (!f.atEnd()) {
+    const QString line = QString::fromUtf8(f.readLine()).trimmed();
+    if (line.startsWith(QLatin1String("Exec="))) return line.size() > 5;
+  }
+  return false;
+}
+
+static QString quoteExec(const QString &path) {
+  // Desktop entry Exec quoting: double quotes around, with ", `, $ and \ escaped.
+  QString q = path;
+  q.replace('\\', QLatin1String("\\\\")).replace('"', QLatin1String("\\\"")).replace('`', QLatin1String("\\`")).replace('$', QLatin1String("\\$"));
+  return '"' + q + '"';
+}
+
+bool setAutostart(const QString &appName, bool on, const QString &programPath) {
+  if (appName.isEmpty()) return false;
+  const QString path = autostartEntryPath(appName);
+  if (!on) return !QFile::exists(path) || QFile::remove(path);
+  QDir().mkpath(QFileInfo(path).absolutePath());
+  QSaveFile f(path);
+  if (!f.open(QIODevice::WriteOnly)) return false;
+  QTextStream out(&f);
+  out << "[Desktop Entry]\nType=Application\nName=" << appName << "\nExec=" << quoteExec(programPath)
+      << "\nX-GNOME-Autostart-enabled=true\n";
+  out.flush();
+  return f.commit();
+}
+
+}  // namespace platform

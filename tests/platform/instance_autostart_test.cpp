@@ -1,0 +1,31 @@
+#include <gtest/gtest.h>
+#include <QFile>
+#include "platform/autostart.h"
+#include "platform/instancelock.h"
+#include "tests/common/testenv.h"
+
+TEST(InstanceLock, SecondHolderOfTheSameNameIsRefusedUntilTheFirstGoes) {
+  auto first = std::make_unique<platform::InstanceLock>("tarnwick");
+  ASSERT_TRUE(first->tryLock());
+  EXPECT_TRUE(first->path().startsWith(testenv::root() + "/runtime/"));
+  platform::InstanceLock second("tarnwick");
+  EXPECT_FALSE(second.tryLock());
+  platform::InstanceLock otherName("tarnwick-copy");
+  EXPECT_TRUE(otherName.tryLock());
+  first.reset();
+  platform::InstanceLock third("tarnwick");
+  EXPECT_TRUE(third.tryLock());
+}
+
+TEST(Autostart, TurningOnWritesTheProgramPathAndOffRemovesIt) {
+  const QString entry = platform::autostartEntryPath("Tarnwick");
+  EXPECT_EQ(entry, testenv::root() + "/config/autostart/tarnwick.desktop");
+  EXPECT_FALSE(platform::autostartEnabled("Tarnwick"));
+  ASSERT_TRUE(platform::setAutostart("Tarnwick", true, "/opt/my apps/tarnwick"));
+  EXPECT_TRUE(platform::autostartEnabled("Tarnwick"));
+  EXPECT_TRUE(testenv::readFile(entry).contains("Exec=\"/opt/my apps/tarnwick\""));
+  ASSERT_TRUE(platform::setAutostart("Tarnwick", false, QString()));
+  EXPECT_FALSE(QFile::exists(entry));
+  EXPECT_FALSE(platform::autostartEnabled("Tarnwick"));
+  EXPECT_FALSE(platform::setAutostart("", true, "/x"));  // nothing is done without a name
+}
