@@ -1,0 +1,13 @@
+#include "app/justoneask.h"
+#include <QMessageBox>
+
+TJustOneAsk::TJustOneAsk(const QString &name, Asker asker) : lock_(std::make_unique<platform::InstanceLock>(name)) {
+  if (lock_->tryLock()) return;
+  proceed_ = asker ? asker() : askWithMessageBox();
+}
+
+bool TJustOneAsk::askWithMessageBox() {
+  return QMessageBox::question(nullptr, QStringLiteral("Tarnwick"),
+                               QStringLiteral("Tarnwick is currently active, do you wish to open another instance of Tarnwick"),
+                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+}

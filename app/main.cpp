@@ -1,0 +1,47 @@
+// Program entry: splash, single-instance question, main window, message loop.
+#include <QApplication>
+#include <QFileInfo>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+#include "app/justoneask.h"
+#include "app/splash.h"
+#include "app/tarn.h"
+
+static bool haveDisplay() {
+  const char *platform = std::getenv("QT_QPA_PLATFORM");
+  if (platform && *platform) return true;
+  const char *x = std::getenv("DISPLAY");
+  const char *w = std::getenv("WAYLAND_DISPLAY");
+  return (x && *x) || (w && *w);
+}
+
+int main(int argc, char **argv) {
+  if (!haveDisplay()) {
+    std::fprintf(stderr, "Tarnwick needs a graphical display, but none was found (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+                         "Start it from a desktop session, or set QT_QPA_PLATFORM=offscreen for a window that is not shown.\n");
+    return 1;
+  }
+  QApplication app(argc, argv);
+  TSplashForm *splash = new TSplashForm;
+  splash->show();
+  app.processEvents();
+  QApplication::setApplicationName(QStringLiteral("Tarnwick"));
+  QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
+  QApplication::setWindowIcon(QIcon(QStringLiteral(":/tarnwick.svg")));
+
+  // A second copy refused at the question ends at once: going on would let it delete files the
+  // running copy uses (the zip view file).
+  TJustOneAsk justOne(QFileInfo(QCoreApplication::applicationFilePath()).fileName());
+  if (!justOne.proceed()) {
+    delete splash;
+    return 0;
+  }
+  QStringList args = app.arguments().mid(1);
+  auto *main = new TTarn(args);
+  main->setAttribute(Qt::WA_DeleteOnClose);
+  delete splash;
+  main->show();
+  QTimer::singleShot(0, main, [main] { main->FormShow(); });
+  return app.exec();
+}

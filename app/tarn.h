@@ -1,0 +1,160 @@
+#pragma once
+// The main window: the hub that owns the named controls and the shared state.
+#include <QHash>
+#include <QMainWindow>
+#include <QStringList>
+#include <functional>
+#include "browser/mainstate.h"
+
+class QAction;
+class QComboBox;
+class QDateEdit;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QSplitter;
+class QStatusBar;
+class QTabWidget;
+class QToolBar;
+class QToolButton;
+class QWidget;
+class TDirLabel;
+class TPTShellCombo;
+class TPTShellList;
+class TPTShellTree;
+namespace platform { class MountWatcher; class RegStore; }
+
+class TTarn : public QMainWindow {
+  Q_OBJECT
+ public:
+  // args: the command-line arguments after the program name.
+  explicit TTarn(const QStringList &args = {}, QWidget *parent = nullptr);
+  ~TTarn() override;
+
+  TMainState state;
+
+  // Named controls.
+  QToolBar *PTGroup1 = nullptr;
+  QToolButton *DosBut = nullptr, *TreeBut = nullptr, *DualBut = nullptr, *Calculator = nullptr, *FindFiles = nullptr,
+              *DeleteBtn = nullptr, *LargeIconsBtn = nullptr, *SmallIconsBtn = nullptr, *ListBtn = nullptr,
+              *DetailsBtn = nullptr, *NewDir = nullptr, *ShowProperties = nullptr, *MapDisk = nullptr, *DiscMap = nullptr;
+  QDateEdit *Date1 = nullptr;
+  QComboBox *Edit2 = nullptr;
+  QComboBox *Hcb1 = nullptr;
+  QSplitter *RxSplitter1 = nullptr;
+  QSplitter *PTSplitter1 = nullptr;
+  QWidget *Panel4 = nullptr;
+  TPTShellCombo *PTShellCombo1 = nullptr;
+  QToolButton *UpOneLevelBtn = nullptr;
+  QLabel *animate1 = nullptr;
+  TPTShellTree *PTShellTree1 = nullptr;
+  TPTShellList *PTShellList1 = nullptr;
+  QStatusBar *StatusBar2 = nullptr;
+  QLabel *StatusBar2Panels[3] = {};
+  QWidget *Panel1 = nullptr;
+  QLabel *Panel1Caption = nullptr;
+  QTabWidget *Pc1 = nullptr;
+  QWidget *EditorCmd = nullptr, *ImageCmd = nullptr, *HtmlCmd = nullptr, *ZipManCmd = nullptr, *MediaCmd = nullptr, *ExcelCmd = nullptr;
+  QPlainTextEdit *LEdit1 = nullptr;
+  QWidget *PTSplitter2 = nullptr;
+  QWidget *FtpPanel = nullptr;
+  QLabel *StatusBar1Panel = nullptr;
+  TDirLabel *DirLabel1 = nullptr;
+  QMenu *ListPopup = nullptr;
+  QMenu *RefreshEdit2 = nullptr;
+  QAction *HideFolders1 = nullptr;
+
+  // Menu items by their names (for example "WordWrap", "Cbox4").
+  QAction *item(const QString &name) const { return items_.value(name); }
+  bool checked(const QString &name) const;
+
+  // What the viewer table decided last (for the dispatch entry points that have no viewer yet).
+  QString lastViewerAction;
+
+  // Handlers of the first browser pair.
+  void PTShellTree1Change(const QString &path);
+  void PTShellList1Change();
+  void PTShellList1FillComplete();
+  void PTShellList1Click();
+  void PTShellList1DblClickOpen(bool &afHandled);
+  void PTShellList1KeyUp(int key);
+  void PTShellList1MouseMove();
+  void UpOneLevelBtnClick();
+  void TreeRefreshMitmClick();
+  void ViewBtnClick(int tag);
+  void HideFolders1Click();
+  void ShowHiddenFiles1Click();
+  void DynamicRefresh1Click();
+  void Highlightexecutables1Click();
+  void ChangeFontClick();
+  void Edit2Click();
+  void RefreshExt1Click();
+  void Edit3Click();
+  void CDEvents1AfterArrival(const QString &root);
+  void StatusBar1DblClick();
+
+  // Viewer dispatch.
+  void GetTheFile();
+  void Cbox4Click();
+  void Cbox1Click();
+  void Pc1Change();
+  void Viewers1Click();
+  // Files dropped on the window: only the first counts.
+  void filesDropped(const QStringList &paths);
+  void ShowZip();
+  void ShowImages();
+  void ShowHtml();
+  void ShowMultiMedia();
+  void ShowRtf();
+  void GetExcel();
+  void GetDBase();
+  void GetMp3();
+  // Loads a file into the text editor of the "Editor" tab.
+  bool LoadEditorFile(const QString &path);
+
+  // Frame.
+  void AutoStartClick();
+  void CloseMitmClick();
+  void FormShow();
+  // Reads the options; defaults until the settings store is in place.
+  void GetRegSettings();
+
+  QString maskListFile() const;
+  // The first list's current hint (long form), after the last mouse move.
+  QString listHint() const { return listHint_; }
+  QString startError() const { return startError_; }
+
+ protected:
+  bool event(QEvent *e) override;
+  void keyPressEvent(QKeyEvent *e) override;
+  void closeEvent(QCloseEvent *e) override;
+  void dragEnterEvent(QDragEnterEvent *e) override;
+  void dropEvent(QDropEvent *e) override;
+  bool eventFilter(QObject *o, QEvent *e) override;
+
+ private:
+  void buildMenus();
+  void buildToolBar();
+  void buildPanes();
+  void buildViewers();
+  void applyStringTableCaptions();
+  void FormCreate();
+  QAction *addItem(QMenu *menu, const QString &name, const QString &caption, const QString &key = {},
+                   std::function<void()> handler = {}, bool checkable = false, bool checkedOnStart = false);
+  void notBuiltYet();
+  void setTitle(const QString &text);
+  void updateSizePanels();
+  void applyListOptions();
+  bool statusBarHidden() const;
+
+  QStringList args_;
+  QHash<QString, QAction *> items_;
+  QList<QAction *> viewItems_;  // the eight view-style items (menu and pop-up), tagged 0..3
+  QList<QToolButton *> viewButtons_;
+  int savedColumnWidths_[4] = {150, 70, 90, 110};
+  bool applyStoredViewStyle_ = false;
+  int storedViewStyle_ = 3;
+  QString listHint_;
+  QString startError_;
+  platform::MountWatcher *mounts_ = nullptr;
+};

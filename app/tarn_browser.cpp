@@ -1,0 +1,259 @@
+// Handlers of the first browser pair and viewer dispatch.
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QFontDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QToolButton>
+#include <cerrno>
+#include <unistd.h>
+#include "app/tarn.h"
+#include "browser/panerules.h"
+#include "controls/dirlabel.h"
+#include "controls/shelllist.h"
+#include "controls/shelltree.h"
+#include "viewers/dispatch.h"
+#include "platform/volumes.h"
+
+bool TTarn::statusBarHidden() const { return checked("Cbox5"); }
+
+void TTarn::PTShellTree1Change(const QString &path) {
+  state.CurrentFolder = path;
+  if (QFileInfo(path).isDir()) {
+    if (::chdir(QFile::encodeName(path).constData()) != 0) {
+      QMessageBox::critical(this, QStringLiteral("Tarnwick"), QStringLiteral("I/O error %1").arg(errno));
+      return;
+    }
+    DirLabel1->setDirName(path);
+  }
+  UpOneLevelBtn->setEnabled(PTShellTree1->hasSelectedNode() && PTShellTree1->selectedHasParent());
+  if (!statusBarHidden()) StatusBar2Panels[0]->setText(browser::objectCountText(PTShellList1->itemCount()));
+  if (!state.ZipAddMode) setTitle(browser::titleFor(path));
+}
+
+void TTarn::PTShellList1Change() {
+  if (!statusBarHidden()) StatusBar2Panels[0]->setText(browser::objectCountText(PTShellList1->itemCount()));
+  if (!state.ZipAddMode && !PTShellTree1->SelectedPath().isEmpty() && !windowTitle().startsWith(QLatin1String("Editor Filename - ")))
+    if (state.CurrentFile.isEmpty() || !windowTitle().contains(state.CurrentFile)) setTitle(browser::titleFor(PTShellTree1->SelectedPath()));
+}
+
+void TTarn::PTShellList1FillComplete() {
+  if (!LargeIconsBtn->isChecked()) {
+    PTShellList1->setColumnWidth(0, savedColumnWidths_[0]);
+    PTShellList1->setColumnWidth(1, savedColumnWidths_[1]);
+    if (PTShellList1->columnCount() > 2) {
+      PTShellList1->setColumnWidth(2, savedColumnWidths_[2]);
+      PTShellList1->setColumnWidth(3, savedColumnWidths_[3]);
+    }
+    if (statusBarHidden()) return;
+    if (PTShellList1->columnCaption(1) != QLatin1String("Size")) {
+      StatusBar2Panels[1]->clear();
+      StatusBar2Panels[2]->clear();
+      return;
+    }
+    StatusBar2Panels[0]->setText(browser::objectCountText(PTShellList1->itemCount()));
+  }
+  updateSizePanels();
+}
+
+void TTarn::updateSizePanels() {
+  // The size and free-space texts come with the editor's status work; until then the panels stay empty.
+}
+
+void TTarn::PTShellList1MouseMove() {
+  for (int c = 0; c < 4; ++c) savedColumnWidths_[c] = PTShellList1->columnWidth(c);
+  if (state.ZipAddMode) return;
+  browser::HintState s;
+  s.ftpPanelVisible = FtpPanel->isVisible();
+  s.treeListView = checked("TreeView1");
+  s.viewersDisabled = checked("Cbox4");
+  s.runOnDoubleClick = checked("Cbox1");
+  listHint_ = browser::firstListHint(s);
+  PTShellList1->setStatusTip(listHint_);
+  PTShellList1->setToolTip(QString());
+}
+
+void TTarn::PTShellList1KeyUp(int key) {
+  if (key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_Left || key == Qt::Key_Right) PTShellList1Click();
+}
+
+void TTarn::UpOneLevelBtnClick() { PTShellTree1->GoUp(); }
+
+void TTarn::TreeRefreshMitmClick() {
+  PTShellList1->setFolderPath(PTShellList1->FolderPath());
+  PTShellTree1->RefreshTree();
+  if (statusBarHidden()) return;
+  if (PTShellList1->columnCaption(1) != QLatin1String("Size")) {
+    StatusBar2Panels[1]->clear();
+    StatusBar2Panels[2]->clear();
+    return;
+  }
+  updateSizePanels();
+}
+
+void TTarn::ViewBtnClick(int tag) {
+  if (applyStoredViewStyle_) {
+    tag = storedViewStyle_;
+    applyStoredViewStyle_ = false;
+  }
+  for (QAction *a : viewItems_) a->setChecked(a->data().toInt() == tag);
+  for (QToolButton *b : viewButtons_) b->setChecked(b->property("Tag").toInt() == tag);
+  state.CurrentViewStyle = tag;
+  PTShellList1->setViewStyle(tag);
+}
+
+void TTarn::HideFolders1Click() {
+  HideFolders1->setText(HideFolders1->text() != QLatin1String("&Show Folders") ? QStringLiteral("&Show Folders")
+                                                                                 : QStringLiteral("&Hide Folders"));
+  PTShellList1->Refill();
+  PTShellList1->model()->setFileFilter(PTShellList1->FileFilter());  // re-applies the add-item hook at once
+}
+
+void TTarn::applyListOptions() {
+  PTShellList1->setOptions(browser::listOptionsValue(checked("DynamicRefresh1"), checked("ShowHiddenFiles1")));
+}
+
+void TTarn::ShowHiddenFiles1Click() {
+  applyListOptions();
+  PTShellTree1->setShowHidden(checked("ShowHiddenFiles1"));
+}
+
+void TTarn::DynamicRefresh1Click() { applyListOptions(); }
+
+void TTarn::Highlightexecutables1Click() {
+  state.HighlightExecutables = !state.HighlightExecutables;
+  item("Highlightexecutables1")->setChecked(state.HighlightExecutables);
+  PTShellList1->currentView()->viewport()->update();
+}
+
+void TTarn::ChangeFontClick() {
+  bool ok = false;
+  const QFont f = QFontDialog::getFont(&ok, PTShellList1->font(), this);
+  if (ok) PTShellList1->setFont(f);
+}
+
+void TTarn::Edit2Click() {
+  if (checked("FullScreen1")) return;
+  PTShellList1->setFileFilter(Edit2->currentText());
+}
+
+void TTarn::RefreshExt1Click() {
+  QStringList entries;
+  for (int i = 0; i < Edit2->count(); ++i) entries << Edit2->itemText(i);
+  QString error;
+  const bool existed = QFileInfo::exists(maskListFile());
+  if (!browser::refreshMaskListFile(maskListFile(), entries, &error)) {
+    StatusBar1Panel->setText(QStringLiteral("The file mask list %1 could not be written: %2").arg(maskListFile(), error));
+  }
+  if (existed) {
+    const QString text = Edit2->currentText();
+    Edit2->clear();
+    Edit2->addItems(entries);
+    Edit2->setCurrentText(text);
+  }
+}
+
+void TTarn::Edit3Click() {
+  if (QFileInfo::exists(maskListFile())) LoadEditorFile(maskListFile());
+}
+
+void TTarn::CDEvents1AfterArrival(const QString &) {
+  // Only a current folder on a CD drive is re-read when media arrive.
+  if (!platform::volumeOf(state.CurrentFolder).cdrom) return;
+  TreeRefreshMitmClick();
+  PTShellList1->setFolderPath(PTShellList1->FolderPath());
+}
+
+// ---- Viewer dispatch ----
+
+void TTarn::PTShellList1Click() {
+  const int row = PTShellList1->Selected();
+  if (row < 0) return;
+  state.CurrentName = PTShellList1->ItemDisplayName(row);
+  state.CurrentFolder = PTShellTree1->SelectedPath();
+  state.CurrentExt = viewers::extensionOf(state.CurrentName);
+  if (state.CurrentExt.isEmpty()) {
+    state.CurrentExt = viewers::extensionOf(PTShellList1->ItemFileName(row));
+    state.CurrentName += state.CurrentExt;
+  }
+  state.CurrentFile = viewers::currentFileFrom(state.CurrentFolder, state.CurrentName);
+  if (FtpPanel->isVisible()) return;
+  if (!state.ZipAddMode) setTitle(browser::titleFor(state.CurrentFile));
+  if (!QFileInfo(state.CurrentFile).isDir() && !state.CurrentFolder.isEmpty() && !state.ZipAddMode) {
+    setTitle(browser::titleFor(state.CurrentFile) + ", " + PTShellList1->ItemSizeText(row) + ", " + PTShellList1->ItemModifiedText(row));
+    if (!checked("Cbox4") || state.SpaceViewRequest) {
+      state.SpaceViewRequest = false;
+      if (QFileInfo(state.CurrentFile).isFile()) GetTheFile();
+    }
+  }
+}
+
+void TTarn::PTShellList1DblClickOpen(bool &afHandled) {
+  const QString folder = PTShellTree1->SelectedPath();
+  if (QFileInfo(folder).isDir()) (void)::chdir(QFile::encodeName(folder).constData());
+  if (!checked("Cbox1") || state.ZipAddMode) afHandled = true;
+}
+
+void TTarn::GetTheFile() {
+  const viewers::ViewerAction a = viewers::decideViewer(state.CurrentExt, checked("Mp3Edit"));
+  lastViewerAction = QString::fromLatin1(viewers::actionName(a));
+  switch (a) {
+    case viewers::ViewerAction::Nothing: break;
+    case viewers::ViewerAction::GetExcel: GetExcel(); break;
+    case viewers::ViewerAction::GetDBase: GetDBase(); break;
+    case viewers::ViewerAction::GetMp3: GetMp3(); break;
+    case viewers::ViewerAction::ShowHtml: ShowHtml(); break;
+    case viewers::ViewerAction::ShowMultiMedia: ShowMultiMedia(); break;
+    case viewers::ViewerAction::ShowImages: ShowImages(); break;
+    case viewers::ViewerAction::ShowZip: ShowZip(); break;
+    case viewers::ViewerAction::ShowRtf: ShowRtf(); break;
+    case viewers::ViewerAction::Editor:
+      Pc1->setCurrentWidget(EditorCmd);
+      item("ViewHtml")->setEnabled(false);
+      LoadEditorFile(state.CurrentFile);
+      break;
+  }
+}
+
+// Viewers that arrive with their own work; until then the click only names the viewer in the status line.
+void TTarn::ShowZip() { StatusBar1Panel->setText(QStringLiteral("The zip viewer is not available in this version yet.")); }
+void TTarn::ShowImages() { StatusBar1Panel->setText(QStringLiteral("The image viewer is not available in this version yet.")); }
+void TTarn::ShowHtml() { StatusBar1Panel->setText(QStringLiteral("The HTML viewer is not available in this version yet.")); }
+void TTarn::ShowMultiMedia() { StatusBar1Panel->setText(QStringLiteral("The media player is not available in this version yet.")); }
+void TTarn::ShowRtf() { StatusBar1Panel->setText(QStringLiteral("The rich text editor is not available in this version yet.")); }
+void TTarn::GetExcel() { StatusBar1Panel->setText(QStringLiteral("The document viewer is not available in this version yet.")); }
+void TTarn::GetDBase() { StatusBar1Panel->setText(QStringLiteral("The database viewer is not available in this version yet.")); }
+void TTarn::GetMp3() { StatusBar1Panel->setText(QStringLiteral("The MP3 tag editor is not available in this version yet.")); }
+
+void TTarn::Cbox4Click() {
+  // The check mark is toggled by the item itself.
+}
+
+void TTarn::Cbox1Click() {}
+
+void TTarn::Pc1Change() {
+  item("ViewHtml")->setEnabled(false);  // the HTML tab's source editor is not there yet
+  item("SetTabValue1")->setEnabled(Pc1->currentWidget() == EditorCmd);
+}
+
+void TTarn::Viewers1Click() {
+  state.CurrentFile.clear();
+  LEdit1->clear();
+  LEdit1->setProperty("fileName", QString());
+  setTitle(browser::titleFor(PTShellTree1->SelectedPath()));
+}
+
+void TTarn::filesDropped(const QStringList &paths) {
+  if (checked("DualFileManager1") || paths.isEmpty()) return;
+  state.CurrentFile = paths.first().left(4096);
+  state.CurrentName = state.CurrentFile;
+  state.CurrentExt = viewers::extensionOf(QFileInfo(state.CurrentFile).fileName());
+  GetTheFile();
+}

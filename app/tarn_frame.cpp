@@ -1,0 +1,143 @@
+// Start-up, shutdown and the window-wide hooks of the main window.
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QTabWidget>
+#include <cerrno>
+#include <unistd.h>
+#include "app/tarn.h"
+#include "browser/panerules.h"
+#include "controls/dirlabel.h"
+#include "controls/shelllist.h"
+#include "controls/shelltree.h"
+#include "platform/autostart.h"
+#include "platform/paths.h"
+
+void TTarn::GetRegSettings() {
+  // Until the settings store is read here, every option keeps its first-run value.
+  state.StartFolder = QStringLiteral("/");
+  storedViewStyle_ = 3;
+  item("AutoStart")->setChecked(platform::autostartEnabled(QStringLiteral("Tarnwick")));
+}
+
+void TTarn::FormCreate() {
+  state.CurrentFile.clear();
+  state.TempFolder = QDir::tempPath().left(255);
+  state.SpaceViewRequest = false;
+  GetRegSettings();
+  Date1->setDate(QDate::currentDate());
+  if (!args_.isEmpty() && QFileInfo(args_.first()).isDir()) state.StartFolder = QFileInfo(args_.first()).absoluteFilePath();
+  PTShellTree1->SelectPath(state.StartFolder);
+  if (::chdir(QFile::encodeName(state.StartFolder).constData()) != 0) {
+    startError_ = QStringLiteral("I/O error %1").arg(errno);
+    QMessageBox::critical(this, QStringLiteral("Tarnwick"), startError_);
+    return;
+  }
+  state.CurrentFolder = state.StartFolder;
+  DirLabel1->setDirName(state.StartFolder);
+  setTitle(browser::titleFor(PTShellTree1->SelectedPath()));
+  if (checked("Highlightexecutables1")) {
+    item("Highlightexecutables1")->setChecked(false);
+    Highlightexecutables1Click();
+  }
+  Pc1->setCurrentWidget(EditorCmd);
+  QFile::remove(platform::userFile(QStringLiteral("TarnwickFile")));
+  applyStoredViewStyle_ = true;
+  ViewBtnClick(3);
+  RefreshExt1Click();
+}
+
+void TTarn::FormShow() {
+  const int total = RxSplitter1->width();
+  RxSplitter1->setSizes({312, qMax(0, total - 312 - RxSplitter1->handleWidth())});
+  if (args_.isEmpty()) return;
+  // A path with spaces may arrive unquoted as several arguments.
+  QString joined;
+  for (const QString &a : args_) joined += a + ' ';
+  while (joined.endsWith(' ')) joined.chop(1);
+  if (QFileInfo(joined).isFile()) {
+    Pc1->setCurrentWidget(EditorCmd);
+    LoadEditorFile(QFileInfo(joined).absoluteFilePath());
+  }
+}
+
+bool TTarn::LoadEditorFile(const QString &path) {
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly)) {
+    StatusBar1Panel->setText(QStringLiteral("Cannot open %1: %2").arg(path, f.errorString()));
+    return false;
+  }
+  LEdit1->setPlainText(QString::fromUtf8(f.readAll()));
+  LEdit1->setProperty("fileName", path);
+  return true;
+}
+
+void TTarn::AutoStartClick() {
+  const bool on = checked("AutoStart");
+  if (!platform::setAutostart(QStringLiteral("Tarnwick"), on, QCoreApplication::applicationFilePath())) {
+    item("AutoStart")->setChecked(!on);
+    QMessageBox::warning(this, QStringLiteral("Tarnwick"), QStringLiteral("The autostart entry could not be written."));
+  }
+}
+
+void TTarn::CloseMitmClick() { close(); }
+
+void TTarn::closeEvent(QCloseEvent *e) {
+  QFile::remove(platform::userFile(QStringLiteral("TarnwickFile")));
+  e->accept();
+}
+
+void TTarn::setTitle(const QString &text) { setWindowTitle(text); }
+
+bool TTarn::event(QEvent *e) {
+  // Long hints reach the status line (the part after "|" when a hint has two parts).
+  if (e->type() == QEvent::StatusTip) {
+    QString tip = static_cast<QStatusTipEvent *>(e)->tip();
+    const int bar = tip.indexOf('|');
+    if (bar >= 0) tip = tip.mid(bar + 1);
+    if (StatusBar1Panel) StatusBar1Panel->setText(tip);
+    return true;
+  }
+  return QMainWindow::event(e);
+}
+
+bool TTarn::eventFilter(QObject *o, QEvent *e) {
+  if (o == StatusBar2 && e->type() == QEvent::MouseButtonRelease) StatusBar1DblClick();
+  if (o == statusBar() && e->type() == QEvent::MouseButtonDblClick) StatusBar1DblClick();
+  return QMainWindow::eventFilter(o, e);
+}
+
+void TTarn::StatusBar1DblClick() {
+  const int total = RxSplitter1->width();
+  RxSplitter1->setSizes({total / 2, total - total / 2});
+}
+
+void TTarn::keyPressEvent(QKeyEvent *e) { QMainWindow::keyPressEvent(e); }
+
+void TTarn::dragEnterEvent(QDragEnterEvent *e) {
+  if (e->mimeData()->hasUrls()) e->acceptProposedAction();
+}
+
+void TTarn::dropEvent(QDropEvent *e) {
+  QStringList paths;
+  for (const QUrl &u : e->mimeData()->urls())
+    if (u.isLocalFile()) paths << u.toLocalFile();
+  if (paths.isEmpty()) return;
+  e->acceptProposedAction();
+  filesDropped(paths);
+}
+
+QString TTarn::maskListFile() const { return platform::userFile(QStringLiteral("tarnwick.ext")); }

@@ -1,1 +1,0 @@
-// Keeps the browser library non-empty while it grows.

@@ -1,1 +1,0 @@
-// Keeps the controls library non-empty while it grows.

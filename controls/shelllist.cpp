@@ -1,0 +1,211 @@
+#include "controls/shelllist.h"
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QListView>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProcess>
+#include <QStyledItemDelegate>
+#include <QTreeView>
+#include <QUrl>
+
+namespace {
+// Lets the owner change font and colour of a name just before it is painted.
+class DrawDelegate : public QStyledItemDelegate {
+ public:
+  DrawDelegate(TPTShellList *list) : QStyledItemDelegate(list), list_(list) {}
+  void initStyleOption(QStyleOptionViewItem *opt, const QModelIndex &index) const override {
+    QStyledItemDelegate::initStyleOption(opt, index);
+    if (index.column() != 0 || !list_->OnCustomDrawSh) return;
+    QFont font = opt->font;
+    QColor color;
+    list_->OnCustomDrawSh(index.row(), font, color);
+    opt->font = font;
+    if (color.isValid()) opt->palette.setColor(QPalette::Text, color);
+  }
+ private:
+  TPTShellList *list_;
+};
+}  // namespace
+
+TPTShellList::TPTShellList(QWidget *parent) : QStackedWidget(parent), model_(new TShellListModel(this)) {
+  details_ = new QTreeView(this);
+  details_->setRootIsDecorated(false);
+  details_->setUniformRowHeights(true);  // keeps layout cost flat for folders of any size
+  details_->setItemsExpandable(false);
+  details_->setSortingEnabled(true);
+  details_->sortByColumn(0, Qt::AscendingOrder);
+  details_->setAllColumnsShowFocus(true);
+  details_->header()->setStretchLastSection(false);
+  details_->header()->setSectionsMovable(false);
+  icons_ = new QListView(this);
+  icons_->setUniformItemSizes(true);
+  icons_->setResizeMode(QListView::Adjust);
+  icons_->setLayoutMode(QListView::Batched);
+  icons_->setBatchSize(2000);
+  details_->setModel(model_);
+  icons_->setModel(model_);
+  selection_ = details_->selectionModel();
+  icons_->setSelectionModel(selection_);
+  for (QAbstractItemView *v : {static_cast<QAbstractItemView *>(details_), static_cast<QAbstractItemView *>(icons_)}) wireView(v);
+  addWidget(details_);
+  addWidget(icons_);
+  details_->setColumnWidth(0, 150);
+  details_->setColumnWidth(1, 70);
+  details_->setColumnWidth(2, 90);
+  details_->setColumnWidth(3, 110);
+  connect(details_->header(), &QHeaderView::sectionClicked, this, &TPTShellList::OnColumnClick);
+  connect(model_, &TShellListModel::fillComplete, this, &TPTShellList::OnFillComplete);
+  connect(model_, &TShellListModel::folderChanged, this, &TPTShellList::OnFolderChanged);
+  connect(model_, &TShellListModel::itemsChanged, this, &TPTShellList::OnChange);
+  connect(model_, &TShellListModel::renameFailed, this, [this](const QString &msg) {
+    QMessageBox::warning(this, QStringLiteral("Rename"), msg);
+  });
+  setOptions(ptsloAutoFill | ptsloNonFilesystemAncestors | ptsloDefaultKeyHandling | ptsloContextMenus | ptsloDynamicRefresh |
+             ptsloOleDrag | ptsloOleDrop | ptsloFolderContextMenu | ptsloShowHidden);
+  setViewStyle(3);
+}
+
+void TPTShellList::wireView(QAbstractItemView *v) {
+  v->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  v->setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
+  v->setDragEnabled(true);
+  v->setDragDropMode(QAbstractItemView::DragOnly);
+  v->setContextMenuPolicy(Qt::CustomContextMenu);
+  v->setMouseTracking(true);
+  v->installEventFilter(this);
+  v->viewport()->installEventFilter(this);
+  v->setItemDelegate(new DrawDelegate(this));
+  connect(v, &QAbstractItemView::clicked, this, [this] { emit OnClick(); });
+  connect(v, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex &i) { openItem(i.row()); });
+  connect(v, &QWidget::customContextMenuRequested, this, [this, v](const QPoint &p) {
+    if (popup_) popup_->popup(v->viewport()->mapToGlobal(p));
+  });
+}
+
+bool TPTShellList::eventFilter(QObject *watched, QEvent *event) {
+  switch (event->type()) {
+    case QEvent::MouseButtonPress: emit OnMouseDown(); break;
+    case QEvent::MouseMove: emit OnMouseMove(); break;
+    case QEvent::KeyRelease: emit OnKeyUp(static_cast<QKeyEvent *>(event)->key()); break;
+    case QEvent::KeyPress: {
+      auto *k = static_cast<QKeyEvent *>(event);
+      if ((k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) && Selected() >= 0 && watched == currentView()) {
+        openItem(Selected());
+        return true;
+      }
+      if (k->key() == Qt::Key_Backspace && watched == currentView()) {
+        const QString parent = QFileInfo(FolderPath()).absolutePath();
+        if (parent != FolderPath()) emit folderActivated(parent);
+        return true;
+      }
+      break;
+    }
+    default: break;
+  }
+  return QStackedWidget::eventFilter(watched, event);
+}
+
+void TPTShellList::openItem(int row) {
+  if (row < 0 || row >= itemCount()) return;
+  const TShellItem &it = item(row);
+  const QString path = itemPath(row);
+  if (it.isDir) {
+    emit folderActivated(path);
+    return;
+  }
+  bool handled = false;
+  if (OnDblClickOpen) OnDblClickOpen(handled);
+  if (handled) return;
+  // Programs start in the current directory; documents open in the desktop's associated program.
+  if (it.executable && QFileInfo(path).isFile())
+    QProcess::startDetached(path, {}, QDir::currentPath());
+  else
+    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+void TPTShellList::setFolderPath(const QString &path) { model_->setFolder(path); }
+
+void TPTShellList::setOptions(int options) {
+  options_ = options;
+  model_->setShowHidden(options & ptsloShowHidden);
+  model_->setDynamicRefresh(options & ptsloDynamicRefresh);
+}
+
+void TPTShellList::setViewStyle(int styleNo) {
+  viewStyle_ = qBound(0, styleNo, 3);
+  if (viewStyle_ == 3) {
+    setCurrentWidget(details_);
+    return;
+  }
+  const int large = QWidget::style()->pixelMetric(QStyle::PM_LargeIconSize);
+  const int small = QWidget::style()->pixelMetric(QStyle::PM_SmallIconSize);
+  icons_->setViewMode(viewStyle_ == 0 ? QListView::IconMode : QListView::ListMode);
+  icons_->setIconSize(viewStyle_ == 0 ? QSize(large, large) : QSize(small, small));
+  // Small icons flow across, the list flows down in columns.
+  icons_->setFlow(viewStyle_ == 2 ? QListView::TopToBottom : QListView::LeftToRight);
+  icons_->setWrapping(true);
+  icons_->setGridSize(viewStyle_ == 0 ? QSize(large * 2 + 24, large + 36) : QSize());
+  icons_->setWordWrap(viewStyle_ == 0);
+  icons_->setMovement(QListView::Static);
+  setCurrentWidget(icons_);
+}
+
+QString TPTShellList::columnCaption(int col) const { return model_->headerData(col, Qt::Horizontal, Qt::DisplayRole).toString(); }
+int TPTShellList::columnWidth(int col) const { return details_->columnWidth(col); }
+void TPTShellList::setColumnWidth(int col, int width) {
+  if (width > 0) details_->setColumnWidth(col, width);
+}
+
+QAbstractItemView *TPTShellList::currentView() const {
+  return viewStyle_ == 3 ? static_cast<QAbstractItemView *>(details_) : static_cast<QAbstractItemView *>(icons_);
+}
+
+int TPTShellList::Selected() const {
+  const QModelIndex cur = selection_->currentIndex();
+  if (cur.isValid() && selection_->isRowSelected(cur.row(), {})) return cur.row();
+  const QModelIndexList rows = selection_->selectedRows();
+  return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+QList<int> TPTShellList::selectedRows() const {
+  QList<int> out;
+  for (const QModelIndex &i : selection_->selectedRows()) out << i.row();
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+QStringList TPTShellList::selectedPaths() const {
+  QStringList out;
+  for (int r : selectedRows()) out << itemPath(r);
+  return out;
+}
+
+void TPTShellList::SelectAll() { currentView()->selectAll(); }
+
+void TPTShellList::invertSelection() {
+  QItemSelection all(model_->index(0, 0), model_->index(model_->rowCount() - 1, TShellListModel::ColumnCount - 1));
+  selection_->select(all, QItemSelectionModel::Toggle | QItemSelectionModel::Rows);
+}
+
+void TPTShellList::selectName(const QString &name) {
+  const int r = model_->rowOfName(name);
+  if (r < 0) return;
+  const QModelIndex i = model_->index(r, 0);
+  selection_->setCurrentIndex(i, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  currentView()->scrollTo(i);
+}
+
+void TPTShellList::editName(const QString &name) {
+  selectName(name);
+  const int r = model_->rowOfName(name);
+  if (r >= 0) currentView()->edit(model_->index(r, 0));
+}
+
+bool TPTShellList::hasListFocus() const {
+  const QWidget *f = QApplication::focusWidget();
+  return f && (f == details_ || f == icons_ || details_->isAncestorOf(f) || icons_->isAncestorOf(f));
+}

@@ -1,0 +1,104 @@
+#pragma once
+// The file list: one folder's items in four view styles (large icons, small icons, list, details).
+#include <QStackedWidget>
+#include <functional>
+#include "controls/shelllistmodel.h"
+
+class QListView;
+class QTreeView;
+class QItemSelectionModel;
+class QMenu;
+
+// Bits of the list's option set, bit 0 first.
+enum TShellListOption : int {
+  ptsloAutoFill = 1 << 0,
+  ptsloNonFilesystemAncestors = 1 << 1,
+  ptsloDesignInteractive = 1 << 2,
+  ptsloDefaultKeyHandling = 1 << 3,
+  ptsloContextMenus = 1 << 4,
+  ptsloDontChangeFolder = 1 << 5,
+  ptsloDontGoBelowBase = 1 << 6,
+  ptsloDynamicRefresh = 1 << 7,
+  ptsloHideFoldersWhenLinkedToTree = 1 << 8,
+  ptsloOleDrag = 1 << 9,
+  ptsloOleDrop = 1 << 10,
+  ptsloFolderContextMenu = 1 << 11,
+  ptsloShowHidden = 1 << 12,
+};
+
+class TPTShellList : public QStackedWidget {
+  Q_OBJECT
+ public:
+  explicit TPTShellList(QWidget *parent = nullptr);
+
+  // Folder
+  QString FolderPath() const { return model_->folder(); }
+  void setFolderPath(const QString &path);
+  void Refill() { model_->refill(); }
+  void RefreshList() { model_->refill(); }
+
+  QString FileFilter() const { return model_->fileFilter(); }
+  void setFileFilter(const QString &mask) { model_->setFileFilter(mask); }
+  int Options() const { return options_; }
+  void setOptions(int options);
+  int ViewStyle() const { return viewStyle_; }
+  void setViewStyle(int style);
+
+  int columnCount() const { return TShellListModel::ColumnCount; }
+  QString columnCaption(int col) const;
+  int columnWidth(int col) const;
+  void setColumnWidth(int col, int width);
+  int itemCount() const { return model_->rowCount(); }
+
+  // The focused item (the one a click picked), or -1.
+  int Selected() const;
+  QList<int> selectedRows() const;
+  QStringList selectedPaths() const;
+  void SelectAll();
+  void invertSelection();
+  void selectName(const QString &name);
+  void editName(const QString &name);  // in-place rename of the item with this name
+  QString ItemDisplayName(int row) const { return model_->item(row).name; }
+  QString ItemFileName(int row) const { return model_->item(row).name; }
+  QString ItemSizeText(int row) const { return TShellListModel::sizeText(model_->item(row)); }
+  QString ItemModifiedText(int row) const { return TShellListModel::modifiedText(model_->item(row)); }
+  const TShellItem &item(int row) const { return model_->item(row); }
+  QString itemPath(int row) const { return model_->filePath(row); }
+  bool hasListFocus() const;
+
+  void setPopupMenu(QMenu *menu) { popup_ = menu; }
+  TShellListModel *model() const { return model_; }
+  QAbstractItemView *currentView() const;
+
+  // Hooks: which items to add, how to paint a name, whether a double click may open the item.
+  void setAddItemHook(TShellListModel::AddItemHook hook) { model_->setAddItemHook(std::move(hook)); }
+  std::function<void(int row, QFont &font, QColor &color)> OnCustomDrawSh;
+  std::function<void(bool &afHandled)> OnDblClickOpen;
+
+ signals:
+  void OnFillComplete();
+  void OnFolderChanged(const QString &path);
+  void OnChange();
+  void OnClick();
+  void OnColumnClick(int column);
+  void OnMouseDown();
+  void OnMouseMove();
+  void OnKeyUp(int key);
+  void OnPopupHint(const QString &hint);
+  void folderActivated(const QString &path);  // double click on a folder item
+
+ protected:
+  bool eventFilter(QObject *watched, QEvent *event) override;
+
+ private:
+  void openItem(int row);
+  void wireView(QAbstractItemView *v);
+
+  TShellListModel *model_;
+  QTreeView *details_;
+  QListView *icons_;
+  QItemSelectionModel *selection_;
+  QMenu *popup_ = nullptr;
+  int options_ = 0;
+  int viewStyle_ = 3;
+};

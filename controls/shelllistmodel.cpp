@@ -1,0 +1,310 @@
+#include "controls/shelllistmodel.h"
+#include <QDir>
+#include <QFile>
+#include <QFileSystemWatcher>
+#include <QLocale>
+#include <QMimeData>
+#include <QMimeDatabase>
+#include <QRegularExpression>
+#include <QTimer>
+#include <QUrl>
+#include <QtConcurrent/QtConcurrentRun>
+#include <algorithm>
+#include <cstring>
+#include <cstdio>
+#include <atomic>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Reads a folder's entries with one stat per entry; runs on a worker thread.
+QVector<TShellItem> readFolder(const QString &path, const std::shared_ptr<std::atomic<quint64>> &live, quint64 gen) {
+  QVector<TShellItem> items;
+  const QByteArray native = QFile::encodeName(path);
+  DIR *dir = ::opendir(native.constData());
+  if (!dir) return items;
+  const int fd = ::dirfd(dir);
+  items.reserve(1024);
+  while (dirent *e = ::readdir(dir)) {
+    const char *n = e->d_name;
+    if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0))) continue;
+    if ((items.size() & 4095) == 0 && live->load() != gen) break;  // superseded by a newer request
+    struct stat st {};
+    TShellItem it;
+    if (::fstatat(fd, n, &st, 0) != 0) {
+      if (::fstatat(fd, n, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    }
+    it.isLink = e->d_type == DT_LNK || (e->d_type == DT_UNKNOWN && S_ISLNK(st.st_mode));
+    it.name = QFile::decodeName(QByteArray(n));
+    it.isDir = S_ISDIR(st.st_mode);
+    it.size = it.isDir ? 0 : st.st_size;
+    it.mtime = st.st_mtim.tv_sec;
+    it.mode = st.st_mode;
+    it.hidden = n[0] == '.';
+    it.executable = !it.isDir && (st.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH));
+    items.push_back(std::move(it));
+  }
+  ::closedir(dir);
+  return items;
+}
+
+QRegularExpression maskToRegex(const QString &masks) {
+  QStringList parts;
+  for (const QString &m : masks.split(';', Qt::SkipEmptyParts))
+    parts << QRegularExpression::wildcardToRegularExpression(m.trimmed(), QRegularExpression::UnanchoredWildcardConversion);
+  return QRegularExpression("^(?:" + parts.join('|') + ")$", QRegularExpression::CaseInsensitiveOption);
+}
+
+}  // namespace
+
+TShellListModel::TShellListModel(QObject *parent)
+    : QAbstractTableModel(parent), liveGeneration_(std::make_shared<std::atomic<quint64>>(0)) {
+  folderIcon_ = icons_.icon(QAbstractFileIconProvider::Folder);
+  fileIcon_ = icons_.icon(QAbstractFileIconProvider::File);
+  watcher_ = new QFileSystemWatcher(this);
+  refreshTimer_ = new QTimer(this);
+  refreshTimer_->setSingleShot(true);
+  refreshTimer_->setInterval(250);  // gathers bursts of changes into one re-read
+  connect(watcher_, &QFileSystemWatcher::directoryChanged, this, [this] {
+    if (dynamic_) refreshTimer_->start();
+  });
+  connect(refreshTimer_, &QTimer::timeout, this, &TShellListModel::refill);
+}
+
+TShellListModel::~TShellListModel() { liveGeneration_->store(~0ull); }
+
+void TShellListModel::setFolder(const QString &path) {
+  const QString clean = path.isEmpty() ? QString() : QDir::cleanPath(path);
+  const bool refresh = clean == folder_;
+  if (!refresh) {
+    if (!folder_.isEmpty()) watcher_->removePath(folder_);
+    folder_ = clean;
+    if (!folder_.isEmpty() && dynamic_) watcher_->addPath(folder_);
+  }
+  const quint64 gen = ++generation_;
+  liveGeneration_->store(gen);
+  loading_ = true;
+  auto live = liveGeneration_;
+  const QString f = folder_;
+  QtConcurrent::run([this, f, gen, live, refresh] {
+    QVector<TShellItem> items = readFolder(f, live, gen);
+    if (live->load() != gen) return;
+    QMetaObject::invokeMethod(this, [this, gen, items = std::move(items), f, refresh]() mutable {
+      applyItems(gen, std::move(items), f, refresh);
+    }, Qt::QueuedConnection);
+  });
+  if (!refresh) {
+    beginResetModel();
+    all_.clear();
+    rows_.clear();
+    endResetModel();
+    emit folderChanged(folder_);
+  }
+}
+
+void TShellListModel::refill() { setFolder(folder_); }
+
+void TShellListModel::applyItems(quint64 generation, QVector<TShellItem> items, const QString &folder, bool refresh) {
+  if (generation != generation_ || folder != folder_) return;
+  beginResetModel();
+  all_ = std::move(items);
+  rebuildRows();
+  endResetModel();
+  loading_ = false;
+  emit itemsChanged();
+  emit fillComplete();
+}
+
+bool TShellListModel::accepts(const TShellItem &it) const {
+  if (it.hidden && !showHidden_) return false;
+  if (!it.isDir && filter_ != QLatin1String("*") && !filter_.isEmpty()) {
+    if (!maskRe_.match(it.name).hasMatch()) return false;
+  }
+  if (addHook_ && !addHook_(it, it.isDir ? kShellAttrFolder : 0u)) return false;
+  return true;
+}
+
+void TShellListModel::rebuildRows() {
+  rows_.clear();
+  rows_.reserve(all_.size());
+  for (int i = 0; i < all_.size(); ++i)
+    if (accepts(all_[i])) rows_.push_back(i);
+  sortRows();
+}
+
+void TShellListModel::sortRows() {
+  const auto &a = all_;
+  const int col = sortColumn_;
+  const bool asc = sortOrder_ == Qt::AscendingOrder;
+  auto byName = [&a](int x, int y) { return QString::compare(a[x].name, a[y].name, Qt::CaseInsensitive) < 0; };
+  std::stable_sort(rows_.begin(), rows_.end(), [&](int x, int y) {
+    // Folders stay ahead of files whatever the column, as in every desktop file manager.
+    if (a[x].isDir != a[y].isDir) return a[x].isDir;
+    bool less;
+    switch (col) {
+      case SizeCol: less = a[x].size != a[y].size ? a[x].size < a[y].size : byName(x, y); break;
+      case TypeCol: {
+        const int c = QString::compare(typeText(a[x]), typeText(a[y]), Qt::CaseInsensitive);
+        less = c != 0 ? c < 0 : byName(x, y);
+        break;
+      }
+      case ModifiedCol: less = a[x].mtime != a[y].mtime ? a[x].mtime < a[y].mtime : byName(x, y); break;
+      default: less = byName(x, y);
+    }
+    if (asc) return less;
+    return !less && (x != y);
+  });
+}
+
+void TShellListModel::sort(int column, Qt::SortOrder order) {
+  sortColumn_ = column;
+  sortOrder_ = order;
+  emit layoutAboutToBeChanged();
+  sortRows();
+  emit layoutChanged();
+}
+
+void TShellListModel::setFileFilter(const QString &mask) {
+  const QString m = mask.trimmed().isEmpty() ? QStringLiteral("*") : mask.trimmed();
+  if (m == filter_) return;
+  filter_ = m;
+  maskRe_ = maskToRegex(m);
+  beginResetModel();
+  rebuildRows();
+  endResetModel();
+  emit itemsChanged();
+  emit fillComplete();
+}
+
+void TShellListModel::setShowHidden(bool on) {
+  if (on == showHidden_) return;
+  showHidden_ = on;
+  beginResetModel();
+  rebuildRows();
+  endResetModel();
+  emit itemsChanged();
+  emit fillComplete();
+}
+
+void TShellListModel::setDynamicRefresh(bool on) {
+  dynamic_ = on;
+  if (folder_.isEmpty()) return;
+  if (on && !watcher_->directories().contains(folder_)) watcher_->addPath(folder_);
+  if (!on) watcher_->removePath(folder_);
+}
+
+QString TShellListModel::filePath(int row) const {
+  if (row < 0 || row >= rows_.size()) return {};
+  return folder_ == QLatin1String("/") ? "/" + item(row).name : folder_ + "/" + item(row).name;
+}
+
+int TShellListModel::rowOfName(const QString &name) const {
+  for (int r = 0; r < rows_.size(); ++r)
+    if (all_[rows_[r]].name == name) return r;
+  return -1;
+}
+
+QString TShellListModel::sizeText(const TShellItem &it) {
+  if (it.isDir) return {};
+  // Kilobytes rounded up, as desktop shells show them ("0 KB" only for an empty file).
+  const qint64 kb = (it.size + 1023) / 1024;
+  return QLocale(QLocale::English).toString(kb) + QStringLiteral(" KB");
+}
+
+QString TShellListModel::modifiedText(const TShellItem &it) {
+  return QDateTime::fromSecsSinceEpoch(it.mtime).toString(QStringLiteral("dd/MM/yyyy HH:mm"));
+}
+
+QString TShellListModel::typeText(const TShellItem &it) {
+  if (it.isDir) return QStringLiteral("File Folder");
+  const int dot = it.name.lastIndexOf('.');
+  if (dot <= 0) return QStringLiteral("File");
+  return it.name.mid(dot + 1).toUpper() + QStringLiteral(" File");
+}
+
+int TShellListModel::rowCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : rows_.size(); }
+int TShellListModel::columnCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : ColumnCount; }
+
+QVariant TShellListModel::data(const QModelIndex &index, int role) const {
+  if (!index.isValid() || index.row() >= rows_.size()) return {};
+  const TShellItem &it = item(index.row());
+  switch (role) {
+    case Qt::DisplayRole:
+    case Qt::EditRole:
+      switch (index.column()) {
+        case NameCol: return it.name;
+        case SizeCol: return sizeText(it);
+        case TypeCol: return typeText(it);
+        case ModifiedCol: return modifiedText(it);
+      }
+      break;
+    case Qt::DecorationRole:
+      if (index.column() == NameCol) return it.isDir ? folderIcon_ : fileIcon_;
+      break;
+    case Qt::TextAlignmentRole:
+      if (index.column() == SizeCol) return int(Qt::AlignRight | Qt::AlignVCenter);
+      break;
+    case Qt::ToolTipRole:
+      return filePath(index.row());
+  }
+  return {};
+}
+
+QVariant TShellListModel::headerData(int section, Qt::Orientation o, int role) const {
+  if (o != Qt::Horizontal || role != Qt::DisplayRole) return {};
+  static const char *names[] = {"Name", "Size", "Type", "Modified"};
+  return section >= 0 && section < ColumnCount ? QString::fromLatin1(names[section]) : QVariant();
+}
+
+Qt::ItemFlags TShellListModel::flags(const QModelIndex &index) const {
+  Qt::ItemFlags f = QAbstractTableModel::flags(index);
+  if (!index.isValid()) return f;
+  f |= Qt::ItemIsDragEnabled;
+  if (index.column() == NameCol) f |= Qt::ItemIsEditable;
+  return f;
+}
+
+bool TShellListModel::setData(const QModelIndex &index, const QVariant &value, int role) {
+  if (role != Qt::EditRole || index.column() != NameCol || !index.isValid()) return false;
+  const QString newName = value.toString();
+  const TShellItem &it = item(index.row());
+  if (newName == it.name) return false;
+  if (newName.isEmpty() || newName.contains('/') || newName == QLatin1String(".") || newName == QLatin1String("..")) {
+    emit renameFailed(QStringLiteral("A file name cannot be empty or contain \"/\"."));
+    return false;
+  }
+  const QString from = filePath(index.row());
+  const QString to = (folder_ == QLatin1String("/") ? QString() : folder_) + "/" + newName;
+  if (QFileInfo::exists(to) || QFileInfo(to).isSymLink()) {
+    emit renameFailed(QStringLiteral("Cannot rename %1: a file with the name you specified already exists.").arg(it.name));
+    return false;
+  }
+  // rename(2) never replaces here because the target was checked just above; a race still cannot lose data
+  // because renameat2 with RENAME_NOREPLACE refuses an existing target.
+  if (::renameat2(AT_FDCWD, QFile::encodeName(from).constData(), AT_FDCWD, QFile::encodeName(to).constData(), RENAME_NOREPLACE) != 0) {
+    emit renameFailed(QStringLiteral("Cannot rename %1: %2").arg(it.name, QString::fromLocal8Bit(strerror(errno))));
+    return false;
+  }
+  all_[rows_[index.row()]].name = newName;
+  emit dataChanged(index, index);
+  emit itemsChanged();
+  return true;
+}
+
+QStringList TShellListModel::mimeTypes() const { return {QStringLiteral("text/uri-list")}; }
+
+QMimeData *TShellListModel::mimeData(const QModelIndexList &indexes) const {
+  QList<QUrl> urls;
+  QSet<int> seen;
+  for (const QModelIndex &i : indexes)
+    if (!seen.contains(i.row())) {
+      seen.insert(i.row());
+      urls << QUrl::fromLocalFile(filePath(i.row()));
+    }
+  auto *m = new QMimeData;
+  m->setUrls(urls);
+  return m;
+}

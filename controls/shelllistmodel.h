@@ -1,0 +1,103 @@
+#pragma once
+// The file list's model: one folder's entries, read on a worker thread so that huge folders never
+// freeze the window, filtered (mask, hidden files, the owner's add-item hook) without re-reading.
+#include <QAbstractTableModel>
+#include <QDateTime>
+#include <QFileIconProvider>
+#include <QHash>
+#include <QIcon>
+#include <QRegularExpression>
+#include <QString>
+#include <QVector>
+#include <functional>
+#include <memory>
+
+class QFileSystemWatcher;
+class QTimer;
+
+struct TShellItem {
+  QString name;
+  qint64 size = 0;
+  qint64 mtime = 0;  // seconds since the epoch
+  uint mode = 0;
+  bool isDir = false;
+  bool isLink = false;
+  bool hidden = false;
+  bool executable = false;
+};
+
+// Attribute bit the add-item hook sees for folders (the shell's folder attribute).
+constexpr uint kShellAttrFolder = 0x20000000;
+
+class TShellListModel : public QAbstractTableModel {
+  Q_OBJECT
+ public:
+  enum Column { NameCol, SizeCol, TypeCol, ModifiedCol, ColumnCount };
+  using AddItemHook = std::function<bool(const TShellItem &item, uint attribs)>;  // false refuses the item
+
+  explicit TShellListModel(QObject *parent = nullptr);
+  ~TShellListModel() override;
+
+  // Starts reading a folder; fillComplete() follows once all of it is in the model.
+  void setFolder(const QString &path);
+  QString folder() const { return folder_; }
+  void refill();  // re-read the same folder
+
+  void setFileFilter(const QString &mask);
+  QString fileFilter() const { return filter_; }
+  void setShowHidden(bool on);
+  bool showHidden() const { return showHidden_; }
+  void setDynamicRefresh(bool on);
+  bool dynamicRefresh() const { return dynamic_; }
+  void setAddItemHook(AddItemHook hook) { addHook_ = std::move(hook); }
+  bool isLoading() const { return loading_; }
+
+  const TShellItem &item(int row) const { return all_[rows_[row]]; }
+  QString filePath(int row) const;
+  int rowOfName(const QString &name) const;
+
+  static QString sizeText(const TShellItem &item);
+  static QString modifiedText(const TShellItem &item);
+  static QString typeText(const TShellItem &item);
+
+  int rowCount(const QModelIndex &parent = {}) const override;
+  int columnCount(const QModelIndex &parent = {}) const override;
+  QVariant data(const QModelIndex &index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation o, int role) const override;
+  Qt::ItemFlags flags(const QModelIndex &index) const override;
+  bool setData(const QModelIndex &index, const QVariant &value, int role) override;
+  void sort(int column, Qt::SortOrder order) override;
+  QStringList mimeTypes() const override;
+  QMimeData *mimeData(const QModelIndexList &indexes) const override;
+
+ signals:
+  void folderChanged(const QString &path);
+  void fillComplete();
+  void itemsChanged();
+  void renameFailed(const QString &message);
+
+ private:
+  void applyItems(quint64 generation, QVector<TShellItem> items, const QString &folder, bool refresh);
+  void rebuildRows();
+  void sortRows();
+  bool accepts(const TShellItem &item) const;
+
+  QString folder_;
+  QString filter_ = QStringLiteral("*");
+  QRegularExpression maskRe_;
+  bool showHidden_ = true;
+  bool dynamic_ = true;
+  bool loading_ = false;
+  int sortColumn_ = NameCol;
+  Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
+  quint64 generation_ = 0;
+  QVector<TShellItem> all_;
+  QVector<int> rows_;
+  AddItemHook addHook_;
+  QFileSystemWatcher *watcher_ = nullptr;
+  QTimer *refreshTimer_ = nullptr;
+  QFileIconProvider icons_;
+  QIcon folderIcon_, fileIcon_;
+  mutable QHash<QString, QString> typeCache_;
+  std::shared_ptr<std::atomic<quint64>> liveGeneration_;
+};

@@ -1,0 +1,89 @@
+#include "controls/shelltree.h"
+#include <QDir>
+#include <QFileIconProvider>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QHeaderView>
+#include "controls/shelllist.h"
+
+TPTShellTree::TPTShellTree(QWidget *parent) : QTreeView(parent), fs_(new QFileSystemModel(this)) {
+  fs_->setIconProvider(new QFileIconProvider);  // without one a bare desktop shows no icons at all
+  fs_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Hidden);
+  fs_->setRootPath(QStringLiteral("/"));
+  fs_->setReadOnly(true);
+  setModel(fs_);
+  for (int c = 1; c < fs_->columnCount(); ++c) hideColumn(c);
+  header()->hide();
+  setIndentation(19);
+  setUniformRowHeights(true);
+  setMouseTracking(true);
+  setDragEnabled(true);
+  setDragDropMode(QAbstractItemView::DragOnly);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  connect(selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex &cur) {
+    if (!cur.isValid()) return;
+    const QString path = SelectedPath();
+    if (list_) list_->setFolderPath(path);
+    emit OnChange(path);
+  });
+  connect(this, &QTreeView::clicked, this, [this] { emit OnClick(); });
+  // Folders load lazily: once the parents of a folder selected by path arrive, show it.
+  connect(fs_, &QFileSystemModel::directoryLoaded, this, [this] {
+    if (currentIndex().isValid()) {
+      for (QModelIndex p = currentIndex().parent(); p.isValid(); p = p.parent()) expand(p);
+      scrollTo(currentIndex());
+    }
+  });
+}
+
+QString TPTShellTree::SelectedPath() const {
+  const QModelIndex cur = currentIndex();
+  if (!cur.isValid()) return {};
+  const QString p = fs_->filePath(cur);
+  return p.isEmpty() ? QStringLiteral("/") : QDir::cleanPath(p);
+}
+
+bool TPTShellTree::SelectPath(const QString &path) {
+  const QString clean = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+  if (!QFileInfo(clean).isDir()) return false;
+  const QModelIndex idx = fs_->index(clean);
+  if (!idx.isValid()) return false;
+  for (QModelIndex p = idx.parent(); p.isValid(); p = p.parent()) expand(p);
+  setCurrentIndex(idx);
+  scrollTo(idx);
+  return true;
+}
+
+bool TPTShellTree::hasSelectedNode() const { return currentIndex().isValid(); }
+bool TPTShellTree::selectedHasParent() const { return currentIndex().isValid() && currentIndex().parent().isValid(); }
+
+void TPTShellTree::GoUp() {
+  const QModelIndex cur = currentIndex();
+  if (cur.isValid() && cur.parent().isValid()) {
+    setCurrentIndex(cur.parent());
+    scrollTo(cur.parent());
+  }
+}
+
+void TPTShellTree::RefreshTree() {
+  // The model watches the folders it shows; forcing the current folder's parent to be re-read picks up
+  // changes made while the watch was saturated.
+  const QString path = SelectedPath();
+  fs_->setRootPath(QString());
+  fs_->setRootPath(QStringLiteral("/"));
+  if (!path.isEmpty()) SelectPath(path);
+}
+
+void TPTShellTree::setShowHidden(bool on) {
+  fs_->setFilter(on ? QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Hidden : QDir::AllDirs | QDir::NoDotAndDotDot);
+}
+
+void TPTShellTree::mousePressEvent(QMouseEvent *e) {
+  emit OnMouseDown();
+  QTreeView::mousePressEvent(e);
+}
+
+void TPTShellTree::mouseMoveEvent(QMouseEvent *e) {
+  emit OnMouseMove();
+  QTreeView::mouseMoveEvent(e);
+}

@@ -1,0 +1,259 @@
+#include <gtest/gtest.h>
+#include <QAction>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTest>
+#include <QToolButton>
+#include "app/justoneask.h"
+#include "app/tarn.h"
+#include "controls/shelllist.h"
+#include "controls/shelltree.h"
+#include "platform/paths.h"
+#include "tests/common/testenv.h"
+
+namespace {
+
+// A folder with a few files of known types.
+QString makeSampleFolder() {
+  const QString dir = testenv::makeDir("sample");
+  testenv::writeFile(dir + "/readme", "plain text\n");
+  testenv::writeFile(dir + "/photo.JPG", "not really a jpeg");
+  testenv::writeFile(dir + "/SETUP.EXE", "MZ");
+  testenv::writeFile(dir + "/archive.zip", "PK");
+  testenv::writeFile(dir + "/.hidden", "h");
+  QDir().mkpath(dir + "/sub folder");
+  return dir;
+}
+
+bool waitFilled(TTarn &w, const QString &folder) {
+  return testenv::waitFor([&] { return w.PTShellList1->FolderPath() == folder && !w.PTShellList1->model()->isLoading(); });
+}
+
+int rowOf(TTarn &w, const QString &name) { return w.PTShellList1->model()->rowOfName(name); }
+
+void clickItem(TTarn &w, const QString &name) {
+  w.PTShellList1->selectName(name);
+  w.PTShellList1Click();
+}
+
+}  // namespace
+
+TEST(MainWindow, StartsInTheFolderArgumentWithTitleCountAndMenus) {
+  const QString dir = makeSampleFolder();
+  TTarn w({dir});
+  w.show();
+  ASSERT_TRUE(waitFilled(w, dir));
+  EXPECT_EQ(w.windowTitle(), "Tarnwick - " + dir);
+  EXPECT_EQ(w.state.CurrentFolder, dir);
+  EXPECT_EQ(QDir::currentPath(), dir);
+  EXPECT_EQ(w.StatusBar2Panels[0]->text(), "6 Object(s)");
+  EXPECT_EQ(w.Pc1->count(), 6);
+  EXPECT_EQ(w.Pc1->tabText(0), "Editor");
+  EXPECT_EQ(w.Pc1->tabText(5), "Office97");
+  EXPECT_EQ(w.item("Copy1")->text(), "&Copy\tCtrl+C");
+  EXPECT_EQ(w.item("Cbox4")->shortcut(), QKeySequence("F8"));
+  EXPECT_TRUE(w.item("WordWrap")->isChecked());
+  EXPECT_TRUE(w.item("ShowHiddenFiles1")->isChecked());
+  EXPECT_FALSE(w.item("ViewHtml")->isEnabled());
+  EXPECT_EQ(w.item("Details2Mitm")->statusTip(), "Displays information about each item in the window.");
+  EXPECT_EQ(w.PTShellTree1->SelectedPath(), dir);
+}
+
+TEST(MainWindow, ClickPicksCurrentFileAndViewerByExtension) {
+  const QString dir = makeSampleFolder();
+  TTarn w({dir});
+  w.show();
+  ASSERT_TRUE(waitFilled(w, dir));
+  clickItem(w, "readme");
+  EXPECT_EQ(w.state.CurrentFile, dir + "/readme");
+  EXPECT_EQ(w.state.CurrentExt, "");
+  EXPECT_EQ(w.lastViewerAction, "Editor");
+  EXPECT_EQ(w.LEdit1->toPlainText(), "plain text\n");
+  EXPECT_TRUE(w.windowTitle().startsWith("Tarnwick - " + dir + "/readme, 1 KB, "));
+
+  clickItem(w, "photo.JPG");
+  EXPECT_EQ(w.state.CurrentExt, ".jpg");
+  EXPECT_EQ(w.lastViewerAction, "ShowImages");
+
+  // Disabled viewers: a click shows nothing, Space shows once, the next click nothing again.
+  w.item("Cbox4")->trigger();
+  w.lastViewerAction.clear();
+  clickItem(w, "readme");
+  EXPECT_EQ(w.lastViewerAction, "");
+  w.state.SpaceViewRequest = true;
+  clickItem(w, "readme");
+  EXPECT_EQ(w.lastViewerAction, "Editor");
+  w.lastViewerAction.clear();
+  clickItem(w, "readme");
+  EXPECT_EQ(w.lastViewerAction, "");
+
+  // A folder item sets the current file to its path and shows nothing.
+  w.item("Cbox4")->trigger();
+  w.lastViewerAction.clear();
+  clickItem(w, "sub folder");
+  EXPECT_EQ(w.state.CurrentFile, dir + "/sub folder");
+  EXPECT_EQ(w.windowTitle(), "Tarnwick - " + dir + "/sub folder");
+  EXPECT_EQ(w.lastViewerAction, "");
+}
+
+TEST(MainWindow, DropDispatchesOnlyTheFirstFile) {
+  const QString dir = makeSampleFolder();
+  TTarn w({dir});
+  w.filesDropped({dir + "/photo.JPG", dir + "/readme"});
+  EXPECT_EQ(w.state.CurrentFile, dir + "/photo.JPG");
+  EXPECT_EQ(w.lastViewerAction, "ShowImages");
+}
+
+TEST(MainWindow, ViewStylesHiddenFilesFoldersAndOptionsValues) {
+  const QString dir = makeSampleFolder();
+  TTarn w({dir});
+  w.show();
+  ASSERT_TRUE(waitFilled(w, dir));
+  w.ViewBtnClick(0);
+  EXPECT_EQ(w.PTShellList1->ViewStyle(), 0);
+  EXPECT_TRUE(w.LargeIconsBtn->isChecked());
+  EXPECT_FALSE(w.DetailsBtn->isChecked());
+  EXPECT_TRUE(w.item("LargeIcons2Mitm")->isChecked());
+  EXPECT_TRUE(w.item("LargeIconsMitm")->isChecked());
+  EXPECT_FALSE(w.item("Details2Mitm")->isChecked());
+  EXPECT_EQ(w.state.CurrentViewStyle, 0);
+  w.ViewBtnClick(3);
+
+  EXPECT_EQ(w.PTShellList1->Options(), 7835);
+  w.item("ShowHiddenFiles1")->trigger();
+  EXPECT_EQ(w.PTShellList1->Options(), 3739);
+  EXPECT_EQ(rowOf(w, ".hidden"), -1);
+  w.item("DynamicRefresh1")->trigger();
+  EXPECT_EQ(w.PTShellList1->Options(), 3611);
+  w.item("ShowHiddenFiles1")->trigger();
+  EXPECT_EQ(w.PTShellList1->Options(), 7707);
+  EXPECT_GE(rowOf(w, ".hidden"), 0);
+
+  w.HideFolders1Click();
+  EXPECT_EQ(w.HideFolders1->text(), "&Show Folders");
+  ASSERT_TRUE(testenv::waitFor([&] { return !w.PTShellList1->model()->isLoading(); }));
+  EXPECT_EQ(rowOf(w, "sub folder"), -1);
+  w.HideFolders1Click();
+  EXPECT_EQ(w.HideFolders1->text(), "&Hide Folders");
+  ASSERT_TRUE(testenv::waitFor([&] { return !w.PTShellList1->model()->isLoading() && rowOf(w, "sub folder") >= 0; }));
+}
+
+TEST(MainWindow, MaskComboFiltersAndDynamicRefreshSeesNewFiles) {
+  const QString dir = makeSampleFolder();
+  TTarn w({dir});
+  w.show();
+  ASSERT_TRUE(waitFilled(w, dir));
+  w.Edit2->setCurrentText("*.zip");
+  w.Edit2Click();
+  EXPECT_EQ(rowOf(w, "archive.zip"), rowOf(w, "archive.zip"));
+  EXPECT_GE(rowOf(w, "archive.zip"), 0);
+  EXPECT_EQ(rowOf(w, "readme"), -1);
+  EXPECT_GE(rowOf(w, "sub folder"), 0);  // folders stay reachable under a mask
+  w.Edit2->setCurrentText("*");
+  w.Edit2Click();
+  testenv::writeFile(dir + "/new.txt", "x");
+  EXPECT_TRUE(testenv::waitFor([&] { return rowOf(w, "new.txt") >= 0; }, 5000));
+}
+
+TEST(MainWindow, HighlightingPaintsExecutablesBlueAndZipsGreen) {
+  const QString dir = makeSampleFolder();
+  TTarn w({dir});
+  w.show();
+  ASSERT_TRUE(waitFilled(w, dir));
+  auto draw = [&](const QString &name, QFont &f, QColor &c) { w.PTShellList1->OnCustomDrawSh(rowOf(w, name), f, c); };
+  QFont f;
+  QColor c;
+  draw("SETUP.EXE", f, c);
+  EXPECT_FALSE(c.isValid());  // off by default
+  w.item("Highlightexecutables1")->trigger();
+  EXPECT_TRUE(w.state.HighlightExecutables);
+  draw("SETUP.EXE", f, c);
+  EXPECT_EQ(c, QColor(0, 0, 255));
+  EXPECT_TRUE(f.bold());
+  QFont f2;
+  QColor c2;
+  draw("archive.zip", f2, c2);
+  EXPECT_EQ(c2, QColor(0, 128, 0));
+  QFont f3;
+  QColor c3;
+  draw("readme", f3, c3);
+  EXPECT_FALSE(c3.isValid());
+  EXPECT_FALSE(f3.bold());
+}
+
+TEST(MainWindow, FileArgumentsJoinedWithBlanksOpenInTheEditor) {
+  const QString dir = testenv::makeDir("cmd");
+  testenv::writeFile(dir + "/my notes.txt", "hello");
+  TTarn w({dir + "/my", "notes.txt"});
+  w.FormShow();
+  EXPECT_EQ(w.Pc1->currentWidget(), w.EditorCmd);
+  EXPECT_EQ(w.LEdit1->toPlainText(), "hello");
+  // Something that is neither a folder nor a file leaves the start as usual.
+  TTarn w2({dir + "/nothing here"});
+  w2.FormShow();
+  EXPECT_EQ(w2.state.StartFolder, "/");
+  EXPECT_TRUE(w2.LEdit1->toPlainText().isEmpty());
+}
+
+TEST(MainWindow, MaskListFileIsCreatedThenLoadedSortedWithoutDuplicates) {
+  const QString file = platform::userFile("tarnwick.ext");
+  QFile::remove(file);
+  {
+    TTarn w;
+    ASSERT_TRUE(QFile::exists(file));
+    EXPECT_TRUE(testenv::readFile(file).startsWith("*\n*.bat\n"));
+  }
+  testenv::writeFile(file, "*.txt\n*\n*.log\n*.TXT\n*.log\n");
+  TTarn w;
+  QStringList entries;
+  for (int i = 0; i < w.Edit2->count(); ++i) entries << w.Edit2->itemText(i);
+  EXPECT_EQ(entries, (QStringList{"*", "*.log", "*.txt", "*.TXT"}));
+  EXPECT_EQ(testenv::readFile(file), "*\n*.log\n*.txt\n*.TXT\n");
+}
+
+TEST(MainWindow, SecondInstanceQuestionBothWays) {
+  TJustOneAsk first("tarnwick-test", [] { ADD_FAILURE() << "the first instance must not ask"; return false; });
+  EXPECT_TRUE(first.proceed());
+  EXPECT_TRUE(first.createdMutex());
+  int asked = 0;
+  TJustOneAsk refused("tarnwick-test", [&] { ++asked; return false; });
+  EXPECT_FALSE(refused.proceed());
+  TJustOneAsk accepted("tarnwick-test", [&] { ++asked; return true; });
+  EXPECT_TRUE(accepted.proceed());
+  EXPECT_FALSE(accepted.createdMutex());
+  EXPECT_EQ(asked, 2);
+}
+
+TEST(MainWindow, AutoStartItemWritesAndRemovesTheEntry) {
+  TTarn w;
+  EXPECT_FALSE(w.item("AutoStart")->isChecked());
+  w.item("AutoStart")->trigger();
+  const QString entry = testenv::root() + "/config/autostart/tarnwick.desktop";
+  EXPECT_TRUE(QFile::exists(entry));
+  EXPECT_TRUE(testenv::readFile(entry).contains(QCoreApplication::applicationFilePath().toUtf8()));
+  TTarn again;  // a new window reads the entry back
+  EXPECT_TRUE(again.item("AutoStart")->isChecked());
+  w.item("AutoStart")->trigger();
+  EXPECT_FALSE(QFile::exists(entry));
+}
+
+TEST(MainWindow, ProgramWithoutDisplayExplainsAndExits) {
+  QProcess p;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.remove("DISPLAY");
+  env.remove("WAYLAND_DISPLAY");
+  env.remove("QT_QPA_PLATFORM");
+  p.setProcessEnvironment(env);
+  p.start(testenv::binDir() + "/tarnwick", {});
+  ASSERT_TRUE(p.waitForFinished(20000));
+  EXPECT_EQ(p.exitCode(), 1);
+  EXPECT_TRUE(p.readAllStandardError().contains("needs a graphical display"));
+}

@@ -1,1 +1,0 @@
-// Keeps the viewers library non-empty while it grows.
