@@ -4,9 +4,12 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include "app/justoneask.h"
 #include "app/splash.h"
 #include "app/tarn.h"
+#include "controls/shelllist.h"
+#include <QElapsedTimer>
 
 static bool haveDisplay() {
   const char *platform = std::getenv("QT_QPA_PLATFORM");
@@ -16,7 +19,30 @@ static bool haveDisplay() {
   return (x && *x) || (w && *w);
 }
 
+// Measurement hook for bench/startup: once the start folder is fully listed and painted, prints the
+// object count, the time since main() began and the longest event-loop stall seen, then quits.
+static QElapsedTimer g_sinceMain;
+static void benchStartup(TTarn *w) {
+  auto *tick = new QTimer(w);
+  auto *last = new QElapsedTimer;
+  auto *maxStall = new qint64(0);
+  last->start();
+  QObject::connect(tick, &QTimer::timeout, w, [last, maxStall] {
+    *maxStall = std::max(*maxStall, last->restart());
+  });
+  tick->start(5);
+  QObject::connect(w->PTShellList1, &TPTShellList::OnFillComplete, w, [w, maxStall] {
+    QTimer::singleShot(0, w, [w, maxStall] {
+      w->repaint();
+      std::printf("listed=%d ms=%lld maxstall=%lld\n", w->PTShellList1->itemCount(), (long long)g_sinceMain.elapsed(), (long long)*maxStall);
+      std::fflush(stdout);
+      QCoreApplication::exit(0);
+    });
+  });
+}
+
 int main(int argc, char **argv) {
+  g_sinceMain.start();
   if (!haveDisplay()) {
     std::fprintf(stderr, "Tarnwick needs a graphical display, but none was found (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
                          "Start it from a desktop session, or set QT_QPA_PLATFORM=offscreen for a window that is not shown.\n");
@@ -43,5 +69,6 @@ int main(int argc, char **argv) {
   delete splash;
   main->show();
   QTimer::singleShot(0, main, [main] { main->FormShow(); });
+  if (qEnvironmentVariableIsSet("TARNWICK_BENCH_STARTUP")) benchStartup(main);
   return app.exec();
 }

@@ -17,6 +17,7 @@
 #include <QStatusTipEvent>
 #include <QTabWidget>
 #include <cerrno>
+#include <QDebug>
 #include <unistd.h>
 #include "app/tarn.h"
 #include "browser/panerules.h"
@@ -63,6 +64,7 @@ void TTarn::FormCreate() {
 void TTarn::FormShow() {
   const int total = RxSplitter1->width();
   RxSplitter1->setSizes({312, qMax(0, total - 312 - RxSplitter1->handleWidth())});
+  if (qEnvironmentVariableIsSet("TARNWICK_DEBUG_LAYOUT")) qWarning() << "splitter" << total << RxSplitter1->sizes() << Panel1->minimumSizeHint() << PTSplitter1->minimumSizeHint();
   if (args_.isEmpty()) return;
   // A path with spaces may arrive unquoted as several arguments.
   QString joined;

@@ -5,6 +5,9 @@
 
 TPTShellCombo::TPTShellCombo(QWidget *parent) : QComboBox(parent) {
   setMaxVisibleItems(16);
+  // Long mount paths must not widen the whole left block.
+  setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  setMinimumContentsLength(8);
   QFont f = font();
   f.setBold(true);
   setFont(f);

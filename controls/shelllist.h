@@ -4,6 +4,7 @@
 #include <functional>
 #include "controls/shelllistmodel.h"
 
+class QAbstractItemView;
 class QListView;
 class QTreeView;
 class QItemSelectionModel;
