@@ -13,7 +13,6 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QPlainTextEdit>
 #include <QScreen>
 #include <QSplitter>
 #include <QStackedLayout>
@@ -26,6 +25,8 @@
 #include <QVBoxLayout>
 #include "browser/panerules.h"
 #include "controls/dirlabel.h"
+#include "controls/tledit.h"
+#include "viewers/editortab.h"
 #include "controls/shellcombo.h"
 #include "controls/shelllist.h"
 #include "controls/shelltree.h"
@@ -124,17 +125,21 @@ void TTarn::buildMenus() {
   auto lineEnds = [this](const QString &chosen) {
     for (const char *n : {"MsDosWin1", "Mac1", "Unix1"}) items_.value(n)->setChecked(chosen == QLatin1String(n));
   };
-  addItem(saveAs, "MsDosWin1", "MsDos / &Win", "Shift+F1", [lineEnds] { lineEnds("MsDosWin1"); }, true, true);
-  addItem(saveAs, "Mac1", "&Mac", "Shift+F2", [lineEnds] { lineEnds("Mac1"); }, true);
-  addItem(saveAs, "Unix1", "&Unix", "Shift+F3", [lineEnds] { lineEnds("Unix1"); }, true);
+  addItem(saveAs, "MsDosWin1", "MsDos / &Win", "Shift+F1", [this] { EditorTab->MsDosWin1Click(); }, true, true);
+  addItem(saveAs, "Mac1", "&Mac", "Shift+F2", [this] { EditorTab->Mac1Click(); }, true);
+  addItem(saveAs, "Unix1", "&Unix", "Shift+F3", [this] { EditorTab->Unix1Click(); }, true);
+  connect(EditorTab, &TEditorTab::lineEndStyleChanged, this, [lineEnds](TEditorTab::LineEndStyle s) {
+    lineEnds(s == TEditorTab::LineEndStyle::Mac ? "Mac1" : s == TEditorTab::LineEndStyle::Unix ? "Unix1" : "MsDosWin1");
+  });
   addItem(editor, "WordWrap", "&Word Wrap", "Ctrl+W", [this] {
-    if (LEdit1) LEdit1->setLineWrapMode(checked("WordWrap") ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
+    // The item has toggled its mark already; the tab wants the mark as it was.
+    item("WordWrap")->setChecked(EditorTab->WordWrapClick(!checked("WordWrap")));
   }, true, true);
-  addItem(editor, "SetTabValue1", "Set Tab Value");
+  addItem(editor, "SetTabValue1", "Set Tab Value", {}, [this] { EditorTab->SetTabValue1Click(); });
   QAction *fs2 = addItem(editor, "FullScreen2", "&Full Screen");
   fs2->setVisible(false);
   fs2->setEnabled(false);
-  addItem(editor, "SaveFile1", "SaveFile", "Ctrl+S")->setVisible(false);
+  addItem(editor, "SaveFile1", "SaveFile", "Ctrl+S", [this] { EditorTab->SaveFile1Click(); })->setVisible(false);
 
   QMenu *misc = bar->addMenu(QStringLiteral("&Misc"));
   misc->setObjectName(QStringLiteral("CustomDraw1"));
@@ -483,10 +488,12 @@ void TTarn::buildViewers() {
   page(ZipManCmd, "ZipManCmd", QStringLiteral("Zip"));
   page(MediaCmd, "MediaCmd", QStringLiteral("MultiMedia"));
   page(ExcelCmd, "ExcelCmd", QStringLiteral("Office97"));
-  LEdit1 = new QPlainTextEdit(EditorCmd);
-  LEdit1->setObjectName(QStringLiteral("LEdit1"));
-  LEdit1->setReadOnly(true);
-  EditorCmd->layout()->addWidget(LEdit1);
+  EditorTab = new TEditorTab(EditorCmd);
+  EditorTab->setObjectName(QStringLiteral("EditorTab"));
+  LEdit1 = EditorTab->LEdit1;
+  EditorCmd->layout()->addWidget(EditorTab);
+  connect(EditorTab, &TEditorTab::titleChangeRequested, this, &TTarn::setTitle);
+  connect(EditorTab, &TEditorTab::titleResetRequested, this, [this] { setTitle(browser::titleFor(PTShellTree1->SelectedPath())); });
   connect(Pc1, &QTabWidget::currentChanged, this, &TTarn::Pc1Change);
   stack->addWidget(Pc1);
   stack->addWidget(Panel1Caption);

@@ -8,7 +8,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
-#include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QToolButton>
@@ -20,6 +19,8 @@
 #include "controls/shelllist.h"
 #include "controls/shelltree.h"
 #include "viewers/dispatch.h"
+#include "viewers/editortab.h"
+#include "browser/sizetexts.h"
 #include "platform/volumes.h"
 
 bool TTarn::statusBarHidden() const { return checked("Cbox5"); }
@@ -64,7 +65,13 @@ void TTarn::PTShellList1FillComplete() {
 }
 
 void TTarn::updateSizePanels() {
-  // The size and free-space texts come with the editor's status work; until then the panels stay empty.
+  if (statusBarHidden()) return;
+  // The list already holds every listed file's size: no second pass over the folder.
+  qint64 total = 0;
+  for (int r = 0, n = PTShellList1->itemCount(); r < n; ++r)
+    if (!PTShellList1->item(r).isDir) total += PTShellList1->item(r).size;
+  StatusBar2Panels[1]->setText(sizetexts::SizeText(total));
+  StatusBar2Panels[2]->setText(sizetexts::GetTheDiskSize(PTShellList1->FolderPath(), checked("DiskSpace")));
 }
 
 void TTarn::PTShellList1MouseMove() {
@@ -245,8 +252,7 @@ void TTarn::Pc1Change() {
 
 void TTarn::Viewers1Click() {
   state.CurrentFile.clear();
-  LEdit1->clear();
-  LEdit1->setProperty("fileName", QString());
+  EditorTab->ClearViewer();
   setTitle(browser::titleFor(PTShellTree1->SelectedPath()));
 }
 

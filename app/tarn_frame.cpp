@@ -11,7 +11,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QPlainTextEdit>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStatusTipEvent>
@@ -22,6 +21,7 @@
 #include "app/tarn.h"
 #include "browser/panerules.h"
 #include "controls/dirlabel.h"
+#include "viewers/editortab.h"
 #include "controls/shelllist.h"
 #include "controls/shelltree.h"
 #include "platform/autostart.h"
@@ -57,6 +57,7 @@ void TTarn::FormCreate() {
   Pc1->setCurrentWidget(EditorCmd);
   QFile::remove(platform::userFile(QStringLiteral("TarnwickFile")));
   applyStoredViewStyle_ = true;
+  EditorTab->SetWordWrap(checked("WordWrap"));
   ViewBtnClick(3);
   RefreshExt1Click();
 }
@@ -76,16 +77,7 @@ void TTarn::FormShow() {
   }
 }
 
-bool TTarn::LoadEditorFile(const QString &path) {
-  QFile f(path);
-  if (!f.open(QIODevice::ReadOnly)) {
-    StatusBar1Panel->setText(QStringLiteral("Cannot open %1: %2").arg(path, f.errorString()));
-    return false;
-  }
-  LEdit1->setPlainText(QString::fromUtf8(f.readAll()));
-  LEdit1->setProperty("fileName", path);
-  return true;
-}
+bool TTarn::LoadEditorFile(const QString &path) { return EditorTab->LoadFile(path); }
 
 void TTarn::AutoStartClick() {
   const bool on = checked("AutoStart");
@@ -98,6 +90,10 @@ void TTarn::AutoStartClick() {
 void TTarn::CloseMitmClick() { close(); }
 
 void TTarn::closeEvent(QCloseEvent *e) {
+  if (!EditorTab->QueryClose()) {  // the user wanted to save but nothing was saved: keep the window
+    e->ignore();
+    return;
+  }
   QFile::remove(platform::userFile(QStringLiteral("TarnwickFile")));
   e->accept();
 }

@@ -5,7 +5,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
+#include "controls/tledit.h"
 #include <QProcess>
 #include <QSplitter>
 #include <QStatusBar>
@@ -76,7 +76,7 @@ TEST(MainWindow, ClickPicksCurrentFileAndViewerByExtension) {
   EXPECT_EQ(w.state.CurrentFile, dir + "/readme");
   EXPECT_EQ(w.state.CurrentExt, "");
   EXPECT_EQ(w.lastViewerAction, "Editor");
-  EXPECT_EQ(w.LEdit1->toPlainText(), "plain text\n");
+  EXPECT_EQ(w.LEdit1->text(), "plain text\n");
   EXPECT_TRUE(w.windowTitle().startsWith("Tarnwick - " + dir + "/readme, 1 KB, "));
 
   clickItem(w, "photo.JPG");
@@ -195,12 +195,12 @@ TEST(MainWindow, FileArgumentsJoinedWithBlanksOpenInTheEditor) {
   TTarn w({dir + "/my", "notes.txt"});
   w.FormShow();
   EXPECT_EQ(w.Pc1->currentWidget(), w.EditorCmd);
-  EXPECT_EQ(w.LEdit1->toPlainText(), "hello");
+  EXPECT_EQ(w.LEdit1->text(), "hello");
   // Something that is neither a folder nor a file leaves the start as usual.
   TTarn w2({dir + "/nothing here"});
   w2.FormShow();
   EXPECT_EQ(w2.state.StartFolder, "/");
-  EXPECT_TRUE(w2.LEdit1->toPlainText().isEmpty());
+  EXPECT_TRUE(w2.LEdit1->text().isEmpty());
 }
 
 TEST(MainWindow, MaskListFileIsCreatedThenLoadedSortedWithoutDuplicates) {

@@ -1,0 +1,602 @@
+#include "controls/tledit.h"
+#include "controls/tleditfind.h"
+
+#include <Qsci/qsciprinter.h>
+#include <QContextMenuEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontDialog>
+#include <QInputDialog>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPageSetupDialog>
+#include <QPrintDialog>
+#include <QSaveFile>
+#include <cstring>
+
+const QString TLEdit::Untitled = QStringLiteral("<<untitled>>");
+
+TLEdit::TLEdit(QWidget *parent) : QsciScintilla(parent), m_fileName(Untitled)
+{
+    setUtf8(true);
+    m_font = QFont(QStringLiteral("Courier New"));
+    m_font.setStyleHint(QFont::TypeWriter);
+    m_font.setPointSize(10);
+    applyFont();
+    for (int margin = 0; margin < 5; ++margin)
+        setMarginWidth(margin, 0);
+    setPaper(Qt::white);
+    setAutoIndent(true);
+    setIndentationsUseTabs(true);  // the Tab key inserts a tab
+    setTabWidth(m_tabStopSize);
+    setWrapMode(WrapWord);
+    // A page of laid-out lines is cached, so big files scroll without laying lines out again.
+    SendScintilla(SCI_SETLAYOUTCACHE, (unsigned long)SC_CACHE_PAGE);
+    SendScintilla(SCI_SETSCROLLWIDTHTRACKING, 1UL);
+    SendScintilla(SCI_SETSCROLLWIDTH, 1UL);
+    setFocusPolicy(Qt::ClickFocus);  // not reachable with the Tab key
+    const QString hint = tr("Use right hand mouse button for pop up menu");
+    setToolTip(hint);
+    setStatusTip(hint);
+    applyEolMode();
+    SendScintilla(SCI_EMPTYUNDOBUFFER);
+    SendScintilla(SCI_SETSAVEPOINT);
+
+    connect(this, &QsciScintilla::textChanged, this, [this] {
+        if (!m_loading)
+            emit OnChange();
+    });
+    connect(this, &QsciScintilla::cursorPositionChanged, this, [this] {
+        if (!m_loading)
+            emit OnChange();
+    });
+}
+
+TLEdit::~TLEdit()
+{
+    delete m_printer;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Properties
+
+void TLEdit::SetFileName(const QString &name)
+{
+    m_fileName = name;
+}
+
+bool TLEdit::HasFileName() const
+{
+    return !m_fileName.isEmpty() && m_fileName != Untitled;
+}
+
+void TLEdit::SetWordWrap(bool on)
+{
+    m_wordWrap = on;
+    setWrapMode(on ? WrapWord : WrapNone);
+}
+
+void TLEdit::SetTabStopSize(int size)
+{
+    m_tabStopSize = qBound(0, size, MaxTabStopSize);
+    setTabWidth(qMax(1, m_tabStopSize));  // Scintilla ignores a width of 0
+}
+
+void TLEdit::SetMacStyleSave(bool on)
+{
+    m_macStyleSave = on;
+    m_pristine = false;  // choosing a style asks for it on the next save
+    applyEolMode();
+}
+
+void TLEdit::SetUnixStyleSave(bool on)
+{
+    m_unixStyleSave = on;
+    m_pristine = false;
+    applyEolMode();
+}
+
+TLEdit::LineEnd TLEdit::SaveLineEnd() const
+{
+    if (m_macStyleSave)
+        return LineEnd::Cr;
+    if (m_unixStyleSave)
+        return LineEnd::Lf;
+    return LineEnd::CrLf;
+}
+
+void TLEdit::applyEolMode()
+{
+    // What Enter inserts follows the save style, so typed text needs no conversion.
+    switch (SaveLineEnd()) {
+    case LineEnd::Cr: setEolMode(EolMac); break;
+    case LineEnd::Lf: setEolMode(EolUnix); break;
+    case LineEnd::CrLf: setEolMode(EolWindows); break;
+    }
+}
+
+void TLEdit::SetFont(const QFont &font)
+{
+    m_font = font;
+    applyFont();
+}
+
+void TLEdit::applyFont()
+{
+    QsciScintilla::setFont(m_font);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Loading and saving
+
+bool TLEdit::IsValidUtf8(const char *data, qsizetype size)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(data);
+    const auto *end = p + size;
+    while (p < end) {
+        // Plain ASCII eight bytes at a time: most text is.
+        while (end - p >= 8) {
+            quint64 word;
+            std::memcpy(&word, p, 8);
+            if (word & 0x8080808080808080ull)
+                break;
+            p += 8;
+        }
+        if (p >= end)
+            break;
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        int extra;
+        unsigned int cp;
+        if (c >= 0xC2 && c <= 0xDF) {
+            extra = 1;
+            cp = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            extra = 2;
+            cp = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            extra = 3;
+            cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (end - p <= extra)
+            return false;
+        for (int i = 1; i <= extra; ++i) {
+            if ((p[i] & 0xC0) != 0x80)
+                return false;
+            cp = (cp << 6) | (p[i] & 0x3F);
+        }
+        // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+        if ((extra == 2 && cp < 0x800) || (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF))
+            || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        p += extra + 1;
+    }
+    return true;
+}
+
+QByteArray TLEdit::ConvertLineEnds(const QByteArray &text, LineEnd to)
+{
+    const char *eol = to == LineEnd::CrLf ? "\r\n" : to == LineEnd::Cr ? "\r" : "\n";
+    const int eolLen = to == LineEnd::CrLf ? 2 : 1;
+    QByteArray out;
+    out.reserve(text.size() + text.size() / 16);
+    const char *p = text.constData();
+    const char *end = p + text.size();
+    while (p < end) {
+        const char *q = p;
+        while (q < end && *q != '\r' && *q != '\n')
+            ++q;
+        out.append(p, q - p);
+        if (q == end)
+            break;
+        out.append(eol, eolLen);
+        if (*q == '\r' && q + 1 < end && q[1] == '\n')
+            q += 2;
+        else
+            ++q;
+        p = q;
+    }
+    return out;
+}
+
+QByteArray TLEdit::TextBytes() const
+{
+    const long len = SendScintilla(SCI_GETLENGTH);
+    const char *p = static_cast<const char *>(SendScintillaPtrResult(SCI_GETCHARACTERPOINTER));
+    if (!p || len <= 0)
+        return QByteArray();
+    return QByteArray(p, len);
+}
+
+void TLEdit::resetDocument(bool utf8)
+{
+    setReadOnly(false);
+    SendScintilla(SCI_SETUNDOCOLLECTION, 0UL);
+    SendScintilla(SCI_CLEARALL);
+    setUtf8(utf8);
+    m_encoding = utf8 ? Encoding::Utf8 : Encoding::EightBit;
+}
+
+bool TLEdit::LoadFile(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.isDir()) {
+        report(tr("Cannot open \"%1\": it is a folder.").arg(path));
+        return false;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        report(tr("Cannot open \"%1\": %2").arg(path, file.errorString()));
+        return false;
+    }
+    if (file.size() > MaxFileSize) {
+        report(tr("\"%1\" is too large for the editor (%2 bytes; at most %3).")
+                   .arg(path).arg(file.size()).arg(MaxFileSize));
+        return false;
+    }
+    const QByteArray data = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        report(tr("Cannot read \"%1\": %2").arg(path, file.errorString()));
+        return false;
+    }
+    file.close();
+
+    m_loading = true;
+    resetDocument(IsValidUtf8(data.constData(), data.size()));
+    if (!data.isEmpty()) {
+        // Inserting into a wrapped view lays out every line at once (a minute for two million lines);
+        // with wrapping off during the insert, lines are wrapped when shown and in the background.
+        if (m_wordWrap)
+            setWrapMode(WrapNone);
+        SendScintilla(SCI_ALLOCATE, (unsigned long)data.size() + 1);
+        SendScintilla(SCI_APPENDTEXT, (unsigned long)data.size(), data.constData());
+        if (m_wordWrap)
+            setWrapMode(WrapWord);
+    }
+    SendScintilla(SCI_SETUNDOCOLLECTION, 1UL);
+    SendScintilla(SCI_EMPTYUNDOBUFFER);
+    SendScintilla(SCI_SETSAVEPOINT);
+    SendScintilla(SCI_GOTOPOS, 0UL);
+    m_fileName = path;
+    m_pristine = true;
+
+    // The document must hold exactly the bytes read; otherwise saving would change the file.
+    const long len = SendScintilla(SCI_GETLENGTH);
+    const char *doc = static_cast<const char *>(SendScintillaPtrResult(SCI_GETCHARACTERPOINTER));
+    m_unsafeText = len != data.size() || (len > 0 && (!doc || std::memcmp(doc, data.constData(), len) != 0));
+    m_loading = false;
+    if (m_unsafeText) {
+        setReadOnly(true);
+        report(tr("\"%1\" cannot be edited without changing bytes that were not edited, so it is "
+                  "opened read-only.").arg(path));
+    }
+    emit OnChange();
+    return true;
+}
+
+void TLEdit::NewText()
+{
+    m_loading = true;
+    resetDocument(true);
+    SendScintilla(SCI_SETUNDOCOLLECTION, 1UL);
+    SendScintilla(SCI_EMPTYUNDOBUFFER);
+    SendScintilla(SCI_SETSAVEPOINT);
+    m_fileName = Untitled;
+    m_pristine = true;
+    m_unsafeText = false;
+    m_loading = false;
+    emit OnChange();
+}
+
+bool TLEdit::IsModified() const
+{
+    return SendScintilla(SCI_GETMODIFY) != 0;
+}
+
+bool TLEdit::writeFile(const QString &path)
+{
+    if (m_unsafeText) {
+        report(tr("The text of \"%1\" was opened read-only and is not saved.").arg(m_fileName));
+        return false;
+    }
+    QByteArray bytes = TextBytes();
+    // An unchanged text keeps its own line ends byte for byte; otherwise the chosen style is written.
+    const bool convert = !(m_pristine && !IsModified());
+    if (convert)
+        bytes = ConvertLineEnds(bytes, SaveLineEnd());
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        report(tr("Cannot save \"%1\": %2").arg(path, file.errorString()));
+        return false;
+    }
+    if (file.write(bytes) != bytes.size() || !file.commit()) {
+        report(tr("Cannot save \"%1\": %2").arg(path, file.errorString()));
+        return false;  // QSaveFile leaves the old file as it was
+    }
+    if (convert)
+        m_pristine = false;
+    SendScintilla(SCI_SETSAVEPOINT);
+    return true;
+}
+
+bool TLEdit::SaveToFile(const QString &path)
+{
+    if (path.isEmpty())
+        return false;
+    if (!writeFile(path))
+        return false;
+    m_fileName = path;
+    emit OnChange();
+    return true;
+}
+
+bool TLEdit::SaveText()
+{
+    if (!HasFileName())
+        return SaveTextAs();
+    return SaveToFile(m_fileName);
+}
+
+bool TLEdit::SaveTextAs()
+{
+    // "Text(*.txt)|*.txt|All(*.*)|*.*" style masks become Qt's "Text(*.txt);;All(*.*)".
+    QStringList filters;
+    const QStringList parts = m_fileMask.split(QLatin1Char('|'));
+    for (int i = 0; i + 1 < parts.size(); i += 2)
+        filters << parts[i] + QStringLiteral(" (") + parts[i + 1].split(QLatin1Char(';')).join(QLatin1Char(' '))
+                       + QLatin1Char(')');
+    if (filters.isEmpty())
+        filters << tr("Text files (*.txt)");
+    filters << tr("All files (*)");
+    const QString start = HasFileName() ? m_fileName : QString();
+    QString path = QFileDialog::getSaveFileName(this, tr("Save As"), start, filters.join(QStringLiteral(";;")));
+    if (path.isEmpty())
+        return false;
+    if (QFileInfo(path).suffix().isEmpty() && !m_defaultExt.isEmpty())
+        path += QLatin1Char('.') + m_defaultExt.toLower();
+    return SaveToFile(path);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Position and state
+
+int TLEdit::LineCount() const
+{
+    const long len = SendScintilla(SCI_GETLENGTH);
+    if (len <= 0)
+        return 0;
+    long lines = SendScintilla(SCI_GETLINECOUNT);
+    const char last = char(SendScintilla(SCI_GETCHARAT, (unsigned long)(len - 1)));
+    if (last == '\n' || last == '\r')
+        --lines;
+    return int(lines);
+}
+
+void TLEdit::UpdatePosition()
+{
+    auto locate = [this](long pos, int &line, int &col) {
+        const long l = SendScintilla(SCI_LINEFROMPOSITION, (unsigned long)pos);
+        const long start = SendScintilla(SCI_POSITIONFROMLINE, (unsigned long)l);
+        line = int(l) + 1;
+        col = int(SendScintilla(SCI_COUNTCHARACTERS, (unsigned long)start, pos));
+    };
+    locate(SendScintilla(SCI_GETANCHOR), m_startLine, m_startPos);
+    locate(SendScintilla(SCI_GETCURRENTPOS), m_endLine, m_endPos);
+}
+
+bool TLEdit::Focused() const
+{
+    return hasFocus() || (viewport() && viewport()->hasFocus());
+}
+
+void TLEdit::report(const QString &text)
+{
+    m_lastError = text;
+    emit errorMessage(text);
+    if (!m_quiet)
+        QMessageBox::warning(this, tr("Editor"), text);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Editing commands
+
+void TLEdit::GoToLine(int line)
+{
+    const long lines = SendScintilla(SCI_GETLINECOUNT);
+    const long target = qBound(1L, long(line), lines) - 1;
+    SendScintilla(SCI_GOTOLINE, (unsigned long)target);
+}
+
+bool TLEdit::FindText(const QString &text, bool caseSensitive, bool wholeWord, bool forward)
+{
+    m_findText = text;
+    m_findCase = caseSensitive;
+    m_findWord = wholeWord;
+    m_findForward = forward;
+    if (text.isEmpty())
+        return false;
+    // Backwards, start before the current match so that it is not found again.
+    int line = -1, index = -1;
+    if (!forward && hasSelectedText()) {
+        int l2, i2;
+        getSelection(&line, &index, &l2, &i2);
+    }
+    return findFirst(text, false, caseSensitive, wholeWord, true, forward, line, index, true);
+}
+
+bool TLEdit::FindAgain()
+{
+    return FindText(m_findText, m_findCase, m_findWord, m_findForward);
+}
+
+int TLEdit::ReplaceAll(const QString &text, const QString &with, bool caseSensitive, bool wholeWord)
+{
+    if (text.isEmpty() || isReadOnly())
+        return 0;
+    const bool utf8 = m_encoding == Encoding::Utf8;
+    const QByteArray what = utf8 ? text.toUtf8() : text.toLatin1();
+    const QByteArray by = utf8 ? with.toUtf8() : with.toLatin1();
+    unsigned long flags = 0;
+    if (caseSensitive)
+        flags |= SCFIND_MATCHCASE;
+    if (wholeWord)
+        flags |= SCFIND_WHOLEWORD;
+    SendScintilla(SCI_SETSEARCHFLAGS, flags);
+    int count = 0;
+    long from = 0;
+    SendScintilla(SCI_BEGINUNDOACTION);
+    for (;;) {
+        SendScintilla(SCI_SETTARGETSTART, (unsigned long)from);
+        SendScintilla(SCI_SETTARGETEND, (unsigned long)SendScintilla(SCI_GETLENGTH));
+        if (SendScintilla(SCI_SEARCHINTARGET, (unsigned long)what.size(), what.constData()) < 0)
+            break;
+        const long replaced = SendScintilla(SCI_REPLACETARGET, (unsigned long)by.size(), by.constData());
+        from = SendScintilla(SCI_GETTARGETSTART) + replaced;
+        ++count;
+    }
+    SendScintilla(SCI_ENDUNDOACTION);
+    return count;
+}
+
+QsciPrinter &TLEdit::printer()
+{
+    if (!m_printer)
+        m_printer = new QsciPrinter(QPrinter::HighResolution);
+    return *m_printer;
+}
+
+bool TLEdit::PrintTo(QsciPrinter &printer)
+{
+    printer.setWrapMode(WrapWord);
+    if (printer.docName().isEmpty())
+        printer.setDocName(HasFileName() ? QFileInfo(m_fileName).fileName() : Untitled);
+    return printer.printRange(this) >= 0;
+}
+
+void TLEdit::FindDialog()
+{
+    if (!m_findDialog)
+        m_findDialog = new TLEditFindDialog(this);
+    m_findDialog->showFor(false, selectedText().isEmpty() ? m_findText : selectedText());
+}
+
+void TLEdit::ReplaceDialog()
+{
+    if (!m_findDialog)
+        m_findDialog = new TLEditFindDialog(this);
+    m_findDialog->showFor(true, selectedText().isEmpty() ? m_findText : selectedText());
+}
+
+void TLEdit::FindNextClick()
+{
+    if (m_findText.isEmpty()) {
+        FindDialog();
+        return;
+    }
+    if (!FindAgain())
+        report(tr("\"%1\" not found.").arg(m_findText));
+}
+
+void TLEdit::GoToLineDialog()
+{
+    int line, index;
+    getCursorPosition(&line, &index);
+    const int lines = qMax(1, int(SendScintilla(SCI_GETLINECOUNT)));
+    bool ok = false;
+    const int target = QInputDialog::getInt(this, tr("Go To Line"), tr("Line number (1 - %1):").arg(lines),
+                                            line + 1, 1, lines, 1, &ok);
+    if (ok)
+        GoToLine(target);
+}
+
+void TLEdit::FontDialog()
+{
+    bool ok = false;
+    const QFont font = QFontDialog::getFont(&ok, m_font, this, tr("Editor Font"),
+                                            QFontDialog::MonospacedFonts | QFontDialog::ScalableFonts);
+    if (ok)
+        SetFont(font);
+}
+
+void TLEdit::PrintDialog()
+{
+    QPrintDialog dialog(&printer(), this);
+    dialog.setWindowTitle(tr("Print"));
+    if (hasSelectedText())
+        dialog.setOption(QAbstractPrintDialog::PrintSelection);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    if (!PrintTo(printer()))
+        report(tr("Printing failed."));
+}
+
+void TLEdit::PrinterSetupDialog()
+{
+    QPageSetupDialog dialog(&printer(), this);
+    dialog.exec();
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Events
+
+void TLEdit::contextMenuEvent(QContextMenuEvent *e)
+{
+    QMenu menu(this);
+    const bool ro = isReadOnly();
+    menu.addAction(tr("&Undo"), this, &QsciScintilla::undo)->setEnabled(!ro && isUndoAvailable());
+    menu.addAction(tr("&Redo"), this, &QsciScintilla::redo)->setEnabled(!ro && isRedoAvailable());
+    menu.addSeparator();
+    menu.addAction(tr("Cu&t"), this, &QsciScintilla::cut)->setEnabled(!ro && hasSelectedText());
+    menu.addAction(tr("&Copy"), this, &QsciScintilla::copy)->setEnabled(hasSelectedText());
+    menu.addAction(tr("&Paste"), this, &QsciScintilla::paste)->setEnabled(!ro);
+    menu.addAction(tr("&Delete"), this, &QsciScintilla::removeSelectedText)->setEnabled(!ro && hasSelectedText());
+    menu.addAction(tr("Select &All"), this, [this] { selectAll(); });
+    menu.addSeparator();
+    menu.addAction(tr("&Find...\tCtrl+F"), this, &TLEdit::FindDialog);
+    menu.addAction(tr("Find &Next\tF3"), this, &TLEdit::FindNextClick);
+    menu.addAction(tr("R&eplace...\tCtrl+H"), this, &TLEdit::ReplaceDialog)->setEnabled(!ro);
+    menu.addAction(tr("&Go To Line...\tCtrl+G"), this, &TLEdit::GoToLineDialog);
+    menu.addSeparator();
+    QAction *wrap = menu.addAction(tr("&Word Wrap"), this, &TLEdit::ToggleWordWrap);
+    wrap->setCheckable(true);
+    wrap->setChecked(m_wordWrap);
+    menu.addAction(tr("F&ont..."), this, &TLEdit::FontDialog);
+    menu.addSeparator();
+    menu.addAction(tr("&Print..."), this, &TLEdit::PrintDialog);
+    menu.addAction(tr("P&rinter Setup..."), this, &TLEdit::PrinterSetupDialog);
+    menu.addSeparator();
+    menu.addAction(tr("&Save"), this, [this] { SaveText(); })->setEnabled(!m_unsafeText);
+    menu.addAction(tr("Save &As..."), this, [this] { SaveTextAs(); })->setEnabled(!m_unsafeText);
+    menu.exec(e->globalPos());
+}
+
+void TLEdit::mouseReleaseEvent(QMouseEvent *e)
+{
+    QsciScintilla::mouseReleaseEvent(e);
+    if (e->button() == Qt::LeftButton)
+        emit OnClick();
+}
+
+void TLEdit::keyPressEvent(QKeyEvent *e)
+{
+    const auto mods = e->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
+    if (e->key() == Qt::Key_F3 && mods == Qt::NoModifier) {
+        FindNextClick();
+        return;
+    }
+    if (mods == Qt::ControlModifier) {
+        switch (e->key()) {
+        case Qt::Key_F: FindDialog(); return;
+        case Qt::Key_H: ReplaceDialog(); return;
+        case Qt::Key_G: GoToLineDialog(); return;
+        default: break;
+        }
+    }
+    QsciScintilla::keyPressEvent(e);
+}

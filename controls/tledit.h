@@ -1,0 +1,156 @@
+#pragma once
+// TLEdit: the multi-line plain-text editing control of the text editor tab and the HTML source editor.
+// Built on QScintilla. Files are kept as the bytes that were read: valid UTF-8 is edited as UTF-8, anything
+// else in 8-bit mode where every byte stays as it is, so an unchanged load and save writes the same bytes.
+#include <Qsci/qsciscintilla.h>
+#include <QFont>
+#include <QString>
+
+class QsciPrinter;
+class TLEditFindDialog;
+
+class TLEdit : public QsciScintilla {
+    Q_OBJECT
+public:
+    enum class Encoding { Utf8, EightBit };
+    enum class LineEnd { CrLf, Cr, Lf };
+
+    // What FileName holds when no file is loaded.
+    static const QString Untitled;  // "<<untitled>>"
+    static constexpr int UndoDepth = 909;
+    static constexpr int MaxTabStopSize = 40;
+    // Larger files are refused: Scintilla's document positions are 32-bit here.
+    static constexpr qint64 MaxFileSize = qint64(1) << 30;
+
+    explicit TLEdit(QWidget *parent = nullptr);
+    ~TLEdit() override;
+
+    // --- properties ---------------------------------------------------------------------------
+    QString FileName() const { return m_fileName; }
+    void SetFileName(const QString &name);
+    // True when FileName names a file ("<<untitled>>" and empty both mean none).
+    bool HasFileName() const;
+
+    bool WordWrap() const { return m_wordWrap; }
+    void SetWordWrap(bool on);
+
+    int TabStopSize() const { return m_tabStopSize; }
+    void SetTabStopSize(int size);  // clamped to 0..40
+
+    // Line ends written on save: both false gives CR LF, MacStyleSave CR alone, UnixStyleSave LF alone.
+    bool MacStyleSave() const { return m_macStyleSave; }
+    void SetMacStyleSave(bool on);
+    bool UnixStyleSave() const { return m_unixStyleSave; }
+    void SetUnixStyleSave(bool on);
+    LineEnd SaveLineEnd() const;
+
+    // Selection start and end as of the last UpdatePosition(); the end is the caret.
+    // Lines count from 1, columns (characters from the line's start) from 0.
+    int StartLine() const { return m_startLine; }
+    int StartPos() const { return m_startPos; }
+    int EndLine() const { return m_endLine; }
+    int EndPos() const { return m_endPos; }
+
+    QFont Font() const { return m_font; }
+    void SetFont(const QFont &font);
+
+    // Extension added by the save dialog when the user types none ("TXT"), and the dialog's filter
+    // ("Text(*.txt)|*.txt" style, empty for all files).
+    QString DefaultExt() const { return m_defaultExt; }
+    void SetDefaultExt(const QString &ext) { m_defaultExt = ext; }
+    QString FileMask() const { return m_fileMask; }
+    void SetFileMask(const QString &mask) { m_fileMask = mask; }
+
+    // How the current text was decoded (and will be written back).
+    Encoding TextEncoding() const { return m_encoding; }
+
+    // With quiet on, errors are not shown in message boxes; they are always kept in LastError() and sent
+    // through errorMessage().
+    void SetQuiet(bool quiet) { m_quiet = quiet; }
+    QString LastError() const { return m_lastError; }
+
+    // --- operations ---------------------------------------------------------------------------
+    // Loads the file, replacing the text. On failure the previous text stays and false is returned.
+    bool LoadFile(const QString &path);
+    // Empties the text; FileName becomes "<<untitled>>".
+    void NewText();
+    // Saves to FileName, or asks for a name when there is none. False when nothing was saved.
+    bool SaveText();
+    // Asks for a name with a file dialog, then saves.
+    bool SaveTextAs();
+    // Saves to the given path without asking; FileName becomes the path on success.
+    bool SaveToFile(const QString &path);
+    bool IsModified() const;
+    // Number of lines: a final line end does not start another line; an empty text has 0 lines.
+    int LineCount() const;
+    void UpdatePosition();
+    bool Focused() const;
+
+    // The document's bytes exactly as they would be written by an unchanged save.
+    QByteArray TextBytes() const;
+
+    // --- editing commands (also in the pop-up menu) -----------------------------------------------
+    void GoToLine(int line);  // 1-based; shows the line with the caret at its start
+    // Searches from the caret; selects and shows the match. False when not found.
+    bool FindText(const QString &text, bool caseSensitive, bool wholeWord, bool forward = true);
+    bool FindAgain();  // the last search again (F3)
+    // Replaces every match in the text as one undo step; returns the number replaced.
+    int ReplaceAll(const QString &text, const QString &with, bool caseSensitive, bool wholeWord);
+    // Prints the whole text (wrapped at the page edge) on the given printer.
+    bool PrintTo(QsciPrinter &printer);
+
+    // Converts every CR LF, lone CR and lone LF to the given line end.
+    static QByteArray ConvertLineEnds(const QByteArray &text, LineEnd to);
+    static bool IsValidUtf8(const char *data, qsizetype size);
+
+public slots:
+    void FindDialog();
+    void FindNextClick();
+    void ReplaceDialog();
+    void GoToLineDialog();
+    void FontDialog();
+    void PrintDialog();
+    void PrinterSetupDialog();
+    void ToggleWordWrap() { SetWordWrap(!m_wordWrap); }
+
+signals:
+    void OnChange();
+    void OnClick();
+    void errorMessage(const QString &text);
+
+protected:
+    void contextMenuEvent(QContextMenuEvent *e) override;
+    void mouseReleaseEvent(QMouseEvent *e) override;
+    void keyPressEvent(QKeyEvent *e) override;
+
+private:
+    void report(const QString &text);
+    void applyFont();
+    void applyEolMode();
+    void resetDocument(bool utf8);
+    bool writeFile(const QString &path);
+    QsciPrinter &printer();
+
+    QString m_fileName;
+    bool m_wordWrap = true;
+    int m_tabStopSize = 6;
+    bool m_macStyleSave = false;
+    bool m_unixStyleSave = false;
+    int m_startLine = 1, m_startPos = 0, m_endLine = 1, m_endPos = 0;
+    QFont m_font;
+    QString m_defaultExt = QStringLiteral("TXT");
+    QString m_fileMask;
+    Encoding m_encoding = Encoding::Utf8;
+    // True while the text is as loaded and no line-end style was chosen since: then a save writes the
+    // bytes unchanged, line ends included.
+    bool m_pristine = true;
+    bool m_quiet = false;
+    QString m_lastError;
+    QString m_findText;
+    bool m_findCase = false, m_findWord = false, m_findForward = true;
+    QsciPrinter *m_printer = nullptr;
+    bool m_loading = false;
+    // Set when a file could not be loaded without change: saving it is refused.
+    bool m_unsafeText = false;
+    TLEditFindDialog *m_findDialog = nullptr;
+};

@@ -1,0 +1,126 @@
+#include <gtest/gtest.h>
+#include <QDir>
+#include <QFile>
+#include <sys/statvfs.h>
+#include "browser/sizetexts.h"
+#include "tests/common/testenv.h"
+
+using namespace sizetexts;
+
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
+QT_END_NAMESPACE
+
+namespace {
+const QLocale C = QLocale::c();
+constexpr quint64 MiB = 1024ull * 1024;
+}
+
+TEST(SizeText, BytesKilobytesAndTruncatedMegabytes) {
+  EXPECT_EQ(SizeText(0, C), "0 Bytes");
+  EXPECT_EQ(SizeText(512, C), "512 Bytes");
+  EXPECT_EQ(SizeText(1023, C), "1023 Bytes");
+  EXPECT_EQ(SizeText(1024, C), "1 KB");
+  EXPECT_EQ(SizeText(2 * 1024 - 1, C), "1 KB");  // whole kilobytes only
+  EXPECT_EQ(SizeText(1023999, C), "999 KB");       // KB 999
+  EXPECT_EQ(SizeText(1024000, C), "0.97 MB");      // KB 1000: 0.9765625, truncated not rounded
+  EXPECT_EQ(SizeText(1048575, C), "0.99 MB");      // KB 1023: 0.9990234375
+  EXPECT_EQ(SizeText(1048576, C), "1 MB");
+  EXPECT_EQ(SizeText(1572864, C), "1.5 MB");       // no padding to two decimals
+  EXPECT_EQ(SizeText(3145728, C), "3 MB");         // a whole number shows without decimals
+  EXPECT_EQ(SizeText(-5, C), "0 Bytes");
+}
+
+TEST(SizeText, TotalsAboveTheThirtyTwoBitRangeStayExact) {
+  EXPECT_EQ(SizeText(qint64(2) * 1024 * MiB, C), "2048 MB");
+  EXPECT_EQ(SizeText(qint64(5) * 1024 * MiB, C), "5120 MB");
+  EXPECT_EQ(SizeText(qint64(4) * 1024 * MiB + 1572864, C), "4097.5 MB");
+  // 20 GB plus 1023 KB: beyond single precision's exact range, the digits still come out right.
+  EXPECT_EQ(SizeText(qint64(20) * 1024 * MiB + 1023 * 1024, C), "20480.99 MB");
+}
+
+TEST(SizeText, UsesTheLocalesDecimalSeparatorWithoutGrouping) {
+  const QLocale de(QLocale::German, QLocale::Germany);
+  EXPECT_EQ(SizeText(1572864, de), "1,5 MB");
+  EXPECT_EQ(SizeText(1048575, de), "0,99 MB");
+  EXPECT_EQ(SizeText(qint64(2000) * MiB + 1024 * 1000, de), "2000,97 MB");
+}
+
+TEST(DiskSpaceText, OptionOnSwitchesToGigabytesAtOneMillionKilobytes) {
+  // Just below 1,000,000 KB: megabytes, rounded to two decimals.
+  EXPECT_EQ(DiskSpaceText(1023999999ull, C), "976.56 MB Disk Space Free");
+  EXPECT_EQ(DiskSpaceText(500 * MiB, C), "500.00 MB Disk Space Free");
+  // At 1,000,000 KB: the extended text, whole megabytes (976) in gigabytes.
+  EXPECT_EQ(DiskSpaceText(1024000000ull, C), "0.95 GB Disk Space Free");
+  EXPECT_EQ(DiskSpaceText(12349 * MiB + 524288, C), "12.06 GB Disk Space Free");
+  EXPECT_EQ(DiskSpaceText(5 * 1024 * MiB, C), "5.00 GB Disk Space Free");
+  EXPECT_EQ(DiskSpaceText(3ull * 1024 * 1024 * MiB, C), "3072.00 GB Disk Space Free");
+  EXPECT_EQ(DiskSpaceText(std::nullopt, C), "0.00 GB Disk Space Free");
+}
+
+TEST(DiskSpaceText, BelowTheBoundaryBothOptionsReadTheSame) {
+  for (quint64 bytes : {0ull, 1ull, 1234567ull, 700 * MiB, 1023999999ull})
+    EXPECT_EQ(DiskSpaceText(bytes, C), OldDiskSpaceText(bytes, C)) << bytes;
+}
+
+TEST(DiskSpaceText, OptionOffShowsGigabytesOneHundredthLow) {
+  EXPECT_EQ(OldDiskSpaceText(1023999999ull, C), "976.56 MB Disk Space Free");
+  // 1,000,000 KB = 0.9537 GB, minus 0.01.
+  EXPECT_EQ(OldDiskSpaceText(1024000000ull, C), "0.94 GB Disk Space Free");
+  EXPECT_EQ(OldDiskSpaceText(12349 * MiB + 524288, C), "12.05 GB Disk Space Free");
+  EXPECT_EQ(OldDiskSpaceText(2 * 1024 * MiB, C), "1.99 GB Disk Space Free");
+  EXPECT_EQ(OldDiskSpaceText(5 * 1024 * MiB, C), "4.99 GB Disk Space Free");
+  EXPECT_EQ(OldDiskSpaceText(std::nullopt, C), "");
+  const QLocale de(QLocale::German, QLocale::Germany);
+  EXPECT_EQ(OldDiskSpaceText(500 * MiB + 5 * 1024 * 1024 / 100, de), "500,05 MB Disk Space Free");
+}
+
+TEST(FolderSizes, CountsOnlyFilesThatExistAmongTheListedNames) {
+  const QString dir = testenv::makeDir("sizes");
+  testenv::writeFile(dir + "/a.txt", QByteArray(100, 'a'));
+  testenv::writeFile(dir + "/b.txt", QByteArray());
+  testenv::writeFile(dir + "/c.dat", QByteArray(2000, 'c'));
+  testenv::writeFile(dir + "/.hidden.txt", QByteArray(7, 'h'));
+  QDir(dir).mkdir("sub");
+  testenv::writeFile(dir + "/sub/inner.txt", QByteArray(5000, 'i'));
+
+  EXPECT_EQ(ListedFilesTotal(dir, {"a.txt", "b.txt", "sub", "gone.txt"}), 100);
+  EXPECT_EQ(GetTheFileSize(dir, {}, C), "0 Bytes");
+  EXPECT_EQ(GetTheFileSize(dir, {"sub"}, C), "0 Bytes");  // folders never count
+  EXPECT_EQ(GetTheFileSize(dir, {"a.txt", "c.dat"}, C), "2 KB");
+
+  EXPECT_EQ(FolderFilesTotal(dir, "*", false), 2100);
+  EXPECT_EQ(FolderFilesTotal(dir, "", true), 2107);
+  EXPECT_EQ(FolderFilesTotal(dir, "*.txt", false), 100);
+  EXPECT_EQ(FolderFilesTotal(dir, "*.txt", true), 107);
+  EXPECT_EQ(FolderFilesTotal(dir, "*.txt;*.dat", false), 2100);
+  EXPECT_EQ(GetTheFileSizeMasked(dir, "*.zip", false, C), "0 Bytes");
+}
+
+TEST(FolderSizes, FilesLargerThanFourGigabytesAreAddedIn64Bits) {
+  const QString dir = testenv::makeDir("big");
+  QFile big(dir + "/sparse.bin");
+  ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+  if (!big.resize(qint64(5) * 1024 * MiB))
+    GTEST_SKIP() << "no sparse files here";
+  big.close();
+  testenv::writeFile(dir + "/small.txt", QByteArray(1024 * 1024, 's'));
+  EXPECT_EQ(ListedFilesTotal(dir, {"sparse.bin", "small.txt"}), qint64(5) * 1024 * MiB + MiB);
+  EXPECT_EQ(GetTheFileSize(dir, {"sparse.bin", "small.txt"}, C), "5121 MB");
+}
+
+TEST(FolderSizes, FreeSpaceComesFromTheVolumeHoldingTheFolder) {
+  const QString dir = testenv::makeDir("vol");
+  struct statvfs st {};
+  ASSERT_EQ(statvfs(QFile::encodeName(dir).constData(), &st), 0);
+  const quint64 expected = quint64(st.f_bfree) * st.f_frsize;
+  const auto got = VolumeFreeBytes(dir);
+  ASSERT_TRUE(got.has_value());
+  const quint64 diff = *got > expected ? *got - expected : expected - *got;
+  EXPECT_LT(diff, 64 * MiB);  // other processes write meanwhile
+
+  const QString on = GetTheDiskSize(dir, true, C), off = GetTheDiskSize(dir, false, C);
+  EXPECT_TRUE(on.endsWith(" Disk Space Free")) << on.toStdString();
+  EXPECT_TRUE(off.endsWith(" Disk Space Free")) << off.toStdString();
+  EXPECT_FALSE(VolumeFreeBytes(dir + "/does/not/exist").has_value());
+}

@@ -1,0 +1,264 @@
+#include <gtest/gtest.h>
+#include <Qsci/qsciprinter.h>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include "controls/tledit.h"
+#include "tests/common/testenv.h"
+
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QByteArray &b, std::ostream *os) { *os << '"' << b.toPercentEncoding(" ").toStdString() << '"'; }
+QT_END_NAMESPACE
+
+namespace {
+struct Editor : ::testing::Test {
+  TLEdit edit;
+  QString dir;
+  void SetUp() override {
+    edit.SetQuiet(true);
+    dir = testenv::makeDir("edit");
+  }
+  QString file(const QString &name, const QByteArray &bytes) { return testenv::writeFile(dir + "/" + name, bytes); }
+};
+}  // namespace
+
+TEST_F(Editor, UnchangedLoadAndSaveWritesTheSameBytes) {
+  const QList<QPair<QString, QByteArray>> samples = {
+      {"crlf.txt", "one\r\ntwo\r\nthree\r\n"},
+      {"mixed.txt", "a\r\nb\nc\rd\n\re\r\r\n"},
+      {"utf8.txt", "gr\xc3\xbc\xc3\x9f dich\n\xe2\x82\xac 5\r\nend"},
+      {"bom.txt", "\xef\xbb\xbfwith bom\r\n"},
+      {"latin1.txt", "caf\xe9 cr\xe8me\r\n\xa3 3\n"},
+      {"binary.bin", QByteArray("MZ\x00\x01\xff\xfe\r\n\x00\x00text\xc3", 15)},
+      {"empty.txt", ""},
+  };
+  for (const auto &[name, bytes] : samples) {
+    SCOPED_TRACE(name.toStdString());
+    const QString path = file(name, bytes);
+    ASSERT_TRUE(edit.LoadFile(path));
+    EXPECT_EQ(edit.FileName(), path);
+    EXPECT_FALSE(edit.IsModified());
+    EXPECT_FALSE(edit.isReadOnly());
+    EXPECT_EQ(edit.TextBytes(), bytes);
+    // Saving to another name and saving over the file both keep every byte, whatever the line-end style.
+    ASSERT_TRUE(edit.SaveToFile(dir + "/copy-" + name));
+    EXPECT_EQ(testenv::readFile(dir + "/copy-" + name), bytes);
+    ASSERT_TRUE(edit.SaveText());
+    EXPECT_EQ(testenv::readFile(dir + "/copy-" + name), bytes);
+  }
+}
+
+TEST_F(Editor, DecodesValidUtf8AsUtf8AndEverythingElseAsBytes) {
+  edit.LoadFile(file("u.txt", "\xc3\xa4\xc3\xb6\xc3\xbc\n"));
+  EXPECT_EQ(edit.TextEncoding(), TLEdit::Encoding::Utf8);
+  EXPECT_EQ(edit.text(), QString::fromUtf8("\xc3\xa4\xc3\xb6\xc3\xbc\n"));
+  edit.LoadFile(file("l.txt", "\xe4\xf6\xfc\n"));
+  EXPECT_EQ(edit.TextEncoding(), TLEdit::Encoding::EightBit);
+  EXPECT_EQ(edit.text(), QString::fromLatin1("\xe4\xf6\xfc\n"));
+}
+
+TEST_F(Editor, EditedTextIsSavedWithTheChosenLineEnds) {
+  const QByteArray original = "first\r\nsecond\nthird\rfourth";
+  struct Case { bool mac, lf; QByteArray expected; };
+  const Case cases[] = {
+      {false, false, "Xfirst\r\nsecond\r\nthird\r\nfourth"},
+      {true, false, "Xfirst\rsecond\rthird\rfourth"},
+      {false, true, "Xfirst\nsecond\nthird\nfourth"},
+  };
+  for (const Case &c : cases) {
+    const QString path = file("ends.txt", original);
+    ASSERT_TRUE(edit.LoadFile(path));
+    edit.SetMacStyleSave(c.mac);
+    edit.SetUnixStyleSave(c.lf);
+    edit.setCursorPosition(0, 0);
+    edit.insert("X");
+    ASSERT_TRUE(edit.IsModified());
+    ASSERT_TRUE(edit.SaveText());
+    EXPECT_EQ(testenv::readFile(path), c.expected);
+    EXPECT_FALSE(edit.IsModified());
+    // A second save of the same text writes the same converted bytes, not the loaded ones.
+    ASSERT_TRUE(edit.SaveToFile(dir + "/again.txt"));
+    EXPECT_EQ(testenv::readFile(dir + "/again.txt"), c.expected);
+  }
+}
+
+TEST_F(Editor, ChoosingAStyleAfterLoadingConvertsAnUneditedFile) {
+  const QString path = file("conv.txt", "a\r\nb\r\n");
+  ASSERT_TRUE(edit.LoadFile(path));
+  edit.SetUnixStyleSave(true);
+  ASSERT_TRUE(edit.SaveText());
+  EXPECT_EQ(testenv::readFile(path), "a\nb\n");
+  // The next file loaded is kept as it is again, although Unix is still chosen.
+  const QString other = file("keep.txt", "x\r\ny\r\n");
+  ASSERT_TRUE(edit.LoadFile(other));
+  ASSERT_TRUE(edit.SaveText());
+  EXPECT_EQ(testenv::readFile(other), "x\r\ny\r\n");
+}
+
+TEST_F(Editor, EditingEightBitTextKeepsTheOtherBytes) {
+  const QString path = file("l1.txt", "caf\xe9\n\x01\xff\n");
+  ASSERT_TRUE(edit.LoadFile(path));
+  edit.SetUnixStyleSave(true);
+  edit.setCursorPosition(1, 0);
+  edit.insert("ok ");
+  ASSERT_TRUE(edit.SaveText());
+  EXPECT_EQ(testenv::readFile(path), "caf\xe9\nok \x01\xff\n");
+  // Undo back to the loaded text: unchanged again, so saved byte for byte.
+  edit.undo();
+  EXPECT_FALSE(edit.TextBytes().contains("ok"));
+}
+
+TEST_F(Editor, LineCountAndCaretPositionFollowTheControlsCounting) {
+  edit.LoadFile(file("lc1.txt", "a\nb\n"));
+  EXPECT_EQ(edit.LineCount(), 2);
+  edit.LoadFile(file("lc2.txt", "a\nb"));
+  EXPECT_EQ(edit.LineCount(), 2);
+  edit.LoadFile(file("lc3.txt", "a\rb\r\nc\nd\r"));
+  EXPECT_EQ(edit.LineCount(), 4);
+  edit.LoadFile(file("lc4.txt", ""));
+  EXPECT_EQ(edit.LineCount(), 0);
+  edit.LoadFile(file("lc5.txt", "\n"));
+  EXPECT_EQ(edit.LineCount(), 1);
+
+  edit.LoadFile(file("pos.txt", "first\n\xc3\xa4\xc3\xb6\xc3\xbc tail\nthird\n"));
+  edit.UpdatePosition();
+  EXPECT_EQ(edit.EndLine(), 1);
+  EXPECT_EQ(edit.EndPos(), 0);
+  edit.setSelection(0, 2, 1, 3);  // anchor line 1 col 2, caret after the three umlauts
+  edit.UpdatePosition();
+  EXPECT_EQ(edit.StartLine(), 1);
+  EXPECT_EQ(edit.StartPos(), 2);
+  EXPECT_EQ(edit.EndLine(), 2);
+  EXPECT_EQ(edit.EndPos(), 3);  // characters, not bytes
+}
+
+TEST_F(Editor, ChangeEventsComeAfterLoadingEditingAndCaretMoves) {
+  QSignalSpy spy(&edit, &TLEdit::OnChange);
+  edit.LoadFile(file("ev.txt", "one\ntwo\nthree\n"));
+  EXPECT_EQ(spy.count(), 1);  // one event for the whole load
+  // Caret moves are reported when the control updates its view, as it does on screen.
+  edit.show();
+  spy.clear();
+  edit.setCursorPosition(2, 1);
+  EXPECT_TRUE(testenv::waitFor([&] { return spy.count() >= 1; }, 3000));
+  spy.clear();
+  edit.insert("x");
+  EXPECT_GE(spy.count(), 1);
+  spy.clear();
+  edit.NewText();
+  EXPECT_EQ(spy.count(), 1);
+  EXPECT_EQ(edit.FileName(), "<<untitled>>");
+  EXPECT_FALSE(edit.HasFileName());
+  EXPECT_EQ(edit.LineCount(), 0);
+  EXPECT_FALSE(edit.IsModified());
+}
+
+TEST_F(Editor, FailedLoadOrSaveReportsAndKeepsEverything) {
+  const QString path = file("keep.txt", "precious\r\n");
+  ASSERT_TRUE(edit.LoadFile(path));
+  edit.insert("more ");
+  QSignalSpy errors(&edit, &TLEdit::errorMessage);
+
+  EXPECT_FALSE(edit.LoadFile(dir + "/missing.txt"));
+  EXPECT_EQ(errors.count(), 1);
+  EXPECT_TRUE(edit.LastError().contains("missing.txt"));
+  EXPECT_FALSE(edit.LoadFile(dir));  // a folder
+  EXPECT_EQ(edit.FileName(), path);
+  EXPECT_EQ(edit.TextBytes(), "more precious\r\n");
+  EXPECT_TRUE(edit.IsModified());
+
+  EXPECT_FALSE(edit.SaveToFile(dir + "/no/such/folder/x.txt"));
+  EXPECT_EQ(edit.FileName(), path);
+  EXPECT_TRUE(edit.IsModified());
+  EXPECT_EQ(testenv::readFile(path), "precious\r\n");
+  EXPECT_FALSE(QFile::exists(dir + "/no"));
+}
+
+TEST_F(Editor, FindFindAgainAndReplaceAll) {
+  edit.LoadFile(file("f.txt", "alpha beta Alpha\nalphabet alpha\n"));
+  EXPECT_TRUE(edit.FindText("alpha", true, true));
+  int l1, i1, l2, i2;
+  edit.getSelection(&l1, &i1, &l2, &i2);
+  EXPECT_EQ(QList<int>({l1, i1, l2, i2}), QList<int>({0, 0, 0, 5}));
+  EXPECT_TRUE(edit.FindAgain());  // case and whole word: skips "Alpha" and "alphabet"
+  edit.getSelection(&l1, &i1, &l2, &i2);
+  EXPECT_EQ(QList<int>({l1, i1}), QList<int>({1, 9}));
+  EXPECT_FALSE(edit.FindText("gamma", false, false));
+
+  EXPECT_EQ(edit.ReplaceAll("alpha", "omega", false, false), 4);
+  EXPECT_EQ(edit.TextBytes(), "omega beta omega\nomegabet omega\n");
+  edit.undo();  // one step undoes them all
+  EXPECT_EQ(edit.TextBytes(), "alpha beta Alpha\nalphabet alpha\n");
+  EXPECT_EQ(edit.ReplaceAll("alpha", "a", true, true), 2);
+  EXPECT_EQ(edit.TextBytes(), "a beta Alpha\nalphabet a\n");
+}
+
+TEST_F(Editor, ReplaceAllInEightBitTextUsesLatin1) {
+  const QString path = file("r.txt", "caf\xe9 caf\xe9\n");
+  edit.LoadFile(path);
+  EXPECT_EQ(edit.ReplaceAll(QString::fromLatin1("caf\xe9"), QString::fromLatin1("th\xe9"), true, false), 2);
+  EXPECT_EQ(edit.TextBytes(), "th\xe9 th\xe9\n");
+}
+
+TEST_F(Editor, PropertiesTabsWrapAndGoToLine) {
+  EXPECT_TRUE(edit.WordWrap());
+  EXPECT_EQ(edit.wrapMode(), QsciScintilla::WrapWord);
+  edit.SetWordWrap(false);
+  EXPECT_EQ(edit.wrapMode(), QsciScintilla::WrapNone);
+  EXPECT_EQ(edit.TabStopSize(), 6);
+  EXPECT_EQ(edit.tabWidth(), 6);
+  edit.SetTabStopSize(4);
+  EXPECT_EQ(edit.tabWidth(), 4);
+  edit.SetTabStopSize(99);
+  EXPECT_EQ(edit.TabStopSize(), 40);
+  edit.SetTabStopSize(-3);
+  EXPECT_EQ(edit.TabStopSize(), 0);
+  EXPECT_FALSE(edit.MacStyleSave());
+  EXPECT_FALSE(edit.UnixStyleSave());
+  EXPECT_EQ(edit.DefaultExt(), "TXT");
+  EXPECT_EQ(edit.FileName(), "<<untitled>>");
+
+  QByteArray many;
+  for (int i = 1; i <= 500; ++i) many += "line " + QByteArray::number(i) + "\n";
+  edit.LoadFile(file("many.txt", many));
+  edit.GoToLine(321);
+  edit.UpdatePosition();
+  EXPECT_EQ(edit.EndLine(), 321);
+  EXPECT_EQ(edit.EndPos(), 0);
+  edit.GoToLine(100000);  // clamped to the last line
+  edit.UpdatePosition();
+  EXPECT_EQ(edit.EndLine(), 501);
+}
+
+TEST(TLEditStatic, Utf8Validation) {
+  auto ok = [](const QByteArray &b) { return TLEdit::IsValidUtf8(b.constData(), b.size()); };
+  EXPECT_TRUE(ok(""));
+  EXPECT_TRUE(ok("plain ascii text that is longer than eight bytes"));
+  EXPECT_TRUE(ok("\xc3\xa4 \xe2\x82\xac \xf0\x9f\x98\x80"));
+  EXPECT_FALSE(ok("\xc0\xaf"));              // overlong
+  EXPECT_FALSE(ok("\xe0\x80\xaf"));          // overlong
+  EXPECT_FALSE(ok("\xed\xa0\x80"));          // surrogate
+  EXPECT_FALSE(ok("\xf4\x90\x80\x80"));      // past U+10FFFF
+  EXPECT_FALSE(ok("abcdefgh\xc3"));          // cut short after the fast path
+  EXPECT_FALSE(ok("\xe9t\xe9"));             // Latin-1
+  EXPECT_EQ(TLEdit::ConvertLineEnds("a\r\nb\rc\n\n", TLEdit::LineEnd::CrLf), "a\r\nb\r\nc\r\n\r\n");
+  EXPECT_EQ(TLEdit::ConvertLineEnds("\r\r\n\n", TLEdit::LineEnd::Lf), "\n\n\n");
+}
+
+TEST_F(Editor, PrintsTheTextToPdf) {
+  if (QStandardPaths::findExecutable("pdftotext").isEmpty()) GTEST_SKIP() << "pdftotext missing";
+  edit.LoadFile(file("p.txt", "Printed line one\nSecond printed line\n"));
+  QsciPrinter printer(QPrinter::HighResolution);
+  printer.setOutputFormat(QPrinter::PdfFormat);
+  const QString pdf = dir + "/out.pdf";
+  printer.setOutputFileName(pdf);
+  ASSERT_TRUE(edit.PrintTo(printer));
+  QProcess p;
+  p.start("pdftotext", {pdf, "-"});
+  ASSERT_TRUE(p.waitForFinished(20000));
+  const QString text = QString::fromUtf8(p.readAllStandardOutput());
+  EXPECT_TRUE(text.contains("Printed line one")) << text.toStdString();
+  EXPECT_TRUE(text.contains("Second printed line")) << text.toStdString();
+}

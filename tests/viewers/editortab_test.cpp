@@ -1,0 +1,195 @@
+#include <gtest/gtest.h>
+#include <QApplication>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QSignalSpy>
+#include <QTest>
+#include "controls/tledit.h"
+#include "platform/paths.h"
+#include "tests/common/testenv.h"
+#include "viewers/editortab.h"
+
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
+QT_END_NAMESPACE
+
+namespace {
+struct EditorTab : ::testing::Test {
+  TEditorTab tab;
+  QString dir;
+  void SetUp() override {
+    tab.LEdit1->SetQuiet(true);
+    tab.resize(800, 500);
+    dir = testenv::makeDir("tab");
+  }
+  QStringList panels() const {
+    QStringList out;
+    for (int i = 0; i < tab.SBar->panelCount(); ++i) out << tab.SBar->panelText(i);
+    return out;
+  }
+  bool focusEditor() {
+    tab.show();
+    QApplication::setActiveWindow(&tab);
+    tab.activateWindow();
+    tab.LEdit1->setFocus();
+    return testenv::waitFor([&] { return tab.LEdit1->Focused(); }, 3000);
+  }
+};
+}  // namespace
+
+TEST_F(EditorTab, StatusPanelsStartEmptyAndFollowLoadAndCaret) {
+  EXPECT_EQ(panels(), QStringList({"WR=", "Filename:", "Line Count:", "Column:", "Line Number:"}));
+  const QString path = testenv::writeFile(dir + "/notes.txt", "first\r\nsecond line\r\nthird\r\n");
+  ASSERT_TRUE(tab.LoadFile(path));
+  EXPECT_EQ(panels().mid(1), QStringList({"Filename: notes.txt", "Line Count: 3", "Column: 0", "Line Number: 1"}));
+
+  tab.show();
+  tab.LEdit1->setCursorPosition(1, 7);
+  EXPECT_TRUE(testenv::waitFor([&] { return tab.SBar->panelText(4) == "Line Number: 2"; }, 3000));
+  EXPECT_EQ(tab.SBar->panelText(3), "Column: 7");
+}
+
+TEST_F(EditorTab, WordWrapToggledTwiceReturnsToTheFirstState) {
+  QSignalSpy marks(&tab, &TEditorTab::wordWrapChanged);
+  tab.SetWordWrap(true);  // start-up from the stored option
+  EXPECT_EQ(tab.SBar->panelText(0), "WR=On");
+  EXPECT_FALSE(tab.WordWrapClick(true));
+  EXPECT_EQ(tab.SBar->panelText(0), "WR=Off");
+  EXPECT_FALSE(tab.LEdit1->WordWrap());
+  EXPECT_EQ(tab.LEdit1->wrapMode(), QsciScintilla::WrapNone);
+  EXPECT_TRUE(tab.WordWrapClick(false));
+  EXPECT_EQ(tab.SBar->panelText(0), "WR=On");
+  EXPECT_EQ(tab.LEdit1->wrapMode(), QsciScintilla::WrapWord);
+  ASSERT_EQ(marks.count(), 2);
+  EXPECT_FALSE(marks[0][0].toBool());
+  EXPECT_TRUE(marks[1][0].toBool());
+}
+
+TEST_F(EditorTab, EachLineEndStyleIsWrittenOnSave) {
+  QSignalSpy styles(&tab, &TEditorTab::lineEndStyleChanged);
+  EXPECT_EQ(tab.lineEndStyle(), TEditorTab::LineEndStyle::MsDosWin);  // every start
+  ASSERT_TRUE(focusEditor());
+  const QString path = dir + "/ends.txt";
+  struct Step { void (TEditorTab::*click)(); QByteArray expected; };
+  const Step steps[] = {
+      {&TEditorTab::Unix1Click, "x1\n2\n3\n"},
+      {&TEditorTab::Mac1Click, "x1\r2\r3\r"},
+      {&TEditorTab::MsDosWin1Click, "x1\r\n2\r\n3\r\n"},
+  };
+  for (const Step &s : steps) {
+    testenv::writeFile(path, "1\r\n2\n3\r");
+    ASSERT_TRUE(tab.LoadFile(path));
+    (tab.*s.click)();
+    tab.LEdit1->setCursorPosition(0, 0);
+    tab.LEdit1->insert("x");
+    ASSERT_TRUE(tab.SaveFile1Click());
+    EXPECT_EQ(testenv::readFile(path), s.expected);
+  }
+  ASSERT_EQ(styles.count(), 3);
+  EXPECT_EQ(styles[0][0].value<TEditorTab::LineEndStyle>(), TEditorTab::LineEndStyle::Unix);
+  EXPECT_EQ(tab.LEdit1->MacStyleSave(), false);
+  EXPECT_EQ(tab.LEdit1->UnixStyleSave(), false);
+}
+
+TEST_F(EditorTab, TabSizePanelAppliesTheChosenSize) {
+  tab.show();
+  EXPECT_FALSE(tab.TabPanel->isVisible());
+  EXPECT_EQ(tab.TabSize(), 6);
+  EXPECT_EQ(tab.LEdit1->TabStopSize(), 6);
+  tab.SetTabValue1Click();
+  EXPECT_TRUE(tab.TabPanel->isVisible());
+  EXPECT_EQ(tab.TabPanel->pos(), tab.LEdit1->geometry().topLeft() + QPoint(20, 20));
+  tab.EditTab->stepDown();
+  tab.EditTab->stepDown();
+  QTest::mouseClick(tab.TabBut, Qt::LeftButton);
+  EXPECT_FALSE(tab.TabPanel->isVisible());
+  EXPECT_EQ(tab.LEdit1->TabStopSize(), 4);
+  EXPECT_EQ(tab.LEdit1->tabWidth(), 4);
+  EXPECT_EQ(tab.TabSize(), 4);  // what the settings store
+
+  tab.SetTabSize(8);  // next start-up
+  EXPECT_EQ(tab.EditTab->value(), 8);
+  EXPECT_EQ(tab.LEdit1->TabStopSize(), 8);
+  tab.EditTab->setValue(25);
+  EXPECT_EQ(tab.EditTab->value(), 20);  // the box's range is 0 to 20
+}
+
+TEST_F(EditorTab, DoubleClickClearsAndReloadsFavouritesOnlyForTheirFile) {
+  QSignalSpy reload(&tab, &TEditorTab::favouritesReloadRequested);
+  QSignalSpy title(&tab, &TEditorTab::titleResetRequested);
+  tab.show();
+
+  ASSERT_TRUE(tab.LoadFile(testenv::writeFile(dir + "/other.txt", "a\nb\n")));
+  QTest::mouseDClick(tab.SBar, Qt::LeftButton, {}, QPoint(5, 5));
+  EXPECT_EQ(title.count(), 1);
+  EXPECT_EQ(reload.count(), 0);
+  EXPECT_EQ(tab.LEdit1->FileName(), "");
+  EXPECT_EQ(tab.LEdit1->LineCount(), 0);
+  EXPECT_EQ(panels().mid(1), QStringList({"Filename:", "Line Count:", "Column: ", "Line Number:"}));
+
+  const QString fav = testenv::writeFile(platform::userFile("Tarnwick.Fav"), "/home\n/tmp\n");
+  ASSERT_TRUE(tab.LoadFile(fav));
+  tab.SBarDblClick();
+  EXPECT_EQ(reload.count(), 1);
+  EXPECT_EQ(title.count(), 2);
+}
+
+TEST_F(EditorTab, CtrlSSavesOnlyWhileTheEditorHasTheFocus) {
+  const QString path = testenv::writeFile(dir + "/focus.txt", "text\r\n");
+  ASSERT_TRUE(tab.LoadFile(path));
+  tab.LEdit1->insert("more ");
+  EXPECT_FALSE(tab.LEdit1->Focused());
+  EXPECT_FALSE(tab.SaveFile1Click());
+  EXPECT_EQ(testenv::readFile(path), "text\r\n");
+  EXPECT_TRUE(tab.LEdit1->IsModified());
+
+  ASSERT_TRUE(focusEditor());
+  EXPECT_TRUE(tab.SaveFile1Click());
+  EXPECT_EQ(testenv::readFile(path), "more text\r\n");
+  EXPECT_FALSE(tab.LEdit1->IsModified());
+}
+
+TEST_F(EditorTab, UnsavedTextQuestionAtExit) {
+  QStringList asked;
+  bool answer = false;
+  tab.SetQuestionHook([&](const QString &q) { asked << q; return answer; });
+
+  const QString path = testenv::writeFile(dir + "/exit.txt", "keep\n");
+  ASSERT_TRUE(tab.LoadFile(path));
+  EXPECT_TRUE(tab.QueryClose());  // unchanged: no question
+  EXPECT_TRUE(asked.isEmpty());
+
+  tab.LEdit1->insert("new ");
+  EXPECT_TRUE(tab.QueryClose());  // No: closes without saving
+  ASSERT_EQ(asked.size(), 1);
+  EXPECT_EQ(asked[0], "The text has been modified in the Editor,  Save changes?");
+  EXPECT_EQ(testenv::readFile(path), "keep\n");
+
+  answer = true;  // Yes: saved to its file
+  EXPECT_TRUE(tab.QueryClose());
+  EXPECT_EQ(testenv::readFile(path), "new keep\r\n");
+
+  // Yes, but the save fails: closing stops so that the text is not lost.
+  tab.LEdit1->insert("x");
+  tab.LEdit1->SetFileName(dir + "/missing/folder/exit.txt");
+  EXPECT_FALSE(tab.QueryClose());
+  EXPECT_TRUE(tab.LEdit1->IsModified());
+}
+
+TEST_F(EditorTab, ClickGivesTheEditorTitleAndClearAllEmptiesTheEditor) {
+  QSignalSpy title(&tab, &TEditorTab::titleChangeRequested);
+  const QString path = testenv::writeFile(dir + "/click.txt", "click here\n");
+  ASSERT_TRUE(tab.LoadFile(path));
+  tab.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&tab));
+  QTest::mouseClick(tab.LEdit1->viewport(), Qt::LeftButton, {}, QPoint(20, 5));
+  ASSERT_EQ(title.count(), 1);
+  EXPECT_EQ(title[0][0].toString(), "Editor Filename - " + path);
+
+  tab.ClearViewer();
+  EXPECT_EQ(tab.LEdit1->FileName(), "");
+  EXPECT_EQ(tab.LEdit1->LineCount(), 0);
+  EXPECT_EQ(panels().mid(1), QStringList({"Filename:", "Line Count:", "Column: ", "Line Number:"}));
+  QTest::mouseClick(tab.LEdit1->viewport(), Qt::LeftButton, {}, QPoint(20, 5));
+  EXPECT_EQ(title.count(), 1);  // no file name: the title stays
+}

@@ -1,0 +1,241 @@
+#include "viewers/editortab.h"
+#include "controls/tledit.h"
+
+#include <QFileInfo>
+#include <QFrame>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+const QString TEditorTab::ModifiedQuestion =
+    QStringLiteral("The text has been modified in the Editor,  Save changes?");
+const QString TEditorTab::FavouritesFileName = QStringLiteral("Tarnwick.Fav");
+
+// ---------------------------------------------------------------------------------------------------
+
+TEditorStatusBar::TEditorStatusBar(const QList<int> &widths, const QStringList &texts, QWidget *parent)
+    : QStatusBar(parent)
+{
+    setSizeGripEnabled(false);
+    for (int i = 0; i < widths.size(); ++i) {
+        auto *label = new QLabel(texts.value(i), this);
+        label->setFrameShape(QFrame::Panel);
+        label->setFrameShadow(QFrame::Sunken);
+        label->setMinimumWidth(widths[i]);
+        label->setMaximumWidth(i + 1 == widths.size() ? QWIDGETSIZE_MAX : widths[i]);
+        label->installEventFilter(this);
+        addWidget(label, i + 1 == widths.size() ? 1 : 0);
+        m_panels << label;
+    }
+}
+
+QString TEditorStatusBar::panelText(int index) const
+{
+    return index >= 0 && index < m_panels.size() ? m_panels[index]->text() : QString();
+}
+
+void TEditorStatusBar::setPanelText(int index, const QString &text)
+{
+    if (index >= 0 && index < m_panels.size())
+        m_panels[index]->setText(text);
+}
+
+void TEditorStatusBar::mouseDoubleClickEvent(QMouseEvent *e)
+{
+    QStatusBar::mouseDoubleClickEvent(e);
+    emit doubleClicked();
+}
+
+bool TEditorStatusBar::eventFilter(QObject *o, QEvent *e)
+{
+    if (e->type() == QEvent::MouseButtonDblClick) {
+        emit doubleClicked();
+        return true;
+    }
+    return QStatusBar::eventFilter(o, e);
+}
+
+// ---------------------------------------------------------------------------------------------------
+
+TEditorTab::TEditorTab(QWidget *parent) : QWidget(parent)
+{
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    LEdit1 = new TLEdit(this);
+    LEdit1->setObjectName(QStringLiteral("LEdit1"));
+    layout->addWidget(LEdit1, 1);
+
+    SBar = new TEditorStatusBar({50, 195, 110, 75, 100},
+                                {QStringLiteral("WR="), QStringLiteral("Filename:"), QStringLiteral("Line Count:"),
+                                 QStringLiteral("Column:"), QStringLiteral("Line Number:")},
+                                this);
+    SBar->setObjectName(QStringLiteral("SBar"));
+    const QString sbarHint = QStringLiteral("Double click to clear file / contents");
+    SBar->setToolTip(sbarHint);
+    SBar->setStatusTip(sbarHint);
+    layout->addWidget(SBar);
+
+    // The tab-size panel floats over the editor until "Ok".
+    TabPanel = new QFrame(this);
+    TabPanel->setObjectName(QStringLiteral("TabPanel"));
+    TabPanel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    TabPanel->setLineWidth(1);
+    TabPanel->setAutoFillBackground(true);
+    TabPanel->setFixedSize(113, 62);
+    auto *label = new QLabel(QStringLiteral("Set Editor TAB Size"), TabPanel);
+    label->setGeometry(4, 3, 107, 16);
+    EditTab = new QSpinBox(TabPanel);
+    EditTab->setObjectName(QStringLiteral("EditTab"));
+    EditTab->setRange(0, 20);
+    EditTab->setValue(6);
+    EditTab->setWrapping(false);
+    EditTab->setGroupSeparatorShown(false);
+    EditTab->findChild<QLineEdit *>()->setReadOnly(true);  // only the arrows change it
+    EditTab->setGeometry(6, 24, 52, 26);
+    TabBut = new QPushButton(QStringLiteral("Ok"), TabPanel);
+    TabBut->setObjectName(QStringLiteral("TabBut"));
+    TabBut->setGeometry(64, 24, 42, 26);
+    TabPanel->hide();
+
+    connect(LEdit1, &TLEdit::OnChange, this, &TEditorTab::LEdit1Change);
+    connect(LEdit1, &TLEdit::OnClick, this, &TEditorTab::LEdit1Click);
+    connect(SBar, &TEditorStatusBar::doubleClicked, this, &TEditorTab::SBarDblClick);
+    connect(TabBut, &QPushButton::clicked, this, &TEditorTab::TabButClick);
+
+    SetTabSize(6);
+    setLineEndStyle(LineEndStyle::MsDosWin);
+}
+
+void TEditorTab::SetWordWrap(bool on)
+{
+    LEdit1->SetWordWrap(on);
+    SBar->setPanelText(0, on ? QStringLiteral("WR=On") : QStringLiteral("WR=Off"));
+}
+
+void TEditorTab::SetTabSize(int size)
+{
+    LEdit1->SetTabStopSize(size);
+    EditTab->setValue(size);
+}
+
+int TEditorTab::TabSize() const
+{
+    return EditTab->value();
+}
+
+bool TEditorTab::LoadFile(const QString &path)
+{
+    return LEdit1->LoadFile(path);
+}
+
+void TEditorTab::LEdit1Change()
+{
+    SBar->setPanelText(1, QStringLiteral("Filename: ") + QFileInfo(LEdit1->FileName()).fileName());
+    SBar->setPanelText(2, QStringLiteral("Line Count: ") + QString::number(LEdit1->LineCount()));
+    LEdit1->UpdatePosition();
+    SBar->setPanelText(3, QStringLiteral("Column: ") + QString::number(LEdit1->EndPos()));
+    SBar->setPanelText(4, QStringLiteral("Line Number: ") + QString::number(LEdit1->EndLine()));
+}
+
+void TEditorTab::LEdit1Click()
+{
+    if (!LEdit1->FileName().isEmpty())
+        emit titleChangeRequested(QStringLiteral("Editor Filename - ") + LEdit1->FileName());
+}
+
+bool TEditorTab::WordWrapClick(bool checkMark)
+{
+    const bool on = !checkMark;
+    SetWordWrap(on);
+    emit wordWrapChanged(on);
+    return on;
+}
+
+void TEditorTab::setLineEndStyle(LineEndStyle style)
+{
+    m_style = style;
+    LEdit1->SetMacStyleSave(style == LineEndStyle::Mac);
+    LEdit1->SetUnixStyleSave(style == LineEndStyle::Unix);
+    emit lineEndStyleChanged(style);
+}
+
+void TEditorTab::MsDosWin1Click()
+{
+    setLineEndStyle(LineEndStyle::MsDosWin);
+}
+
+void TEditorTab::Mac1Click()
+{
+    setLineEndStyle(LineEndStyle::Mac);
+}
+
+void TEditorTab::Unix1Click()
+{
+    setLineEndStyle(LineEndStyle::Unix);
+}
+
+void TEditorTab::SetTabValue1Click()
+{
+    TabPanel->move(LEdit1->geometry().topLeft() + QPoint(20, 20));
+    TabPanel->raise();
+    TabPanel->show();
+    EditTab->setFocus();
+}
+
+void TEditorTab::TabButClick()
+{
+    LEdit1->SetTabStopSize(EditTab->value());
+    TabPanel->hide();
+    LEdit1->setFocus();
+}
+
+bool TEditorTab::SaveFile1Click()
+{
+    if (!LEdit1->Focused())
+        return false;
+    return LEdit1->SaveText();
+}
+
+void TEditorTab::resetPanels()
+{
+    SBar->setPanelText(1, QStringLiteral("Filename:"));
+    SBar->setPanelText(2, QStringLiteral("Line Count:"));
+    SBar->setPanelText(3, QStringLiteral("Column: "));
+    SBar->setPanelText(4, QStringLiteral("Line Number:"));
+}
+
+void TEditorTab::ClearViewer()
+{
+    LEdit1->NewText();
+    LEdit1->SetFileName(QString());
+    resetPanels();
+}
+
+void TEditorTab::SBarDblClick()
+{
+    const bool wasFavourites =
+        QFileInfo(LEdit1->FileName()).fileName().compare(FavouritesFileName, Qt::CaseInsensitive) == 0;
+    LEdit1->NewText();
+    LEdit1->SetFileName(QString());
+    emit titleResetRequested();
+    resetPanels();
+    if (wasFavourites)
+        emit favouritesReloadRequested();
+}
+
+bool TEditorTab::QueryClose()
+{
+    if (!LEdit1->IsModified())
+        return true;
+    const bool yes = m_ask ? m_ask(ModifiedQuestion)
+                           : QMessageBox::information(window(), QApplication::applicationName(), ModifiedQuestion,
+                                                      QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    if (!yes)
+        return true;
+    return LEdit1->HasFileName() ? LEdit1->SaveText() : LEdit1->SaveTextAs();
+}

@@ -1,0 +1,101 @@
+#pragma once
+// The "Editor" tab of the viewers: the text editor LEdit1, its status bar SBar and the tab-size panel.
+// It knows nothing of the main window: what the window owns (menu check marks, title, favourites combo)
+// comes in as parameters and goes out as signals.
+#include <QStatusBar>
+#include <QWidget>
+#include <functional>
+
+class QFrame;
+class QLabel;
+class QPushButton;
+class QSpinBox;
+class TLEdit;
+
+// Status bar with fixed panels; a double click anywhere on it raises doubleClicked().
+class TEditorStatusBar : public QStatusBar {
+    Q_OBJECT
+public:
+    explicit TEditorStatusBar(const QList<int> &widths, const QStringList &texts, QWidget *parent = nullptr);
+    int panelCount() const { return m_panels.size(); }
+    QString panelText(int index) const;
+    void setPanelText(int index, const QString &text);
+signals:
+    void doubleClicked();
+protected:
+    void mouseDoubleClickEvent(QMouseEvent *e) override;
+    bool eventFilter(QObject *o, QEvent *e) override;
+private:
+    QList<QLabel *> m_panels;
+};
+
+class TEditorTab : public QWidget {
+    Q_OBJECT
+public:
+    // Line-end styles of the Editor "Save Files As" items.
+    enum class LineEndStyle { MsDosWin, Mac, Unix };
+    // Answer to the unsaved-text question; the default asks with a message box.
+    using QuestionHook = std::function<bool(const QString &question)>;
+
+    explicit TEditorTab(QWidget *parent = nullptr);
+
+    TLEdit *LEdit1;
+    TEditorStatusBar *SBar;
+    QFrame *TabPanel;
+    QSpinBox *EditTab;  // the box and its up-down control UpDown4 in one
+    QPushButton *TabBut;
+
+    // Start-up: word wrap from the stored option (editor and panel 0), tab size from the stored value.
+    void SetWordWrap(bool on);
+    void SetTabSize(int size);
+    // The number in the tab-size box: what the settings store as the editor's tab size.
+    int TabSize() const;
+    LineEndStyle lineEndStyle() const { return m_style; }
+
+    // Loads a file (viewer dispatch, command line, list files); the status panels follow.
+    bool LoadFile(const QString &path);
+    // "Clear All Internal Viewers": empty the editor, forget its file name, reset panels 1 to 4.
+    // The window sets its own title afterwards.
+    void ClearViewer();
+
+    // At exit: asks about unsaved text and saves on Yes. True when closing may go on; false when the
+    // user said Yes but nothing was saved (cancelled name dialog or a failed save), so nothing is lost.
+    bool QueryClose();
+    void SetQuestionHook(QuestionHook hook) { m_ask = std::move(hook); }
+
+    static const QString ModifiedQuestion;  // "The text has been modified in the Editor,  Save changes?"
+    static const QString FavouritesFileName;  // "Tarnwick.Fav"
+
+public slots:
+    void LEdit1Change();
+    void LEdit1Click();
+    // Toggles word wrap. checkMark is the menu item's current mark; the new state is its opposite and is
+    // returned and announced with wordWrapChanged().
+    bool WordWrapClick(bool checkMark);
+    void MsDosWin1Click();
+    void Mac1Click();
+    void Unix1Click();
+    void SetTabValue1Click();
+    void TabButClick();
+    // Ctrl+S: saves only while the editor has the input focus; true when it saved.
+    bool SaveFile1Click();
+    void SBarDblClick();
+
+signals:
+    // The window title should become this text (click in the editor).
+    void titleChangeRequested(const QString &title);
+    // The title should go back to "Tarnwick - " followed by the first tree's path (after clearing).
+    void titleResetRequested();
+    // The favourites file was cleared from the editor: empty the favourites combo and load the file again.
+    void favouritesReloadRequested();
+    // Check marks the window shows: "&Word Wrap", and which of MsDos / Win, Mac, Unix is checked.
+    void wordWrapChanged(bool on);
+    void lineEndStyleChanged(TEditorTab::LineEndStyle style);
+
+private:
+    void setLineEndStyle(LineEndStyle style);
+    void resetPanels();
+
+    LineEndStyle m_style = LineEndStyle::MsDosWin;
+    QuestionHook m_ask;
+};
