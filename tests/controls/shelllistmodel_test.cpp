@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include "controls/shelllistmodel.h"
+#include "tests/common/testenv.h"
+
+namespace {
+bool fill(TShellListModel &m, const QString &dir) {
+  m.setFolder(dir);
+  return testenv::waitFor([&] { return !m.isLoading(); });
+}
+QStringList names(const TShellListModel &m) {
+  QStringList out;
+  for (int r = 0; r < m.rowCount(); ++r) out << m.item(r).name;
+  return out;
+}
+}  // namespace
+
+TEST(ShellListModel, ListsFoldersFirstWithSizesMasksAndHiddenFiles) {
+  const QString dir = testenv::makeDir("list");
+  testenv::writeFile(dir + "/b.txt", QByteArray(1025, 'x'));
+  testenv::writeFile(dir + "/A.TXT", "");
+  testenv::writeFile(dir + "/c.log", "1");
+  testenv::writeFile(dir + "/.dot", "1");
+  QDir().mkpath(dir + "/zfolder");
+  QFile::link(dir + "/missing", dir + "/dangling");
+  TShellListModel m;
+  ASSERT_TRUE(fill(m, dir));
+  EXPECT_EQ(names(m), (QStringList{"zfolder", ".dot", "A.TXT", "b.txt", "c.log", "dangling"}));
+  EXPECT_EQ(TShellListModel::sizeText(m.item(3)), "2 KB");
+  EXPECT_EQ(TShellListModel::sizeText(m.item(2)), "0 KB");
+  EXPECT_EQ(TShellListModel::sizeText(m.item(0)), "");
+  EXPECT_EQ(m.headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), "Size");
+  m.setFileFilter("*.txt");
+  EXPECT_EQ(names(m), (QStringList{"zfolder", "A.TXT", "b.txt"}));  // masks are case-insensitive
+  m.setFileFilter("*.log;*.TXT");
+  EXPECT_EQ(names(m), (QStringList{"zfolder", "A.TXT", "b.txt", "c.log"}));
+  m.setFileFilter("*");
+  m.setShowHidden(false);
+  EXPECT_FALSE(names(m).contains(".dot"));
+  m.sort(TShellListModel::SizeCol, Qt::DescendingOrder);
+  EXPECT_EQ(names(m).first(), "zfolder");
+  EXPECT_EQ(names(m).at(1), "b.txt");
+}
+
+TEST(ShellListModel, RenameRefusesToReplaceAnExistingFile) {
+  const QString dir = testenv::makeDir("ren");
+  testenv::writeFile(dir + "/one", "1");
+  testenv::writeFile(dir + "/two", "2");
+  TShellListModel m;
+  ASSERT_TRUE(fill(m, dir));
+  QSignalSpy failed(&m, &TShellListModel::renameFailed);
+  const int one = m.rowOfName("one");
+  EXPECT_FALSE(m.setData(m.index(one, 0), "two", Qt::EditRole));
+  EXPECT_EQ(testenv::readFile(dir + "/two"), "2");
+  EXPECT_FALSE(m.setData(m.index(one, 0), "a/b", Qt::EditRole));
+  EXPECT_EQ(failed.count(), 2);
+  EXPECT_TRUE(m.setData(m.index(one, 0), "uno", Qt::EditRole));
+  EXPECT_EQ(testenv::readFile(dir + "/uno"), "1");
+  EXPECT_FALSE(QFile::exists(dir + "/one"));
+}
+
+TEST(ShellListModel, AddItemHookAndANewerFolderWinsOverAnOlderRead) {
+  const QString a = testenv::makeDir("a"), b = testenv::makeDir("b");
+  for (int i = 0; i < 3000; ++i) testenv::writeFile(a + QString("/f%1").arg(i), "");
+  testenv::writeFile(b + "/only", "");
+  QDir().mkpath(b + "/sub");
+  TShellListModel m;
+  m.setAddItemHook([](const TShellItem &, uint attribs) { return !(attribs & kShellAttrFolder); });
+  m.setFolder(a);
+  m.setFolder(b);  // the first read is superseded
+  ASSERT_TRUE(testenv::waitFor([&] { return !m.isLoading(); }));
+  EXPECT_EQ(m.folder(), b);
+  EXPECT_EQ(names(m), QStringList{"only"});
+  EXPECT_EQ(m.filePath(0), b + "/only");
+}
