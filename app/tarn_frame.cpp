@@ -17,6 +17,7 @@
 #include <QTabWidget>
 #include <cerrno>
 #include <QDebug>
+#include <QTimer>
 #include <unistd.h>
 #include "app/tarn.h"
 #include "browser/panerules.h"
@@ -65,7 +66,10 @@ void TTarn::FormCreate() {
 void TTarn::FormShow() {
   const int total = RxSplitter1->width();
   RxSplitter1->setSizes({312, qMax(0, total - 312 - RxSplitter1->handleWidth())});
-  if (qEnvironmentVariableIsSet("TARNWICK_DEBUG_LAYOUT")) qWarning() << "splitter" << total << RxSplitter1->sizes() << Panel1->minimumSizeHint() << PTSplitter1->minimumSizeHint();
+  if (qEnvironmentVariableIsSet("TARNWICK_DEBUG_LAYOUT")) {
+    qWarning() << "splitter" << total << RxSplitter1->sizes() << Panel1->minimumSizeHint() << PTSplitter1->minimumSizeHint();
+    QTimer::singleShot(2000, this, [this] { qWarning() << "tree" << PTShellTree1->SelectedPath() << PTShellTree1->isExpanded(PTShellTree1->currentIndex().parent()) << PTShellTree1->visualRect(PTShellTree1->currentIndex()); });
+  }
   if (args_.isEmpty()) return;
   // A path with spaces may arrive unquoted as several arguments.
   QString joined;
@@ -113,6 +117,14 @@ bool TTarn::event(QEvent *e) {
 }
 
 bool TTarn::eventFilter(QObject *o, QEvent *e) {
+  if (e->type() == QEvent::KeyPress && o == QApplication::focusWidget() && isAncestorOf(static_cast<QWidget *>(o))) {
+    auto *k = static_cast<QKeyEvent *>(e);
+    if (k->key() == Qt::Key_Space && k->modifiers() == Qt::NoModifier && PTShellList1->hasListFocus() && !checked("DualFileManager1")) {
+      state.SpaceViewRequest = true;
+      PTShellList1Click();
+    }
+    // Alt+F2 switches the HTML tab between page and source once that tab has its source editor.
+  }
   if (o == StatusBar2 && e->type() == QEvent::MouseButtonRelease) StatusBar1DblClick();
   if (o == statusBar() && e->type() == QEvent::MouseButtonDblClick) StatusBar1DblClick();
   return QMainWindow::eventFilter(o, e);

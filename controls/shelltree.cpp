@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QHeaderView>
+#include <QTimer>
 #include "controls/shelllist.h"
 
 TPTShellTree::TPTShellTree(QWidget *parent) : QTreeView(parent), fs_(new QFileSystemModel(this)) {
@@ -27,11 +28,17 @@ TPTShellTree::TPTShellTree(QWidget *parent) : QTreeView(parent), fs_(new QFileSy
     emit OnChange(path);
   });
   connect(this, &QTreeView::clicked, this, [this] { emit OnClick(); });
+  follow_ = new QTimer(this);
+  follow_->setInterval(150);
+  connect(follow_, &QTimer::timeout, this, [this] {
+    if (--followTicks_ <= 0) follow_->stop();
+    if (currentIndex().isValid()) scrollTo(currentIndex(), QAbstractItemView::PositionAtCenter);
+  });
   // Folders load lazily: once the parents of a folder selected by path arrive, show it.
   connect(fs_, &QFileSystemModel::directoryLoaded, this, [this] {
     if (currentIndex().isValid()) {
       for (QModelIndex p = currentIndex().parent(); p.isValid(); p = p.parent()) expand(p);
-      scrollTo(currentIndex());
+      if (followTicks_ > 0) scrollTo(currentIndex(), QAbstractItemView::PositionAtCenter);
     }
   });
 }
@@ -51,6 +58,10 @@ bool TPTShellTree::SelectPath(const QString &path) {
   for (QModelIndex p = idx.parent(); p.isValid(); p = p.parent()) expand(p);
   setCurrentIndex(idx);
   scrollTo(idx);
+  // The model fills and sorts the parents later, moving rows; keep the folder in sight for a moment
+  // unless the user takes over.
+  followTicks_ = 10;
+  follow_->start();
   return true;
 }
 
@@ -78,7 +89,13 @@ void TPTShellTree::setShowHidden(bool on) {
   fs_->setFilter(on ? QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Hidden : QDir::AllDirs | QDir::NoDotAndDotDot);
 }
 
+void TPTShellTree::wheelEvent(QWheelEvent *e) {
+  followTicks_ = 0;
+  QTreeView::wheelEvent(e);
+}
+
 void TPTShellTree::mousePressEvent(QMouseEvent *e) {
+  followTicks_ = 0;
   emit OnMouseDown();
   QTreeView::mousePressEvent(e);
 }

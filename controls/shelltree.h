@@ -31,8 +31,11 @@ class TPTShellTree : public QTreeView {
  protected:
   void mousePressEvent(QMouseEvent *e) override;
   void mouseMoveEvent(QMouseEvent *e) override;
+  void wheelEvent(QWheelEvent *e) override;
 
  private:
   QFileSystemModel *fs_;
   TPTShellList *list_ = nullptr;
+  class QTimer *follow_ = nullptr;
+  int followTicks_ = 0;
 };

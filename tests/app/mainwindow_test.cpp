@@ -257,3 +257,19 @@ TEST(MainWindow, ProgramWithoutDisplayExplainsAndExits) {
   EXPECT_EQ(p.exitCode(), 1);
   EXPECT_TRUE(p.readAllStandardError().contains("needs a graphical display"));
 }
+
+TEST(MainWindow, SpaceShowsTheSelectedFileOnceWithViewersDisabledAndTreeShowsTheFolder) {
+  const QString dir = makeSampleFolder();
+  TTarn w({dir});
+  w.show();
+  ASSERT_TRUE(waitFilled(w, dir));
+  w.item("Cbox4")->trigger();
+  w.PTShellList1->selectName("readme");
+  w.PTShellList1->currentView()->setFocus();
+  ASSERT_TRUE(testenv::waitFor([&] { return w.PTShellList1->hasListFocus(); }));
+  QTest::keyClick(w.PTShellList1->currentView(), Qt::Key_Space);
+  EXPECT_EQ(w.lastViewerAction, "Editor");
+  EXPECT_FALSE(w.state.SpaceViewRequest);
+  // The tree shows the start folder expanded down to it.
+  EXPECT_TRUE(testenv::waitFor([&] { return w.PTShellTree1->isExpanded(w.PTShellTree1->currentIndex().parent()); }));
+}
