@@ -4,6 +4,10 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+#include <QSocketNotifier>
 #include <algorithm>
 #include "app/justoneask.h"
 #include "app/splash.h"
@@ -41,8 +45,16 @@ static void benchStartup(TTarn *w) {
   });
 }
 
+// SIGTERM (a session ending, a service manager) closes the window the normal way, so settings are saved.
+static int g_termPipe[2] = {-1, -1};
+static void onTerm(int) {
+  const char c = 1;
+  (void)!::write(g_termPipe[1], &c, 1);
+}
+
 int main(int argc, char **argv) {
   g_sinceMain.start();
+  if (::pipe2(g_termPipe, O_CLOEXEC | O_NONBLOCK) == 0) std::signal(SIGTERM, onTerm);
   if (!haveDisplay()) {
     std::fprintf(stderr, "Tarnwick needs a graphical display, but none was found (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
                          "Start it from a desktop session, or set QT_QPA_PLATFORM=offscreen for a window that is not shown.\n");
@@ -65,6 +77,16 @@ int main(int argc, char **argv) {
   }
   QStringList args = app.arguments().mid(1);
   auto *main = new TTarn(args);
+  if (g_termPipe[0] >= 0) {
+    // A SIGTERM that came during start-up is already waiting in the pipe and closes the window at once.
+    auto *n = new QSocketNotifier(g_termPipe[0], QSocketNotifier::Read, main);
+    QObject::connect(n, &QSocketNotifier::activated, main, [main] {
+      char c;
+      while (::read(g_termPipe[0], &c, 1) > 0) {
+      }
+      main->close();
+    });
+  }
   main->setAttribute(Qt::WA_DeleteOnClose);
   delete splash;
   main->show();

@@ -1,5 +1,6 @@
 #include "app/tarn.h"
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -155,13 +156,13 @@ void TTarn::buildMenus() {
   addItem(options, "Cbox1", "&Run Exe or Associated program on dbl clk", "Ctrl+R", [this] { Cbox1Click(); }, true, true);
   addItem(options, "DiskSpace", "Show Correct Free &Disk Space", {}, [this] { updateSizePanels(); }, true);
   addItem(options, "ShowHiddenFiles1", "Show &Hidden Files", {}, [this] { ShowHiddenFiles1Click(); }, true, true);
-  addItem(options, "Cbox2", "Start Tarnwick &Maximized", {}, [] {}, true, true);
+  addItem(options, "Cbox2", "Start Tarnwick &Maximized", {}, [this] { Cbox2Click(); }, true, true);
   addItem(options, "ImageWindow", "Open Images in &Window", {}, [] {}, true);
   addItem(options, "Mp3Edit", "Edit Mp3 File &Tags", {}, [] {}, true);
   addItem(options, "Cbox5", "Hide File Window Status &Bar", "F7", [this] { StatusBar2->setVisible(!checked("Cbox5")); }, true);
   addItem(options, "SetStart1", "&Set Start up Directory");
-  addItem(options, "Cbox3", "Save Settings on &Exit", {}, [] {}, true, true);
-  addItem(options, "SaveNow1", "Save Settings &Now");
+  addItem(options, "Cbox3", "Save Settings on &Exit", {}, [this] { Cbox3Click(); }, true, true);
+  addItem(options, "SaveNow1", "Save Settings &Now", {}, [this] { SaveNow1Click(); });
 
   QMenu *system = bar->addMenu(QStringLiteral("&System"));
   addItem(system, "EnterDosCommand1", "Enter &Dos Command", "F4");
@@ -217,7 +218,8 @@ void TTarn::buildMenus() {
   addItem(view, "ViewHtml", "&Html\tAlt+F2")->setEnabled(false);
   addItem(view, "SystemFonts1", "&System Fonts");
   addItem(view, "Thumbnails1", "Thumb&nails", "Ctrl+T");
-  addItem(view, "FileAtt", "File &Attributes\t(Win98/NT)", {}, {}, true);
+  addItem(view, "FileAtt", "File &Attributes\t(Win98/NT)", {}, [this] { FileAttClick(); }, true)
+      ->setStatusTip(QStringLiteral("Display file attributes in file list"));
   addItem(view, "FullScreen1", "&Full Screen", "F6", {}, true);
   addItem(view, "Refresh1", "&Refresh", "F5", [this] { TreeRefreshMitmClick(); });
   addItem(view, "TreeView1", "&Tree/List View", "F11", {}, true);
@@ -496,6 +498,20 @@ void TTarn::buildViewers() {
   connect(EditorTab, &TEditorTab::titleChangeRequested, this, &TTarn::setTitle);
   connect(EditorTab, &TEditorTab::titleResetRequested, this, [this] { setTitle(browser::titleFor(PTShellTree1->SelectedPath())); });
   connect(Pc1, &QTabWidget::currentChanged, this, &TTarn::Pc1Change);
+  // The document tab's converter choice.
+  auto *converters = new QToolBar(ExcelCmd);
+  auto *group = new QActionGroup(this);
+  Word971 = converters->addAction(QStringLiteral("Word97"));
+  Word951 = converters->addAction(QStringLiteral("Word95"));
+  for (QAction *a : {Word971, Word951}) {
+    a->setCheckable(true);
+    group->addAction(a);
+  }
+  Word971->setObjectName(QStringLiteral("Word971"));
+  Word951->setObjectName(QStringLiteral("Word951"));
+  Word971->setChecked(true);
+  ExcelCmd->layout()->addWidget(converters);
+  static_cast<QVBoxLayout *>(ExcelCmd->layout())->addStretch(1);
   stack->addWidget(Pc1);
   stack->addWidget(Panel1Caption);
   PTSplitter2 = new QWidget(Panel1);

@@ -4,6 +4,7 @@
 #include <QMainWindow>
 #include <QStringList>
 #include <functional>
+#include "app/myregistry.h"
 #include "browser/mainstate.h"
 
 class QAction;
@@ -118,8 +119,21 @@ class TTarn : public QMainWindow {
   void AutoStartClick();
   void CloseMitmClick();
   void FormShow();
-  // Reads the options; defaults until the settings store is in place.
+  // Settings.
+  TMyRegistry Reg;
   void GetRegSettings();
+  void FirstTimeRan();
+  void SaveRegSettings();
+  void Cbox2Click();
+  void Cbox3Click();
+  void SaveNow1Click();
+  void FileAttClick();
+  // The shell folder paths read at start-up (used by the system tools).
+  QString StartMenuFolder, DesktopFolder, FavouritesFolder;
+  QAction *Word971 = nullptr, *Word951 = nullptr;
+  // Stored widths of the zip contents grid's columns and of the left block.
+  int zipColumnWidths[6] = {120, 80, 80, 100, 40, 100};
+  int leftBlockWidth = 312;
 
   QString maskListFile() const;
   // The first list's current hint (long form), after the last mouse move.
@@ -159,4 +173,7 @@ class TTarn : public QMainWindow {
   QString listHint_;
   QString startError_;
   platform::MountWatcher *mounts_ = nullptr;
+  int firstRunFlag_ = 0;
+  bool saveNow_ = false;
+  bool toldSaveFailed_ = false;
 };

@@ -28,14 +28,10 @@
 #include "platform/autostart.h"
 #include "platform/paths.h"
 
-void TTarn::GetRegSettings() {
-  // Until the settings store is read here, every option keeps its first-run value.
-  state.StartFolder = QStringLiteral("/");
-  storedViewStyle_ = 3;
-  item("AutoStart")->setChecked(platform::autostartEnabled(QStringLiteral("Tarnwick")));
-}
-
 void TTarn::FormCreate() {
+  Reg.RootKey = TMyRegistry::kHKEY_CURRENT_USER;
+  Reg.RegPath = QStringLiteral("Software\\Tarnwick2");
+  Reg.CanCreate = true;
   state.CurrentFile.clear();
   state.TempFolder = QDir::tempPath().left(255);
   state.SpaceViewRequest = false;
@@ -43,7 +39,8 @@ void TTarn::FormCreate() {
   Date1->setDate(QDate::currentDate());
   if (!args_.isEmpty() && QFileInfo(args_.first()).isDir()) state.StartFolder = QFileInfo(args_.first()).absoluteFilePath();
   PTShellTree1->SelectPath(state.StartFolder);
-  if (::chdir(QFile::encodeName(state.StartFolder).constData()) != 0) {
+  if (!QFileInfo(state.StartFolder).isDir() || ::chdir(QFile::encodeName(state.StartFolder).constData()) != 0) {
+    if (QFileInfo(state.StartFolder).isDir() == false) errno = ENOENT;
     startError_ = QStringLiteral("I/O error %1").arg(errno);
     QMessageBox::critical(this, QStringLiteral("Tarnwick"), startError_);
     return;
@@ -65,7 +62,8 @@ void TTarn::FormCreate() {
 
 void TTarn::FormShow() {
   const int total = RxSplitter1->width();
-  RxSplitter1->setSizes({312, qMax(0, total - 312 - RxSplitter1->handleWidth())});
+  const int left = leftBlockWidth > 0 ? qMin(leftBlockWidth, total - 40) : 312;
+  RxSplitter1->setSizes({left, qMax(0, total - left - RxSplitter1->handleWidth())});
   if (qEnvironmentVariableIsSet("TARNWICK_DEBUG_LAYOUT")) {
     qWarning() << "splitter" << total << RxSplitter1->sizes() << Panel1->minimumSizeHint() << PTSplitter1->minimumSizeHint();
     QTimer::singleShot(2000, this, [this] { qWarning() << "tree" << PTShellTree1->SelectedPath() << PTShellTree1->isExpanded(PTShellTree1->currentIndex().parent()) << PTShellTree1->visualRect(PTShellTree1->currentIndex()); });
@@ -98,6 +96,7 @@ void TTarn::closeEvent(QCloseEvent *e) {
     e->ignore();
     return;
   }
+  if (!checked("TreeView1")) SaveRegSettings();
   QFile::remove(platform::userFile(QStringLiteral("TarnwickFile")));
   e->accept();
 }

@@ -45,7 +45,7 @@ class TPTShellList : public QStackedWidget {
   int ViewStyle() const { return viewStyle_; }
   void setViewStyle(int style);
 
-  int columnCount() const { return TShellListModel::ColumnCount; }
+  int columnCount() const { return model_->columnCount(); }
   QString columnCaption(int col) const;
   int columnWidth(int col) const;
   void setColumnWidth(int col, int width);
@@ -59,7 +59,7 @@ class TPTShellList : public QStackedWidget {
   void invertSelection();
   void selectName(const QString &name);
   void editName(const QString &name);  // in-place rename of the item with this name
-  QString ItemDisplayName(int row) const { return model_->item(row).name; }
+  QString ItemDisplayName(int row) const { return model_->displayName(row); }
   QString ItemFileName(int row) const { return model_->item(row).name; }
   QString ItemSizeText(int row) const { return TShellListModel::sizeText(model_->item(row)); }
   QString ItemModifiedText(int row) const { return TShellListModel::modifiedText(model_->item(row)); }

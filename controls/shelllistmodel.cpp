@@ -226,7 +226,37 @@ QString TShellListModel::typeText(const TShellItem &it) {
 }
 
 int TShellListModel::rowCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : rows_.size(); }
-int TShellListModel::columnCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : ColumnCount; }
+int TShellListModel::columnCount(const QModelIndex &parent) const {
+  return parent.isValid() ? 0 : ColumnCount + (showAttribs_ ? 1 : 0);
+}
+
+void TShellListModel::setHideExtensions(bool on) {
+  if (on == hideExt_) return;
+  beginResetModel();
+  hideExt_ = on;
+  endResetModel();
+}
+
+void TShellListModel::setShowAttributes(bool on) {
+  if (on == showAttribs_) return;
+  beginResetModel();
+  showAttribs_ = on;
+  endResetModel();
+}
+
+QString TShellListModel::displayName(int row) const {
+  const TShellItem &it = item(row);
+  if (!hideExt_ || it.isDir) return it.name;
+  const int dot = it.name.lastIndexOf('.');
+  return dot > 0 ? it.name.left(dot) : it.name;
+}
+
+QString TShellListModel::attributesText(const TShellItem &it) {
+  static const char bits[] = "rwxrwxrwx";
+  QString s = it.isLink ? QStringLiteral("l") : it.isDir ? QStringLiteral("d") : QStringLiteral("-");
+  for (int i = 0; i < 9; ++i) s += (it.mode & (0400u >> i)) ? QChar(bits[i]) : QChar('-');
+  return s;
+}
 
 QVariant TShellListModel::data(const QModelIndex &index, int role) const {
   if (!index.isValid() || index.row() >= rows_.size()) return {};
@@ -235,10 +265,11 @@ QVariant TShellListModel::data(const QModelIndex &index, int role) const {
     case Qt::DisplayRole:
     case Qt::EditRole:
       switch (index.column()) {
-        case NameCol: return it.name;
+        case NameCol: return role == Qt::EditRole ? it.name : displayName(index.row());
         case SizeCol: return sizeText(it);
         case TypeCol: return typeText(it);
         case ModifiedCol: return modifiedText(it);
+        case AttributesCol: return attributesText(it);
       }
       break;
     case Qt::DecorationRole:
@@ -255,8 +286,8 @@ QVariant TShellListModel::data(const QModelIndex &index, int role) const {
 
 QVariant TShellListModel::headerData(int section, Qt::Orientation o, int role) const {
   if (o != Qt::Horizontal || role != Qt::DisplayRole) return {};
-  static const char *names[] = {"Name", "Size", "Type", "Modified"};
-  return section >= 0 && section < ColumnCount ? QString::fromLatin1(names[section]) : QVariant();
+  static const char *names[] = {"Name", "Size", "Type", "Modified", "Attributes"};
+  return section >= 0 && section < columnCount() ? QString::fromLatin1(names[section]) : QVariant();
 }
 
 Qt::ItemFlags TShellListModel::flags(const QModelIndex &index) const {

@@ -32,7 +32,7 @@ constexpr uint kShellAttrFolder = 0x20000000;
 class TShellListModel : public QAbstractTableModel {
   Q_OBJECT
  public:
-  enum Column { NameCol, SizeCol, TypeCol, ModifiedCol, ColumnCount };
+  enum Column { NameCol, SizeCol, TypeCol, ModifiedCol, AttributesCol, ColumnCount = AttributesCol };
   using AddItemHook = std::function<bool(const TShellItem &item, uint attribs)>;  // false refuses the item
 
   explicit TShellListModel(QObject *parent = nullptr);
@@ -51,6 +51,14 @@ class TShellListModel : public QAbstractTableModel {
   bool dynamicRefresh() const { return dynamic_; }
   void setAddItemHook(AddItemHook hook) { addHook_ = std::move(hook); }
   bool isLoading() const { return loading_; }
+  // Desktop-shell options: file names without their extension, and an "Attributes" column.
+  void setHideExtensions(bool on);
+  bool hideExtensions() const { return hideExt_; }
+  void setShowAttributes(bool on);
+  bool showAttributes() const { return showAttribs_; }
+  // The name as shown: without its extension for files while extensions are hidden.
+  QString displayName(int row) const;
+  static QString attributesText(const TShellItem &item);
 
   const TShellItem &item(int row) const { return all_[rows_[row]]; }
   QString filePath(int row) const;
@@ -88,6 +96,8 @@ class TShellListModel : public QAbstractTableModel {
   bool showHidden_ = true;
   bool dynamic_ = true;
   bool loading_ = false;
+  bool hideExt_ = false;
+  bool showAttribs_ = false;
   int sortColumn_ = NameCol;
   Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
   quint64 generation_ = 0;

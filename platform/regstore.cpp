@@ -30,9 +30,27 @@ QString regGroup(RegRoot root, const QString &key) {
 }
 
 RegStore::RegStore(const QString &file) : file_(file.isEmpty() ? userFile(QStringLiteral("registry.ini")) : file) {}
+RegStore::~RegStore() { flush(); }
+
+QSettings &RegStore::settings() const {
+  if (!settings_) settings_ = std::make_unique<QSettings>(file_, QSettings::IniFormat);
+  return *settings_;
+}
+
+void RegStore::setDeferred(bool on) {
+  deferred_ = on;
+  if (!on) flush();
+}
+
+bool RegStore::flush() {
+  if (!dirty_ || !settings_) return true;
+  dirty_ = false;
+  settings_->sync();  // QSettings writes through a temporary file and a rename
+  return settings_->status() != QSettings::AccessError;  // FormatError only describes the old, damaged content
+}
 
 bool RegStore::keyExists(RegRoot root, const QString &key) const {
-  QSettings s(file_, QSettings::IniFormat);
+  QSettings &s = settings();
   const QString group = regGroup(root, key);
   // A key exists when it holds values or subkeys, or was created empty (marked by an empty "@" entry).
   for (const QString &k : s.allKeys())
@@ -46,13 +64,13 @@ bool RegStore::createKey(RegRoot root, const QString &key) {
 }
 
 QStringList RegStore::subKeys(RegRoot root, const QString &key) const {
-  QSettings s(file_, QSettings::IniFormat);
+  QSettings &s = settings();
   s.beginGroup(regGroup(root, key));
   return s.childGroups();
 }
 
 QStringList RegStore::valueNames(RegRoot root, const QString &key) const {
-  QSettings s(file_, QSettings::IniFormat);
+  QSettings &s = settings();
   s.beginGroup(regGroup(root, key));
   QStringList names = s.childKeys();
   names.removeAll(QStringLiteral("@"));
@@ -60,7 +78,7 @@ QStringList RegStore::valueNames(RegRoot root, const QString &key) const {
 }
 
 std::optional<QString> RegStore::raw(RegRoot root, const QString &key, const QString &name) const {
-  QSettings s(file_, QSettings::IniFormat);
+  QSettings &s = settings();
   const QVariant v = s.value(regGroup(root, key) + '/' + name);
   if (!v.isValid()) return std::nullopt;
   return v.toString();
@@ -104,11 +122,11 @@ std::optional<QByteArray> RegStore::readBinary(RegRoot root, const QString &key,
 }
 
 bool RegStore::write(RegRoot root, const QString &key, const QString &name, const QString &encoded) {
-  QSettings s(file_, QSettings::IniFormat);  // QSettings writes through a temporary file and a rename
+  QSettings &s = settings();
   if (!s.isWritable()) return false;
   s.setValue(regGroup(root, key) + '/' + name, encoded);
-  s.sync();
-  return s.status() != QSettings::AccessError;  // FormatError only describes the old, damaged content
+  dirty_ = true;
+  return deferred_ ? true : flush();
 }
 
 bool RegStore::writeString(RegRoot root, const QString &key, const QString &name, const QString &value) {
@@ -126,11 +144,11 @@ bool RegStore::writeBinary(RegRoot root, const QString &key, const QString &name
 }
 
 bool RegStore::deleteValue(RegRoot root, const QString &key, const QString &name) {
-  QSettings s(file_, QSettings::IniFormat);
+  QSettings &s = settings();
   if (!s.isWritable()) return false;
   s.remove(regGroup(root, key) + '/' + name);
-  s.sync();
-  return s.status() != QSettings::AccessError;  // FormatError only describes the old, damaged content
+  dirty_ = true;
+  return deferred_ ? true : flush();
 }
 
 }  // namespace platform

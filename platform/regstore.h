@@ -5,7 +5,10 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <optional>
+
+class QSettings;
 
 namespace platform {
 
@@ -16,6 +19,9 @@ class RegStore {
  public:
   // The default store lives in the per-user folder as "registry.ini"; tests may pass another file.
   explicit RegStore(const QString &file = QString());
+  ~RegStore();
+  RegStore(const RegStore &) = delete;
+  RegStore &operator=(const RegStore &) = delete;
 
   QString file() const { return file_; }
 
@@ -35,10 +41,19 @@ class RegStore {
   bool writeBinary(RegRoot root, const QString &key, const QString &name, const QByteArray &value);
   bool deleteValue(RegRoot root, const QString &key, const QString &name);
 
+  // While deferred, writes collect in memory and reach the file with flush(); a burst of settings is then
+  // one atomic file write instead of one per value.
+  void setDeferred(bool on);
+  bool flush();
+
  private:
   bool write(RegRoot root, const QString &key, const QString &name, const QString &encoded);
   std::optional<QString> raw(RegRoot root, const QString &key, const QString &name) const;
+  QSettings &settings() const;
   QString file_;
+  mutable std::unique_ptr<QSettings> settings_;
+  bool deferred_ = false;
+  bool dirty_ = false;
 };
 
 // Joins root and a backslash-separated key path into the store's group path.
