@@ -1,0 +1,83 @@
+# A scripted FTP peer for server misbehaviour. It accepts one control connection and follows a
+# script, one instruction a line:
+#   > TEXT        send TEXT + CRLF ("\r\n" inside TEXT is sent literally as a line break)
+#   >raw TEXT     send TEXT without a line end
+#   < PREFIX      wait for a command line starting with PREFIX (recorded in the log file)
+#   sleep SECS    pause
+#   endless       send 'x' without a line end until the client hangs up
+#   dataconnect   connect to the address of the last PORT command
+#   datasend TEXT send TEXT on the data connection
+#   dataclose     close the data connection
+#   close         close the control connection
+#   wait          wait until the client closes the control connection
+# Usage: fake_peer.py SCRIPT LOG; prints the listening port.
+import socket
+import sys
+import time
+
+script = open(sys.argv[1]).read().splitlines()
+log = open(sys.argv[2], "w", buffering=1)
+srv = socket.socket()
+srv.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+srv.bind(("127.0.0.1", 0))
+srv.listen(1)
+print(srv.getsockname()[1], flush=True)
+conn, _ = srv.accept()
+buf = b""
+port_addr = None
+data = None
+
+
+def read_line():
+    global buf
+    while b"\r\n" not in buf:
+        chunk = conn.recv(4096)
+        if not chunk:
+            raise EOFError
+        buf += chunk
+    line, buf = buf.split(b"\r\n", 1)
+    return line.decode("utf-8", "replace")
+
+
+try:
+    for instr in script:
+        if not instr.strip():
+            continue
+        op, _, arg = instr.partition(" ")
+        if op == ">":
+            conn.sendall(arg.replace("\\r\\n", "\r\n").encode() + b"\r\n")
+        elif op == ">raw":
+            conn.sendall(arg.replace("\\r\\n", "\r\n").encode())
+        elif op == "<":
+            line = read_line()
+            log.write(line + "\n")
+            if line.upper().startswith("PORT "):
+                n = [int(x) for x in line[5:].split(",")]
+                port_addr = (".".join(map(str, n[:4])), n[4] * 256 + n[5])
+            if not line.upper().startswith(arg.upper()):
+                log.write("UNEXPECTED " + line + "\n")
+        elif op == "sleep":
+            time.sleep(float(arg))
+        elif op == "endless":
+            while True:
+                conn.sendall(b"x" * 4096)
+        elif op == "dataconnect":
+            data = socket.create_connection(port_addr)
+        elif op == "datasend":
+            data.sendall(arg.encode())
+        elif op == "dataclose":
+            data.close()
+        elif op == "close":
+            conn.close()
+            break
+        elif op == "wait":
+            while conn.recv(4096):
+                pass
+            break
+    # Keep reading so the client's later commands are logged, until it hangs up.
+    while True:
+        line = read_line()
+        log.write(line + "\n")
+except (EOFError, OSError):
+    pass
+log.write("END\n")
