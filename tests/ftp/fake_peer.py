@@ -6,7 +6,9 @@
 #   sleep SECS    pause
 #   endless       send 'x' without a line end until the client hangs up
 #   dataconnect   connect to the address of the last PORT command
+#   dataconnectfrom ADDR  connect to it from the local address ADDR (a third party), then hang up
 #   datasend TEXT send TEXT on the data connection
+#   datarecv      read the data connection to its end and log "DATA <length> <text>"
 #   dataclose     close the data connection
 #   close         close the control connection
 #   wait          wait until the client closes the control connection
@@ -63,8 +65,23 @@ try:
                 conn.sendall(b"x" * 4096)
         elif op == "dataconnect":
             data = socket.create_connection(port_addr)
+        elif op == "dataconnectfrom":
+            intruder = socket.socket()
+            intruder.bind((arg, 0))
+            intruder.connect(port_addr)
+            time.sleep(0.2)
+            intruder.close()
+        elif op == "datarecv":
+            got = b""
+            while True:
+                chunk = data.recv(65536)
+                if not chunk:
+                    break
+                got += chunk
+            log.write("DATA %d %s\n" % (len(got), got[:64].decode("latin-1")))
+            data.close()
         elif op == "datasend":
-            data.sendall(arg.encode())
+            data.sendall(arg.replace("\\r\\n", "\r\n").encode())
         elif op == "dataclose":
             data.close()
         elif op == "close":

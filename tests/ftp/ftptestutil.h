@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <ostream>
 
 #include "ftp/ftpcli.h"
 
@@ -66,3 +67,7 @@ QString md5(const QString &path);
 int freePort();
 
 } // namespace ftptest
+
+// Readable QString values in test failure messages.
+inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QStringList &l, std::ostream *os) { *os << l.join(QLatin1Char('|')).toStdString(); }
