@@ -109,6 +109,7 @@ void TCustomFtpCli::receiveStep(Step s)
     m_createdLocal = false;
     m_startMs = m_clock.elapsed();
     m_data->OnSessionAvailable = [this](TCustomWSocket *, quint16) { acceptData(false); };
+    m_data->Resume();  // a server that connected right after PORT is waiting in the backlog
 
     closeLocal();
     if (m_localStream) {
@@ -178,6 +179,7 @@ void TCustomFtpCli::sendStep(bool append)
         return;
     }
     m_data->OnSessionAvailable = [this](TCustomWSocket *, quint16) { acceptData(true); };
+    m_data->Resume();
     closeLocal();
     bool ok;
     if (m_localStream) {

@@ -795,11 +795,9 @@ void TCustomWSocket::onReadable()
     if (m_state == wsListening) {
         if (OnSessionAvailable) {
             fire(OnSessionAvailable, 0);
-        } else {
-            // Nobody takes connections: refuse them rather than spin on a pending one.
-            const int fd = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd >= 0)
-                ::close(fd);
+        } else if (m_readNotifier) {
+            // Nobody takes connections yet: leave them pending instead of spinning; Resume looks again.
+            m_readNotifier->setEnabled(false);
         }
         return;
     }

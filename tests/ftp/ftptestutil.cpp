@@ -1,6 +1,7 @@
 #include "tests/ftp/ftptestutil.h"
 
 #include <QCryptographicHash>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QThread>
@@ -162,6 +163,14 @@ Recorder::Recorder(TCustomFtpCli &cli)
 bool Recorder::waitDone(int count, int timeoutMs)
 {
     return testenv::waitFor([this, count] { return done.size() >= count; }, timeoutMs);
+}
+
+void Recorder::reset()
+{
+    QCoreApplication::processEvents();
+    display.clear();
+    done.clear();
+    sessionClosed = sessionConnected = 0;
 }
 
 QByteArray pattern(qint64 size, int seed)

@@ -59,6 +59,8 @@ struct Recorder {
     int sessionClosed = 0;
     int sessionConnected = 0;
     bool waitDone(int count = 1, int timeoutMs = 20000);
+    // Delivers reports still queued (a synchronous call returns before its OnRequestDone), then forgets all.
+    void reset();
 };
 
 // Test data of a given size with a recognisable pattern.
