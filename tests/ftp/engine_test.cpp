@@ -15,10 +15,10 @@ using ftptest::Recorder;
 
 namespace {
 
-void aim(TCustomFtpCli &cli, const FakePeer &peer)
+void aim(TCustomFtpCli &cli, const FakePeer &peer, const QString &host = QStringLiteral("127.0.0.1"))
 {
     ASSERT_GT(peer.port(), 0) << "the scripted peer did not start";
-    cli.setHostName(QStringLiteral("127.0.0.1"));
+    cli.setHostName(host);
     cli.setPort(QString::number(peer.port()));
     cli.setUserName(QStringLiteral("user"));
     cli.setPassWord(QStringLiteral("Pw-Zebra-42"));
@@ -349,4 +349,32 @@ TEST(FtpEngine, RefusedDownloadKeepsTheExistingLocalFile)
     cli.setLocalFileName(fresh);
     EXPECT_FALSE(cli.Get());
     EXPECT_FALSE(QFile::exists(fresh)) << "a refused download leaves no empty file behind";
+}
+
+TEST(FtpEngine, PortNamesTheControlConnectionsLocalAddressForOtherServers)
+{
+    // A server on 127.0.0.2: the control connection's local address is 127.0.0.1, and the data
+    // connection must come from the server's own address.
+    FakePeer peer(lines({"> 220 hi", "< USER", "> 230 ok", "< PORT", "> 200 ok", "< NLST", "> 150 go",
+                         "dataconnectfrom 127.0.0.1", "dataconnect", "datasend a\\r\\nb\\r\\n", "dataclose",
+                         "> 226 done", "wait"}),
+                  QStringLiteral("127.0.0.2"));
+    TFtpClient cli;
+    aim(cli, peer, QStringLiteral("127.0.0.2"));
+    Recorder rec(cli);
+    ASSERT_TRUE(cli.Connect());
+    EXPECT_EQ(cli.ControlSocket()->GetXAddr(), QStringLiteral("127.0.0.1"));
+    QStringList names;
+    cli.setDisplayFileFlag(true);
+    QObject::connect(&cli, &TCustomFtpCli::OnDisplayFile, &cli, [&](QString &l) { names << l; });
+    cli.LsAsync();
+    ASSERT_TRUE(rec.waitDone(2));
+    EXPECT_EQ(rec.done[1], qMakePair(int(ftpLsAsync), 0));
+    EXPECT_EQ(names, (QStringList{"a", "b"}));
+    EXPECT_TRUE(rec.display.contains(QStringLiteral("! Data connection from 127.0.0.1 refused")));
+    cli.Abort();
+    ASSERT_TRUE(peer.finished());
+    const QStringList got = peer.received();
+    ASSERT_GE(got.size(), 2);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^PORT 127,0,0,1,\\d+,\\d+$")).match(got[1]).hasMatch()) << got[1].toStdString();
 }

@@ -12,7 +12,7 @@
 #   dataclose     close the data connection
 #   close         close the control connection
 #   wait          wait until the client closes the control connection
-# Usage: fake_peer.py SCRIPT LOG; prints the listening port.
+# Usage: fake_peer.py SCRIPT LOG [ADDRESS]; prints the listening port.
 import socket
 import sys
 import time
@@ -21,7 +21,7 @@ script = open(sys.argv[1]).read().splitlines()
 log = open(sys.argv[2], "w", buffering=1)
 srv = socket.socket()
 srv.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-srv.bind(("127.0.0.1", 0))
+srv.bind((sys.argv[3] if len(sys.argv) > 3 else "127.0.0.1", 0))
 srv.listen(1)
 print(srv.getsockname()[1], flush=True)
 conn, _ = srv.accept()
@@ -64,7 +64,8 @@ try:
             while True:
                 conn.sendall(b"x" * 4096)
         elif op == "dataconnect":
-            data = socket.create_connection(port_addr)
+            # Like real servers, connect from the address the control connection was made to.
+            data = socket.create_connection(port_addr, source_address=(conn.getsockname()[0], 0))
         elif op == "dataconnectfrom":
             intruder = socket.socket()
             intruder.bind((arg, 0))

@@ -119,14 +119,14 @@ void Server::kill()
     }
 }
 
-FakePeer::FakePeer(const QString &script)
+FakePeer::FakePeer(const QString &script, const QString &address)
 {
     const QString dir = testenv::makeDir(QStringLiteral("peer"));
     const QString scriptFile = testenv::writeFile(dir + QStringLiteral("/script"), script.toUtf8());
     m_log = dir + QStringLiteral("/log");
     m_proc = std::make_unique<QProcess>();
     m_proc->start(QStringLiteral("/usr/bin/python3"),
-                  {testenv::sourceDir() + QStringLiteral("/tests/ftp/fake_peer.py"), scriptFile, m_log});
+                  {testenv::sourceDir() + QStringLiteral("/tests/ftp/fake_peer.py"), scriptFile, m_log, address});
     if (m_proc->waitForStarted(5000) && m_proc->waitForReadyRead(10000))
         m_port = m_proc->readLine().trimmed().toInt();
 }

@@ -38,7 +38,7 @@ private:
 // The scripted peer (fake_peer.py): see that file for the script language.
 class FakePeer {
 public:
-    explicit FakePeer(const QString &script);
+    explicit FakePeer(const QString &script, const QString &address = QStringLiteral("127.0.0.1"));
     ~FakePeer();
     int port() const { return m_port; }
     // Command lines the peer received, once it has ended (or so far).

@@ -359,3 +359,32 @@ TEST(FtpServerKilled, MidTransferIsAnErrorAndKeepsThePartialFile)
     EXPECT_LT(kept, kBig / 2);
     EXPECT_FALSE(cli.Connected());
 }
+
+TEST(FtpServerKilled, UploadCutIsAnError)
+{
+    const QString root = testenv::makeDir(QStringLiteral("ftproot"));
+    const QString local = testenv::makeDir(QStringLiteral("local"));
+    const QString src = testenv::writeFile(local + QStringLiteral("/up.bin"), ftptest::pattern(kBig / 2, 9));
+    Server server(Server::PyFtpd, root);
+    ASSERT_TRUE(server.start()) << server.error().toStdString();
+    TFtpClient cli;
+    cli.setHostName(QStringLiteral("127.0.0.1"));
+    cli.setPort(QString::number(server.port()));
+    cli.setUserName(server.user());
+    cli.setPassWord(server.password());
+    ASSERT_TRUE(cli.Connect());
+    cli.setHostFileName(QStringLiteral("up.bin"));
+    cli.setLocalFileName(src);
+    bool killed = false;
+    QObject::connect(&cli, &TCustomFtpCli::OnProgress, &cli, [&](qint64 count, bool &) {
+        if (count > 4 * 1024 * 1024 && !killed) {
+            killed = true;
+            server.kill();
+        }
+    });
+    EXPECT_FALSE(cli.Put()) << "an upload cut by the server's death must not report success";
+    EXPECT_TRUE(killed);
+    EXPECT_FALSE(cli.ErrorMessage().isEmpty());
+    EXPECT_EQ(cli.State(), TFtpState::Ready);
+    EXPECT_EQ(testenv::readFile(src).size(), kBig / 2) << "the local file is untouched";
+}
