@@ -583,8 +583,11 @@ void TCustomFtpCli::finishRequest(int error)
 
 void TCustomFtpCli::postRequestDone(int error)
 {
+    // The code travels with the message: a request started before this report is delivered (a
+    // synchronous call chained from a handler) must not relabel it.
+    const int rq = m_request;
     QMetaObject::invokeMethod(
-        this, [this, error] { emit OnRequestDone(m_request, quint16(error)); }, Qt::QueuedConnection);
+        this, [this, rq, error] { emit OnRequestDone(rq, quint16(error)); }, Qt::QueuedConnection);
 }
 
 void TCustomFtpCli::Abort()

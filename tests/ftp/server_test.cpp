@@ -247,7 +247,7 @@ TEST_P(FtpServers, AbortMidTransferThenReconnect)
     QObject::connect(&cli, &TCustomFtpCli::OnProgress, &cli, [&](qint64 count, bool &) {
         if (count > 2 * 1024 * 1024 && !aborted) {
             aborted = true;
-            QMetaObject::invokeMethod(&cli, [&] { cli.Abort(); }, Qt::QueuedConnection);
+            cli.Abort();  // from inside the engine's own progress event
         }
     });
     cli.GetAsync();
@@ -321,6 +321,32 @@ TEST_P(FtpServers, CompositeSessionsFromOpenToQuit)
     ASSERT_TRUE(rec.waitDone(4));
     EXPECT_EQ(rec.done[3], qMakePair(int(ftpDeleteAsync), 0));
     EXPECT_FALSE(QFile::exists(root + QStringLiteral("/d/up.txt")));
+}
+
+TEST_P(FtpServers, SynchronousCallsNestedInRequestDone)
+{
+    // The FTP window chains requests from its request-done handler with synchronous calls.
+    testenv::writeFile(root + QStringLiteral("/one.txt"), "1");
+    TFtpClient cli;
+    aim(cli);
+    QStringList chain;
+    QObject::connect(&cli, &TCustomFtpCli::OnRequestDone, &cli, [&](int rq, quint16 err) {
+        chain << QStringLiteral("%1:%2").arg(FtpRequestName(rq)).arg(err);
+        if (rq == ftpConnectAsync && err == 0) {
+            chain << QStringLiteral("syst=%1").arg(cli.Syst());
+            chain << QStringLiteral("pwd=%1").arg(cli.Pwd());
+            cli.setLocalFileName(local + QStringLiteral("/nested-list.txt"));
+            chain << QStringLiteral("dir=%1").arg(cli.Dir());
+        }
+    });
+    cli.ConnectAsync();
+    ASSERT_TRUE(testenv::waitFor([&] { return chain.size() >= 7; }, 20000)) << chain.join(' ').toStdString();
+    EXPECT_EQ(chain.mid(0, 1), QStringList{"ConnectAsync:0"});
+    EXPECT_TRUE(chain.contains(QStringLiteral("syst=1")) && chain.contains(QStringLiteral("pwd=1"))
+                && chain.contains(QStringLiteral("dir=1"))) << chain.join(' ').toStdString();
+    EXPECT_TRUE(chain.contains(QStringLiteral("SystAsync:0")));
+    EXPECT_TRUE(chain.contains(QStringLiteral("DirAsync:0")));
+    EXPECT_TRUE(testenv::readFile(local + QStringLiteral("/nested-list.txt")).contains("one.txt"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Real, FtpServers, ::testing::Values(Server::PyFtpd, Server::Vsftpd),
