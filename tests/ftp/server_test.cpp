@@ -290,6 +290,7 @@ TEST_P(FtpServers, CompositeSessionsFromOpenToQuit)
     testenv::writeFile(root + QStringLiteral("/d/file.txt"), "inside d\n");
     TCustomFtpCli cli;
     aim(cli);
+    cli.setHostName(QStringLiteral("localhost"));  // an asynchronous name lookup first
     Recorder rec(cli);
     cli.setHostDirName(QStringLiteral("d"));
     cli.setHostFileName(QStringLiteral("file.txt"));
