@@ -558,6 +558,7 @@ void TCustomFtpCli::finishRequest(int error)
         return;
     }
     m_watchdog->stop();
+    m_requestError = error;  // what the synchronous wait reads is what OnRequestDone reports
     setState(TFtpState::Ready);
     if (m_data->State() != wsClosed) {
         m_data->OnSessionClosed = nullptr;

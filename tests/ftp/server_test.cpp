@@ -197,6 +197,21 @@ TEST_P(FtpServers, GetPutAppendEmptySmallAndBig)
     ASSERT_TRUE(rec.waitDone(1));
     EXPECT_EQ(rec.done[0], qMakePair(int(ftpAppendAsync), 0));
     EXPECT_EQ(testenv::readFile(root + QStringLiteral("/up-small.dat")), QByteArray("hello, world\nand more\n"));
+
+    // From a stream instead of a file, with the command rewritten on its way out.
+    QBuffer body;
+    body.setData("from memory\n");
+    body.open(QIODevice::ReadOnly);
+    cli.setLocalStream(&body);
+    cli.setHostFileName(QStringLiteral("placeholder.txt"));
+    auto rename = QObject::connect(&cli, &TCustomFtpCli::OnCommand, &cli, [](QString &cmd) {
+        cmd.replace(QStringLiteral("placeholder.txt"), QStringLiteral("memory.txt"));
+    });
+    ASSERT_TRUE(cli.Put());
+    QObject::disconnect(rename);
+    cli.setLocalStream(nullptr);
+    EXPECT_EQ(testenv::readFile(root + QStringLiteral("/memory.txt")), QByteArray("from memory\n"));
+    EXPECT_FALSE(QFile::exists(root + QStringLiteral("/placeholder.txt")));
     ASSERT_TRUE(cli.Quit());
 }
 
