@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QStringDecoder>
 #include <QTimer>
 
 namespace {
@@ -82,6 +83,14 @@ QString winsockReply(int err)
     return QStringLiteral("500 %1 (Winsock error #%2)").arg(SocketErrorText(err)).arg(err);
 }
 } // namespace
+
+QString FtpDecodeLine(const QByteArray &raw)
+{
+    QStringDecoder dec(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString s = dec(raw);
+    // Older servers send names in a single-byte code page: keep their bytes readable.
+    return dec.hasError() ? QString::fromLatin1(raw) : s;
+}
 
 QString FtpRequestName(int rq)
 {
@@ -723,7 +732,7 @@ void TCustomFtpCli::protocolFailure(int code, const QString &text)
 
 void TCustomFtpCli::handleLine(const QByteArray &raw)
 {
-    const QString line = QString::fromUtf8(raw);
+    const QString line = FtpDecodeLine(raw);
     m_lastReply = line;
     emit OnResponse();
     if (++m_replyLines > kMaxReplyLines) {

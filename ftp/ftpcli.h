@@ -40,6 +40,8 @@ enum TFtpRequest {
 };
 // "none", "OpenAsync", ... as the program prints them; "unknown" outside the table.
 QString FtpRequestName(int rq);
+// A reply or listing line as text: UTF-8 when valid, else Latin-1 (byte for byte).
+QString FtpDecodeLine(const QByteArray &raw);
 
 enum class TFtpState { NotConnected, Ready, StepReady, LookingUp, Connected, Aborting, WaitingGreeting, WaitingReply };
 

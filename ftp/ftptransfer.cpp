@@ -287,7 +287,7 @@ void TCustomFtpCli::flushDisplayFile(bool all)
         QByteArray l = m_lineCarry.mid(start, nl - start);
         if (l.endsWith('\r'))
             l.chop(1);
-        QString s = QString::fromUtf8(l);
+        QString s = FtpDecodeLine(l);
         emit OnDisplayFile(s);
         start = nl + 1;
     }
@@ -296,7 +296,7 @@ void TCustomFtpCli::flushDisplayFile(bool all)
         QByteArray l = m_lineCarry;
         if (l.endsWith('\r'))
             l.chop(1);
-        QString s = QString::fromUtf8(l);
+        QString s = FtpDecodeLine(l);
         m_lineCarry.clear();
         emit OnDisplayFile(s);
     }

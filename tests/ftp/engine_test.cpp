@@ -378,3 +378,16 @@ TEST(FtpEngine, PortNamesTheControlConnectionsLocalAddressForOtherServers)
     ASSERT_GE(got.size(), 2);
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^PORT 127,0,0,1,\\d+,\\d+$")).match(got[1]).hasMatch()) << got[1].toStdString();
 }
+
+TEST(FtpEngine, RepliesInUtf8OrLatin1)
+{
+    FakePeer peer(QStringLiteral("> 220 hi\n< USER\n> 230 ok\n< PWD\n> 257 \"/caf\u00e9 \u00fcber\" utf-8\n"
+                                 "< PWD\n>latin1 257 \"/caf\u00e9\" latin-1\nwait\n"));
+    TFtpClient cli;
+    aim(cli, peer);
+    ASSERT_TRUE(cli.Connect());
+    ASSERT_TRUE(cli.Pwd());
+    EXPECT_EQ(cli.ReplyDir(), QStringLiteral("/caf\u00e9 \u00fcber"));
+    ASSERT_TRUE(cli.Pwd());
+    EXPECT_EQ(cli.ReplyDir(), QStringLiteral("/caf\u00e9"));
+}

@@ -2,6 +2,7 @@
 # script, one instruction a line:
 #   > TEXT        send TEXT + CRLF ("\r\n" inside TEXT is sent literally as a line break)
 #   >raw TEXT     send TEXT without a line end
+#   >latin1 TEXT  send TEXT + CRLF encoded in Latin-1 instead of UTF-8
 #   < PREFIX      wait for a command line starting with PREFIX (recorded in the log file)
 #   sleep SECS    pause
 #   endless       send 'x' without a line end until the client hangs up
@@ -48,6 +49,8 @@ try:
         op, _, arg = instr.partition(" ")
         if op == ">":
             conn.sendall(arg.replace("\\r\\n", "\r\n").encode() + b"\r\n")
+        elif op == ">latin1":
+            conn.sendall(arg.encode("latin-1") + b"\r\n")
         elif op == ">raw":
             conn.sendall(arg.replace("\\r\\n", "\r\n").encode())
         elif op == "<":
