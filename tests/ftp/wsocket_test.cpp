@@ -306,3 +306,31 @@ TEST(WSocket, PeerResetClosesWithTheCode)
     EXPECT_EQ(closedWith, 10054);
     EXPECT_EQ(client.State(), wsClosed);
 }
+
+TEST(WSocket, SocketOptionsOnConnectAndDup)
+{
+    Pair p;
+    p.open();
+    auto opt = [](int fd, int name) {
+        int v = -1;
+        socklen_t len = sizeof v;
+        getsockopt(fd, SOL_SOCKET, name, &v, &len);
+        return v;
+    };
+    EXPECT_EQ(opt(p.client.HSocket(), SO_KEEPALIVE), 1);
+    EXPECT_EQ(opt(p.client.HSocket(), SO_REUSEADDR), 1);
+    linger l{};
+    socklen_t len = sizeof l;
+    getsockopt(p.server.HSocket(), SOL_SOCKET, SO_LINGER, &l, &len);
+    EXPECT_EQ(l.l_onoff, 1) << "linger on by default, applied to a taken-over handle too";
+    EXPECT_EQ(l.l_linger, 0);
+    p.server.setLingerOnOff(wsLingerOff);
+    p.server.SetLingerOption();
+    getsockopt(p.server.HSocket(), SOL_SOCKET, SO_LINGER, &l, &len);
+    EXPECT_EQ(l.l_onoff, 0);
+    TWSocket closed;
+    QString err;
+    closed.OnError = [&](TCustomWSocket *x) { err = x->LastErrorMessage(); };
+    closed.SetLingerOption();
+    EXPECT_EQ(err, QStringLiteral("Cannot set linger option at this time"));
+}
