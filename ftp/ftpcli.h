@@ -7,6 +7,7 @@
 // Data transfers always use active mode: the engine listens on a free port of the control
 // connection's local address, announces it with PORT and accepts only the server's connection.
 #include <QElapsedTimer>
+#include <QIODevice>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -16,7 +17,6 @@
 #include "ftp/wsocket.h"
 
 class QFile;
-#include <QIODevice>
 class QTimer;
 
 class FtpException : public std::runtime_error {
@@ -85,7 +85,8 @@ public:
     void setTimeout(int seconds) { m_timeout = seconds; }
     bool MultiThreaded() const { return m_multiThreaded; }
     void setMultiThreaded(bool v) { m_multiThreaded = v; }
-    // Transfer block sizes (2048 for receiving and 1514 for sending by default).
+    // Transfer block sizes (2048 for receiving and 1514 for sending by default; see bench/ftp.py
+    // for what larger blocks gain on fast links).
     int RecvBlockSize() const { return m_recvBlock; }
     void setRecvBlockSize(int v);
     int SendBlockSize() const { return m_sendBlock; }
@@ -168,6 +169,7 @@ signals:
     void OnRequestDone(int rqType, quint16 error);
     void OnStateChange();
     // An upload is about to start; set cancel to refuse it.
+    // (Signals with a reference argument must be connected directly: same thread, no queuing.)
     void OnReadyToTransmit(bool &cancel);
 
 protected:
