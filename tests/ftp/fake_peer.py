@@ -1,0 +1,104 @@
+# A scripted FTP peer for server misbehaviour. It accepts one control connection and follows a
+# script, one instruction a line:
+#   > TEXT        send TEXT + CRLF ("\r\n" inside TEXT is sent literally as a line break)
+#   >raw TEXT     send TEXT without a line end
+#   >latin1 TEXT  send TEXT + CRLF encoded in Latin-1 instead of UTF-8
+#   < PREFIX      wait for a command line starting with PREFIX (recorded in the log file)
+#   sleep SECS    pause
+#   endless       send 'x' without a line end until the client hangs up
+#   dataconnect   connect to the address of the last PORT command
+#   dataconnectfrom ADDR  connect to it from the local address ADDR (a third party), then hang up
+#   datasend TEXT send TEXT on the data connection
+#   datarecv      read the data connection to its end and log "DATA <length> <text>"
+#   dataclose     close the data connection
+#   close         close the control connection
+#   wait          wait until the client closes the control connection
+# Usage: fake_peer.py SCRIPT LOG [ADDRESS]; prints the listening port.
+import socket
+import sys
+import time
+
+script = open(sys.argv[1]).read().splitlines()
+log = open(sys.argv[2], "w", buffering=1)
+srv = socket.socket()
+srv.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+srv.bind((sys.argv[3] if len(sys.argv) > 3 else "127.0.0.1", 0))
+srv.listen(1)
+print(srv.getsockname()[1], flush=True)
+conn, _ = srv.accept()
+buf = b""
+port_addr = None
+data = None
+
+
+def read_line():
+    global buf
+    while b"\r\n" not in buf:
+        chunk = conn.recv(4096)
+        if not chunk:
+            raise EOFError
+        buf += chunk
+    line, buf = buf.split(b"\r\n", 1)
+    return line.decode("utf-8", "replace")
+
+
+try:
+    for instr in script:
+        if not instr.strip():
+            continue
+        op, _, arg = instr.partition(" ")
+        if op == ">":
+            conn.sendall(arg.replace("\\r\\n", "\r\n").encode() + b"\r\n")
+        elif op == ">latin1":
+            conn.sendall(arg.encode("latin-1") + b"\r\n")
+        elif op == ">raw":
+            conn.sendall(arg.replace("\\r\\n", "\r\n").encode())
+        elif op == "<":
+            line = read_line()
+            log.write(line + "\n")
+            if line.upper().startswith("PORT "):
+                n = [int(x) for x in line[5:].split(",")]
+                port_addr = (".".join(map(str, n[:4])), n[4] * 256 + n[5])
+            if not line.upper().startswith(arg.upper()):
+                log.write("UNEXPECTED " + line + "\n")
+        elif op == "sleep":
+            time.sleep(float(arg))
+        elif op == "endless":
+            while True:
+                conn.sendall(b"x" * 4096)
+        elif op == "dataconnect":
+            # Like real servers, connect from the address the control connection was made to.
+            data = socket.create_connection(port_addr, source_address=(conn.getsockname()[0], 0))
+        elif op == "dataconnectfrom":
+            intruder = socket.socket()
+            intruder.bind((arg, 0))
+            intruder.connect(port_addr)
+            time.sleep(0.2)
+            intruder.close()
+        elif op == "datarecv":
+            got = b""
+            while True:
+                chunk = data.recv(65536)
+                if not chunk:
+                    break
+                got += chunk
+            log.write("DATA %d %s\n" % (len(got), got[:64].decode("latin-1")))
+            data.close()
+        elif op == "datasend":
+            data.sendall(arg.replace("\\r\\n", "\r\n").encode())
+        elif op == "dataclose":
+            data.close()
+        elif op == "close":
+            conn.close()
+            break
+        elif op == "wait":
+            while conn.recv(4096):
+                pass
+            break
+    # Keep reading so the client's later commands are logged, until it hangs up.
+    while True:
+        line = read_line()
+        log.write(line + "\n")
+except (EOFError, OSError):
+    pass
+log.write("END\n")

@@ -1,0 +1,75 @@
+#pragma once
+// Real FTP servers and a scripted misbehaving peer, started by the tests on 127.0.0.1.
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <ostream>
+
+#include "ftp/ftpcli.h"
+
+namespace ftptest {
+
+// A real server on 127.0.0.1 serving `root` (pyftpdlib with a user and password, or vsftpd with
+// anonymous login and uploads).
+class Server {
+public:
+    enum Kind { PyFtpd, Vsftpd };
+    Server(Kind kind, const QString &root);
+    ~Server();
+    bool start();  // false with the reason in error()
+    void kill();   // SIGKILL of the server process
+    int port() const { return m_port; }
+    QString error() const { return m_error; }
+    Kind kind() const { return m_kind; }
+    QString user() const;
+    QString password() const;
+    QString root() const { return m_root; }
+
+private:
+    Kind m_kind;
+    QString m_root;
+    QString m_confDir;
+    int m_port = 0;
+    QString m_error;
+    std::unique_ptr<QProcess> m_proc;
+};
+
+// The scripted peer (fake_peer.py): see that file for the script language.
+class FakePeer {
+public:
+    explicit FakePeer(const QString &script, const QString &address = QStringLiteral("127.0.0.1"));
+    ~FakePeer();
+    int port() const { return m_port; }
+    // Command lines the peer received, once it has ended (or so far).
+    QStringList received() const;
+    bool finished(int timeoutMs = 5000);
+
+private:
+    QString m_log;
+    int m_port = 0;
+    std::unique_ptr<QProcess> m_proc;
+};
+
+// Records what an engine reports.
+struct Recorder {
+    explicit Recorder(TCustomFtpCli &cli);
+    QStringList display;
+    QList<QPair<int, int>> done;  // (request, error)
+    int sessionClosed = 0;
+    int sessionConnected = 0;
+    bool waitDone(int count = 1, int timeoutMs = 20000);
+    // Delivers reports still queued (a synchronous call returns before its OnRequestDone), then forgets all.
+    void reset();
+};
+
+// Test data of a given size with a recognisable pattern.
+QByteArray pattern(qint64 size, int seed = 1);
+QString md5(const QString &path);
+int freePort();
+
+} // namespace ftptest
+
+// Readable QString values in test failure messages.
+inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QStringList &l, std::ostream *os) { *os << l.join(QLatin1Char('|')).toStdString(); }
