@@ -90,9 +90,6 @@ QAction *TTarn::addItem(QMenu *menu, const QString &name, const QString &caption
 
 void TTarn::notBuiltYet() { StatusBar1Panel->setText(QStringLiteral("This command is not available in this version yet.")); }
 
-// Checkable items toggle their own mark before the handler reads it.
-#define TOGGLE(fn) [this] { fn(); }
-
 void TTarn::buildMenus() {
   QMenuBar *bar = menuBar();
   QMenu *file = bar->addMenu(QStringLiteral("&File"));

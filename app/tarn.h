@@ -142,7 +142,6 @@ class TTarn : public QMainWindow {
 
  protected:
   bool event(QEvent *e) override;
-  void keyPressEvent(QKeyEvent *e) override;
   void closeEvent(QCloseEvent *e) override;
   void dragEnterEvent(QDragEnterEvent *e) override;
   void dropEvent(QDropEvent *e) override;

@@ -16,8 +16,6 @@
 #include <QStatusTipEvent>
 #include <QTabWidget>
 #include <cerrno>
-#include <QDebug>
-#include <QTimer>
 #include <unistd.h>
 #include "app/tarn.h"
 #include "browser/panerules.h"
@@ -64,10 +62,6 @@ void TTarn::FormShow() {
   const int total = RxSplitter1->width();
   const int left = leftBlockWidth > 0 ? qMin(leftBlockWidth, total - 40) : 312;
   RxSplitter1->setSizes({left, qMax(0, total - left - RxSplitter1->handleWidth())});
-  if (qEnvironmentVariableIsSet("TARNWICK_DEBUG_LAYOUT")) {
-    qWarning() << "splitter" << total << RxSplitter1->sizes() << Panel1->minimumSizeHint() << PTSplitter1->minimumSizeHint();
-    QTimer::singleShot(2000, this, [this] { qWarning() << "tree" << PTShellTree1->SelectedPath() << PTShellTree1->isExpanded(PTShellTree1->currentIndex().parent()) << PTShellTree1->visualRect(PTShellTree1->currentIndex()); });
-  }
   if (args_.isEmpty()) return;
   // A path with spaces may arrive unquoted as several arguments.
   QString joined;
@@ -133,8 +127,6 @@ void TTarn::StatusBar1DblClick() {
   const int total = RxSplitter1->width();
   RxSplitter1->setSizes({total / 2, total - total / 2});
 }
-
-void TTarn::keyPressEvent(QKeyEvent *e) { QMainWindow::keyPressEvent(e); }
 
 void TTarn::dragEnterEvent(QDragEnterEvent *e) {
   if (e->mimeData()->hasUrls()) e->acceptProposedAction();
