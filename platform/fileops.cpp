@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
+#include <thread>
 #include <vector>
 
 namespace platform {
@@ -53,7 +54,13 @@ NativePath realPath(const NativePath &p) {
   return NativePath(buf);
 }
 
-bool readNames(const NativePath &folder, std::vector<NativePath> *names, int *err) {
+struct DirEntry {
+  NativePath name;
+  unsigned char type;  // DT_REG, DT_DIR, ... or DT_UNKNOWN where the file system does not say
+  bool operator<(const DirEntry &o) const { return name < o.name; }
+};
+
+bool readNames(const NativePath &folder, std::vector<DirEntry> *names, int *err) {
   DIR *d = ::opendir(folder.constData());
   if (!d) {
     *err = errno;
@@ -62,12 +69,28 @@ bool readNames(const NativePath &folder, std::vector<NativePath> *names, int *er
   errno = 0;
   while (dirent *e = ::readdir(d)) {
     if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-    names->emplace_back(e->d_name);
+    names->push_back({NativePath(e->d_name), e->d_type});
   }
   *err = errno;
   ::closedir(d);
   std::sort(names->begin(), names->end());  // a predictable order for progress and for tests
   return *err == 0;
+}
+
+// The process's umask without changing it (umask() would, for a moment, for every thread); when unknown,
+// every created file gets its mode set explicitly.
+mode_t currentUmask() {
+  QFile status(QStringLiteral("/proc/self/status"));
+  if (status.open(QIODevice::ReadOnly)) {
+    for (const QByteArray &line : status.readAll().split('\n')) {
+      if (line.startsWith("Umask:")) {
+        bool ok = false;
+        const uint v = line.mid(6).trimmed().toUInt(&ok, 8);
+        if (ok) return mode_t(v);
+      }
+    }
+  }
+  return 07777;
 }
 
 QString display(const NativePath &p) { return QStringLiteral("\"%1\"").arg(displayPath(p)); }
@@ -173,29 +196,42 @@ QString transferVerb(TransferMode mode) {
 }
 
 struct TFileTransfer::Ctx {
+  explicit Ctx(TransferQuestions &questions) : q(questions) {}
   TransferQuestions &q;
   TransferResult res;
   TransferProgress prog;
   bool conflictForAll = false;
   ConflictAnswer conflictAllAnswer = ConflictAnswer::Skip;
   std::vector<char> buffer;
+  mode_t umask = 0;
+  bool anonymousFiles = true;  // O_TMPFILE works on the target so far
+  std::atomic<qint64> bytesTotal{0};  // written by the counting thread
+  std::atomic<int> itemsTotal{0};
 };
 
 TFileTransfer::TFileTransfer(NativePaths sources, NativePath targetFolder, TransferMode mode)
     : sources_(std::move(sources)), target_(std::move(targetFolder)), mode_(mode) {}
 
-void TFileTransfer::report(Ctx &c, bool) { c.q.progress(c.prog); }
+void TFileTransfer::report(Ctx &c, bool) {
+  // The totals grow while the count runs beside the copy; they never show less than is done.
+  c.prog.itemsTotal = std::max(c.itemsTotal.load(), c.prog.itemsDone);
+  c.prog.bytesTotal = std::max(c.bytesTotal.load(), c.prog.bytesDone);
+  c.q.progress(c.prog);
+}
 
 void TFileTransfer::scan(Ctx &c, const NativePath &path, int depth) {
   struct stat st;
   if (lstatPath(path, &st) != 0) return;
-  ++c.prog.itemsTotal;
-  if (S_ISREG(st.st_mode)) c.prog.bytesTotal += st.st_size;
+  ++c.itemsTotal;
+  if (S_ISREG(st.st_mode)) c.bytesTotal += st.st_size;
   if (!S_ISDIR(st.st_mode) || depth > 2000) return;
-  std::vector<NativePath> names;
+  std::vector<DirEntry> names;
   int err = 0;
   readNames(path, &names, &err);
-  for (const NativePath &n : names) scan(c, joinPath(path, n), depth + 1);
+  for (const DirEntry &n : names) {
+    if (isCancelled()) return;
+    scan(c, joinPath(path, n.name), depth + 1);
+  }
 }
 
 TFileTransfer::Step TFileTransfer::askErrorStep(Ctx &c, const NativePath &path, const QString &message, int err,
@@ -218,7 +254,8 @@ TFileTransfer::Step TFileTransfer::askErrorStep(Ctx &c, const NativePath &path, 
 }
 
 TransferResult TFileTransfer::run(TransferQuestions &questions) {
-  Ctx c{questions, {}, {}, false, ConflictAnswer::Skip, {}};
+  Ctx c(questions);
+  c.umask = currentUmask();
   struct stat tst;
   if (::stat(target_.constData(), &tst) != 0 || !S_ISDIR(tst.st_mode)) {
     const int err = errno;
@@ -234,22 +271,26 @@ TransferResult TFileTransfer::run(TransferQuestions &questions) {
     } while (retry);
   }
 
-  // Totals for the progress bars. A move inside one file system is a rename per item; there it counts items.
-  for (const NativePath &s : sources_) {
-    struct stat st;
-    if (mode_ == TransferMode::Move && lstatPath(s, &st) == 0 && st.st_dev == tst.st_dev) {
-      ++c.prog.itemsTotal;
-      continue;
+  // Totals for the progress bars, counted on a second thread so that copying starts at once. A move inside
+  // one file system is a rename per item; there it counts items.
+  std::thread counter([this, &c, dev = tst.st_dev] {
+    for (const NativePath &s : sources_) {
+      struct stat st;
+      if (mode_ == TransferMode::Move && lstatPath(s, &st) == 0 && st.st_dev == dev) {
+        ++c.itemsTotal;
+        continue;
+      }
+      scan(c, s, 0);
     }
-    scan(c, s, 0);
-  }
+  });
   report(c, true);
 
   for (const NativePath &s : sources_) {
     if (isCancelled()) break;
-    const Step step = transferItem(c, s, target_, fileNameOf(s), true);
+    const Step step = transferItem(c, s, target_, fileNameOf(s), true, false, tst.st_dev);
     if (step == Step::Cancelled) break;
   }
+  counter.join();
   c.res.cancelled = isCancelled();
   c.prog.currentSource.clear();
   c.prog.currentTarget.clear();
@@ -258,8 +299,25 @@ TransferResult TFileTransfer::run(TransferQuestions &questions) {
 }
 
 TFileTransfer::Step TFileTransfer::transferItem(Ctx &c, const NativePath &src, const NativePath &dstFolder,
-                                                const NativePath &dstNameIn, bool top) {
+                                                const NativePath &dstNameIn, bool top, bool freshFolder,
+                                                dev_t dstDev, unsigned char typeHint) {
   if (isCancelled()) return Step::Cancelled;
+  // The common case of a folder copy, a plain file into a folder this run made: no conflict is possible and
+  // the file's own descriptor tells the rest, so no separate look at it first.
+  if (!top && freshFolder && mode_ == TransferMode::Copy && typeHint == DT_REG) {
+    const NativePath dst = joinPath(dstFolder, dstNameIn);
+    c.prog.currentSource = src;
+    c.prog.currentTarget = dst;
+    c.prog.fileDone = 0;
+    c.prog.fileTotal = 0;
+    report(c, true);
+    const Step step = copyFile(c, src, dst, false, -1);
+    if (step != Step::Done) return step;
+    ++c.res.done;
+    ++c.prog.itemsDone;
+    report(c, false);
+    return Step::Done;
+  }
   struct stat st;
   bool retry = false;
   for (;;) {
@@ -286,15 +344,15 @@ TFileTransfer::Step TFileTransfer::transferItem(Ctx &c, const NativePath &src, c
     return Step::Skipped;
   };
 
-  struct stat fst;
-  if (::stat(dstFolder.constData(), &fst) != 0) {
-    const int err = errno;
-    askErrorStep(c, dstFolder, QCoreApplication::translate("fileops", "Cannot open the folder %1: %2.")
-                                   .arg(display(dstFolder), errnoText(err)), err, &retry);
-    return isCancelled() ? Step::Cancelled : Step::Failed;
-  }
-
   if (top) {
+    struct stat fst;
+    if (::stat(dstFolder.constData(), &fst) != 0) {
+      const int err = errno;
+      askErrorStep(c, dstFolder, QCoreApplication::translate("fileops", "Cannot open the folder %1: %2.")
+                                     .arg(display(dstFolder), errnoText(err)), err, &retry);
+      return isCancelled() ? Step::Cancelled : Step::Failed;
+    }
+    dstDev = fst.st_dev;
     struct stat sparent;
     const bool sameFolder = ::stat(folderOf(src).constData(), &sparent) == 0 && sameItem(sparent, fst);
     if (sameFolder) {
@@ -324,7 +382,7 @@ TFileTransfer::Step TFileTransfer::transferItem(Ctx &c, const NativePath &src, c
 
   bool overwrite = false, merge = false;
   struct stat dt;
-  if (lstatPath(dst, &dt) == 0) {
+  if (!freshFolder && lstatPath(dst, &dt) == 0) {
     if (sameItem(st, dt)) {  // reached through another path to the same folder
       if (mode_ == TransferMode::Move) return finishSkipped(0);
       dstName = uniqueCopyName(dstFolder, dstName);
@@ -371,7 +429,7 @@ TFileTransfer::Step TFileTransfer::transferItem(Ctx &c, const NativePath &src, c
   }
 
   // Inside one file system a move is a rename (a merge moves the children one by one).
-  if (mode_ == TransferMode::Move && st.st_dev == fst.st_dev && !merge) {
+  if (mode_ == TransferMode::Move && st.st_dev == dstDev && !merge) {
     for (;;) {
       const int rc = overwrite ? ::rename(src.constData(), dst.constData()) : renameNoReplace(src, dst);
       if (rc == 0) {
@@ -403,7 +461,7 @@ TFileTransfer::Step TFileTransfer::transferItem(Ctx &c, const NativePath &src, c
       if (top) c.res.created << dst;
     }
     ++c.prog.itemsDone;
-    std::vector<NativePath> names;
+    std::vector<DirEntry> names;
     for (;;) {
       int err = 0;
       names.clear();
@@ -418,8 +476,8 @@ TFileTransfer::Step TFileTransfer::transferItem(Ctx &c, const NativePath &src, c
       }
     }
     bool allDone = true;
-    for (const NativePath &n : names) {
-      const Step s = transferItem(c, joinPath(src, n), dst, n, false);
+    for (const DirEntry &n : names) {
+      const Step s = transferItem(c, joinPath(src, n.name), dst, n.name, false, !merge, dstDev, n.type);
       if (s == Step::Cancelled) {
         allDone = false;
         break;
@@ -526,16 +584,25 @@ TFileTransfer::Step TFileTransfer::copyFile(Ctx &c, const NativePath &src, const
     NativePath tmp;
     int in = ::open(src.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     int out = -1;
+    bool anonymous = false;
     struct stat st;
     if (in < 0 || ::fstat(in, &st) != 0) {
       err = errno;
       what = QCoreApplication::translate("fileops", "Cannot read %1: %2.").arg(display(src), errnoText(err));
     } else {
       c.prog.fileTotal = st.st_size;
-      c.prog.bytesTotal += st.st_size - size;  // the file may have changed since the count
       size = st.st_size;
-      tmp = tempNameIn(folderOf(dst));
-      out = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+      // Preferably a file without a name until it is complete (nothing can be left behind, not even after a
+      // crash); where the file system cannot, a hidden temporary name that is renamed at the end.
+      if (!overwrite && c.anonymousFiles) {
+        out = ::open(folderOf(dst).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, st.st_mode & 0777);
+        anonymous = out >= 0;
+        if (!anonymous && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) c.anonymousFiles = false;
+      }
+      if (!anonymous) {
+        tmp = tempNameIn(folderOf(dst));
+        out = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0777);
+      }
       if (out < 0) {
         err = errno;
         what = QCoreApplication::translate("fileops", "Cannot create %1: %2.").arg(display(dst), errnoText(err));
@@ -543,15 +610,16 @@ TFileTransfer::Step TFileTransfer::copyFile(Ctx &c, const NativePath &src, const
       }
     }
     if (out >= 0) {
-      ::posix_fadvise(in, 0, 0, POSIX_FADV_SEQUENTIAL);
       bool useRange = true;
       qint64 done = 0;
       bool readFailed = false;
-      for (;;) {
+      // Up to the size seen at open: a file that shrinks meanwhile is caught below, one that grows is copied as
+      // it was (and the loop saves the extra call that would only return 0 on every small file).
+      while (done < size) {
         if (isCancelled()) break;
         ssize_t n;
         if (useRange) {
-          n = ::copy_file_range(in, nullptr, out, nullptr, size_t(kChunk), 0);
+          n = ::copy_file_range(in, nullptr, out, nullptr, size_t(std::min(kChunk, size - done)), 0);
           if (n < 0 && done == 0 &&
               (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP || errno == EBADF)) {
             useRange = false;
@@ -565,8 +633,8 @@ TFileTransfer::Step TFileTransfer::copyFile(Ctx &c, const NativePath &src, const
           if (c.buffer.empty()) c.buffer.resize(kBuffer);
           qint64 chunkDone = 0;
           n = 0;
-          while (chunkDone < kChunk) {
-            const ssize_t r = ::read(in, c.buffer.data(), c.buffer.size());
+          while (chunkDone < kChunk && done + chunkDone < size) {
+            const ssize_t r = ::read(in, c.buffer.data(), size_t(std::min<qint64>(kBuffer, size - done - chunkDone)));
             if (r < 0) {
               if (errno == EINTR) continue;
               err = errno;
@@ -599,7 +667,7 @@ TFileTransfer::Step TFileTransfer::copyFile(Ctx &c, const NativePath &src, const
       if (isCancelled()) {
         ::close(out);
         ::close(in);
-        ::unlink(tmp.constData());
+        if (!anonymous) ::unlink(tmp.constData());
         c.prog.bytesDone = bytesBefore;
         return Step::Cancelled;
       }
@@ -608,12 +676,13 @@ TFileTransfer::Step TFileTransfer::copyFile(Ctx &c, const NativePath &src, const
         what = readFailed
                    ? QCoreApplication::translate("fileops", "Cannot read %1: %2.").arg(display(src), errnoText(err))
                    : QCoreApplication::translate("fileops", "Cannot write %1: %2.").arg(display(dst), errnoText(err));
-      } else if (::fstat(out, &ost) != 0 || ost.st_size != done || done != size) {
+      } else if (done != size || (mode_ == TransferMode::Move && (::fstat(out, &ost) != 0 || ost.st_size != size))) {
+        // The size check a move relies on before it removes the source; a copy counts what the kernel wrote.
         err = 0;
         what = QCoreApplication::translate("fileops", "%1 changed while it was being copied; the copy was removed.")
                    .arg(display(src));
       } else {
-        ::fchmod(out, st.st_mode & 07777);
+        if ((st.st_mode & 07777 & ~c.umask) != (st.st_mode & 07777)) ::fchmod(out, st.st_mode & 07777);
         const struct timespec times[2] = {st.st_atim, st.st_mtim};
         ::futimens(out, times);
         // A move deletes the source next: the copy must be on the disk before that.
@@ -622,12 +691,37 @@ TFileTransfer::Step TFileTransfer::copyFile(Ctx &c, const NativePath &src, const
           what = QCoreApplication::translate("fileops", "Cannot write %1: %2.").arg(display(dst), errnoText(err));
         }
       }
+      bool linked = false;
+      if (what.isEmpty() && anonymous) {
+        // Giving the finished file its name; fails like an exclusive create when the name is taken.
+        char proc[48];
+        std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", out);
+        if (::linkat(out, "", AT_FDCWD, dst.constData(), AT_EMPTY_PATH) == 0 ||
+            ::linkat(AT_FDCWD, proc, AT_FDCWD, dst.constData(), AT_SYMLINK_FOLLOW) == 0) {
+          linked = true;
+        } else {
+          err = errno;
+          if (err == ENOENT && ::access("/proc/self/fd", F_OK) != 0) {  // no /proc: named files from now on
+            c.anonymousFiles = false;
+            ::close(out);
+            ::close(in);
+            continue;
+          }
+          what = QCoreApplication::translate("fileops", "Cannot create %1: %2.").arg(display(dst), errnoText(err));
+        }
+      }
       const int closeRc = ::close(out);
       if (!err && what.isEmpty() && closeRc != 0) {
         err = errno;
         what = QCoreApplication::translate("fileops", "Cannot write %1: %2.").arg(display(dst), errnoText(err));
+        if (linked) ::unlink(dst.constData());
+        linked = false;
       }
-      if (what.isEmpty()) {
+      if (linked) {
+        ::close(in);
+        return Step::Done;
+      }
+      if (what.isEmpty() && !anonymous) {
         if ((overwrite ? ::rename(tmp.constData(), dst.constData()) : renameNoReplace(tmp, dst)) == 0) {
           ::close(in);
           return Step::Done;
@@ -635,13 +729,13 @@ TFileTransfer::Step TFileTransfer::copyFile(Ctx &c, const NativePath &src, const
         err = errno;
         what = QCoreApplication::translate("fileops", "Cannot create %1: %2.").arg(display(dst), errnoText(err));
       }
-      ::unlink(tmp.constData());
+      if (!anonymous) ::unlink(tmp.constData());
     }
     if (in >= 0) ::close(in);
     c.prog.bytesDone = bytesBefore;
     const Step s = askErrorStep(c, src, what, err, &retry);
     if (!retry) {
-      c.prog.bytesDone = bytesBefore + size;  // the overall bar moves past the skipped file
+      c.prog.bytesDone = bytesBefore + std::max<qint64>(size, 0);  // the overall bar moves past the skipped file
       return s;
     }
   }

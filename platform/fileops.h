@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 #include <atomic>
+#include <sys/types.h>
 
 namespace platform {
 
@@ -105,8 +106,11 @@ class TFileTransfer {
  private:
   enum class Step { Done, Skipped, Failed, Cancelled };
   struct Ctx;
-  Step transferItem(Ctx &c, const NativePath &src, const NativePath &dstFolder, const NativePath &dstName, bool top);
+  // `freshFolder`: dstFolder was made by this run, so nothing in it can be in the way; `dstDev`: its device.
+  Step transferItem(Ctx &c, const NativePath &src, const NativePath &dstFolder, const NativePath &dstName, bool top,
+                    bool freshFolder, dev_t dstDev, unsigned char typeHint = 0);
   Step copyTree(Ctx &c, const NativePath &src, const NativePath &dst, bool merge, bool overwrite);
+  // `size`: as counted before, or -1 when not looked at yet.
   Step copyFile(Ctx &c, const NativePath &src, const NativePath &dst, bool overwrite, qint64 size);
   Step copyLink(Ctx &c, const NativePath &src, const NativePath &dst, bool overwrite);
   Step removeSource(Ctx &c, const NativePath &src, bool isFolder);
