@@ -162,7 +162,9 @@ TFindFilesDialog::TFindFilesDialog(const QString &startFolder, QWidget *parent) 
   subfolders_->setChecked(true);
   form->addRow(tr("&Named:"), named_);
   form->addRow(tr("&Containing text:"), containing_);
-  form->addRow(tr("&Look in:"), lookRow);
+  auto *lookLabel = new QLabel(tr("&Look in:"), this);
+  lookLabel->setBuddy(lookIn_);
+  form->addRow(lookLabel, lookRow);
   form->addRow(QString(), subfolders_);
   layout->addLayout(form);
 
@@ -194,6 +196,12 @@ TFindFilesDialog::TFindFilesDialog(const QString &startFolder, QWidget *parent) 
   connect(stop_, &QPushButton::clicked, this, &TFindFilesDialog::stopSearch);
   connect(open_, &QPushButton::clicked, this, [this] { openResult(currentRow()); });
   connect(reveal_, &QPushButton::clicked, this, [this] { revealResult(currentRow()); });
+  open_->setEnabled(false);
+  reveal_->setEnabled(false);
+  connect(list_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem *item) {
+    open_->setEnabled(item != nullptr);
+    reveal_->setEnabled(item != nullptr);
+  });
   connect(list_, &QTreeWidget::itemDoubleClicked, this,
           [this](QTreeWidgetItem *item) { openResult(list_->indexOfTopLevelItem(item)); });
 }

@@ -34,8 +34,14 @@ QString groupName(gid_t gid) {
   const group *gr = ::getgrgid(gid);
   return gr ? QString::fromLocal8Bit(gr->gr_name) : QString::number(gid);
 }
-QString countedText(const platform::FolderSize &s) {
-  return QDialog::tr("%1, %2 files, %3 folders").arg(sizeWithBytes(s.bytes)).arg(s.files).arg(s.folders);
+QString countOf(int n, const char *one, const char *many) {
+  return QDialog::tr(n == 1 ? one : many).arg(n);
+}
+// `ownFolders`: the selected folders themselves, which the count includes but the text does not.
+QString countedText(const platform::FolderSize &s, int ownFolders) {
+  return QDialog::tr("%1, %2, %3")
+      .arg(sizeWithBytes(s.bytes), countOf(s.files, "%1 file", "%1 files"),
+           countOf(s.folders - ownFolders, "%1 folder", "%1 folders"));
 }
 }  // namespace
 
@@ -88,11 +94,12 @@ TPropertiesDialog::TPropertiesDialog(const QStringList &paths, QWidget *parent) 
   }
 
   if (needCount) {
-    connect(&counter_, &platform::TFolderSizeCounter::progress, this, [this](const platform::FolderSize &s) {
-      fields_["size"]->setText(tr("Counting... %1").arg(countedText(s)));
+    const int own = paths.size() == 1 ? 1 : 0;  // "contains": one folder's own entry is not counted
+    connect(&counter_, &platform::TFolderSizeCounter::progress, this, [this, own](const platform::FolderSize &s) {
+      fields_["size"]->setText(tr("Counting... %1").arg(countedText(s, own)));
     });
-    connect(&counter_, &platform::TFolderSizeCounter::finished, this, [this](const platform::FolderSize &s) {
-      fields_["size"]->setText(countedText(s));
+    connect(&counter_, &platform::TFolderSizeCounter::finished, this, [this, own](const platform::FolderSize &s) {
+      fields_["size"]->setText(countedText(s, own));
       counted_ = true;
     });
     counter_.start(native);

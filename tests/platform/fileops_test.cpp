@@ -185,6 +185,18 @@ TEST(FileTransfer, CancelDuringALargeFileLeavesNoPartialFile) {
     EXPECT_EQ(readBytes(src + "/big.bin"), data);
     EXPECT_EQ(readBytes(src + "/after.txt"), "after");
   }
+  {  // Cancelling while overwriting: the old file stays exactly as it was.
+    writeBytes(dst + "/big.bin", "the old version");
+    TFileTransfer t({src + "/big.bin"}, dst, TransferMode::Copy);
+    Script s;
+    s.conflictReplies = {{ConflictAnswer::Overwrite, false}};
+    s.onProgress = [&](const TransferProgress &p) {
+      if (p.fileDone > 0 && p.fileDone < p.fileTotal) t.cancel();
+    };
+    EXPECT_TRUE(t.run(s).cancelled);
+    EXPECT_EQ(names(dst), std::set<QByteArray>{"big.bin"});
+    EXPECT_EQ(readBytes(dst + "/big.bin"), "the old version");
+  }
 }
 
 TEST(FileTransfer, RunnerReportsProgressOnTheOwnerThreadAndCancelsCleanly) {
