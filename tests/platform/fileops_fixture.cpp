@@ -1,5 +1,7 @@
 #include "tests/platform/fileops_fixture.h"
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <cerrno>
 #include <cstdio>
@@ -148,11 +150,23 @@ void giveToProbeUser(const NativePath &path) {
   }
 }
 
+// The build tree may sit in a folder the unprivileged user cannot enter (root's home): run a copy.
+static QString probeForOthers() {
+  static SharedDir dir;
+  const QString copy = platform::fromNative(dir.path()) + "/fileops_probe";
+  if (!QFileInfo::exists(copy)) {
+    QFile::copy(testenv::binDir() + "/fileops_probe", copy);
+    ::chmod(copy.toLocal8Bit().constData(), 0755);
+  }
+  return copy;
+}
+
 QString runProbe(const QStringList &args, int *rc, bool unprivileged) {
-  const QString probe = testenv::binDir() + "/fileops_probe";
+  QString probe = testenv::binDir() + "/fileops_probe";
   QProcess p;
   p.setProcessChannelMode(QProcess::MergedChannels);
   if (unprivileged && runningAsRoot()) {
+    probe = probeForOthers();
     p.start("setpriv", QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", probe} + args);
   } else {
     p.start(probe, args);
