@@ -17,9 +17,9 @@ TTransferRunner::~TTransferRunner() {
   if (!thread_) return;
   transfer_.cancel();
   {
-    QMutexLocker lock(&mutex_);
-    abandoned_ = true;
-    answered_.wakeAll();
+    QMutexLocker lock(&sync_->mutex);
+    sync_->abandoned = true;
+    sync_->answered.wakeAll();
   }
   thread_->wait();
   delete thread_;
@@ -46,7 +46,7 @@ void TTransferRunner::progress(const TransferProgress &p) {
   // Worker thread. The signal is emitted on the owner's thread, at most once per interval, so that the
   // owner's event loop never floods however many small files go by.
   {
-    QMutexLocker lock(&mutex_);
+    QMutexLocker lock(&progressMutex_);
     last_ = p;
   }
   if (sinceEmit_.elapsed() < intervalMs_) return;
@@ -57,32 +57,35 @@ void TTransferRunner::progress(const TransferProgress &p) {
 // Blocks the worker until the owner thread has run `ask`, or until the runner is being destroyed.
 void TTransferRunner::askOnOwnerThread(const std::function<void()> &ask) {
   auto done = std::make_shared<bool>(false);
-  QMutexLocker lock(&mutex_);
-  if (abandoned_) return;
+  std::shared_ptr<Sync> sync = sync_;
+  QMutexLocker lock(&sync->mutex);
+  if (sync->abandoned) return;
   QMetaObject::invokeMethod(
       this,
-      [this, ask, done] {
+      [sync, ask, done] {
         ask();
-        QMutexLocker l(&mutex_);
+        QMutexLocker l(&sync->mutex);
         *done = true;
-        answered_.wakeAll();
+        sync->answered.wakeAll();
       },
       Qt::QueuedConnection);
-  while (!*done && !abandoned_) answered_.wait(&mutex_);
+  while (!*done && !sync->abandoned) sync->answered.wait(&sync->mutex);
 }
 
 ConflictReply TTransferRunner::askConflict(const ConflictQuestion &q) {
   if (!ui_) return {ConflictAnswer::Skip, true};
   auto reply = std::make_shared<ConflictReply>();
   reply->answer = ConflictAnswer::Cancel;
-  askOnOwnerThread([this, q, reply] { *reply = ui_->askConflict(q); });
+  TransferQuestions *ui = ui_;
+  askOnOwnerThread([ui, q, reply] { *reply = ui->askConflict(q); });
   return *reply;
 }
 
 ErrorAnswer TTransferRunner::askError(const ErrorQuestion &q) {
   if (!ui_) return ErrorAnswer::Skip;
   auto answer = std::make_shared<ErrorAnswer>(ErrorAnswer::Cancel);
-  askOnOwnerThread([this, q, answer] { *answer = ui_->askError(q); });
+  TransferQuestions *ui = ui_;
+  askOnOwnerThread([ui, q, answer] { *answer = ui->askError(q); });
   return *answer;
 }
 

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QWaitCondition>
 #include <functional>
+#include <memory>
 #include "platform/fileops.h"
 
 class QThread;
@@ -50,9 +51,15 @@ class TTransferRunner : public QObject, private TransferQuestions {
   TransferProgress last_;
   QElapsedTimer sinceEmit_;
   int intervalMs_ = 50;
-  QMutex mutex_;
-  QWaitCondition answered_;
-  bool abandoned_ = false;
+  // Shared with the question calls queued to the owner thread, which may still be returning from a dialog
+  // when this object is already gone.
+  struct Sync {
+    QMutex mutex;
+    QWaitCondition answered;
+    bool abandoned = false;
+  };
+  std::shared_ptr<Sync> sync_ = std::make_shared<Sync>();
+  QMutex progressMutex_;
 };
 
 }  // namespace platform
