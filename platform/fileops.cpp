@@ -207,6 +207,13 @@ struct TFileTransfer::Ctx {
   bool anonymousFiles = true;  // O_TMPFILE works on the target so far
   std::atomic<qint64> bytesTotal{0};  // written by the counting thread
   std::atomic<int> itemsTotal{0};
+  // A move across file systems removes its sources in batches, each after one sync of the target file
+  // system, instead of a sync per file: durable, and not a disk flush for every small file.
+  std::vector<std::pair<NativePath, bool>> pendingRemoval;  // (source, is a folder), children first
+  qint64 pendingBytes = 0;
+  bool pendingNeedsSync = false;
+  int syncFd = -1;
+  dev_t targetDev = 0;
 };
 
 TFileTransfer::TFileTransfer(NativePaths sources, NativePath targetFolder, TransferMode mode)
@@ -271,6 +278,8 @@ TransferResult TFileTransfer::run(TransferQuestions &questions) {
     } while (retry);
   }
 
+  c.targetDev = tst.st_dev;
+  if (mode_ == TransferMode::Move) c.syncFd = ::open(target_.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   // Totals for the progress bars, counted on a second thread so that copying starts at once. A move inside
   // one file system is a rename per item; there it counts items.
   std::thread counter([this, &c, dev = tst.st_dev] {
@@ -291,7 +300,10 @@ TransferResult TFileTransfer::run(TransferQuestions &questions) {
     if (step == Step::Cancelled) break;
   }
   counter.join();
-  c.res.cancelled = isCancelled();
+  const bool cancelledBeforeFlush = isCancelled();
+  flushRemovals(c);  // also after a cancel: what was moved completely leaves its old place
+  if (c.syncFd >= 0) ::close(c.syncFd);
+  c.res.cancelled = cancelledBeforeFlush || isCancelled();
   c.prog.currentSource.clear();
   c.prog.currentTarget.clear();
   report(c, true);
@@ -522,22 +534,59 @@ TFileTransfer::Step TFileTransfer::transferItem(Ctx &c, const NativePath &src, c
   ++c.prog.itemsDone;
   if (top) c.res.created << dst;
   report(c, false);
-  if (mode_ == TransferMode::Move) return removeSource(c, src, false);
+  if (mode_ == TransferMode::Move) {
+    if (!S_ISREG(st.st_mode)) c.pendingNeedsSync = true;  // a link or pipe made by copying
+    return removeSource(c, src, false, S_ISREG(st.st_mode) ? st.st_size : 0);
+  }
   return Step::Done;
 }
 
-TFileTransfer::Step TFileTransfer::removeSource(Ctx &c, const NativePath &src, bool isFolder) {
+TFileTransfer::Step TFileTransfer::removeSource(Ctx &c, const NativePath &src, bool isFolder, qint64 bytes) {
+  c.pendingRemoval.emplace_back(src, isFolder);
+  c.pendingBytes += bytes;
+  if (c.pendingRemoval.size() >= 1000 || c.pendingBytes >= (qint64(256) << 20)) return flushRemovals(c);
+  return Step::Done;
+}
+
+TFileTransfer::Step TFileTransfer::flushRemovals(Ctx &c) {
+  if (c.pendingRemoval.empty()) return Step::Done;
+  const auto pending = std::move(c.pendingRemoval);
+  c.pendingRemoval.clear();
+  c.pendingBytes = 0;
   bool retry = false;
-  for (;;) {
-    if ((isFolder ? ::rmdir(src.constData()) : ::unlink(src.constData())) == 0) return Step::Done;
-    const int err = errno;
-    const Step s = askErrorStep(
-        c, src,
-        QCoreApplication::translate("fileops", "%1 was copied but cannot be removed from its old place: %2.")
-            .arg(display(src), errnoText(err)),
-        err, &retry);
-    if (!retry) return s;
+  if (c.pendingNeedsSync) {
+    c.pendingNeedsSync = false;
+    for (;;) {
+      if (c.syncFd < 0 || ::syncfs(c.syncFd) == 0) break;
+      const int err = errno;
+      const Step s = askErrorStep(
+          c, target_,
+          QCoreApplication::translate("fileops", "The copies in %1 cannot be made safe on the disk: %2. "
+                                                 "The originals are kept.")
+              .arg(display(target_), errnoText(err)),
+          err, &retry);
+      if (!retry) return s;
+    }
   }
+  Step result = Step::Done;
+  for (const auto &[src, isFolder] : pending) {
+    for (;;) {
+      if ((isFolder ? ::rmdir(src.constData()) : ::unlink(src.constData())) == 0) break;
+      const int err = errno;
+      // A folder still holding something the user chose to keep stays where it is.
+      if (isFolder && (err == ENOTEMPTY || err == EEXIST)) break;
+      const Step s = askErrorStep(
+          c, src,
+          QCoreApplication::translate("fileops", "%1 was copied but cannot be removed from its old place: %2.")
+              .arg(display(src), errnoText(err)),
+          err, &retry);
+      if (retry) continue;
+      if (s == Step::Cancelled) return s;
+      result = Step::Failed;
+      break;
+    }
+  }
+  return result;
 }
 
 TFileTransfer::Step TFileTransfer::copyLink(Ctx &c, const NativePath &src, const NativePath &dst, bool overwrite) {
@@ -685,10 +734,14 @@ TFileTransfer::Step TFileTransfer::copyFile(Ctx &c, const NativePath &src, const
         if ((st.st_mode & 07777 & ~c.umask) != (st.st_mode & 07777)) ::fchmod(out, st.st_mode & 07777);
         const struct timespec times[2] = {st.st_atim, st.st_mtim};
         ::futimens(out, times);
-        // A move deletes the source next: the copy must be on the disk before that.
-        if (mode_ == TransferMode::Move && ::fsync(out) != 0) {
-          err = errno;
-          what = QCoreApplication::translate("fileops", "Cannot write %1: %2.").arg(display(dst), errnoText(err));
+        // A move deletes the source later, after a sync of the target's file system; a file on another file
+        // system (a mount inside the target) is synced on its own.
+        if (mode_ == TransferMode::Move) {
+          c.pendingNeedsSync = true;
+          if (ost.st_dev != c.targetDev && ::fsync(out) != 0) {
+            err = errno;
+            what = QCoreApplication::translate("fileops", "Cannot write %1: %2.").arg(display(dst), errnoText(err));
+          }
         }
       }
       bool linked = false;

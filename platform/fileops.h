@@ -92,8 +92,8 @@ struct TransferResult {
 // and cancel() from any thread. Guarantees:
 //  - a file appears at the target only complete: data goes to a hidden temporary name in the target folder
 //    and is renamed into place after its size was verified; cancel or error removes the temporary file;
-//  - a move removes a source only after its copy is complete (and flushed to disk when it crossed file
-//    systems); inside one file system a move is a rename;
+//  - a move removes a source only after its copy is complete (and, when it crossed file systems, after the
+//    target file system was synced: sources go in batches); inside one file system a move is a rename;
 //  - symbolic links are copied as links and never followed; a folder is never copied into itself;
 //  - pasting into the folder an item already lives in makes "name (copy)".
 class TFileTransfer {
@@ -113,7 +113,8 @@ class TFileTransfer {
   // `size`: as counted before, or -1 when not looked at yet.
   Step copyFile(Ctx &c, const NativePath &src, const NativePath &dst, bool overwrite, qint64 size);
   Step copyLink(Ctx &c, const NativePath &src, const NativePath &dst, bool overwrite);
-  Step removeSource(Ctx &c, const NativePath &src, bool isFolder);
+  Step removeSource(Ctx &c, const NativePath &src, bool isFolder, qint64 bytes = 0);
+  Step flushRemovals(Ctx &c);
   Step askErrorStep(Ctx &c, const NativePath &path, const QString &message, int err, bool *retry);
   void scan(Ctx &c, const NativePath &path, int depth);
   void report(Ctx &c, bool itemStart);

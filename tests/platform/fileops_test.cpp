@@ -325,6 +325,16 @@ TEST(FileTransferLimits, InterruptedMoveAcrossFileSystemsNeverLosesTheSource) {
   }
   EXPECT_EQ(atTarget, 2);
   EXPECT_TRUE(exists(src + "/tree"));
+
+  // Pasting again into the existing folder moves the rest; then the source folder is gone.
+  Script again;
+  again.conflictReplies = {{ConflictAnswer::Overwrite, false}};
+  const TransferResult r2 = run({src + "/tree"}, fs.path(), TransferMode::Move, again);
+  EXPECT_FALSE(r2.cancelled);
+  EXPECT_TRUE(again.errors.empty());
+  EXPECT_FALSE(exists(src + "/tree"));
+  for (int i = 0; i < 4; ++i)
+    EXPECT_EQ(readBytes(fs.path() + "/tree/f" + QByteArray::number(i)), pattern(12 << 20, 20 + i));
 }
 
 TEST(FileTransferLimits, FileSizeLimitInAChildProcessFailsOneFileCleanly) {
