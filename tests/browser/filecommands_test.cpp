@@ -1,7 +1,10 @@
 // The File menu commands through a stand-in main window: which items each command reaches in the single
 // and dual layouts, and what reaches the disk, the clipboard and the trash.
 #include <gtest/gtest.h>
+#include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
+#include <QTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -393,4 +396,35 @@ TEST(TransferDialogs, ConflictDialogReturnsTheChosenAnswer) {
   d2.findChild<QPushButton *>("overwrite")->click();
   EXPECT_EQ(d2.reply().answer, platform::ConflictAnswer::Overwrite);
   EXPECT_FALSE(d2.reply().applyToAll);
+}
+
+TEST(TransferDialogs, MessageBoxAskerMapsTheButtonsTheUserClicks) {
+  TMessageBoxAsker asker;
+  auto clickLater = [](const QString &text) {
+    QTimer::singleShot(0, [text] {
+      QWidget *modal = QApplication::activeModalWidget();
+      ASSERT_NE(modal, nullptr);
+      for (QAbstractButton *b : modal->findChildren<QAbstractButton *>())
+        if (b->text().remove('&') == text) return b->click();
+      ADD_FAILURE() << "no button " << text.toStdString();
+      modal->close();
+    });
+  };
+  const platform::ErrorQuestion err{"/x", "Cannot read \"/x\": access is denied.", 13};
+  clickLater("Skip");
+  EXPECT_EQ(asker.askError(err), platform::ErrorAnswer::Skip);
+  clickLater("Retry");
+  EXPECT_EQ(asker.askError(err), platform::ErrorAnswer::Retry);
+  clickLater("Cancel");
+  EXPECT_EQ(asker.askError(err), platform::ErrorAnswer::Cancel);
+  clickLater("Yes");
+  EXPECT_TRUE(asker.confirm("Confirm Delete", "Sure?"));
+  clickLater("No");
+  EXPECT_FALSE(asker.confirm("Confirm Delete", "Sure?"));
+  clickLater("Yes to All");
+  EXPECT_EQ(asker.confirmPermanentDelete("Delete?"), TFileAsker::PermanentDelete::YesToAll);
+  platform::ConflictQuestion q{"/a/x", "/b/x", false, false, 1, 2, QDateTime::currentDateTime(),
+                               QDateTime::currentDateTime()};
+  clickLater("Keep Both");
+  EXPECT_EQ(asker.askConflict(q).answer, platform::ConflictAnswer::KeepBoth);
 }
