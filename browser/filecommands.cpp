@@ -139,6 +139,10 @@ void TFileCommands::DeleteBtnClick() {
       ++trashed;
       continue;
     }
+    if (!t.trashUnavailable) {  // the item itself cannot be removed: deleting for good would fail the same way
+      asker_->inform(tr("Delete"), t.error);
+      continue;
+    }
     if (!permanentForAll) {
       const auto choice = asker_->confirmPermanentDelete(
           tr("%1\n\nDelete \"%2\" permanently? It cannot be restored.").arg(t.error, platform::displayPath(path)));

@@ -89,6 +89,7 @@ TrashOutcome moveToTrash(const NativePath &pathIn) {
     const NativePath top = topDirectory(path, st.st_dev);
     trash = volumeTrash(top);
     if (trash.isEmpty()) {
+      out.trashUnavailable = true;
       out.error = tr("%1 cannot be moved to the Trash: its disk has no trash folder that can be used.")
                       .arg("\"" + displayPath(path) + "\"");
       return out;
@@ -97,6 +98,7 @@ TrashOutcome moveToTrash(const NativePath &pathIn) {
   }
   const NativePath files = joinPath(trash, "files"), info = joinPath(trash, "info");
   if (!ensureFolder(files, 0700) || !ensureFolder(info, 0700)) {
+    out.trashUnavailable = true;
     out.error = tr("%1 cannot be moved to the Trash: the trash folder %2 cannot be used.")
                     .arg("\"" + displayPath(path) + "\"", "\"" + displayPath(trash) + "\"");
     return out;
@@ -113,6 +115,7 @@ TrashOutcome moveToTrash(const NativePath &pathIn) {
     const int fd = ::open(infoFile.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) {
       if (errno == EEXIST) continue;
+      out.trashUnavailable = true;
       out.error = tr("%1 cannot be moved to the Trash: %2.").arg("\"" + displayPath(path) + "\"", errnoText(errno));
       return out;
     }
@@ -127,12 +130,14 @@ TrashOutcome moveToTrash(const NativePath &pathIn) {
     const int werr = errno;
     if (::close(fd) != 0 || !written) {
       ::unlink(infoFile.constData());
+      out.trashUnavailable = true;
       out.error = tr("%1 cannot be moved to the Trash: %2.").arg("\"" + displayPath(path) + "\"", errnoText(werr));
       return out;
     }
     if (::rename(path.constData(), target.constData()) != 0) {
       const int err = errno;
       ::unlink(infoFile.constData());
+      out.trashUnavailable = err == EXDEV;  // the trash found is on another disk after all
       out.error = tr("%1 cannot be moved to the Trash: %2.").arg("\"" + displayPath(path) + "\"", errnoText(err));
       return out;
     }
@@ -141,6 +146,7 @@ TrashOutcome moveToTrash(const NativePath &pathIn) {
     out.infoFile = infoFile;
     return out;
   }
+  out.trashUnavailable = true;
   out.error = tr("%1 cannot be moved to the Trash: too many items of that name.").arg("\"" + displayPath(path) + "\"");
   return out;
 }

@@ -13,6 +13,9 @@ struct TrashOutcome {
   NativePath trashedAs;  // the item's new place under files/
   NativePath infoFile;
   QString error;         // why the item could not be trashed (it is then unchanged)
+  // The failure is the trash's (no usable trash folder on the item's disk), not the item's (missing, access
+  // denied): only then is deleting for good a sensible second offer.
+  bool trashUnavailable = false;
 };
 
 // The home trash folder: $XDG_DATA_HOME/Trash (default ~/.local/share/Trash).

@@ -169,6 +169,12 @@ TEST(FileCommands, DeleteWithTreeFocusTrashesTheFolderAfterNamingIt) {
   EXPECT_TRUE(f.asker.asked.last().contains("these 2 items"));
   EXPECT_TRUE(f.asker.asked.last().contains(f.a + "/one\n" + f.a + "/two"));
   EXPECT_FALSE(QFileInfo::exists(f.a + "/one"));
+
+  // An item that is gone by now is reported; deleting it for good is not offered.
+  f.host.pairs[0].selection = {f.a + "/vanished"};
+  f.commands.DeleteBtnClick();
+  EXPECT_TRUE(f.asker.asked.last().startsWith("inform: ")) << f.asker.asked.last().toStdString();
+  EXPECT_TRUE(f.asker.asked.last().contains("does not exist"));
 }
 
 TEST(FileCommands, DeleteAsksBeforeDeletingPermanentlyWhereThereIsNoTrash) {

@@ -118,6 +118,10 @@ TEST(Trash, OtherVolumesUseTheirOwnTrashOrSayItIsImpossible) {
   writeBytes(blocked.path() + "/keep.txt", "keep");
   const TrashOutcome no = moveToTrash(blocked.path() + "/keep.txt");
   EXPECT_FALSE(no.ok);
+  EXPECT_TRUE(no.trashUnavailable);
+  const TrashOutcome missing = moveToTrash(blocked.path() + "/missing.txt");
+  EXPECT_FALSE(missing.ok);
+  EXPECT_FALSE(missing.trashUnavailable);
   EXPECT_TRUE(no.error.contains("keep.txt")) << no.error.toStdString();
   EXPECT_EQ(readBytes(blocked.path() + "/keep.txt"), "keep");
 }
