@@ -264,18 +264,21 @@ TransferResult TFileTransfer::run(TransferQuestions &questions) {
   Ctx c(questions);
   c.umask = currentUmask();
   struct stat tst;
-  if (::stat(target_.constData(), &tst) != 0 || !S_ISDIR(tst.st_mode)) {
-    const int err = errno;
+  for (;;) {
+    int err;
+    if (::stat(target_.constData(), &tst) == 0) {
+      if (S_ISDIR(tst.st_mode)) break;
+      err = ENOTDIR;
+    } else {
+      err = errno;
+    }
     bool retry = false;
-    do {
-      if (::stat(target_.constData(), &tst) == 0 && S_ISDIR(tst.st_mode)) break;
-      const QString msg = QCoreApplication::translate("fileops", "The destination folder %1 cannot be used: %2.")
-                              .arg(display(target_), errnoText(S_ISDIR(tst.st_mode) ? err : ENOTDIR));
-      if (askErrorStep(c, target_, msg, err, &retry) == Step::Cancelled || !retry) {
-        c.res.cancelled = isCancelled();
-        return c.res;
-      }
-    } while (retry);
+    const QString msg = QCoreApplication::translate("fileops", "The destination folder %1 cannot be used: %2.")
+                            .arg(display(target_), errnoText(err));
+    if (askErrorStep(c, target_, msg, err, &retry) == Step::Cancelled || !retry) {
+      c.res.cancelled = isCancelled();
+      return c.res;
+    }
   }
 
   c.targetDev = tst.st_dev;
