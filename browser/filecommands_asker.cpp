@@ -34,11 +34,13 @@ platform::ErrorAnswer TMessageBoxAsker::askError(const platform::ErrorQuestion &
   QMessageBox box(QMessageBox::Warning, QObject::tr("Error"), q.message, QMessageBox::NoButton, parent_);
   QPushButton *retry = box.addButton(QObject::tr("&Retry"), QMessageBox::AcceptRole);
   QPushButton *skip = box.addButton(QObject::tr("&Skip"), QMessageBox::AcceptRole);
+  QPushButton *skipAll = box.addButton(QObject::tr("Skip &All"), QMessageBox::AcceptRole);
   box.addButton(QMessageBox::Cancel);
   box.setDefaultButton(skip);
   box.exec();
   if (box.clickedButton() == retry) return platform::ErrorAnswer::Retry;
   if (box.clickedButton() == skip) return platform::ErrorAnswer::Skip;
+  if (box.clickedButton() == skipAll) return platform::ErrorAnswer::SkipAll;
   return platform::ErrorAnswer::Cancel;
 }
 

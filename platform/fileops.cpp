@@ -201,6 +201,7 @@ struct TFileTransfer::Ctx {
   TransferResult res;
   TransferProgress prog;
   bool conflictForAll = false;
+  bool skipAllErrors = false;
   ConflictAnswer conflictAllAnswer = ConflictAnswer::Skip;
   std::vector<char> buffer;
   mode_t umask = 0;
@@ -245,11 +246,18 @@ TFileTransfer::Step TFileTransfer::askErrorStep(Ctx &c, const NativePath &path, 
                                                 bool *retry) {
   *retry = false;
   c.res.errors << message;
+  if (c.skipAllErrors) {
+    ++c.res.failed;
+    return Step::Failed;
+  }
   ErrorQuestion q{path, message, err};
   switch (c.q.askError(q)) {
     case ErrorAnswer::Retry:
       *retry = true;
       return Step::Failed;
+    case ErrorAnswer::SkipAll:
+      c.skipAllErrors = true;
+      [[fallthrough]];
     case ErrorAnswer::Skip:
       ++c.res.failed;
       return Step::Failed;

@@ -62,7 +62,8 @@ struct ConflictReply {
   bool applyToAll = false;
 };
 
-enum class ErrorAnswer { Retry, Skip, Cancel };
+// SkipAll skips this item and every later one that fails, without asking again (a full disk, say).
+enum class ErrorAnswer { Retry, Skip, SkipAll, Cancel };
 struct ErrorQuestion {
   NativePath path;    // the item the error is about
   QString message;    // complete sentence for the user, naming the item and the reason

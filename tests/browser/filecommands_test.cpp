@@ -421,6 +421,8 @@ TEST(TransferDialogs, MessageBoxAskerMapsTheButtonsTheUserClicks) {
   EXPECT_EQ(asker.askError(err), platform::ErrorAnswer::Skip);
   clickLater("Retry");
   EXPECT_EQ(asker.askError(err), platform::ErrorAnswer::Retry);
+  clickLater("Skip All");
+  EXPECT_EQ(asker.askError(err), platform::ErrorAnswer::SkipAll);
   clickLater("Cancel");
   EXPECT_EQ(asker.askError(err), platform::ErrorAnswer::Cancel);
   clickLater("Yes");

@@ -269,6 +269,22 @@ TEST(FileTransfer, MissingSourceAndMissingTargetAreReportedNotCrashed) {
   ASSERT_EQ(s.errors.size(), 1u);
   EXPECT_TRUE(s.errors[0].message.contains("nofolder"));
   EXPECT_EQ(r.done, 0);
+  // Retry after the user fixed the cause: the folder exists now, the copy goes on.
+  struct MakeFolderThenRetry : Script {
+    NativePath folder;
+    ErrorAnswer askError(const ErrorQuestion &q) override {
+      Script::askError(q);
+      ::mkdir(folder.constData(), 0755);
+      return ErrorAnswer::Retry;
+    }
+  } fix;
+  fix.folder = dst + "/later";
+  writeBytes(dst + "/file.txt", "file");
+  const TransferResult fixed = run({dst + "/file.txt"}, fix.folder, TransferMode::Copy, fix);
+  EXPECT_EQ(fix.errors.size(), 1u);
+  EXPECT_EQ(fixed.done, 1);
+  EXPECT_EQ(readBytes(fix.folder + "/file.txt"), "file");
+
   Script s2;
   const TransferResult r2 = run({dst + "/nope"}, dst, TransferMode::Copy, s2);
   ASSERT_EQ(s2.errors.size(), 1u);
@@ -299,6 +315,21 @@ TEST(FileTransferLimits, FullTargetDiskReportsTheErrorAndKeepsEverything) {
   EXPECT_EQ(names(fs.path()), (std::set<QByteArray>{"a.bin", "c.bin"}));
   EXPECT_EQ(readBytes(src + "/big.bin"), pattern(6 << 20, 5));
   EXPECT_EQ(names(src), (std::set<QByteArray>{"big.bin"}));
+
+  // "Skip All": one question for a disk that stays full, every failure still counted and nothing partial.
+  writeBytes(src + "/big2.bin", pattern(6 << 20, 6));
+  writeBytes(src + "/small.bin", pattern(1000, 7));
+  Script all;
+  all.onError = ErrorAnswer::SkipAll;
+  const TransferResult r2 =
+      run({src + "/big.bin", src + "/big2.bin", src + "/small.bin"}, fs.path(), TransferMode::Copy, all);
+  EXPECT_EQ(all.errors.size(), 1u);
+  EXPECT_EQ(r2.failed, 2);
+  EXPECT_EQ(r2.errors.size(), 2);
+  EXPECT_EQ(readBytes(fs.path() + "/small.bin"), pattern(1000, 7));
+  EXPECT_FALSE(exists(fs.path() + "/big.bin"));
+  EXPECT_FALSE(exists(fs.path() + "/big2.bin"));
+  EXPECT_FALSE(hasTemporaries(fs.path()));
 }
 
 TEST(FileTransferLimits, InterruptedMoveAcrossFileSystemsNeverLosesTheSource) {
