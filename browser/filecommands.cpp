@@ -87,20 +87,33 @@ void TFileCommands::Paste1Click() {
   if (files.isEmpty()) return;
   const QString folder = host_.listFolder(activePair());
   if (folder.isEmpty()) return;
+  startTransfer(files.paths, folder, files.cut);
+}
+
+bool TFileCommands::dropFiles(const QMimeData *data, const QString &targetFolder, Qt::DropAction action) {
+  const platform::ClipboardFiles files = platform::filesFromMimeData(data);
+  if (files.isEmpty() || targetFolder.isEmpty()) return false;
+  startTransfer(files.paths, targetFolder, action == Qt::MoveAction);
+  return true;
+}
+
+void TFileCommands::startTransfer(const platform::NativePaths &sources, const QString &targetFolder, bool move) {
   asker_->setParentWidget(host_.dialogParent());
-  const platform::TransferMode mode = files.cut ? platform::TransferMode::Move : platform::TransferMode::Copy;
-  auto *runner = new platform::TTransferRunner(files.paths, platform::toNative(folder), mode, asker_, this);
+  const platform::TransferMode mode = move ? platform::TransferMode::Move : platform::TransferMode::Copy;
+  auto *runner = new platform::TTransferRunner(sources, platform::toNative(targetFolder), mode, asker_, this);
   auto *dialog = new TProgressDialog(runner, host_.dialogParent());
   dialog->setAttribute(Qt::WA_DeleteOnClose);
   runners_ << runner;
-  const bool cut = files.cut;
-  connect(runner, &platform::TTransferRunner::finished, this, [this, runner, cut](const platform::TransferResult &r) {
-    // Moved items are no longer where the clipboard says; a copy can be pasted again.
-    if (cut && !r.cancelled && r.failed == 0 && r.skipped == 0) platform::clearClipboard();
-    runners_.removeAll(runner);
-    runner->deleteLater();
-    emit transferFinished(r);
-  });
+  connect(runner, &platform::TTransferRunner::finished, this,
+          [this, runner, move, sources](const platform::TransferResult &r) {
+            // Moved items are no longer where the clipboard says; a copy can be pasted again.
+            if (move && !r.cancelled && r.failed == 0 && r.skipped == 0 &&
+                platform::filesOnClipboard().paths == sources)
+              platform::clearClipboard();
+            runners_.removeAll(runner);
+            runner->deleteLater();
+            emit transferFinished(r);
+          });
   dialog->showDelayed();
   runner->start();
 }

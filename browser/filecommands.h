@@ -9,6 +9,7 @@
 #include "platform/fileops.h"
 
 class QWidget;
+class QMimeData;
 
 namespace platform {
 class TTransferRunner;
@@ -67,6 +68,12 @@ class TFileCommands : public QObject {
   bool renameAccepted(const QString &path, const QString &newName);
   // Transfers still running (each has its progress dialog).
   int runningTransfers() const;
+  // Copies or moves items into a folder on a worker thread behind a progress dialog, with this object's
+  // questions; what paste runs, and what a drop on a pane should run. transferFinished follows.
+  void startTransfer(const platform::NativePaths &sources, const QString &targetFolder, bool move);
+  // A drop of files from this or another program: copies, or moves for Qt::MoveAction. False when the data
+  // holds no local files.
+  bool dropFiles(const QMimeData *data, const QString &targetFolder, Qt::DropAction action);
 
  public slots:
   void Open3Click();

@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QMimeData>
+#include <memory>
 #include <QPushButton>
 #include <QWidget>
 #include <sys/mount.h>
@@ -242,6 +244,19 @@ TEST(FileCommands, PasteCopiesIntoTheActiveListAndCutMovesThenClearsTheClipboard
   EXPECT_EQ(testenv::readFile(f.b + "/move-me.txt"), "moving");
   EXPECT_TRUE(platform::filesOnClipboard().isEmpty());
   EXPECT_EQ(f.commands.runningTransfers(), 0);
+
+  // A drop from another program moves with the move action, through the same engine.
+  write(f.b + "/dropped.txt", "dropped");
+  std::unique_ptr<QMimeData> drop(platform::fileMimeData({platform::toNative(f.b + "/dropped.txt")}, false));
+  bool done = false;
+  QObject::connect(&f.commands, &TFileCommands::transferFinished, &f.commands, [&] { done = true; });
+  EXPECT_TRUE(f.commands.dropFiles(drop.get(), f.a, Qt::MoveAction));
+  ASSERT_TRUE(testenv::waitFor([&] { return done; }, 30000));
+  EXPECT_EQ(testenv::readFile(f.a + "/dropped.txt"), "dropped");
+  EXPECT_FALSE(QFileInfo::exists(f.b + "/dropped.txt"));
+  QMimeData text;
+  text.setText("not files");
+  EXPECT_FALSE(f.commands.dropFiles(&text, f.a, Qt::CopyAction));
 }
 
 TEST(FileCommands, NewFolderRenameShortcutPropertiesAndRichText) {
