@@ -2,6 +2,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFutureWatcher>
+#include <functional>
 #include <QtConcurrent/QtConcurrentRun>
 #include "browser/filecommands_asker.h"
 #include "browser/findfilesdialog.h"
@@ -16,6 +17,16 @@ namespace browser {
 
 namespace {
 QString tr(const char *text) { return QCoreApplication::translate("TFileCommands", text); }
+
+// Runs work on a pool thread and waits for it with the event loop running (no user input meanwhile).
+void runOffThread(const std::function<void()> &work) {
+  QFutureWatcher<void> watcher;
+  QEventLoop loop;
+  QObject::connect(&watcher, &QFutureWatcher<void>::finished, &loop, &QEventLoop::quit);
+  watcher.setFuture(QtConcurrent::run(work));
+  if (!watcher.isFinished()) loop.exec(QEventLoop::ExcludeUserInputEvents);
+  watcher.waitForFinished();
+}
 const int kNamesShown = 10;  // items named in a delete confirmation before "and N more"
 
 QString itemList(const QStringList &paths) {
@@ -143,39 +154,48 @@ void TFileCommands::DeleteBtnClick() {
           : tr("Are you sure you want to move these %1 items to the Trash?\n\n%2").arg(items.size()).arg(itemList(items));
   if (!asker_->confirm(tr("Confirm Delete"), question)) return;
 
+  // Trashing is a rename per item, but thousands of items or a slow disk must not freeze the window: the
+  // work runs on a worker while the event loop keeps painting; the questions come afterwards.
   int trashed = 0, deleted = 0;
-  bool permanentForAll = false;
-  for (const QString &item : items) {
-    const platform::NativePath path = platform::toNative(item);
-    const platform::TrashOutcome t = platform::moveToTrash(path);
-    if (t.ok) {
-      ++trashed;
-      continue;
+  QList<platform::TrashOutcome> failed;
+  QList<platform::NativePath> failedPaths;
+  runOffThread([&] {
+    for (const QString &item : items) {
+      const platform::NativePath path = platform::toNative(item);
+      const platform::TrashOutcome t = platform::moveToTrash(path);
+      if (t.ok) {
+        ++trashed;
+      } else {
+        failed << t;
+        failedPaths << path;
+      }
     }
-    if (!t.trashUnavailable) {  // the item itself cannot be removed: deleting for good would fail the same way
-      asker_->inform(tr("Delete"), t.error);
+  });
+  QStringList problems;
+  bool permanentForAll = false, stop = false;
+  for (int i = 0; i < failed.size() && !stop; ++i) {
+    const platform::NativePath &path = failedPaths[i];
+    if (!failed[i].trashUnavailable) {  // the item itself cannot be removed: deleting for good would fail too
+      problems << failed[i].error;
       continue;
     }
     if (!permanentForAll) {
       const auto choice = asker_->confirmPermanentDelete(
-          tr("%1\n\nDelete \"%2\" permanently? It cannot be restored.").arg(t.error, platform::displayPath(path)));
-      if (choice == TFileAsker::PermanentDelete::Cancel) break;
+          tr("%1\n\nDelete \"%2\" permanently? It cannot be restored.")
+              .arg(failed[i].error, platform::displayPath(path)));
+      if (choice == TFileAsker::PermanentDelete::Cancel) {
+        stop = true;
+        continue;
+      }
       if (choice == TFileAsker::PermanentDelete::No) continue;
       if (choice == TFileAsker::PermanentDelete::YesToAll) permanentForAll = true;
     }
-    // A large tree takes a while: delete on a worker while the window stays responsive.
-    QFutureWatcher<QString> watcher;
-    QEventLoop loop;
-    connect(&watcher, &QFutureWatcher<QString>::finished, &loop, &QEventLoop::quit);
-    watcher.setFuture(QtConcurrent::run([path] {
-      QString error;
-      return platform::deletePermanently(path, &error) ? QString() : error;
-    }));
-    if (!watcher.isFinished()) loop.exec(QEventLoop::ExcludeUserInputEvents);
-    const QString error = watcher.result();
+    QString error;
+    runOffThread([&] { platform::deletePermanently(path, &error); });
     if (error.isEmpty()) ++deleted;
-    else asker_->inform(tr("Delete"), error);
+    else problems << error;
   }
+  if (!problems.isEmpty()) asker_->inform(tr("Delete"), problems.join('\n'));
   emit deleteFinished(trashed, deleted);
 }
 
