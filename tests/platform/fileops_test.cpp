@@ -418,5 +418,19 @@ TEST(FileTransferLimits, UnreadableSourceAndReadOnlyTargetAsAnOrdinaryUser) {
   EXPECT_TRUE(names(ro).empty());
   EXPECT_EQ(readBytes(src + "/a.txt"), "a");
   EXPECT_EQ(readBytes(src + "/c.txt"), "c");
+
+  // A folder with an unreadable subfolder, copied as the ordinary user: one clear error, the rest arrives.
+  const NativePath tree = shared.path() + "/tree", dst2 = shared.path() + "/dst2";
+  writeBytes(tree + "/ok.txt", "ok");
+  writeBytes(tree + "/locked/inner.txt", "inner");
+  ::mkdir(dst2.constData(), 0755);
+  for (const NativePath &p : {tree, tree + "/ok.txt", dst2}) giveToProbeUser(p);
+  ::chmod((tree + "/locked").constData(), 0);
+  out = runProbe({"--error=skip", platform::fromNative(dst2), platform::fromNative(tree)}, &rc);
+  EXPECT_TRUE(out.contains("Cannot read the folder \"" + platform::fromNative(tree) + "/locked\"")) << out.toStdString();
+  ::chmod((tree + "/locked").constData(), 0755);
+  EXPECT_EQ(readBytes(tree + "/locked/inner.txt"), "inner");
+  EXPECT_EQ(readBytes(dst2 + "/tree/ok.txt"), "ok");
+  EXPECT_EQ(out.count("error: "), 1) << out.toStdString();
   ::chmod((src + "/secret.txt").constData(), 0600);
 }
