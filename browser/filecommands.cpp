@@ -1,0 +1,254 @@
+#include "browser/filecommands.h"
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFutureWatcher>
+#include <functional>
+#include <QtConcurrent/QtConcurrentRun>
+#include "browser/filecommands_asker.h"
+#include "browser/findfilesdialog.h"
+#include "browser/progressdialog.h"
+#include "browser/propertiesdialog.h"
+#include "platform/clipboard.h"
+#include "platform/fileops_runner.h"
+#include "platform/shellverbs.h"
+#include "platform/trash.h"
+
+namespace browser {
+
+namespace {
+QString tr(const char *text) { return QCoreApplication::translate("TFileCommands", text); }
+
+// Runs work on a pool thread and waits for it with the event loop running (no user input meanwhile).
+void runOffThread(const std::function<void()> &work) {
+  QFutureWatcher<void> watcher;
+  QEventLoop loop;
+  QObject::connect(&watcher, &QFutureWatcher<void>::finished, &loop, &QEventLoop::quit);
+  watcher.setFuture(QtConcurrent::run(work));
+  if (!watcher.isFinished()) loop.exec(QEventLoop::ExcludeUserInputEvents);
+  watcher.waitForFinished();
+}
+const int kNamesShown = 10;  // items named in a delete confirmation before "and N more"
+
+QString itemList(const QStringList &paths) {
+  QStringList lines;
+  for (int i = 0; i < paths.size() && i < kNamesShown; ++i)
+    lines << platform::displayPath(platform::toNative(paths[i]));
+  if (paths.size() > kNamesShown) lines << tr("... and %1 more").arg(paths.size() - kNamesShown);
+  return lines.join('\n');
+}
+}  // namespace
+
+TFileCommands::TFileCommands(FileCommandHost &host, TFileAsker *asker, QObject *parent)
+    : QObject(parent), host_(host), asker_(asker) {
+  if (!asker_) {
+    ownAsker_ = std::make_unique<TMessageBoxAsker>();
+    asker_ = ownAsker_.get();
+  }
+}
+
+TFileCommands::~TFileCommands() {
+  for (const auto &r : runners_) delete r.data();  // cancels and waits: no partial files
+}
+
+int TFileCommands::activePair() const { return host_.secondPairActive() ? 1 : 0; }
+
+QStringList TFileCommands::targetItems() const {
+  const int pair = activePair();
+  if (host_.treeHasFocus(pair)) {
+    const QString folder = host_.treeFolder(pair);
+    return folder.isEmpty() ? QStringList() : QStringList{folder};
+  }
+  return host_.listSelection(pair);
+}
+
+int TFileCommands::runningTransfers() const {
+  int n = 0;
+  for (const auto &r : runners_)
+    if (r && r->isRunning()) ++n;
+  return n;
+}
+
+void TFileCommands::Open3Click() {
+  asker_->setParentWidget(host_.dialogParent());
+  for (const QString &path : targetItems()) {
+    QString error;
+    if (!platform::openItem(platform::toNative(path), &error)) asker_->inform(tr("Open"), error);
+  }
+}
+
+void TFileCommands::FindFilesClick() {
+  auto *dialog = new TFindFilesDialog(host_.treeFolder(activePair()), host_.dialogParent());
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->onReveal = [this](const QString &path) { host_.reveal(path); };
+  dialog->show();
+  emit findFilesShown(dialog);
+}
+
+void TFileCommands::putOnClipboard(bool cut) {
+  const QStringList items = targetItems();
+  if (items.isEmpty()) return;
+  platform::putFilesOnClipboard(platform::toNative(items), cut);
+}
+
+void TFileCommands::Copy1Click() { putOnClipboard(false); }
+void TFileCommands::Cut2Click() { putOnClipboard(true); }
+
+void TFileCommands::Paste1Click() {
+  const platform::ClipboardFiles files = platform::filesOnClipboard();
+  if (files.isEmpty()) return;
+  const QString folder = host_.listFolder(activePair());
+  if (folder.isEmpty()) return;
+  startTransfer(files.paths, folder, files.cut);
+}
+
+bool TFileCommands::dropFiles(const QMimeData *data, const QString &targetFolder, Qt::DropAction action) {
+  const platform::ClipboardFiles files = platform::filesFromMimeData(data);
+  if (files.isEmpty() || targetFolder.isEmpty()) return false;
+  startTransfer(files.paths, targetFolder, action == Qt::MoveAction);
+  return true;
+}
+
+void TFileCommands::startTransfer(const platform::NativePaths &sources, const QString &targetFolder, bool move) {
+  asker_->setParentWidget(host_.dialogParent());
+  const platform::TransferMode mode = move ? platform::TransferMode::Move : platform::TransferMode::Copy;
+  auto *runner = new platform::TTransferRunner(sources, platform::toNative(targetFolder), mode, asker_, this);
+  auto *dialog = new TProgressDialog(runner, host_.dialogParent());
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  runners_ << runner;
+  connect(runner, &platform::TTransferRunner::finished, this,
+          [this, runner, move, sources](const platform::TransferResult &r) {
+            // Moved items are no longer where the clipboard says; a copy can be pasted again.
+            if (move && !r.cancelled && r.failed == 0 && r.skipped == 0 &&
+                platform::filesOnClipboard().paths == sources)
+              platform::clearClipboard();
+            runners_.removeAll(runner);
+            runner->deleteLater();
+            emit transferFinished(r);
+          });
+  dialog->showDelayed();
+  runner->start();
+}
+
+void TFileCommands::SelectAll1Click() { host_.selectAll(activePair()); }
+void TFileCommands::InvertSelection1Click() { host_.invertSelection(activePair()); }
+
+void TFileCommands::CreateShortcut1Click() {
+  const QStringList items = targetItems();
+  if (items.isEmpty()) return;
+  QStringList errors;
+  platform::createLinks(platform::toNative(items), &errors);
+  if (!errors.isEmpty()) {
+    asker_->setParentWidget(host_.dialogParent());
+    asker_->inform(tr("Create Shortcut"), errors.join('\n'));
+  }
+}
+
+void TFileCommands::DeleteBtnClick() {
+  const QStringList items = targetItems();
+  if (items.isEmpty()) return;
+  asker_->setParentWidget(host_.dialogParent());
+  const QString question =
+      items.size() == 1
+          ? tr("Are you sure you want to move \"%1\" to the Trash?")
+                .arg(platform::displayPath(platform::toNative(items[0])))
+          : tr("Are you sure you want to move these %1 items to the Trash?\n\n%2").arg(items.size()).arg(itemList(items));
+  if (!asker_->confirm(tr("Confirm Delete"), question)) return;
+
+  // Trashing is a rename per item, but thousands of items or a slow disk must not freeze the window: the
+  // work runs on a worker while the event loop keeps painting; the questions come afterwards.
+  int trashed = 0, deleted = 0;
+  QList<platform::TrashOutcome> failed;
+  QList<platform::NativePath> failedPaths;
+  runOffThread([&] {
+    for (const QString &item : items) {
+      const platform::NativePath path = platform::toNative(item);
+      const platform::TrashOutcome t = platform::moveToTrash(path);
+      if (t.ok) {
+        ++trashed;
+      } else {
+        failed << t;
+        failedPaths << path;
+      }
+    }
+  });
+  QStringList problems;
+  bool permanentForAll = false, stop = false;
+  for (int i = 0; i < failed.size() && !stop; ++i) {
+    const platform::NativePath &path = failedPaths[i];
+    if (!failed[i].trashUnavailable) {  // the item itself cannot be removed: deleting for good would fail too
+      problems << failed[i].error;
+      continue;
+    }
+    if (!permanentForAll) {
+      const auto choice = asker_->confirmPermanentDelete(
+          tr("%1\n\nDelete \"%2\" permanently? It cannot be restored.")
+              .arg(failed[i].error, platform::displayPath(path)));
+      if (choice == TFileAsker::PermanentDelete::Cancel) {
+        stop = true;
+        continue;
+      }
+      if (choice == TFileAsker::PermanentDelete::No) continue;
+      if (choice == TFileAsker::PermanentDelete::YesToAll) permanentForAll = true;
+    }
+    QString error;
+    runOffThread([&] { platform::deletePermanently(path, &error); });
+    if (error.isEmpty()) ++deleted;
+    else problems << error;
+  }
+  if (!problems.isEmpty()) asker_->inform(tr("Delete"), problems.join('\n'));
+  emit deleteFinished(trashed, deleted);
+}
+
+void TFileCommands::Rename1Click() {
+  const int pair = activePair();
+  const QStringList selected = host_.listSelection(pair);
+  if (selected.isEmpty()) return;
+  host_.beginRename(pair, selected.first());
+}
+
+bool TFileCommands::renameAccepted(const QString &path, const QString &newName) {
+  QString error;
+  platform::NativePath renamed;
+  if (platform::renameItem(platform::toNative(path), newName, &renamed, &error)) return true;
+  asker_->setParentWidget(host_.dialogParent());
+  asker_->inform(tr("Rename"), error);
+  return false;
+}
+
+void TFileCommands::ShowPropertiesClick() {
+  const int pair = activePair();
+  QStringList paths = host_.listSelection(pair);
+  if (paths.isEmpty()) paths << host_.listFolder(pair);
+  if (paths.first().isEmpty()) return;
+  auto *dialog = new TPropertiesDialog(paths, host_.dialogParent());
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  connect(dialog, &TPropertiesDialog::renamed, this, [this, pair] { host_.refresh(pair); });
+  dialog->show();
+  emit propertiesShown(dialog);
+}
+
+void TFileCommands::newFolderIn(int pair) {
+  const QString folder = host_.listFolder(pair);
+  if (folder.isEmpty()) return;
+  QString error;
+  const platform::NativePath made = platform::createNewFolder(platform::toNative(folder), &error);
+  if (made.isEmpty()) {
+    asker_->setParentWidget(host_.dialogParent());
+    asker_->inform(tr("New Folder"), error);
+    return;
+  }
+  host_.refresh(pair);
+  host_.beginRename(pair, platform::fromNative(made));
+}
+
+void TFileCommands::NewFolder1MitmClick() { newFolderIn(activePair()); }
+void TFileCommands::NewFolder2MitmClick() { newFolderIn(0); }
+void TFileCommands::Lpopup2NewFolderClick() { newFolderIn(1); }
+
+void TFileCommands::RtfFile1Click() {
+  if (host_.openRichTextEditor()) return;
+  asker_->setParentWidget(host_.dialogParent());
+  asker_->inform(tr("Rtf File"), tr("The rich text editor is not available yet."));
+}
+
+}  // namespace browser
