@@ -57,6 +57,7 @@ TTarn::TTarn(const QStringList &args, QWidget *parent) : QMainWindow(parent), ar
   connect(mounts_, &platform::MountWatcher::arrived, this, &TTarn::CDEvents1AfterArrival);
   connect(mounts_, &platform::MountWatcher::arrived, PTShellCombo1, &TPTShellCombo::reload);
   connect(mounts_, &platform::MountWatcher::removed, PTShellCombo1, &TPTShellCombo::reload);
+  setUpFileCommands();
   qApp->installEventFilter(this);  // the window sees every key first
   FormCreate();
 }
@@ -104,14 +105,11 @@ void TTarn::buildMenus() {
   addItem(file, "Copy1", "&Copy\tCtrl+C");
   addItem(file, "Move1", "Mo&ve\tCtrl+X");
   addItem(file, "Paste1", "&Paste\tCtrl+V");
-  addItem(file, "SelectAll1", "Select &All", "Ctrl+A", [this] { PTShellList1->SelectAll(); });
-  addItem(file, "InvertSelection1", "&Invert Selection", {}, [this] { PTShellList1->invertSelection(); });
+  addItem(file, "SelectAll1", "Select &All", "Ctrl+A");
+  addItem(file, "InvertSelection1", "&Invert Selection");
   addItem(file, "CreateShortcut1", "Create S&hortcut");
   addItem(file, "Delete1", "&Delete", "Shift+Del");
-  addItem(file, "Rename1", "Rena&me", "F2", [this] {
-    const int r = PTShellList1->Selected();
-    if (r >= 0) PTShellList1->editName(PTShellList1->ItemFileName(r));
-  });
+  addItem(file, "Rename1", "Rena&me", "F2");
   addItem(file, "Properties2", "P&roperties");
   addItem(file, "Refresh4", "R&efresh", {}, [this] { TreeRefreshMitmClick(); });
   addItem(file, "Run5", "Ru&n...");
@@ -252,7 +250,7 @@ void TTarn::buildMenus() {
   new2->menuAction()->setStatusTip(QStringLiteral("Contains commands for creating new items."));
   addItem(new2, "NewFolder2Mitm", "&Folder");
   addItem(new2, "RtfFile2", "R&tf File");
-  addItem(ListPopup, "SelectAll2", "Select &All", {}, [this] { PTShellList1->SelectAll(); });
+  addItem(ListPopup, "SelectAll2", "Select &All");
   addItem(ListPopup, "AddToFavourites1", "Add Folder T&o Favourites");
   addItem(ListPopup, "ChangeFont", "Change &Font", {}, [this] { ChangeFontClick(); });
   addItem(ListPopup, "Columns1", "&Columns")->setEnabled(false);

@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <functional>
 #include "app/myregistry.h"
+#include "browser/filecommands.h"
 #include "browser/mainstate.h"
 
 class QAction;
@@ -26,7 +27,7 @@ class TPTShellList;
 class TPTShellTree;
 namespace platform { class MountWatcher; class RegStore; }
 
-class TTarn : public QMainWindow {
+class TTarn : public QMainWindow, public browser::FileCommandHost {
   Q_OBJECT
  public:
   // args: the command-line arguments after the program name.
@@ -119,6 +120,21 @@ class TTarn : public QMainWindow {
   void AutoStartClick();
   void CloseMitmClick();
   void FormShow();
+  // File commands on the browser panes.
+  browser::TFileCommands *fileCommands = nullptr;
+  bool secondPairActive() const override;
+  bool treeHasFocus(int pair) const override;
+  QString treeFolder(int pair) const override;
+  QString listFolder(int pair) const override;
+  QStringList listSelection(int pair) const override;
+  void selectAll(int pair) override;
+  void invertSelection(int pair) override;
+  void refresh(int pair) override;
+  void beginRename(int pair, const QString &path) override;
+  void reveal(const QString &path) override;
+  bool openRichTextEditor() override;
+  QWidget *dialogParent() const override;
+
   // Settings.
   TMyRegistry Reg;
   void GetRegSettings();
@@ -149,6 +165,7 @@ class TTarn : public QMainWindow {
 
  private:
   void buildMenus();
+  void setUpFileCommands();
   void buildToolBar();
   void buildPanes();
   void buildViewers();

@@ -6,6 +6,8 @@
 #include <QKeyEvent>
 #include <QListView>
 #include <QMenu>
+#include <QMimeData>
+#include <QDropEvent>
 #include <QMessageBox>
 #include <QProcess>
 #include <QStyledItemDelegate>
@@ -61,9 +63,6 @@ TPTShellList::TPTShellList(QWidget *parent) : QStackedWidget(parent), model_(new
   connect(model_, &TShellListModel::fillComplete, this, &TPTShellList::OnFillComplete);
   connect(model_, &TShellListModel::folderChanged, this, &TPTShellList::OnFolderChanged);
   connect(model_, &TShellListModel::itemsChanged, this, &TPTShellList::OnChange);
-  connect(model_, &TShellListModel::renameFailed, this, [this](const QString &msg) {
-    QMessageBox::warning(this, QStringLiteral("Rename"), msg);
-  });
   setOptions(ptsloAutoFill | ptsloNonFilesystemAncestors | ptsloDefaultKeyHandling | ptsloContextMenus | ptsloDynamicRefresh |
              ptsloOleDrag | ptsloOleDrop | ptsloFolderContextMenu | ptsloShowHidden);
   setViewStyle(3);
@@ -73,7 +72,9 @@ void TPTShellList::wireView(QAbstractItemView *v) {
   v->setSelectionMode(QAbstractItemView::ExtendedSelection);
   v->setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
   v->setDragEnabled(true);
-  v->setDragDropMode(QAbstractItemView::DragOnly);
+  v->setDragDropMode(QAbstractItemView::DragDrop);
+  v->setDefaultDropAction(Qt::CopyAction);
+  v->viewport()->setAcceptDrops(true);
   v->setContextMenuPolicy(Qt::CustomContextMenu);
   v->setMouseTracking(true);
   v->installEventFilter(this);
@@ -88,6 +89,24 @@ void TPTShellList::wireView(QAbstractItemView *v) {
 
 bool TPTShellList::eventFilter(QObject *watched, QEvent *event) {
   switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+      auto *d = static_cast<QDropEvent *>(event);
+      if (OnDrop && (options_ & ptsloOleDrop) && d->mimeData()->hasUrls()) {
+        d->acceptProposedAction();
+        return true;
+      }
+      break;
+    }
+    case QEvent::Drop: {
+      auto *d = static_cast<QDropEvent *>(event);
+      if (!OnDrop || !(options_ & ptsloOleDrop)) break;
+      QString target = FolderPath();
+      const QModelIndex at = currentView()->indexAt(d->position().toPoint());
+      if (at.isValid() && model_->item(at.row()).isDir) target = model_->filePath(at.row());
+      if (OnDrop(d->mimeData(), target, d->dropAction())) d->acceptProposedAction();
+      return true;
+    }
     case QEvent::MouseButtonPress: emit OnMouseDown(); break;
     case QEvent::MouseMove: emit OnMouseMove(); break;
     case QEvent::KeyRelease: emit OnKeyUp(static_cast<QKeyEvent *>(event)->key()); break;

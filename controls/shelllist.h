@@ -9,6 +9,7 @@ class QListView;
 class QTreeView;
 class QItemSelectionModel;
 class QMenu;
+class QMimeData;
 
 // Bits of the list's option set, bit 0 first.
 enum TShellListOption : int {
@@ -75,6 +76,9 @@ class TPTShellList : public QStackedWidget {
   void setAddItemHook(TShellListModel::AddItemHook hook) { model_->setAddItemHook(std::move(hook)); }
   std::function<void(int row, QFont &font, QColor &color)> OnCustomDrawSh;
   std::function<void(bool &afHandled)> OnDblClickOpen;
+  // Files dropped on the list (from it or another program): into the folder item under the cursor, or the
+  // list's folder. Returns whether the drop was taken.
+  std::function<bool(const QMimeData *data, const QString &targetFolder, Qt::DropAction action)> OnDrop;
 
  signals:
   void OnFillComplete();

@@ -301,24 +301,7 @@ Qt::ItemFlags TShellListModel::flags(const QModelIndex &index) const {
 bool TShellListModel::setData(const QModelIndex &index, const QVariant &value, int role) {
   if (role != Qt::EditRole || index.column() != NameCol || !index.isValid()) return false;
   const QString newName = value.toString();
-  const TShellItem &it = item(index.row());
-  if (newName == it.name) return false;
-  if (newName.isEmpty() || newName.contains('/') || newName == QLatin1String(".") || newName == QLatin1String("..")) {
-    emit renameFailed(QStringLiteral("A file name cannot be empty or contain \"/\"."));
-    return false;
-  }
-  const QString from = filePath(index.row());
-  const QString to = (folder_ == QLatin1String("/") ? QString() : folder_) + "/" + newName;
-  if (QFileInfo::exists(to) || QFileInfo(to).isSymLink()) {
-    emit renameFailed(QStringLiteral("Cannot rename %1: a file with the name you specified already exists.").arg(it.name));
-    return false;
-  }
-  // rename(2) never replaces here because the target was checked just above; a race still cannot lose data
-  // because renameat2 with RENAME_NOREPLACE refuses an existing target.
-  if (::renameat2(AT_FDCWD, QFile::encodeName(from).constData(), AT_FDCWD, QFile::encodeName(to).constData(), RENAME_NOREPLACE) != 0) {
-    emit renameFailed(QStringLiteral("Cannot rename %1: %2").arg(it.name, QString::fromLocal8Bit(strerror(errno))));
-    return false;
-  }
+  if (newName == item(index.row()).name || !renameHook_ || !renameHook_(filePath(index.row()), newName)) return false;
   all_[rows_[index.row()]].name = newName;
   emit dataChanged(index, index);
   emit itemsChanged();

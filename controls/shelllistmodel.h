@@ -50,6 +50,9 @@ class TShellListModel : public QAbstractTableModel {
   void setDynamicRefresh(bool on);
   bool dynamicRefresh() const { return dynamic_; }
   void setAddItemHook(AddItemHook hook) { addHook_ = std::move(hook); }
+  // In-place renames go through the owner's file commands, which check and report; true when renamed.
+  using RenameHook = std::function<bool(const QString &path, const QString &newName)>;
+  void setRenameHook(RenameHook hook) { renameHook_ = std::move(hook); }
   bool isLoading() const { return loading_; }
   // Desktop-shell options: file names without their extension, and an "Attributes" column.
   void setHideExtensions(bool on);
@@ -82,7 +85,6 @@ class TShellListModel : public QAbstractTableModel {
   void folderChanged(const QString &path);
   void fillComplete();
   void itemsChanged();
-  void renameFailed(const QString &message);
 
  private:
   void applyItems(quint64 generation, QVector<TShellItem> items, const QString &folder, bool refresh);
@@ -104,6 +106,7 @@ class TShellListModel : public QAbstractTableModel {
   QVector<TShellItem> all_;
   QVector<int> rows_;
   AddItemHook addHook_;
+  RenameHook renameHook_;
   QFileSystemWatcher *watcher_ = nullptr;
   QTimer *refreshTimer_ = nullptr;
   QFileIconProvider icons_;

@@ -275,3 +275,17 @@ TEST(MainWindow, SpaceShowsTheSelectedFileOnceWithViewersDisabledAndTreeShowsThe
   // The tree shows the start folder expanded down to it.
   EXPECT_TRUE(testenv::waitFor([&] { return w.PTShellTree1->isExpanded(w.PTShellTree1->currentIndex().parent()); }));
 }
+
+TEST(MainWindow, CopyAndPasteThroughTheMenusMakesACopyBesideTheOriginal) {
+  const QString dir = makeSampleFolder();
+  TTarn w({dir});
+  w.show();
+  ASSERT_TRUE(waitFilled(w, dir));
+  w.PTShellList1->selectName("readme");
+  w.PTShellList1->currentView()->setFocus();
+  w.item("Copy1")->trigger();
+  w.item("Paste1")->trigger();
+  ASSERT_TRUE(testenv::waitFor([&] { return QFile::exists(dir + "/readme (copy)"); }, 10000));
+  EXPECT_EQ(testenv::readFile(dir + "/readme (copy)"), "plain text\n");
+  EXPECT_TRUE(testenv::waitFor([&] { return rowOf(w, "readme (copy)") >= 0; }, 5000));  // the list follows
+}

@@ -44,21 +44,24 @@ TEST(ShellListModel, ListsFoldersFirstWithSizesMasksAndHiddenFiles) {
   EXPECT_EQ(names(m).at(1), "b.txt");
 }
 
-TEST(ShellListModel, RenameRefusesToReplaceAnExistingFile) {
+TEST(ShellListModel, InPlaceRenameGoesThroughTheHookAndKeepsTheOldNameWhenRefused) {
   const QString dir = testenv::makeDir("ren");
   testenv::writeFile(dir + "/one", "1");
-  testenv::writeFile(dir + "/two", "2");
   TShellListModel m;
   ASSERT_TRUE(fill(m, dir));
-  QSignalSpy failed(&m, &TShellListModel::renameFailed);
   const int one = m.rowOfName("one");
-  EXPECT_FALSE(m.setData(m.index(one, 0), "two", Qt::EditRole));
-  EXPECT_EQ(testenv::readFile(dir + "/two"), "2");
-  EXPECT_FALSE(m.setData(m.index(one, 0), "a/b", Qt::EditRole));
-  EXPECT_EQ(failed.count(), 2);
+  EXPECT_FALSE(m.setData(m.index(one, 0), "uno", Qt::EditRole));  // no hook: nothing renames
+  QStringList calls;
+  m.setRenameHook([&](const QString &path, const QString &name) {
+    calls << path + " -> " + name;
+    return name != "refused" && QFile::rename(path, dir + "/" + name);
+  });
+  EXPECT_FALSE(m.setData(m.index(one, 0), "refused", Qt::EditRole));
+  EXPECT_EQ(m.item(one).name, "one");
   EXPECT_TRUE(m.setData(m.index(one, 0), "uno", Qt::EditRole));
+  EXPECT_EQ(m.item(one).name, "uno");
+  EXPECT_EQ(calls, (QStringList{dir + "/one -> refused", dir + "/one -> uno"}));
   EXPECT_EQ(testenv::readFile(dir + "/uno"), "1");
-  EXPECT_FALSE(QFile::exists(dir + "/one"));
 }
 
 TEST(ShellListModel, AddItemHookAndANewerFolderWinsOverAnOlderRead) {
