@@ -74,7 +74,11 @@ TShellListModel::TShellListModel(QObject *parent)
   connect(refreshTimer_, &QTimer::timeout, this, &TShellListModel::refill);
 }
 
-TShellListModel::~TShellListModel() { liveGeneration_->store(~0ull); }
+TShellListModel::~TShellListModel() {
+  // Readers still running would post to a destroyed model: stop them and wait.
+  liveGeneration_->store(~0ull);
+  for (QFuture<void> &f : readers_) f.waitForFinished();
+}
 
 void TShellListModel::setFolder(const QString &path) {
   const QString clean = path.isEmpty() ? QString() : QDir::cleanPath(path);
@@ -89,7 +93,8 @@ void TShellListModel::setFolder(const QString &path) {
   loading_ = true;
   auto live = liveGeneration_;
   const QString f = folder_;
-  QtConcurrent::run([this, f, gen, live, refresh] {
+  readers_.removeIf([](const QFuture<void> &r) { return r.isFinished(); });
+  readers_ << QtConcurrent::run([this, f, gen, live, refresh] {
     QVector<TShellItem> items = readFolder(f, live, gen);
     if (live->load() != gen) return;
     QMetaObject::invokeMethod(this, [this, gen, items = std::move(items), f, refresh]() mutable {

@@ -4,6 +4,7 @@
 #include <QAbstractTableModel>
 #include <QDateTime>
 #include <QFileIconProvider>
+#include <QFuture>
 #include <QHash>
 #include <QIcon>
 #include <QRegularExpression>
@@ -113,4 +114,5 @@ class TShellListModel : public QAbstractTableModel {
   QIcon folderIcon_, fileIcon_;
   mutable QHash<QString, QString> typeCache_;
   std::shared_ptr<std::atomic<quint64>> liveGeneration_;
+  QList<QFuture<void>> readers_;
 };
