@@ -2,6 +2,8 @@
 #include "controls/tleditfind.h"
 
 #include <Qsci/qsciprinter.h>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QContextMenuEvent>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -17,8 +19,36 @@
 
 const QString TLEdit::Untitled = QStringLiteral("<<untitled>>");
 
+namespace {
+
+// QScintilla's accessibility object counts the characters from the start of the text to the caret after
+// every caret move: a second per move at the end of a 100 MB file. Large texts get a plain accessible
+// editor instead, which does not.
+class TLEditPlainAccessible : public QAccessibleWidget {
+public:
+    explicit TLEditPlainAccessible(QWidget *w) : QAccessibleWidget(w, QAccessible::EditableText) {}
+};
+
+QAccessibleInterface *plainAccessibleFactory(const QString &key, QObject *object)
+{
+    if (key != QLatin1String("TLEdit"))
+        return nullptr;
+    auto *edit = qobject_cast<TLEdit *>(object);
+    if (!edit || !edit->IsLargeText())
+        return nullptr;  // QScintilla's own, with its text interface
+    return new TLEditPlainAccessible(edit);
+}
+
+}  // namespace
+
 TLEdit::TLEdit(QWidget *parent) : QsciScintilla(parent), m_fileName(Untitled)
 {
+    // Installed after QScintilla's (made by the base constructor), so asked first.
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(plainAccessibleFactory);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
     setUtf8(true);
     m_font = QFont(QStringLiteral("Courier New"));
     m_font.setStyleHint(QFont::TypeWriter);
@@ -49,6 +79,10 @@ TLEdit::TLEdit(QWidget *parent) : QsciScintilla(parent), m_fileName(Untitled)
     });
     connect(this, &QsciScintilla::cursorPositionChanged, this, [this] {
         if (!m_loading)
+            emit OnChange();
+    });
+    connect(this, &QsciScintillaBase::SCN_UPDATEUI, this, [this](int updated) {
+        if (m_largeMode && !m_loading && (updated & SC_UPDATE_CONTENT))
             emit OnChange();
     });
 }
@@ -265,6 +299,7 @@ bool TLEdit::LoadFile(const QString &path)
     SendScintilla(SCI_GOTOPOS, 0UL);
     m_fileName = path;
     m_pristine = true;
+    updateLargeTextMode();
 
     // The document must hold exactly the bytes read; otherwise saving would change the file.
     const long len = SendScintilla(SCI_GETLENGTH);
@@ -280,6 +315,36 @@ bool TLEdit::LoadFile(const QString &path)
     return true;
 }
 
+bool TLEdit::IsLargeText() const
+{
+    return SendScintilla(SCI_GETLENGTH) > LargeTextSize;
+}
+
+void TLEdit::updateLargeTextMode()
+{
+    // QScintilla also counts characters from the start of the text for every insertion and deletion it
+    // reports (a second per key press near the end of 100 MB). Large texts are not reported that way;
+    // their changes arrive as content updates instead (see the constructor).
+    const bool large = IsLargeText();
+    const unsigned long all = SC_MODEVENTMASKALL;
+    // A change is reported when its type shares a bit with the mask, and text changes carry the
+    // "performed by" bits too, so the large mask keeps only marker changes.
+    SendScintilla(SCI_SETMODEVENTMASK, large ? (unsigned long)SC_MOD_CHANGEMARKER : all);
+    m_largeMode = large;
+    updateAccessible();
+}
+
+void TLEdit::updateAccessible()
+{
+    // Swap the accessible object when the text crosses the size limit; the factory makes the right one.
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(this);
+    if (!iface)
+        return;
+    const bool plain = dynamic_cast<TLEditPlainAccessible *>(iface) != nullptr;
+    if (plain != IsLargeText())
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(iface));
+}
+
 void TLEdit::NewText()
 {
     m_loading = true;
@@ -290,6 +355,7 @@ void TLEdit::NewText()
     m_fileName = Untitled;
     m_pristine = true;
     m_unsafeText = false;
+    updateLargeTextMode();
     m_loading = false;
     emit OnChange();
 }
@@ -598,5 +664,82 @@ void TLEdit::keyPressEvent(QKeyEvent *e)
         default: break;
         }
     }
+    if (m_wordWrap && IsLargeText() && moveCaretByKey(e))
+        return;
     QsciScintilla::keyPressEvent(e);
+}
+
+bool TLEdit::moveCaretByKey(QKeyEvent *e)
+{
+    // Scintilla's own caret keys first lay out every wrapped line above the caret (a minute for two
+    // million lines). These moves place the caret directly and scroll only what is shown.
+    const auto mods = e->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier | Qt::MetaModifier);
+    const bool shift = mods & Qt::ShiftModifier;
+    if (mods & ~(Qt::ShiftModifier | Qt::ControlModifier))
+        return false;
+    const bool ctrl = mods & Qt::ControlModifier;
+    const long caret = SendScintilla(SCI_GETCURRENTPOS);
+    const long anchor = SendScintilla(SCI_GETANCHOR);
+    const long length = SendScintilla(SCI_GETLENGTH);
+    const long line = SendScintilla(SCI_LINEFROMPOSITION, (unsigned long)caret);
+    const long lineHeight = qMax(1L, SendScintilla(SCI_TEXTHEIGHT, (unsigned long)line));
+    const long x = SendScintilla(SCI_POINTXFROMPOSITION, 0UL, caret);
+    const long y = SendScintilla(SCI_POINTYFROMPOSITION, 0UL, caret);
+    const long onScreen = qMax(1L, SendScintilla(SCI_LINESONSCREEN));
+    auto positionAt = [this](long px, long py) {
+        return SendScintilla(SCI_POSITIONFROMPOINT, (unsigned long)qMax(0L, px), py);
+    };
+    long target;
+    switch (e->key()) {
+    case Qt::Key_Left:
+        if (ctrl)
+            return false;
+        target = SendScintilla(SCI_POSITIONBEFORE, (unsigned long)caret);
+        break;
+    case Qt::Key_Right:
+        if (ctrl)
+            return false;
+        target = SendScintilla(SCI_POSITIONAFTER, (unsigned long)caret);
+        break;
+    case Qt::Key_Up:
+    case Qt::Key_Down: {
+        if (ctrl)
+            return false;
+        const long dir = e->key() == Qt::Key_Up ? -1 : 1;
+        long ty = y + dir * lineHeight;
+        if (ty < 0 || ty + lineHeight > viewport()->height()) {
+            SendScintilla(SCI_LINESCROLL, 0UL, dir);
+            ty = SendScintilla(SCI_POINTYFROMPOSITION, 0UL, caret) + dir * lineHeight;
+        }
+        target = (dir < 0 && caret == 0) ? 0 : positionAt(x, ty + lineHeight / 2);
+        if (dir > 0 && target <= caret && ty + lineHeight > viewport()->height())
+            target = length;  // below the last line
+        break;
+    }
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown: {
+        if (ctrl)
+            return false;
+        const long dir = e->key() == Qt::Key_PageUp ? -1 : 1;
+        const long firstBefore = SendScintilla(SCI_GETFIRSTVISIBLELINE);
+        SendScintilla(SCI_LINESCROLL, 0UL, dir * (onScreen - 1));
+        if (SendScintilla(SCI_GETFIRSTVISIBLELINE) == firstBefore)
+            target = dir < 0 ? 0 : length;  // already at the top or the end
+        else
+            target = positionAt(x, y + lineHeight / 2);
+        break;
+    }
+    case Qt::Key_Home:
+        target = ctrl ? 0 : SendScintilla(SCI_POSITIONFROMLINE, (unsigned long)line);
+        break;
+    case Qt::Key_End:
+        target = ctrl ? length : SendScintilla(SCI_GETLINEENDPOSITION, (unsigned long)line);
+        break;
+    default:
+        return false;
+    }
+    target = qBound(0L, target, length);
+    SendScintilla(SCI_SETSEL, (unsigned long)(shift ? anchor : target), target);
+    SendScintilla(SCI_SCROLLCARET);
+    return true;
 }

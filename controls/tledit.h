@@ -21,6 +21,8 @@ public:
     static constexpr int MaxTabStopSize = 40;
     // Larger files are refused: Scintilla's document positions are 32-bit here.
     static constexpr qint64 MaxFileSize = qint64(1) << 30;
+    // Texts above this size (bytes) are "large": see IsLargeText().
+    static constexpr qint64 LargeTextSize = 4 * 1024 * 1024;
 
     explicit TLEdit(QWidget *parent = nullptr);
     ~TLEdit() override;
@@ -86,6 +88,9 @@ public:
     void UpdatePosition();
     bool Focused() const;
 
+    // Large texts trade a few costly extras for speed: a plain accessible object (no text interface).
+    bool IsLargeText() const;
+
     // The document's bytes exactly as they would be written by an unchanged save.
     QByteArray TextBytes() const;
 
@@ -126,6 +131,9 @@ protected:
 private:
     void report(const QString &text);
     void applyFont();
+    void updateAccessible();
+    void updateLargeTextMode();
+    bool moveCaretByKey(QKeyEvent *e);
     void applyEolMode();
     void resetDocument(bool utf8);
     bool writeFile(const QString &path);
@@ -150,6 +158,7 @@ private:
     bool m_findCase = false, m_findWord = false, m_findForward = true;
     QsciPrinter *m_printer = nullptr;
     bool m_loading = false;
+    bool m_largeMode = false;
     // Set when a file could not be loaded without change: saving it is refused.
     bool m_unsafeText = false;
     TLEditFindDialog *m_findDialog = nullptr;
