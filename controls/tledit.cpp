@@ -297,6 +297,7 @@ bool TLEdit::LoadFile(const QString &path)
     SendScintilla(SCI_EMPTYUNDOBUFFER);
     SendScintilla(SCI_SETSAVEPOINT);
     SendScintilla(SCI_GOTOPOS, 0UL);
+    SendScintilla(SCI_CHOOSECARETX);  // Up and Down start from column 0, not from the previous text's caret
     m_fileName = path;
     m_pristine = true;
     updateLargeTextMode();
@@ -352,6 +353,7 @@ void TLEdit::NewText()
     SendScintilla(SCI_SETUNDOCOLLECTION, 1UL);
     SendScintilla(SCI_EMPTYUNDOBUFFER);
     SendScintilla(SCI_SETSAVEPOINT);
+    SendScintilla(SCI_CHOOSECARETX);
     m_fileName = Untitled;
     m_pristine = true;
     m_unsafeText = false;
@@ -683,7 +685,13 @@ bool TLEdit::moveCaretByKey(QKeyEvent *e)
     const long length = SendScintilla(SCI_GETLENGTH);
     const long line = SendScintilla(SCI_LINEFROMPOSITION, (unsigned long)caret);
     const long lineHeight = qMax(1L, SendScintilla(SCI_TEXTHEIGHT, (unsigned long)line));
-    const long x = SendScintilla(SCI_POINTXFROMPOSITION, 0UL, caret);
+    // Up and Down keep the column where a run of vertical moves began, as Scintilla's own keys do.
+    const bool vertical = e->key() == Qt::Key_Up || e->key() == Qt::Key_Down || e->key() == Qt::Key_PageUp
+        || e->key() == Qt::Key_PageDown;
+    const long caretX = SendScintilla(SCI_POINTXFROMPOSITION, 0UL, caret);
+    if (!vertical || caret != m_verticalCaret)
+        m_verticalX = caretX;
+    const long x = m_verticalX;
     const long y = SendScintilla(SCI_POINTYFROMPOSITION, 0UL, caret);
     const long onScreen = qMax(1L, SendScintilla(SCI_LINESONSCREEN));
     auto positionAt = [this](long px, long py) {
@@ -741,5 +749,8 @@ bool TLEdit::moveCaretByKey(QKeyEvent *e)
     target = qBound(0L, target, length);
     SendScintilla(SCI_SETSEL, (unsigned long)(shift ? anchor : target), target);
     SendScintilla(SCI_SCROLLCARET);
+    m_verticalCaret = vertical ? target : -1;
+    if (!vertical)
+        SendScintilla(SCI_CHOOSECARETX);
     return true;
 }

@@ -159,6 +159,7 @@ private:
     QsciPrinter *m_printer = nullptr;
     bool m_loading = false;
     bool m_largeMode = false;
+    long m_verticalX = 0, m_verticalCaret = -1;  // large-text caret keys: column memory
     // Set when a file could not be loaded without change: saving it is refused.
     bool m_unsafeText = false;
     TLEditFindDialog *m_findDialog = nullptr;

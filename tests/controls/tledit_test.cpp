@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <Qsci/qsciprinter.h>
+#include <QApplication>
 #include <QFile>
+#include <QKeyEvent>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -261,4 +263,85 @@ TEST_F(Editor, PrintsTheTextToPdf) {
   const QString text = QString::fromUtf8(p.readAllStandardOutput());
   EXPECT_TRUE(text.contains("Printed line one")) << text.toStdString();
   EXPECT_TRUE(text.contains("Second printed line")) << text.toStdString();
+}
+
+namespace {
+// A text above the large-text limit: numbered lines, every fifth one long enough to wrap.
+QByteArray largeText(int lines) {
+  QByteArray out;
+  for (int i = 1; i <= lines; ++i) {
+    out += "line " + QByteArray::number(i);
+    if (i % 5 == 0) out += ' ' + QByteArray(300, 'w');
+    out += '\n';
+  }
+  return out;
+}
+// A key press followed by the paint that lays out (wraps) the lines now shown.
+void press(QWidget *w, int key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+  QKeyEvent e(QEvent::KeyPress, key, mods);
+  QApplication::sendEvent(w, &e);
+  QApplication::processEvents();
+}
+}  // namespace
+
+TEST_F(Editor, LargeWrappedTextMovesTheCaretByKeysAndReportsChanges) {
+  QByteArray text = largeText(60000);
+  ASSERT_GT(text.size(), TLEdit::LargeTextSize);
+  const QString path = file("large.txt", text);
+  edit.resize(600, 400);
+  edit.show();
+  ASSERT_TRUE(edit.LoadFile(path));
+  EXPECT_TRUE(edit.IsLargeText());
+  EXPECT_TRUE(edit.WordWrap());
+  EXPECT_EQ(edit.LineCount(), 60000);
+
+  auto caret = [&] { edit.UpdatePosition(); return std::pair(edit.EndLine(), edit.EndPos()); };
+  edit.GoToLine(20001);
+  EXPECT_EQ(caret(), std::pair(20001, 0));
+  press(&edit, Qt::Key_Down);
+  EXPECT_EQ(caret(), std::pair(20002, 0));
+  press(&edit, Qt::Key_Up);
+  press(&edit, Qt::Key_Up);
+  EXPECT_EQ(caret().first, 20000);  // line 20000 is long: Up from 20001 lands on one of its rows
+  press(&edit, Qt::Key_Home);
+  EXPECT_EQ(caret(), std::pair(20000, 0));
+  press(&edit, Qt::Key_End);
+  EXPECT_EQ(caret().first, 20000);
+  EXPECT_EQ(caret().second, QByteArray("line 20000 ").size() + 300);
+  press(&edit, Qt::Key_Right);
+  EXPECT_EQ(caret(), std::pair(20001, 0));
+  press(&edit, Qt::Key_Left);
+  EXPECT_EQ(caret().first, 20000);
+  press(&edit, Qt::Key_PageDown);
+  EXPECT_GT(caret().first, 20001);
+  press(&edit, Qt::Key_End, Qt::ControlModifier);
+  EXPECT_EQ(caret(), std::pair(60001, 0));
+  press(&edit, Qt::Key_Down);
+  EXPECT_EQ(caret(), std::pair(60001, 0));  // nowhere further
+  press(&edit, Qt::Key_Up, Qt::ShiftModifier);
+  const QString lastLine = "line 60000 " + QString(300, QChar(0x77)) + "\n";
+  EXPECT_TRUE(edit.hasSelectedText());
+  EXPECT_TRUE(lastLine.endsWith(edit.selectedText())) << edit.selectedText().toStdString();
+  press(&edit, Qt::Key_Home, Qt::ControlModifier);
+  EXPECT_EQ(caret(), std::pair(1, 0));
+  EXPECT_FALSE(edit.hasSelectedText());
+
+  // Changes still raise OnChange (through the view's content updates) and save with the chosen style.
+  QSignalSpy spy(&edit, &TLEdit::OnChange);
+  edit.GoToLine(2);
+  spy.clear();
+  QKeyEvent typed(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, "x");
+  QApplication::sendEvent(&edit, &typed);
+  EXPECT_TRUE(testenv::waitFor([&] { return spy.count() >= 1; }, 3000));
+  EXPECT_TRUE(edit.IsModified());
+  edit.SetUnixStyleSave(true);
+  ASSERT_TRUE(edit.SaveText());
+  text.insert(text.indexOf("line 2\n"), "x");
+  EXPECT_EQ(testenv::readFile(path), text);
+
+  // A small text afterwards is a normal one again.
+  edit.LoadFile(file("small.txt", "a\nb\n"));
+  EXPECT_FALSE(edit.IsLargeText());
+  press(&edit, Qt::Key_Down);
+  EXPECT_EQ(caret(), std::pair(2, 0));
 }
