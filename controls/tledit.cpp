@@ -214,6 +214,41 @@ bool TLEdit::IsValidUtf8(const char *data, qsizetype size)
     return true;
 }
 
+void TLEdit::Utf8Checker::feed(const char *data, qsizetype size)
+{
+    if (!m_valid || size <= 0)
+        return;
+    const auto *p = reinterpret_cast<const unsigned char *>(data);
+    qsizetype start = 0;
+    if (m_carryLen > 0) {
+        // Complete the sequence cut at the end of the previous piece.
+        const unsigned char lead = m_carry[0];
+        const int need = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        while (m_carryLen < need && start < size)
+            m_carry[m_carryLen++] = char(p[start++]);
+        if (m_carryLen < need)
+            return;  // still cut: wait for more
+        m_valid = IsValidUtf8(m_carry, need);
+        m_carryLen = 0;
+        if (!m_valid)
+            return;
+    }
+    // Keep back a sequence cut at the end of this piece.
+    qsizetype end = size;
+    for (int back = 1; back <= 3 && size - back >= start; ++back) {
+        const unsigned char c = p[size - back];
+        if ((c & 0xC0) == 0x80)
+            continue;  // a continuation byte: look further back for its lead
+        const int len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+        if (len > back)
+            end = size - back;
+        break;
+    }
+    m_valid = IsValidUtf8(data + start, end - start);
+    for (qsizetype i = end; i < size; ++i)
+        m_carry[m_carryLen++] = char(p[i]);
+}
+
 QByteArray TLEdit::ConvertLineEnds(const QByteArray &text, LineEnd to)
 {
     const char *eol = to == LineEnd::CrLf ? "\r\n" : to == LineEnd::Cr ? "\r" : "\n";
@@ -274,39 +309,57 @@ bool TLEdit::LoadFile(const QString &path)
                    .arg(path).arg(file.size()).arg(MaxFileSize));
         return false;
     }
-    const QByteArray data = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        report(tr("Cannot read \"%1\": %2").arg(path, file.errorString()));
-        return false;
-    }
-    file.close();
-
+    // The file is read in pieces straight into the control, so a large file is not held twice.
     m_loading = true;
-    resetDocument(IsValidUtf8(data.constData(), data.size()));
-    if (!data.isEmpty()) {
-        // Inserting into a wrapped view lays out every line at once (a minute for two million lines);
-        // with wrapping off during the insert, lines are wrapped when shown and in the background.
-        if (m_wordWrap)
-            setWrapMode(WrapNone);
-        SendScintilla(SCI_ALLOCATE, (unsigned long)data.size() + 1);
-        SendScintilla(SCI_APPENDTEXT, (unsigned long)data.size(), data.constData());
-        if (m_wordWrap)
-            setWrapMode(WrapWord);
+    resetDocument(true);
+    SendScintilla(SCI_SETMODEVENTMASK, (unsigned long)SC_MOD_CHANGEMARKER);  // see updateLargeTextMode()
+    // Inserting into a wrapped view lays out every line at once (a minute for two million lines); with
+    // wrapping off during the insert, lines are wrapped when shown and in the background.
+    if (m_wordWrap)
+        setWrapMode(WrapNone);
+    if (file.size() > 0)
+        SendScintilla(SCI_ALLOCATE, (unsigned long)file.size() + 1);
+    Utf8Checker utf8;
+    QByteArray buffer(LoadChunkSize, Qt::Uninitialized);
+    bool exact = true;
+    qint64 n;
+    while ((n = file.read(buffer.data(), buffer.size())) > 0) {
+        utf8.feed(buffer.constData(), n);
+        const long before = SendScintilla(SCI_GETLENGTH);
+        SendScintilla(SCI_APPENDTEXT, (unsigned long)n, buffer.constData());
+        // The control must hold exactly the bytes read; otherwise saving would change the file.
+        const auto *stored = reinterpret_cast<const char *>(
+            intptr_t(SendScintilla(SCI_GETRANGEPOINTER, (unsigned long)before, long(n))));
+        if (SendScintilla(SCI_GETLENGTH) != before + n || !stored || std::memcmp(stored, buffer.constData(), n) != 0)
+            exact = false;
     }
+    const bool readFailed = n < 0 || file.error() != QFileDevice::NoError;
+    const QString readError = file.errorString();
+    file.close();
+    setUtf8(utf8.valid());
+    m_encoding = utf8.valid() ? Encoding::Utf8 : Encoding::EightBit;
+    if (m_wordWrap)
+        setWrapMode(WrapWord);
     SendScintilla(SCI_SETUNDOCOLLECTION, 1UL);
     SendScintilla(SCI_EMPTYUNDOBUFFER);
     SendScintilla(SCI_SETSAVEPOINT);
     SendScintilla(SCI_GOTOPOS, 0UL);
     SendScintilla(SCI_CHOOSECARETX);  // Up and Down start from column 0, not from the previous text's caret
-    m_fileName = path;
     m_pristine = true;
     updateLargeTextMode();
-
-    // The document must hold exactly the bytes read; otherwise saving would change the file.
-    const long len = SendScintilla(SCI_GETLENGTH);
-    const char *doc = static_cast<const char *>(SendScintillaPtrResult(SCI_GETCHARACTERPOINTER));
-    m_unsafeText = len != data.size() || (len > 0 && (!doc || std::memcmp(doc, data.constData(), len) != 0));
     m_loading = false;
+
+    if (readFailed) {
+        // Part of the file may be in the control: never let it be saved over the file.
+        m_fileName = Untitled;
+        m_unsafeText = true;
+        setReadOnly(true);
+        report(tr("Cannot read \"%1\": %2").arg(path, readError));
+        emit OnChange();
+        return false;
+    }
+    m_fileName = path;
+    m_unsafeText = !exact;
     if (m_unsafeText) {
         setReadOnly(true);
         report(tr("\"%1\" cannot be edited without changing bytes that were not edited, so it is "

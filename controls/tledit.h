@@ -107,6 +107,17 @@ public:
     // Converts every CR LF, lone CR and lone LF to the given line end.
     static QByteArray ConvertLineEnds(const QByteArray &text, LineEnd to);
     static bool IsValidUtf8(const char *data, qsizetype size);
+    // Checks UTF-8 arriving in pieces that may cut a character in two.
+    class Utf8Checker {
+    public:
+        void feed(const char *data, qsizetype size);
+        bool valid() const { return m_valid && m_carryLen == 0; }
+    private:
+        bool m_valid = true;
+        char m_carry[4] = {};
+        int m_carryLen = 0;
+    };
+    static constexpr qint64 LoadChunkSize = 8 * 1024 * 1024;
 
 public slots:
     void FindDialog();

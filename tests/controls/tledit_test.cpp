@@ -52,6 +52,21 @@ TEST_F(Editor, UnchangedLoadAndSaveWritesTheSameBytes) {
   }
 }
 
+TEST_F(Editor, ACharacterAcrossTheLoadersPiecesStaysUtf8AndExact) {
+  QByteArray bytes(int(TLEdit::LoadChunkSize) - 1, 'a');
+  bytes += "\xc3\xa4 and more\r\n";  // the two bytes of the umlaut fall into two pieces
+  bytes += QByteArray(int(TLEdit::LoadChunkSize), 'b');
+  const QString path = file("pieces.txt", bytes);
+  ASSERT_TRUE(edit.LoadFile(path));
+  EXPECT_EQ(edit.TextEncoding(), TLEdit::Encoding::Utf8);
+  EXPECT_EQ(edit.TextBytes(), bytes);
+  ASSERT_TRUE(edit.SaveToFile(dir + "/pieces-copy.txt"));
+  EXPECT_EQ(testenv::readFile(dir + "/pieces-copy.txt"), bytes);
+  bytes[100] = '\xff';
+  ASSERT_TRUE(edit.LoadFile(file("pieces8.txt", bytes)));
+  EXPECT_EQ(edit.TextEncoding(), TLEdit::Encoding::EightBit);
+}
+
 TEST_F(Editor, DecodesValidUtf8AsUtf8AndEverythingElseAsBytes) {
   edit.LoadFile(file("u.txt", "\xc3\xa4\xc3\xb6\xc3\xbc\n"));
   EXPECT_EQ(edit.TextEncoding(), TLEdit::Encoding::Utf8);
@@ -245,6 +260,22 @@ TEST(TLEditStatic, Utf8Validation) {
   EXPECT_FALSE(ok("\xf4\x90\x80\x80"));      // past U+10FFFF
   EXPECT_FALSE(ok("abcdefgh\xc3"));          // cut short after the fast path
   EXPECT_FALSE(ok("\xe9t\xe9"));             // Latin-1
+  // The same, fed in pieces that cut characters anywhere.
+  auto inPieces = [](const QByteArray &b, int cut1, int cut2) {
+    TLEdit::Utf8Checker c;
+    c.feed(b.constData(), cut1);
+    c.feed(b.constData() + cut1, cut2 - cut1);
+    c.feed(b.constData() + cut2, b.size() - cut2);
+    return c.valid();
+  };
+  const QByteArray good = "a\xc3\xa4\xe2\x82\xac\xf0\x9f\x98\x80z";
+  const QByteArray bad = "a\xc3\xa4\xe2\x82\xf0\x9f\x98\x80z";  // the euro sign lost a byte
+  for (int i = 0; i <= good.size(); ++i)
+    for (int j = i; j <= good.size(); ++j) {
+      EXPECT_TRUE(inPieces(good, i, j)) << i << ' ' << j;
+      if (j <= bad.size()) EXPECT_FALSE(inPieces(bad, i, j)) << i << ' ' << j;
+    }
+  EXPECT_FALSE(inPieces("ab\xe2\x82", 1, 3));  // ends inside a character
   EXPECT_EQ(TLEdit::ConvertLineEnds("a\r\nb\rc\n\n", TLEdit::LineEnd::CrLf), "a\r\nb\r\nc\r\n\r\n");
   EXPECT_EQ(TLEdit::ConvertLineEnds("\r\r\n\n", TLEdit::LineEnd::Lf), "\n\n\n");
 }
