@@ -111,6 +111,12 @@ void TLEdit::SetWordWrap(bool on)
     setWrapMode(on ? WrapWord : WrapNone);
 }
 
+void TLEdit::ToggleWordWrap()
+{
+    SetWordWrap(!m_wordWrap);
+    emit wordWrapToggled(m_wordWrap);
+}
+
 void TLEdit::SetTabStopSize(int size)
 {
     m_tabStopSize = qBound(0, size, MaxTabStopSize);

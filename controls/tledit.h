@@ -127,12 +127,15 @@ public slots:
     void FontDialog();
     void PrintDialog();
     void PrinterSetupDialog();
-    void ToggleWordWrap() { SetWordWrap(!m_wordWrap); }
+    // The pop-up menu's "Word Wrap": toggles and announces it with wordWrapToggled().
+    void ToggleWordWrap();
 
 signals:
     void OnChange();
     void OnClick();
     void errorMessage(const QString &text);
+    // Word wrap changed from the control's own pop-up menu (not by SetWordWrap).
+    void wordWrapToggled(bool on);
 
 protected:
     void contextMenuEvent(QContextMenuEvent *e) override;

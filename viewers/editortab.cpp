@@ -125,6 +125,11 @@ TEditorTab::TEditorTab(QWidget *parent) : QWidget(parent)
 
     connect(LEdit1, &TLEdit::OnChange, this, &TEditorTab::LEdit1Change);
     connect(LEdit1, &TLEdit::OnClick, this, &TEditorTab::LEdit1Click);
+    // Word wrap from the editor's own pop-up menu: the panel and the menu's check mark follow.
+    connect(LEdit1, &TLEdit::wordWrapToggled, this, [this](bool on) {
+        SetWordWrap(on);
+        emit wordWrapChanged(on);
+    });
     connect(SBar, &TEditorStatusBar::doubleClicked, this, &TEditorTab::SBarDblClick);
     connect(TabBut, &QPushButton::clicked, this, &TEditorTab::TabButClick);
 
