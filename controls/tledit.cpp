@@ -659,7 +659,16 @@ void TLEdit::PrintDialog()
         dialog.setOption(QAbstractPrintDialog::PrintSelection);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    if (!PrintTo(printer()))
+    bool ok;
+    if (dialog.printRange() == QAbstractPrintDialog::Selection && hasSelectedText()) {
+        int fromLine, fromIndex, toLine, toIndex;
+        getSelection(&fromLine, &fromIndex, &toLine, &toIndex);
+        printer().setWrapMode(WrapWord);
+        ok = printer().printRange(this, fromLine, toLine) >= 0;
+    } else {
+        ok = PrintTo(printer());
+    }
+    if (!ok)
         report(tr("Printing failed."));
 }
 

@@ -2,6 +2,7 @@
 #include <Qsci/qsciprinter.h>
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QProcess>
 #include <QSignalSpy>
@@ -65,6 +66,18 @@ TEST_F(Editor, ACharacterAcrossTheLoadersPiecesStaysUtf8AndExact) {
   bytes[100] = '\xff';
   ASSERT_TRUE(edit.LoadFile(file("pieces8.txt", bytes)));
   EXPECT_EQ(edit.TextEncoding(), TLEdit::Encoding::EightBit);
+}
+
+TEST_F(Editor, SavingThroughALinkWritesItsTargetAndKeepsTheLink) {
+  const QString target = file("target.txt", "old\n");
+  const QString link = dir + "/link.txt";
+  ASSERT_TRUE(QFile::link(target, link));
+  ASSERT_TRUE(edit.LoadFile(link));
+  edit.insert("new ");
+  edit.SetUnixStyleSave(true);
+  ASSERT_TRUE(edit.SaveText());
+  EXPECT_TRUE(QFileInfo(link).isSymLink());
+  EXPECT_EQ(testenv::readFile(target), "new old\n");
 }
 
 TEST_F(Editor, DecodesValidUtf8AsUtf8AndEverythingElseAsBytes) {
