@@ -70,6 +70,9 @@ TLEdit::TLEdit(QWidget *parent) : QsciScintilla(parent), m_fileName(Untitled)
     setToolTip(hint);
     setStatusTip(hint);
     applyEolMode();
+    // The bookmark shows as a tinted line.
+    markerDefine(QsciScintilla::Background, BookmarkMarker);
+    setMarkerBackgroundColor(QColor(0xd8, 0xe8, 0xff), BookmarkMarker);
     SendScintilla(SCI_EMPTYUNDOBUFFER);
     SendScintilla(SCI_SETSAVEPOINT);
 
@@ -294,6 +297,7 @@ void TLEdit::resetDocument(bool utf8)
     setReadOnly(false);
     SendScintilla(SCI_SETUNDOCOLLECTION, 0UL);
     SendScintilla(SCI_CLEARALL);
+    markerDeleteAll(BookmarkMarker);  // a new text starts without the old one's bookmark
     setUtf8(utf8);
     m_encoding = utf8 ? Encoding::Utf8 : Encoding::EightBit;
 }
@@ -557,6 +561,30 @@ bool TLEdit::FindText(const QString &text, bool caseSensitive, bool wholeWord, b
     return findFirst(text, false, caseSensitive, wholeWord, true, forward, line, index, true);
 }
 
+void TLEdit::ToggleBookmark()
+{
+    int line, index;
+    getCursorPosition(&line, &index);
+    const int old = BookmarkLine() - 1;
+    markerDeleteAll(BookmarkMarker);
+    if (old != line)
+        markerAdd(line, BookmarkMarker);
+}
+
+bool TLEdit::GoToBookmark()
+{
+    const int line = BookmarkLine();
+    if (line <= 0)
+        return false;
+    GoToLine(line);
+    return true;
+}
+
+int TLEdit::BookmarkLine() const
+{
+    return int(SendScintilla(SCI_MARKERNEXT, 0UL, long(1u << BookmarkMarker))) + 1;
+}
+
 bool TLEdit::FindAgain()
 {
     return FindText(m_findText, m_findCase, m_findWord, m_findForward);
@@ -698,6 +726,8 @@ void TLEdit::contextMenuEvent(QContextMenuEvent *e)
     menu.addAction(tr("Find &Next\tF3"), this, &TLEdit::FindNextClick);
     menu.addAction(tr("R&eplace...\tCtrl+H"), this, &TLEdit::ReplaceDialog)->setEnabled(!ro);
     menu.addAction(tr("&Go To Line...\tCtrl+G"), this, &TLEdit::GoToLineDialog);
+    menu.addAction(tr("Toggle &Bookmark\tCtrl+F2"), this, &TLEdit::ToggleBookmark);
+    menu.addAction(tr("Go To Boo&kmark\tF2"), this, [this] { GoToBookmark(); })->setEnabled(BookmarkLine() > 0);
     menu.addSeparator();
     QAction *wrap = menu.addAction(tr("&Word Wrap"), this, &TLEdit::ToggleWordWrap);
     wrap->setCheckable(true);
@@ -724,6 +754,13 @@ void TLEdit::keyPressEvent(QKeyEvent *e)
     const auto mods = e->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
     if (e->key() == Qt::Key_F3 && mods == Qt::NoModifier) {
         FindNextClick();
+        return;
+    }
+    if (e->key() == Qt::Key_F2 && (mods == Qt::NoModifier || mods == Qt::ControlModifier)) {
+        if (mods == Qt::ControlModifier)
+            ToggleBookmark();
+        else
+            GoToBookmark();
         return;
     }
     if (mods == Qt::ControlModifier) {

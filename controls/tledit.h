@@ -18,6 +18,7 @@ public:
     // What FileName holds when no file is loaded.
     static const QString Untitled;  // "<<untitled>>"
     static constexpr int UndoDepth = 909;
+    static constexpr int BookmarkMarker = 1;
     static constexpr int MaxTabStopSize = 40;
     // Larger files are refused: Scintilla's document positions are 32-bit here.
     static constexpr qint64 MaxFileSize = qint64(1) << 30;
@@ -99,6 +100,11 @@ public:
     // Searches from the caret; selects and shows the match. False when not found.
     bool FindText(const QString &text, bool caseSensitive, bool wholeWord, bool forward = true);
     bool FindAgain();  // the last search again (F3)
+    // The one bookmark: set on the caret's line (moved there when set elsewhere, removed when set
+    // again on its own line); BookmarkLine() is 1-based, 0 when there is none.
+    void ToggleBookmark();
+    bool GoToBookmark();
+    int BookmarkLine() const;
     // Replaces every match in the text as one undo step; returns the number replaced.
     int ReplaceAll(const QString &text, const QString &with, bool caseSensitive, bool wholeWord);
     // Prints the whole text (wrapped at the page edge) on the given printer.

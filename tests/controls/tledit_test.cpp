@@ -260,6 +260,24 @@ TEST_F(Editor, PropertiesTabsWrapAndGoToLine) {
   edit.GoToLine(100000);  // clamped to the last line
   edit.UpdatePosition();
   EXPECT_EQ(edit.EndLine(), 501);
+
+  // One bookmark: set, moved, jumped to, removed.
+  EXPECT_EQ(edit.BookmarkLine(), 0);
+  EXPECT_FALSE(edit.GoToBookmark());
+  edit.GoToLine(40);
+  edit.ToggleBookmark();
+  edit.GoToLine(77);
+  edit.ToggleBookmark();
+  EXPECT_EQ(edit.BookmarkLine(), 77);
+  edit.GoToLine(1);
+  EXPECT_TRUE(edit.GoToBookmark());
+  edit.UpdatePosition();
+  EXPECT_EQ(edit.EndLine(), 77);
+  edit.ToggleBookmark();
+  EXPECT_EQ(edit.BookmarkLine(), 0);
+  edit.ToggleBookmark();
+  edit.LoadFile(file("next.txt", "x\ny\n"));
+  EXPECT_EQ(edit.BookmarkLine(), 0);
 }
 
 TEST(TLEditStatic, Utf8Validation) {
