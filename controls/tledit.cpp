@@ -353,8 +353,13 @@ bool TLEdit::LoadFile(const QString &path)
     SendScintilla(SCI_SETUNDOCOLLECTION, 1UL);
     SendScintilla(SCI_EMPTYUNDOBUFFER);
     SendScintilla(SCI_SETSAVEPOINT);
-    SendScintilla(SCI_GOTOPOS, 0UL);
-    SendScintilla(SCI_CHOOSECARETX);  // Up and Down start from column 0, not from the previous text's caret
+    // Caret and view to the start without scrolling to the caret: that would lay out the whole first
+    // line, seconds for a file that is one long line.
+    SendScintilla(SCI_SETEMPTYSELECTION, 0UL);
+    SendScintilla(SCI_SETFIRSTVISIBLELINE, 0UL);
+    SendScintilla(SCI_SETXOFFSET, 0UL);
+    if (SendScintilla(SCI_LINELENGTH, 0UL) < 10000)
+        SendScintilla(SCI_CHOOSECARETX);  // Up and Down start from column 0, not the previous text's column
     m_pristine = true;
     updateLargeTextMode();
     m_loading = false;

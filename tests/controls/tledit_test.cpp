@@ -304,7 +304,7 @@ TEST(TLEditStatic, Utf8Validation) {
   for (int i = 0; i <= good.size(); ++i)
     for (int j = i; j <= good.size(); ++j) {
       EXPECT_TRUE(inPieces(good, i, j)) << i << ' ' << j;
-      if (j <= bad.size()) EXPECT_FALSE(inPieces(bad, i, j)) << i << ' ' << j;
+      if (j <= bad.size()) { EXPECT_FALSE(inPieces(bad, i, j)) << i << ' ' << j; }
     }
   EXPECT_FALSE(inPieces("ab\xe2\x82", 1, 3));  // ends inside a character
   EXPECT_EQ(TLEdit::ConvertLineEnds("a\r\nb\rc\n\n", TLEdit::LineEnd::CrLf), "a\r\nb\r\nc\r\n\r\n");
