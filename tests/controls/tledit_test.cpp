@@ -195,6 +195,13 @@ TEST_F(Editor, FailedLoadOrSaveReportsAndKeepsEverything) {
   EXPECT_EQ(errors.count(), 1);
   EXPECT_TRUE(edit.LastError().contains("missing.txt"));
   EXPECT_FALSE(edit.LoadFile(dir));  // a folder
+  QFile huge(dir + "/huge.bin");  // sparse: refused by its size before anything is read
+  ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
+  if (huge.resize(TLEdit::MaxFileSize + 1)) {
+    huge.close();
+    EXPECT_FALSE(edit.LoadFile(huge.fileName()));
+    EXPECT_TRUE(edit.LastError().contains("too large"));
+  }
   EXPECT_EQ(edit.FileName(), path);
   EXPECT_EQ(edit.TextBytes(), "more precious\r\n");
   EXPECT_TRUE(edit.IsModified());
