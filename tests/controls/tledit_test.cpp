@@ -4,10 +4,17 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QTimer>
+#include <memory>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include "controls/tledit.h"
+#include "controls/tleditfind.h"
 #include "tests/common/testenv.h"
 
 QT_BEGIN_NAMESPACE
@@ -413,4 +420,73 @@ TEST_F(Editor, LargeWrappedTextMovesTheCaretByKeysAndReportsChanges) {
   EXPECT_FALSE(edit.IsLargeText());
   press(&edit, Qt::Key_Down);
   EXPECT_EQ(caret(), std::pair(2, 0));
+}
+
+namespace {
+// Answers the next file dialog as a user would, from inside its modal loop; repeats the answer until the
+// dialog has closed (it may ignore an answer given while it is still filling its folder view).
+void answerFileDialog(std::function<void(QFileDialog *)> answer) {
+  auto *timer = new QTimer;
+  auto answered = std::make_shared<QPointer<QFileDialog>>();
+  auto ticks = std::make_shared<int>(0);
+  auto once = std::make_shared<bool>(false);
+  QObject::connect(timer, &QTimer::timeout, [timer, answer, answered, ticks, once] {
+    QFileDialog *dialog = *answered;
+    if (!*once)
+      for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *d = qobject_cast<QFileDialog *>(w); d && d->isVisible()) dialog = d;
+    if (dialog && dialog->isVisible()) {
+      *answered = dialog;
+      *once = true;
+      answer(dialog);
+    } else if (*once || ++*ticks > 200) {  // answered and closed, or never came
+      timer->stop();
+      timer->deleteLater();
+    }
+  });
+  timer->start(100);
+}
+}  // namespace
+
+TEST_F(Editor, SaveTextAsAsksForANameAndAddsTheDefaultExtension) {
+  edit.NewText();
+  edit.insert("fresh text");
+  answerFileDialog([&](QFileDialog *dialog) {
+    dialog->setDirectory(dir);
+    auto *name = dialog->findChild<QLineEdit *>("fileNameEdit");
+    ASSERT_NE(name, nullptr);
+    name->setText("named");  // typed without extension
+    QMetaObject::invokeMethod(dialog, "accept");
+  });
+  ASSERT_TRUE(edit.SaveText());  // untitled: SaveText asks
+  EXPECT_EQ(edit.FileName(), dir + "/named.txt");
+  EXPECT_EQ(testenv::readFile(dir + "/named.txt"), "fresh text");
+  EXPECT_FALSE(edit.IsModified());
+
+  // Cancelling the dialog saves nothing and keeps the text modified.
+  edit.insert("more ");
+  answerFileDialog([](QFileDialog *dialog) { dialog->reject(); });
+  EXPECT_FALSE(edit.SaveTextAs());
+  EXPECT_TRUE(edit.IsModified());
+  EXPECT_EQ(testenv::readFile(dir + "/named.txt"), "fresh text");
+}
+
+TEST_F(Editor, FindDialogFindsAndReplacesOneAtATime) {
+  edit.LoadFile(file("fd.txt", "cat dog cat bird cat\n"));
+  edit.FindDialog();
+  auto *dialog = edit.findChild<TLEditFindDialog *>();
+  ASSERT_NE(dialog, nullptr);
+  dialog->findEdit()->setText("cat");
+  dialog->replaceEdit()->setText("cow");
+  dialog->findNext();
+  EXPECT_EQ(edit.selectedText(), "cat");
+  dialog->replaceOne();  // replaces the selected match and selects the next one
+  EXPECT_EQ(edit.TextBytes(), "cow dog cat bird cat\n");
+  EXPECT_EQ(edit.selectedText(), "cat");
+  dialog->replaceAll();
+  EXPECT_EQ(edit.TextBytes(), "cow dog cow bird cow\n");
+  EXPECT_EQ(dialog->statusLabel()->text(), "2 replacement(s) made");
+  dialog->findEdit()->setText("zebra");
+  dialog->findNext();
+  EXPECT_TRUE(dialog->statusLabel()->text().contains("not found"));
 }
