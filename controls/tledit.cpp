@@ -804,20 +804,40 @@ bool TLEdit::moveCaretByKey(QKeyEvent *e)
     const long x = m_verticalX;
     const long y = SendScintilla(SCI_POINTYFROMPOSITION, 0UL, caret);
     const long onScreen = qMax(1L, SendScintilla(SCI_LINESONSCREEN));
+    auto isBlank = [this](long pos) {
+        const char c = char(SendScintilla(SCI_GETCHARAT, (unsigned long)pos));
+        return c == ' ' || c == '\t';
+    };
     auto positionAt = [this](long px, long py) {
         return SendScintilla(SCI_POSITIONFROMPOINT, (unsigned long)qMax(0L, px), py);
     };
     long target;
     switch (e->key()) {
     case Qt::Key_Left:
-        if (ctrl)
-            return false;
-        target = SendScintilla(SCI_POSITIONBEFORE, (unsigned long)caret);
+        if (ctrl) {
+            // Start of the word before the caret, over the blanks in between.
+            long p = caret;
+            while (p > 0 && isBlank(p - 1))
+                --p;
+            target = SendScintilla(SCI_WORDSTARTPOSITION, (unsigned long)p, 1L);
+            if (target == p)
+                target = SendScintilla(SCI_POSITIONBEFORE, (unsigned long)p);
+        } else {
+            target = SendScintilla(SCI_POSITIONBEFORE, (unsigned long)caret);
+        }
         break;
     case Qt::Key_Right:
-        if (ctrl)
-            return false;
-        target = SendScintilla(SCI_POSITIONAFTER, (unsigned long)caret);
+        if (ctrl) {
+            // Start of the next word: past this word, then past the blanks.
+            long p = SendScintilla(SCI_WORDENDPOSITION, (unsigned long)caret, 1L);
+            if (p == caret && !isBlank(p))
+                p = SendScintilla(SCI_POSITIONAFTER, (unsigned long)p);
+            while (p < length && isBlank(p))
+                ++p;
+            target = p;
+        } else {
+            target = SendScintilla(SCI_POSITIONAFTER, (unsigned long)caret);
+        }
         break;
     case Qt::Key_Up:
     case Qt::Key_Down: {

@@ -3,6 +3,7 @@
 //   shown_ms  LoadFile + show + first paint (the text is on screen and scrollable)
 //   last_ms   GoToLine(last line) + the paint that shows it
 //   up_ms, pageup_ms       median of 20 Up / Page Up key presses from there, each with its paint
+//   word_left_ms, backspace_ms  median of Ctrl+Left (20) and Backspace (10) presses near the end
 //   click_ms, type_ms      a click in the view near the end, then typing "x" and Enter there
 //   mid_ms                 GoToLine(middle line) + paint
 //   pagedown_ms, down_ms   median of 20 Page Down / Down key presses from there
@@ -77,11 +78,11 @@ int main(int argc, char **argv)
     edit.getCursorPosition(&line, &index);
 
     // Keys as a user presses them, each followed by the paint that shows the result.
-    auto keyMedian = [&](int key, int times) {
+    auto keyMedian = [&](int key, int times, Qt::KeyboardModifiers mods = Qt::NoModifier) {
         std::vector<double> ms;
         for (int i = 0; i < times; ++i) {
             t.restart();
-            QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+            QKeyEvent press(QEvent::KeyPress, key, mods);
             QApplication::sendEvent(&edit, &press);
             edit.viewport()->update();
             waitPaint(watch);
@@ -91,6 +92,7 @@ int main(int argc, char **argv)
         return ms[ms.size() / 2];
     };
     const double upMs = keyMedian(Qt::Key_Up, 20);
+    const double wordMs = keyMedian(Qt::Key_Left, 20, Qt::ControlModifier);
     // A click in the middle of the view, then a typed character there.
     t.restart();
     const QPointF mid(edit.viewport()->width() / 3.0, edit.viewport()->height() / 2.0);
@@ -116,6 +118,7 @@ int main(int argc, char **argv)
     edit.viewport()->update();
     waitPaint(watch);
     const double type2Ms = t.nsecsElapsed() / 1e6;
+    const double backspaceMs = keyMedian(Qt::Key_Backspace, 10);
     const double pageUpMs = keyMedian(Qt::Key_PageUp, 20);
     t.restart();
     edit.GoToLine(last / 2);
@@ -127,8 +130,9 @@ int main(int argc, char **argv)
     struct rusage ru {};
     getrusage(RUSAGE_SELF, &ru);
     std::printf("load_ms=%.1f\nshown_ms=%.1f\nlast_ms=%.1f\nup_ms=%.2f\npageup_ms=%.2f\nmid_ms=%.1f\n"
-                "pagedown_ms=%.2f\ndown_ms=%.2f\nclick_ms=%.1f\ntype_ms=%.1f\ntype_again_ms=%.1f\nrss_mb=%.1f\nlines=%d\ncaret_line=%d\n",
-                loadMs, shownMs, lastMs, upMs, pageUpMs, midMs, pageDownMs, downMs, clickMs, typeMs, type2Ms, ru.ru_maxrss / 1024.0, last,
+                "pagedown_ms=%.2f\ndown_ms=%.2f\nclick_ms=%.1f\ntype_ms=%.1f\ntype_again_ms=%.1f\n"
+                "word_left_ms=%.2f\nbackspace_ms=%.2f\nrss_mb=%.1f\nlines=%d\ncaret_line=%d\n",
+                loadMs, shownMs, lastMs, upMs, pageUpMs, midMs, pageDownMs, downMs, clickMs, typeMs, type2Ms, wordMs, backspaceMs, ru.ru_maxrss / 1024.0, last,
                 line + 1);
     return 0;
 }

@@ -388,6 +388,17 @@ TEST_F(Editor, LargeWrappedTextMovesTheCaretByKeysAndReportsChanges) {
   EXPECT_EQ(caret(), std::pair(20001, 0));
   press(&edit, Qt::Key_Left);
   EXPECT_EQ(caret().first, 20000);
+  press(&edit, Qt::Key_Home);
+  press(&edit, Qt::Key_Right, Qt::ControlModifier);  // "|line 20000" -> "line |20000"
+  EXPECT_EQ(caret(), std::pair(20000, 5));
+  press(&edit, Qt::Key_Right, Qt::ControlModifier);
+  EXPECT_EQ(caret(), std::pair(20000, 11));
+  press(&edit, Qt::Key_Left, Qt::ControlModifier);
+  EXPECT_EQ(caret(), std::pair(20000, 5));
+  press(&edit, Qt::Key_Left, Qt::ControlModifier);
+  EXPECT_EQ(caret(), std::pair(20000, 0));
+  press(&edit, Qt::Key_Left, Qt::ControlModifier);  // over the line end into the line before
+  EXPECT_EQ(caret().first, 19999);
   press(&edit, Qt::Key_PageDown);
   EXPECT_GT(caret().first, 20001);
   press(&edit, Qt::Key_End, Qt::ControlModifier);
