@@ -2,6 +2,8 @@
 #include "controls/tleditfind.h"
 
 #include <Qsci/qsciprinter.h>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QContextMenuEvent>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -17,8 +19,36 @@
 
 const QString TLEdit::Untitled = QStringLiteral("<<untitled>>");
 
+namespace {
+
+// QScintilla's accessibility object counts the characters from the start of the text to the caret after
+// every caret move: a second per move at the end of a 100 MB file. Large texts get a plain accessible
+// editor instead, which does not.
+class TLEditPlainAccessible : public QAccessibleWidget {
+public:
+    explicit TLEditPlainAccessible(QWidget *w) : QAccessibleWidget(w, QAccessible::EditableText) {}
+};
+
+QAccessibleInterface *plainAccessibleFactory(const QString &key, QObject *object)
+{
+    if (key != QLatin1String("TLEdit"))
+        return nullptr;
+    auto *edit = qobject_cast<TLEdit *>(object);
+    if (!edit || !edit->IsLargeText())
+        return nullptr;  // QScintilla's own, with its text interface
+    return new TLEditPlainAccessible(edit);
+}
+
+}  // namespace
+
 TLEdit::TLEdit(QWidget *parent) : QsciScintilla(parent), m_fileName(Untitled)
 {
+    // Installed after QScintilla's (made by the base constructor), so asked first.
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(plainAccessibleFactory);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
     setUtf8(true);
     m_font = QFont(QStringLiteral("Courier New"));
     m_font.setStyleHint(QFont::TypeWriter);
@@ -40,6 +70,9 @@ TLEdit::TLEdit(QWidget *parent) : QsciScintilla(parent), m_fileName(Untitled)
     setToolTip(hint);
     setStatusTip(hint);
     applyEolMode();
+    // The bookmark shows as a tinted line.
+    markerDefine(QsciScintilla::Background, BookmarkMarker);
+    setMarkerBackgroundColor(QColor(0xd8, 0xe8, 0xff), BookmarkMarker);
     SendScintilla(SCI_EMPTYUNDOBUFFER);
     SendScintilla(SCI_SETSAVEPOINT);
 
@@ -49,6 +82,10 @@ TLEdit::TLEdit(QWidget *parent) : QsciScintilla(parent), m_fileName(Untitled)
     });
     connect(this, &QsciScintilla::cursorPositionChanged, this, [this] {
         if (!m_loading)
+            emit OnChange();
+    });
+    connect(this, &QsciScintillaBase::SCN_UPDATEUI, this, [this](int updated) {
+        if (m_largeMode && !m_loading && (updated & SC_UPDATE_CONTENT))
             emit OnChange();
     });
 }
@@ -75,6 +112,12 @@ void TLEdit::SetWordWrap(bool on)
 {
     m_wordWrap = on;
     setWrapMode(on ? WrapWord : WrapNone);
+}
+
+void TLEdit::ToggleWordWrap()
+{
+    SetWordWrap(!m_wordWrap);
+    emit wordWrapToggled(m_wordWrap);
 }
 
 void TLEdit::SetTabStopSize(int size)
@@ -180,6 +223,41 @@ bool TLEdit::IsValidUtf8(const char *data, qsizetype size)
     return true;
 }
 
+void TLEdit::Utf8Checker::feed(const char *data, qsizetype size)
+{
+    if (!m_valid || size <= 0)
+        return;
+    const auto *p = reinterpret_cast<const unsigned char *>(data);
+    qsizetype start = 0;
+    if (m_carryLen > 0) {
+        // Complete the sequence cut at the end of the previous piece.
+        const unsigned char lead = m_carry[0];
+        const int need = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        while (m_carryLen < need && start < size)
+            m_carry[m_carryLen++] = char(p[start++]);
+        if (m_carryLen < need)
+            return;  // still cut: wait for more
+        m_valid = IsValidUtf8(m_carry, need);
+        m_carryLen = 0;
+        if (!m_valid)
+            return;
+    }
+    // Keep back a sequence cut at the end of this piece.
+    qsizetype end = size;
+    for (int back = 1; back <= 3 && size - back >= start; ++back) {
+        const unsigned char c = p[size - back];
+        if ((c & 0xC0) == 0x80)
+            continue;  // a continuation byte: look further back for its lead
+        const int len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+        if (len > back)
+            end = size - back;
+        break;
+    }
+    m_valid = IsValidUtf8(data + start, end - start);
+    for (qsizetype i = end; i < size; ++i)
+        m_carry[m_carryLen++] = char(p[i]);
+}
+
 QByteArray TLEdit::ConvertLineEnds(const QByteArray &text, LineEnd to)
 {
     const char *eol = to == LineEnd::CrLf ? "\r\n" : to == LineEnd::Cr ? "\r" : "\n";
@@ -219,6 +297,7 @@ void TLEdit::resetDocument(bool utf8)
     setReadOnly(false);
     SendScintilla(SCI_SETUNDOCOLLECTION, 0UL);
     SendScintilla(SCI_CLEARALL);
+    markerDeleteAll(BookmarkMarker);  // a new text starts without the old one's bookmark
     setUtf8(utf8);
     m_encoding = utf8 ? Encoding::Utf8 : Encoding::EightBit;
 }
@@ -240,37 +319,62 @@ bool TLEdit::LoadFile(const QString &path)
                    .arg(path).arg(file.size()).arg(MaxFileSize));
         return false;
     }
-    const QByteArray data = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        report(tr("Cannot read \"%1\": %2").arg(path, file.errorString()));
-        return false;
-    }
-    file.close();
-
+    // The file is read in pieces straight into the control, so a large file is not held twice.
     m_loading = true;
-    resetDocument(IsValidUtf8(data.constData(), data.size()));
-    if (!data.isEmpty()) {
-        // Inserting into a wrapped view lays out every line at once (a minute for two million lines);
-        // with wrapping off during the insert, lines are wrapped when shown and in the background.
-        if (m_wordWrap)
-            setWrapMode(WrapNone);
-        SendScintilla(SCI_ALLOCATE, (unsigned long)data.size() + 1);
-        SendScintilla(SCI_APPENDTEXT, (unsigned long)data.size(), data.constData());
-        if (m_wordWrap)
-            setWrapMode(WrapWord);
+    resetDocument(true);
+    SendScintilla(SCI_SETMODEVENTMASK, (unsigned long)SC_MOD_CHANGEMARKER);  // see updateLargeTextMode()
+    // Inserting into a wrapped view lays out every line at once (a minute for two million lines); with
+    // wrapping off during the insert, lines are wrapped when shown and in the background.
+    if (m_wordWrap)
+        setWrapMode(WrapNone);
+    if (file.size() > 0)
+        SendScintilla(SCI_ALLOCATE, (unsigned long)file.size() + 1);
+    Utf8Checker utf8;
+    QByteArray buffer(LoadChunkSize, Qt::Uninitialized);
+    bool exact = true;
+    qint64 n;
+    while ((n = file.read(buffer.data(), buffer.size())) > 0) {
+        utf8.feed(buffer.constData(), n);
+        const long before = SendScintilla(SCI_GETLENGTH);
+        SendScintilla(SCI_APPENDTEXT, (unsigned long)n, buffer.constData());
+        // The control must hold exactly the bytes read; otherwise saving would change the file.
+        const auto *stored = reinterpret_cast<const char *>(
+            intptr_t(SendScintilla(SCI_GETRANGEPOINTER, (unsigned long)before, long(n))));
+        if (SendScintilla(SCI_GETLENGTH) != before + n || !stored || std::memcmp(stored, buffer.constData(), n) != 0)
+            exact = false;
     }
+    const bool readFailed = n < 0 || file.error() != QFileDevice::NoError;
+    const QString readError = file.errorString();
+    file.close();
+    setUtf8(utf8.valid());
+    m_encoding = utf8.valid() ? Encoding::Utf8 : Encoding::EightBit;
+    if (m_wordWrap)
+        setWrapMode(WrapWord);
     SendScintilla(SCI_SETUNDOCOLLECTION, 1UL);
     SendScintilla(SCI_EMPTYUNDOBUFFER);
     SendScintilla(SCI_SETSAVEPOINT);
-    SendScintilla(SCI_GOTOPOS, 0UL);
-    m_fileName = path;
+    // Caret and view to the start without scrolling to the caret: that would lay out the whole first
+    // line, seconds for a file that is one long line.
+    SendScintilla(SCI_SETEMPTYSELECTION, 0UL);
+    SendScintilla(SCI_SETFIRSTVISIBLELINE, 0UL);
+    SendScintilla(SCI_SETXOFFSET, 0UL);
+    if (SendScintilla(SCI_LINELENGTH, 0UL) < 10000)
+        SendScintilla(SCI_CHOOSECARETX);  // Up and Down start from column 0, not the previous text's column
     m_pristine = true;
-
-    // The document must hold exactly the bytes read; otherwise saving would change the file.
-    const long len = SendScintilla(SCI_GETLENGTH);
-    const char *doc = static_cast<const char *>(SendScintillaPtrResult(SCI_GETCHARACTERPOINTER));
-    m_unsafeText = len != data.size() || (len > 0 && (!doc || std::memcmp(doc, data.constData(), len) != 0));
+    updateLargeTextMode();
     m_loading = false;
+
+    if (readFailed) {
+        // Part of the file may be in the control: never let it be saved over the file.
+        m_fileName = Untitled;
+        m_unsafeText = true;
+        setReadOnly(true);
+        report(tr("Cannot read \"%1\": %2").arg(path, readError));
+        emit OnChange();
+        return false;
+    }
+    m_fileName = path;
+    m_unsafeText = !exact;
     if (m_unsafeText) {
         setReadOnly(true);
         report(tr("\"%1\" cannot be edited without changing bytes that were not edited, so it is "
@@ -280,6 +384,36 @@ bool TLEdit::LoadFile(const QString &path)
     return true;
 }
 
+bool TLEdit::IsLargeText() const
+{
+    return SendScintilla(SCI_GETLENGTH) > LargeTextSize;
+}
+
+void TLEdit::updateLargeTextMode()
+{
+    // QScintilla also counts characters from the start of the text for every insertion and deletion it
+    // reports (a second per key press near the end of 100 MB). Large texts are not reported that way;
+    // their changes arrive as content updates instead (see the constructor).
+    const bool large = IsLargeText();
+    const unsigned long all = SC_MODEVENTMASKALL;
+    // A change is reported when its type shares a bit with the mask, and text changes carry the
+    // "performed by" bits too, so the large mask keeps only marker changes.
+    SendScintilla(SCI_SETMODEVENTMASK, large ? (unsigned long)SC_MOD_CHANGEMARKER : all);
+    m_largeMode = large;
+    updateAccessible();
+}
+
+void TLEdit::updateAccessible()
+{
+    // Swap the accessible object when the text crosses the size limit; the factory makes the right one.
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(this);
+    if (!iface)
+        return;
+    const bool plain = dynamic_cast<TLEditPlainAccessible *>(iface) != nullptr;
+    if (plain != IsLargeText())
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(iface));
+}
+
 void TLEdit::NewText()
 {
     m_loading = true;
@@ -287,9 +421,11 @@ void TLEdit::NewText()
     SendScintilla(SCI_SETUNDOCOLLECTION, 1UL);
     SendScintilla(SCI_EMPTYUNDOBUFFER);
     SendScintilla(SCI_SETSAVEPOINT);
+    SendScintilla(SCI_CHOOSECARETX);
     m_fileName = Untitled;
     m_pristine = true;
     m_unsafeText = false;
+    updateLargeTextMode();
     m_loading = false;
     emit OnChange();
 }
@@ -430,6 +566,30 @@ bool TLEdit::FindText(const QString &text, bool caseSensitive, bool wholeWord, b
     return findFirst(text, false, caseSensitive, wholeWord, true, forward, line, index, true);
 }
 
+void TLEdit::ToggleBookmark()
+{
+    int line, index;
+    getCursorPosition(&line, &index);
+    const int old = BookmarkLine() - 1;
+    markerDeleteAll(BookmarkMarker);
+    if (old != line)
+        markerAdd(line, BookmarkMarker);
+}
+
+bool TLEdit::GoToBookmark()
+{
+    const int line = BookmarkLine();
+    if (line <= 0)
+        return false;
+    GoToLine(line);
+    return true;
+}
+
+int TLEdit::BookmarkLine() const
+{
+    return int(SendScintilla(SCI_MARKERNEXT, 0UL, long(1u << BookmarkMarker))) + 1;
+}
+
 bool TLEdit::FindAgain()
 {
     return FindText(m_findText, m_findCase, m_findWord, m_findForward);
@@ -532,7 +692,16 @@ void TLEdit::PrintDialog()
         dialog.setOption(QAbstractPrintDialog::PrintSelection);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    if (!PrintTo(printer()))
+    bool ok;
+    if (dialog.printRange() == QAbstractPrintDialog::Selection && hasSelectedText()) {
+        int fromLine, fromIndex, toLine, toIndex;
+        getSelection(&fromLine, &fromIndex, &toLine, &toIndex);
+        printer().setWrapMode(WrapWord);
+        ok = printer().printRange(this, fromLine, toLine) >= 0;
+    } else {
+        ok = PrintTo(printer());
+    }
+    if (!ok)
         report(tr("Printing failed."));
 }
 
@@ -562,6 +731,8 @@ void TLEdit::contextMenuEvent(QContextMenuEvent *e)
     menu.addAction(tr("Find &Next\tF3"), this, &TLEdit::FindNextClick);
     menu.addAction(tr("R&eplace...\tCtrl+H"), this, &TLEdit::ReplaceDialog)->setEnabled(!ro);
     menu.addAction(tr("&Go To Line...\tCtrl+G"), this, &TLEdit::GoToLineDialog);
+    menu.addAction(tr("Toggle &Bookmark\tCtrl+F2"), this, &TLEdit::ToggleBookmark);
+    menu.addAction(tr("Go To Boo&kmark\tF2"), this, [this] { GoToBookmark(); })->setEnabled(BookmarkLine() > 0);
     menu.addSeparator();
     QAction *wrap = menu.addAction(tr("&Word Wrap"), this, &TLEdit::ToggleWordWrap);
     wrap->setCheckable(true);
@@ -590,6 +761,13 @@ void TLEdit::keyPressEvent(QKeyEvent *e)
         FindNextClick();
         return;
     }
+    if (e->key() == Qt::Key_F2 && (mods == Qt::NoModifier || mods == Qt::ControlModifier)) {
+        if (mods == Qt::ControlModifier)
+            ToggleBookmark();
+        else
+            GoToBookmark();
+        return;
+    }
     if (mods == Qt::ControlModifier) {
         switch (e->key()) {
         case Qt::Key_F: FindDialog(); return;
@@ -598,5 +776,111 @@ void TLEdit::keyPressEvent(QKeyEvent *e)
         default: break;
         }
     }
+    if (m_wordWrap && IsLargeText() && moveCaretByKey(e))
+        return;
     QsciScintilla::keyPressEvent(e);
+}
+
+bool TLEdit::moveCaretByKey(QKeyEvent *e)
+{
+    // Scintilla's own caret keys first lay out every wrapped line above the caret (a minute for two
+    // million lines). These moves place the caret directly and scroll only what is shown.
+    const auto mods = e->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier | Qt::MetaModifier);
+    const bool shift = mods & Qt::ShiftModifier;
+    if (mods & ~(Qt::ShiftModifier | Qt::ControlModifier))
+        return false;
+    const bool ctrl = mods & Qt::ControlModifier;
+    const long caret = SendScintilla(SCI_GETCURRENTPOS);
+    const long anchor = SendScintilla(SCI_GETANCHOR);
+    const long length = SendScintilla(SCI_GETLENGTH);
+    const long line = SendScintilla(SCI_LINEFROMPOSITION, (unsigned long)caret);
+    const long lineHeight = qMax(1L, SendScintilla(SCI_TEXTHEIGHT, (unsigned long)line));
+    // Up and Down keep the column where a run of vertical moves began, as Scintilla's own keys do.
+    const bool vertical = e->key() == Qt::Key_Up || e->key() == Qt::Key_Down || e->key() == Qt::Key_PageUp
+        || e->key() == Qt::Key_PageDown;
+    const long caretX = SendScintilla(SCI_POINTXFROMPOSITION, 0UL, caret);
+    if (!vertical || caret != m_verticalCaret)
+        m_verticalX = caretX;
+    const long x = m_verticalX;
+    const long y = SendScintilla(SCI_POINTYFROMPOSITION, 0UL, caret);
+    const long onScreen = qMax(1L, SendScintilla(SCI_LINESONSCREEN));
+    auto isBlank = [this](long pos) {
+        const char c = char(SendScintilla(SCI_GETCHARAT, (unsigned long)pos));
+        return c == ' ' || c == '\t';
+    };
+    auto positionAt = [this](long px, long py) {
+        return SendScintilla(SCI_POSITIONFROMPOINT, (unsigned long)qMax(0L, px), py);
+    };
+    long target;
+    switch (e->key()) {
+    case Qt::Key_Left:
+        if (ctrl) {
+            // Start of the word before the caret, over the blanks in between.
+            long p = caret;
+            while (p > 0 && isBlank(p - 1))
+                --p;
+            target = SendScintilla(SCI_WORDSTARTPOSITION, (unsigned long)p, 1L);
+            if (target == p)
+                target = SendScintilla(SCI_POSITIONBEFORE, (unsigned long)p);
+        } else {
+            target = SendScintilla(SCI_POSITIONBEFORE, (unsigned long)caret);
+        }
+        break;
+    case Qt::Key_Right:
+        if (ctrl) {
+            // Start of the next word: past this word, then past the blanks.
+            long p = SendScintilla(SCI_WORDENDPOSITION, (unsigned long)caret, 1L);
+            if (p == caret && !isBlank(p))
+                p = SendScintilla(SCI_POSITIONAFTER, (unsigned long)p);
+            while (p < length && isBlank(p))
+                ++p;
+            target = p;
+        } else {
+            target = SendScintilla(SCI_POSITIONAFTER, (unsigned long)caret);
+        }
+        break;
+    case Qt::Key_Up:
+    case Qt::Key_Down: {
+        if (ctrl)
+            return false;
+        const long dir = e->key() == Qt::Key_Up ? -1 : 1;
+        long ty = y + dir * lineHeight;
+        if (ty < 0 || ty + lineHeight > viewport()->height()) {
+            SendScintilla(SCI_LINESCROLL, 0UL, dir);
+            ty = SendScintilla(SCI_POINTYFROMPOSITION, 0UL, caret) + dir * lineHeight;
+        }
+        target = (dir < 0 && caret == 0) ? 0 : positionAt(x, ty + lineHeight / 2);
+        if (dir > 0 && target <= caret && ty + lineHeight > viewport()->height())
+            target = length;  // below the last line
+        break;
+    }
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown: {
+        if (ctrl)
+            return false;
+        const long dir = e->key() == Qt::Key_PageUp ? -1 : 1;
+        const long firstBefore = SendScintilla(SCI_GETFIRSTVISIBLELINE);
+        SendScintilla(SCI_LINESCROLL, 0UL, dir * (onScreen - 1));
+        if (SendScintilla(SCI_GETFIRSTVISIBLELINE) == firstBefore)
+            target = dir < 0 ? 0 : length;  // already at the top or the end
+        else
+            target = positionAt(x, y + lineHeight / 2);
+        break;
+    }
+    case Qt::Key_Home:
+        target = ctrl ? 0 : SendScintilla(SCI_POSITIONFROMLINE, (unsigned long)line);
+        break;
+    case Qt::Key_End:
+        target = ctrl ? length : SendScintilla(SCI_GETLINEENDPOSITION, (unsigned long)line);
+        break;
+    default:
+        return false;
+    }
+    target = qBound(0L, target, length);
+    SendScintilla(SCI_SETSEL, (unsigned long)(shift ? anchor : target), target);
+    SendScintilla(SCI_SCROLLCARET);
+    m_verticalCaret = vertical ? target : -1;
+    if (!vertical)
+        SendScintilla(SCI_CHOOSECARETX);
+    return true;
 }

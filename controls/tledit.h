@@ -18,9 +18,12 @@ public:
     // What FileName holds when no file is loaded.
     static const QString Untitled;  // "<<untitled>>"
     static constexpr int UndoDepth = 909;
+    static constexpr int BookmarkMarker = 1;
     static constexpr int MaxTabStopSize = 40;
     // Larger files are refused: Scintilla's document positions are 32-bit here.
     static constexpr qint64 MaxFileSize = qint64(1) << 30;
+    // Texts above this size (bytes) are "large": see IsLargeText().
+    static constexpr qint64 LargeTextSize = 4 * 1024 * 1024;
 
     explicit TLEdit(QWidget *parent = nullptr);
     ~TLEdit() override;
@@ -86,6 +89,9 @@ public:
     void UpdatePosition();
     bool Focused() const;
 
+    // Large texts trade a few costly extras for speed: a plain accessible object (no text interface).
+    bool IsLargeText() const;
+
     // The document's bytes exactly as they would be written by an unchanged save.
     QByteArray TextBytes() const;
 
@@ -94,6 +100,11 @@ public:
     // Searches from the caret; selects and shows the match. False when not found.
     bool FindText(const QString &text, bool caseSensitive, bool wholeWord, bool forward = true);
     bool FindAgain();  // the last search again (F3)
+    // The one bookmark: set on the caret's line (moved there when set elsewhere, removed when set
+    // again on its own line); BookmarkLine() is 1-based, 0 when there is none.
+    void ToggleBookmark();
+    bool GoToBookmark();
+    int BookmarkLine() const;
     // Replaces every match in the text as one undo step; returns the number replaced.
     int ReplaceAll(const QString &text, const QString &with, bool caseSensitive, bool wholeWord);
     // Prints the whole text (wrapped at the page edge) on the given printer.
@@ -102,6 +113,17 @@ public:
     // Converts every CR LF, lone CR and lone LF to the given line end.
     static QByteArray ConvertLineEnds(const QByteArray &text, LineEnd to);
     static bool IsValidUtf8(const char *data, qsizetype size);
+    // Checks UTF-8 arriving in pieces that may cut a character in two.
+    class Utf8Checker {
+    public:
+        void feed(const char *data, qsizetype size);
+        bool valid() const { return m_valid && m_carryLen == 0; }
+    private:
+        bool m_valid = true;
+        char m_carry[4] = {};
+        int m_carryLen = 0;
+    };
+    static constexpr qint64 LoadChunkSize = 8 * 1024 * 1024;
 
 public slots:
     void FindDialog();
@@ -111,12 +133,15 @@ public slots:
     void FontDialog();
     void PrintDialog();
     void PrinterSetupDialog();
-    void ToggleWordWrap() { SetWordWrap(!m_wordWrap); }
+    // The pop-up menu's "Word Wrap": toggles and announces it with wordWrapToggled().
+    void ToggleWordWrap();
 
 signals:
     void OnChange();
     void OnClick();
     void errorMessage(const QString &text);
+    // Word wrap changed from the control's own pop-up menu (not by SetWordWrap).
+    void wordWrapToggled(bool on);
 
 protected:
     void contextMenuEvent(QContextMenuEvent *e) override;
@@ -126,6 +151,9 @@ protected:
 private:
     void report(const QString &text);
     void applyFont();
+    void updateAccessible();
+    void updateLargeTextMode();
+    bool moveCaretByKey(QKeyEvent *e);
     void applyEolMode();
     void resetDocument(bool utf8);
     bool writeFile(const QString &path);
@@ -150,6 +178,8 @@ private:
     bool m_findCase = false, m_findWord = false, m_findForward = true;
     QsciPrinter *m_printer = nullptr;
     bool m_loading = false;
+    bool m_largeMode = false;
+    long m_verticalX = 0, m_verticalCaret = -1;  // large-text caret keys: column memory
     // Set when a file could not be loaded without change: saving it is refused.
     bool m_unsafeText = false;
     TLEditFindDialog *m_findDialog = nullptr;

@@ -13,12 +13,15 @@ TLEditFindDialog::TLEditFindDialog(TLEdit *editor)
 {
     setWindowTitle(tr("Find"));
     auto *grid = new QGridLayout(this);
-    grid->addWidget(new QLabel(tr("Find &what:")), 0, 0);
+    auto *findLabel = new QLabel(tr("Find &what:"));
+    grid->addWidget(findLabel, 0, 0);
     m_find = new QLineEdit;
+    findLabel->setBuddy(m_find);
     grid->addWidget(m_find, 0, 1);
     m_replaceLabel = new QLabel(tr("Re&place with:"));
     grid->addWidget(m_replaceLabel, 1, 0);
     m_replace = new QLineEdit;
+    m_replaceLabel->setBuddy(m_replace);
     grid->addWidget(m_replace, 1, 1);
     m_case = new QCheckBox(tr("Match &case"));
     m_word = new QCheckBox(tr("Whole words &only"));

@@ -1,8 +1,11 @@
 #include "viewers/editortab.h"
 #include "controls/tledit.h"
 
+#include <QApplication>
 #include <QFileInfo>
 #include <QFrame>
+#include <QGridLayout>
+#include <QLineEdit>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -24,8 +27,10 @@ TEditorStatusBar::TEditorStatusBar(const QList<int> &widths, const QStringList &
         auto *label = new QLabel(texts.value(i), this);
         label->setFrameShape(QFrame::Panel);
         label->setFrameShadow(QFrame::Sunken);
-        label->setMinimumWidth(widths[i]);
-        label->setMaximumWidth(i + 1 == widths.size() ? QWIDGETSIZE_MAX : widths[i]);
+        // The given widths, widened where this desktop's font would cut the panel's text.
+        const int width = qMax(widths[i], label->fontMetrics().horizontalAdvance(texts.value(i)) + 12);
+        label->setMinimumWidth(width);
+        label->setMaximumWidth(i + 1 == widths.size() ? QWIDGETSIZE_MAX : width);
         label->installEventFilter(this);
         addWidget(label, i + 1 == widths.size() ? 1 : 0);
         m_panels << label;
@@ -41,6 +46,17 @@ void TEditorStatusBar::setPanelText(int index, const QString &text)
 {
     if (index >= 0 && index < m_panels.size())
         m_panels[index]->setText(text);
+}
+
+void TEditorStatusBar::widenPanelFor(int index, const QString &text)
+{
+    if (index < 0 || index >= m_panels.size())
+        return;
+    QLabel *label = m_panels[index];
+    const int width = qMax(label->minimumWidth(), label->fontMetrics().horizontalAdvance(text) + 12);
+    label->setMinimumWidth(width);
+    if (index + 1 < m_panels.size())
+        label->setMaximumWidth(width);
 }
 
 void TEditorStatusBar::mouseDoubleClickEvent(QMouseEvent *e)
@@ -75,6 +91,7 @@ TEditorTab::TEditorTab(QWidget *parent) : QWidget(parent)
                                  QStringLiteral("Column:"), QStringLiteral("Line Number:")},
                                 this);
     SBar->setObjectName(QStringLiteral("SBar"));
+    SBar->widenPanelFor(0, QStringLiteral("WR=Off"));
     const QString sbarHint = QStringLiteral("Double click to clear file / contents");
     SBar->setToolTip(sbarHint);
     SBar->setStatusTip(sbarHint);
@@ -86,9 +103,7 @@ TEditorTab::TEditorTab(QWidget *parent) : QWidget(parent)
     TabPanel->setFrameStyle(QFrame::Panel | QFrame::Raised);
     TabPanel->setLineWidth(1);
     TabPanel->setAutoFillBackground(true);
-    TabPanel->setFixedSize(113, 62);
     auto *label = new QLabel(QStringLiteral("Set Editor TAB Size"), TabPanel);
-    label->setGeometry(4, 3, 107, 16);
     EditTab = new QSpinBox(TabPanel);
     EditTab->setObjectName(QStringLiteral("EditTab"));
     EditTab->setRange(0, 20);
@@ -96,14 +111,25 @@ TEditorTab::TEditorTab(QWidget *parent) : QWidget(parent)
     EditTab->setWrapping(false);
     EditTab->setGroupSeparatorShown(false);
     EditTab->findChild<QLineEdit *>()->setReadOnly(true);  // only the arrows change it
-    EditTab->setGeometry(6, 24, 52, 26);
     TabBut = new QPushButton(QStringLiteral("Ok"), TabPanel);
     TabBut->setObjectName(QStringLiteral("TabBut"));
-    TabBut->setGeometry(64, 24, 42, 26);
+    auto *grid = new QGridLayout(TabPanel);
+    grid->setContentsMargins(4, 3, 4, 4);
+    grid->setSpacing(4);
+    grid->addWidget(label, 0, 0, 1, 2);
+    grid->addWidget(EditTab, 1, 0);
+    grid->addWidget(TabBut, 1, 1);
+    // 113 by 62 pixels, or more where this desktop's font needs it.
+    TabPanel->setFixedSize(TabPanel->sizeHint().expandedTo(QSize(113, 62)));
     TabPanel->hide();
 
     connect(LEdit1, &TLEdit::OnChange, this, &TEditorTab::LEdit1Change);
     connect(LEdit1, &TLEdit::OnClick, this, &TEditorTab::LEdit1Click);
+    // Word wrap from the editor's own pop-up menu: the panel and the menu's check mark follow.
+    connect(LEdit1, &TLEdit::wordWrapToggled, this, [this](bool on) {
+        SetWordWrap(on);
+        emit wordWrapChanged(on);
+    });
     connect(SBar, &TEditorStatusBar::doubleClicked, this, &TEditorTab::SBarDblClick);
     connect(TabBut, &QPushButton::clicked, this, &TEditorTab::TabButClick);
 

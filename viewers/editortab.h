@@ -20,6 +20,8 @@ public:
     int panelCount() const { return m_panels.size(); }
     QString panelText(int index) const;
     void setPanelText(int index, const QString &text);
+    // Makes the panel wide enough for the text in this desktop's font.
+    void widenPanelFor(int index, const QString &text);
 signals:
     void doubleClicked();
 protected:

@@ -1,10 +1,20 @@
 #include <gtest/gtest.h>
 #include <Qsci/qsciprinter.h>
+#include <QApplication>
 #include <QFile>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QTimer>
+#include <memory>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include "controls/tledit.h"
+#include "controls/tleditfind.h"
 #include "tests/common/testenv.h"
 
 QT_BEGIN_NAMESPACE
@@ -48,6 +58,33 @@ TEST_F(Editor, UnchangedLoadAndSaveWritesTheSameBytes) {
     ASSERT_TRUE(edit.SaveText());
     EXPECT_EQ(testenv::readFile(dir + "/copy-" + name), bytes);
   }
+}
+
+TEST_F(Editor, ACharacterAcrossTheLoadersPiecesStaysUtf8AndExact) {
+  QByteArray bytes(int(TLEdit::LoadChunkSize) - 1, 'a');
+  bytes += "\xc3\xa4 and more\r\n";  // the two bytes of the umlaut fall into two pieces
+  bytes += QByteArray(int(TLEdit::LoadChunkSize), 'b');
+  const QString path = file("pieces.txt", bytes);
+  ASSERT_TRUE(edit.LoadFile(path));
+  EXPECT_EQ(edit.TextEncoding(), TLEdit::Encoding::Utf8);
+  EXPECT_EQ(edit.TextBytes(), bytes);
+  ASSERT_TRUE(edit.SaveToFile(dir + "/pieces-copy.txt"));
+  EXPECT_EQ(testenv::readFile(dir + "/pieces-copy.txt"), bytes);
+  bytes[100] = '\xff';
+  ASSERT_TRUE(edit.LoadFile(file("pieces8.txt", bytes)));
+  EXPECT_EQ(edit.TextEncoding(), TLEdit::Encoding::EightBit);
+}
+
+TEST_F(Editor, SavingThroughALinkWritesItsTargetAndKeepsTheLink) {
+  const QString target = file("target.txt", "old\n");
+  const QString link = dir + "/link.txt";
+  ASSERT_TRUE(QFile::link(target, link));
+  ASSERT_TRUE(edit.LoadFile(link));
+  edit.insert("new ");
+  edit.SetUnixStyleSave(true);
+  ASSERT_TRUE(edit.SaveText());
+  EXPECT_TRUE(QFileInfo(link).isSymLink());
+  EXPECT_EQ(testenv::readFile(target), "new old\n");
 }
 
 TEST_F(Editor, DecodesValidUtf8AsUtf8AndEverythingElseAsBytes) {
@@ -165,6 +202,13 @@ TEST_F(Editor, FailedLoadOrSaveReportsAndKeepsEverything) {
   EXPECT_EQ(errors.count(), 1);
   EXPECT_TRUE(edit.LastError().contains("missing.txt"));
   EXPECT_FALSE(edit.LoadFile(dir));  // a folder
+  QFile huge(dir + "/huge.bin");  // sparse: refused by its size before anything is read
+  ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
+  if (huge.resize(TLEdit::MaxFileSize + 1)) {
+    huge.close();
+    EXPECT_FALSE(edit.LoadFile(huge.fileName()));
+    EXPECT_TRUE(edit.LastError().contains("too large"));
+  }
   EXPECT_EQ(edit.FileName(), path);
   EXPECT_EQ(edit.TextBytes(), "more precious\r\n");
   EXPECT_TRUE(edit.IsModified());
@@ -230,6 +274,24 @@ TEST_F(Editor, PropertiesTabsWrapAndGoToLine) {
   edit.GoToLine(100000);  // clamped to the last line
   edit.UpdatePosition();
   EXPECT_EQ(edit.EndLine(), 501);
+
+  // One bookmark: set, moved, jumped to, removed.
+  EXPECT_EQ(edit.BookmarkLine(), 0);
+  EXPECT_FALSE(edit.GoToBookmark());
+  edit.GoToLine(40);
+  edit.ToggleBookmark();
+  edit.GoToLine(77);
+  edit.ToggleBookmark();
+  EXPECT_EQ(edit.BookmarkLine(), 77);
+  edit.GoToLine(1);
+  EXPECT_TRUE(edit.GoToBookmark());
+  edit.UpdatePosition();
+  EXPECT_EQ(edit.EndLine(), 77);
+  edit.ToggleBookmark();
+  EXPECT_EQ(edit.BookmarkLine(), 0);
+  edit.ToggleBookmark();
+  edit.LoadFile(file("next.txt", "x\ny\n"));
+  EXPECT_EQ(edit.BookmarkLine(), 0);
 }
 
 TEST(TLEditStatic, Utf8Validation) {
@@ -243,6 +305,22 @@ TEST(TLEditStatic, Utf8Validation) {
   EXPECT_FALSE(ok("\xf4\x90\x80\x80"));      // past U+10FFFF
   EXPECT_FALSE(ok("abcdefgh\xc3"));          // cut short after the fast path
   EXPECT_FALSE(ok("\xe9t\xe9"));             // Latin-1
+  // The same, fed in pieces that cut characters anywhere.
+  auto inPieces = [](const QByteArray &b, int cut1, int cut2) {
+    TLEdit::Utf8Checker c;
+    c.feed(b.constData(), cut1);
+    c.feed(b.constData() + cut1, cut2 - cut1);
+    c.feed(b.constData() + cut2, b.size() - cut2);
+    return c.valid();
+  };
+  const QByteArray good = "a\xc3\xa4\xe2\x82\xac\xf0\x9f\x98\x80z";
+  const QByteArray bad = "a\xc3\xa4\xe2\x82\xf0\x9f\x98\x80z";  // the euro sign lost a byte
+  for (int i = 0; i <= good.size(); ++i)
+    for (int j = i; j <= good.size(); ++j) {
+      EXPECT_TRUE(inPieces(good, i, j)) << i << ' ' << j;
+      if (j <= bad.size()) { EXPECT_FALSE(inPieces(bad, i, j)) << i << ' ' << j; }
+    }
+  EXPECT_FALSE(inPieces("ab\xe2\x82", 1, 3));  // ends inside a character
   EXPECT_EQ(TLEdit::ConvertLineEnds("a\r\nb\rc\n\n", TLEdit::LineEnd::CrLf), "a\r\nb\r\nc\r\n\r\n");
   EXPECT_EQ(TLEdit::ConvertLineEnds("\r\r\n\n", TLEdit::LineEnd::Lf), "\n\n\n");
 }
@@ -261,4 +339,165 @@ TEST_F(Editor, PrintsTheTextToPdf) {
   const QString text = QString::fromUtf8(p.readAllStandardOutput());
   EXPECT_TRUE(text.contains("Printed line one")) << text.toStdString();
   EXPECT_TRUE(text.contains("Second printed line")) << text.toStdString();
+}
+
+namespace {
+// A text above the large-text limit: numbered lines, every fifth one long enough to wrap.
+QByteArray largeText(int lines) {
+  QByteArray out;
+  for (int i = 1; i <= lines; ++i) {
+    out += "line " + QByteArray::number(i);
+    if (i % 5 == 0) out += ' ' + QByteArray(300, 'w');
+    out += '\n';
+  }
+  return out;
+}
+// A key press followed by the paint that lays out (wraps) the lines now shown.
+void press(QWidget *w, int key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+  QKeyEvent e(QEvent::KeyPress, key, mods);
+  QApplication::sendEvent(w, &e);
+  QApplication::processEvents();
+}
+}  // namespace
+
+TEST_F(Editor, LargeWrappedTextMovesTheCaretByKeysAndReportsChanges) {
+  QByteArray text = largeText(60000);
+  ASSERT_GT(text.size(), TLEdit::LargeTextSize);
+  const QString path = file("large.txt", text);
+  edit.resize(600, 400);
+  edit.show();
+  ASSERT_TRUE(edit.LoadFile(path));
+  EXPECT_TRUE(edit.IsLargeText());
+  EXPECT_TRUE(edit.WordWrap());
+  EXPECT_EQ(edit.LineCount(), 60000);
+
+  auto caret = [&] { edit.UpdatePosition(); return std::pair(edit.EndLine(), edit.EndPos()); };
+  edit.GoToLine(20001);
+  EXPECT_EQ(caret(), std::pair(20001, 0));
+  press(&edit, Qt::Key_Down);
+  EXPECT_EQ(caret(), std::pair(20002, 0));
+  press(&edit, Qt::Key_Up);
+  press(&edit, Qt::Key_Up);
+  EXPECT_EQ(caret().first, 20000);  // line 20000 is long: Up from 20001 lands on one of its rows
+  press(&edit, Qt::Key_Home);
+  EXPECT_EQ(caret(), std::pair(20000, 0));
+  press(&edit, Qt::Key_End);
+  EXPECT_EQ(caret().first, 20000);
+  EXPECT_EQ(caret().second, QByteArray("line 20000 ").size() + 300);
+  press(&edit, Qt::Key_Right);
+  EXPECT_EQ(caret(), std::pair(20001, 0));
+  press(&edit, Qt::Key_Left);
+  EXPECT_EQ(caret().first, 20000);
+  press(&edit, Qt::Key_Home);
+  press(&edit, Qt::Key_Right, Qt::ControlModifier);  // "|line 20000" -> "line |20000"
+  EXPECT_EQ(caret(), std::pair(20000, 5));
+  press(&edit, Qt::Key_Right, Qt::ControlModifier);
+  EXPECT_EQ(caret(), std::pair(20000, 11));
+  press(&edit, Qt::Key_Left, Qt::ControlModifier);
+  EXPECT_EQ(caret(), std::pair(20000, 5));
+  press(&edit, Qt::Key_Left, Qt::ControlModifier);
+  EXPECT_EQ(caret(), std::pair(20000, 0));
+  press(&edit, Qt::Key_Left, Qt::ControlModifier);  // over the line end into the line before
+  EXPECT_EQ(caret().first, 19999);
+  press(&edit, Qt::Key_PageDown);
+  EXPECT_GT(caret().first, 20001);
+  press(&edit, Qt::Key_End, Qt::ControlModifier);
+  EXPECT_EQ(caret(), std::pair(60001, 0));
+  press(&edit, Qt::Key_Down);
+  EXPECT_EQ(caret(), std::pair(60001, 0));  // nowhere further
+  press(&edit, Qt::Key_Up, Qt::ShiftModifier);
+  const QString lastLine = "line 60000 " + QString(300, QChar(0x77)) + "\n";
+  EXPECT_TRUE(edit.hasSelectedText());
+  EXPECT_TRUE(lastLine.endsWith(edit.selectedText())) << edit.selectedText().toStdString();
+  press(&edit, Qt::Key_Home, Qt::ControlModifier);
+  EXPECT_EQ(caret(), std::pair(1, 0));
+  EXPECT_FALSE(edit.hasSelectedText());
+
+  // Changes still raise OnChange (through the view's content updates) and save with the chosen style.
+  QSignalSpy spy(&edit, &TLEdit::OnChange);
+  edit.GoToLine(2);
+  spy.clear();
+  QKeyEvent typed(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, "x");
+  QApplication::sendEvent(&edit, &typed);
+  EXPECT_TRUE(testenv::waitFor([&] { return spy.count() >= 1; }, 3000));
+  EXPECT_TRUE(edit.IsModified());
+  edit.SetUnixStyleSave(true);
+  ASSERT_TRUE(edit.SaveText());
+  text.insert(text.indexOf("line 2\n"), "x");
+  EXPECT_EQ(testenv::readFile(path), text);
+
+  // A small text afterwards is a normal one again.
+  edit.LoadFile(file("small.txt", "a\nb\n"));
+  EXPECT_FALSE(edit.IsLargeText());
+  press(&edit, Qt::Key_Down);
+  EXPECT_EQ(caret(), std::pair(2, 0));
+}
+
+namespace {
+// Answers the next file dialog as a user would, from inside its modal loop; repeats the answer until the
+// dialog has closed (it may ignore an answer given while it is still filling its folder view).
+void answerFileDialog(std::function<void(QFileDialog *)> answer) {
+  auto *timer = new QTimer;
+  auto answered = std::make_shared<QPointer<QFileDialog>>();
+  auto ticks = std::make_shared<int>(0);
+  auto once = std::make_shared<bool>(false);
+  QObject::connect(timer, &QTimer::timeout, [timer, answer, answered, ticks, once] {
+    QFileDialog *dialog = *answered;
+    if (!*once)
+      for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *d = qobject_cast<QFileDialog *>(w); d && d->isVisible()) dialog = d;
+    if (dialog && dialog->isVisible()) {
+      *answered = dialog;
+      *once = true;
+      answer(dialog);
+    } else if (*once || ++*ticks > 200) {  // answered and closed, or never came
+      timer->stop();
+      timer->deleteLater();
+    }
+  });
+  timer->start(100);
+}
+}  // namespace
+
+TEST_F(Editor, SaveTextAsAsksForANameAndAddsTheDefaultExtension) {
+  edit.NewText();
+  edit.insert("fresh text");
+  answerFileDialog([&](QFileDialog *dialog) {
+    dialog->setDirectory(dir);
+    auto *name = dialog->findChild<QLineEdit *>("fileNameEdit");
+    ASSERT_NE(name, nullptr);
+    name->setText("named");  // typed without extension
+    QMetaObject::invokeMethod(dialog, "accept");
+  });
+  ASSERT_TRUE(edit.SaveText());  // untitled: SaveText asks
+  EXPECT_EQ(edit.FileName(), dir + "/named.txt");
+  EXPECT_EQ(testenv::readFile(dir + "/named.txt"), "fresh text");
+  EXPECT_FALSE(edit.IsModified());
+
+  // Cancelling the dialog saves nothing and keeps the text modified.
+  edit.insert("more ");
+  answerFileDialog([](QFileDialog *dialog) { dialog->reject(); });
+  EXPECT_FALSE(edit.SaveTextAs());
+  EXPECT_TRUE(edit.IsModified());
+  EXPECT_EQ(testenv::readFile(dir + "/named.txt"), "fresh text");
+}
+
+TEST_F(Editor, FindDialogFindsAndReplacesOneAtATime) {
+  edit.LoadFile(file("fd.txt", "cat dog cat bird cat\n"));
+  edit.FindDialog();
+  auto *dialog = edit.findChild<TLEditFindDialog *>();
+  ASSERT_NE(dialog, nullptr);
+  dialog->findEdit()->setText("cat");
+  dialog->replaceEdit()->setText("cow");
+  dialog->findNext();
+  EXPECT_EQ(edit.selectedText(), "cat");
+  dialog->replaceOne();  // replaces the selected match and selects the next one
+  EXPECT_EQ(edit.TextBytes(), "cow dog cat bird cat\n");
+  EXPECT_EQ(edit.selectedText(), "cat");
+  dialog->replaceAll();
+  EXPECT_EQ(edit.TextBytes(), "cow dog cow bird cow\n");
+  EXPECT_EQ(dialog->statusLabel()->text(), "2 replacement(s) made");
+  dialog->findEdit()->setText("zebra");
+  dialog->findNext();
+  EXPECT_TRUE(dialog->statusLabel()->text().contains("not found"));
 }

@@ -63,6 +63,11 @@ TEST_F(EditorTab, WordWrapToggledTwiceReturnsToTheFirstState) {
   ASSERT_EQ(marks.count(), 2);
   EXPECT_FALSE(marks[0][0].toBool());
   EXPECT_TRUE(marks[1][0].toBool());
+  // The editor's pop-up "Word Wrap" keeps the panel and the window's check mark in step.
+  tab.LEdit1->ToggleWordWrap();
+  EXPECT_EQ(tab.SBar->panelText(0), "WR=Off");
+  ASSERT_EQ(marks.count(), 3);
+  EXPECT_FALSE(marks[2][0].toBool());
 }
 
 TEST_F(EditorTab, EachLineEndStyleIsWrittenOnSave) {
