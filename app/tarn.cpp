@@ -492,6 +492,8 @@ void TTarn::buildViewers() {
   EditorCmd->layout()->addWidget(EditorTab);
   connect(EditorTab, &TEditorTab::titleChangeRequested, this, &TTarn::setTitle);
   connect(EditorTab, &TEditorTab::titleResetRequested, this, [this] { setTitle(browser::titleFor(PTShellTree1->SelectedPath())); });
+  connect(EditorTab, &TEditorTab::wordWrapChanged, this, [this](bool on) { item("WordWrap")->setChecked(on); });
+  connect(EditorTab, &TEditorTab::favouritesReloadRequested, this, &TTarn::loadFavourites);
   connect(Pc1, &QTabWidget::currentChanged, this, &TTarn::Pc1Change);
   // The document tab's converter choice.
   auto *converters = new QToolBar(ExcelCmd);

@@ -152,6 +152,8 @@ class TTarn : public QMainWindow, public browser::FileCommandHost {
   int leftBlockWidth = 312;
 
   QString maskListFile() const;
+  // Fills the favourites combo from the favourites file, when there is one.
+  void loadFavourites();
   // The first list's current hint (long form), after the last mouse move.
   QString listHint() const { return listHint_; }
   QString startError() const { return startError_; }

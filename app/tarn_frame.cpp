@@ -52,6 +52,7 @@ void TTarn::FormCreate() {
   }
   Pc1->setCurrentWidget(EditorCmd);
   QFile::remove(platform::userFile(QStringLiteral("TarnwickFile")));
+  loadFavourites();
   applyStoredViewStyle_ = true;
   EditorTab->SetWordWrap(checked("WordWrap"));
   ViewBtnClick(3);
@@ -139,6 +140,16 @@ void TTarn::dropEvent(QDropEvent *e) {
   if (paths.isEmpty()) return;
   e->acceptProposedAction();
   filesDropped(paths);
+}
+
+void TTarn::loadFavourites() {
+  Hcb1->clear();
+  QFile f(platform::userFile(QStringLiteral("Tarnwick.Fav")));
+  if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) return;
+  while (!f.atEnd()) {
+    const QString line = QString::fromUtf8(f.readLine()).trimmed();
+    if (!line.isEmpty()) Hcb1->addItem(line);
+  }
 }
 
 QString TTarn::maskListFile() const { return platform::userFile(QStringLiteral("tarnwick.ext")); }
