@@ -150,6 +150,7 @@ class TTarn : public QMainWindow, public browser::FileCommandHost {
   // Stored widths of the zip contents grid's columns and of the left block.
   int zipColumnWidths[6] = {120, 80, 80, 100, 40, 100};
   int leftBlockWidth = 312;
+  int treePaneHeight = 120;
 
   QString maskListFile() const;
   // Fills the favourites combo from the favourites file, when there is one.

@@ -63,6 +63,8 @@ void TTarn::FormShow() {
   const int total = RxSplitter1->width();
   const int left = leftBlockWidth > 0 ? qMin(leftBlockWidth, total - 40) : 312;
   RxSplitter1->setSizes({left, qMax(0, total - left - RxSplitter1->handleWidth())});
+  const int height = PTSplitter1->height();
+  PTSplitter1->setSizes({treePaneHeight, qMax(0, height - treePaneHeight - PTSplitter1->handleWidth())});
   if (args_.isEmpty()) return;
   // A path with spaces may arrive unquoted as several arguments.
   QString joined;

@@ -53,7 +53,7 @@ void TTarn::GetRegSettings() {
   const int splitter1 = Reg.ReadInteger(kSettings, "Splitter1", 0);
   const int splitter2 = Reg.ReadInteger(kSettings, "Splitter2", 0);
   leftBlockWidth = splitter2 > 0 ? splitter2 : splitter1;
-  PTSplitter1->setSizes({Reg.ReadInteger(kSettings, "SPosition", 0), qMax(1, PTSplitter1->height())});
+  treePaneHeight = Reg.ReadInteger(kSettings, "SPosition", 0);
   EditorTab->SetTabSize(Reg.ReadInteger(kSettings, "EditorTabSize", 0));
   // The entry follows the option: written or removed now.
   platform::setAutostart(QStringLiteral("Tarnwick"), checked("AutoStart"), QCoreApplication::applicationFilePath());
