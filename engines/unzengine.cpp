@@ -16,6 +16,8 @@
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <set>
 
 #define ENGINE_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -297,13 +299,29 @@ class UnzJob {
   Outcome extractMember(const Member &m);
   Outcome extractLink(const Member &m);
   std::string targetOf(const Member &m, std::string &rel, std::string &why) const;
+  bool ensureFolders(const std::string &rel, std::string &why);
 
   const Options &o_;
   Reporter &rep_;
   Archive a_;
   int fd_ = -1;
   std::string base_;
+  mode_t defaultMode_ = 0644;
+  std::mutex dirMutex_;
+  std::set<std::string> verifiedDirs_;  // folders below the base already made and checked
 };
+
+bool UnzJob::ensureFolders(const std::string &rel, std::string &why) {
+  if (rel.empty()) return true;
+  {
+    std::lock_guard lock(dirMutex_);
+    if (verifiedDirs_.count(rel)) return true;
+  }
+  if (!makeFolders(base_, rel, why)) return false;
+  std::lock_guard lock(dirMutex_);
+  verifiedDirs_.insert(rel);
+  return true;
+}
 
 Outcome UnzJob::testMember(const Member &m) {
   Decoder d(fd_, a_, m, o_.password);
@@ -333,7 +351,7 @@ Outcome UnzJob::extractMember(const Member &m) {
   }
   const size_t slash = rel.rfind('/');
   const std::string parentRel = slash == std::string::npos ? std::string() : rel.substr(0, slash);
-  if (!makeFolders(base_, parentRel, why)) {
+  if (!ensureFolders(parentRel, why)) {
     o.error = zipapi::ErrBadName;
     o.message = "Refused " + m.name + ": " + why;
     return o;
@@ -377,13 +395,8 @@ Outcome UnzJob::extractMember(const Member &m) {
     ::unlink(temp.c_str());
     return o;
   }
-  mode_t mode = m.mode() & 0777;
-  if (mode == 0) {
-    const mode_t mask = umask(0);
-    umask(mask);
-    mode = 0666 & ~mask;
-  }
-  fchmod(out, mode);
+  const mode_t mode = m.mode() & 0777;
+  fchmod(out, mode ? mode : defaultMode_);
   const int64_t mt = unixTime(m.date, m.time);
   struct timespec ts[2] = {{mt, 0}, {mt, 0}};
   futimens(out, ts);
@@ -446,7 +459,7 @@ Outcome UnzJob::extractLink(const Member &m) {
     return o;
   }
   const std::string parentRel = slash == std::string::npos ? std::string() : rel.substr(0, slash);
-  if (!makeFolders(base_, parentRel, why)) {
+  if (!ensureFolders(parentRel, why)) {
     o.error = zipapi::ErrBadName;
     o.message = "Refused " + m.name + ": " + why;
     return o;
@@ -488,6 +501,9 @@ int32_t UnzJob::run() {
       return 0;
     }
     base_ = real;
+    const mode_t mask = umask(0);
+    umask(mask);
+    defaultMode_ = 0666 & ~mask;
   }
   std::vector<const Member *> chosen;
   std::vector<std::string> specs;
@@ -533,7 +549,7 @@ int32_t UnzJob::run() {
       std::string rel, why;
       if (!o_.dirNames) {
         o.kind = Outcome::Done;
-      } else if (targetOf(*m, rel, why).empty() || !makeFolders(base_, rel, why)) {
+      } else if (targetOf(*m, rel, why).empty() || !ensureFolders(rel, why)) {
         o.error = zipapi::ErrBadName;
         o.message = "Refused " + m->name + ": " + why;
       } else {

@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <set>
 
 #define ENGINE_EXPORT extern "C" __attribute__((visibility("default")))
@@ -137,6 +138,7 @@ class ZipJob {
   std::vector<CentralEntry> central_;
   std::vector<std::string> movedFiles_, movedDirs_;
   int64_t newest_ = 0;
+  std::unique_ptr<WorkerPool> pool_;
 };
 
 bool ZipJob::out(const void *p, size_t n) {
@@ -427,7 +429,7 @@ int ZipJob::addStreamed(const Source &s, CentralEntry &e) {
   fstat(fd, &st);
   const bool encrypt = e.flags & kFlagEncrypted;
   const bool zip64 = uint64_t(st.st_size) >= 0xF0000000u;
-  std::vector<unsigned char> in(1 << 20), outBuf((1 << 20) + 1024);
+  std::vector<unsigned char> in(1 << 20);
   // Encryption needs the CRC in its header before the data: read the file once for it.
   if (encrypt) {
     uint32_t crc = 0;
@@ -460,43 +462,88 @@ int ZipJob::addStreamed(const Source &s, CentralEntry &e) {
     }
     csize += 12;
   }
-  z_stream z{};
-  if (e.method == 8) deflateInit2(&z, o_.level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
   uint32_t crc = 0;
   uint64_t usize = 0;
-  bool ok = true, eof = false;
-  while (ok && !eof) {
-    ssize_t r = ::read(fd, in.data(), in.size());
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0) {
-      rep_.message(zipapi::ErrOpen, "Error reading " + s.path + ": " + errnoText());
-      ok = false;
-      break;
+  bool ok = true;
+  auto emit = [&](unsigned char *p, size_t n) {
+    if (encrypt) crypto.encrypt(p, n);
+    csize += n;
+    return out(p, n);
+  };
+  if (e.method == 0) {
+    for (;;) {
+      const ssize_t r = ::read(fd, in.data(), in.size());
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0) {
+        rep_.message(zipapi::ErrOpen, "Error reading " + s.path + ": " + errnoText());
+        ok = false;
+      }
+      if (r <= 0) break;
+      crc = crcUpdate(crc, in.data(), size_t(r));
+      usize += uint64_t(r);
+      if (!emit(in.data(), size_t(r)) || !rep_.bytes(uint64_t(r))) {
+        ok = false;
+        break;
+      }
     }
-    eof = r == 0;
-    crc = crcUpdate(crc, in.data(), size_t(r));
-    usize += uint64_t(r);
-    auto emit = [&](unsigned char *p, size_t n) {
-      if (encrypt) crypto.encrypt(p, n);
-      csize += n;
-      return out(p, n);
+  } else {
+    // Chunks deflated in parallel, each primed with the 32 KiB before it and ended with a sync flush,
+    // so that their concatenation is one deflate stream as good as a sequential one.
+    struct Chunk {
+      bool ok = false;
+      uint32_t crc = 0;
+      uint64_t len = 0;
+      std::string data;
     };
-    if (e.method == 0) {
-      ok = emit(in.data(), size_t(r));
-    } else {
-      z.next_in = in.data();
-      z.avail_in = uInt(r);
-      do {
-        z.next_out = outBuf.data();
-        z.avail_out = uInt(outBuf.size());
-        deflate(&z, eof ? Z_FINISH : Z_NO_FLUSH);
-        const size_t n = outBuf.size() - z.avail_out;
-        if (n && !emit(outBuf.data(), n)) ok = false;
-      } while (ok && (z.avail_out == 0 || (eof && z.avail_in == 0 && z.avail_out == 0)));
+    constexpr uint64_t kChunk = 4u << 20;
+    const uint64_t total = uint64_t(st.st_size);
+    const int level = o_.level;
+    OrderedPipeline<Chunk> chunks(*pool_, pool_->size() * 2, 256u << 20);
+    const std::string path = s.path;
+    for (uint64_t at = 0; ok && (at < total || at == 0); at += kChunk) {
+      const uint64_t len = std::min(kChunk, total - at);
+      const bool last = at + len >= total;
+      chunks.push(
+          [fd, at, len, last, level] {
+            Chunk c;
+            const uint64_t dict = std::min<uint64_t>(at, 32768);
+            std::string buf(size_t(dict + len), '\0');
+            if (!preadAll(fd, buf.data(), buf.size(), at - dict)) return c;
+            const auto *p = reinterpret_cast<const unsigned char *>(buf.data());
+            c.crc = crcUpdate(0, p + dict, size_t(len));
+            c.len = len;
+            z_stream z{};
+            if (deflateInit2(&z, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) return c;
+            if (dict) deflateSetDictionary(&z, p, uInt(dict));
+            c.data.resize(deflateBound(&z, uLong(len)) + 64);
+            z.next_in = const_cast<Bytef *>(p + dict);
+            z.avail_in = uInt(len);
+            z.next_out = reinterpret_cast<Bytef *>(c.data.data());
+            z.avail_out = uInt(c.data.size());
+            const int r = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH);
+            c.ok = last ? r == Z_STREAM_END : (r == Z_OK && z.avail_in == 0);
+            c.data.resize(c.data.size() - z.avail_out);
+            deflateEnd(&z);
+            return c;
+          },
+          len * 2 + 65536,
+          [&](Chunk &c) {
+            if (!ok) return;
+            if (!c.ok) {
+              rep_.message(zipapi::ErrOpen, "Error reading " + path + ": it changed or cannot be read");
+              ok = false;
+              return;
+            }
+            crc = usize ? uint32_t(crc32_combine(crc, c.crc, z_off_t(c.len))) : c.crc;
+            usize += c.len;
+            if (!emit(reinterpret_cast<unsigned char *>(c.data.data()), c.data.size()) || !rep_.bytes(c.len)) ok = false;
+          });
+      if (rep_.stopped()) ok = false;
+      if (last) break;
     }
-    if (r > 0 && !rep_.bytes(uint64_t(r))) ok = false;
+    if (ok) chunks.drain();
+    else chunks.drainQuietly();
   }
-  if (e.method == 8) deflateEnd(&z);
   ::close(fd);
   if (!ok) return -1;
   if (encrypt && crc != e.crc) {
@@ -707,8 +754,8 @@ int32_t ZipJob::run() {
   for (size_t i = 0; i < old_.members.size() && !failed; ++i)
     if (!dropOld[i] && !copyMember(old_.members[i])) failed = true;
 
-  WorkerPool pool(workerCount());
-  OrderedPipeline<Packed> pipe(pool, pool.size() * 4, 128u << 20);
+  pool_ = std::make_unique<WorkerPool>(workerCount());
+  OrderedPipeline<Packed> pipe(*pool_, pool_->size() * 4, 128u << 20);
   const std::string *pw = (o_.encrypt && !o_.password.empty()) ? &o_.password : nullptr;
   auto makeEntry = [&](const Source &s) {
     CentralEntry e;

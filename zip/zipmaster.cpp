@@ -195,7 +195,12 @@ int TZipMaster::callback(CallbackRecord *rec) {
       break;
   }
   const bool cancel = cancelRequested_;
-  QCoreApplication::processEvents();
+  // Pending events are pumped at most every 15 ms: often enough for a responsive Cancel button and
+  // repainting, rarely enough not to cost more than the work itself on archives of small members.
+  if (!pumpTimer_.isValid() || pumpTimer_.elapsed() >= 15 || rec->action == ActMessage) {
+    QCoreApplication::processEvents();
+    pumpTimer_.start();
+  }
   return cancel ? kTrue : 0;
 }
 

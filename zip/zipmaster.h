@@ -6,6 +6,7 @@
 #include "zip/zipdirentry.h"
 #include "zip/zipmessages.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFlags>
 #include <QObject>
@@ -232,6 +233,7 @@ class TZipMaster : public QObject {
   QString archiveComment_, driveRoot_, volumeLabel_;
   qint64 diskFree_ = -1, diskSize_ = -1, totalToProcess_ = 0;
   QFile file_;
+  QElapsedTimer pumpTimer_;
 
   std::unique_ptr<QLibrary> zipLib_, unzLib_;
   void *zipExec_ = nullptr, *zipVersion_ = nullptr, *unzExec_ = nullptr, *unzVersion_ = nullptr;

@@ -331,3 +331,34 @@ TEST_F(EnginesTest, CancelLeavesTheArchiveAsItWasAndStopsExtraction) {
   EXPECT_LT(filesUnder(dest).size(), 50);
   for (const auto &f : filesUnder(dest)) EXPECT_FALSE(f.contains(".tarnwick-")) << f.toStdString();
 }
+
+TEST_F(EnginesTest, MembersBeyondTheWholeBufferBoundStreamInChunks) {
+  const QString src = makeDir("src");
+  QByteArray big;
+  big.reserve(21 << 20);
+  uint32_t x = 99;
+  while (big.size() < (21 << 20)) {
+    x = x * 1664525u + 1013904223u;
+    big += "record " + QByteArray::number(x % 100000) + " value " + QByteArray::number(x >> 20) + "\n";
+  }
+  writeFile(src + "/big.log", big);
+  QDir::setCurrent(src);
+  const QString out = makeDir("out");
+  AddOptions plain, enc;
+  enc.encrypt = true;
+  enc.password = "pw";
+  ASSERT_EQ(engines.add(out + "/big.zip", {"big.log"}, plain).result, 1);
+  ASSERT_EQ(engines.add(out + "/bigenc.zip", {"big.log"}, enc).result, 1);
+  EXPECT_LT(QFileInfo(out + "/big.zip").size(), big.size() / 2);
+  EXPECT_EQ(pythonNames(out + "/big.zip"), QStringList{"big.log"});
+  EXPECT_EQ(pythonNames(out + "/bigenc.zip", "pw"), QStringList{"big.log"});
+  const auto seven = peers::run(peers::sevenZip(), {"t", "-ppw", out + "/bigenc.zip"});
+  EXPECT_EQ(seven.exitCode, 0) << seven.out.toStdString();
+  ExtractOptions pw;
+  pw.password = "pw";
+  const QString dest = makeDir("dest");
+  EngineCall x1 = engines.extractInto(dest, out + "/bigenc.zip", {}, pw);
+  EXPECT_EQ(x1.result, 1) << x1.allMessages();
+  EXPECT_TRUE(readFile(dest + "/big.log") == big);
+  EXPECT_EQ(x1.bytes, uint64_t(big.size()));
+}
