@@ -362,3 +362,47 @@ TEST_F(EnginesTest, MembersBeyondTheWholeBufferBoundStreamInChunks) {
   EXPECT_TRUE(readFile(dest + "/big.log") == big);
   EXPECT_EQ(x1.bytes, uint64_t(big.size()));
 }
+
+TEST_F(EnginesTest, MoreThan65535MembersGetZip64EndRecords) {
+  const QString src = makeDir("many");
+  for (int d = 0; d < 66; ++d) {
+    QDir().mkpath(src + QString("/d%1").arg(d));
+    for (int i = 0; i < 1000; ++i) {
+      QFile f(src + QString("/d%1/%2").arg(d).arg(i));
+      ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+  }
+  QDir::setCurrent(src);
+  const QString zip = makeDir("out") + "/many.zip";
+  AddOptions o;
+  o.folderEntries = false;
+  EngineCall c = engines.add(zip, {"."}, o);
+  ASSERT_EQ(c.result, 66000) << c.allMessages();
+  const auto py = peers::python(
+      "import sys, zipfile\n"
+      "z = zipfile.ZipFile(sys.argv[1])\n"
+      "print(len(z.infolist()), z.testzip())\n",
+      {zip});
+  EXPECT_EQ(py.out.trimmed(), "66000 None") << py.out.toStdString();
+  ExtractOptions test;
+  test.test = true;
+  EXPECT_EQ(engines.extract(zip, {}, test).result, 66000);
+  // Deleting keeps the Zip64 records right as the count goes down.
+  c = engines.remove(zip, {"d65/*", "d64/*"});
+  EXPECT_EQ(c.result, 2000);
+  const auto py2 = peers::python("import sys, zipfile\nprint(len(zipfile.ZipFile(sys.argv[1]).infolist()))", {zip});
+  EXPECT_EQ(py2.out.trimmed(), "64000");
+}
+
+TEST_F(EnginesTest, DosNamesAreUpperCaseEightDotThree) {
+  const QString src = makeDir("src");
+  writeFile(src + "/Long file name.text", "x");
+  writeFile(src + "/sub folder/readme.markdown", "y");
+  QDir::setCurrent(src);
+  const QString zip = makeDir("out") + "/dos.zip";
+  AddOptions o;
+  o.dosNames = true;
+  o.folderEntries = false;
+  ASSERT_EQ(engines.add(zip, {"."}, o).result, 2);
+  EXPECT_EQ(pythonNames(zip), QStringList({"LONGFILE.TEX", "SUBFOLDE/README.MAR"}));
+}

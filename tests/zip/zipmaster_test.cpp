@@ -188,3 +188,41 @@ TEST(ZipMaster, EncryptedRoundTripAndWrongPassword) {
   const auto seven = peers::run(peers::sevenZip(), {"t", "-popensesame", zip});
   EXPECT_EQ(seven.exitCode, 0) << seven.out.toStdString();
 }
+
+TEST(ZipMaster, CheckDriveReadsTheMountedVolume) {
+  TZipMaster zm;
+  EXPECT_TRUE(zm.CheckDrive("/"));
+  EXPECT_EQ(zm.DriveRoot(), "/");
+  EXPECT_GT(zm.DiskSize(), 0);
+  EXPECT_GE(zm.DiskFreeSpace(), 0);
+  try {
+    zm.CheckDrive("relative/path");
+    FAIL() << "a relative root is not a drive";
+  } catch (const EZipMaster &e) {
+    EXPECT_EQ(e.MessageId, 11003);
+    EXPECT_EQ(e.Message, "Not a valid drive: relative/path");
+  }
+}
+
+TEST(ZipMaster, VerboseSpannedAddNamesItsTemporaryArchiveAndLeavesNoFiles) {
+  const QString src = makeDir("src");
+  writeFile(src + "/a.txt", "a");
+  const QString tmp = makeDir("tmp");
+  TZipMaster zm;
+  zm.setUnattended(true);
+  zm.setVerbose(true);
+  zm.setTempDir(tmp);
+  zm.setZipFilename(makeDir("out") + "/span.zip");
+  zm.setAddOptions(TZipMaster::AddDiskSpan);
+  QSignalSpy messages(&zm, &TZipMaster::OnMessage);
+  zm.setFSpecArgs({src + "/a.txt"});
+  zm.AddFiles();
+  ASSERT_FALSE(messages.isEmpty());
+  EXPECT_EQ(messages[0][0].toInt(), 0);
+  EXPECT_TRUE(messages[0][1].toString().startsWith("Temporary zipfile: " + tmp + "/zip"))
+      << messages[0][1].toString().toStdString();
+  // Writing the parts comes with spanned sets: nothing is claimed and nothing is left behind.
+  EXPECT_EQ(zm.SuccessCount(), 0);
+  EXPECT_TRUE(QDir(tmp).entryList(QDir::Files | QDir::Hidden).isEmpty());
+  EXPECT_FALSE(QFileInfo::exists(zm.ZipFilename()));
+}
