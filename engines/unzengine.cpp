@@ -12,6 +12,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -309,6 +310,7 @@ class UnzJob {
   mode_t defaultMode_ = 0644;
   std::mutex dirMutex_;
   std::set<std::string> verifiedDirs_;  // folders below the base already made and checked
+  std::atomic<bool> cancel_{false};     // set on this thread when the callback asks to stop
 };
 
 bool UnzJob::ensureFolders(const std::string &rel, std::string &why) {
@@ -527,45 +529,64 @@ int32_t UnzJob::run() {
   int32_t ok = 0;
   std::vector<const Member *> links;
   WorkerPool pool(workerCount());
-  OrderedPipeline<Outcome> pipe(pool, pool.size() * 4, 128u << 20);
+  OrderedPipeline<std::vector<Outcome>> pipe(pool, pool.size() * 4, 160u << 20);
   auto deliver = [&](const Member &m, Outcome &o) {
     if (rep_.stopped()) return;
-    if (!rep_.newMember(m.name, m.usize)) return;
+    if (!rep_.newMember(m.name, m.usize)) {
+      cancel_ = true;
+      return;
+    }
     if (o.kind == Outcome::Done) {
       ++ok;
-      rep_.bytes(m.usize);
+      if (!rep_.bytes(m.usize)) cancel_ = true;
     }
     if (!o.message.empty()) rep_.message(o.kind == Outcome::Done ? 0 : o.error, o.message);
   };
+  // Folder entries and files travel in batches of small members, in archive order.
+  auto work = [this](const Member &m) {
+    if (cancel_) return Outcome{Outcome::Skipped, 0, {}};
+    if (!m.isDir()) return o_.test ? testMember(m) : extractMember(m);
+    Outcome o;
+    std::string rel, why;
+    if (o_.test || !o_.dirNames) {
+      o.kind = Outcome::Done;
+    } else if (targetOf(m, rel, why).empty() || !ensureFolders(rel, why)) {
+      o.error = zipapi::ErrBadName;
+      o.message = "Refused " + m.name + ": " + why;
+    } else {
+      o.kind = Outcome::Done;
+    }
+    return o;
+  };
+  std::vector<const Member *> batch;
+  uint64_t batchBytes = 0;
+  auto flush = [&] {
+    if (batch.empty()) return;
+    pipe.push(
+        [members = batch, &work] {
+          std::vector<Outcome> r;
+          r.reserve(members.size());
+          for (const Member *m : members) r.push_back(work(*m));
+          return r;
+        },
+        batchBytes + 4096 * batch.size(),
+        [&, members = batch](std::vector<Outcome> &r) {
+          for (size_t i = 0; i < members.size(); ++i) deliver(*members[i], r[i]);
+        });
+    batch.clear();
+    batchBytes = 0;
+  };
   for (const Member *m : chosen) {
     if (rep_.stopped()) break;
-    if (m->isDir()) {
-      if (o_.test) {
-        ++ok;
-        continue;
-      }
-      pipe.drain();
-      Outcome o;
-      std::string rel, why;
-      if (!o_.dirNames) {
-        o.kind = Outcome::Done;
-      } else if (targetOf(*m, rel, why).empty() || !ensureFolders(rel, why)) {
-        o.error = zipapi::ErrBadName;
-        o.message = "Refused " + m->name + ": " + why;
-      } else {
-        o.kind = Outcome::Done;
-      }
-      deliver(*m, o);
-      continue;
-    }
     if (m->isSymlink() && !o_.test) {
       links.push_back(m);
       continue;
     }
-    const uint64_t cost = std::min<uint64_t>(m->csize + m->usize, 64u << 20);
-    pipe.push([this, m] { return o_.test ? testMember(*m) : extractMember(*m); }, cost,
-              [&, m](Outcome &o) { deliver(*m, o); });
+    batch.push_back(m);
+    batchBytes += std::min<uint64_t>(m->csize + m->usize, 64u << 20);
+    if (batch.size() >= 64 || batchBytes >= (1u << 20)) flush();
   }
+  if (!rep_.stopped()) flush();
   if (rep_.stopped()) pipe.drainQuietly();
   else pipe.drain();
   // Links last, so that no file of this archive is written through a link it made.

@@ -755,7 +755,7 @@ int32_t ZipJob::run() {
     if (!dropOld[i] && !copyMember(old_.members[i])) failed = true;
 
   pool_ = std::make_unique<WorkerPool>(workerCount());
-  OrderedPipeline<Packed> pipe(*pool_, pool_->size() * 4, 128u << 20);
+  OrderedPipeline<std::vector<Packed>> pipe(*pool_, pool_->size() * 4, 128u << 20);
   const std::string *pw = (o_.encrypt && !o_.password.empty()) ? &o_.password : nullptr;
   auto makeEntry = [&](const Source &s) {
     CentralEntry e;
@@ -775,66 +775,92 @@ int32_t ZipJob::run() {
     newest_ = std::max(newest_, s.mtime);
     if (o_.move) (s.dir ? movedDirs_ : movedFiles_).push_back(s.path);
   };
-  for (const auto &s : todo) {
-    if (failed || rep_.stopped() || writeFailed_) break;
-    if (s.dir) {
-      pipe.drain();
-      if (!rep_.newMember(s.name, 0)) break;
-      CentralEntry e = makeEntry(s);
+  auto streamed = [&](const Source &src) {
+    pipe.drain();
+    if (failed || rep_.stopped() || !rep_.newMember(src.name, src.size)) return;
+    CentralEntry e = makeEntry(src);
+    e.offset = pos_;
+    const int r = addStreamed(src, e);
+    if (r < 0) failed = true;
+    if (r <= 0) return;
+    if (o_.verbose) rep_.message(0, "  adding: " + src.name);
+    finishMember(src, e);
+  };
+  // Writes one packed member (or a folder entry) in order, on this thread.
+  auto deliver = [&](const Source &src, Packed &p) {
+    if (failed || rep_.stopped() || writeFailed_) return;
+    if (src.dir) {
+      if (!rep_.newMember(src.name, 0)) return;
+      CentralEntry e = makeEntry(src);
       e.method = 0;
       e.offset = pos_;
-      if (!out(localHeader(e, false))) break;
-      finishMember(s, e);
-      continue;
-    }
-    auto streamed = [&](const Source &src) {
-      pipe.drain();
-      if (failed || rep_.stopped() || !rep_.newMember(src.name, src.size)) return;
-      CentralEntry e = makeEntry(src);
-      e.offset = pos_;
-      const int r = addStreamed(src, e);
-      if (r < 0) failed = true;
-      if (r <= 0) return;
-      if (o_.verbose) rep_.message(0, "  adding: " + src.name);
+      if (!out(localHeader(e, false))) {
+        failed = true;
+        return;
+      }
       finishMember(src, e);
-    };
-    if (s.size > kWholeBufferLimit) {
+      return;
+    }
+    if (p.tooBig) {
+      streamed(src);
+      return;
+    }
+    if (!rep_.newMember(src.name, p.usize)) return;
+    if (!p.ok) {
+      rep_.message(zipapi::ErrOpen, p.error);
+      return;
+    }
+    CentralEntry e = makeEntry(src);
+    e.method = p.method;
+    e.crc = p.crc;
+    e.usize = p.usize;
+    e.csize = p.data.size();
+    e.needed = p.method == 8 || pw ? 20 : 10;
+    e.offset = pos_;
+    if (!out(localHeader(e, false)) || !out(p.data)) {
+      failed = true;
+      return;
+    }
+    if (o_.verbose) {
+      const int pct = p.usize ? int(100 - (e.csize * 100) / p.usize) : 0;
+      rep_.message(0, "  adding: " + src.name + (p.method == 8 ? " (deflated " : " (stored ") +
+                          std::to_string(std::max(0, pct)) + "%)");
+    }
+    finishMember(src, e);
+    rep_.bytes(p.usize);
+  };
+  // Small members travel in batches, so that a tree of tiny files does not cost a thread hand-over each.
+  std::vector<const Source *> batch;
+  uint64_t batchBytes = 0;
+  auto flush = [&] {
+    if (batch.empty()) return;
+    const int level = o_.level;
+    pipe.push(
+        [members = batch, level, pw] {
+          std::vector<Packed> r;
+          r.reserve(members.size());
+          for (const Source *m : members) r.push_back(m->dir ? Packed{} : packWhole(m->path, level, pw));
+          return r;
+        },
+        batchBytes * 2 + 4096 * batch.size(),
+        [&, members = batch](std::vector<Packed> &r) {
+          for (size_t i = 0; i < members.size(); ++i) deliver(*members[i], r[i]);
+        });
+    batch.clear();
+    batchBytes = 0;
+  };
+  for (const auto &s : todo) {
+    if (failed || rep_.stopped() || writeFailed_) break;
+    if (!s.dir && s.size > kWholeBufferLimit) {
+      flush();
       streamed(s);
       continue;
     }
-    const Source *src = &s;
-    pipe.push([src, this, pw] { return packWhole(src->path, o_.level, pw); }, s.size * 2 + 4096,
-              [&, src](Packed &p) {
-                if (failed || rep_.stopped() || writeFailed_) return;
-                if (p.tooBig) {
-                  streamed(*src);
-                  return;
-                }
-                if (!rep_.newMember(src->name, p.usize)) return;
-                if (!p.ok) {
-                  rep_.message(zipapi::ErrOpen, p.error);
-                  return;
-                }
-                CentralEntry e = makeEntry(*src);
-                e.method = p.method;
-                e.crc = p.crc;
-                e.usize = p.usize;
-                e.csize = p.data.size();
-                e.needed = p.method == 8 || pw ? 20 : 10;
-                e.offset = pos_;
-                if (!out(localHeader(e, false)) || !out(p.data)) {
-                  failed = true;
-                  return;
-                }
-                if (o_.verbose) {
-                  const int pct = p.usize ? int(100 - (e.csize * 100) / p.usize) : 0;
-                  rep_.message(0, "  adding: " + src->name + (p.method == 8 ? " (deflated " : " (stored ") +
-                                      std::to_string(std::max(0, pct)) + "%)");
-                }
-                finishMember(*src, e);
-                rep_.bytes(p.usize);
-              });
+    batch.push_back(&s);
+    batchBytes += s.size;
+    if (batch.size() >= 64 || batchBytes >= (1u << 20)) flush();
   }
+  if (!(failed || rep_.stopped() || writeFailed_)) flush();
   if (failed || rep_.stopped() || writeFailed_) pipe.drainQuietly();
   else pipe.drain();
   if (rep_.stopped() && !failed) {

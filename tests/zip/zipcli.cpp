@@ -3,6 +3,7 @@
 //   tarnwick_zipcli extract <archive> <dest>
 //   tarnwick_zipcli test <archive>
 //   tarnwick_zipcli list <archive>
+//   tarnwick_zipcli delete <archive> <spec>...
 #include "zip/zipmaster.h"
 
 #include <QCoreApplication>
@@ -38,6 +39,9 @@ int main(int argc, char **argv) {
   } else if (cmd == "test") {
     zm.setExtrOptions(TZipMaster::ExtrTest);
     zm.ExtractFiles();
+  } else if (cmd == "delete" && a.size() >= 4) {
+    zm.setFSpecArgs(a.mid(3));
+    zm.DeleteFiles();
   } else if (cmd == "list") {
     std::printf("%d\n", zm.EntryCount());
     return zm.EntryCount() > 0 ? 0 : 1;
