@@ -529,7 +529,7 @@ int32_t UnzJob::run() {
   int32_t ok = 0;
   std::vector<const Member *> links;
   WorkerPool pool(workerCount());
-  OrderedPipeline<std::vector<Outcome>> pipe(pool, pool.size() * 4, 160u << 20);
+  OrderedPipeline<std::vector<Outcome>> pipe(pool, pool.size() * 4, 192u << 20);
   auto deliver = [&](const Member &m, Outcome &o) {
     if (rep_.stopped()) return;
     if (!rep_.newMember(m.name, m.usize)) {
@@ -583,7 +583,7 @@ int32_t UnzJob::run() {
       continue;
     }
     batch.push_back(m);
-    batchBytes += std::min<uint64_t>(m->csize + m->usize, 64u << 20);
+    batchBytes += m->csize + m->usize;
     if (batch.size() >= 64 || batchBytes >= (1u << 20)) flush();
   }
   if (!rep_.stopped()) flush();

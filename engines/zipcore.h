@@ -27,8 +27,9 @@ constexpr uint32_t kSigDescriptor = 0x08074B50;
 constexpr uint16_t kFlagEncrypted = 0x0001;
 constexpr uint16_t kFlagDescriptor = 0x0008;
 constexpr uint16_t kFlagUtf8 = 0x0800;
-// A member whose data fits this bound is handled as one buffer (libdeflate, worker threads).
-constexpr uint64_t kWholeBufferLimit = 16u << 20;
+// A member whose data fits this bound is handled as one buffer (libdeflate, worker threads); larger
+// ones stream (zlib, in parallel chunks when adding).
+constexpr uint64_t kWholeBufferLimit = 64u << 20;
 
 inline uint16_t rd16(const unsigned char *p) { return uint16_t(p[0] | (p[1] << 8)); }
 inline uint32_t rd32(const unsigned char *p) {

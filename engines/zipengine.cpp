@@ -382,6 +382,19 @@ void encryptInto(std::string &data, const std::string &password, uint32_t crc) {
   z.encrypt(reinterpret_cast<unsigned char *>(data.data()) + 12, data.size() - 12);
 }
 
+// Already-compressed data (media, archives) is stored without spending a full deflate on it: three
+// 32 KiB samples that do not shrink by 2% at the fastest level decide it.
+bool looksIncompressible(const std::string &raw) {
+  constexpr size_t kSample = 32 << 10;
+  if (raw.size() < 8 * kSample) return false;
+  std::string out;
+  for (size_t at : {size_t(0), raw.size() / 2, raw.size() - kSample}) {
+    const auto *p = reinterpret_cast<const unsigned char *>(raw.data()) + at;
+    if (deflateBuffer(p, kSample, 1, out) && out.size() < kSample * 98 / 100) return false;
+  }
+  return true;
+}
+
 Packed packWhole(const std::string &path, int level, const std::string *password) {
   Packed p;
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -408,7 +421,8 @@ Packed packWhole(const std::string &path, int level, const std::string *password
   raw.resize(got);
   p.usize = got;
   p.crc = crcUpdate(0, raw.data(), raw.size());
-  if (level > 0 && deflateBuffer(reinterpret_cast<const unsigned char *>(raw.data()), raw.size(), level, p.data)) {
+  if (level > 0 && !looksIncompressible(raw) &&
+      deflateBuffer(reinterpret_cast<const unsigned char *>(raw.data()), raw.size(), level, p.data)) {
     p.method = 8;
   } else {
     p.method = 0;
@@ -881,6 +895,9 @@ int32_t ZipJob::run() {
   if (!finishOutput()) {
     abandonOutput();
     return 0;
+  }
+  if (o_.zipTime) {
+    for (const auto &e : central_) newest_ = std::max(newest_, unixTime(e.date, e.time));
   }
   if (o_.zipTime && newest_ > 0) {
     struct timeval tv[2] = {{newest_, 0}, {newest_, 0}};

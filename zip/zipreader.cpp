@@ -145,7 +145,8 @@ bool TZipMaster::ReadEndRecord(const QString &archive, ZipEndOfCentral &rec, boo
         const bool zeroPadding = length % 512 == 0 && after < 512 && tail.count('\0') == tail.size();
         if (!zeroPadding) ReportMessage(zipmsg::LI_GarbageAtEOF);
       }
-      if (commentLen > 0) archiveComment_ = convertText(buf.mid(i + 22, commentLen), 0, 0, 0, codePage_);
+      // The archive comment has no maker: UTF-8 when it is UTF-8, code page 437 only when asked for.
+      if (commentLen > 0) archiveComment_ = convertText(buf.mid(i + 22, commentLen), 0, 3, 0, codePage_);
       found = true;
       break;
     }

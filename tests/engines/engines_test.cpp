@@ -149,6 +149,23 @@ TEST_F(EnginesTest, LevelZeroStoresAndLevelNineDeflatesSmaller) {
   // Random data does not shrink and is stored even at level 9.
   EXPECT_TRUE(r.out.contains("a.txt=8 sub/b.bin=0\n")) << r.out.toStdString();
   EXPECT_LT(QFileInfo(out + "/9.zip").size(), QFileInfo(out + "/0.zip").size() / 2);
+
+  // Large already-compressed data is stored; a file that only starts with such data is still deflated.
+  QByteArray noise(1 << 20, 0);
+  uint32_t x = 7;
+  for (auto &c : noise) {
+    x = x * 1103515245u + 12345u;
+    c = char(x >> 23);
+  }
+  writeFile(src + "/media.jpg", noise);
+  writeFile(src + "/mixed.bin", noise + readFile(src + "/a.txt").repeated(20));
+  ASSERT_EQ(engines.add(out + "/m.zip", {"media.jpg", "mixed.bin"}, best).result, 2);
+  const auto m = peers::python(
+      "import sys, zipfile\n"
+      "z = zipfile.ZipFile(sys.argv[1]); assert z.testzip() is None\n"
+      "print(' '.join('%s=%d' % (i.filename, i.compress_type) for i in z.infolist()))\n",
+      {out + "/m.zip"});
+  EXPECT_EQ(m.out.trimmed(), "media.jpg=0 mixed.bin=8") << m.out.toStdString();
 }
 
 TEST_F(EnginesTest, EncryptedArchivesWorkBothWaysWith7zAndPython) {
