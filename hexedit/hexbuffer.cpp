@@ -358,6 +358,14 @@ void THexBuffer::clearSelection(bool repaint) {
   postStateChanged();
 }
 
+void THexBuffer::restoreSelection(qint64 anchor, qint64 selStart, qint64 selEnd) {
+  m_anchor = anchor;
+  m_selStart = anchor < 0 ? -1 : selStart;
+  m_selEnd = anchor < 0 ? -1 : selEnd;
+  emit repaintAll();
+  postStateChanged();
+}
+
 // ---------------------------------------------------------------- bytes
 
 QByteArray THexBuffer::BufferFromFile(qint64 pos, qint64 &count) const {

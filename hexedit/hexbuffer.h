@@ -80,6 +80,8 @@ class THexBuffer : public QObject {
   // Extends the selection to byte e; g is the caret's byte before the move (the anchor when there is none).
   void extendSelection(qint64 e, qint64 g);
   void clearSelection(bool repaint = true);
+  // Puts back a selection remembered by a view (after a change of line length).
+  void restoreSelection(qint64 anchor, qint64 selStart, qint64 selEnd);
 
   // ---- bytes
   QByteArray BufferFromFile(qint64 pos, qint64 &count) const;
