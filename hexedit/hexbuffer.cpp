@@ -712,8 +712,17 @@ qint64 THexBuffer::Find(QByteArray &pattern, bool text, bool ignoreCase, qint64 
 
   const qint64 block = std::max<qint64>(hexio::kMoveBlock, 2 * count);
   std::vector<char> buf(static_cast<size_t>(std::min<qint64>(block, last + 1 - first)));
+  // A pattern with a non-zero byte cannot lie wholly inside a hole of a sparse working copy, so holes are
+  // skipped instead of read as zeros.
+  const bool skipHoles = pattern.count('\0') != count;
   qint64 pos = first;
   while (pos + count - 1 <= last) {
+    if (skipHoles) {
+      const off_t d = ::lseek(m_fd, pos, SEEK_DATA);
+      if (d < 0 && errno == ENXIO) break;
+      if (d > pos + count - 1) pos = d - (count - 1);
+      if (pos + count - 1 > last) break;
+    }
     const qint64 n = std::min<qint64>(static_cast<qint64>(buf.size()), last + 1 - pos);
     if (!hexio::readAt(m_fd, pos, buf.data(), n)) return -1;
     if (ignoreCase)

@@ -413,6 +413,15 @@ TEST(HexBufferLarge, SparseFileAboveFourGiBEditedNearItsEnd) {
   const qint64 at = b.Find(p, true, true, size - 1, size - (1 << 20));
   ASSERT_EQ(at, size - 20);
   EXPECT_EQ(b.cachedByte(size - 20), 'N');
+  // From the start: holes are skipped, but patterns of zeros or reaching into a hole are still found.
+  p = "NEEDLE";
+  EXPECT_EQ(b.Find(p, false, false, size - 1, 0), size - 20);
+  QByteArray zeros(3, '\0');
+  EXPECT_EQ(b.Find(zeros, false, false, size - 1, 3), 4);
+  QByteArray edge("D\0\0", 3);
+  EXPECT_EQ(b.Find(edge, false, false, size - 1, 0), 3);
+  QByteArray tail("END\0", 4);
+  EXPECT_EQ(b.Find(tail, false, false, size - 1, 0), size - 10);
   ASSERT_TRUE(b.ChangeByte(size - 20, 'N', 'n'));
   EXPECT_EQ(static_cast<unsigned char>(b.undoLog()[0]), THexBuffer::kWideRecord | 0);
   EXPECT_TRUE(b.IsChanged(size - 20));
