@@ -534,6 +534,7 @@ bool THexBuffer::ChangeByte(qint64 pos, unsigned char oldValue, unsigned char ne
 }
 
 bool THexBuffer::InsertBuffer(const QByteArray &bytes, qint64 pos) {
+  m_error.clear();
   if (bytes.isEmpty() || pos < 0 || pos > m_size) return false;
   const bool wasModified = m_modified;
   if (!record(utInserted, pos, bytes.size(), 0)) return false;
@@ -553,6 +554,7 @@ bool THexBuffer::InsertBuffer(const QByteArray &bytes, qint64 pos) {
 }
 
 bool THexBuffer::AppendBuffer(const QByteArray &bytes) {
+  m_error.clear();
   if (bytes.isEmpty()) return false;
   const qint64 old = m_size;
   const bool wasModified = m_modified;
@@ -577,6 +579,7 @@ void THexBuffer::placeCaretAfterDelete(qint64 pos, THexArea area, int nibble) {
 }
 
 bool THexBuffer::ReplaceSelection(const QByteArray &bytes) {
+  m_error.clear();
   if (m_anchor < 0) return InsertBuffer(bytes, CaretPosition());
   const qint64 s = m_selStart, n = SelCount();
   if (!record(utReplaced, s, bytes.size(), n)) return false;
@@ -607,6 +610,7 @@ bool THexBuffer::ReplaceSelection(const QByteArray &bytes) {
 }
 
 bool THexBuffer::DeleteSelection() {
+  m_error.clear();
   if (m_size <= 0) {
     postStateChanged();
     return false;

@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QFontMetrics>
 #include <QKeyEvent>
+#include <QMessageBox>
+#include <QProgressDialog>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyle>
@@ -45,18 +47,30 @@ THexEditor::THexEditor(QWidget *parent) : QAbstractScrollArea(parent), m_buf(new
 
 THexEditor::~THexEditor() = default;
 
-bool THexEditor::LoadFromFile(const QString &name) {
+// Load and save copy whole files: the wait cursor, and for long copies a progress box that can cancel.
+bool THexEditor::withProgress(const QString &label, const std::function<bool()> &work) {
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  const bool ok = m_buf->LoadFromFile(name);
+  QProgressDialog progress(label, QStringLiteral("Cancel"), 0, 1000, this);
+  progress.setWindowModality(Qt::WindowModal);
+  progress.setMinimumDuration(500);
+  progress.setAutoReset(false);
+  m_buf->setProgress([&progress](qint64 done, qint64 total) {
+    progress.setValue(static_cast<int>(total > 0 ? done * 1000 / total : 0));
+    QCoreApplication::processEvents();
+    return !progress.wasCanceled();
+  });
+  const bool ok = work();
+  m_buf->setProgress({});
   QApplication::restoreOverrideCursor();
   return ok;
 }
 
+bool THexEditor::LoadFromFile(const QString &name) {
+  return withProgress(QStringLiteral("Loading..."), [&] { return m_buf->LoadFromFile(name); });
+}
+
 bool THexEditor::SaveToFile(const QString &name) {
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  const bool ok = m_buf->SaveToFile(name);
-  QApplication::restoreOverrideCursor();
-  return ok;
+  return withProgress(QStringLiteral("Saving..."), [&] { return m_buf->SaveToFile(name); });
 }
 
 // ---------------------------------------------------------------- properties
@@ -376,7 +390,8 @@ bool THexEditor::handleKey(QKeyEvent *e) {
     return true;
   }
   if (key == Qt::Key_Delete && mods == Qt::ControlModifier) {
-    m_buf->DeleteSelection();
+    if (!m_buf->DeleteSelection() && !m_buf->lastError().isEmpty())
+      QMessageBox::warning(this, QString(), m_buf->lastError());
     return true;
   }
   if (mods == Qt::NoModifier && key != Qt::Key_Shift) m_buf->clearSelection();

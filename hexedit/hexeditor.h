@@ -106,6 +106,7 @@ class THexEditor : public QAbstractScrollArea {
   void scrollContentsBy(int dx, int dy) override;
 
  private:
+  bool withProgress(const QString &label, const std::function<bool()> &work);
   void computeLayout();
   void updateScrollBars();
   void ensureCaretVisible();

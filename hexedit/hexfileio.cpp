@@ -48,7 +48,7 @@ QString lastErrorText() { return QString::fromLocal8Bit(std::strerror(errno)); }
 namespace {
 // Copies [pos, end) from src to dst at the same offsets.
 bool copyExtent(int src, int dst, qint64 pos, qint64 end, std::vector<char> &block, bool &useCfr,
-                qint64 total, const Progress &progress) {
+                qint64 total, const Progress &progress, bool &cancelled) {
   while (pos < end) {
     qint64 n = std::min<qint64>(end - pos, kMoveBlock);
     if (useCfr) {
@@ -56,7 +56,7 @@ bool copyExtent(int src, int dst, qint64 pos, qint64 end, std::vector<char> &blo
       ssize_t r = ::copy_file_range(src, &in, dst, &out, static_cast<size_t>(n), 0);
       if (r > 0) {
         pos += r;
-        if (progress && !progress(pos, total)) return false;
+        if (progress && !progress(pos, total)) return !(cancelled = true);
         continue;
       }
       if (r < 0 && errno == EINTR) continue;
@@ -65,7 +65,7 @@ bool copyExtent(int src, int dst, qint64 pos, qint64 end, std::vector<char> &blo
     if (block.empty()) block.resize(kMoveBlock);
     if (!readAt(src, pos, block.data(), n) || !writeAt(dst, pos, block.data(), n)) return false;
     pos += n;
-    if (progress && !progress(pos, total)) return false;
+    if (progress && !progress(pos, total)) return !(cancelled = true);
   }
   return true;
 }
@@ -122,8 +122,9 @@ bool copyContents(int src, int dst, QString *error, const Progress &progress) {
         hole = h < 0 ? size : std::min<qint64>(h, size);
       }
     }
-    if (!copyExtent(src, dst, data, hole, block, useCfr, size, progress)) {
-      if (error) *error = progress && errno == 0 ? QStringLiteral("Cancelled") : lastErrorText();
+    bool cancelled = false;
+    if (!copyExtent(src, dst, data, hole, block, useCfr, size, progress, cancelled)) {
+      if (error) *error = cancelled ? QStringLiteral("Cancelled") : lastErrorText();
       return false;
     }
     pos = hole;

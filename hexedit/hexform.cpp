@@ -420,7 +420,8 @@ void THexForm::Ausschneiden1Click() {
   Bearbeiten1Click();
   if (!Ausschneiden1->isEnabled()) return;
   Kopieren1Click();
-  HexEditor1->buffer()->DeleteSelection();
+  if (!HexEditor1->buffer()->DeleteSelection() && !HexEditor1->buffer()->lastError().isEmpty())
+    errorBox(HexEditor1->buffer()->lastError());
 }
 
 void THexForm::Einfgen1Click() {
@@ -430,7 +431,9 @@ void THexForm::Einfgen1Click() {
   QByteArray bytes = md->hasFormat(QStringLiteral("text/plain")) ? md->data(QStringLiteral("text/plain"))
                                                                   : md->text().toUtf8();
   if (bytes.endsWith('\0')) bytes.chop(1);
-  if (!bytes.isEmpty()) HexEditor1->buffer()->ReplaceSelection(bytes);
+  if (!bytes.isEmpty() && !HexEditor1->buffer()->ReplaceSelection(bytes) &&
+      !HexEditor1->buffer()->lastError().isEmpty())
+    errorBox(HexEditor1->buffer()->lastError());
 }
 
 void THexForm::Goto1Click() {

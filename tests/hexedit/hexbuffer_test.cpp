@@ -378,6 +378,27 @@ TEST(HexBufferFiles, MissingFileGivesEmptyNamelessBuffer) {
   EXPECT_EQ(b.DataSize(), 0);
 }
 
+TEST(HexBufferFiles, CancelledCopiesLeaveNothingHalfDone) {
+  const QByteArray data(20 << 20, 'q');  // several copy blocks
+  Loaded f(data);
+  THexBuffer &b = f.buf;
+  b.ChangeByte(0, 'q', 'Q');
+  int calls = 0;
+  b.setProgress([&calls](qint64, qint64) { return ++calls < 2; });
+  EXPECT_FALSE(b.SaveToFile(f.path + ".out"));
+  EXPECT_EQ(b.lastError(), "Cancelled");
+  EXPECT_FALSE(QFileInfo::exists(f.path + ".out"));
+  EXPECT_EQ(QDir(QFileInfo(f.path).absolutePath()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+  EXPECT_TRUE(b.Modified());
+  calls = 0;
+  EXPECT_FALSE(b.LoadFromFile(f.path));
+  EXPECT_EQ(b.DataSize(), 0);
+  EXPECT_EQ(testenv::readFile(f.path), data);
+  b.setProgress({});
+  EXPECT_TRUE(b.LoadFromFile(f.path));
+  EXPECT_EQ(b.DataSize(), data.size());
+}
+
 TEST(HexBufferFiles, WorkingCopyNameAndRemoval) {
   QString name;
   {

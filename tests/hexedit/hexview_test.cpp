@@ -552,6 +552,25 @@ TEST(HexPrint, ThreePagesToPdfWithHeadersAndFooters) {
     }
   }
   EXPECT_EQ(lineCounts[0], lineCounts[1]);
+  // Footers stand at the same height on every page, the short last page included.
+  QProcess bbox;
+  bbox.start("pdftotext", {"-bbox", printer.outputFileName(), "-"});
+  bbox.waitForFinished(20000);
+  QStringList footerY;
+  for (const QString &l : QString::fromUtf8(bbox.readAllStandardOutput()).split('\n'))
+    if (l.contains(">Page</word>")) footerY << l.section("yMin=\"", 1).section('"', 0, 0);
+  ASSERT_EQ(footerY.size(), 3);
+  EXPECT_EQ(footerY[0], footerY[1]);
+  EXPECT_EQ(footerY[1], footerY[2]);
+
+  // The preview paints through the same path; it opens and closes cleanly.
+  QString title;
+  onNextDialog([&title](QWidget *w) {
+    title = w->windowTitle();
+    w->close();
+  });
+  form.Printpreview1Click();
+  EXPECT_EQ(title, "Print preview");
   EXPECT_EQ(lineCounts[2], 3 + 2);  // header, three lines, footer
 }
 
