@@ -4,6 +4,7 @@
 #include "hexedit/hexform.h"
 
 #include <QApplication>
+#include <QTest>
 #include <QTimer>
 
 int main(int argc, char **argv) {
@@ -14,6 +15,17 @@ int main(int argc, char **argv) {
   if (!shot.isEmpty()) {
     QTimer::singleShot(500, [form, shot] {
       form->editor()->setFocus();
+      if (qEnvironmentVariableIsSet("HEXDEMO_VIEW")) {  // markers, grid lines, decimal offsets, 32 per line
+        form->editor()->setShowMarkerColumn(true);
+        form->editor()->setGridLineWidth(1);
+        form->editor()->setOffsetDisplay(odDec);
+        form->editor()->setBytesPerLine(32);
+        form->editor()->setCaretStyle(csFull);
+        form->editor()->buffer()->setSelStart(64);
+        QTest::keyClick(form->editor(), Qt::Key_2, Qt::ControlModifier | Qt::ShiftModifier);
+        form->editor()->buffer()->setSelStart(160);
+        QTest::keyClick(form->editor(), Qt::Key_7, Qt::ControlModifier | Qt::ShiftModifier);
+      }
       form->editor()->buffer()->setSelStart(5);
       form->editor()->buffer()->setSelEnd(9);
       form->editor()->buffer()->ChangeByte(20, form->editor()->buffer()->cachedByte(20), 0x41);
