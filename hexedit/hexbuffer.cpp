@@ -282,9 +282,18 @@ bool THexBuffer::copyFileTo(const QString &from, const QString &to, int sourceFd
   return ok;
 }
 
-bool THexBuffer::SaveToFile(const QString &name) {
+bool THexBuffer::SaveToFile(const QString &requested) {
   m_error.clear();
-  if (CreateBackup && m_modified && name == m_fileName && QFileInfo::exists(name)) {
+  // A link is saved through: its target gets the bytes and the link stays a link.
+  QString name = requested;
+  const QFileInfo info(requested);
+  if (info.isSymLink() && !info.symLinkTarget().isEmpty()) name = info.symLinkTarget();
+  // The rename would replace a write-protected file as easily as any other; it is refused as a copy would be.
+  if (QFileInfo::exists(name) && ::access(QFile::encodeName(name).constData(), W_OK) != 0) {
+    m_error = hexio::lastErrorText();
+    return false;
+  }
+  if (CreateBackup && m_modified && requested == m_fileName && QFileInfo::exists(name)) {
     if (!copyFileTo(name, backupName(name), -1)) {
       m_error = QStringLiteral("Backup failed: ") + m_error;
       return false;
@@ -295,7 +304,7 @@ bool THexBuffer::SaveToFile(const QString &name) {
   m_marks.clear();
   m_modified = false;
   m_readOnly = false;
-  m_fileName = name;
+  m_fileName = requested;
   resetUndo();
   emit repaintAll();
   return true;

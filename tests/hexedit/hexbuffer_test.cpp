@@ -407,6 +407,19 @@ TEST(HexBufferFiles, FailedSavesLeaveOriginalAndEdits) {
   EXPECT_EQ(contents(b), "keep me");
 }
 
+TEST(HexBufferFiles, SavingThroughALinkKeepsTheLink) {
+  Loaded f("target bytes");
+  const QString link = QFileInfo(f.path).absolutePath() + "/link.bin";
+  ASSERT_TRUE(QFile::link(f.path, link));
+  THexBuffer &b = f.buf;
+  ASSERT_TRUE(b.LoadFromFile(link));
+  b.ChangeByte(0, 't', 'T');
+  ASSERT_TRUE(b.SaveToFile(link));
+  EXPECT_TRUE(QFileInfo(link).isSymLink());
+  EXPECT_EQ(testenv::readFile(f.path), "Target bytes");
+  EXPECT_EQ(b.FileName(), link);
+}
+
 TEST(HexBufferFiles, MissingFileGivesEmptyNamelessBuffer) {
   Loaded f("abc");
   THexBuffer &b = f.buf;
