@@ -6,7 +6,9 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
+#include <QGridLayout>
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -332,9 +334,18 @@ void THexForm::Neu1Click() {
 
 void THexForm::ffnen1Click() {
   if (!SaveQuery()) return;
-  const QString name = QFileDialog::getOpenFileName(this, QStringLiteral("Open file"), QString(),
-                                                    QStringLiteral("All Files (*)"));
-  if (!name.isEmpty()) HexEditor1->LoadFromFile(name);
+  // Qt's own dialog, so that it can carry the open-as-read-only box.
+  QFileDialog dlg(this, QStringLiteral("Open file"), QString(), QStringLiteral("All Files (*)"));
+  dlg.setObjectName(QStringLiteral("OpenDialog1"));
+  dlg.setOption(QFileDialog::DontUseNativeDialog);
+  dlg.setFileMode(QFileDialog::ExistingFile);
+  dlg.setAcceptMode(QFileDialog::AcceptOpen);
+  auto *readOnly = new QCheckBox(QStringLiteral("Open as &read-only"), &dlg);
+  readOnly->setObjectName(QStringLiteral("ReadOnlyBox"));
+  if (auto *grid = qobject_cast<QGridLayout *>(dlg.layout())) grid->addWidget(readOnly, grid->rowCount(), 0, 1, -1);
+  if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return;
+  if (HexEditor1->LoadFromFile(dlg.selectedFiles().first()) && readOnly->isChecked())
+    HexEditor1->buffer()->setReadOnly(true);
 }
 
 void THexForm::Speichern1Click() { Save(); }

@@ -7,7 +7,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QImage>
 #include <QInputDialog>
@@ -465,6 +467,32 @@ TEST(HexForm, ActivationLoadsCurrentFileAndCloseAsks) {
   EXPECT_TRUE(menuItem->isEnabled());
   EXPECT_EQ(testenv::readFile(second), "second");
   delete menuItem;
+}
+
+TEST(HexForm, OpenDialogWithReadOnlyBox) {
+  THexForm::resetSharedState();
+  THexForm form(nullptr, [] { return QString(); });
+  const QString path = writeData("open me", "opened.bin");
+  onNextDialog([path](QWidget *w) {
+    auto *dlg = qobject_cast<QFileDialog *>(w);
+    if (!dlg) {
+      w->close();
+      return;
+    }
+    EXPECT_EQ(dlg->windowTitle(), "Open file");
+    dlg->findChild<QCheckBox *>("ReadOnlyBox")->setChecked(true);
+    dlg->selectFile(path);
+    QMetaObject::invokeMethod(dlg, "accept");
+  });
+  form.ffnen1Click();
+  THexBuffer *b = form.editor()->buffer();
+  EXPECT_EQ(contents(b), "open me");
+  EXPECT_TRUE(b->ReadOnly());
+  b->ChangeByte(0, 'o', 'O');
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(form.findChild<QAction *>("Speichern1")->isEnabled());
+  EXPECT_EQ(form.panelText(3), "R");
+  b->Undo();
 }
 
 TEST(HexForm, SaveQueryYesSavesWithBackup) {
