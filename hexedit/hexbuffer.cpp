@@ -658,10 +658,13 @@ void THexBuffer::Undo() {
   }
   const qint64 len = getInt(m_undo, m_undo.size() - 4, false);
   const UndoHeader h = parseRecord(m_undo, m_undo.size() - len);
+  m_error.clear();
+  // When the working copy cannot be changed back (a full disk), the record stays so nothing is lost.
+  bool ok = true;
   switch (h.type) {
     case utByteChanged: {
       const char old = m_undo[h.payload];
-      hexio::writeAt(m_fd, h.pos, &old, 1);
+      if (!(ok = hexio::writeAt(m_fd, h.pos, &old, 1))) break;
       if (h.mark) m_marks.insert(h.pos);
       else m_marks.erase(h.pos);
       restoreState(h);
@@ -672,30 +675,43 @@ void THexBuffer::Undo() {
     }
     case utRemoved:
       dropCache();
-      insertBytes(m_undo.mid(h.payload, h.count), h.pos);
+      if (!(ok = insertBytes(m_undo.mid(h.payload, h.count), h.pos))) break;
       restoreState(h);
       cutMarks(h.pos);
       break;
     case utInserted:
       dropCache();
-      removeBytes(h.pos, h.count);
+      if (!(ok = removeBytes(h.pos, h.count))) break;
       restoreState(h);
       cutMarks(h.pos);
       break;
-    case utReplaced:
+    case utReplaced: {
       dropCache();
-      removeBytes(h.pos, h.count);
-      insertBytes(m_undo.mid(h.payload, h.replaced), h.pos);
+      qint64 n = h.count;
+      const QByteArray current = h.count > 0 ? BufferFromFile(h.pos, n) : QByteArray();
+      if (!(ok = n == h.count && removeBytes(h.pos, h.count))) break;
+      if (!(ok = insertBytes(m_undo.mid(h.payload, h.replaced), h.pos))) {
+        insertBytes(current, h.pos);  // back to the state the record describes
+        break;
+      }
       restoreState(h);
       cutMarks(std::max<qint64>(0, h.pos - 1));
       break;
+    }
     case utAppended:
       dropCache();
-      if (::ftruncate(m_fd, h.pos) == 0) m_size = h.pos;
+      if (!(ok = ::ftruncate(m_fd, h.pos) == 0)) break;
+      m_size = h.pos;
       recomputeRows();
       cutMarks(h.pos);
       restoreState(h);
       break;
+  }
+  if (!ok) {
+    if (m_error.isEmpty()) m_error = hexio::lastErrorText();
+    emit repaintAll();
+    postStateChanged();
+    return;
   }
   emit repaintAll();
   m_undo.chop(len);
