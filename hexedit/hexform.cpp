@@ -47,6 +47,8 @@ void THexForm::resetSharedState() { shared() = SharedState(); }
 
 THexForm *THexForm::instance() { return s_instance.data(); }
 
+bool THexForm::closeInstance() { return !s_instance || s_instance->close(); }
+
 THexForm *THexForm::open(QWidget *parent, std::function<QString()> currentFile,
                          std::function<void()> clearCurrentFile, QAction *menuItem) {
   if (s_instance) {

@@ -25,6 +25,9 @@ class THexForm : public QMainWindow {
   static THexForm *open(QWidget *parent, std::function<QString()> currentFile,
                         std::function<void()> clearCurrentFile = {}, QAction *menuItem = nullptr);
   static THexForm *instance();
+  // For the main window's own closing: closes the open hex editor window through its save question.
+  // False when the user cancelled (the main window should then stay open); true when none was open.
+  static bool closeInstance();
 
   THexEditor *editor() const { return HexEditor1; }
   THexToCanvas *printer() const { return HexToCanvas1; }

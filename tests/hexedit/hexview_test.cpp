@@ -461,10 +461,12 @@ TEST(HexForm, ActivationLoadsCurrentFileAndCloseAsks) {
   QPointer<THexForm> guard(form);
   QSignalSpy closed(form, &THexForm::closed);
   answerBox(QMessageBox::No);
-  EXPECT_TRUE(form->close());
+  EXPECT_TRUE(THexForm::closeInstance());
   EXPECT_EQ(closed.count(), 1);
   EXPECT_TRUE(testenv::waitFor([&] { return guard.isNull(); }));
   EXPECT_TRUE(menuItem->isEnabled());
+  EXPECT_EQ(THexForm::instance(), nullptr);
+  EXPECT_TRUE(THexForm::closeInstance());
   EXPECT_EQ(testenv::readFile(second), "second");
   delete menuItem;
 }
