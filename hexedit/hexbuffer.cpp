@@ -159,21 +159,45 @@ void THexBuffer::setOEMTranslate(bool on) {
 // ---------------------------------------------------------------- working copy
 
 bool THexBuffer::ensureWorkingCopy() {
-  if (m_fd >= 0) return true;
+  if (m_fd >= 0 && !m_lazy) return true;
   const QByteArray path = QFile::encodeName(m_workName);
   ::unlink(path.constData());
-  m_fd = ::open(path.constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    m_error = hexio::lastErrorText();
+    return false;
+  }
+  if (m_lazy) {
+    // The first change of a file shown straight from disk: now the working copy is made.
+    if (!hexio::copyContents(m_fd, fd, &m_error, m_progress)) {
+      ::close(fd);
+      ::unlink(path.constData());
+      return false;
+    }
+    ::close(m_fd);
+    m_lazy = false;
+    m_fd = fd;
+    const qint64 size = hexio::fileSize(fd);
+    dropCache();
+    if (size != m_size) {  // the file changed on disk meanwhile
+      m_size = size;
+      recomputeRows();
+    }
+    return true;
+  }
+  m_fd = fd;
   m_size = 0;
-  if (m_fd < 0) m_error = hexio::lastErrorText();
-  return m_fd >= 0;
+  return true;
 }
 
 void THexBuffer::closeWorkingCopy() {
   if (m_fd >= 0) {
-    if (::ftruncate(m_fd, 0) != 0) { /* the file is deleted at the end anyway */ }
+    // Only our own copy is emptied; a loaded file shown straight from disk is just let go.
+    if (!m_lazy && ::ftruncate(m_fd, 0) != 0) { /* the file is deleted at the end anyway */ }
     ::close(m_fd);
     m_fd = -1;
   }
+  m_lazy = false;
   m_size = 0;
 }
 
@@ -215,13 +239,23 @@ bool THexBuffer::LoadFromFile(const QString &name) {
     // The file is never opened for writing to find out.
     const QByteArray dir = QFile::encodeName(QFileInfo(name).absolutePath());
     bool writable = ::access(path.constData(), W_OK) == 0 && ::access(dir.constData(), W_OK) == 0;
-    if (ensureWorkingCopy() && hexio::copyContents(src, m_fd, &m_error, m_progress)) {
+    if (st.st_size > kEagerCopyLimit && !hexio::canClone(src, QFile::encodeName(m_workName))) {
+      // A large file that cannot be cloned is shown straight from disk (read-only) and copied on the first
+      // change, so that opening it does not wait for a full copy.
+      m_fd = src;
+      src = -1;
+      m_lazy = true;
+      m_size = st.st_size;
+      ok = true;
+    } else if (ensureWorkingCopy() && hexio::copyContents(src, m_fd, &m_error, m_progress)) {
       m_size = hexio::fileSize(m_fd);
-      m_fileName = name;
-      m_readOnly = !writable;
       ok = true;
     } else {
       closeWorkingCopy();
+    }
+    if (ok) {
+      m_fileName = name;
+      m_readOnly = !writable;
     }
   }
   if (src >= 0) ::close(src);
@@ -299,7 +333,7 @@ bool THexBuffer::SaveToFile(const QString &requested) {
       return false;
     }
   }
-  if (!ensureWorkingCopy()) return false;
+  if (m_fd < 0 && !ensureWorkingCopy()) return false;
   if (!copyFileTo(QString(), name, m_fd)) return false;
   m_marks.clear();
   m_modified = false;
@@ -528,6 +562,8 @@ bool THexBuffer::removeBytes(qint64 pos, qint64 count) {
 
 bool THexBuffer::ChangeByte(qint64 pos, unsigned char oldValue, unsigned char newValue) {
   if (newValue == oldValue || pos < 0 || pos >= m_size) return false;
+  m_error.clear();
+  if (m_lazy && !ensureWorkingCopy()) return false;
   if (!record(utByteChanged, pos, 1, 0)) return false;
   const char c = static_cast<char>(newValue);
   if (!hexio::writeAt(m_fd, pos, &c, 1)) {
@@ -544,6 +580,7 @@ bool THexBuffer::ChangeByte(qint64 pos, unsigned char oldValue, unsigned char ne
 
 bool THexBuffer::InsertBuffer(const QByteArray &bytes, qint64 pos) {
   m_error.clear();
+  if (m_lazy && !ensureWorkingCopy()) return false;
   if (bytes.isEmpty() || pos < 0 || pos > m_size) return false;
   const bool wasModified = m_modified;
   if (!record(utInserted, pos, bytes.size(), 0)) return false;
@@ -564,6 +601,7 @@ bool THexBuffer::InsertBuffer(const QByteArray &bytes, qint64 pos) {
 
 bool THexBuffer::AppendBuffer(const QByteArray &bytes) {
   m_error.clear();
+  if (m_lazy && !ensureWorkingCopy()) return false;
   if (bytes.isEmpty()) return false;
   const qint64 old = m_size;
   const bool wasModified = m_modified;
@@ -589,6 +627,7 @@ void THexBuffer::placeCaretAfterDelete(qint64 pos, THexArea area, int nibble) {
 
 bool THexBuffer::ReplaceSelection(const QByteArray &bytes) {
   m_error.clear();
+  if (m_lazy && !ensureWorkingCopy()) return false;
   if (m_anchor < 0) return InsertBuffer(bytes, CaretPosition());
   const qint64 s = m_selStart, n = SelCount();
   if (!record(utReplaced, s, bytes.size(), n)) return false;
@@ -620,6 +659,7 @@ bool THexBuffer::ReplaceSelection(const QByteArray &bytes) {
 
 bool THexBuffer::DeleteSelection() {
   m_error.clear();
+  if (m_lazy && !ensureWorkingCopy()) return false;
   if (m_size <= 0) {
     postStateChanged();
     return false;

@@ -27,6 +27,8 @@ class THexBuffer : public QObject {
   // An operation whose undo record would hold more than this many bytes is refused rather than risk
   // exhausting memory (the record keeps removed bytes in memory).
   static constexpr qint64 kMaxUndoPayload = 256ll * 1024 * 1024;
+  // Files above this size that cannot be cloned are shown from disk and copied on their first change.
+  static constexpr qint64 kEagerCopyLimit = 64ll * 1024 * 1024;
 
   // Undo operation types as stored in the first byte of a record.
   enum UndoType { utByteChanged = 0, utRemoved = 1, utInserted = 2, utReplaced = 3, utAppended = 4 };
@@ -42,11 +44,14 @@ class THexBuffer : public QObject {
   bool SaveToFile(const QString &name);
   // Why the last load or save failed (empty after success).
   QString lastError() const { return m_error; }
-  // Called during long copies (load, save) with done/total bytes; returning false cancels.
+  // Called during long copies (load, save, the first change of a large file) with done/total bytes;
+  // returning false cancels. The last call of every copy has done == total.
   void setProgress(std::function<bool(qint64, qint64)> progress) { m_progress = std::move(progress); }
   QString backupName(const QString &name) const;
   QString workingCopyName() const { return m_workName; }
-  bool hasWorkingCopy() const { return m_fd >= 0; }
+  bool hasWorkingCopy() const { return m_fd >= 0 && !m_lazy; }
+  // True while a loaded file is shown straight from disk, before its first change.
+  bool showsFileDirectly() const { return m_lazy; }
 
   qint64 DataSize() const { return m_size; }
   QString FileName() const { return m_fileName; }
@@ -144,6 +149,7 @@ class THexBuffer : public QObject {
 
   QString m_workName;
   int m_fd = -1;
+  bool m_lazy = false;  // m_fd is the loaded file itself, read-only; the working copy comes with the first change
   qint64 m_size = 0;
   QString m_fileName = QStringLiteral("Untitled");
   QString m_error;

@@ -32,6 +32,7 @@ THexEditor::THexEditor(QWidget *parent) : QAbstractScrollArea(parent), m_buf(new
   viewport()->setAutoFillBackground(false);
   viewport()->setCursor(Qt::IBeamCursor);
   m_buf->setCacheRowLength(m_bpl);
+  m_buf->setProgress([this](qint64 done, qint64 total) { return reportProgress(done, total); });
 
   connect(m_buf, &THexBuffer::StateChanged, this, &THexEditor::StateChanged);
   connect(m_buf, &THexBuffer::rowsChanged, this, [this] { computeLayout(); });
@@ -47,20 +48,28 @@ THexEditor::THexEditor(QWidget *parent) : QAbstractScrollArea(parent), m_buf(new
 
 THexEditor::~THexEditor() = default;
 
-// Load and save copy whole files: the wait cursor, and for long copies a progress box that can cancel.
-bool THexEditor::withProgress(const QString &label, const std::function<bool()> &work) {
+// Whole-file copies (load, save, the first change of a large file) show a progress box that can cancel
+// once they take longer than half a second; the buffer's last report of each copy closes it.
+bool THexEditor::reportProgress(qint64 done, qint64 total) {
+  if (done >= total) {
+    delete m_progressBox;
+    return true;
+  }
+  if (!m_progressBox) {
+    m_progressBox = new QProgressDialog(QStringLiteral("Copying..."), QStringLiteral("Cancel"), 0, 1000, this);
+    m_progressBox->setWindowModality(Qt::WindowModal);
+    m_progressBox->setMinimumDuration(500);
+    m_progressBox->setAutoReset(false);
+    m_progressBox->setAutoClose(false);
+  }
+  m_progressBox->setValue(static_cast<int>(total > 0 ? done * 1000 / total : 0));
+  QCoreApplication::processEvents();
+  return m_progressBox && !m_progressBox->wasCanceled();
+}
+
+bool THexEditor::withProgress(const QString &, const std::function<bool()> &work) {
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  QProgressDialog progress(label, QStringLiteral("Cancel"), 0, 1000, this);
-  progress.setWindowModality(Qt::WindowModal);
-  progress.setMinimumDuration(500);
-  progress.setAutoReset(false);
-  m_buf->setProgress([&progress](qint64 done, qint64 total) {
-    progress.setValue(static_cast<int>(total > 0 ? done * 1000 / total : 0));
-    QCoreApplication::processEvents();
-    return !progress.wasCanceled();
-  });
   const bool ok = work();
-  m_buf->setProgress({});
   QApplication::restoreOverrideCursor();
   return ok;
 }

@@ -7,10 +7,12 @@
 
 #include <QAbstractScrollArea>
 #include <QColor>
+#include <QPointer>
 #include <functional>
 #include <vector>
 
 class QKeyEvent;
+class QProgressDialog;
 
 // Colours of the grid. Inverses of OddColumn and EvenColumn are derived for selected hexadecimal digits.
 struct TColors {
@@ -107,6 +109,7 @@ class THexEditor : public QAbstractScrollArea {
 
  private:
   bool withProgress(const QString &label, const std::function<bool()> &work);
+  bool reportProgress(qint64 done, qint64 total);
   void computeLayout();
   void updateScrollBars();
   void ensureCaretVisible();
@@ -141,4 +144,5 @@ class THexEditor : public QAbstractScrollArea {
   qint64 m_topRow = 0;
   qint64 m_vScale = 1;  // rows per scroll bar step, for files with more rows than the bar can count
   bool m_inAccept = false;
+  QPointer<QProgressDialog> m_progressBox;
 };

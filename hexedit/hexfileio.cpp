@@ -97,7 +97,28 @@ bool makeZeros(int fd, qint64 pos, qint64 n, std::vector<char> &block) {
 }
 }  // namespace
 
+bool canClone(int src, const QByteArray &path) {
+  ::unlink(path.constData());
+  const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  const bool ok = ::ioctl(fd, FICLONE, src) == 0;
+  ::close(fd);
+  ::unlink(path.constData());
+  return ok;
+}
+
+static bool copyContentsOnce(int src, int dst, QString *error, const Progress &progress);
+
 bool copyContents(int src, int dst, QString *error, const Progress &progress) {
+  const bool ok = copyContentsOnce(src, dst, error, progress);
+  if (progress) {
+    const qint64 size = std::max<qint64>(1, fileSize(src));
+    progress(size, size);
+  }
+  return ok;
+}
+
+static bool copyContentsOnce(int src, int dst, QString *error, const Progress &progress) {
   const qint64 size = fileSize(src);
   if (size < 0 || ::ftruncate(dst, 0) != 0) {
     if (error) *error = lastErrorText();

@@ -455,6 +455,44 @@ TEST(HexBufferFiles, CancelledCopiesLeaveNothingHalfDone) {
   EXPECT_EQ(b.DataSize(), data.size());
 }
 
+// A large file is shown from disk until its first change; the file itself is never written or cut.
+TEST(HexBufferFiles, LargeFileIsCopiedOnItsFirstChange) {
+  QByteArray data(THexBuffer::kEagerCopyLimit + 4096, 'L');
+  data.replace(100, 5, "first");
+  Loaded f(data);
+  THexBuffer &b = f.buf;
+  if (!b.showsFileDirectly()) GTEST_SKIP() << "the file system cloned the file at once";
+  EXPECT_FALSE(QFileInfo::exists(b.workingCopyName()));
+  qint64 n = 5;
+  EXPECT_EQ(b.BufferFromFile(100, n), "first");
+  QByteArray p = "first";
+  EXPECT_EQ(b.Find(p, true, false, b.DataSize() - 1, 0), 100);
+  // Leaving the file (New) must not empty it.
+  b.NewFile("Untitled");
+  EXPECT_EQ(QFileInfo(f.path).size(), data.size());
+  ASSERT_TRUE(b.LoadFromFile(f.path));
+  ASSERT_TRUE(b.showsFileDirectly());
+  ASSERT_TRUE(b.ChangeByte(100, 'f', 'F'));
+  EXPECT_FALSE(b.showsFileDirectly());
+  EXPECT_TRUE(b.hasWorkingCopy());
+  EXPECT_EQ(testenv::readFile(f.path), data);
+  n = 5;
+  EXPECT_EQ(b.BufferFromFile(100, n), "First");
+  ASSERT_TRUE(b.DeleteSelection());
+  b.Undo();
+  b.Undo();
+  EXPECT_EQ(contents(b) == data, true);
+  // A cancelled first copy refuses the change and keeps showing the file.
+  ASSERT_TRUE(b.LoadFromFile(f.path));
+  b.setProgress([](qint64 done, qint64 total) { return done >= total; });
+  EXPECT_FALSE(b.ChangeByte(0, 'L', 'x'));
+  EXPECT_EQ(b.lastError(), "Cancelled");
+  EXPECT_FALSE(b.CanUndo());
+  EXPECT_TRUE(b.showsFileDirectly());
+  EXPECT_EQ(b.cachedByte(0), 'L');
+  EXPECT_EQ(testenv::readFile(f.path), data);
+}
+
 TEST(HexBufferFiles, WorkingCopyNameAndRemoval) {
   QString name;
   {

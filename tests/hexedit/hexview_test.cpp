@@ -43,7 +43,9 @@ struct Grid {
     ed.show();
     ed.setFocus();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(&ed));
-    if (!bytes.isEmpty()) EXPECT_TRUE(ed.LoadFromFile(writeData(bytes)));
+    if (!bytes.isEmpty()) {
+      EXPECT_TRUE(ed.LoadFromFile(writeData(bytes)));
+    }
     QCoreApplication::processEvents();
   }
   THexBuffer *b() { return ed.buffer(); }
