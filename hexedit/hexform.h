@@ -1,6 +1,11 @@
 #pragma once
 // THexForm: the hex editor tool window. Menus for file, edit, search, print and view commands, a status bar,
 // open and save dialogs, the save question, and the hand-over of the main window's current file.
+//
+// The main window's Tools "&Hex Editor" item opens it with
+//   THexForm::open(this, [this] { return CurrentFile; }, [this] { CurrentFile.clear(); }, HexEditor1);
+// which disables the item until the window has closed, and asks THexForm::closeInstance() when it closes
+// itself, so that unsaved hex edits get their save question.
 #include <QMainWindow>
 #include <QPointer>
 #include <functional>
