@@ -20,6 +20,7 @@
 #include "app/tarn.h"
 #include "browser/panerules.h"
 #include "controls/dirlabel.h"
+#include "hexedit/hexform.h"
 #include "viewers/editortab.h"
 #include "controls/shelllist.h"
 #include "controls/shelltree.h"
@@ -89,7 +90,7 @@ void TTarn::AutoStartClick() {
 void TTarn::CloseMitmClick() { close(); }
 
 void TTarn::closeEvent(QCloseEvent *e) {
-  if (!EditorTab->QueryClose()) {  // the user wanted to save but nothing was saved: keep the window
+  if (!THexForm::closeInstance() || !EditorTab->QueryClose()) {  // the user wanted to save but nothing was saved: keep the window
     e->ignore();
     return;
   }

@@ -14,6 +14,7 @@
 #include <QToolButton>
 #include "app/justoneask.h"
 #include "app/tarn.h"
+#include "hexedit/hexform.h"
 #include "controls/shelllist.h"
 #include "controls/shelltree.h"
 #include "platform/paths.h"
@@ -288,4 +289,20 @@ TEST(MainWindow, CopyAndPasteThroughTheMenusMakesACopyBesideTheOriginal) {
   ASSERT_TRUE(testenv::waitFor([&] { return QFile::exists(dir + "/readme (copy)"); }, 10000));
   EXPECT_EQ(testenv::readFile(dir + "/readme (copy)"), "plain text\n");
   EXPECT_TRUE(testenv::waitFor([&] { return rowOf(w, "readme (copy)") >= 0; }, 5000));  // the list follows
+}
+
+TEST(MainWindow, HexEditorOpensOnTheCurrentFileOnceAtATime) {
+  const QString dir = makeSampleFolder();
+  TTarn w({dir});
+  w.show();
+  ASSERT_TRUE(waitFilled(w, dir));
+  clickItem(w, "SETUP.EXE");
+  w.item("HexEditor1")->trigger();
+  THexForm *hex = THexForm::instance();
+  ASSERT_NE(hex, nullptr);
+  hex->activateWindow();
+  EXPECT_TRUE(testenv::waitFor([&] { return w.state.CurrentFile.isEmpty(); }));  // taken by the hex window
+  EXPECT_FALSE(w.item("HexEditor1")->isEnabled());
+  hex->close();
+  EXPECT_TRUE(testenv::waitFor([&] { return w.item("HexEditor1")->isEnabled(); }));
 }
