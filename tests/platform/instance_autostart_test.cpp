@@ -2,6 +2,8 @@
 #include <QFile>
 #include "platform/autostart.h"
 #include "platform/instancelock.h"
+#include "platform/volumes.h"
+#include <QProcess>
 #include "tests/common/testenv.h"
 
 TEST(InstanceLock, SecondHolderOfTheSameNameIsRefusedUntilTheFirstGoes) {
@@ -28,4 +30,25 @@ TEST(Autostart, TurningOnWritesTheProgramPathAndOffRemovesIt) {
   EXPECT_FALSE(QFile::exists(entry));
   EXPECT_FALSE(platform::autostartEnabled("Tarnwick"));
   EXPECT_FALSE(platform::setAutostart("", true, "/x"));  // nothing is done without a name
+}
+
+TEST(MountWatcher, ReportsANewMountAndItsRemoval) {
+  const QString dir = testenv::makeDir("mnt");
+  platform::MountWatcher watcher;
+  QStringList arrived, removed;
+  QObject::connect(&watcher, &platform::MountWatcher::arrived, [&](const QString &r) { arrived << r; });
+  QObject::connect(&watcher, &platform::MountWatcher::removed, [&](const QString &r) { removed << r; });
+  if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1m", "none", dir}) != 0)
+    GTEST_SKIP() << "mounting is not allowed here";
+  EXPECT_TRUE(testenv::waitFor([&] { return arrived.contains(dir); }, 5000));
+  EXPECT_FALSE(platform::volumeOf(dir).cdrom);
+  QProcess::execute("umount", {dir});
+  EXPECT_TRUE(testenv::waitFor([&] { return removed.contains(dir); }, 5000));
+}
+
+TEST(Volumes, CdromIsToldByFileSystemOrDevice) {
+  EXPECT_TRUE(platform::isCdromVolume("iso9660", "/dev/loop0"));
+  EXPECT_TRUE(platform::isCdromVolume("UDF", "/dev/sdb1"));
+  EXPECT_TRUE(platform::isCdromVolume("ext4", "/dev/sr0"));
+  EXPECT_FALSE(platform::isCdromVolume("ext4", "/dev/sda1"));
 }
