@@ -20,10 +20,13 @@
 #include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -134,6 +137,45 @@ TEST(HexGridLayout, LineLengthChangeKeepsCaretAndSelection) {
   EXPECT_EQ(g.b()->SelEnd(), 45);
   EXPECT_EQ(g.ed.currentRow(), 1);
   EXPECT_EQ(g.ed.currentColumn(), 8 + 2 * 32 + 3);
+}
+
+// A sparse file above 4 GiB in the grid: scrolling to the end, offsets and typing there.
+TEST(HexGridLayout, HugeFileScrollsAndEditsAtItsEnd) {
+  const QString path = testenv::makeDir("huge") + "/huge.bin";
+  const qint64 size = (6ll << 30) + 5;
+  {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(f.resize(size));
+    f.seek(size - 3);
+    f.write("end");
+  }
+  struct stat st;
+  ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+  if (st.st_blocks * 512 > (64ll << 20)) GTEST_SKIP() << "the temporary folder's file system has no sparse files";
+  Grid g("");
+  ASSERT_TRUE(g.ed.LoadFromFile(path));
+  THexBuffer *b = g.b();
+  EXPECT_EQ(g.ed.rowCount(), size / 16 + 1);
+  g.key(Qt::Key_End, Qt::ControlModifier);
+  EXPECT_EQ(b->CaretPosition(), size - 1);
+  const int visible = g.ed.viewport()->height() / g.ed.rowHeight();
+  EXPECT_LE(g.ed.topRow(), g.ed.currentRow());
+  EXPECT_GT(g.ed.topRow() + visible, g.ed.currentRow());
+  EXPECT_EQ(g.ed.offsetText(g.ed.currentRow()), "0x180000000:");
+  EXPECT_EQ(b->cachedByte(size - 1), 'd');
+  g.key(Qt::Key_Tab);
+  g.type("D");
+  EXPECT_EQ(b->cachedByte(size - 1), 'D');
+  EXPECT_TRUE(b->IsChanged(size - 1));
+  // The scroll bar reaches the last rows although they outnumber what it can count one by one.
+  QScrollBar *bar = g.ed.verticalScrollBar();
+  bar->setValue(bar->maximum());
+  EXPECT_GE(g.ed.topRow() + visible, g.ed.rowCount() - 1);
+  bar->setValue(0);
+  EXPECT_EQ(g.ed.topRow(), 0);
+  const QImage img = g.ed.viewport()->grab().toImage();
+  EXPECT_FALSE(img.isNull());
 }
 
 TEST(HexGridKeys, TypingHexAndCharacters) {
