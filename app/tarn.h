@@ -20,6 +20,8 @@ class QToolButton;
 class QWidget;
 class TDirLabel;
 class TEditorTab;
+class TFtpForm;
+class TFtpPanel;
 class TLEdit;
 class TPTShellCombo;
 class TPTShellList;
@@ -135,6 +137,14 @@ class TTarn : public QMainWindow {
   int zipColumnWidths[6] = {120, 80, 80, 100, 40, 100};
   int leftBlockWidth = 312;
 
+  // FTP client (app/tarn_ftp.cpp): the FTP window and the panel shown in FtpPanel.
+  TFtpForm *FtpForm1 = nullptr;
+  TFtpPanel *FtpPanel1 = nullptr;
+  void FtpClient1Click(QObject *sender);
+  void ftpSessionMenus(bool session);
+  void showFtpPanel(bool show);
+  void ftpFilesDropped(const QStringList &paths);
+
   QString maskListFile() const;
   // The first list's current hint (long form), after the last mouse move.
   QString listHint() const { return listHint_; }
@@ -158,6 +168,9 @@ class TTarn : public QMainWindow {
   QAction *addItem(QMenu *menu, const QString &name, const QString &caption, const QString &key = {},
                    std::function<void()> handler = {}, bool checkable = false, bool checkedOnStart = false);
   void notBuiltYet();
+  void setupFtp();
+  void viewFtpFile(const QString &path);
+  QWidget *ftpPrevViewer_ = nullptr;
   void setTitle(const QString &text);
   void updateSizePanels();
   void applyListOptions();
