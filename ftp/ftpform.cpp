@@ -511,8 +511,8 @@ void TFtpForm::FtpClient1RequestDone(int rq, quint16 error)
         if (m_panel)
             m_panel->CloseBut->setEnabled(true);
         const bool cancelled = m_abort;
-        // A cancelled transfer is not an error to report; a listing answered with 226 is retried.
-        if (!cancelled && !(rq == ftpDirAsync && error == 226 && m_dirRetries < kMaxDirRetries))
+        // A cancelled transfer is not an error to report.
+        if (!cancelled)
             message((error == 226 ? QStringLiteral("Message: ") : QStringLiteral("Error: ")) + FtpClient1->ErrorMessage());
     }
     switch (rq) {
@@ -622,6 +622,7 @@ void TFtpForm::FtpClient1RequestDone(int rq, quint16 error)
 void TFtpForm::finishBatch()
 {
     m_abort = false;
+    ViewMode = false;
     UploadIdle = DownloadIdle = true;
     QueueCount = 0;
     setBusyCursor(false);

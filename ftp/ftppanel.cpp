@@ -113,6 +113,8 @@ TFtpPanel::TFtpPanel(QWidget *parent) : QWidget(parent)
     StringGrid2->setSelectionMode(QAbstractItemView::ContiguousSelection);
     StringGrid2->setEditTriggers(QAbstractItemView::NoEditTriggers);
     StringGrid2->verticalHeader()->setDefaultSectionSize(StringGrid2->fontMetrics().height() + 6);
+    // Listed in the server's order until a heading is clicked.
+    StringGrid2->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     StringGrid2->setSortingEnabled(true);
     Memo1 = new QPlainTextEdit(this);
     Memo1->setObjectName(QStringLiteral("Memo1"));
