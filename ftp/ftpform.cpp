@@ -20,6 +20,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollBar>
+#include <QTimer>
 #include <QStandardPaths>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -222,9 +224,12 @@ void TFtpForm::setBusyCursor(bool on)
 
 void TFtpForm::log(const QString &line)
 {
-    Memo1->appendPlainText(line);
-    if (m_panel)
-        m_panel->Memo1->appendPlainText(line);
+    for (QPlainTextEdit *m : {Memo1, m_panel ? m_panel->Memo1 : nullptr}) {
+        if (!m)
+            continue;
+        m->appendPlainText(line);
+        m->verticalScrollBar()->setValue(m->verticalScrollBar()->maximum());
+    }
 }
 
 bool TFtpForm::busy() const { return FtpClient1->State() != TFtpState::Ready; }
@@ -469,10 +474,20 @@ void TFtpForm::FtpClient1Display(QString &msg)
 void TFtpForm::FtpClient1Progress(qint64 count, bool &abort)
 {
     const int rq = FtpClient1->RequestType();
-    if ((rq == ftpGetAsync || rq == ftpPutAsync) && m_panel)
+    // A few updates a second are enough for the eye.
+    if ((rq == ftpGetAsync || rq == ftpPutAsync) && m_panel && (!m_progressClock.isValid() || m_progressClock.elapsed() > 100)) {
         m_panel->lblProgress->setText(QString::number(count));
+        m_progressClock.start();
+    }
     if (m_abort)
         abort = true;
+}
+
+void TFtpForm::showFinalCount()
+{
+    if (m_panel)
+        m_panel->lblProgress->setText(QString::number(FtpClient1->ByteCount() + qMax<qint64>(0, FtpClient1->ResumeAt())));
+    m_progressClock.invalidate();
 }
 
 void TFtpForm::abortTransfer()
@@ -483,7 +498,12 @@ void TFtpForm::abortTransfer()
     TransferQueue.clear();
     QueueCount = 0;
     log(QStringLiteral("! Transfer cancelled"));
-    FtpClient1->Abort();
+    // The next progress report closes the data connection and keeps the session; a transfer that
+    // has gone silent is stopped harder.
+    QTimer::singleShot(3000, this, [this] {
+        if (m_abort && busy())
+            FtpClient1->Abort();
+    });
 }
 
 void TFtpForm::withType(bool binary, std::function<void()> then)
@@ -581,6 +601,7 @@ void TFtpForm::FtpClient1RequestDone(int rq, quint16 error)
         }
         break;
     case ftpPutAsync:
+        showFinalCount();
         if (QueueCount > 0) {
             UploadNext();
         } else {
@@ -591,6 +612,7 @@ void TFtpForm::FtpClient1RequestDone(int rq, quint16 error)
         }
         break;
     case ftpGetAsync:
+        showFinalCount();
         if (ViewMode) {
             ViewMode = false;
             if (error == 0 && !m_abort)

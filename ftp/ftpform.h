@@ -1,6 +1,7 @@
 #pragma once
 // The FTP window: site profiles, connect and exit, the session log, and the request chain and
 // transfer queues that the FTP panel of the main window starts. It owns the program's one client.
+#include <QElapsedTimer>
 #include <QStringList>
 #include <QWidget>
 #include <functional>
@@ -131,6 +132,8 @@ private:
     std::unique_ptr<QTemporaryDir> m_temp;
     std::function<void()> m_afterType;
     void setBusyCursor(bool on);
+    void showFinalCount();
+    QElapsedTimer m_progressClock;
     bool m_busyCursor = false;
     bool m_forceType = false;
     bool m_connecting = false;

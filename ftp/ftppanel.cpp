@@ -115,6 +115,9 @@ TFtpPanel::TFtpPanel(QWidget *parent) : QWidget(parent)
     StringGrid2->verticalHeader()->setDefaultSectionSize(StringGrid2->fontMetrics().height() + 6);
     // Listed in the server's order until a heading is clicked.
     StringGrid2->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    StringGrid2->horizontalHeader()->setSortIndicatorShown(false);
+    connect(StringGrid2->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            [this] { StringGrid2->horizontalHeader()->setSortIndicatorShown(true); });
     StringGrid2->setSortingEnabled(true);
     Memo1 = new QPlainTextEdit(this);
     Memo1->setObjectName(QStringLiteral("Memo1"));

@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QFileInfo>
 #include <QComboBox>
 #include <QLabel>
 #include <QTabWidget>
@@ -306,3 +307,52 @@ INSTANTIATE_TEST_SUITE_P(Servers, FtpSession, ::testing::Values(Server::PyFtpd, 
                          [](const ::testing::TestParamInfo<Server::Kind> &i) {
                              return i.param == Server::PyFtpd ? std::string("pyftpdlib") : std::string("vsftpd");
                          });
+
+TEST(FtpSessionAbort, CancelKeepsTheSessionAndTheWindowResponsive)
+{
+    const QString root = testenv::makeDir(QStringLiteral("abortroot"));
+    const QString local = testenv::makeDir(QStringLiteral("abortlocal"));
+    constexpr qint64 kSize = qint64(400) * 1024 * 1024;
+    {
+        QFile big(root + QStringLiteral("/huge.bin"));
+        ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(big.resize(kSize));
+    }
+    Server server(Server::PyFtpd, root);
+    ASSERT_TRUE(server.start()) << server.error().toStdString();
+    TTarn w({local});
+    w.show();
+    TFtpForm *form = w.FtpForm1;
+    TFtpPanel *panel = w.FtpPanel1;
+    QStringList messages;
+    form->showMessage = [&](const QString &m) { messages << m; };
+    w.item(QStringLiteral("FtpClient1"))->trigger();
+    form->HostNameEdit->setText(QStringLiteral("127.0.0.1"));
+    form->PortEdit->setText(QString::number(server.port()));
+    form->UserNameEdit->setText(server.user());
+    form->PasswordEdit->setText(server.password());
+    form->InitialLocalDirEdit->setText(local);
+    QTest::mouseClick(form->ConnectBut, Qt::LeftButton);
+    ASSERT_TRUE(testenv::waitFor([&] { return gridNames(panel).contains(QStringLiteral("huge.bin")); }, 20000));
+    ASSERT_TRUE(testenv::waitFor([&] { return !form->busy(); }));
+
+    selectGridRows(panel, {QStringLiteral("huge.bin")});
+    QTest::mouseClick(panel->DownloadBut, Qt::LeftButton);
+    // While it runs the commands are off, the Abort button is there and the events keep flowing.
+    ASSERT_TRUE(testenv::waitFor([&] { return panel->lblProgress->text().toLongLong() > 0; }, 20000));
+    EXPECT_FALSE(panel->DownloadBut->isEnabled());
+    EXPECT_FALSE(panel->CloseBut->isEnabled());
+    EXPECT_TRUE(panel->AbortBut->isVisibleTo(panel));
+    QTest::mouseClick(panel->AbortBut, Qt::LeftButton);
+    ASSERT_TRUE(testenv::waitFor([&] { return !form->busy() && panel->DownloadBut->isEnabled(); }, 20000));
+    EXPECT_TRUE(messages.isEmpty()) << messages.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(panel->Memo1->toPlainText().contains(QStringLiteral("! Abort requested")));
+    EXPECT_LT(QFileInfo(local + QStringLiteral("/huge.bin")).size(), kSize);
+    EXPECT_FALSE(panel->AbortBut->isVisibleTo(panel));
+    // The session goes on.
+    EXPECT_TRUE(form->FtpClient1->Connected());
+    testenv::writeFile(root + QStringLiteral("/after.txt"), "x");
+    panel->RemoteDirList->clearSelection();
+    QTest::mouseClick(panel->ChgDirBut, Qt::LeftButton);
+    EXPECT_TRUE(testenv::waitFor([&] { return gridNames(panel).contains(QStringLiteral("after.txt")); }, 20000));
+}
