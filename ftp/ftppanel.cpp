@@ -55,7 +55,7 @@ TFtpPanel::TFtpPanel(QWidget *parent) : QWidget(parent)
 
     auto *binText = new QGroupBox(QStringLiteral("BinText"), OptionPanel);
     binText->setObjectName(QStringLiteral("BinText"));
-    binText->setToolTip(QStringLiteral("Transfer files as Binary or Text"));
+    binText->setStatusTip(QStringLiteral("Transfer files as Binary or Text"));
     auto *bl = new QVBoxLayout(binText);
     bl->setContentsMargins(4, 2, 4, 2);
     BinaryRadio = new QRadioButton(QStringLiteral("Binary"), binText);
