@@ -416,6 +416,7 @@ void TFtpForm::ConnectButClick()
         return;
     if (FtpClient1->Connected() || busy())
         disconnectSession();
+    m_ended = false;
     Memo1->clear();
     if (m_panel)
         m_panel->Memo1->clear();
@@ -447,11 +448,15 @@ void TFtpForm::disconnectSession()
     QueueCount = 0;
     UploadIdle = DownloadIdle = true;
     ViewMode = false;
+    // Reports of the ended session are delivered now and only logged, so none of them starts a
+    // follow-up request or shows a message after the user has left.
+    m_ended = true;
     if (busy())
         FtpClient1->Abort();
     else if (FtpClient1->Connected())
         FtpClient1->Quit();
-    setBusyCursor(false);
+    QCoreApplication::sendPostedEvents(FtpClient1, QEvent::MetaCall);
+    finishBatch();
 }
 
 void TFtpForm::ExitButClick()
@@ -526,6 +531,8 @@ void TFtpForm::FtpClient1RequestDone(int rq, quint16 error)
     log(QStringLiteral("Done (request=") + FtpRequestName(rq) + QStringLiteral("  error code=") + QString::number(error)
         + QStringLiteral(")"));
     emit requestDone(rq, error);
+    if (m_ended)
+        return;
     if (error != 0) {
         setBusyCursor(false);
         if (m_panel)

@@ -355,4 +355,25 @@ TEST(FtpSessionAbort, CancelKeepsTheSessionAndTheWindowResponsive)
     panel->RemoteDirList->clearSelection();
     QTest::mouseClick(panel->ChgDirBut, Qt::LeftButton);
     EXPECT_TRUE(testenv::waitFor([&] { return gridNames(panel).contains(QStringLiteral("after.txt")); }, 20000));
+
+    ASSERT_TRUE(testenv::waitFor([&] { return !form->busy(); }));
+
+    // Leaving by the FTP window's Exit in the middle of a download: no message about the
+    // interrupted transfer, the buttons come back, and a new connection works.
+    selectGridRows(panel, {QStringLiteral("huge.bin")});
+    QTest::mouseClick(panel->DownloadBut, Qt::LeftButton);
+    ASSERT_TRUE(testenv::waitFor([&] { return form->busy() && !panel->DownloadBut->isEnabled(); }, 20000));
+    w.item(QStringLiteral("FtpClient2"))->trigger();
+    QTest::mouseClick(form->ExitBut, Qt::LeftButton);
+    EXPECT_FALSE(form->busy());
+    EXPECT_FALSE(form->FtpClient1->Connected());
+    EXPECT_TRUE(panel->DownloadBut->isEnabled());
+    QTest::qWait(200);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join(QLatin1Char('|')).toStdString();
+    w.item(QStringLiteral("FtpClient1"))->trigger();
+    EXPECT_TRUE(form->Memo1->toPlainText().isEmpty()) << "opening the client clears its log";
+    QTest::mouseClick(form->ConnectBut, Qt::LeftButton);
+    EXPECT_TRUE(testenv::waitFor([&] { return panel->Memo1->toPlainText().contains(QStringLiteral("Parsing directory listing")); }, 20000));
+    EXPECT_TRUE(gridNames(panel).contains(QStringLiteral("after.txt")));
+    EXPECT_TRUE(messages.isEmpty()) << messages.join(QLatin1Char('|')).toStdString();
 }
