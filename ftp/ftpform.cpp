@@ -232,7 +232,12 @@ void TFtpForm::log(const QString &line)
     }
 }
 
-bool TFtpForm::busy() const { return FtpClient1->State() != TFtpState::Ready; }
+bool TFtpForm::busy() const
+{
+    // Between the end of a request and its report (which may start the next one) the client is
+    // idle but the chain is not: commands wait for the report too.
+    return FtpClient1->State() != TFtpState::Ready || m_reportPending;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Profiles
@@ -387,6 +392,7 @@ bool TFtpForm::start(const std::function<void()> &request)
 {
     try {
         request();
+        m_reportPending = true;
         return true;
     } catch (const FtpException &e) {
         log(QStringLiteral("! ") + e.message());
@@ -451,11 +457,12 @@ void TFtpForm::disconnectSession()
     // Reports of the ended session are delivered now and only logged, so none of them starts a
     // follow-up request or shows a message after the user has left.
     m_ended = true;
-    if (busy())
+    if (FtpClient1->State() != TFtpState::Ready)
         FtpClient1->Abort();
     else if (FtpClient1->Connected())
         FtpClient1->Quit();
     QCoreApplication::sendPostedEvents(FtpClient1, QEvent::MetaCall);
+    m_reportPending = false;
     finishBatch();
 }
 
@@ -497,7 +504,7 @@ void TFtpForm::showFinalCount()
 
 void TFtpForm::abortTransfer()
 {
-    if (!busy())
+    if (FtpClient1->State() == TFtpState::Ready)
         return;
     m_abort = true;
     TransferQueue.clear();
@@ -506,7 +513,7 @@ void TFtpForm::abortTransfer()
     // The next progress report closes the data connection and keeps the session; a transfer that
     // has gone silent is stopped harder.
     QTimer::singleShot(3000, this, [this] {
-        if (m_abort && busy())
+        if (m_abort && FtpClient1->State() != TFtpState::Ready)
             FtpClient1->Abort();
     });
 }
@@ -528,6 +535,7 @@ void TFtpForm::withType(bool binary, std::function<void()> then)
 
 void TFtpForm::FtpClient1RequestDone(int rq, quint16 error)
 {
+    m_reportPending = false;
     log(QStringLiteral("Done (request=") + FtpRequestName(rq) + QStringLiteral("  error code=") + QString::number(error)
         + QStringLiteral(")"));
     emit requestDone(rq, error);

@@ -137,6 +137,7 @@ private:
     bool m_busyCursor = false;
     bool m_forceType = false;
     bool m_connecting = false;
+    bool m_reportPending = false;  // a request started here has not reported yet
     bool m_ended = true;  // no session, or the user ended it
     bool m_abort = false;
     int m_dirRetries = 0;

@@ -220,13 +220,22 @@ void TFtpPanel::ParseDir(const QString &listingFile)
     StringGrid2->setRowCount(0);
     QStringList lines;
     if (QFileInfo::exists(listingFile) && ReadListingFile(listingFile, lines)) {
+        const std::vector<TFtpDirEntry> entries = ParseDirLines(lines, UnixListing);
+        QStringList dirNames;
+        int files = 0;
+        for (const TFtpDirEntry &e : entries) {
+            if (e.directory)
+                dirNames << e.name;
+            else
+                ++files;
+        }
+        RemoteDirList->addItems(dirNames);
+        // Sized once: growing the grid row by row is slow for big folders.
+        StringGrid2->setRowCount(files);
         int row = 0;
-        for (const TFtpDirEntry &e : ParseDirLines(lines, UnixListing)) {
-            if (e.directory) {
-                RemoteDirList->addItem(e.name);
+        for (const TFtpDirEntry &e : entries) {
+            if (e.directory)
                 continue;
-            }
-            StringGrid2->setRowCount(row + 1);
             StringGrid2->setItem(row, 0, new QTableWidgetItem(e.name));
             StringGrid2->setItem(row, 1, new SizeItem(e.size));
             StringGrid2->setItem(row, 2, new QTableWidgetItem(e.date));
