@@ -316,8 +316,13 @@ void TFtpPanel::UploadButClick()
 
 void TFtpPanel::uploadDropped(const QStringList &paths)
 {
-    if (!m_form || m_form->busy())
+    if (!m_form)
         return;
+    if (m_form->busy()) {
+        // Said rather than silently dropped: the user let go of files expecting them to be sent.
+        m_form->log(QStringLiteral("! A transfer is running: the dropped files were not sent"));
+        return;
+    }
     m_form->TransferQueue.clear();
     for (const QString &p : paths)
         if (QFileInfo(p).isFile())

@@ -297,6 +297,7 @@ TEST_P(FtpSession, WithoutListingsNamesAreAskedFor)
     // Exit from the FTP window ends the session and gives the menus back.
     w.item(QStringLiteral("FtpClient2"))->trigger();
     EXPECT_TRUE(form->isVisible());
+    EXPECT_TRUE(form->Memo1->toPlainText().contains(QStringLiteral("get inner.txt"))) << "the session's log is kept";
     QTest::mouseClick(form->ExitBut, Qt::LeftButton);
     EXPECT_FALSE(form->isVisible());
     EXPECT_TRUE(menuVisible(w, QStringLiteral("&Tools")));
@@ -363,6 +364,8 @@ TEST(FtpSessionAbort, CancelKeepsTheSessionAndTheWindowResponsive)
     selectGridRows(panel, {QStringLiteral("huge.bin")});
     QTest::mouseClick(panel->DownloadBut, Qt::LeftButton);
     ASSERT_TRUE(testenv::waitFor([&] { return form->busy() && !panel->DownloadBut->isEnabled(); }, 20000));
+    w.filesDropped({root + QStringLiteral("/after.txt")});
+    EXPECT_TRUE(panel->Memo1->toPlainText().contains(QStringLiteral("the dropped files were not sent")));
     w.item(QStringLiteral("FtpClient2"))->trigger();
     QTest::mouseClick(form->ExitBut, Qt::LeftButton);
     EXPECT_FALSE(form->busy());
