@@ -98,7 +98,9 @@ void TTarn::viewFtpFile(const QString &path) {
   // No text editor on the desktop: a read-only text window of our own.
   QFile f(path);
   if (!f.open(QIODevice::ReadOnly)) return;
-  auto *w = new QPlainTextEdit;
+  // Owned by the main window, so it closes with it and never keeps the program running.
+  auto *w = new QPlainTextEdit(this);
+  w->setWindowFlag(Qt::Window);
   w->setAttribute(Qt::WA_DeleteOnClose);
   w->setWindowTitle(QStringLiteral("Tarnwick - ") + QFileInfo(path).fileName());
   w->setReadOnly(true);
