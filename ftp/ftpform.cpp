@@ -17,6 +17,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -33,6 +34,19 @@
 #include "platform/paths.h"
 
 namespace {
+
+// The password box shows one "*" per character whatever the desktop style prefers.
+class StarPasswordStyle : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+                  QStyleHintReturn *ret) const override
+    {
+        if (hint == SH_LineEdit_PasswordCharacter)
+            return '*';
+        return QProxyStyle::styleHint(hint, option, widget, ret);
+    }
+};
 
 // A listing answered with 226 at once is asked for again, but not for ever.
 constexpr int kMaxDirRetries = 3;
@@ -89,6 +103,9 @@ TFtpForm::TFtpForm(const QString &profileFile, TFtpPanel *panel, QWidget *parent
     edit(UserNameEdit, "UserNameEdit");
     edit(PasswordEdit, "PasswordEdit");
     PasswordEdit->setEchoMode(QLineEdit::Password);
+    auto *stars = new StarPasswordStyle;
+    stars->setParent(PasswordEdit);
+    PasswordEdit->setStyle(stars);
     edit(PortEdit, "PortEdit");
     check(SaveProfileCB, "SaveProfileCB", QStringLiteral("Save Changes"));
     check(AutoDirCB, "AutoDirCB", QStringLiteral("Get Directory Listings"));
@@ -358,7 +375,9 @@ bool TFtpForm::UpdateProfile()
 
 void TFtpForm::SortProfiles()
 {
-    if (!UpdateProfile())
+    // Runs at the program's end: with no name in the box there is nothing to save under, and no
+    // question is asked then.
+    if (!SiteCB->currentText().trimmed().isEmpty() && !UpdateProfile())
         return;
     const QString current = SiteCB->currentText().trimmed();
     QStringList names;

@@ -199,3 +199,15 @@ TEST_F(FormFixture, MissingLastUsedHostlessSectionAndBadPort)
     EXPECT_EQ(ReadProfileNames(ini),
               QStringList({QStringLiteral("ONE"), QStringLiteral("TWO"), QStringLiteral("TYPED1"), QStringLiteral("TYPED2")}));
 }
+
+TEST_F(FormFixture, EndWithoutANameAsksNothing)
+{
+    {
+        auto f = makeForm();
+        f->SaveProfileCB->setChecked(true);
+        f->SiteCB->setEditText(QString());
+        f->HostNameEdit->setText(QStringLiteral("nameless.example"));
+    }
+    EXPECT_TRUE(asked.isEmpty());
+    EXPECT_FALSE(testenv::readFile(path).contains("nameless"));
+}
