@@ -15,6 +15,7 @@
 #include "ftp/ftpcli.h"
 #include "ftp/ftpform.h"
 #include "ftp/ftppanel.h"
+#include "ftp/ftpviewer.h"
 #include "tests/common/testenv.h"
 #include "tests/ftp/ftptestutil.h"
 
@@ -199,4 +200,13 @@ TEST(FtpWindow, WindowsServerDosListingAfterAnEarly226)
     ASSERT_TRUE(peer.finished());
     EXPECT_FALSE(peer.received().join(QLatin1Char('|')).contains(QStringLiteral("UNEXPECTED")))
         << peer.received().join(QLatin1Char('|')).toStdString();
+}
+
+TEST(FtpViewer, DesktopExecLinesBecomeCommands)
+{
+    EXPECT_EQ(ftpviewer::execToCommand(QStringLiteral("gedit %U")), QStringList{QStringLiteral("gedit")});
+    EXPECT_EQ(ftpviewer::execToCommand(QStringLiteral("\"/opt/my editor/ed\" --new-window %f")),
+              QStringList({QStringLiteral("/opt/my editor/ed"), QStringLiteral("--new-window")}));
+    EXPECT_EQ(ftpviewer::execToCommand(QStringLiteral("ed --title=100%% %F")),
+              QStringList({QStringLiteral("ed"), QStringLiteral("--title=100%")}));
 }
