@@ -706,6 +706,8 @@ QString TFtpForm::tempPath(const QString &name) const
         auto *self = const_cast<TFtpForm *>(this);
         self->m_temp = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/tarnwick-ftp-XXXXXX"));
     }
+    if (!m_temp->isValid())  // no private folder could be made: the plain temporary folder
+        return QDir::tempPath() + QStringLiteral("/tarnwick-ftp-") + name;
     return m_temp->filePath(name);
 }
 
