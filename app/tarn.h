@@ -21,6 +21,8 @@ class QToolButton;
 class QWidget;
 class TDirLabel;
 class TEditorTab;
+class TFtpForm;
+class TFtpPanel;
 class TLEdit;
 class TPTShellCombo;
 class TPTShellList;
@@ -152,6 +154,14 @@ class TTarn : public QMainWindow, public browser::FileCommandHost {
   int leftBlockWidth = 312;
   int treePaneHeight = 120;
 
+  // FTP client (app/tarn_ftp.cpp): the FTP window and the panel shown in FtpPanel.
+  TFtpForm *FtpForm1 = nullptr;
+  TFtpPanel *FtpPanel1 = nullptr;
+  void FtpClient1Click(QObject *sender);
+  void ftpSessionMenus(bool session);
+  void showFtpPanel(bool show);
+  void ftpFilesDropped(const QStringList &paths);
+
   QString maskListFile() const;
   // Fills the favourites combo from the favourites file, when there is one.
   void loadFavourites();
@@ -177,6 +187,9 @@ class TTarn : public QMainWindow, public browser::FileCommandHost {
   QAction *addItem(QMenu *menu, const QString &name, const QString &caption, const QString &key = {},
                    std::function<void()> handler = {}, bool checkable = false, bool checkedOnStart = false);
   void notBuiltYet();
+  void setupFtp();
+  void viewFtpFile(const QString &path);
+  QWidget *ftpPrevViewer_ = nullptr;
   void setTitle(const QString &text);
   void updateSizePanels();
   void applyListOptions();

@@ -257,6 +257,7 @@ void TTarn::Viewers1Click() {
 }
 
 void TTarn::filesDropped(const QStringList &paths) {
+  if (FtpPanel->isVisible()) return ftpFilesDropped(paths);
   if (checked("DualFileManager1") || paths.isEmpty()) return;
   state.CurrentFile = paths.first().left(4096);
   state.CurrentName = state.CurrentFile;

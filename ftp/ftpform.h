@@ -1,0 +1,144 @@
+#pragma once
+// The FTP window: site profiles, connect and exit, the session log, and the request chain and
+// transfer queues that the FTP panel of the main window starts. It owns the program's one client.
+#include <QElapsedTimer>
+#include <QStringList>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+#include "ftp/ftpprofiles.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QTemporaryDir;
+class TFtpClient;
+class TFtpPanel;
+
+// What the FTP window needs from the main window, given as plain callbacks so this folder does not
+// depend on the window's class.
+struct TFtpHost {
+    std::function<QString()> localFolder;                 // the local file list's folder
+    std::function<void(const QString &)> setLocalFolder;  // switch the local list to a folder
+    std::function<QString()> treeFolder;                  // the folder tree's selected folder
+    std::function<void()> refreshLocal;                   // refill the local list after a download
+    std::function<void()> showMainWindow;
+    std::function<void()> showPanel;                      // show the FTP panel in place of the viewers
+    std::function<void()> restoreMenus;                   // end of session: the normal menus come back
+    std::function<void(const QString &)> viewInEditor;    // last resort for viewing a text file
+};
+
+class TFtpForm : public QWidget {
+    Q_OBJECT
+public:
+    // profileFile: path of the site profiles file; panel: the main window's FTP panel (may be null).
+    TFtpForm(const QString &profileFile, TFtpPanel *panel, QWidget *parent = nullptr);
+    ~TFtpForm() override;
+
+    TFtpHost host;
+    // Replaceable for tests: questions and messages.
+    std::function<QString(const QString &caption, const QString &prompt)> askText;
+    std::function<void(const QString &text)> showMessage;
+    // The program that views a remote file (the path is appended as the last argument); empty
+    // means: look for the desktop's text editor.
+    QStringList viewerCommand;
+
+    // Controls.
+    QLabel *Label1 = nullptr;
+    QComboBox *SiteCB = nullptr;
+    QPushButton *NewSiteBut = nullptr;
+    QLineEdit *HostNameEdit = nullptr, *InitialLocalDirEdit = nullptr, *InitialDirEdit = nullptr,
+              *UserNameEdit = nullptr, *PasswordEdit = nullptr, *PortEdit = nullptr;
+    QCheckBox *SaveProfileCB = nullptr, *AutoDirCB = nullptr, *ForceLowerCB = nullptr, *ConvHtmlCB = nullptr,
+              *SlowHostCB = nullptr;
+    QPushButton *ConnectBut = nullptr, *ExitBut = nullptr;
+    QPlainTextEdit *Memo1 = nullptr;
+    TFtpClient *FtpClient1 = nullptr;
+    TFtpPanel *panel() const { return m_panel; }
+
+    // Queue shared with the panel.
+    QStringList TransferQueue;
+    int QueueCount = 0;
+    bool ViewMode = false;
+    QString ViewName;
+    bool UploadIdle = true, DownloadIdle = true;
+
+    QString profileFile() const { return m_ini.fileName(); }
+
+    void ReadProfile(const QString &name);
+    void SiteCBChange();
+    void NewSiteButClick();
+    // Returns false when the profile could not be saved (the reason is shown).
+    bool UpdateProfile();
+    void SortProfiles();
+    void ConnectButClick();
+    void ExitButClick();
+
+    void UploadAll();
+    void DownloadAll();
+    void RemoteDelete();
+    void View();
+    void RefreshListing();
+    // Change, make or remove a remote directory (the panel's commands).
+    void changeDir(const QString &dir);
+    void upOneDir();
+    void makeDir(const QString &name);
+    void removeDir(const QString &name);
+    // Ends the session: QUIT when connected, abort when a transfer is under way.
+    void disconnectSession();
+    // Cancels the running transfer and drops the rest of its queue.
+    void abortTransfer();
+    // Both logs get the line.
+    void log(const QString &line);
+    bool busy() const;
+
+    // The remote name an upload gets, and the local path a download writes (the case and ".htm"
+    // options applied; a remote name never leaves the local folder).
+    QString remoteNameFor(const QString &localPath) const;
+    QString localPathFor(const QString &remoteName) const;
+
+signals:
+    void listingShown();
+    void requestDone(int rq, int error);
+
+protected:
+    void closeEvent(QCloseEvent *e) override;
+
+private:
+    void FtpClient1Display(QString &msg);
+    void FtpClient1RequestDone(int rq, quint16 error);
+    void FtpClient1Progress(qint64 count, bool &abort);
+    void UploadNext();
+    void DownloadNext();
+    void ViewTheFile();
+    void finishBatch();
+    void applyProfile(const TFtpProfile &p);
+    TFtpProfile profileFromFields() const;
+    QString ask(const QString &caption, const QString &prompt);
+    void message(const QString &text);
+    QString tempPath(const QString &name) const;
+    // Starts a request; a refused start (busy, not connected) is logged and returns false.
+    bool start(const std::function<void()> &request);
+    // Runs `then` after switching the transfer type, or at once when it already matches.
+    void withType(bool binary, std::function<void()> then);
+
+    TFtpPanel *m_panel;
+    TIniFile m_ini;
+    QString MaskedPassword;
+    std::unique_ptr<QTemporaryDir> m_temp;
+    std::function<void()> m_afterType;
+    void setBusyCursor(bool on);
+    void showFinalCount();
+    QElapsedTimer m_progressClock;
+    bool m_busyCursor = false;
+    bool m_forceType = false;
+    bool m_connecting = false;
+    bool m_reportPending = false;  // a request started here has not reported yet
+    bool m_ended = true;  // no session, or the user ended it
+    bool m_abort = false;
+    int m_dirRetries = 0;
+};

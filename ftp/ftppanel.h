@@ -1,0 +1,80 @@
+#pragma once
+// The FTP panel shown in the main window's viewer area during a session: command buttons, the
+// remote directory, its subdirectories, a grid of its files and the session log. Every remote
+// operation goes through the FTP window (TFtpForm) and its client.
+#include <QWidget>
+#include <functional>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QTableWidget;
+class TFtpForm;
+
+class TFtpPanel : public QWidget {
+    Q_OBJECT
+public:
+    explicit TFtpPanel(QWidget *parent = nullptr);
+
+    void setForm(TFtpForm *form) { m_form = form; }
+    TFtpForm *form() const { return m_form; }
+
+    // What the main window gives: the file last picked in the local list, and the way to open
+    // (or reopen) the FTP window (the Connect button does what the Ftp Client command does).
+    std::function<QString()> currentFile;
+    std::function<void()> openFtpWindow;
+    // Asks for one line of text; empty on Cancel. Replaceable for tests.
+    std::function<QString(const QString &caption, const QString &prompt)> askText;
+
+    // Controls.
+    QWidget *OptionPanel = nullptr;
+    QRadioButton *BinaryRadio = nullptr, *TextRadio = nullptr;  // the "BinText" group
+    QPushButton *ChgDirBut = nullptr, *MkDirBut = nullptr, *RmDirBut = nullptr, *UploadBut = nullptr,
+                *DownloadBut = nullptr, *DelRemFileBut = nullptr, *ViewBut = nullptr, *ConnectBut = nullptr,
+                *CloseBut = nullptr, *AbortBut = nullptr;
+    QCheckBox *AdvMenuCB = nullptr;
+    QLabel *RcLabel = nullptr, *lblProgress = nullptr, *BytesLabel = nullptr, *CdLabel = nullptr;
+    QLineEdit *RemoteDirEdit = nullptr;
+    QListWidget *RemoteDirList = nullptr;
+    QTableWidget *StringGrid2 = nullptr;
+    QPlainTextEdit *Memo1 = nullptr;
+
+    // The listing style of the server (set after SYST and by the parser).
+    bool UnixListing = false;
+    bool binarySelected() const;
+
+    // Handlers.
+    void ChgDirButClick();
+    void MkDirButClick();
+    void RmDirButClick();
+    void UploadButClick();
+    void DownloadButClick();
+    void DelRemFileButClick();
+    void ViewButClick();
+    void CloseButClick();
+    void AdvMenuCBClick();
+    void RemoteDirListClick();
+    // Files dropped on the main window while the panel shows: the files among them are uploaded.
+    void uploadDropped(const QStringList &paths);
+    // Fills the directory list and the grid from a saved listing file, then deletes the file.
+    void ParseDir(const QString &listingFile);
+    // The grid's rows, for a listing that has none: one empty row under the heading.
+    void clearListing();
+
+    // Enables or disables the commands that must not run during a transfer batch.
+    void setButtonsEnabled(bool on);
+
+signals:
+    // The session ended from the panel: the main window restores its menus and viewers.
+    void sessionClosed();
+
+private:
+    enum class Collect { Download, Delete, View };
+    bool collectNames(Collect what);
+
+    TFtpForm *m_form = nullptr;
+};

@@ -1,0 +1,212 @@
+// The FTP panel and window without a main window: the listing shown from a saved file, the names
+// the commands queue, the name rules of transfers, and a Windows server (scripted) whose DOS
+// listing first comes back as an immediate 226.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableWidget>
+
+#include "ftp/ftpcli.h"
+#include "ftp/ftpform.h"
+#include "ftp/ftppanel.h"
+#include "ftp/ftpviewer.h"
+#include "tests/common/testenv.h"
+#include "tests/ftp/ftptestutil.h"
+
+namespace {
+
+QStringList column0(TFtpPanel &p)
+{
+    QStringList out;
+    for (int r = 0; r < p.StringGrid2->rowCount(); ++r)
+        out << (p.StringGrid2->item(r, 0) ? p.StringGrid2->item(r, 0)->text() : QStringLiteral("<null>"));
+    return out;
+}
+
+QStringList dirs(TFtpPanel &p)
+{
+    QStringList out;
+    for (int r = 0; r < p.RemoteDirList->count(); ++r)
+        out << p.RemoteDirList->item(r)->text();
+    return out;
+}
+
+struct PanelFixture : ::testing::Test {
+    void SetUp() override
+    {
+        dir = testenv::makeDir(QStringLiteral("panel"));
+        form = std::make_unique<TFtpForm>(dir + QStringLiteral("/profiles.ftp"), &panel);
+        form->showMessage = [this](const QString &m) { messages << m; };
+        form->host.localFolder = [this] { return dir; };
+    }
+    QString listing(const QByteArray &text) { return testenv::writeFile(dir + QStringLiteral("/ftpdir.txt"), text); }
+    QString dir;
+    TFtpPanel panel;
+    std::unique_ptr<TFtpForm> form;
+    QStringList messages;
+};
+
+} // namespace
+
+TEST_F(PanelFixture, ListingFileFillsListAndGrid)
+{
+    panel.RemoteDirEdit->setText(QStringLiteral("/pub"));
+    const QString file = listing("total 3\r\n"
+                                 "drwxr-xr-x  2 u g  4096 Jan  1 12:00 docs\r\n"
+                                 "-rw-r--r--  1 u g    10 Jan  1  2020 b.txt\r\n"
+                                 "-rw-r--r--  1 u g     9 Feb  2 10:00 a file.txt\r\n"
+                                 "lrwxrwxrwx  1 u g     3 Feb  2 10:00 up -> /srv/data\r\n");
+    panel.ParseDir(file);
+    EXPECT_EQ(dirs(panel), QStringList({QStringLiteral("<up one dir>"), QStringLiteral("docs"), QStringLiteral("up")}));
+    EXPECT_EQ(column0(panel).size(), 2);
+    EXPECT_TRUE(column0(panel).contains(QStringLiteral("a file.txt")));
+    EXPECT_FALSE(QFile::exists(file)) << "the listing file is deleted after use";
+    const QString log = panel.Memo1->toPlainText();
+    EXPECT_TRUE(log.contains(QStringLiteral("Parsing directory listing")));
+    EXPECT_TRUE(log.trimmed().endsWith(QStringLiteral("done.")));
+    // The size column sorts by value.
+    panel.StringGrid2->sortItems(1);
+    EXPECT_EQ(column0(panel), QStringList({QStringLiteral("a file.txt"), QStringLiteral("b.txt")}));
+
+    // At the root there is no way up; an empty listing leaves one empty row under the heading.
+    panel.RemoteDirEdit->setText(QStringLiteral("/"));
+    panel.ParseDir(listing(""));
+    EXPECT_TRUE(dirs(panel).isEmpty());
+    EXPECT_EQ(column0(panel), QStringList{QString()});
+    // A missing file: the same.
+    panel.RemoteDirEdit->setText(QStringLiteral("/x"));
+    panel.ParseDir(dir + QStringLiteral("/missing.txt"));
+    EXPECT_EQ(dirs(panel), QStringList{QStringLiteral("<up one dir>")});
+    EXPECT_EQ(column0(panel), QStringList{QString()});
+}
+
+TEST_F(PanelFixture, SelectionDecidesWhatIsQueued)
+{
+    QByteArray text;
+    for (int i = 1; i <= 6; ++i)
+        text += "-rw-r--r--  1 u g  " + QByteArray::number(i) + " Jan  1 12:00 f" + QByteArray::number(i) + ".txt\r\n";
+    panel.RemoteDirEdit->setText(QStringLiteral("/"));
+    panel.ParseDir(listing(text));
+    ASSERT_EQ(panel.StringGrid2->rowCount(), 6);
+    // Rows 3 to 5 of the grid (under the heading).
+    panel.StringGrid2->setRangeSelected(QTableWidgetSelectionRange(2, 0, 4, 2), true);
+    // Not connected: the transfer cannot start, which is logged; the queue shows what was taken.
+    panel.DownloadButClick();
+    EXPECT_EQ(form->TransferQueue, QStringList({QStringLiteral("f3.txt"), QStringLiteral("f4.txt"), QStringLiteral("f5.txt")}));
+    EXPECT_TRUE(panel.Memo1->toPlainText().contains(QStringLiteral("! ")));
+    EXPECT_TRUE(panel.DownloadBut->isEnabled()) << "a refused start leaves the buttons usable";
+    panel.ViewButClick();
+    EXPECT_EQ(form->TransferQueue, QStringList{QStringLiteral("f3.txt")});
+    EXPECT_FALSE(form->ViewMode);
+    panel.DelRemFileButClick();
+    EXPECT_EQ(form->TransferQueue.size(), 3);
+    // Nothing selected: nothing queued.
+    panel.StringGrid2->clearSelection();
+    panel.DownloadButClick();
+    EXPECT_TRUE(form->TransferQueue.isEmpty());
+    // Upload takes only a file, never a folder.
+    panel.currentFile = [this] { return dir; };
+    panel.UploadButClick();
+    EXPECT_TRUE(form->TransferQueue.isEmpty());
+    EXPECT_TRUE(messages.isEmpty());
+}
+
+TEST_F(PanelFixture, AdvancedMenuAndBatchButtons)
+{
+    panel.show();
+    EXPECT_TRUE(panel.AdvMenuCB->isChecked());
+    EXPECT_TRUE(panel.MkDirBut->isVisible());
+    panel.AdvMenuCB->setChecked(false);
+    for (QPushButton *b : {panel.RmDirBut, panel.MkDirBut, panel.ViewBut, panel.DelRemFileBut, panel.ConnectBut})
+        EXPECT_FALSE(b->isVisible()) << b->objectName().toStdString();
+    EXPECT_TRUE(panel.UploadBut->isVisible());
+    panel.setButtonsEnabled(false);
+    EXPECT_FALSE(panel.UploadBut->isEnabled());
+    EXPECT_FALSE(panel.RemoteDirList->isEnabled());
+    EXPECT_TRUE(panel.MkDirBut->isEnabled()) << "hidden advanced buttons are left alone";
+    panel.setButtonsEnabled(true);
+    panel.AdvMenuCB->setChecked(true);
+    EXPECT_TRUE(panel.ConnectBut->isVisible());
+}
+
+TEST_F(PanelFixture, TransferNamesFollowTheCaseAndHtmlOptions)
+{
+    form->ForceLowerCB->setChecked(true);
+    form->ConvHtmlCB->setChecked(true);
+    EXPECT_EQ(form->remoteNameFor(QStringLiteral("/x/Index.HTM")), QStringLiteral("index.html"));
+    EXPECT_EQ(form->localPathFor(QStringLiteral("Page.htm")), dir + QStringLiteral("/page.html"));
+    form->ForceLowerCB->setChecked(false);
+    EXPECT_EQ(form->localPathFor(QStringLiteral("Page.htm")), dir + QStringLiteral("/Page.html"));
+    EXPECT_EQ(form->remoteNameFor(QStringLiteral("/x/Index.HTM")), QStringLiteral("Index.html"));
+    EXPECT_EQ(form->remoteNameFor(QStringLiteral("/x/.htm")), QStringLiteral(".htm"));
+    form->ConvHtmlCB->setChecked(false);
+    EXPECT_EQ(form->localPathFor(QStringLiteral("Page.htm")), dir + QStringLiteral("/Page.htm"));
+    EXPECT_EQ(form->localPathFor(QStringLiteral("../../etc/passwd")), dir + QStringLiteral("/passwd"));
+    EXPECT_EQ(form->localPathFor(QStringLiteral("sub/..")), dir + QStringLiteral("/"));
+}
+
+TEST(FtpWindow, WindowsServerDosListingAfterAnEarly226)
+{
+    const QString dos1 = QStringLiteral("01-05-99  10:30AM                 1234 file.txt");
+    const QString dos2 = QStringLiteral("12-31-03  11:59PM                <DIR> My Docs");
+    ASSERT_EQ(dos1.indexOf(QStringLiteral("file")), 39);
+    ASSERT_EQ(dos2.indexOf(QStringLiteral("My")), 39);
+    const QString script = QStringList({
+        QStringLiteral("> 220 hi"), QStringLiteral("< USER"), QStringLiteral("> 331 pw"), QStringLiteral("< PASS"),
+        QStringLiteral("> 230 ok"), QStringLiteral("< SYST"), QStringLiteral("> 215 Windows_NT"), QStringLiteral("< PWD"),
+        QStringLiteral("> 257 \"/\" is current"), QStringLiteral("< TYPE A"), QStringLiteral("> 200 ok"),
+        // The first listing ends with 226 at once; it is asked for again.
+        QStringLiteral("< PORT"), QStringLiteral("> 200 ok"), QStringLiteral("< LIST"), QStringLiteral("> 226 nothing to send"),
+        QStringLiteral("< PORT"), QStringLiteral("> 200 ok"), QStringLiteral("< LIST"), QStringLiteral("> 150 here"),
+        QStringLiteral("dataconnect"), QStringLiteral("datasend ") + dos1 + QStringLiteral("\\r\\n") + dos2 + QStringLiteral("\\r\\n"),
+        QStringLiteral("dataclose"), QStringLiteral("> 226 ok"), QStringLiteral("< QUIT"), QStringLiteral("> 221 bye"),
+        QStringLiteral("close")}).join(QLatin1Char('\n'));
+    ftptest::FakePeer peer(script);
+    ASSERT_GT(peer.port(), 0);
+
+    const QString dir = testenv::makeDir(QStringLiteral("nt"));
+    TFtpPanel panel;
+    panel.UnixListing = true;  // left from an earlier session
+    TFtpForm form(dir + QStringLiteral("/profiles.ftp"), &panel);
+    QStringList messages;
+    form.showMessage = [&](const QString &m) { messages << m; };
+    int shown = 0;
+    form.host.showPanel = [&] { ++shown; };
+    form.HostNameEdit->setText(QStringLiteral("127.0.0.1"));
+    form.PortEdit->setText(QString::number(peer.port()));
+    form.UserNameEdit->setText(QStringLiteral("me"));
+    form.PasswordEdit->setText(QStringLiteral("Zebra-42"));
+    form.InitialLocalDirEdit->clear();
+    form.ConnectButClick();
+    ASSERT_TRUE(testenv::waitFor([&] { return shown > 0; }, 15000)) << form.Memo1->toPlainText().toStdString();
+    EXPECT_FALSE(panel.UnixListing);
+    EXPECT_EQ(dirs(panel), QStringList{QStringLiteral("My Docs")});
+    ASSERT_EQ(panel.StringGrid2->rowCount(), 1);
+    EXPECT_EQ(panel.StringGrid2->item(0, 0)->text(), QStringLiteral("file.txt"));
+    EXPECT_EQ(panel.StringGrid2->item(0, 1)->text(), QStringLiteral("     1234"));
+    EXPECT_EQ(panel.StringGrid2->item(0, 2)->text(), QStringLiteral("01-05-99 10:30AM"));
+    EXPECT_EQ(messages, QStringList{QStringLiteral("Message: 226 nothing to send")});
+    const QString log = form.Memo1->toPlainText();
+    EXPECT_TRUE(log.contains(QStringLiteral("> PASS ********"))) << log.toStdString();
+    EXPECT_FALSE(log.contains(QStringLiteral("Zebra")));
+    EXPECT_TRUE(log.contains(QStringLiteral("Done (request=DirAsync  error code=226)")));
+    form.disconnectSession();
+    ASSERT_TRUE(peer.finished());
+    EXPECT_FALSE(peer.received().join(QLatin1Char('|')).contains(QStringLiteral("UNEXPECTED")))
+        << peer.received().join(QLatin1Char('|')).toStdString();
+}
+
+TEST(FtpViewer, DesktopExecLinesBecomeCommands)
+{
+    EXPECT_EQ(ftpviewer::execToCommand(QStringLiteral("gedit %U")), QStringList{QStringLiteral("gedit")});
+    EXPECT_EQ(ftpviewer::execToCommand(QStringLiteral("\"/opt/my editor/ed\" --new-window %f")),
+              QStringList({QStringLiteral("/opt/my editor/ed"), QStringLiteral("--new-window")}));
+    EXPECT_EQ(ftpviewer::execToCommand(QStringLiteral("ed --title=100%% %F")),
+              QStringList({QStringLiteral("ed"), QStringLiteral("--title=100%")}));
+}
