@@ -147,7 +147,27 @@ TZipTab::TZipTab(TMsgform *msgform, QWidget *parent) : QWidget(parent), Msgform(
   ZipMaster1DirUpdate();
 }
 
-TZipTab::~TZipTab() = default;
+TZipTab::~TZipTab() { QDir(platform::userFile(QStringLiteral("zipview"))).removeRecursively(); }
+
+namespace {
+// Marks an engine call: the page refuses other archive work until it returns.
+struct RunningGuard {
+  bool &flag;
+  explicit RunningGuard(bool &f) : flag(f) { flag = true; }
+  ~RunningGuard() { flag = false; }
+};
+}  // namespace
+
+bool TZipTab::eventFilter(QObject *o, QEvent *e) {
+  // Closing the window while an engine works would free the component under the running call:
+  // ask the engine to stop instead and keep the window.
+  if (o == window() && e->type() == QEvent::Close && running_) {
+    ZipMaster1->setCancelRequested(true);
+    e->ignore();
+    return true;
+  }
+  return QWidget::eventFilter(o, e);
+}
 
 QString TZipTab::viewFilePath() const { return platform::userFile(QStringLiteral("TarnwickFile")); }
 
@@ -409,6 +429,7 @@ void TZipTab::ZipMaster1DirUpdate() {
 }
 
 void TZipTab::StringGrid1DblClick() {
+  if (running_) return;
   if (ZipMaster1->ZipFilename().isEmpty()) return;
   int top, bottom;
   StringGrid1->Selection(top, bottom);
@@ -442,6 +463,7 @@ void TZipTab::DeactivateZipmenu() {
 }
 
 void TZipTab::ShowZip(const QString &file) {
+  if (running_) return;
   ExtractPanel->hide();
   if (activateZipTab) activateZipTab();
   StringGrid1->ClearAllCells();
@@ -455,6 +477,7 @@ void TZipTab::ShowZip(const QString &file) {
 }
 
 void TZipTab::ClearViewer() {
+  if (running_) return;
   StringGrid1->ClearAllCells();
   ZipMaster1->setZipFilename(QString());
   DeactivateZipmenu();
@@ -467,6 +490,10 @@ void TZipTab::ClearViewer() {
 
 void TZipTab::showEvent(QShowEvent *e) {
   QWidget::showEvent(e);
+  if (!closeGuarded_ && window() != this) {
+    window()->installEventFilter(this);
+    closeGuarded_ = true;
+  }
   applyColumnWidths();
 }
 
@@ -477,6 +504,7 @@ void TZipTab::applyColumnWidths() {
 }
 
 void TZipTab::Open1Click() {
+  if (running_) return;
   const QString folder = currentFolder ? currentFolder() : QDir::currentPath();
   const QString title = QStringLiteral("Tarnwick - Open Existing ZIP File");
   const QString filter = QStringLiteral("Zip Files (*.zip *.exe)");
@@ -489,6 +517,7 @@ void TZipTab::Open1Click() {
 }
 
 void TZipTab::NewZipClick() {
+  if (running_) return;
   const QString folder = currentFolder ? currentFolder() : QDir::currentPath();
   const QString title = QStringLiteral("Tarnwick - Create New ZIP File");
   const QString filter = QStringLiteral("ZIP Files (*.zip)");
@@ -521,6 +550,7 @@ void TZipTab::addToSelection(const QString &path, bool folderWildcard) {
 }
 
 void TZipTab::AddTo1Click() {
+  if (running_) return;
   if (showBrowserPanes) showBrowserPanes();
   AddToZip->show();
   updateGridVisibility();
@@ -589,6 +619,8 @@ void TZipTab::FreeSpaceClick() {
 }
 
 void TZipTab::ZipButtonClick() {
+  if (running_) return;
+  RunningGuard guard(running_);
   if (ZipMaster1->ZipFilename().isEmpty()) {
     say(QStringLiteral("Error - open a zip file first"));
     return;
@@ -645,6 +677,7 @@ void TZipTab::NoAddZipClick() {
 }
 
 void TZipTab::Extract1Click() {
+  if (running_) return;
   if (showBrowserPanes) showBrowserPanes();
   ExtractPanel->show();
   updateGridVisibility();
@@ -666,6 +699,8 @@ QStringList TZipTab::selectedSpecs() const {
 }
 
 void TZipTab::OKButClick(bool viewMode) {
+  if (running_) return;
+  RunningGuard guard(running_);
   bool dirNames = RadioGroup1Items->checkedId() == 1;
   bool overwrite = RadioGroup2Items->checkedId() == 1;
   bool selectedOnly = RadioGroup3Items->checkedId() == 1;
@@ -726,6 +761,8 @@ void TZipTab::OKButClick(bool viewMode) {
 }
 
 void TZipTab::DeleteFrom1Click() {
+  if (running_) return;
+  RunningGuard guard(running_);
   if (ZipMaster1->EntryCount() == 0) {
     say(QStringLiteral("Error - no files to delete"));
     return;
@@ -752,6 +789,8 @@ void TZipTab::DeleteFrom1Click() {
 }
 
 void TZipTab::Test1Click() {
+  if (running_) return;
+  RunningGuard guard(running_);
   if (ZipMaster1->EntryCount() < 1) {
     say(QStringLiteral("Error - nothing to Test"));
     return;
@@ -780,6 +819,7 @@ void TZipTab::ShowMessages1Click() {
 }
 
 void TZipTab::DestroyZipFile1Click() {
+  if (running_) return;
   const QString name = ZipMaster1->ZipFilename();
   if (QFileInfo(name).isFile()) {
     if (!ask(QStringLiteral("Are you sure you want to delete: ") + name + '?')) return;
@@ -798,6 +838,7 @@ void TZipTab::DestroyZipFile1Click() {
 }
 
 void TZipTab::CloseZipFile1Click() {
+  if (running_) return;
   StringGrid1->ClearAllCells();
   ZipMaster1->setZipFilename(QString());
   DeactivateZipmenu();

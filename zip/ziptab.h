@@ -130,11 +130,14 @@ class TZipTab : public QWidget {
   void addToSelection(const QString &path, bool folderWildcard = true);
   bool addPanelShown() const;
   bool extractPanelShown() const;
+  // True while an engine call runs (its callback lets window events through).
+  bool operationRunning() const { return running_; }
   int sortColumn() const { return sortCol_; }
   TSortOptions sortOptions() const { return sortOpts_; }
 
  protected:
   void showEvent(QShowEvent *e) override;
+  bool eventFilter(QObject *o, QEvent *e) override;
 
  private:
   void applyColumnWidths();
@@ -148,6 +151,8 @@ class TZipTab : public QWidget {
   void say(const QString &text);
   bool ask(const QString &text);
 
+  bool running_ = false;
+  bool closeGuarded_ = false;
   int sortCol_ = 0;
   TSortOptions sortOpts_;
   quint64 totalCompressed_ = 0, totalUncompressed_ = 0;

@@ -4,6 +4,7 @@
 
 #include <QCollator>
 #include <QHeaderView>
+#include <QScrollBar>
 #include <QTest>
 
 #include "zip/sortgrid.h"
@@ -224,4 +225,19 @@ TEST(SortGrid, CellFormatStartsFromTheGridAndBevelColours) {
   EXPECT_EQ(f.ShadowColor, g.palette().color(QPalette::Light));
   g.OnGetCellFormat = [](int, int, int, TFormatOptions &fo) { fo.HideText = true; };
   EXPECT_TRUE(g.cellFormat(0, 1, 0).HideText);
+}
+
+TEST(SortGrid, ProportionalScrollBarsSizeTheThumbToTheVisibleShare) {
+  TSortGrid g;
+  g.resize(300, 200);
+  g.show();
+  g.setColCount(2);
+  g.setRowCount(1001);
+  g.setProportionalScrollBars(true);
+  QScrollBar *v = g.verticalScrollBar();
+  ASSERT_GT(v->maximum(), v->minimum());
+  const int visible = g.viewport()->height() / g.DefaultRowHeight();
+  EXPECT_NEAR(v->pageStep(), double(visible + 1) / 1001 * (v->maximum() - v->minimum() + 1), 1.0);
+  g.setProportionalScrollBars(false);
+  EXPECT_EQ(v->pageStep(), 0);
 }

@@ -335,6 +335,12 @@ TEST(ZipTab, CancelDuringALargeAddKeepsTheArchiveAndTheWindowResponsive) {
   const QString zip = makeDir("z") + "/keep.zip";
   pyZip(zip, "[('old.txt', b'kept', False)]");
   const QByteArray before = readFile(zip);
+  const QString other = makeDir("o") + "/other.zip";
+  pyZip(other, "[('x.txt', b'x', False)]");
+  QWidget host;  // the page inside a window, as in the program
+  f.tab.setParent(&host);
+  host.show();
+  f.tab.show();
   f.tab.ShowZip(zip);
   // Cancel with nothing running only hides the window.
   f.msgform.show();
@@ -345,17 +351,30 @@ TEST(ZipTab, CancelDuringALargeAddKeepsTheArchiveAndTheWindowResponsive) {
   QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
   timer.start(5);
   int members = 0;
-  bool visibleDuring = false;
+  bool visibleDuring = false, blockedClose = false;
+  QString ZipMaster1NameDuring;
   QObject::connect(f.tab.ZipMaster1, &TZipMaster::OnProgress, [&](TZipMaster::ProgressType t, const QString &, qint64) {
     if (t != TZipMaster::ProgressNewMember) return;
     visibleDuring = f.msgform.isVisible();
-    if (++members == 2) f.msgform.Button2->click();  // during the add: only requests cancelling
+    if (++members == 1) {
+      // Events run during the engine call; other archive work and closing the window wait for it.
+      f.tab.ShowZip(other);
+      f.tab.CloseZipFile1Click();
+      host.close();
+      blockedClose = host.isVisible();
+      ZipMaster1NameDuring = f.tab.ZipMaster1->ZipFilename();
+      f.tab.ZipMaster1->setCancelRequested(false);
+    }
+    if (members == 2) f.msgform.Button2->click();  // during the add: only requests cancelling
   });
   f.tab.AddTo1Click();
   f.tab.addToSelection(src + "/*.bin", false);
   f.tab.ZipButtonClick();
   timer.stop();
   EXPECT_TRUE(visibleDuring);
+  EXPECT_TRUE(blockedClose);
+  EXPECT_EQ(ZipMaster1NameDuring, zip);
+  EXPECT_EQ(f.tab.ZipMaster1->ZipFilename(), zip);
   EXPECT_GE(members, 2);
   EXPECT_LT(members, 6);
   EXPECT_EQ(f.tab.ZipMaster1->SuccessCount(), 0);
@@ -364,6 +383,9 @@ TEST(ZipTab, CancelDuringALargeAddKeepsTheArchiveAndTheWindowResponsive) {
   EXPECT_GT(ticks, 0);  // timers ran while the engine worked
   EXPECT_EQ(f.msgform.ProgressBar2->minimum(), 1);
   EXPECT_EQ(f.msgform.ProgressBar2->maximum(), 101);
+  host.close();
+  EXPECT_FALSE(host.isVisible());  // nothing running: the window closes
+  f.tab.setParent(nullptr);  // the fixture owns the page
 }
 
 TEST(ZipTab, DoubleClickViewsAMemberThroughTheViewFile) {
