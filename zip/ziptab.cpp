@@ -629,6 +629,19 @@ void TZipTab::ZipButtonClick() {
     say(QStringLiteral("No files selected"));
     return;
   }
+  // The engine stores members unencrypted when it has no password; the box would then promise what is
+  // not done. Ask for one for this add only.
+  QString password;
+  if (EncryptCB->isChecked() && ZipMaster1->Password().isEmpty()) {
+    password = inputBox ? inputBox(QStringLiteral("Encrypt Files"), QStringLiteral("Password for the files to be added"), QString())
+                        : QInputDialog::getText(window(), QStringLiteral("Encrypt Files"), QStringLiteral("Password for the files to be added"),
+                                                QLineEdit::Password);
+    if (password.isEmpty()) {
+      say(QStringLiteral("No password given: no files were added"));
+      return;
+    }
+    ZipMaster1->setPassword(password);
+  }
   if (Msgform) {
     Msgform->RichEdit1->clear();
     Msgform->show();
@@ -652,6 +665,7 @@ void TZipTab::ZipButtonClick() {
   } catch (...) {
     say(QStringLiteral("Error in Add; Fatal DLL Exception in mainunit"));
   }
+  if (!password.isEmpty()) ZipMaster1->setPassword(QString());
   say(ziptexts::countSentence(ZipMaster1->SuccessCount(), QStringLiteral("added")));
   if (Msgform) Msgform->hide();
   AddToZip->hide();

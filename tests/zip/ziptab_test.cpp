@@ -476,3 +476,27 @@ TEST(ZipTab, ALargeArchiveFillsAndSortsQuickly) {
   EXPECT_EQ(f.g()->Cells(0, 100001), "Total");
   std::printf("fill of 100,000 members: %lld ms, sort: %lld ms\n", (long long)fill, (long long)sort);
 }
+
+TEST(ZipTab, EncryptAsksForAPasswordAndReallyEncrypts) {
+  Fixture f;
+  const QString src = makeDir("secret");
+  writeFile(src + "/s.txt", "secret text");
+  f.saveName = makeDir("e") + "/enc.zip";
+  f.tab.NewZipClick();
+  QString answer;
+  f.tab.inputBox = [&](const QString &, const QString &, const QString &) { return answer; };
+  f.tab.AddTo1Click();
+  f.tab.EncryptCB->setChecked(true);
+  f.tab.addToSelection(src + "/s.txt", false);
+  f.tab.ZipButtonClick();  // no password: nothing is added, the list stays
+  EXPECT_EQ(f.shown.last(), "No password given: no files were added");
+  EXPECT_EQ(f.tab.SelectedList->count(), 1);
+  answer = "pw";
+  f.tab.ZipButtonClick();
+  EXPECT_EQ(f.shown.last(), "1 file was added");
+  EXPECT_TRUE(f.tab.ZipMaster1->Password().isEmpty());  // not kept after the add
+  ASSERT_EQ(f.tab.ZipMaster1->EntryCount(), 1);
+  EXPECT_TRUE(f.tab.ZipMaster1->Entries()[0].encrypted());
+  const auto r = peers::python("import sys,zipfile; z=zipfile.ZipFile(sys.argv[1]); print(z.read('s.txt', pwd=b'pw').decode())", {f.saveName});
+  EXPECT_EQ(r.out.trimmed(), "secret text") << r.out.toStdString();
+}
