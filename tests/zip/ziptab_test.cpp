@@ -500,3 +500,28 @@ TEST(ZipTab, EncryptAsksForAPasswordAndReallyEncrypts) {
   const auto r = peers::python("import sys,zipfile; z=zipfile.ZipFile(sys.argv[1]); print(z.read('s.txt', pwd=b'pw').decode())", {f.saveName});
   EXPECT_EQ(r.out.trimmed(), "secret text") << r.out.toStdString();
 }
+
+TEST(ZipTab, OpenAndDeletingAnArchiveThatIsGone) {
+  Fixture f;
+  const QString dir = makeDir("open");
+  const QString zip = dir + "/gone.zip";
+  pyZip(zip, "[('a.txt', b'a', False)]");
+  bool activated = false;
+  f.tab.activateZipTab = [&] { activated = true; };
+  f.tab.currentFolder = [&] { return dir; };
+  f.tab.askOpenFile = [&](const QString &title, const QString &filter, const QString &folder) {
+    EXPECT_EQ(title, "Tarnwick - Open Existing ZIP File");
+    EXPECT_EQ(folder, dir);
+    return zip;
+  };
+  f.tab.Open1Click();
+  EXPECT_TRUE(activated);
+  EXPECT_EQ(f.tab.ZipMaster1->EntryCount(), 1);
+  EXPECT_EQ(f.tab.MakeSelfExtractFile1->text(), "Make Self Extract File");
+  QFile::remove(zip);
+  f.tab.DestroyZipFile1Click();
+  EXPECT_EQ(f.shown.last(), "Zip file not found: " + zip);
+  EXPECT_FALSE(f.tab.DestroyZipFile1->isEnabled());
+  f.tab.OKButClick();
+  EXPECT_EQ(f.shown.last(), "Error: File not found: " + zip);
+}
