@@ -45,6 +45,7 @@ TTarn::TTarn(const QStringList &args, QWidget *parent) : QMainWindow(parent), ar
   buildViewers();
   buildToolBar();
   buildMenus();
+  buildZipTab();
   auto *central = new QWidget(this);
   auto *lay = new QVBoxLayout(central);
   lay->setContentsMargins(0, 0, 0, 0);

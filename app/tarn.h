@@ -24,6 +24,10 @@ class TEditorTab;
 class TFtpForm;
 class TFtpPanel;
 class TLEdit;
+class TMsgform;
+class TSortGrid;
+class TZipMaster;
+class TZipTab;
 class TPTShellCombo;
 class TPTShellList;
 class TPTShellTree;
@@ -69,6 +73,12 @@ class TTarn : public QMainWindow, public browser::FileCommandHost {
   QMenu *ListPopup = nullptr;
   QMenu *RefreshEdit2 = nullptr;
   QAction *HideFolders1 = nullptr;
+  // The Zip tab (app/tarn_zip.cpp).
+  TZipTab *ZipTab = nullptr;
+  TSortGrid *StringGrid1 = nullptr;
+  TZipMaster *ZipMaster1 = nullptr;
+  TMsgform *Msgform = nullptr;
+  void NewZipClick();
 
   // Menu items by their names (for example "WordWrap", "Cbox4").
   QAction *item(const QString &name) const { return items_.value(name); }
@@ -182,6 +192,7 @@ class TTarn : public QMainWindow, public browser::FileCommandHost {
   void buildToolBar();
   void buildPanes();
   void buildViewers();
+  void buildZipTab();
   void applyStringTableCaptions();
   void FormCreate();
   QAction *addItem(QMenu *menu, const QString &name, const QString &caption, const QString &key = {},

@@ -20,6 +20,7 @@
 #include "controls/shelltree.h"
 #include "viewers/dispatch.h"
 #include "viewers/editortab.h"
+#include "zip/ziptab.h"
 #include "browser/sizetexts.h"
 #include "platform/volumes.h"
 
@@ -206,6 +207,7 @@ void TTarn::PTShellList1DblClickOpen(bool &afHandled) {
   const QString folder = PTShellTree1->SelectedPath();
   if (QFileInfo(folder).isDir()) (void)::chdir(QFile::encodeName(folder).constData());
   if (!checked("Cbox1") || state.ZipAddMode) afHandled = true;
+  if (state.ZipAddMode) ZipTab->addToSelection(state.CurrentFile, false);
 }
 
 void TTarn::GetTheFile() {
@@ -230,7 +232,6 @@ void TTarn::GetTheFile() {
 }
 
 // Viewers that arrive with their own work; until then the click only names the viewer in the status line.
-void TTarn::ShowZip() { StatusBar1Panel->setText(QStringLiteral("The zip viewer is not available in this version yet.")); }
 void TTarn::ShowImages() { StatusBar1Panel->setText(QStringLiteral("The image viewer is not available in this version yet.")); }
 void TTarn::ShowHtml() { StatusBar1Panel->setText(QStringLiteral("The HTML viewer is not available in this version yet.")); }
 void TTarn::ShowMultiMedia() { StatusBar1Panel->setText(QStringLiteral("The media player is not available in this version yet.")); }
@@ -253,12 +254,17 @@ void TTarn::Pc1Change() {
 void TTarn::Viewers1Click() {
   state.CurrentFile.clear();
   EditorTab->ClearViewer();
+  ZipTab->ClearViewer();
   setTitle(browser::titleFor(PTShellTree1->SelectedPath()));
 }
 
 void TTarn::filesDropped(const QStringList &paths) {
   if (FtpPanel->isVisible()) return ftpFilesDropped(paths);
   if (checked("DualFileManager1") || paths.isEmpty()) return;
+  if (ZipTab->addPanelShown()) {  // the add panel collects every dropped path
+    for (const QString &p : paths) ZipTab->addToSelection(p);
+    return;
+  }
   state.CurrentFile = paths.first().left(4096);
   state.CurrentName = state.CurrentFile;
   state.CurrentExt = viewers::extensionOf(QFileInfo(state.CurrentFile).fileName());
