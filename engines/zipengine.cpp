@@ -384,12 +384,12 @@ void encryptInto(std::string &data, const std::string &password, uint32_t crc) {
 
 // Already-compressed data (media, archives) is stored without spending a full deflate on it: three
 // 32 KiB samples that do not shrink by 2% at the fastest level decide it.
-bool looksIncompressible(const std::string &raw) {
+bool looksIncompressible(const unsigned char *raw, size_t n) {
   constexpr size_t kSample = 32 << 10;
-  if (raw.size() < 8 * kSample) return false;
+  if (n < 8 * kSample) return false;
   std::string out;
-  for (size_t at : {size_t(0), raw.size() / 2, raw.size() - kSample}) {
-    const auto *p = reinterpret_cast<const unsigned char *>(raw.data()) + at;
+  for (size_t at : {size_t(0), n / 2, n - kSample}) {
+    const unsigned char *p = raw + at;
     if (deflateBuffer(p, kSample, 1, out) && out.size() < kSample * 98 / 100) return false;
   }
   return true;
@@ -409,24 +409,23 @@ Packed packWhole(const std::string &path, int level, const std::string *password
     p.tooBig = true;
     return p;
   }
-  std::string raw(size_t(st.st_size), '\0');
+  const size_t want = size_t(st.st_size);
+  unsigned char *raw = scratch(0, want + 1);
   size_t got = 0;
-  while (got < raw.size()) {
-    const ssize_t r = ::read(fd, raw.data() + got, raw.size() - got);
+  while (got < want) {
+    const ssize_t r = ::read(fd, raw + got, want - got);
     if (r < 0 && errno == EINTR) continue;
     if (r <= 0) break;
     got += size_t(r);
   }
   ::close(fd);
-  raw.resize(got);
   p.usize = got;
-  p.crc = crcUpdate(0, raw.data(), raw.size());
-  if (level > 0 && !looksIncompressible(raw) &&
-      deflateBuffer(reinterpret_cast<const unsigned char *>(raw.data()), raw.size(), level, p.data)) {
+  p.crc = crcUpdate(0, raw, got);
+  if (level > 0 && !looksIncompressible(raw, got) && deflateBuffer(raw, got, level, p.data)) {
     p.method = 8;
   } else {
     p.method = 0;
-    p.data = std::move(raw);
+    p.data.assign(reinterpret_cast<const char *>(raw), got);
   }
   if (password) encryptInto(p.data, *password, p.crc);
   p.ok = true;
@@ -769,7 +768,7 @@ int32_t ZipJob::run() {
     if (!dropOld[i] && !copyMember(old_.members[i])) failed = true;
 
   pool_ = std::make_unique<WorkerPool>(workerCount());
-  OrderedPipeline<std::vector<Packed>> pipe(*pool_, pool_->size() * 4, 128u << 20);
+  OrderedPipeline<std::vector<Packed>> pipe(*pool_, pool_->size() * 32, 384u << 20);
   const std::string *pw = (o_.encrypt && !o_.password.empty()) ? &o_.password : nullptr;
   auto makeEntry = [&](const Source &s) {
     CentralEntry e;
