@@ -368,7 +368,7 @@ TEST_F(EnginesTest, MembersBeyondTheWholeBufferBoundStreamInChunks) {
   uint32_t x = 99;
   for (qsizetype at = 0; at + 40 < big.size(); at += 40) {
     x = x * 1664525u + 1013904223u;
-    std::snprintf(big.data() + at, 40, "record %6u value %10u .........", x % 100000, x >> 8);
+    std::snprintf(big.data() + at, 40, "record %6u value %10u ........", x % 100000, x >> 8);
     big[at + 39] = '\n';
   }
   writeFile(src + "/big.log", big);
