@@ -371,14 +371,20 @@ struct Packed {
   std::string data;  // compressed and encrypted data, encryption header included
 };
 
-void encryptInto(std::string &data, const std::string &password, uint32_t crc) {
-  ZipCrypto z(password);
+// The 12-byte encryption header: 11 random bytes and the CRC's high byte, encrypted with z, which
+// is then ready for the member's data.
+std::string encryptionHeader(ZipCrypto &z, uint32_t crc) {
   unsigned char head[12];
   if (getrandom(head, 11, 0) != 11)
     for (auto &c : head) c = static_cast<unsigned char>(rand());
   head[11] = uint8_t(crc >> 24);
   z.encrypt(head, 12);
-  data.insert(0, reinterpret_cast<const char *>(head), 12);
+  return std::string(reinterpret_cast<const char *>(head), 12);
+}
+
+void encryptInto(std::string &data, const std::string &password, uint32_t crc) {
+  ZipCrypto z(password);
+  data.insert(0, encryptionHeader(z, crc));
   z.encrypt(reinterpret_cast<unsigned char *>(data.data()) + 12, data.size() - 12);
 }
 
@@ -461,15 +467,7 @@ int ZipJob::addStreamed(const Source &s, CentralEntry &e) {
   ZipCrypto crypto(o_.password);
   uint64_t csize = 0;
   if (encrypt) {
-    std::string head;
-    encryptInto(head, o_.password, e.crc);
-    // encryptInto used its own key state; restart ours after the same 12 bytes.
-    unsigned char plain[12];
-    ZipCrypto probe(o_.password);
-    std::memcpy(plain, head.data(), 12);
-    probe.decrypt(plain, 12);
-    crypto.encrypt(plain, 12);
-    if (!out(head)) {
+    if (!out(encryptionHeader(crypto, e.crc))) {
       ::close(fd);
       return -1;
     }
