@@ -401,6 +401,10 @@ bool looksIncompressible(const unsigned char *raw, size_t n) {
   return true;
 }
 
+// Largest member deflated as one buffer at a level. At the high levels libdeflate is barely faster
+// than zlib, so large members go to the chunked path, which keeps both cores busy on one file.
+uint64_t wholeLimit(int level) { return level >= 7 ? (16u << 20) : kWholeBufferLimit; }
+
 Packed packWhole(const std::string &path, int level, const std::string *password) {
   Packed p;
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -410,7 +414,7 @@ Packed packWhole(const std::string &path, int level, const std::string *password
   }
   struct stat st {};
   fstat(fd, &st);
-  if (uint64_t(st.st_size) > kWholeBufferLimit) {
+  if (uint64_t(st.st_size) > wholeLimit(level)) {
     ::close(fd);
     p.tooBig = true;
     return p;
@@ -862,7 +866,7 @@ int32_t ZipJob::run() {
   };
   for (const auto &s : todo) {
     if (failed || rep_.stopped() || writeFailed_) break;
-    if (!s.dir && s.size > kWholeBufferLimit) {
+    if (!s.dir && s.size > wholeLimit(o_.level)) {
       flush();
       streamed(s);
       continue;
