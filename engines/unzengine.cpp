@@ -191,33 +191,33 @@ Outcome Decoder::run(Sink sink) {
   };
   const bool whole = left <= kWholeBufferLimit && m_.usize <= kWholeBufferLimit;
   if (whole) {
-    std::vector<unsigned char> in(size_t(left) + 1);
-    if (left && !preadAll(fd_, in.data(), size_t(left), at)) {
+    unsigned char *in = scratch(0, size_t(left) + 1);
+    if (left && !preadAll(fd_, in, size_t(left), at)) {
       o.error = zipapi::ErrTruncated;
       o.message = "Truncated data: " + m_.name;
       return o;
     }
-    if (crypto) crypto->decrypt(in.data(), size_t(left));
+    if (crypto) crypto->decrypt(in, size_t(left));
     if (m_.method == 0) {
       if (left != m_.usize) {
         o.error = zipapi::ErrFormat;
         o.message = "Stored size does not match: " + m_.name;
         return o;
       }
-      if (!emit(in.data(), size_t(left))) {
+      if (!emit(in, size_t(left))) {
         o.error = zipapi::ErrWrite;
         o.message = "Write error: " + m_.name + ": " + errnoText();
         return o;
       }
     } else {
-      std::vector<unsigned char> outBuf(size_t(m_.usize) + 1);
-      const auto r = inflateBuffer(in.data(), size_t(left), outBuf.data(), size_t(m_.usize));
+      unsigned char *outBuf = scratch(1, size_t(m_.usize) + 1);
+      const auto r = inflateBuffer(in, size_t(left), outBuf, size_t(m_.usize));
       if (r != InflateResult::Ok) {
         o.error = r == InflateResult::Short ? zipapi::ErrTruncated : zipapi::ErrCrc;
         o.message = (r == InflateResult::Short ? "Truncated data: " : "Bad compressed data: ") + m_.name;
         return o;
       }
-      if (!emit(outBuf.data(), size_t(m_.usize))) {
+      if (!emit(outBuf, size_t(m_.usize))) {
         o.error = zipapi::ErrWrite;
         o.message = "Write error: " + m_.name + ": " + errnoText();
         return o;
@@ -529,7 +529,7 @@ int32_t UnzJob::run() {
   int32_t ok = 0;
   std::vector<const Member *> links;
   WorkerPool pool(workerCount());
-  OrderedPipeline<std::vector<Outcome>> pipe(pool, pool.size() * 4, 192u << 20);
+  OrderedPipeline<std::vector<Outcome>> pipe(pool, pool.size() * 32, 384u << 20);
   auto deliver = [&](const Member &m, Outcome &o) {
     if (rep_.stopped()) return;
     if (!rep_.newMember(m.name, m.usize)) {

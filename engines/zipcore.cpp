@@ -393,12 +393,11 @@ bool deflateBuffer(const unsigned char *in, size_t n, int level, std::string &ou
 #ifdef TARNWICK_HAVE_LIBDEFLATE
   auto *&c = codecs.comp[level];
   if (!c) c = libdeflate_alloc_compressor(level);
-  if (!c) return false;
-  out.resize(n);
-  if (n == 0) return false;
-  const size_t got = libdeflate_deflate_compress(c, in, n, out.data(), n - 1);
+  if (!c || n < 2) return false;
+  unsigned char *buf = scratch(2, n);
+  const size_t got = libdeflate_deflate_compress(c, in, n, buf, n - 1);
   if (got == 0) return false;
-  out.resize(got);
+  out.assign(reinterpret_cast<const char *>(buf), got);
   return true;
 #else
   z_stream z{};
@@ -441,5 +440,20 @@ InflateResult inflateBuffer(const unsigned char *in, size_t n, unsigned char *ou
 }
 
 bool isTrue(int32_t v) { return v != 0; }
+
+unsigned char *scratch(int slot, size_t n) {
+  struct Buffers {
+    std::unique_ptr<unsigned char[]> data[3];
+    size_t size[3] = {};
+  };
+  thread_local Buffers b;
+  if (b.size[slot] < n) {
+    b.data[slot].reset();
+    const size_t grown = std::max(n, b.size[slot] * 2);
+    b.data[slot].reset(new unsigned char[grown]);
+    b.size[slot] = grown;
+  }
+  return b.data[slot].get();
+}
 
 }  // namespace zipcore

@@ -29,7 +29,7 @@ constexpr uint16_t kFlagDescriptor = 0x0008;
 constexpr uint16_t kFlagUtf8 = 0x0800;
 // A member whose data fits this bound is handled as one buffer (libdeflate, worker threads); larger
 // ones stream (zlib, in parallel chunks when adding).
-constexpr uint64_t kWholeBufferLimit = 64u << 20;
+constexpr uint64_t kWholeBufferLimit = 128u << 20;
 
 inline uint16_t rd16(const unsigned char *p) { return uint16_t(p[0] | (p[1] << 8)); }
 inline uint32_t rd32(const unsigned char *p) {
@@ -161,5 +161,9 @@ enum class InflateResult { Ok, BadData, Short };
 InflateResult inflateBuffer(const unsigned char *in, size_t n, unsigned char *out, size_t outSize);
 
 bool isTrue(int32_t v);
+
+// A per-thread scratch buffer of at least n bytes, not cleared, kept between members so that its pages
+// are touched once per operation rather than once per member. Slots 0-2 are independent buffers.
+unsigned char *scratch(int slot, size_t n);
 
 }  // namespace zipcore

@@ -371,29 +371,39 @@ struct Packed {
   std::string data;  // compressed and encrypted data, encryption header included
 };
 
-void encryptInto(std::string &data, const std::string &password, uint32_t crc) {
-  ZipCrypto z(password);
+// The 12-byte encryption header: 11 random bytes and the CRC's high byte, encrypted with z, which
+// is then ready for the member's data.
+std::string encryptionHeader(ZipCrypto &z, uint32_t crc) {
   unsigned char head[12];
   if (getrandom(head, 11, 0) != 11)
     for (auto &c : head) c = static_cast<unsigned char>(rand());
   head[11] = uint8_t(crc >> 24);
   z.encrypt(head, 12);
-  data.insert(0, reinterpret_cast<const char *>(head), 12);
+  return std::string(reinterpret_cast<const char *>(head), 12);
+}
+
+void encryptInto(std::string &data, const std::string &password, uint32_t crc) {
+  ZipCrypto z(password);
+  data.insert(0, encryptionHeader(z, crc));
   z.encrypt(reinterpret_cast<unsigned char *>(data.data()) + 12, data.size() - 12);
 }
 
 // Already-compressed data (media, archives) is stored without spending a full deflate on it: three
 // 32 KiB samples that do not shrink by 2% at the fastest level decide it.
-bool looksIncompressible(const std::string &raw) {
+bool looksIncompressible(const unsigned char *raw, size_t n) {
   constexpr size_t kSample = 32 << 10;
-  if (raw.size() < 8 * kSample) return false;
+  if (n < 8 * kSample) return false;
   std::string out;
-  for (size_t at : {size_t(0), raw.size() / 2, raw.size() - kSample}) {
-    const auto *p = reinterpret_cast<const unsigned char *>(raw.data()) + at;
+  for (size_t at : {size_t(0), n / 2, n - kSample}) {
+    const unsigned char *p = raw + at;
     if (deflateBuffer(p, kSample, 1, out) && out.size() < kSample * 98 / 100) return false;
   }
   return true;
 }
+
+// Largest member deflated as one buffer at a level. At the high levels libdeflate is barely faster
+// than zlib, so large members go to the chunked path, which keeps both cores busy on one file.
+uint64_t wholeLimit(int level) { return level >= 7 ? (16u << 20) : kWholeBufferLimit; }
 
 Packed packWhole(const std::string &path, int level, const std::string *password) {
   Packed p;
@@ -404,29 +414,28 @@ Packed packWhole(const std::string &path, int level, const std::string *password
   }
   struct stat st {};
   fstat(fd, &st);
-  if (uint64_t(st.st_size) > kWholeBufferLimit) {
+  if (uint64_t(st.st_size) > wholeLimit(level)) {
     ::close(fd);
     p.tooBig = true;
     return p;
   }
-  std::string raw(size_t(st.st_size), '\0');
+  const size_t want = size_t(st.st_size);
+  unsigned char *raw = scratch(0, want + 1);
   size_t got = 0;
-  while (got < raw.size()) {
-    const ssize_t r = ::read(fd, raw.data() + got, raw.size() - got);
+  while (got < want) {
+    const ssize_t r = ::read(fd, raw + got, want - got);
     if (r < 0 && errno == EINTR) continue;
     if (r <= 0) break;
     got += size_t(r);
   }
   ::close(fd);
-  raw.resize(got);
   p.usize = got;
-  p.crc = crcUpdate(0, raw.data(), raw.size());
-  if (level > 0 && !looksIncompressible(raw) &&
-      deflateBuffer(reinterpret_cast<const unsigned char *>(raw.data()), raw.size(), level, p.data)) {
+  p.crc = crcUpdate(0, raw, got);
+  if (level > 0 && !looksIncompressible(raw, got) && deflateBuffer(raw, got, level, p.data)) {
     p.method = 8;
   } else {
     p.method = 0;
-    p.data = std::move(raw);
+    p.data.assign(reinterpret_cast<const char *>(raw), got);
   }
   if (password) encryptInto(p.data, *password, p.crc);
   p.ok = true;
@@ -462,15 +471,7 @@ int ZipJob::addStreamed(const Source &s, CentralEntry &e) {
   ZipCrypto crypto(o_.password);
   uint64_t csize = 0;
   if (encrypt) {
-    std::string head;
-    encryptInto(head, o_.password, e.crc);
-    // encryptInto used its own key state; restart ours after the same 12 bytes.
-    unsigned char plain[12];
-    ZipCrypto probe(o_.password);
-    std::memcpy(plain, head.data(), 12);
-    probe.decrypt(plain, 12);
-    crypto.encrypt(plain, 12);
-    if (!out(head)) {
+    if (!out(encryptionHeader(crypto, e.crc))) {
       ::close(fd);
       return -1;
     }
@@ -769,7 +770,7 @@ int32_t ZipJob::run() {
     if (!dropOld[i] && !copyMember(old_.members[i])) failed = true;
 
   pool_ = std::make_unique<WorkerPool>(workerCount());
-  OrderedPipeline<std::vector<Packed>> pipe(*pool_, pool_->size() * 4, 128u << 20);
+  OrderedPipeline<std::vector<Packed>> pipe(*pool_, pool_->size() * 32, 384u << 20);
   const std::string *pw = (o_.encrypt && !o_.password.empty()) ? &o_.password : nullptr;
   auto makeEntry = [&](const Source &s) {
     CentralEntry e;
@@ -865,7 +866,7 @@ int32_t ZipJob::run() {
   };
   for (const auto &s : todo) {
     if (failed || rep_.stopped() || writeFailed_) break;
-    if (!s.dir && s.size > kWholeBufferLimit) {
+    if (!s.dir && s.size > wholeLimit(o_.level)) {
       flush();
       streamed(s);
       continue;

@@ -33,9 +33,11 @@ QString convertText(const QByteArray &raw, uint16_t flags, uint8_t host, uint8_t
                     : cp == TZipMaster::cpNone ? zipnames::CodePage::None
                                                : zipnames::CodePage::Auto;
   if (zipnames::isOemName(host, madeBy, page)) return QString::fromStdString(zipnames::cp437ToUtf8(v));
-  // Unconverted: UTF-8 when it is UTF-8, else byte for byte.
   if (zipnames::isValidUtf8(v)) return QString::fromUtf8(raw);
-  return QString::fromLatin1(raw);
+  // Not UTF-8: byte for byte when no conversion is wanted, else code page 437 as the unzip engine
+  // reads it, so that a listed name always selects its member.
+  if (cp == TZipMaster::cpNone) return QString::fromLatin1(raw);
+  return QString::fromStdString(zipnames::cp437ToUtf8(v));
 }
 
 }  // namespace

@@ -368,7 +368,7 @@ TEST_F(EnginesTest, MembersBeyondTheWholeBufferBoundStreamInChunks) {
   uint32_t x = 99;
   for (qsizetype at = 0; at + 40 < big.size(); at += 40) {
     x = x * 1664525u + 1013904223u;
-    std::snprintf(big.data() + at, 40, "record %6u value %10u .........", x % 100000, x >> 8);
+    std::snprintf(big.data() + at, 40, "record %6u value %10u ........", x % 100000, x >> 8);
     big[at + 39] = '\n';
   }
   writeFile(src + "/big.log", big);
@@ -437,4 +437,32 @@ TEST_F(EnginesTest, DosNamesAreUpperCaseEightDotThree) {
   o.folderEntries = false;
   ASSERT_EQ(engines.add(zip, {"."}, o).result, 2);
   EXPECT_EQ(pythonNames(zip), QStringList({"LONGFILE.TEX", "SUBFOLDE/README.MAR"}));
+}
+
+TEST_F(EnginesTest, AddingAndDeletingKeepTheProgramInFrontOfTheArchive) {
+  const QString dir = makeDir("sfx");
+  const QByteArray program = QByteArray("#!stub\n") + QByteArray(3000, 'P');
+  // Offsets counting from the zip data (an archive glued behind a program).
+  const QString zip = dir + "/glued.exe";
+  const auto py = peers::python(
+      "import sys, zipfile, io\n"
+      "b = io.BytesIO()\n"
+      "with zipfile.ZipFile(b, 'w') as z: z.writestr('old.txt', 'old member')\n"
+      "open(sys.argv[1], 'wb').write(sys.argv[2].encode() + b.getvalue())\n",
+      {zip, QString::fromLatin1(program)});
+  ASSERT_EQ(py.exitCode, 0) << py.out.toStdString();
+  writeFile(dir + "/new.txt", "new member");
+  QDir::setCurrent(dir);
+  AddOptions o;
+  EngineCall c = engines.add(zip, {"new.txt"}, o);
+  ASSERT_EQ(c.result, 1) << c.allMessages();
+  EXPECT_TRUE(readFile(zip).startsWith(program));
+  EXPECT_EQ(pythonNames(zip), QStringList({"new.txt", "old.txt"}));
+  ASSERT_EQ(engines.remove(zip, {"old.txt"}).result, 1);
+  EXPECT_TRUE(readFile(zip).startsWith(program));
+  EXPECT_EQ(pythonNames(zip), QStringList({"new.txt"}));
+  // Deleting the last member leaves an empty archive, still behind its program.
+  ASSERT_EQ(engines.remove(zip, {"*"}).result, 1);
+  EXPECT_EQ(readFile(zip).size(), program.size() + 22);
+  EXPECT_TRUE(pythonNames(zip).isEmpty());
 }

@@ -21,7 +21,7 @@ int main(int argc, char **argv) {
   TZipMaster zm;
   zm.setUnattended(true);
   QObject::connect(&zm, &TZipMaster::OnMessage, [](int code, const QString &m) {
-    if (code != 0) std::fprintf(stderr, "%s\n", qPrintable(m));
+    std::fprintf(stderr, "%d: %s\n", code, qPrintable(m));
   });
   const QString cmd = a[1];
   zm.setZipFilename(QFileInfo(a[2]).absoluteFilePath());
