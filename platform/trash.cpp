@@ -111,7 +111,7 @@ TrashOutcome moveToTrash(const NativePath &pathIn) {
     NativePath candidate = n == 1 ? name : name + "." + QByteArray::number(n);
     if (candidate.size() > 200) candidate = candidate.right(200);  // room for ".trashinfo" in NAME_MAX
     const NativePath infoFile = joinPath(info, candidate + ".trashinfo");
-    // Creating the info file exclusively reserves the name (the specification's own locking rule).
+    // Creating the info file exclusively reserves the name (the freedesktop trash's own locking rule).
     const int fd = ::open(infoFile.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) {
       if (errno == EEXIST) continue;

@@ -1,5 +1,5 @@
 #pragma once
-// The desktop trash as the freedesktop.org specification lays it out: the item goes to files/ and a
+// The desktop trash in the freedesktop.org layout: the item goes to files/ and a
 // .trashinfo file in info/ records where it came from and when, in $XDG_DATA_HOME/Trash for items on the
 // home file system and in the volume's own .Trash/$uid or .Trash-$uid elsewhere.
 // Our own code instead of QFile::moveToTrash: names that are not UTF-8 must survive, and the caller needs to
