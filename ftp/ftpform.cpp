@@ -426,7 +426,7 @@ void TFtpForm::ConnectButClick()
 {
     if (m_panel) {
         m_panel->RemoteDirList->clear();
-        m_panel->StringGrid2->setRowCount(0);
+        m_panel->clearListing();
     }
     FtpClient1->setTimeout(SlowHostCB->isChecked() ? 180 : 45);
     if (!InitialLocalDirEdit->text().isEmpty()) {

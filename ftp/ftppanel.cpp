@@ -5,7 +5,6 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,8 +13,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSplitter>
-#include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "ftp/ftpform.h"
 #include "ftp/ftplistparser.h"
@@ -23,23 +22,8 @@
 namespace {
 
 const QString kUpOneDir = QStringLiteral("<up one dir>");
-
-// Sizes sort by their value, not as text ("9" before "10").
-class SizeItem : public QTableWidgetItem {
-public:
-    explicit SizeItem(const QString &text) : QTableWidgetItem(text) {}
-    bool operator<(const QTableWidgetItem &other) const override
-    {
-        bool a = false, b = false;
-        const qlonglong x = text().trimmed().toLongLong(&a);
-        const qlonglong y = other.text().trimmed().toLongLong(&b);
-        if (a && b)
-            return x < y;
-        if (a != b)
-            return a;  // numbers before the rest
-        return QTableWidgetItem::operator<(other);
-    }
-};
+const char *const kHeadings[3] = {"File Name", "File Size", "Date/Time"};
+const int kColWidths[3] = {150, 64, 80};
 
 } // namespace
 
@@ -101,24 +85,27 @@ TFtpPanel::TFtpPanel(QWidget *parent) : QWidget(parent)
     RemoteDirEdit->setObjectName(QStringLiteral("RemoteDirEdit"));
     RemoteDirList = new QListWidget(this);
     RemoteDirList->setObjectName(QStringLiteral("RemoteDirList"));
-    StringGrid2 = new QTableWidget(0, 3, this);
+    StringGrid2 = new TSortGrid(this);
     StringGrid2->setObjectName(QStringLiteral("StringGrid2"));
-    StringGrid2->setHorizontalHeaderLabels({QStringLiteral("File Name"), QStringLiteral("File Size"), QStringLiteral("Date/Time")});
-    StringGrid2->setColumnWidth(0, 150);
-    StringGrid2->setColumnWidth(1, 64);
-    StringGrid2->setColumnWidth(2, 80);
-    StringGrid2->horizontalHeader()->setStretchLastSection(true);
-    StringGrid2->verticalHeader()->hide();
-    StringGrid2->setSelectionBehavior(QAbstractItemView::SelectRows);
-    StringGrid2->setSelectionMode(QAbstractItemView::ContiguousSelection);
-    StringGrid2->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    StringGrid2->verticalHeader()->setDefaultSectionSize(StringGrid2->fontMetrics().height() + 6);
-    // Listed in the server's order until a heading is clicked.
-    StringGrid2->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
-    StringGrid2->horizontalHeader()->setSortIndicatorShown(false);
-    connect(StringGrid2->horizontalHeader(), &QHeaderView::sectionClicked, this,
-            [this] { StringGrid2->horizontalHeader()->setSortIndicatorShown(true); });
-    StringGrid2->setSortingEnabled(true);
+    StringGrid2->setColCount(3);
+    StringGrid2->setRowCount(2);
+    StringGrid2->setFixedRows(1);
+    for (int c = 0; c < 3; ++c) {
+        StringGrid2->setCells(c, 0, QString::fromLatin1(kHeadings[c]));
+        StringGrid2->setColWidths(c, kColWidths[c]);
+    }
+    // The grid sorts itself on a heading click (sizes by value, the rest as text, as detected);
+    // the choice is kept so that the next folder's listing comes sorted the same way.
+    StringGrid2->OnClickSort = [this](int col, int, TSortOptions &o) {
+        m_sortCol = col;
+        m_sortOptions = o;
+    };
+    // Sizes line up on their last digit, as in the zip grid.
+    StringGrid2->OnGetCellFormat = [](int col, int row, int, TFormatOptions &f) {
+        if (row >= 1 && col == 1)
+            f.AlignmentHorz = taRightJustify;
+    };
+    StringGrid2->OnDblClick = [this] { StringGrid2DblClick(); };
     Memo1 = new QPlainTextEdit(this);
     Memo1->setObjectName(QStringLiteral("Memo1"));
     Memo1->setReadOnly(true);
@@ -170,7 +157,6 @@ TFtpPanel::TFtpPanel(QWidget *parent) : QWidget(parent)
     });
     connect(AdvMenuCB, &QCheckBox::toggled, this, &TFtpPanel::AdvMenuCBClick);
     connect(RemoteDirList, &QListWidget::itemClicked, this, &TFtpPanel::RemoteDirListClick);
-    connect(StringGrid2, &QTableWidget::cellDoubleClicked, this, &TFtpPanel::DownloadButClick);
     AdvMenuCBClick();
     clearListing();
 }
@@ -196,11 +182,11 @@ void TFtpPanel::setButtonsEnabled(bool on)
 
 void TFtpPanel::clearListing()
 {
-    StringGrid2->setSortingEnabled(false);
-    StringGrid2->setRowCount(1);
-    for (int c = 0; c < 3; ++c)
-        StringGrid2->setItem(0, c, new QTableWidgetItem);
-    StringGrid2->setSortingEnabled(true);
+    StringGrid2->BeginUpdate();
+    StringGrid2->setFixedRows(1);
+    StringGrid2->setRowCount(2);
+    StringGrid2->setRows(1, {});  // a smaller row count keeps the row's old texts
+    StringGrid2->EndUpdate();
 }
 
 void TFtpPanel::ParseDir(const QString &listingFile)
@@ -215,14 +201,14 @@ void TFtpPanel::ParseDir(const QString &listingFile)
     RemoteDirList->clear();
     if (RemoteDirEdit->text() != QLatin1String("/"))
         RemoteDirList->addItem(kUpOneDir);
-    StringGrid2->setSortingEnabled(false);
-    StringGrid2->clearSelection();
-    StringGrid2->setRowCount(0);
+    // One view reset for the whole listing (it also drops the old selection): big folders fill fast.
+    StringGrid2->BeginUpdate();
+    StringGrid2->setFixedRows(1);
+    int files = 0;
     QStringList lines;
     if (QFileInfo::exists(listingFile) && ReadListingFile(listingFile, lines)) {
         const std::vector<TFtpDirEntry> entries = ParseDirLines(lines, UnixListing);
         QStringList dirNames;
-        int files = 0;
         for (const TFtpDirEntry &e : entries) {
             if (e.directory)
                 dirNames << e.name;
@@ -230,22 +216,20 @@ void TFtpPanel::ParseDir(const QString &listingFile)
                 ++files;
         }
         RemoteDirList->addItems(dirNames);
-        // Sized once: growing the grid row by row is slow for big folders.
-        StringGrid2->setRowCount(files);
-        int row = 0;
-        for (const TFtpDirEntry &e : entries) {
-            if (e.directory)
-                continue;
-            StringGrid2->setItem(row, 0, new QTableWidgetItem(e.name));
-            StringGrid2->setItem(row, 1, new SizeItem(e.size));
-            StringGrid2->setItem(row, 2, new QTableWidgetItem(e.date));
-            ++row;
-        }
+        StringGrid2->setRowCount(files + 1);  // sized once
+        int row = 1;
+        for (const TFtpDirEntry &e : entries)
+            if (!e.directory)
+                StringGrid2->setRows(row++, {e.name, e.size, e.date});
         QFile::remove(listingFile);
     }
-    if (StringGrid2->rowCount() == 0)
-        clearListing();
-    StringGrid2->setSortingEnabled(true);
+    if (files == 0) {
+        StringGrid2->setRowCount(2);
+        StringGrid2->setRows(1, {});
+    } else if (m_sortCol >= 0) {
+        StringGrid2->SortColumn(m_sortCol, m_sortOptions);
+    }
+    StringGrid2->EndUpdate();
     log(QStringLiteral("done."));
 }
 
@@ -272,6 +256,8 @@ void TFtpPanel::ChgDirButClick()
 }
 
 void TFtpPanel::RemoteDirListClick() { ChgDirButClick(); }
+
+void TFtpPanel::StringGrid2DblClick() { DownloadButClick(); }
 
 static QString askWith(TFtpPanel *p, const QString &caption, const QString &prompt)
 {
@@ -334,20 +320,17 @@ bool TFtpPanel::collectNames(Collect what)
 {
     m_form->TransferQueue.clear();
     if (m_form->AutoDirCB->isChecked()) {
-        const QList<QTableWidgetSelectionRange> ranges = StringGrid2->selectedRanges();
-        if (ranges.isEmpty())
+        int top = 0, bottom = -1;
+        StringGrid2->Selection(top, bottom);
+        if (bottom < 1 || bottom < top)
             return false;
-        int topRow = ranges.first().topRow(), bottomRow = ranges.first().bottomRow();
-        for (const auto &r : ranges) {
-            topRow = std::min(topRow, r.topRow());
-            bottomRow = std::max(bottomRow, r.bottomRow());
-        }
+        top = std::max(top, StringGrid2->FixedRows());
         if (what == Collect::View)
-            bottomRow = topRow;
-        for (int r = topRow; r <= bottomRow; ++r) {
-            const QTableWidgetItem *it = StringGrid2->item(r, 0);
-            if (it && !it->text().isEmpty())
-                m_form->TransferQueue << it->text();
+            bottom = top;
+        for (int r = top; r <= bottom; ++r) {
+            const QString name = StringGrid2->Cells(0, r);
+            if (!name.isEmpty())  // the empty row of a folder without files
+                m_form->TransferQueue << name;
         }
     } else {
         const QString caption = what == Collect::Download ? QStringLiteral("Download a File")

@@ -5,6 +5,8 @@
 #include <QWidget>
 #include <functional>
 
+#include "zip/sortgrid.h"
+
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -12,7 +14,6 @@ class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
-class QTableWidget;
 class TFtpForm;
 
 class TFtpPanel : public QWidget {
@@ -40,7 +41,8 @@ public:
     QLabel *RcLabel = nullptr, *lblProgress = nullptr, *BytesLabel = nullptr, *CdLabel = nullptr;
     QLineEdit *RemoteDirEdit = nullptr;
     QListWidget *RemoteDirList = nullptr;
-    QTableWidget *StringGrid2 = nullptr;
+    // The remote files: row 0 is the heading, rows 1.. the files ("File Name", "File Size", "Date/Time").
+    TSortGrid *StringGrid2 = nullptr;
     QPlainTextEdit *Memo1 = nullptr;
 
     // The listing style of the server (set after SYST and by the parser).
@@ -58,6 +60,8 @@ public:
     void CloseButClick();
     void AdvMenuCBClick();
     void RemoteDirListClick();
+    // A double click on a file row downloads the selected rows.
+    void StringGrid2DblClick();
     // Files dropped on the main window while the panel shows: the files among them are uploaded.
     void uploadDropped(const QStringList &paths);
     // Fills the directory list and the grid from a saved listing file, then deletes the file.
@@ -77,4 +81,7 @@ private:
     bool collectNames(Collect what);
 
     TFtpForm *m_form = nullptr;
+    // The last heading click: a new listing is sorted the same way (-1: server order).
+    int m_sortCol = -1;
+    TSortOptions m_sortOptions;
 };

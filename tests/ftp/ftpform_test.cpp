@@ -10,7 +10,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTableWidget>
+#include <QTest>
 
 #include "ftp/ftpcli.h"
 #include "ftp/ftpform.h"
@@ -24,8 +24,16 @@ namespace {
 QStringList column0(TFtpPanel &p)
 {
     QStringList out;
-    for (int r = 0; r < p.StringGrid2->rowCount(); ++r)
-        out << (p.StringGrid2->item(r, 0) ? p.StringGrid2->item(r, 0)->text() : QStringLiteral("<null>"));
+    for (int r = p.StringGrid2->FixedRows(); r < p.StringGrid2->RowCount(); ++r)
+        out << p.StringGrid2->Cells(0, r);
+    return out;
+}
+
+QStringList headings(TFtpPanel &p)
+{
+    QStringList out;
+    for (int c = 0; c < p.StringGrid2->ColCount(); ++c)
+        out << p.StringGrid2->Cells(c, 0);
     return out;
 }
 
@@ -70,15 +78,31 @@ TEST_F(PanelFixture, ListingFileFillsListAndGrid)
     const QString log = panel.Memo1->toPlainText();
     EXPECT_TRUE(log.contains(QStringLiteral("Parsing directory listing")));
     EXPECT_TRUE(log.trimmed().endsWith(QStringLiteral("done.")));
-    // The size column sorts by value.
-    panel.StringGrid2->sortItems(1);
+    // A click on the size heading sorts by value (9 before 10), the heading row staying on top.
+    panel.StringGrid2->clickSort(1, Qt::LeftButton);
     EXPECT_EQ(column0(panel), QStringList({QStringLiteral("a file.txt"), QStringLiteral("b.txt")}));
+    EXPECT_EQ(headings(panel), QStringList({QStringLiteral("File Name"), QStringLiteral("File Size"), QStringLiteral("Date/Time")}));
+    // The right button sorts downwards, and the next listing comes sorted the same way.
+    panel.StringGrid2->clickSort(1, Qt::RightButton);
+    EXPECT_EQ(column0(panel), QStringList({QStringLiteral("b.txt"), QStringLiteral("a file.txt")}));
+    panel.ParseDir(listing("-rw-r--r--  1 u g     9 Feb  2 10:00 nine\r\n"
+                           "-rw-r--r--  1 u g   100 Feb  2 10:00 hundred\r\n"
+                           "-rw-r--r--  1 u g    10 Feb  2 10:00 ten\r\n"));
+    EXPECT_EQ(column0(panel), QStringList({QStringLiteral("hundred"), QStringLiteral("ten"), QStringLiteral("nine")}));
+    EXPECT_EQ(panel.StringGrid2->Cells(1, 1), QStringLiteral("100"));
+    EXPECT_EQ(panel.StringGrid2->Cells(2, 1), QStringLiteral("Feb 2 10:00"));
 
     // At the root there is no way up; an empty listing leaves one empty row under the heading.
     panel.RemoteDirEdit->setText(QStringLiteral("/"));
     panel.ParseDir(listing(""));
     EXPECT_TRUE(dirs(panel).isEmpty());
     EXPECT_EQ(column0(panel), QStringList{QString()});
+    EXPECT_EQ(panel.StringGrid2->RowCount(), 2);
+    EXPECT_EQ(panel.StringGrid2->FixedRows(), 1);
+    EXPECT_EQ(headings(panel).value(0), QStringLiteral("File Name")) << "the heading is no file row to empty";
+    // Refilling keeps the column widths.
+    EXPECT_EQ(QList<int>({panel.StringGrid2->ColWidths(0), panel.StringGrid2->ColWidths(1), panel.StringGrid2->ColWidths(2)}),
+              QList<int>({150, 64, 80}));
     // A missing file: the same.
     panel.RemoteDirEdit->setText(QStringLiteral("/x"));
     panel.ParseDir(dir + QStringLiteral("/missing.txt"));
@@ -93,9 +117,9 @@ TEST_F(PanelFixture, SelectionDecidesWhatIsQueued)
         text += "-rw-r--r--  1 u g  " + QByteArray::number(i) + " Jan  1 12:00 f" + QByteArray::number(i) + ".txt\r\n";
     panel.RemoteDirEdit->setText(QStringLiteral("/"));
     panel.ParseDir(listing(text));
-    ASSERT_EQ(panel.StringGrid2->rowCount(), 6);
-    // Rows 3 to 5 of the grid (under the heading).
-    panel.StringGrid2->setRangeSelected(QTableWidgetSelectionRange(2, 0, 4, 2), true);
+    ASSERT_EQ(panel.StringGrid2->RowCount(), 7);
+    // Rows 3 to 5 of the grid (row 0 is the heading).
+    panel.StringGrid2->selectRows(3, 5);
     // Not connected: the transfer cannot start, which is logged; the queue shows what was taken.
     panel.DownloadButClick();
     EXPECT_EQ(form->TransferQueue, QStringList({QStringLiteral("f3.txt"), QStringLiteral("f4.txt"), QStringLiteral("f5.txt")}));
@@ -107,7 +131,18 @@ TEST_F(PanelFixture, SelectionDecidesWhatIsQueued)
     panel.DelRemFileButClick();
     EXPECT_EQ(form->TransferQueue.size(), 3);
     // Nothing selected: nothing queued.
+    panel.StringGrid2->setCurrentIndex({});
     panel.StringGrid2->clearSelection();
+    panel.DownloadButClick();
+    EXPECT_TRUE(form->TransferQueue.isEmpty());
+    // A double click on a file row downloads that row.
+    panel.show();
+    const QRect cell = panel.StringGrid2->visualRect(panel.StringGrid2->model()->index(1, 0));  // grid row 2
+    ASSERT_TRUE(cell.isValid());
+    QTest::mouseDClick(panel.StringGrid2->viewport(), Qt::LeftButton, {}, cell.center());
+    EXPECT_EQ(form->TransferQueue, QStringList{QStringLiteral("f2.txt")});
+    // A new listing drops the selection: a download then takes nothing it was not asked for.
+    panel.ParseDir(listing(text));
     panel.DownloadButClick();
     EXPECT_TRUE(form->TransferQueue.isEmpty());
     // Upload takes only a file, never a folder.
@@ -115,6 +150,21 @@ TEST_F(PanelFixture, SelectionDecidesWhatIsQueued)
     panel.UploadButClick();
     EXPECT_TRUE(form->TransferQueue.isEmpty());
     EXPECT_TRUE(messages.isEmpty());
+}
+
+TEST_F(PanelFixture, ConnectingElsewhereForgetsTheOldFiles)
+{
+    panel.RemoteDirEdit->setText(QStringLiteral("/"));
+    panel.ParseDir(listing("-rw-r--r--  1 u g    10 Jan  1  2020 old.txt\r\n"));
+    ASSERT_EQ(column0(panel), QStringList{QStringLiteral("old.txt")});
+    // Refused before any network work (bad port), after the old listing was dropped.
+    form->askText = [](const QString &, const QString &) { return QStringLiteral("other"); };
+    form->SaveProfileCB->setChecked(true);
+    form->PortEdit->setText(QStringLiteral("0"));
+    form->ConnectButClick();
+    EXPECT_EQ(messages, QStringList{QStringLiteral("'0' is not a valid port number")});
+    EXPECT_EQ(column0(panel), QStringList{QString()}) << "no file of the former server stays listed";
+    EXPECT_EQ(panel.StringGrid2->Cells(0, 0), QStringLiteral("File Name"));
 }
 
 TEST_F(PanelFixture, AdvancedMenuAndBatchButtons)
@@ -187,10 +237,10 @@ TEST(FtpWindow, WindowsServerDosListingAfterAnEarly226)
     ASSERT_TRUE(testenv::waitFor([&] { return shown > 0; }, 15000)) << form.Memo1->toPlainText().toStdString();
     EXPECT_FALSE(panel.UnixListing);
     EXPECT_EQ(dirs(panel), QStringList{QStringLiteral("My Docs")});
-    ASSERT_EQ(panel.StringGrid2->rowCount(), 1);
-    EXPECT_EQ(panel.StringGrid2->item(0, 0)->text(), QStringLiteral("file.txt"));
-    EXPECT_EQ(panel.StringGrid2->item(0, 1)->text(), QStringLiteral("     1234"));
-    EXPECT_EQ(panel.StringGrid2->item(0, 2)->text(), QStringLiteral("01-05-99 10:30AM"));
+    ASSERT_EQ(panel.StringGrid2->RowCount(), 2);
+    EXPECT_EQ(panel.StringGrid2->Cells(0, 1), QStringLiteral("file.txt"));
+    EXPECT_EQ(panel.StringGrid2->Cells(1, 1), QStringLiteral("     1234"));
+    EXPECT_EQ(panel.StringGrid2->Cells(2, 1), QStringLiteral("01-05-99 10:30AM"));
     EXPECT_EQ(messages, QStringList{QStringLiteral("Message: 226 nothing to send")});
     const QString log = form.Memo1->toPlainText();
     EXPECT_TRUE(log.contains(QStringLiteral("> PASS ********"))) << log.toStdString();

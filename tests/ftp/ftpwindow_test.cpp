@@ -16,7 +16,6 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTableWidget>
 #include <QTest>
 
 #include "app/tarn.h"
@@ -36,9 +35,9 @@ namespace {
 QStringList gridNames(TFtpPanel *p)
 {
     QStringList out;
-    for (int r = 0; r < p->StringGrid2->rowCount(); ++r)
-        if (auto *it = p->StringGrid2->item(r, 0))
-            out << it->text();
+    for (int r = p->StringGrid2->FixedRows(); r < p->StringGrid2->RowCount(); ++r)
+        if (!p->StringGrid2->Cells(0, r).isEmpty())  // a folder without files shows one empty row
+            out << p->StringGrid2->Cells(0, r);
     return out;
 }
 
@@ -50,12 +49,18 @@ QStringList dirNames(TFtpPanel *p)
     return out;
 }
 
+// Selects the range of grid rows from the first to the last of the named files.
 void selectGridRows(TFtpPanel *p, const QStringList &names)
 {
-    p->StringGrid2->clearSelection();
-    for (int r = 0; r < p->StringGrid2->rowCount(); ++r)
-        if (names.contains(p->StringGrid2->item(r, 0)->text()))
-            p->StringGrid2->setRangeSelected(QTableWidgetSelectionRange(r, 0, r, 2), true);
+    int top = -1, bottom = -1;
+    for (int r = p->StringGrid2->FixedRows(); r < p->StringGrid2->RowCount(); ++r)
+        if (names.contains(p->StringGrid2->Cells(0, r))) {
+            if (top < 0)
+                top = r;
+            bottom = r;
+        }
+    ASSERT_GE(top, 1) << names.join(QLatin1Char(' ')).toStdString();
+    p->StringGrid2->selectRows(top, bottom);
 }
 
 bool menuVisible(TTarn &w, const QString &title)
