@@ -42,8 +42,12 @@ void TTarn::PTShellTree1Change(const QString &path) {
 
 void TTarn::PTShellList1Change() {
   if (!statusBarHidden()) StatusBar2Panels[0]->setText(browser::objectCountText(PTShellList1->itemCount()));
-  if (!state.ZipAddMode && !PTShellTree1->SelectedPath().isEmpty() && !windowTitle().startsWith(QLatin1String("Editor Filename - ")))
-    if (state.CurrentFile.isEmpty() || !windowTitle().contains(state.CurrentFile)) setTitle(browser::titleFor(PTShellTree1->SelectedPath()));
+  // Refills come often with dynamic refresh; they must not wipe the title of a file just clicked or of the
+  // editor's file.
+  const bool showsFile = windowTitle().startsWith(QLatin1String("Editor Filename - ")) ||
+                         (!state.CurrentFile.isEmpty() && windowTitle().contains(state.CurrentFile));
+  if (!state.ZipAddMode && !PTShellTree1->SelectedPath().isEmpty() && !showsFile)
+    setTitle(browser::titleFor(PTShellTree1->SelectedPath()));
 }
 
 void TTarn::PTShellList1FillComplete() {
