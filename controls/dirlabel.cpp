@@ -2,6 +2,7 @@
 #include <QPainter>
 #include <QStyle>
 #include "platform/paths.h"
+#include "platform/volumes.h"
 
 TDirLabel::TDirLabel(QWidget *parent) : QWidget(parent) { resize(65, 17); }
 

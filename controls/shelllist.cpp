@@ -1,6 +1,6 @@
 #include "controls/shelllist.h"
+#include "platform/shellverbs.h"
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -9,10 +9,8 @@
 #include <QMimeData>
 #include <QDropEvent>
 #include <QMessageBox>
-#include <QProcess>
 #include <QStyledItemDelegate>
 #include <QTreeView>
-#include <QUrl>
 
 namespace {
 // Lets the owner change font and colour of a name just before it is painted.
@@ -139,11 +137,8 @@ void TPTShellList::openItem(int row) {
   bool handled = false;
   if (OnDblClickOpen) OnDblClickOpen(handled);
   if (handled) return;
-  // Programs start in the current directory; documents open in the desktop's associated program.
-  if (it.executable && QFileInfo(path).isFile())
-    QProcess::startDetached(path, {}, QDir::currentPath());
-  else
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+  QString error;
+  if (!platform::openItem(QFile::encodeName(path), &error)) QMessageBox::warning(this, QStringLiteral("Open"), error);
 }
 
 void TPTShellList::setFolderPath(const QString &path) { model_->setFolder(path); }

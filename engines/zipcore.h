@@ -3,6 +3,7 @@
 // encryption, DOS times, the central directory reader (Zip64 included), spec matching, the callback
 // reporter and a small worker pool. Plain C++ and POSIX; nothing here knows about Qt.
 #include "engines/engineapi.h"
+#include "engines/zipformat.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -18,24 +19,12 @@
 
 namespace zipcore {
 
-constexpr uint32_t kSigLocal = 0x04034B50;
-constexpr uint32_t kSigCentral = 0x02014B50;
-constexpr uint32_t kSigEnd = 0x06054B50;
-constexpr uint32_t kSigEnd64 = 0x06064B50;
-constexpr uint32_t kSigLocator64 = 0x07064B50;
-constexpr uint32_t kSigDescriptor = 0x08074B50;
-constexpr uint16_t kFlagEncrypted = 0x0001;
-constexpr uint16_t kFlagDescriptor = 0x0008;
-constexpr uint16_t kFlagUtf8 = 0x0800;
+using namespace zipformat;
+
 // A member whose data fits this bound is handled as one buffer (libdeflate, worker threads); larger
 // ones stream (zlib, in parallel chunks when adding).
 constexpr uint64_t kWholeBufferLimit = 128u << 20;
 
-inline uint16_t rd16(const unsigned char *p) { return uint16_t(p[0] | (p[1] << 8)); }
-inline uint32_t rd32(const unsigned char *p) {
-  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-inline uint64_t rd64(const unsigned char *p) { return rd32(p) | (uint64_t(rd32(p + 4)) << 32); }
 inline void put16(std::string &s, uint16_t v) {
   s += char(v & 0xFF);
   s += char(v >> 8);

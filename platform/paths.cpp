@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <QStorageInfo>
 
 namespace platform {
 
@@ -30,12 +29,6 @@ QString libraryFolder() { return besideProgram("lib/tarnwick", "../lib/tarnwick"
 QString AppendSlash(const QString &path) {
   if (path.isEmpty() || path.endsWith('/')) return path;
   return path + '/';
-}
-
-QString volumeRoot(const QString &path) {
-  QStorageInfo info(path);
-  if (!info.isValid() || info.rootPath().isEmpty()) return QStringLiteral("/");
-  return info.rootPath();
 }
 
 }  // namespace platform

@@ -19,7 +19,4 @@ QString libraryFolder();
 // The path unchanged when empty or already ending in the separator, otherwise with "/" appended.
 QString AppendSlash(const QString &path);
 
-// The root of the mounted volume that holds the path ("/" when unknown).
-QString volumeRoot(const QString &path);
-
 }  // namespace platform

@@ -40,6 +40,11 @@ QList<Volume> mountedVolumes() {
   return out;
 }
 
+QString volumeRoot(const QString &path) {
+  const QString root = volumeOf(path).rootPath;
+  return root.isEmpty() ? QStringLiteral("/") : root;
+}
+
 Volume volumeOf(const QString &path) {
   QStorageInfo s(path);
   if (!s.isValid()) {

@@ -18,6 +18,8 @@ struct Volume {
   bool cdrom = false;  // iso9660 / udf, or a /dev/sr* device
 };
 
+// The root of the mounted volume that holds the path ("/" when unknown).
+QString volumeRoot(const QString &path);
 // Volumes a person would browse: real file systems, not the kernel's pseudo ones.
 QList<Volume> mountedVolumes();
 bool isCdromVolume(const QString &fileSystem, const QString &device);

@@ -2,8 +2,10 @@
 // archive is checked against the bytes actually read; nothing is read past the end of the file.
 #include "zip/zipmaster.h"
 
+#include "engines/zipformat.h"
 #include "engines/zipnames.h"
 #include "platform/paths.h"
+#include "platform/volumes.h"
 
 #include <QFileInfo>
 #include <QStorageInfo>
@@ -11,18 +13,9 @@
 
 namespace {
 
-constexpr uint32_t kSigEnd = 0x06054B50;
-constexpr uint32_t kSigCentral = 0x02014B50;
-constexpr uint32_t kSigLocal = 0x04034B50;
-constexpr uint32_t kSigSpan = 0x08074B50;
-constexpr uint32_t kSigEnd64 = 0x06064B50;
-constexpr uint32_t kSigLocator64 = 0x07064B50;
-
-inline uint16_t rd16(const uchar *p) { return uint16_t(p[0] | (p[1] << 8)); }
-inline uint32_t rd32(const uchar *p) {
-  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-inline uint64_t rd64(const uchar *p) { return rd32(p) | (uint64_t(rd32(p + 4)) << 32); }
+using namespace zipformat;
+// A spanned set's first part starts with the data descriptor's signature.
+constexpr uint32_t kSigSpan = kSigDescriptor;
 
 QString convertText(const QByteArray &raw, uint16_t flags, uint8_t host, uint8_t madeBy,
                     TZipMaster::CodePageOpts cp) {
