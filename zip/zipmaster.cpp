@@ -71,6 +71,31 @@ TZipMaster::TZipMaster(QObject *owner) : QObject(owner) {}
 
 TZipMaster::~TZipMaster() = default;
 
+// Both parameter records share one shape: the flat layout carries the file specs inline, the compact one
+// points to an array of spec records. Returns the record's head; *compact is set for the compact layout.
+template <class Flat, class Compact, class Spec>
+auto *makeParams(RecordBuffer &buf, const QStringList &specs, bool flat, Compact **compact) {
+  if (flat) {
+    auto *r = buf.make<Flat>();
+    r->trailer = kTrailer;
+    const int n = qMin<int>(specs.size(), kSpecSlots - 1);
+    for (int i = 0; i < n; ++i) r->specs[i] = buf.text(specs[i].toUtf8());
+    r->head.specCount = n;
+    return &r->head;
+  }
+  auto *r = buf.make<Compact>();
+  r->trailer = kTrailer;
+  if (!specs.isEmpty()) {
+    Spec *arr = buf.specArray<Spec>(size_t(specs.size()));
+    for (int i = 0; i < specs.size(); ++i) arr[i].text = buf.text(specs[i].toUtf8());
+    r->specs = arr;
+  }
+  r->head.specCount = int32_t(specs.size());
+  *compact = r;
+  return &r->head;
+}
+
+
 void TZipMaster::setZipFilename(const QString &v) {
   zipFilename_ = v;
   List();
@@ -221,36 +246,24 @@ QByteArray TZipMaster::passwordBytes() const {
   return pw;
 }
 
+// The fields both heads share, in the same places.
+template <class Head>
+void fillCommonHead(Head *h, RecordBuffer &buf, TZipMaster *caller, bool trace, const QByteArray &password) {
+  h->window = nullptr;  // the engines show no dialogs of their own here
+  h->caller = caller;
+  h->version = kInterfaceVersion;
+  h->callback = &TZipMasterCallback::call;
+  h->trace = boolField(trace);
+  h->password = buf.passwordBuffer(password);
+}
+
 void TZipMaster::runZipEngine(bool deleting, const QString &target) {
   const int version = zipVersion_ ? reinterpret_cast<GetVersionFn>(zipVersion_)() : kInterfaceVersion;
   RecordBuffer buf;
-  ZipParamsHead *h = nullptr;
-  const QStringList specs = fspecArgs_;
-  if (version <= 150) {
-    auto *r = buf.make<ZipParamsFlat>();
-    h = &r->head;
-    r->trailer = kTrailer;
-    const int n = qMin<int>(specs.size(), kSpecSlots - 1);
-    for (int i = 0; i < n; ++i) r->specs[i] = buf.text(specs[i].toUtf8());
-    h->specCount = n;
-  } else {
-    auto *r = buf.make<ZipParams>();
-    h = &r->head;
-    r->trailer = kTrailer;
-    if (!tempDir_.isEmpty()) r->tempDir = buf.text(tempDir_.toUtf8());
-    if (!specs.isEmpty()) {
-      ZipSpec *arr = buf.specArray<ZipSpec>(size_t(specs.size()));
-      for (int i = 0; i < specs.size(); ++i) arr[i].text = buf.text(specs[i].toUtf8());
-      r->specs = arr;
-    }
-    h->specCount = int32_t(specs.size());
-  }
-  h->window = nullptr;  // the engines show no dialogs of their own here
-  h->caller = this;
-  h->version = kInterfaceVersion;
-  h->callback = &TZipMasterCallback::call;
-  h->trace = boolField(trace_);
-  h->password = buf.passwordBuffer(passwordBytes());
+  ZipParams *compact = nullptr;
+  ZipParamsHead *h = makeParams<ZipParamsFlat, ZipParams, ZipSpec>(buf, fspecArgs_, version <= 150, &compact);
+  if (compact && !tempDir_.isEmpty()) compact->tempDir = buf.text(tempDir_.toUtf8());
+  fillCommonHead(h, buf, this, trace_, passwordBytes());
   h->encrypt = boolField(addOptions_ & AddEncrypt);
   h->hidden = boolField(addOptions_ & AddHiddenFiles);
   h->storeFolderEntries = boolField(!(addOptions_ & AddSeparateDirs));
@@ -378,32 +391,9 @@ void TZipMaster::ExtractFiles() {
   if (!extrBaseDir_.isEmpty() && QFileInfo(extrBaseDir_).isDir()) QDir::setCurrent(extrBaseDir_);
   const int version = unzVersion_ ? reinterpret_cast<GetVersionFn>(unzVersion_)() : kInterfaceVersion;
   RecordBuffer buf;
-  UnzParamsHead *h = nullptr;
-  const QStringList specs = fspecArgs_;
-  if (version <= 151) {
-    auto *r = buf.make<UnzParamsFlat>();
-    h = &r->head;
-    r->trailer = kTrailer;
-    const int n = qMin<int>(specs.size(), kSpecSlots - 1);
-    for (int i = 0; i < n; ++i) r->specs[i] = buf.text(specs[i].toUtf8());
-    h->specCount = n;
-  } else {
-    auto *r = buf.make<UnzParams>();
-    h = &r->head;
-    r->trailer = kTrailer;
-    if (!specs.isEmpty()) {
-      UnzSpec *arr = buf.specArray<UnzSpec>(size_t(specs.size()));
-      for (int i = 0; i < specs.size(); ++i) arr[i].text = buf.text(specs[i].toUtf8());
-      r->specs = arr;
-    }
-    h->specCount = int32_t(specs.size());
-  }
-  h->window = nullptr;
-  h->caller = this;
-  h->version = kInterfaceVersion;
-  h->callback = &TZipMasterCallback::call;
-  h->trace = boolField(trace_);
-  h->password = buf.passwordBuffer(passwordBytes());
+  UnzParams *compact = nullptr;
+  UnzParamsHead *h = makeParams<UnzParamsFlat, UnzParams, UnzSpec>(buf, fspecArgs_, version <= 151, &compact);
+  fillCommonHead(h, buf, this, trace_, passwordBytes());
   h->test = boolField(extrOptions_ & ExtrTest);
   h->true60 = kTrue;
   h->verbose = boolField(verbose_ || trace_);
