@@ -149,14 +149,16 @@ void TTarn::buildMenus() {
 
   QMenu *options = bar->addMenu(QStringLiteral("&Options"));
   addItem(options, "AutoStart", "&Auto Start", {}, [this] { AutoStartClick(); }, true);
-  addItem(options, "Cbox4", "Disable &Viewers", "F8", [this] { Cbox4Click(); }, true);
+  // These options are their check marks, read where they matter; toggling is all their commands do.
+  const auto markOnly = [] {};
+  addItem(options, "Cbox4", "Disable &Viewers", "F8", markOnly, true);
   addItem(options, "DynamicRefresh1", "D&ynamic Refresh", {}, [this] { DynamicRefresh1Click(); }, true, true);
-  addItem(options, "Cbox1", "&Run Exe or Associated program on dbl clk", "Ctrl+R", [this] { Cbox1Click(); }, true, true);
+  addItem(options, "Cbox1", "&Run Exe or Associated program on dbl clk", "Ctrl+R", markOnly, true, true);
   addItem(options, "DiskSpace", "Show Correct Free &Disk Space", {}, [this] { updateSizePanels(); }, true);
   addItem(options, "ShowHiddenFiles1", "Show &Hidden Files", {}, [this] { ShowHiddenFiles1Click(); }, true, true);
-  addItem(options, "Cbox2", "Start Tarnwick &Maximized", {}, [this] { Cbox2Click(); }, true, true);
-  addItem(options, "ImageWindow", "Open Images in &Window", {}, [] {}, true);
-  addItem(options, "Mp3Edit", "Edit Mp3 File &Tags", {}, [] {}, true);
+  addItem(options, "Cbox2", "Start Tarnwick &Maximized", {}, markOnly, true, true);
+  addItem(options, "ImageWindow", "Open Images in &Window", {}, markOnly, true);
+  addItem(options, "Mp3Edit", "Edit Mp3 File &Tags", {}, markOnly, true);
   addItem(options, "Cbox5", "Hide File Window Status &Bar", "F7", [this] { StatusBar2->setVisible(!checked("Cbox5")); }, true);
   addItem(options, "SetStart1", "&Set Start up Directory");
   addItem(options, "Cbox3", "Save Settings on &Exit", {}, [this] { Cbox3Click(); }, true, true);

@@ -111,8 +111,6 @@ class TTarn : public QMainWindow, public browser::FileCommandHost {
 
   // Viewer dispatch.
   void GetTheFile();
-  void Cbox4Click();
-  void Cbox1Click();
   void Pc1Change();
   void Viewers1Click();
   // Files dropped on the window: only the first counts.
@@ -152,7 +150,6 @@ class TTarn : public QMainWindow, public browser::FileCommandHost {
   void GetRegSettings();
   void FirstTimeRan();
   void SaveRegSettings();
-  void Cbox2Click();
   void Cbox3Click();
   void SaveNow1Click();
   void FileAttClick();

@@ -244,12 +244,6 @@ void TTarn::GetExcel() { StatusBar1Panel->setText(QStringLiteral("The document v
 void TTarn::GetDBase() { StatusBar1Panel->setText(QStringLiteral("The database viewer is not available in this version yet.")); }
 void TTarn::GetMp3() { StatusBar1Panel->setText(QStringLiteral("The MP3 tag editor is not available in this version yet.")); }
 
-void TTarn::Cbox4Click() {
-  // The check mark is toggled by the item itself.
-}
-
-void TTarn::Cbox1Click() {}
-
 void TTarn::Pc1Change() {
   item("ViewHtml")->setEnabled(false);  // the HTML tab's source editor is not there yet
   item("SetTabValue1")->setEnabled(Pc1->currentWidget() == EditorCmd);

@@ -131,8 +131,6 @@ void TTarn::SaveRegSettings() {
   Reg.clearWriteFailed();
 }
 
-void TTarn::Cbox2Click() {}
-
 void TTarn::Cbox3Click() {
   if (!checked("Cbox3")) {
     Reg.WriteBool(kSettings, "SaveSet", false);

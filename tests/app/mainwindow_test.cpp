@@ -154,7 +154,6 @@ TEST(MainWindow, MaskComboFiltersAndDynamicRefreshSeesNewFiles) {
   ASSERT_TRUE(waitFilled(w, dir));
   w.Edit2->setCurrentText("*.zip");
   w.Edit2Click();
-  EXPECT_EQ(rowOf(w, "archive.zip"), rowOf(w, "archive.zip"));
   EXPECT_GE(rowOf(w, "archive.zip"), 0);
   EXPECT_EQ(rowOf(w, "readme"), -1);
   EXPECT_GE(rowOf(w, "sub folder"), 0);  // folders stay reachable under a mask
