@@ -1,10 +1,13 @@
 # make run: install what is missing, build and start Tarnwick.
 # make test: install what is missing, build and run every test.
+# make test-sanitize: the same tests built with AddressSanitizer and UndefinedBehaviorSanitizer.
 BUILD ?= build
+SAN_BUILD ?= build-sanitize
 JOBS ?= $(shell nproc)
-CCACHE := $(shell command -v ccache 2>/dev/null)
+# Looked up when a rule runs, after deps may have installed it.
+CCACHE = $(shell command -v ccache 2>/dev/null)
 
-.PHONY: all deps configure build run test bench install clean
+.PHONY: all deps configure build run test test-sanitize bench install clean
 
 all: build
 
@@ -24,10 +27,23 @@ run: build
 	./$(BUILD)/bin/tarnwick $(ARGS)
 
 test: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
+	@bash scripts/ctest.sh $(BUILD) $(JOBS) --timeout 600
+
+$(SAN_BUILD)/build.ninja:
+	cmake -S . -B $(SAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" \
+	  -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g" -DTARNWICK_SANITIZE=ON \
+	  $(if $(CCACHE),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+
+# Leaks of the libraries we do not own are suppressed (tests/sanitize/lsan.supp); every report fails the test.
+test-sanitize: deps $(SAN_BUILD)/build.ninja
+	cmake --build $(SAN_BUILD) -j $(JOBS)
+	@ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitize/lsan.supp:print_suppressions=0 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  bash scripts/ctest.sh $(SAN_BUILD) $(JOBS) --timeout 1800
 
 install: build
 	cmake --install $(BUILD) --prefix $(or $(PREFIX),$(HOME)/.local)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD)

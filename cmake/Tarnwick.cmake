@@ -23,6 +23,9 @@ function(tarnwick_test name)
   if(NOT A_TIMEOUT)
     set(A_TIMEOUT 300)
   endif()
+  if(TARNWICK_SANITIZE)
+    math(EXPR A_TIMEOUT "${A_TIMEOUT} * 3")  # instrumented code runs two to three times slower
+  endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT ${A_TIMEOUT}
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TARNWICK_SOURCE_DIR=${CMAKE_SOURCE_DIR};TARNWICK_BINARY_DIR=${CMAKE_BINARY_DIR};${A_ENV}")
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TARNWICK_SKIP_LOG=${CMAKE_BINARY_DIR}/Testing/skipped.txt;TARNWICK_SOURCE_DIR=${CMAKE_SOURCE_DIR};TARNWICK_BINARY_DIR=${CMAKE_BINARY_DIR};${A_ENV}")
 endfunction()

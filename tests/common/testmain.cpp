@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <QApplication>
 #include <QDir>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <unistd.h>
@@ -14,6 +15,27 @@ std::string g_root;
 void removeTree() {
   if (!g_root.empty() && !std::getenv("TARNWICK_KEEP_TEST_ROOT")) QDir(QString::fromStdString(g_root)).removeRecursively();
 }
+// A skipped case is one passing line in ctest's summary; say it, with its reason, on stderr and in the
+// skip log that `make test` prints after the run, so a skip never goes unnoticed in CI.
+class SkipReporter : public ::testing::EmptyTestEventListener {
+  void OnTestEnd(const ::testing::TestInfo &info) override {
+    const ::testing::TestResult *r = info.result();
+    if (!r || !r->Skipped()) return;
+    std::string reason;
+    for (int i = 0; i < r->total_part_count(); ++i)
+      if (r->GetTestPartResult(i).skipped()) reason = r->GetTestPartResult(i).message();
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' ')) reason.pop_back();
+    const std::string line = std::string("SKIPPED ") + info.test_suite_name() + "." + info.name() + ": " +
+                             (reason.empty() ? "(no reason given)" : reason) + "\n";
+    std::fputs(line.c_str(), stderr);
+    if (const char *log = std::getenv("TARNWICK_SKIP_LOG"); log && *log) {
+      if (FILE *f = std::fopen(log, "a")) {
+        std::fputs(line.c_str(), f);
+        std::fclose(f);
+      }
+    }
+  }
+};
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -34,6 +56,7 @@ int main(int argc, char **argv) {
 
   QApplication app(argc, argv);
   ::testing::InitGoogleMock(&argc, argv);
+  ::testing::UnitTest::GetInstance()->listeners().Append(new SkipReporter);
   int rc = RUN_ALL_TESTS();
   return rc;
 }
