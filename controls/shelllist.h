@@ -1,5 +1,6 @@
 #pragma once
 // The file list: one folder's items in four view styles (large icons, small icons, list, details).
+#include <QPointer>
 #include <QStackedWidget>
 #include <functional>
 #include "controls/shelllistmodel.h"
@@ -66,7 +67,10 @@ class TPTShellList : public QStackedWidget {
   QString ItemModifiedText(int row) const { return TShellListModel::modifiedText(model_->item(row)); }
   const TShellItem &item(int row) const { return model_->item(row); }
   QString itemPath(int row) const { return model_->filePath(row); }
+  // Whether one of the views has the focus (the in-place name editor does not count).
   bool hasListFocus() const;
+  // Whether an item's name is being edited in place.
+  bool isEditingName() const { return !nameEditor_.isNull(); }
 
   void setPopupMenu(QMenu *menu) { popup_ = menu; }
   TShellListModel *model() const { return model_; }
@@ -96,6 +100,7 @@ class TPTShellList : public QStackedWidget {
   bool eventFilter(QObject *watched, QEvent *event) override;
 
  private:
+  class DrawDelegate;
   void openItem(int row);
   void wireView(QAbstractItemView *v);
 
@@ -106,4 +111,5 @@ class TPTShellList : public QStackedWidget {
   QMenu *popup_ = nullptr;
   int options_ = 0;
   int viewStyle_ = 3;
+  QPointer<QWidget> nameEditor_;  // the open in-place name editor, kept by the views' delegate
 };
