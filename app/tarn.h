@@ -202,6 +202,7 @@ class TTarn : public QMainWindow {
   bool applyStoredViewStyle_ = false;
   int storedViewStyle_ = 3;
   QString listHint_;
+  QString listPick_;  // the file the first list's click picked last; its title outlives refills
   QString startError_;
   platform::MountWatcher *mounts_ = nullptr;
   int firstRunFlag_ = 0;

@@ -42,10 +42,15 @@ void TTarn::PTShellTree1Change(const QString &path) {
 
 void TTarn::PTShellList1Change() {
   if (!statusBarHidden()) StatusBar2Panels[0]->setText(browser::objectCountText(PTShellList1->itemCount()));
+  // A refilled list has no picked item until the next click, so the file it picked is no longer current:
+  // the tools must not open a file the user no longer has selected. Files that came from elsewhere (a drop,
+  // a tool window) stay.
+  if (PTShellList1->Selected() < 0 && !listPick_.isEmpty() && state.CurrentFile == listPick_) state.CurrentFile.clear();
   // Refills come often with dynamic refresh; they must not wipe the title of a file just clicked or of the
   // editor's file.
   const bool showsFile = windowTitle().startsWith(QLatin1String("Editor Filename - ")) ||
-                         (!state.CurrentFile.isEmpty() && windowTitle().contains(state.CurrentFile));
+                         (!state.CurrentFile.isEmpty() && windowTitle().contains(state.CurrentFile)) ||
+                         (!listPick_.isEmpty() && windowTitle().contains(listPick_));
   if (!state.ZipAddMode && !PTShellTree1->SelectedPath().isEmpty() && !showsFile)
     setTitle(browser::titleFor(PTShellTree1->SelectedPath()));
 }
@@ -196,6 +201,7 @@ void TTarn::PTShellList1Click() {
     state.CurrentName += state.CurrentExt;
   }
   state.CurrentFile = viewers::currentFileFrom(state.CurrentFolder, state.CurrentName);
+  listPick_ = state.CurrentFile;
   if (FtpPanel->isVisible()) return;
   if (!state.ZipAddMode) setTitle(browser::titleFor(state.CurrentFile));
   if (!QFileInfo(state.CurrentFile).isDir() && !state.CurrentFolder.isEmpty() && !state.ZipAddMode) {

@@ -1,5 +1,5 @@
 // The main window's first file list driven from the keyboard and the mouse as a user drives it: in-place
-// rename from start to end.
+// rename from start to end, and what a refilled list leaves picked for the tools.
 #include <gtest/gtest.h>
 #include <QAbstractButton>
 #include <QAbstractItemView>
@@ -11,8 +11,12 @@
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include "app/tarn.h"
 #include "controls/shelllist.h"
+#include "hexedit/hexbuffer.h"
+#include "hexedit/hexeditor.h"
+#include "hexedit/hexform.h"
 #include "platform/paths.h"
 #include "tests/common/testenv.h"
 
@@ -181,4 +185,67 @@ TEST(FileListRename, InPlaceRenameFromTheKeyboard) {
   win.pick("renamed script.sh");
   win.press(Qt::Key_Return);
   EXPECT_TRUE(testenv::waitFor([&] { return QFile::exists(marker); }, 10000));
+}
+
+// After a refill (F5, a dynamic refresh) the list has no picked item, so the tools get no file from it
+// until the next click; the title may keep naming the file.
+TEST(FileListRefill, ToolsGetNoFileFromARefilledList) {
+  freshStore();
+  const QString dir = testenv::makeDir("refill");
+  const QString data = testenv::writeFile(dir + "/data.bin", QByteArray("\x01\x02\x03", 3));
+  testenv::writeFile(dir + "/readme", "text");
+  Window win(dir);
+  TTarn &w = win.w;
+  auto openHex = [&]() -> THexForm * {
+    w.item("HexEditor1")->trigger();
+    THexForm *hex = THexForm::instance();
+    if (!hex) return nullptr;
+    hex->activateWindow();
+    if (!testenv::waitFor([&] { return QApplication::activeWindow() == hex; })) return nullptr;
+    return hex;
+  };
+  auto closeHex = [&](THexForm *hex) {
+    hex->close();
+    EXPECT_TRUE(testenv::waitFor([&] { return w.item("HexEditor1")->isEnabled(); }));
+    w.activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&w));
+  };
+
+  // F5.
+  win.pick("data.bin");
+  EXPECT_EQ(w.state.CurrentFile, data);
+  const QString title = w.windowTitle();
+  win.press(Qt::Key_F5);
+  ASSERT_TRUE(w.PTShellList1->model()->isLoading());
+  ASSERT_TRUE(win.waitFilled());
+  EXPECT_EQ(w.PTShellList1->Selected(), -1);
+  EXPECT_EQ(w.state.CurrentFile, "");
+  EXPECT_EQ(w.windowTitle(), title);
+  THexForm *hex = openHex();
+  ASSERT_NE(hex, nullptr);
+  EXPECT_NE(hex->editor()->buffer()->FileName(), data);
+  closeHex(hex);
+
+  // A dynamic refresh after another program wrote into the folder.
+  win.pick("data.bin");
+  EXPECT_EQ(w.state.CurrentFile, data);
+  testenv::writeFile(dir + "/new.txt", "new");
+  ASSERT_TRUE(testenv::waitFor([&] { return win.row("new.txt") >= 0; }));
+  EXPECT_EQ(w.PTShellList1->Selected(), -1);
+  EXPECT_EQ(w.state.CurrentFile, "");
+
+  // The next click picks again, and the tool gets that file.
+  win.pick("data.bin");
+  hex = openHex();
+  ASSERT_NE(hex, nullptr);
+  EXPECT_EQ(hex->editor()->buffer()->FileName(), data);
+  closeHex(hex);
+
+  // Another folder is a refill too.
+  win.pick("data.bin");
+  w.UpOneLevelBtn->click();
+  ASSERT_TRUE(testenv::waitFor([&] {
+    return w.PTShellList1->FolderPath() == QFileInfo(dir).path() && !w.PTShellList1->model()->isLoading();
+  }));
+  EXPECT_EQ(w.state.CurrentFile, "");
 }
