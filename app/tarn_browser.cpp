@@ -55,13 +55,23 @@ void TTarn::PTShellList1Change() {
     setTitle(browser::titleFor(PTShellTree1->SelectedPath()));
 }
 
+namespace {
+// Widths of the Modified column that the program chose, not the user: the first-run value written to the
+// settings and the built-in one. They fit its dates only in small fonts, so while the column has one of
+// them it is made as wide as its dates in the list's font; any other stored width is the user's and wins.
+bool programChosenModifiedWidth(int width) { return width == 90 || width == 110; }
+}  // namespace
+
 void TTarn::PTShellList1FillComplete() {
   if (!LargeIconsBtn->isChecked()) {
     PTShellList1->setColumnWidth(0, savedColumnWidths_[0]);
     PTShellList1->setColumnWidth(1, savedColumnWidths_[1]);
     if (PTShellList1->columnCount() > 2) {
       PTShellList1->setColumnWidth(2, savedColumnWidths_[2]);
-      PTShellList1->setColumnWidth(3, savedColumnWidths_[3]);
+      const int modified = savedColumnWidths_[3];
+      PTShellList1->setColumnWidth(3, programChosenModifiedWidth(modified)
+                                          ? qMax(modified, PTShellList1->modifiedColumnWidth())
+                                          : modified);
     }
     if (statusBarHidden()) return;
     if (PTShellList1->columnCaption(1) != QLatin1String("Size")) {

@@ -67,7 +67,7 @@ TPTShellList::TPTShellList(QWidget *parent) : QStackedWidget(parent), model_(new
   details_->setColumnWidth(0, 150);
   details_->setColumnWidth(1, 70);
   details_->setColumnWidth(2, 90);
-  details_->setColumnWidth(3, 110);
+  details_->setColumnWidth(3, qMax(110, modifiedColumnWidth()));
   connect(details_->header(), &QHeaderView::sectionClicked, this, &TPTShellList::OnColumnClick);
   connect(model_, &TShellListModel::fillComplete, this, &TPTShellList::OnFillComplete);
   connect(model_, &TShellListModel::folderChanged, this, &TPTShellList::OnFolderChanged);
@@ -186,6 +186,22 @@ void TPTShellList::setViewStyle(int styleNo) {
 
 QString TPTShellList::columnCaption(int col) const { return model_->headerData(col, Qt::Horizontal, Qt::DisplayRole).toString(); }
 int TPTShellList::columnWidth(int col) const { return details_->columnWidth(col); }
+
+int TPTShellList::modifiedColumnWidth() const {
+  // A date as the list writes it; the digits of a font share one width, so any date measures like all.
+  TShellItem sample;
+  sample.mtime = QDateTime(QDate(2000, 12, 28), QTime(23, 58)).toSecsSinceEpoch();
+  // Measured as the views measure a cell: the style adds its margins to the text.
+  QStyleOptionViewItem opt;
+  opt.initFrom(details_);
+  opt.font = details_->font();
+  opt.fontMetrics = QFontMetrics(opt.font);
+  opt.features = QStyleOptionViewItem::HasDisplay;
+  opt.text = TShellListModel::modifiedText(sample);
+  const QStyle *style = details_->style();
+  return style->sizeFromContents(QStyle::CT_ItemViewItem, &opt, QSize(), details_).width() +
+         style->pixelMetric(QStyle::PM_HeaderMargin, nullptr, details_);
+}
 void TPTShellList::setColumnWidth(int col, int width) {
   if (width > 0) details_->setColumnWidth(col, width);
 }

@@ -50,6 +50,8 @@ class TPTShellList : public QStackedWidget {
   int columnCount() const { return model_->columnCount(); }
   QString columnCaption(int col) const;
   int columnWidth(int col) const;
+  // The width the Modified column needs to show its dates whole in the list's current font.
+  int modifiedColumnWidth() const;
   void setColumnWidth(int col, int width);
   int itemCount() const { return model_->rowCount(); }
 

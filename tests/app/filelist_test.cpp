@@ -7,17 +7,21 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
 #include "app/tarn.h"
+#include "controls/shellcombo.h"
 #include "controls/shelllist.h"
 #include "hexedit/hexbuffer.h"
 #include "hexedit/hexeditor.h"
 #include "hexedit/hexform.h"
 #include "platform/paths.h"
+#include "platform/regstore.h"
 #include "tests/common/testenv.h"
 
 namespace {
@@ -248,4 +252,34 @@ TEST(FileListRefill, ToolsGetNoFileFromARefilledList) {
     return w.PTShellList1->FolderPath() == QFileInfo(dir).path() && !w.PTShellList1->model()->isLoading();
   }));
   EXPECT_EQ(w.state.CurrentFile, "");
+}
+
+// The Modified column shows its dates whole in the list's font (here larger than the first-run widths were
+// made for) unless a width of the user's own is stored; the drive box's hint reaches the status line like
+// the other controls' hints.
+TEST(FileListLook, ModifiedColumnFitsItsDatesAndTheDriveBoxHasAHint) {
+  freshStore();
+  struct FontGuard {
+    QFont old = QApplication::font();
+    ~FontGuard() { QApplication::setFont(old); }
+  } fontGuard;
+  QFont big = fontGuard.old;
+  big.setPointSizeF(fontGuard.old.pointSizeF() * 1.6);
+  QApplication::setFont(big);
+  const QString dir = testenv::makeDir("look");
+  testenv::writeFile(dir + "/notes.txt", "n");
+  {
+    Window win(dir);
+    ASSERT_GE(win.row("notes.txt"), 0);
+    const int needed = win.view()->sizeHintForColumn(3);
+    ASSERT_GT(needed, 0);
+    EXPECT_GE(win.w.PTShellList1->columnWidth(3), needed);
+
+    QTest::mouseMove(win.w.PTShellCombo1);
+    EXPECT_TRUE(testenv::waitFor([&] { return win.w.StatusBar1Panel->text() == "Change to another drive"; }))
+        << win.w.StatusBar1Panel->text().toStdString();
+  }
+  platform::RegStore().writeInteger(platform::RegRoot::CurrentUser, "Software\\Tarnwick2\\Settings", "FileCol4", 61);
+  Window again(dir);
+  EXPECT_EQ(again.w.PTShellList1->columnWidth(3), 61);
 }
