@@ -1,13 +1,14 @@
 // The main window's first file list driven from the keyboard and the mouse as a user drives it: in-place
-// rename from start to end, and what a refilled list leaves picked for the tools.
+// rename from start to end, what a refilled list leaves picked for the tools, the Modified column's width
+// and the drive box's hint.
 #include <gtest/gtest.h>
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
-#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -73,7 +74,11 @@ struct Window {
     ASSERT_EQ(w.PTShellList1->Selected(), row(name));
   }
   // A key as the user presses it: to whatever has the focus, window shortcuts included.
-  static void press(int key, Qt::KeyboardModifiers mods = {}) { QTest::keyClick(QApplication::focusWidget(), Qt::Key(key), mods); }
+  static void press(int key) {
+    QWidget *focus = QApplication::focusWidget();
+    ASSERT_NE(focus, nullptr) << "nothing has the focus for key " << key;
+    QTest::keyClick(focus, Qt::Key(key));
+  }
   static QLineEdit *nameEditor() { return qobject_cast<QLineEdit *>(QApplication::focusWidget()); }
 
   QString dir;
