@@ -4,9 +4,10 @@
 #include <QMainWindow>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include "app/myregistry.h"
+#include "app/mainstate.h"
 #include "browser/filecommands.h"
-#include "browser/mainstate.h"
 
 class QAction;
 class QComboBox;
@@ -33,7 +34,7 @@ class TPTShellList;
 class TPTShellTree;
 namespace platform { class MountWatcher; class RegStore; }
 
-class TTarn : public QMainWindow, public browser::FileCommandHost {
+class TTarn : public QMainWindow {
   Q_OBJECT
  public:
   // args: the command-line arguments after the program name.
@@ -130,20 +131,10 @@ class TTarn : public QMainWindow, public browser::FileCommandHost {
   void AutoStartClick();
   void CloseMitmClick();
   void FormShow();
-  // File commands on the browser panes.
-  browser::TFileCommands *fileCommands = nullptr;
-  bool secondPairActive() const override;
-  bool treeHasFocus(int pair) const override;
-  QString treeFolder(int pair) const override;
-  QString listFolder(int pair) const override;
-  QStringList listSelection(int pair) const override;
-  void selectAll(int pair) override;
-  void invertSelection(int pair) override;
-  void refresh(int pair) override;
-  void beginRename(int pair, const QString &path) override;
-  void reveal(const QString &path) override;
-  bool openRichTextEditor() override;
-  QWidget *dialogParent() const override;
+  // File commands on the browser panes (app/tarn_files.cpp); the host adapter is declared first so that it
+  // outlives the commands.
+  std::unique_ptr<browser::FileCommandHost> fileHost;
+  std::unique_ptr<browser::TFileCommands> fileCommands;
 
   // Settings.
   TMyRegistry Reg;
@@ -211,6 +202,7 @@ class TTarn : public QMainWindow, public browser::FileCommandHost {
   bool applyStoredViewStyle_ = false;
   int storedViewStyle_ = 3;
   QString listHint_;
+  QString listPick_;  // the file the first list's click picked last; its title outlives refills
   QString startError_;
   platform::MountWatcher *mounts_ = nullptr;
   int firstRunFlag_ = 0;

@@ -42,13 +42,25 @@ void TTarn::PTShellTree1Change(const QString &path) {
 
 void TTarn::PTShellList1Change() {
   if (!statusBarHidden()) StatusBar2Panels[0]->setText(browser::objectCountText(PTShellList1->itemCount()));
+  // A refilled list has no picked item until the next click, so the file it picked is no longer current:
+  // the tools must not open a file the user no longer has selected. Files that came from elsewhere (a drop,
+  // a tool window) stay.
+  if (PTShellList1->Selected() < 0 && !listPick_.isEmpty() && state.CurrentFile == listPick_) state.CurrentFile.clear();
   // Refills come often with dynamic refresh; they must not wipe the title of a file just clicked or of the
   // editor's file.
   const bool showsFile = windowTitle().startsWith(QLatin1String("Editor Filename - ")) ||
-                         (!state.CurrentFile.isEmpty() && windowTitle().contains(state.CurrentFile));
+                         (!state.CurrentFile.isEmpty() && windowTitle().contains(state.CurrentFile)) ||
+                         (!listPick_.isEmpty() && windowTitle().contains(listPick_));
   if (!state.ZipAddMode && !PTShellTree1->SelectedPath().isEmpty() && !showsFile)
     setTitle(browser::titleFor(PTShellTree1->SelectedPath()));
 }
+
+namespace {
+// Widths of the Modified column that the program chose, not the user: the first-run value written to the
+// settings and the built-in one. They fit its dates only in small fonts, so while the column has one of
+// them it is made as wide as its dates in the list's font; any other stored width is the user's and wins.
+bool programChosenModifiedWidth(int width) { return width == 90 || width == 110; }
+}  // namespace
 
 void TTarn::PTShellList1FillComplete() {
   if (!LargeIconsBtn->isChecked()) {
@@ -56,7 +68,10 @@ void TTarn::PTShellList1FillComplete() {
     PTShellList1->setColumnWidth(1, savedColumnWidths_[1]);
     if (PTShellList1->columnCount() > 2) {
       PTShellList1->setColumnWidth(2, savedColumnWidths_[2]);
-      PTShellList1->setColumnWidth(3, savedColumnWidths_[3]);
+      const int modified = savedColumnWidths_[3];
+      PTShellList1->setColumnWidth(3, programChosenModifiedWidth(modified)
+                                          ? qMax(modified, PTShellList1->modifiedColumnWidth())
+                                          : modified);
     }
     if (statusBarHidden()) return;
     if (PTShellList1->columnCaption(1) != QLatin1String("Size")) {
@@ -196,6 +211,7 @@ void TTarn::PTShellList1Click() {
     state.CurrentName += state.CurrentExt;
   }
   state.CurrentFile = viewers::currentFileFrom(state.CurrentFolder, state.CurrentName);
+  listPick_ = state.CurrentFile;
   if (FtpPanel->isVisible()) return;
   if (!state.ZipAddMode) setTitle(browser::titleFor(state.CurrentFile));
   if (!QFileInfo(state.CurrentFile).isDir() && !state.CurrentFolder.isEmpty() && !state.ZipAddMode) {

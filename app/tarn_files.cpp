@@ -8,68 +8,84 @@
 #include "controls/shelllist.h"
 #include "controls/shelltree.h"
 
-// The second pair of the dual layout is not built yet: pair 1 answers as an empty pair.
-bool TTarn::secondPairActive() const { return false; }
+namespace {
 
-bool TTarn::treeHasFocus(int pair) const {
-  const QWidget *f = QApplication::focusWidget();
-  return pair == 0 && f && (f == PTShellTree1 || PTShellTree1->isAncestorOf(f));
-}
+// The main window as the file commands see it. The second pair of the dual layout is not built yet: pair 1
+// answers as an empty pair.
+class TarnFileHost final : public browser::FileCommandHost {
+ public:
+  explicit TarnFileHost(TTarn &w) : w(w) {}
 
-QString TTarn::treeFolder(int pair) const { return pair == 0 ? PTShellTree1->SelectedPath() : QString(); }
-QString TTarn::listFolder(int pair) const { return pair == 0 ? PTShellList1->FolderPath() : QString(); }
-QStringList TTarn::listSelection(int pair) const { return pair == 0 ? PTShellList1->selectedPaths() : QStringList(); }
+  bool secondPairActive() const override { return false; }
 
-void TTarn::selectAll(int pair) {
-  if (pair == 0) PTShellList1->SelectAll();
-}
-
-void TTarn::invertSelection(int pair) {
-  if (pair != 0) return;
-  QWidget *v = PTShellList1->currentView();
-  v->setUpdatesEnabled(false);
-  PTShellList1->invertSelection();
-  v->setUpdatesEnabled(true);
-}
-
-void TTarn::refresh(int pair) {
-  if (pair == 0) PTShellList1->Refill();
-}
-
-void TTarn::beginRename(int pair, const QString &path) {
-  if (pair != 0) return;
-  const QString name = path.mid(path.lastIndexOf('/') + 1);
-  // A new folder may not be listed yet: rename once the refill has it.
-  if (PTShellList1->model()->rowOfName(name) >= 0) {
-    PTShellList1->editName(name);
-    return;
+  bool treeHasFocus(int pair) const override {
+    const QWidget *f = QApplication::focusWidget();
+    return pair == 0 && f && (f == w.PTShellTree1 || w.PTShellTree1->isAncestorOf(f));
   }
-  auto *conn = new QMetaObject::Connection;
-  *conn = connect(PTShellList1, &TPTShellList::OnFillComplete, this, [this, name, conn] {
-    disconnect(*conn);
-    delete conn;
-    PTShellList1->editName(name);
-  });
-}
 
-void TTarn::reveal(const QString &path) {
-  const QString folder = path.left(qMax(1, path.lastIndexOf('/')));
-  const QString name = path.mid(path.lastIndexOf('/') + 1);
-  PTShellTree1->SelectPath(folder);
-  auto *conn = new QMetaObject::Connection;
-  *conn = connect(PTShellList1, &TPTShellList::OnFillComplete, this, [this, name, conn] {
-    disconnect(*conn);
-    delete conn;
-    PTShellList1->selectName(name);
-  });
-}
+  QString treeFolder(int pair) const override { return pair == 0 ? w.PTShellTree1->SelectedPath() : QString(); }
+  QString listFolder(int pair) const override { return pair == 0 ? w.PTShellList1->FolderPath() : QString(); }
+  QStringList listSelection(int pair) const override {
+    return pair == 0 ? w.PTShellList1->selectedPaths() : QStringList();
+  }
 
-bool TTarn::openRichTextEditor() { return false; }
+  void selectAll(int pair) override {
+    if (pair == 0) w.PTShellList1->SelectAll();
+  }
 
-QWidget *TTarn::dialogParent() const { return const_cast<TTarn *>(this); }
+  void invertSelection(int pair) override {
+    if (pair != 0) return;
+    QWidget *v = w.PTShellList1->currentView();
+    v->setUpdatesEnabled(false);
+    w.PTShellList1->invertSelection();
+    v->setUpdatesEnabled(true);
+  }
+
+  void refresh(int pair) override {
+    if (pair == 0) w.PTShellList1->Refill();
+  }
+
+  void beginRename(int pair, const QString &path) override {
+    if (pair != 0) return;
+    const QString name = path.mid(path.lastIndexOf('/') + 1);
+    // A new folder may not be listed yet: rename once the refill has it.
+    if (w.PTShellList1->model()->rowOfName(name) >= 0) {
+      w.PTShellList1->editName(name);
+      return;
+    }
+    afterNextFill([this, name] { w.PTShellList1->editName(name); });
+  }
+
+  void reveal(const QString &path) override {
+    const QString folder = path.left(qMax(1, path.lastIndexOf('/')));
+    const QString name = path.mid(path.lastIndexOf('/') + 1);
+    w.PTShellTree1->SelectPath(folder);
+    afterNextFill([this, name] { w.PTShellList1->selectName(name); });
+  }
+
+  bool openRichTextEditor() override { return false; }
+
+  QWidget *dialogParent() const override { return &w; }
+
+ private:
+  // Runs `then` once, when the first list next finishes filling.
+  void afterNextFill(std::function<void()> then) {
+    auto *conn = new QMetaObject::Connection;
+    *conn = QObject::connect(w.PTShellList1, &TPTShellList::OnFillComplete, &w, [conn, then = std::move(then)] {
+      QObject::disconnect(*conn);
+      delete conn;
+      then();
+    });
+  }
+
+  TTarn &w;
+};
+
+}  // namespace
 
 void TTarn::setUpFileCommands() {
-  fileCommands = new browser::TFileCommands(*this, nullptr, this);
+  fileHost = std::make_unique<TarnFileHost>(*this);
+  fileCommands = std::make_unique<browser::TFileCommands>(*fileHost);
   const QList<QPair<const char *, void (browser::TFileCommands::*)()>> map = {
       {"Open3", &browser::TFileCommands::Open3Click},
       {"Find2", &browser::TFileCommands::FindFilesClick},
@@ -93,7 +109,7 @@ void TTarn::setUpFileCommands() {
   for (const auto &[name, slot] : map) {
     QAction *a = item(name);
     disconnect(a, &QAction::triggered, nullptr, nullptr);
-    connect(a, &QAction::triggered, fileCommands, slot);
+    connect(a, &QAction::triggered, fileCommands.get(), slot);
   }
   const QList<QPair<QToolButton *, void (browser::TFileCommands::*)()>> buttons = {
       {FindFiles, &browser::TFileCommands::FindFilesClick},
@@ -103,7 +119,7 @@ void TTarn::setUpFileCommands() {
   };
   for (const auto &[b, slot] : buttons) {
     disconnect(b, &QToolButton::clicked, nullptr, nullptr);
-    connect(b, &QToolButton::clicked, fileCommands, slot);
+    connect(b, &QToolButton::clicked, fileCommands.get(), slot);
   }
   PTShellList1->model()->setRenameHook([this](const QString &path, const QString &name) {
     return fileCommands->renameAccepted(path, name);

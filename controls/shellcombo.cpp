@@ -12,6 +12,7 @@ TPTShellCombo::TPTShellCombo(QWidget *parent) : QComboBox(parent) {
   f.setBold(true);
   setFont(f);
   setToolTip(QStringLiteral("Change to another drive"));
+  setStatusTip(toolTip());  // the long hint, for the main window's status line
   reload();
   connect(this, QOverload<int>::of(&QComboBox::activated), this, [this](int i) {
     if (tree_) tree_->SelectPath(itemData(i).toString());

@@ -12,9 +12,8 @@
 #include <QStyledItemDelegate>
 #include <QTreeView>
 
-namespace {
 // Lets the owner change font and colour of a name just before it is painted.
-class DrawDelegate : public QStyledItemDelegate {
+class TPTShellList::DrawDelegate : public QStyledItemDelegate {
  public:
   DrawDelegate(TPTShellList *list) : QStyledItemDelegate(list), list_(list) {}
   void initStyleOption(QStyleOptionViewItem *opt, const QModelIndex &index) const override {
@@ -26,10 +25,22 @@ class DrawDelegate : public QStyledItemDelegate {
     opt->font = font;
     if (color.isValid()) opt->palette.setColor(QPalette::Text, color);
   }
+  // The list must know while a name is being edited in place: the keys of that edit are not list keys.
+  QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option, const QModelIndex &index) const override {
+    QWidget *editor = QStyledItemDelegate::createEditor(parent, option, index);
+    list_->nameEditor_ = editor;
+    return editor;
+  }
+  void destroyEditor(QWidget *editor, const QModelIndex &index) const override {
+    if (list_->nameEditor_ == editor) list_->nameEditor_ = nullptr;
+    // A refused name is reported in a message box, which has the focus when the edit closes: the list takes
+    // it back when its window is active again, instead of whatever control comes first.
+    if (editor->window()->focusWidget() == editor) list_->currentView()->setFocus();
+    QStyledItemDelegate::destroyEditor(editor, index);
+  }
  private:
   TPTShellList *list_;
 };
-}  // namespace
 
 TPTShellList::TPTShellList(QWidget *parent) : QStackedWidget(parent), model_(new TShellListModel(this)) {
   details_ = new QTreeView(this);
@@ -56,7 +67,7 @@ TPTShellList::TPTShellList(QWidget *parent) : QStackedWidget(parent), model_(new
   details_->setColumnWidth(0, 150);
   details_->setColumnWidth(1, 70);
   details_->setColumnWidth(2, 90);
-  details_->setColumnWidth(3, 110);
+  details_->setColumnWidth(3, qMax(110, modifiedColumnWidth()));
   connect(details_->header(), &QHeaderView::sectionClicked, this, &TPTShellList::OnColumnClick);
   connect(model_, &TShellListModel::fillComplete, this, &TPTShellList::OnFillComplete);
   connect(model_, &TShellListModel::folderChanged, this, &TPTShellList::OnFolderChanged);
@@ -110,9 +121,14 @@ bool TPTShellList::eventFilter(QObject *watched, QEvent *event) {
     case QEvent::KeyRelease: emit OnKeyUp(static_cast<QKeyEvent *>(event)->key()); break;
     case QEvent::KeyPress: {
       auto *k = static_cast<QKeyEvent *>(event);
-      if ((k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) && Selected() >= 0 && watched == currentView()) {
-        openItem(Selected());
-        return true;
+      if ((k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) && watched == currentView()) {
+        // The Enter that ends an in-place rename reaches the view too, before the edit is committed: it
+        // only ends the rename.
+        if (isEditingName()) return true;
+        if (Selected() >= 0) {
+          openItem(Selected());
+          return true;
+        }
       }
       if (k->key() == Qt::Key_Backspace && watched == currentView()) {
         const QString parent = QFileInfo(FolderPath()).absolutePath();
@@ -170,6 +186,22 @@ void TPTShellList::setViewStyle(int styleNo) {
 
 QString TPTShellList::columnCaption(int col) const { return model_->headerData(col, Qt::Horizontal, Qt::DisplayRole).toString(); }
 int TPTShellList::columnWidth(int col) const { return details_->columnWidth(col); }
+
+int TPTShellList::modifiedColumnWidth() const {
+  // A date as the list writes it; the digits of a font share one width, so any date measures like all.
+  TShellItem sample;
+  sample.mtime = QDateTime(QDate(2000, 12, 28), QTime(23, 58)).toSecsSinceEpoch();
+  // Measured as the views measure a cell: the style adds its margins to the text.
+  QStyleOptionViewItem opt;
+  opt.initFrom(details_);
+  opt.font = details_->font();
+  opt.fontMetrics = QFontMetrics(opt.font);
+  opt.features = QStyleOptionViewItem::HasDisplay;
+  opt.text = TShellListModel::modifiedText(sample);
+  const QStyle *style = details_->style();
+  return style->sizeFromContents(QStyle::CT_ItemViewItem, &opt, QSize(), details_).width() +
+         style->pixelMetric(QStyle::PM_HeaderMargin, nullptr, details_);
+}
 void TPTShellList::setColumnWidth(int col, int width) {
   if (width > 0) details_->setColumnWidth(col, width);
 }
@@ -220,6 +252,7 @@ void TPTShellList::editName(const QString &name) {
 }
 
 bool TPTShellList::hasListFocus() const {
+  // The in-place name editor is not the list: keys typed into a new name are text, not list commands.
   const QWidget *f = QApplication::focusWidget();
-  return f && (f == details_ || f == icons_ || details_->isAncestorOf(f) || icons_->isAncestorOf(f));
+  return f && (f == details_ || f == icons_);
 }

@@ -1,5 +1,6 @@
 #pragma once
 // The file list: one folder's items in four view styles (large icons, small icons, list, details).
+#include <QPointer>
 #include <QStackedWidget>
 #include <functional>
 #include "controls/shelllistmodel.h"
@@ -49,6 +50,8 @@ class TPTShellList : public QStackedWidget {
   int columnCount() const { return model_->columnCount(); }
   QString columnCaption(int col) const;
   int columnWidth(int col) const;
+  // The width the Modified column needs to show its dates whole in the list's current font.
+  int modifiedColumnWidth() const;
   void setColumnWidth(int col, int width);
   int itemCount() const { return model_->rowCount(); }
 
@@ -66,7 +69,10 @@ class TPTShellList : public QStackedWidget {
   QString ItemModifiedText(int row) const { return TShellListModel::modifiedText(model_->item(row)); }
   const TShellItem &item(int row) const { return model_->item(row); }
   QString itemPath(int row) const { return model_->filePath(row); }
+  // Whether one of the views has the focus (the in-place name editor does not count).
   bool hasListFocus() const;
+  // Whether an item's name is being edited in place.
+  bool isEditingName() const { return !nameEditor_.isNull(); }
 
   void setPopupMenu(QMenu *menu) { popup_ = menu; }
   TShellListModel *model() const { return model_; }
@@ -96,6 +102,7 @@ class TPTShellList : public QStackedWidget {
   bool eventFilter(QObject *watched, QEvent *event) override;
 
  private:
+  class DrawDelegate;
   void openItem(int row);
   void wireView(QAbstractItemView *v);
 
@@ -106,4 +113,5 @@ class TPTShellList : public QStackedWidget {
   QMenu *popup_ = nullptr;
   int options_ = 0;
   int viewStyle_ = 3;
+  QPointer<QWidget> nameEditor_;  // the open in-place name editor, kept by the views' delegate
 };

@@ -14,6 +14,8 @@
 #include <QPushButton>
 #include <QWidget>
 #include <sys/mount.h>
+#include <sys/resource.h>
+#include <csignal>
 #include <unistd.h>
 #include "browser/conflictdialog.h"
 #include "browser/filecommands.h"
@@ -376,30 +378,68 @@ TEST(FindFiles, MasksTextSubfoldersStopAndReveal) {
   EXPECT_TRUE(dialog.statusText().contains("does not exist"));
 }
 
+// Caps the size of files this process writes while it lives: a write past the cap fails (EFBIG) instead of
+// raising SIGXFSZ.
+class FileSizeCap {
+ public:
+  explicit FileSizeCap(qint64 bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &old_);
+    oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit cap = old_;
+    cap.rlim_cur = rlim_t(bytes);
+    ::setrlimit(RLIMIT_FSIZE, &cap);
+  }
+  ~FileSizeCap() {
+    ::setrlimit(RLIMIT_FSIZE, &old_);
+    std::signal(SIGXFSZ, oldHandler_);
+  }
+
+ private:
+  rlimit old_{};
+  void (*oldHandler_)(int) = SIG_DFL;
+};
+
 TEST(TransferDialogs, ProgressDialogFollowsTheRunnerAndItsCancelButtonCancels) {
   const QString src = testenv::makeDir("psrc"), dst = testenv::makeDir("pdst");
-  write(src + "/big.bin", QByteArray(64 << 20, 'p'));
+  // A sparse file far too big to be copied before the click arrives: its holes take no disk, and the copy
+  // has written a few chunks when the cancel stops it.
+  const qint64 size = qint64(64) << 30;
+  {
+    QFile big(src + "/big.bin");
+    ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(big.resize(size));
+  }
+  // Should the cancel be lost, the copy ends at this cap with an error rather than filling the disk.
+  FileSizeCap cap(qint64(2) << 30);
   platform::TTransferRunner runner({platform::toNative(src + "/big.bin")}, platform::toNative(dst),
                                    platform::TransferMode::Copy, nullptr);
   runner.setProgressInterval(0);
   auto *dialog = new TProgressDialog(&runner);
   dialog->show();
-  bool finished = false, sawFile = false;
+  bool finished = false, sawFile = false, clicked = false;
+  platform::TransferProgress atClick;
   QObject::connect(&runner, &platform::TTransferRunner::progressChanged, dialog,
                    [&](const platform::TransferProgress &p) {
-                     if (p.fileDone > 0 && !sawFile) {
-                       sawFile = dialog->currentFileText().contains("\"big.bin\"");
-                       dialog->findChild<QPushButton *>()->click();
-                     }
+                     if (p.fileDone == 0 || clicked) return;
+                     sawFile = dialog->currentFileText().contains("\"big.bin\"");
+                     atClick = p;
+                     clicked = true;
+                     dialog->findChild<QPushButton *>()->click();
                    });
   QObject::connect(&runner, &platform::TTransferRunner::finished, [&] { finished = true; });
   runner.start();
-  ASSERT_TRUE(testenv::waitFor([&] { return finished; }, 30000));
+  ASSERT_TRUE(testenv::waitFor([&] { return finished; }, 60000));
+  ASSERT_TRUE(clicked);
   EXPECT_TRUE(sawFile);
-  // Cancelled mid-file or finished before the click arrived: never a partial file.
-  const QStringList left = QDir(dst).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-  if (runner.result().cancelled) EXPECT_TRUE(left.isEmpty());
-  else EXPECT_EQ(QFileInfo(dst + "/big.bin").size(), 64 << 20);
+  EXPECT_EQ(atClick.fileTotal, size);
+  EXPECT_LT(atClick.fileDone, size);
+  const platform::TransferResult &r = runner.result();
+  EXPECT_TRUE(r.cancelled);
+  EXPECT_EQ(r.done, 0);
+  EXPECT_TRUE(r.errors.isEmpty()) << r.errors.join('\n').toStdString();
+  EXPECT_TRUE(r.created.isEmpty());
+  // Nothing half-written at the target, not even under a hidden name.
+  EXPECT_EQ(QDir(dst).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot), QStringList());
   EXPECT_TRUE(testenv::waitFor([&] { return !dialog->isVisible(); }));
   delete dialog;
 }
