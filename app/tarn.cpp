@@ -15,6 +15,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QScreen>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStackedLayout>
 #include <QStatusBar>
@@ -35,6 +36,26 @@
 #include "platform/autostart.h"
 #include "platform/paths.h"
 #include "platform/volumes.h"
+
+namespace {
+// Qt takes no key for an action that is not visible, but a menu item's key works whether or not the item
+// is shown (Ctrl+S belongs to a hidden item). While the item is hidden a window shortcut stands in for it;
+// while it is shown the stand-in is off, so a key never runs the item twice.
+void keepKeyWhileHidden(QAction *a, QWidget *window) {
+  auto *standIn = new QShortcut(a->shortcut(), window);
+  standIn->setContext(Qt::WindowShortcut);
+  standIn->setAutoRepeat(a->autoRepeat());
+  const auto follow = [a, standIn] {
+    standIn->setKey(a->shortcut());
+    standIn->setEnabled(!a->isVisible());
+  };
+  follow();
+  QObject::connect(a, &QAction::visibleChanged, standIn, follow);
+  QObject::connect(a, &QAction::changed, standIn, follow);
+  // trigger() leaves out an item that was disabled on purpose, as a shown item's key does.
+  QObject::connect(standIn, &QShortcut::activated, a, &QAction::trigger);
+}
+}  // namespace
 
 TTarn::TTarn(const QStringList &args, QWidget *parent) : QMainWindow(parent), args_(args) {
   setObjectName(QStringLiteral("Tarn"));
@@ -79,6 +100,7 @@ QAction *TTarn::addItem(QMenu *menu, const QString &name, const QString &caption
   if (!key.isEmpty()) {
     a->setShortcut(QKeySequence(key));
     a->setShortcutContext(Qt::WindowShortcut);
+    keepKeyWhileHidden(a, this);
   }
   a->setCheckable(checkable);
   a->setChecked(checkedOnStart);

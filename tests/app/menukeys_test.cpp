@@ -122,6 +122,14 @@ TEST_F(MenuKeys, CtrlSInTheEditorWritesTheFileAndCtrlWTogglesWrap) {
   press(w->LEdit1, QKeySequence("Ctrl+S"));
   EXPECT_EQ(testenv::readFile(path), "edited first line\r\n");
   EXPECT_FALSE(w->LEdit1->IsModified());
+  // A hidden item that is also disabled takes no key, as a shown disabled one does not.
+  w->item("SaveFile1")->setEnabled(false);
+  w->LEdit1->insert("again ");
+  press(w->LEdit1, QKeySequence("Ctrl+S"));
+  EXPECT_EQ(testenv::readFile(path), "edited first line\r\n");
+  w->item("SaveFile1")->setEnabled(true);
+  press(w->LEdit1, QKeySequence("Ctrl+S"));
+  EXPECT_EQ(testenv::readFile(path), "again edited first line\r\n");
 
   const bool wrap = w->item("WordWrap")->isChecked();
   press(w->LEdit1, QKeySequence("Ctrl+W"));
