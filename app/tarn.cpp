@@ -29,6 +29,7 @@
 #include "controls/dirlabel.h"
 #include "hexedit/hexform.h"
 #include "controls/tledit.h"
+#include "viewers/editorhost.h"
 #include "viewers/editortab.h"
 #include "controls/shellcombo.h"
 #include "controls/shelllist.h"
@@ -86,7 +87,8 @@ TTarn::TTarn(const QStringList &args, QWidget *parent) : QMainWindow(parent), ar
   FormCreate();
 }
 
-TTarn::~TTarn() = default;
+// The tab goes before its host adapter (a member, destroyed before the window's children).
+TTarn::~TTarn() { delete EditorTab; }
 
 bool TTarn::checked(const QString &name) const {
   QAction *a = items_.value(name);
@@ -144,15 +146,9 @@ void TTarn::buildMenus() {
   QMenu *editor = bar->addMenu(QStringLiteral("E&ditor"));
   QMenu *saveAs = editor->addMenu(QStringLiteral("&Save Files As"));
   saveAs->setObjectName(QStringLiteral("SaveFilesAs1"));
-  auto lineEnds = [this](const QString &chosen) {
-    for (const char *n : {"MsDosWin1", "Mac1", "Unix1"}) items_.value(n)->setChecked(chosen == QLatin1String(n));
-  };
   addItem(saveAs, "MsDosWin1", "MsDos / &Win", "Shift+F1", [this] { EditorTab->MsDosWin1Click(); }, true, true);
   addItem(saveAs, "Mac1", "&Mac", "Shift+F2", [this] { EditorTab->Mac1Click(); }, true);
   addItem(saveAs, "Unix1", "&Unix", "Shift+F3", [this] { EditorTab->Unix1Click(); }, true);
-  connect(EditorTab, &TEditorTab::lineEndStyleChanged, this, [lineEnds](TEditorTab::LineEndStyle s) {
-    lineEnds(s == TEditorTab::LineEndStyle::Mac ? "Mac1" : s == TEditorTab::LineEndStyle::Unix ? "Unix1" : "MsDosWin1");
-  });
   addItem(editor, "WordWrap", "&Word Wrap", "Ctrl+W", [this] {
     // The item has toggled its mark already; the tab wants the mark as it was.
     item("WordWrap")->setChecked(EditorTab->WordWrapClick(!checked("WordWrap")));
@@ -515,14 +511,7 @@ void TTarn::buildViewers() {
   page(ZipManCmd, "ZipManCmd", QStringLiteral("Zip"));
   page(MediaCmd, "MediaCmd", QStringLiteral("MultiMedia"));
   page(ExcelCmd, "ExcelCmd", QStringLiteral("Office97"));
-  EditorTab = new TEditorTab(EditorCmd);
-  EditorTab->setObjectName(QStringLiteral("EditorTab"));
-  LEdit1 = EditorTab->LEdit1;
-  EditorCmd->layout()->addWidget(EditorTab);
-  connect(EditorTab, &TEditorTab::titleChangeRequested, this, &TTarn::setTitle);
-  connect(EditorTab, &TEditorTab::titleResetRequested, this, [this] { setTitle(browser::titleFor(PTShellTree1->SelectedPath())); });
-  connect(EditorTab, &TEditorTab::wordWrapChanged, this, [this](bool on) { item("WordWrap")->setChecked(on); });
-  connect(EditorTab, &TEditorTab::favouritesReloadRequested, this, &TTarn::loadFavourites);
+  buildEditorTab();
   connect(Pc1, &QTabWidget::currentChanged, this, &TTarn::Pc1Change);
   // The document tab's converter choice.
   auto *converters = new QToolBar(ExcelCmd);

@@ -4,6 +4,7 @@
 #include <QMainWindow>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include "app/myregistry.h"
 #include "browser/filecommands.h"
 #include "browser/mainstate.h"
@@ -20,6 +21,7 @@ class QToolBar;
 class QToolButton;
 class QWidget;
 class TDirLabel;
+class TEditorHost;
 class TEditorTab;
 class TFtpForm;
 class TFtpPanel;
@@ -189,6 +191,9 @@ class TTarn : public QMainWindow, public browser::FileCommandHost {
   void buildToolBar();
   void buildPanes();
   void buildViewers();
+  void buildEditorTab();
+  friend class TarnEditorHost;
+  std::unique_ptr<TEditorHost> editorHost_;  // outlives EditorTab (see the destructor)
   void buildZipTab();
   void applyStringTableCaptions();
   void FormCreate();

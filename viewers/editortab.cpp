@@ -76,7 +76,7 @@ bool TEditorStatusBar::eventFilter(QObject *o, QEvent *e)
 
 // ---------------------------------------------------------------------------------------------------
 
-TEditorTab::TEditorTab(QWidget *parent) : QWidget(parent)
+TEditorTab::TEditorTab(TEditorHost &host, QWidget *parent) : QWidget(parent), m_host(host)
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -128,13 +128,15 @@ TEditorTab::TEditorTab(QWidget *parent) : QWidget(parent)
     // Word wrap from the editor's own pop-up menu: the panel and the menu's check mark follow.
     connect(LEdit1, &TLEdit::wordWrapToggled, this, [this](bool on) {
         SetWordWrap(on);
-        emit wordWrapChanged(on);
+        m_host.showWordWrap(on);
     });
+    LEdit1->OnFileChangedOnDisk = [this](const QString &path) { return m_host.askOverwriteChangedFile(path); };
     connect(SBar, &TEditorStatusBar::doubleClicked, this, &TEditorTab::SBarDblClick);
     connect(TabBut, &QPushButton::clicked, this, &TEditorTab::TabButClick);
 
     SetTabSize(6);
-    setLineEndStyle(LineEndStyle::MsDosWin);
+    LEdit1->SetMacStyleSave(false);  // every start saves MsDos / Win line ends
+    LEdit1->SetUnixStyleSave(false);
 }
 
 void TEditorTab::SetWordWrap(bool on)
@@ -171,14 +173,14 @@ void TEditorTab::LEdit1Change()
 void TEditorTab::LEdit1Click()
 {
     if (!LEdit1->FileName().isEmpty())
-        emit titleChangeRequested(QStringLiteral("Editor Filename - ") + LEdit1->FileName());
+        m_host.setEditorTitle(QStringLiteral("Editor Filename - ") + LEdit1->FileName());
 }
 
 bool TEditorTab::WordWrapClick(bool checkMark)
 {
     const bool on = !checkMark;
     SetWordWrap(on);
-    emit wordWrapChanged(on);
+    m_host.showWordWrap(on);
     return on;
 }
 
@@ -187,7 +189,7 @@ void TEditorTab::setLineEndStyle(LineEndStyle style)
     m_style = style;
     LEdit1->SetMacStyleSave(style == LineEndStyle::Mac);
     LEdit1->SetUnixStyleSave(style == LineEndStyle::Unix);
-    emit lineEndStyleChanged(style);
+    m_host.showLineEndStyle(style);
 }
 
 void TEditorTab::MsDosWin1Click()
@@ -248,20 +250,17 @@ void TEditorTab::SBarDblClick()
         QFileInfo(LEdit1->FileName()).fileName().compare(FavouritesFileName, Qt::CaseInsensitive) == 0;
     LEdit1->NewText();
     LEdit1->SetFileName(QString());
-    emit titleResetRequested();
+    m_host.resetTitle();
     resetPanels();
     if (wasFavourites)
-        emit favouritesReloadRequested();
+        m_host.reloadFavourites();
 }
 
 bool TEditorTab::QueryClose()
 {
     if (!LEdit1->IsModified())
         return true;
-    const bool yes = m_ask ? m_ask(ModifiedQuestion)
-                           : QMessageBox::information(window(), QApplication::applicationName(), ModifiedQuestion,
-                                                      QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
-    if (!yes)
+    if (!m_host.askSaveChanges(ModifiedQuestion))
         return true;
     return LEdit1->HasFileName() ? LEdit1->SaveText() : LEdit1->SaveTextAs();
 }
