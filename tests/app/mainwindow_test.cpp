@@ -18,6 +18,7 @@
 #include "controls/shelllist.h"
 #include "controls/shelltree.h"
 #include "platform/paths.h"
+#include "tests/app/apptest.h"
 #include "tests/common/testenv.h"
 
 namespace {
@@ -38,6 +39,9 @@ bool waitFilled(TTarn &w, const QString &folder) {
   return testenv::waitFor([&] { return w.PTShellList1->FolderPath() == folder && !w.PTShellList1->model()->isLoading(); });
 }
 
+// Every case starts from a clean settings store and per-user folder, whatever ran before it.
+class MainWindow : public apptest::AppTest {};
+
 int rowOf(TTarn &w, const QString &name) { return w.PTShellList1->model()->rowOfName(name); }
 
 void clickItem(TTarn &w, const QString &name) {
@@ -47,7 +51,7 @@ void clickItem(TTarn &w, const QString &name) {
 
 }  // namespace
 
-TEST(MainWindow, StartsInTheFolderArgumentWithTitleCountAndMenus) {
+TEST_F(MainWindow, StartsInTheFolderArgumentWithTitleCountAndMenus) {
   const QString dir = makeSampleFolder();
   TTarn w({dir});
   w.show();
@@ -68,7 +72,7 @@ TEST(MainWindow, StartsInTheFolderArgumentWithTitleCountAndMenus) {
   EXPECT_EQ(w.PTShellTree1->SelectedPath(), dir);
 }
 
-TEST(MainWindow, ClickPicksCurrentFileAndViewerByExtension) {
+TEST_F(MainWindow, ClickPicksCurrentFileAndViewerByExtension) {
   const QString dir = makeSampleFolder();
   TTarn w({dir});
   w.show();
@@ -105,7 +109,7 @@ TEST(MainWindow, ClickPicksCurrentFileAndViewerByExtension) {
   EXPECT_EQ(w.lastViewerAction, "");
 }
 
-TEST(MainWindow, DropDispatchesOnlyTheFirstFile) {
+TEST_F(MainWindow, DropDispatchesOnlyTheFirstFile) {
   const QString dir = makeSampleFolder();
   TTarn w({dir});
   w.filesDropped({dir + "/photo.JPG", dir + "/readme"});
@@ -113,7 +117,7 @@ TEST(MainWindow, DropDispatchesOnlyTheFirstFile) {
   EXPECT_EQ(w.lastViewerAction, "ShowImages");
 }
 
-TEST(MainWindow, ViewStylesHiddenFilesFoldersAndOptionsValues) {
+TEST_F(MainWindow, ViewStylesHiddenFilesFoldersAndOptionsValues) {
   const QString dir = makeSampleFolder();
   TTarn w({dir});
   w.show();
@@ -147,7 +151,7 @@ TEST(MainWindow, ViewStylesHiddenFilesFoldersAndOptionsValues) {
   ASSERT_TRUE(testenv::waitFor([&] { return !w.PTShellList1->model()->isLoading() && rowOf(w, "sub folder") >= 0; }));
 }
 
-TEST(MainWindow, MaskComboFiltersAndDynamicRefreshSeesNewFiles) {
+TEST_F(MainWindow, MaskComboFiltersAndDynamicRefreshSeesNewFiles) {
   const QString dir = makeSampleFolder();
   TTarn w({dir});
   w.show();
@@ -163,7 +167,7 @@ TEST(MainWindow, MaskComboFiltersAndDynamicRefreshSeesNewFiles) {
   EXPECT_TRUE(testenv::waitFor([&] { return rowOf(w, "new.txt") >= 0; }, 5000));
 }
 
-TEST(MainWindow, HighlightingPaintsExecutablesBlueAndZipsGreen) {
+TEST_F(MainWindow, HighlightingPaintsExecutablesBlueAndZipsGreen) {
   const QString dir = makeSampleFolder();
   TTarn w({dir});
   w.show();
@@ -189,7 +193,7 @@ TEST(MainWindow, HighlightingPaintsExecutablesBlueAndZipsGreen) {
   EXPECT_FALSE(f3.bold());
 }
 
-TEST(MainWindow, FileArgumentsJoinedWithBlanksOpenInTheEditor) {
+TEST_F(MainWindow, FileArgumentsJoinedWithBlanksOpenInTheEditor) {
   const QString dir = testenv::makeDir("cmd");
   testenv::writeFile(dir + "/my notes.txt", "hello");
   TTarn w({dir + "/my", "notes.txt"});
@@ -203,7 +207,7 @@ TEST(MainWindow, FileArgumentsJoinedWithBlanksOpenInTheEditor) {
   EXPECT_TRUE(w2.LEdit1->text().isEmpty());
 }
 
-TEST(MainWindow, MaskListFileIsCreatedThenLoadedSortedWithoutDuplicates) {
+TEST_F(MainWindow, MaskListFileIsCreatedThenLoadedSortedWithoutDuplicates) {
   const QString file = platform::userFile("tarnwick.ext");
   QFile::remove(file);
   {
@@ -219,7 +223,7 @@ TEST(MainWindow, MaskListFileIsCreatedThenLoadedSortedWithoutDuplicates) {
   EXPECT_EQ(testenv::readFile(file), "*\n*.log\n*.txt\n*.TXT\n");
 }
 
-TEST(MainWindow, SecondInstanceQuestionBothWays) {
+TEST_F(MainWindow, SecondInstanceQuestionBothWays) {
   TJustOneAsk first("tarnwick-test", [] { ADD_FAILURE() << "the first instance must not ask"; return false; });
   EXPECT_TRUE(first.proceed());
   EXPECT_TRUE(first.createdMutex());
@@ -232,7 +236,7 @@ TEST(MainWindow, SecondInstanceQuestionBothWays) {
   EXPECT_EQ(asked, 2);
 }
 
-TEST(MainWindow, AutoStartItemWritesAndRemovesTheEntry) {
+TEST_F(MainWindow, AutoStartItemWritesAndRemovesTheEntry) {
   TTarn w;
   EXPECT_FALSE(w.item("AutoStart")->isChecked());
   w.item("AutoStart")->trigger();
@@ -247,7 +251,7 @@ TEST(MainWindow, AutoStartItemWritesAndRemovesTheEntry) {
   EXPECT_FALSE(QFile::exists(entry));
 }
 
-TEST(MainWindow, ProgramWithoutDisplayExplainsAndExits) {
+TEST_F(MainWindow, ProgramWithoutDisplayExplainsAndExits) {
   QProcess p;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.remove("DISPLAY");
@@ -260,7 +264,7 @@ TEST(MainWindow, ProgramWithoutDisplayExplainsAndExits) {
   EXPECT_TRUE(p.readAllStandardError().contains("needs a graphical display"));
 }
 
-TEST(MainWindow, SpaceShowsTheSelectedFileOnceWithViewersDisabledAndTreeShowsTheFolder) {
+TEST_F(MainWindow, SpaceShowsTheSelectedFileOnceWithViewersDisabledAndTreeShowsTheFolder) {
   const QString dir = makeSampleFolder();
   TTarn w({dir});
   w.show();
@@ -276,7 +280,7 @@ TEST(MainWindow, SpaceShowsTheSelectedFileOnceWithViewersDisabledAndTreeShowsThe
   EXPECT_TRUE(testenv::waitFor([&] { return w.PTShellTree1->isExpanded(w.PTShellTree1->currentIndex().parent()); }));
 }
 
-TEST(MainWindow, CopyAndPasteThroughTheMenusMakesACopyBesideTheOriginal) {
+TEST_F(MainWindow, CopyAndPasteThroughTheMenusMakesACopyBesideTheOriginal) {
   const QString dir = makeSampleFolder();
   TTarn w({dir});
   w.show();
@@ -290,7 +294,7 @@ TEST(MainWindow, CopyAndPasteThroughTheMenusMakesACopyBesideTheOriginal) {
   EXPECT_TRUE(testenv::waitFor([&] { return rowOf(w, "readme (copy)") >= 0; }, 5000));  // the list follows
 }
 
-TEST(MainWindow, HexEditorOpensOnTheCurrentFileOnceAtATime) {
+TEST_F(MainWindow, HexEditorOpensOnTheCurrentFileOnceAtATime) {
   const QString dir = makeSampleFolder();
   TTarn w({dir});
   w.show();
