@@ -76,6 +76,12 @@ bool TEditorStatusBar::eventFilter(QObject *o, QEvent *e)
 
 // ---------------------------------------------------------------------------------------------------
 
+QStringList TEditorTab::InitialPanelTexts()
+{
+    return {QStringLiteral("WR="), QStringLiteral("Filename:"), QStringLiteral("Line Count:"), QStringLiteral("Column:"),
+            QStringLiteral("Line Number:")};
+}
+
 TEditorTab::TEditorTab(TEditorHost &host, QWidget *parent) : QWidget(parent), m_host(host)
 {
     auto *layout = new QVBoxLayout(this);
@@ -86,10 +92,7 @@ TEditorTab::TEditorTab(TEditorHost &host, QWidget *parent) : QWidget(parent), m_
     LEdit1->setObjectName(QStringLiteral("LEdit1"));
     layout->addWidget(LEdit1, 1);
 
-    SBar = new TEditorStatusBar({50, 195, 110, 75, 100},
-                                {QStringLiteral("WR="), QStringLiteral("Filename:"), QStringLiteral("Line Count:"),
-                                 QStringLiteral("Column:"), QStringLiteral("Line Number:")},
-                                this);
+    SBar = new TEditorStatusBar({50, 195, 110, 75, 100}, InitialPanelTexts(), this);
     SBar->setObjectName(QStringLiteral("SBar"));
     SBar->widenPanelFor(0, QStringLiteral("WR=Off"));
     const QString sbarHint = QStringLiteral("Double click to clear file / contents");
@@ -163,7 +166,16 @@ bool TEditorTab::LoadFile(const QString &path)
 
 void TEditorTab::LEdit1Change()
 {
-    SBar->setPanelText(1, QStringLiteral("Filename: ") + QFileInfo(LEdit1->FileName()).fileName());
+    // An empty editor without a file shows only the panels' labels (its name "<<untitled>>" is not shown).
+    const bool named = LEdit1->HasFileName();
+    if (!named && LEdit1->length() == 0) {
+        const QStringList labels = InitialPanelTexts();
+        for (int i = 1; i < labels.size(); ++i)
+            SBar->setPanelText(i, labels[i]);
+        return;
+    }
+    SBar->setPanelText(1, named ? QStringLiteral("Filename: ") + QFileInfo(LEdit1->FileName()).fileName()
+                                : QStringLiteral("Filename:"));
     SBar->setPanelText(2, QStringLiteral("Line Count: ") + QString::number(LEdit1->LineCount()));
     LEdit1->UpdatePosition();
     SBar->setPanelText(3, QStringLiteral("Column: ") + QString::number(LEdit1->EndPos()));

@@ -63,6 +63,8 @@ public:
 
     static const QString ModifiedQuestion;  // "The text has been modified in the Editor,  Save changes?"
     static const QString FavouritesFileName;  // "Tarnwick.Fav"
+    // The status panels' texts before anything is loaded: their labels alone.
+    static QStringList InitialPanelTexts();
 
 public slots:
     void LEdit1Change();

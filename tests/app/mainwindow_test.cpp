@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include "controls/tledit.h"
+#include "viewers/editortab.h"
 #include <QProcess>
 #include <QSplitter>
 #include <QStatusBar>
@@ -20,6 +21,10 @@
 #include "platform/paths.h"
 #include "tests/app/apptest.h"
 #include "tests/common/testenv.h"
+
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
+QT_END_NAMESPACE
 
 namespace {
 
@@ -308,4 +313,30 @@ TEST_F(MainWindow, HexEditorOpensOnTheCurrentFileOnceAtATime) {
   EXPECT_FALSE(w.item("HexEditor1")->isEnabled());
   hex->close();
   EXPECT_TRUE(testenv::waitFor([&] { return w.item("HexEditor1")->isEnabled(); }));
+}
+
+TEST_F(MainWindow, EditorPanelsShowOnlyTheirLabelsUntilAFileIsLoaded) {
+  const QString dir = makeSampleFolder();
+  TTarn w({dir});
+  w.show();
+  ASSERT_TRUE(waitFilled(w, dir));
+  w.FormShow();
+  auto panels = [&] {
+    QStringList out;
+    for (int i = 1; i < w.EditorTab->SBar->panelCount(); ++i) out << w.EditorTab->SBar->panelText(i);
+    return out;
+  };
+  const QStringList labels{"Filename:", "Line Count:", "Column:", "Line Number:"};
+  EXPECT_EQ(panels(), labels);
+  EXPECT_EQ(w.EditorTab->SBar->panelText(0), "WR=On");
+  // Clicking into the empty editor changes nothing either.
+  QTest::mouseClick(w.LEdit1->viewport(), Qt::LeftButton, {}, QPoint(20, 5));
+  EXPECT_EQ(panels(), labels);
+
+  clickItem(w, "readme");
+  EXPECT_EQ(panels(), (QStringList{"Filename: readme", "Line Count: 1", "Column: 0", "Line Number: 1"}));
+  // Text typed into a cleared editor is counted; it has no file name to show.
+  w.item("Clear2")->trigger();
+  w.LEdit1->insert("typed\nlines\n");
+  EXPECT_EQ(panels().mid(0, 2), (QStringList{"Filename:", "Line Count: 2"}));
 }
