@@ -401,6 +401,8 @@ void TTarn::buildToolBar() {
   Hcb1 = new QComboBox(PTGroup1);
   Hcb1->setObjectName(QStringLiteral("Hcb1"));
   Hcb1->setMinimumWidth(120);
+  Hcb1->setToolTip(QStringLiteral("Favourite Folders, click to bring down list, right mouse click to edit"));
+  Hcb1->setStatusTip(Hcb1->toolTip());
   PTGroup1->addWidget(Hcb1);
 }
 

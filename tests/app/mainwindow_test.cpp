@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 #include <QAction>
+#include <QApplication>
+#include <QDateEdit>
+#include <QEnterEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -339,4 +342,23 @@ TEST_F(MainWindow, EditorPanelsShowOnlyTheirLabelsUntilAFileIsLoaded) {
   w.item("Clear2")->trigger();
   w.LEdit1->insert("typed\nlines\n");
   EXPECT_EQ(panels().mid(0, 2), (QStringList{"Filename:", "Line Count: 2"}));
+}
+
+TEST_F(MainWindow, PointingAtToolBarBoxesPutsTheirHintsInTheStatusLine) {
+  TTarn w;
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  const struct { QWidget *box; const char *hint; } boxes[] = {
+      {w.Hcb1, "Favourite Folders, click to bring down list, right mouse click to edit"},
+      {w.Edit2, "Select a file mask, or click right hand mouse button for options"},
+      {w.Date1, "Displays a pop up calendar"},
+  };
+  for (const auto &b : boxes) {
+    SCOPED_TRACE(b.box->objectName().toStdString());
+    w.StatusBar1Panel->clear();
+    const QPointF at(b.box->rect().center());
+    QEnterEvent enter(at, b.box->mapTo(&w, at), b.box->mapToGlobal(at));
+    QApplication::sendEvent(b.box, &enter);
+    EXPECT_EQ(w.StatusBar1Panel->text(), b.hint);
+  }
 }
