@@ -89,7 +89,7 @@ class MenuKeys : public apptest::AppTest {
 TEST_F(MenuKeys, EveryKeyRunsItsItemOnceShownOrHidden) {
   ModalCloser closer;
   const QList<QAction *> items = keyedMenuItems(w->menuBar());
-  // The menus hold keyed items in every state: shown, hidden (SaveFile1), disabled-free.
+  // The walk finds the keyed items of every menu, the hidden one (SaveFile1) included.
   ASSERT_GE(items.size(), 20);
   QStringList names;
   for (QAction *a : items) names << a->objectName();
