@@ -15,6 +15,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QScreen>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStackedLayout>
 #include <QStatusBar>
@@ -28,6 +29,7 @@
 #include "controls/dirlabel.h"
 #include "hexedit/hexform.h"
 #include "controls/tledit.h"
+#include "viewers/editorhost.h"
 #include "viewers/editortab.h"
 #include "controls/shellcombo.h"
 #include "controls/shelllist.h"
@@ -35,6 +37,26 @@
 #include "platform/autostart.h"
 #include "platform/paths.h"
 #include "platform/volumes.h"
+
+namespace {
+// Qt takes no key for an action that is not visible, but a menu item's key works whether or not the item
+// is shown (Ctrl+S belongs to a hidden item). While the item is hidden a window shortcut stands in for it;
+// while it is shown the stand-in is off, so a key never runs the item twice.
+void keepKeyWhileHidden(QAction *a, QWidget *window) {
+  auto *standIn = new QShortcut(a->shortcut(), window);
+  standIn->setContext(Qt::WindowShortcut);
+  standIn->setAutoRepeat(a->autoRepeat());
+  const auto follow = [a, standIn] {
+    standIn->setKey(a->shortcut());
+    standIn->setEnabled(!a->isVisible());
+  };
+  follow();
+  QObject::connect(a, &QAction::visibleChanged, standIn, follow);
+  QObject::connect(a, &QAction::changed, standIn, follow);
+  // trigger() leaves out an item that was disabled on purpose, as a shown item's key does.
+  QObject::connect(standIn, &QShortcut::activated, a, &QAction::trigger);
+}
+}  // namespace
 
 TTarn::TTarn(const QStringList &args, QWidget *parent) : QMainWindow(parent), args_(args) {
   setObjectName(QStringLiteral("Tarn"));
@@ -65,7 +87,8 @@ TTarn::TTarn(const QStringList &args, QWidget *parent) : QMainWindow(parent), ar
   FormCreate();
 }
 
-TTarn::~TTarn() = default;
+// The tab goes before its host adapter (a member, destroyed before the window's children).
+TTarn::~TTarn() { delete EditorTab; }
 
 bool TTarn::checked(const QString &name) const {
   QAction *a = items_.value(name);
@@ -79,6 +102,7 @@ QAction *TTarn::addItem(QMenu *menu, const QString &name, const QString &caption
   if (!key.isEmpty()) {
     a->setShortcut(QKeySequence(key));
     a->setShortcutContext(Qt::WindowShortcut);
+    keepKeyWhileHidden(a, this);
   }
   a->setCheckable(checkable);
   a->setChecked(checkedOnStart);
@@ -122,15 +146,9 @@ void TTarn::buildMenus() {
   QMenu *editor = bar->addMenu(QStringLiteral("E&ditor"));
   QMenu *saveAs = editor->addMenu(QStringLiteral("&Save Files As"));
   saveAs->setObjectName(QStringLiteral("SaveFilesAs1"));
-  auto lineEnds = [this](const QString &chosen) {
-    for (const char *n : {"MsDosWin1", "Mac1", "Unix1"}) items_.value(n)->setChecked(chosen == QLatin1String(n));
-  };
   addItem(saveAs, "MsDosWin1", "MsDos / &Win", "Shift+F1", [this] { EditorTab->MsDosWin1Click(); }, true, true);
   addItem(saveAs, "Mac1", "&Mac", "Shift+F2", [this] { EditorTab->Mac1Click(); }, true);
   addItem(saveAs, "Unix1", "&Unix", "Shift+F3", [this] { EditorTab->Unix1Click(); }, true);
-  connect(EditorTab, &TEditorTab::lineEndStyleChanged, this, [lineEnds](TEditorTab::LineEndStyle s) {
-    lineEnds(s == TEditorTab::LineEndStyle::Mac ? "Mac1" : s == TEditorTab::LineEndStyle::Unix ? "Unix1" : "MsDosWin1");
-  });
   addItem(editor, "WordWrap", "&Word Wrap", "Ctrl+W", [this] {
     // The item has toggled its mark already; the tab wants the mark as it was.
     item("WordWrap")->setChecked(EditorTab->WordWrapClick(!checked("WordWrap")));
@@ -383,6 +401,8 @@ void TTarn::buildToolBar() {
   Hcb1 = new QComboBox(PTGroup1);
   Hcb1->setObjectName(QStringLiteral("Hcb1"));
   Hcb1->setMinimumWidth(120);
+  Hcb1->setToolTip(QStringLiteral("Favourite Folders, click to bring down list, right mouse click to edit"));
+  Hcb1->setStatusTip(Hcb1->toolTip());
   PTGroup1->addWidget(Hcb1);
 }
 
@@ -493,14 +513,7 @@ void TTarn::buildViewers() {
   page(ZipManCmd, "ZipManCmd", QStringLiteral("Zip"));
   page(MediaCmd, "MediaCmd", QStringLiteral("MultiMedia"));
   page(ExcelCmd, "ExcelCmd", QStringLiteral("Office97"));
-  EditorTab = new TEditorTab(EditorCmd);
-  EditorTab->setObjectName(QStringLiteral("EditorTab"));
-  LEdit1 = EditorTab->LEdit1;
-  EditorCmd->layout()->addWidget(EditorTab);
-  connect(EditorTab, &TEditorTab::titleChangeRequested, this, &TTarn::setTitle);
-  connect(EditorTab, &TEditorTab::titleResetRequested, this, [this] { setTitle(browser::titleFor(PTShellTree1->SelectedPath())); });
-  connect(EditorTab, &TEditorTab::wordWrapChanged, this, [this](bool on) { item("WordWrap")->setChecked(on); });
-  connect(EditorTab, &TEditorTab::favouritesReloadRequested, this, &TTarn::loadFavourites);
+  buildEditorTab();
   connect(Pc1, &QTabWidget::currentChanged, this, &TTarn::Pc1Change);
   // The document tab's converter choice.
   auto *converters = new QToolBar(ExcelCmd);

@@ -21,6 +21,7 @@ class QToolBar;
 class QToolButton;
 class QWidget;
 class TDirLabel;
+class TEditorHost;
 class TEditorTab;
 class TFtpForm;
 class TFtpPanel;
@@ -180,6 +181,9 @@ class TTarn : public QMainWindow {
   void buildToolBar();
   void buildPanes();
   void buildViewers();
+  void buildEditorTab();
+  friend class TarnEditorHost;
+  std::unique_ptr<TEditorHost> editorHost_;  // outlives EditorTab (see the destructor)
   void buildZipTab();
   void applyStringTableCaptions();
   void FormCreate();

@@ -314,6 +314,7 @@ bool TLEdit::LoadFile(const QString &path)
         report(tr("Cannot open \"%1\": %2").arg(path, file.errorString()));
         return false;
     }
+    const platform::FileIdentity opened = platform::FileIdentity::ofDescriptor(file.handle());
     if (file.size() > MaxFileSize) {
         report(tr("\"%1\" is too large for the editor (%2 bytes; at most %3).")
                    .arg(path).arg(file.size()).arg(MaxFileSize));
@@ -364,6 +365,7 @@ bool TLEdit::LoadFile(const QString &path)
     updateLargeTextMode();
     m_loading = false;
 
+    m_diskPath.clear();
     if (readFailed) {
         // Part of the file may be in the control: never let it be saved over the file.
         m_fileName = Untitled;
@@ -374,6 +376,8 @@ bool TLEdit::LoadFile(const QString &path)
         return false;
     }
     m_fileName = path;
+    m_diskPath = path;
+    m_diskIdentity = opened;
     m_unsafeText = !exact;
     if (m_unsafeText) {
         setReadOnly(true);
@@ -423,6 +427,7 @@ void TLEdit::NewText()
     SendScintilla(SCI_SETSAVEPOINT);
     SendScintilla(SCI_CHOOSECARETX);
     m_fileName = Untitled;
+    m_diskPath.clear();
     m_pristine = true;
     m_unsafeText = false;
     updateLargeTextMode();
@@ -441,6 +446,8 @@ bool TLEdit::writeFile(const QString &path)
         report(tr("The text of \"%1\" was opened read-only and is not saved.").arg(m_fileName));
         return false;
     }
+    if (!mayOverwrite(path))
+        return false;
     QByteArray bytes = TextBytes();
     // An unchanged text keeps its own line ends byte for byte; otherwise the chosen style is written.
     const bool convert = !(m_pristine && !IsModified());
@@ -457,8 +464,32 @@ bool TLEdit::writeFile(const QString &path)
     }
     if (convert)
         m_pristine = false;
+    m_diskPath = path;
+    m_diskIdentity = platform::FileIdentity::of(path);
     SendScintilla(SCI_SETSAVEPOINT);
     return true;
+}
+
+bool TLEdit::mayOverwrite(const QString &path)
+{
+    // Only the file this text came from (or was last saved to) is known; a file removed meanwhile loses
+    // nobody's changes, so it is simply written again.
+    if (path != m_diskPath)
+        return true;
+    const platform::FileIdentity now = platform::FileIdentity::of(path);
+    if (!now.exists || !now.changedSince(m_diskIdentity))
+        return true;
+    if (OnFileChangedOnDisk)
+        return OnFileChangedOnDisk(path);
+    return QMessageBox::question(this, tr("Editor"), ChangedOnDiskQuestion(path), QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No)
+        == QMessageBox::Yes;
+}
+
+QString TLEdit::ChangedOnDiskQuestion(const QString &path)
+{
+    return tr("\"%1\" has been changed by another program since it was opened in the editor.\n\n"
+              "Save anyway and replace those changes?").arg(path);
 }
 
 bool TLEdit::SaveToFile(const QString &path)

@@ -5,6 +5,8 @@
 #include <Qsci/qsciscintilla.h>
 #include <QFont>
 #include <QString>
+#include <functional>
+#include "platform/fileidentity.h"
 
 class QsciPrinter;
 class TLEditFindDialog;
@@ -71,6 +73,12 @@ public:
     // through errorMessage().
     void SetQuiet(bool quiet) { m_quiet = quiet; }
     QString LastError() const { return m_lastError; }
+
+    // Asked before saving over the loaded file when another program changed it since it was loaded or
+    // saved here (size, modification time or inode differ); true overwrites it. Unset: a message box asks.
+    std::function<bool(const QString &path)> OnFileChangedOnDisk;
+    // The question that the message box asks.
+    static QString ChangedOnDiskQuestion(const QString &path);
 
     // --- operations ---------------------------------------------------------------------------
     // Loads the file, replacing the text. On failure the previous text stays and false is returned.
@@ -157,6 +165,7 @@ private:
     void applyEolMode();
     void resetDocument(bool utf8);
     bool writeFile(const QString &path);
+    bool mayOverwrite(const QString &path);
     QsciPrinter &printer();
 
     QString m_fileName;
@@ -182,5 +191,8 @@ private:
     long m_verticalX = 0, m_verticalCaret = -1;  // large-text caret keys: column memory
     // Set when a file could not be loaded without change: saving it is refused.
     bool m_unsafeText = false;
+    // The file as it was when last loaded or saved here, to notice changes made behind the editor.
+    QString m_diskPath;
+    platform::FileIdentity m_diskIdentity;
     TLEditFindDialog *m_findDialog = nullptr;
 };

@@ -76,7 +76,13 @@ bool TEditorStatusBar::eventFilter(QObject *o, QEvent *e)
 
 // ---------------------------------------------------------------------------------------------------
 
-TEditorTab::TEditorTab(QWidget *parent) : QWidget(parent)
+QStringList TEditorTab::InitialPanelTexts()
+{
+    return {QStringLiteral("WR="), QStringLiteral("Filename:"), QStringLiteral("Line Count:"), QStringLiteral("Column:"),
+            QStringLiteral("Line Number:")};
+}
+
+TEditorTab::TEditorTab(TEditorHost &host, QWidget *parent) : QWidget(parent), m_host(host)
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -86,10 +92,7 @@ TEditorTab::TEditorTab(QWidget *parent) : QWidget(parent)
     LEdit1->setObjectName(QStringLiteral("LEdit1"));
     layout->addWidget(LEdit1, 1);
 
-    SBar = new TEditorStatusBar({50, 195, 110, 75, 100},
-                                {QStringLiteral("WR="), QStringLiteral("Filename:"), QStringLiteral("Line Count:"),
-                                 QStringLiteral("Column:"), QStringLiteral("Line Number:")},
-                                this);
+    SBar = new TEditorStatusBar({50, 195, 110, 75, 100}, InitialPanelTexts(), this);
     SBar->setObjectName(QStringLiteral("SBar"));
     SBar->widenPanelFor(0, QStringLiteral("WR=Off"));
     const QString sbarHint = QStringLiteral("Double click to clear file / contents");
@@ -128,13 +131,15 @@ TEditorTab::TEditorTab(QWidget *parent) : QWidget(parent)
     // Word wrap from the editor's own pop-up menu: the panel and the menu's check mark follow.
     connect(LEdit1, &TLEdit::wordWrapToggled, this, [this](bool on) {
         SetWordWrap(on);
-        emit wordWrapChanged(on);
+        m_host.showWordWrap(on);
     });
+    LEdit1->OnFileChangedOnDisk = [this](const QString &path) { return m_host.askOverwriteChangedFile(path); };
     connect(SBar, &TEditorStatusBar::doubleClicked, this, &TEditorTab::SBarDblClick);
     connect(TabBut, &QPushButton::clicked, this, &TEditorTab::TabButClick);
 
     SetTabSize(6);
-    setLineEndStyle(LineEndStyle::MsDosWin);
+    LEdit1->SetMacStyleSave(false);  // every start saves MsDos / Win line ends
+    LEdit1->SetUnixStyleSave(false);
 }
 
 void TEditorTab::SetWordWrap(bool on)
@@ -161,7 +166,16 @@ bool TEditorTab::LoadFile(const QString &path)
 
 void TEditorTab::LEdit1Change()
 {
-    SBar->setPanelText(1, QStringLiteral("Filename: ") + QFileInfo(LEdit1->FileName()).fileName());
+    // An empty editor without a file shows only the panels' labels (its name "<<untitled>>" is not shown).
+    const bool named = LEdit1->HasFileName();
+    if (!named && LEdit1->length() == 0) {
+        const QStringList labels = InitialPanelTexts();
+        for (int i = 1; i < labels.size(); ++i)
+            SBar->setPanelText(i, labels[i]);
+        return;
+    }
+    SBar->setPanelText(1, named ? QStringLiteral("Filename: ") + QFileInfo(LEdit1->FileName()).fileName()
+                                : QStringLiteral("Filename:"));
     SBar->setPanelText(2, QStringLiteral("Line Count: ") + QString::number(LEdit1->LineCount()));
     LEdit1->UpdatePosition();
     SBar->setPanelText(3, QStringLiteral("Column: ") + QString::number(LEdit1->EndPos()));
@@ -171,14 +185,14 @@ void TEditorTab::LEdit1Change()
 void TEditorTab::LEdit1Click()
 {
     if (!LEdit1->FileName().isEmpty())
-        emit titleChangeRequested(QStringLiteral("Editor Filename - ") + LEdit1->FileName());
+        m_host.setEditorTitle(QStringLiteral("Editor Filename - ") + LEdit1->FileName());
 }
 
 bool TEditorTab::WordWrapClick(bool checkMark)
 {
     const bool on = !checkMark;
     SetWordWrap(on);
-    emit wordWrapChanged(on);
+    m_host.showWordWrap(on);
     return on;
 }
 
@@ -187,7 +201,7 @@ void TEditorTab::setLineEndStyle(LineEndStyle style)
     m_style = style;
     LEdit1->SetMacStyleSave(style == LineEndStyle::Mac);
     LEdit1->SetUnixStyleSave(style == LineEndStyle::Unix);
-    emit lineEndStyleChanged(style);
+    m_host.showLineEndStyle(style);
 }
 
 void TEditorTab::MsDosWin1Click()
@@ -248,20 +262,17 @@ void TEditorTab::SBarDblClick()
         QFileInfo(LEdit1->FileName()).fileName().compare(FavouritesFileName, Qt::CaseInsensitive) == 0;
     LEdit1->NewText();
     LEdit1->SetFileName(QString());
-    emit titleResetRequested();
+    m_host.resetTitle();
     resetPanels();
     if (wasFavourites)
-        emit favouritesReloadRequested();
+        m_host.reloadFavourites();
 }
 
 bool TEditorTab::QueryClose()
 {
     if (!LEdit1->IsModified())
         return true;
-    const bool yes = m_ask ? m_ask(ModifiedQuestion)
-                           : QMessageBox::information(window(), QApplication::applicationName(), ModifiedQuestion,
-                                                      QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
-    if (!yes)
+    if (!m_host.askSaveChanges(ModifiedQuestion))
         return true;
     return LEdit1->HasFileName() ? LEdit1->SaveText() : LEdit1->SaveTextAs();
 }

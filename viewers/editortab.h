@@ -1,10 +1,10 @@
 #pragma once
 // The "Editor" tab of the viewers: the text editor LEdit1, its status bar SBar and the tab-size panel.
 // It knows nothing of the main window: what the window owns (menu check marks, title, favourites combo)
-// comes in as parameters and goes out as signals.
+// comes in as parameters and goes out through its host.
 #include <QStatusBar>
 #include <QWidget>
-#include <functional>
+#include "viewers/editorhost.h"
 
 class QFrame;
 class QLabel;
@@ -34,12 +34,9 @@ private:
 class TEditorTab : public QWidget {
     Q_OBJECT
 public:
-    // Line-end styles of the Editor "Save Files As" items.
-    enum class LineEndStyle { MsDosWin, Mac, Unix };
-    // Answer to the unsaved-text question; the default asks with a message box.
-    using QuestionHook = std::function<bool(const QString &question)>;
+    using LineEndStyle = TLineEndStyle;
 
-    explicit TEditorTab(QWidget *parent = nullptr);
+    explicit TEditorTab(TEditorHost &host, QWidget *parent = nullptr);
 
     TLEdit *LEdit1;
     TEditorStatusBar *SBar;
@@ -63,16 +60,17 @@ public:
     // At exit: asks about unsaved text and saves on Yes. True when closing may go on; false when the
     // user said Yes but nothing was saved (cancelled name dialog or a failed save), so nothing is lost.
     bool QueryClose();
-    void SetQuestionHook(QuestionHook hook) { m_ask = std::move(hook); }
 
     static const QString ModifiedQuestion;  // "The text has been modified in the Editor,  Save changes?"
     static const QString FavouritesFileName;  // "Tarnwick.Fav"
+    // The status panels' texts before anything is loaded: their labels alone.
+    static QStringList InitialPanelTexts();
 
 public slots:
     void LEdit1Change();
     void LEdit1Click();
     // Toggles word wrap. checkMark is the menu item's current mark; the new state is its opposite and is
-    // returned and announced with wordWrapChanged().
+    // returned and shown by the host.
     bool WordWrapClick(bool checkMark);
     void MsDosWin1Click();
     void Mac1Click();
@@ -83,21 +81,10 @@ public slots:
     bool SaveFile1Click();
     void SBarDblClick();
 
-signals:
-    // The window title should become this text (click in the editor).
-    void titleChangeRequested(const QString &title);
-    // The title should go back to "Tarnwick - " followed by the first tree's path (after clearing).
-    void titleResetRequested();
-    // The favourites file was cleared from the editor: empty the favourites combo and load the file again.
-    void favouritesReloadRequested();
-    // Check marks the window shows: "&Word Wrap", and which of MsDos / Win, Mac, Unix is checked.
-    void wordWrapChanged(bool on);
-    void lineEndStyleChanged(TEditorTab::LineEndStyle style);
-
 private:
     void setLineEndStyle(LineEndStyle style);
     void resetPanels();
 
+    TEditorHost &m_host;
     LineEndStyle m_style = LineEndStyle::MsDosWin;
-    QuestionHook m_ask;
 };

@@ -23,12 +23,11 @@
 #include "hexedit/hexform.h"
 #include "platform/paths.h"
 #include "platform/regstore.h"
+#include "tests/app/apptest.h"
 #include "tests/common/testenv.h"
 
 namespace {
 
-// Every test starts from a store without settings, so that options saved by another test do not leak in.
-void freshStore() { QFile::remove(platform::userFile(QStringLiteral("registry.ini"))); }
 
 // Answers every message box the program shows (with its first button) and keeps the texts.
 class BoxAnswerer {
@@ -105,7 +104,7 @@ bool scriptStarted(const QStringList &scripts, const QString &marker) {
 // F2 starts the rename of the picked item; Enter commits, Escape cancels, a refused name reverts and is
 // reported; and the Enter that ends the edit never opens or runs the item.
 TEST(FileListRename, InPlaceRenameFromTheKeyboard) {
-  freshStore();
+  apptest::cleanUserState();
   const QString dir = testenv::makeDir("rename");
   const QString marker = dir + "/../" + QFileInfo(dir).fileName() + "-ran";
   const QString script = testenv::writeFile(dir + "/run.sh", "#!/bin/sh\ntouch '" + QFile::encodeName(marker) + "'\n");
@@ -199,7 +198,7 @@ TEST(FileListRename, InPlaceRenameFromTheKeyboard) {
 // After a refill (F5, a dynamic refresh) the list has no picked item, so the tools get no file from it
 // until the next click; the title may keep naming the file.
 TEST(FileListRefill, ToolsGetNoFileFromARefilledList) {
-  freshStore();
+  apptest::cleanUserState();
   const QString dir = testenv::makeDir("refill");
   const QString data = testenv::writeFile(dir + "/data.bin", QByteArray("\x01\x02\x03", 3));
   testenv::writeFile(dir + "/readme", "text");
@@ -263,7 +262,7 @@ TEST(FileListRefill, ToolsGetNoFileFromARefilledList) {
 // made for) unless a width of the user's own is stored; the drive box's hint reaches the status line like
 // the other controls' hints.
 TEST(FileListLook, ModifiedColumnFitsItsDatesAndTheDriveBoxHasAHint) {
-  freshStore();
+  apptest::cleanUserState();
   struct FontGuard {
     QFont old = QApplication::font();
     ~FontGuard() { QApplication::setFont(old); }

@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 #include <QAction>
+#include <QApplication>
+#include <QDateEdit>
+#include <QEnterEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include "controls/tledit.h"
+#include "viewers/editortab.h"
 #include <QProcess>
 #include <QSplitter>
 #include <QStatusBar>
@@ -18,7 +22,12 @@
 #include "controls/shelllist.h"
 #include "controls/shelltree.h"
 #include "platform/paths.h"
+#include "tests/app/apptest.h"
 #include "tests/common/testenv.h"
+
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
+QT_END_NAMESPACE
 
 namespace {
 
@@ -38,6 +47,9 @@ bool waitFilled(TTarn &w, const QString &folder) {
   return testenv::waitFor([&] { return w.PTShellList1->FolderPath() == folder && !w.PTShellList1->model()->isLoading(); });
 }
 
+// Every case starts from a clean settings store and per-user folder, whatever ran before it.
+class MainWindow : public apptest::AppTest {};
+
 int rowOf(TTarn &w, const QString &name) { return w.PTShellList1->model()->rowOfName(name); }
 
 void clickItem(TTarn &w, const QString &name) {
@@ -47,7 +59,7 @@ void clickItem(TTarn &w, const QString &name) {
 
 }  // namespace
 
-TEST(MainWindow, StartsInTheFolderArgumentWithTitleCountAndMenus) {
+TEST_F(MainWindow, StartsInTheFolderArgumentWithTitleCountAndMenus) {
   const QString dir = makeSampleFolder();
   TTarn w({dir});
   w.show();
@@ -68,7 +80,7 @@ TEST(MainWindow, StartsInTheFolderArgumentWithTitleCountAndMenus) {
   EXPECT_EQ(w.PTShellTree1->SelectedPath(), dir);
 }
 
-TEST(MainWindow, ClickPicksCurrentFileAndViewerByExtension) {
+TEST_F(MainWindow, ClickPicksCurrentFileAndViewerByExtension) {
   const QString dir = makeSampleFolder();
   TTarn w({dir});
   w.show();
@@ -105,7 +117,7 @@ TEST(MainWindow, ClickPicksCurrentFileAndViewerByExtension) {
   EXPECT_EQ(w.lastViewerAction, "");
 }
 
-TEST(MainWindow, DropDispatchesOnlyTheFirstFile) {
+TEST_F(MainWindow, DropDispatchesOnlyTheFirstFile) {
   const QString dir = makeSampleFolder();
   TTarn w({dir});
   w.filesDropped({dir + "/photo.JPG", dir + "/readme"});
@@ -113,7 +125,7 @@ TEST(MainWindow, DropDispatchesOnlyTheFirstFile) {
   EXPECT_EQ(w.lastViewerAction, "ShowImages");
 }
 
-TEST(MainWindow, ViewStylesHiddenFilesFoldersAndOptionsValues) {
+TEST_F(MainWindow, ViewStylesHiddenFilesFoldersAndOptionsValues) {
   const QString dir = makeSampleFolder();
   TTarn w({dir});
   w.show();
@@ -147,7 +159,7 @@ TEST(MainWindow, ViewStylesHiddenFilesFoldersAndOptionsValues) {
   ASSERT_TRUE(testenv::waitFor([&] { return !w.PTShellList1->model()->isLoading() && rowOf(w, "sub folder") >= 0; }));
 }
 
-TEST(MainWindow, MaskComboFiltersAndDynamicRefreshSeesNewFiles) {
+TEST_F(MainWindow, MaskComboFiltersAndDynamicRefreshSeesNewFiles) {
   const QString dir = makeSampleFolder();
   TTarn w({dir});
   w.show();
@@ -163,7 +175,7 @@ TEST(MainWindow, MaskComboFiltersAndDynamicRefreshSeesNewFiles) {
   EXPECT_TRUE(testenv::waitFor([&] { return rowOf(w, "new.txt") >= 0; }, 5000));
 }
 
-TEST(MainWindow, HighlightingPaintsExecutablesBlueAndZipsGreen) {
+TEST_F(MainWindow, HighlightingPaintsExecutablesBlueAndZipsGreen) {
   const QString dir = makeSampleFolder();
   TTarn w({dir});
   w.show();
@@ -189,7 +201,7 @@ TEST(MainWindow, HighlightingPaintsExecutablesBlueAndZipsGreen) {
   EXPECT_FALSE(f3.bold());
 }
 
-TEST(MainWindow, FileArgumentsJoinedWithBlanksOpenInTheEditor) {
+TEST_F(MainWindow, FileArgumentsJoinedWithBlanksOpenInTheEditor) {
   const QString dir = testenv::makeDir("cmd");
   testenv::writeFile(dir + "/my notes.txt", "hello");
   TTarn w({dir + "/my", "notes.txt"});
@@ -203,7 +215,7 @@ TEST(MainWindow, FileArgumentsJoinedWithBlanksOpenInTheEditor) {
   EXPECT_TRUE(w2.LEdit1->text().isEmpty());
 }
 
-TEST(MainWindow, MaskListFileIsCreatedThenLoadedSortedWithoutDuplicates) {
+TEST_F(MainWindow, MaskListFileIsCreatedThenLoadedSortedWithoutDuplicates) {
   const QString file = platform::userFile("tarnwick.ext");
   QFile::remove(file);
   {
@@ -219,7 +231,7 @@ TEST(MainWindow, MaskListFileIsCreatedThenLoadedSortedWithoutDuplicates) {
   EXPECT_EQ(testenv::readFile(file), "*\n*.log\n*.txt\n*.TXT\n");
 }
 
-TEST(MainWindow, SecondInstanceQuestionBothWays) {
+TEST_F(MainWindow, SecondInstanceQuestionBothWays) {
   TJustOneAsk first("tarnwick-test", [] { ADD_FAILURE() << "the first instance must not ask"; return false; });
   EXPECT_TRUE(first.proceed());
   EXPECT_TRUE(first.createdMutex());
@@ -232,7 +244,7 @@ TEST(MainWindow, SecondInstanceQuestionBothWays) {
   EXPECT_EQ(asked, 2);
 }
 
-TEST(MainWindow, AutoStartItemWritesAndRemovesTheEntry) {
+TEST_F(MainWindow, AutoStartItemWritesAndRemovesTheEntry) {
   TTarn w;
   EXPECT_FALSE(w.item("AutoStart")->isChecked());
   w.item("AutoStart")->trigger();
@@ -247,7 +259,7 @@ TEST(MainWindow, AutoStartItemWritesAndRemovesTheEntry) {
   EXPECT_FALSE(QFile::exists(entry));
 }
 
-TEST(MainWindow, ProgramWithoutDisplayExplainsAndExits) {
+TEST_F(MainWindow, ProgramWithoutDisplayExplainsAndExits) {
   QProcess p;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.remove("DISPLAY");
@@ -260,7 +272,7 @@ TEST(MainWindow, ProgramWithoutDisplayExplainsAndExits) {
   EXPECT_TRUE(p.readAllStandardError().contains("needs a graphical display"));
 }
 
-TEST(MainWindow, SpaceShowsTheSelectedFileOnceWithViewersDisabledAndTreeShowsTheFolder) {
+TEST_F(MainWindow, SpaceShowsTheSelectedFileOnceWithViewersDisabledAndTreeShowsTheFolder) {
   const QString dir = makeSampleFolder();
   TTarn w({dir});
   w.show();
@@ -276,7 +288,7 @@ TEST(MainWindow, SpaceShowsTheSelectedFileOnceWithViewersDisabledAndTreeShowsThe
   EXPECT_TRUE(testenv::waitFor([&] { return w.PTShellTree1->isExpanded(w.PTShellTree1->currentIndex().parent()); }));
 }
 
-TEST(MainWindow, CopyAndPasteThroughTheMenusMakesACopyBesideTheOriginal) {
+TEST_F(MainWindow, CopyAndPasteThroughTheMenusMakesACopyBesideTheOriginal) {
   const QString dir = makeSampleFolder();
   TTarn w({dir});
   w.show();
@@ -290,7 +302,7 @@ TEST(MainWindow, CopyAndPasteThroughTheMenusMakesACopyBesideTheOriginal) {
   EXPECT_TRUE(testenv::waitFor([&] { return rowOf(w, "readme (copy)") >= 0; }, 5000));  // the list follows
 }
 
-TEST(MainWindow, HexEditorOpensOnTheCurrentFileOnceAtATime) {
+TEST_F(MainWindow, HexEditorOpensOnTheCurrentFileOnceAtATime) {
   const QString dir = makeSampleFolder();
   TTarn w({dir});
   w.show();
@@ -304,4 +316,49 @@ TEST(MainWindow, HexEditorOpensOnTheCurrentFileOnceAtATime) {
   EXPECT_FALSE(w.item("HexEditor1")->isEnabled());
   hex->close();
   EXPECT_TRUE(testenv::waitFor([&] { return w.item("HexEditor1")->isEnabled(); }));
+}
+
+TEST_F(MainWindow, EditorPanelsShowOnlyTheirLabelsUntilAFileIsLoaded) {
+  const QString dir = makeSampleFolder();
+  TTarn w({dir});
+  w.show();
+  ASSERT_TRUE(waitFilled(w, dir));
+  w.FormShow();
+  auto panels = [&] {
+    QStringList out;
+    for (int i = 1; i < w.EditorTab->SBar->panelCount(); ++i) out << w.EditorTab->SBar->panelText(i);
+    return out;
+  };
+  const QStringList labels{"Filename:", "Line Count:", "Column:", "Line Number:"};
+  EXPECT_EQ(panels(), labels);
+  EXPECT_EQ(w.EditorTab->SBar->panelText(0), "WR=On");
+  // Clicking into the empty editor changes nothing either.
+  QTest::mouseClick(w.LEdit1->viewport(), Qt::LeftButton, {}, QPoint(20, 5));
+  EXPECT_EQ(panels(), labels);
+
+  clickItem(w, "readme");
+  EXPECT_EQ(panels(), (QStringList{"Filename: readme", "Line Count: 1", "Column: 0", "Line Number: 1"}));
+  // Text typed into a cleared editor is counted; it has no file name to show.
+  w.item("Clear2")->trigger();
+  w.LEdit1->insert("typed\nlines\n");
+  EXPECT_EQ(panels().mid(0, 2), (QStringList{"Filename:", "Line Count: 2"}));
+}
+
+TEST_F(MainWindow, PointingAtToolBarBoxesPutsTheirHintsInTheStatusLine) {
+  TTarn w;
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  const struct { QWidget *box; const char *hint; } boxes[] = {
+      {w.Hcb1, "Favourite Folders, click to bring down list, right mouse click to edit"},
+      {w.Edit2, "Select a file mask, or click right hand mouse button for options"},
+      {w.Date1, "Displays a pop up calendar"},
+  };
+  for (const auto &b : boxes) {
+    SCOPED_TRACE(b.box->objectName().toStdString());
+    w.StatusBar1Panel->clear();
+    const QPointF at(b.box->rect().center());
+    QEnterEvent enter(at, b.box->mapTo(&w, at), b.box->mapToGlobal(at));
+    QApplication::sendEvent(b.box, &enter);
+    EXPECT_EQ(w.StatusBar1Panel->text(), b.hint);
+  }
 }

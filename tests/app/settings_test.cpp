@@ -9,6 +9,7 @@
 #include "controls/shelllist.h"
 #include "platform/paths.h"
 #include "platform/regstore.h"
+#include "tests/app/apptest.h"
 #include "tests/common/testenv.h"
 #include "viewers/editortab.h"
 
@@ -20,12 +21,12 @@ const QString kKey = "Software\\Tarnwick2\\Settings";
 const QString kAdvanced = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced";
 
 QString storeFile() { return platform::userFile("registry.ini"); }
-void freshStore() { QFile::remove(storeFile()); }
 std::optional<qint32> readInt(const QString &name) { return RegStore().readInteger(RegRoot::CurrentUser, kKey, name); }
+// Every case starts from a clean settings store and per-user folder, whatever ran before it.
+class Settings : public apptest::AppTest {};
 }  // namespace
 
-TEST(Settings, FirstStartWritesEveryFirstRunValue) {
-  freshStore();
+TEST_F(Settings, FirstStartWritesEveryFirstRunValue) {
   TTarn w;
   EXPECT_EQ(readInt("FirstTime"), 1);
   EXPECT_EQ(readInt("TagSet"), 3);
@@ -47,8 +48,7 @@ TEST(Settings, FirstStartWritesEveryFirstRunValue) {
   EXPECT_EQ(w.EditorTab->TabSize(), 6);
 }
 
-TEST(Settings, OptionsSurviveASaveAndReopen) {
-  freshStore();
+TEST_F(Settings, OptionsSurviveASaveAndReopen) {
   {
     TTarn w;
     w.Word951->trigger();
@@ -65,8 +65,7 @@ TEST(Settings, OptionsSurviveASaveAndReopen) {
   EXPECT_FALSE(w.windowState() & Qt::WindowMaximized);
 }
 
-TEST(Settings, SaveOnExitOffWritesAtOnceAndSaveNowStillSaves) {
-  freshStore();
+TEST_F(Settings, SaveOnExitOffWritesAtOnceAndSaveNowStillSaves) {
   {
     TTarn w;
     w.item("Cbox3")->trigger();
@@ -84,8 +83,7 @@ TEST(Settings, SaveOnExitOffWritesAtOnceAndSaveNowStillSaves) {
   EXPECT_EQ(readInt("HighExe"), 1);
 }
 
-TEST(Settings, DeletedValuesFallBackAndDeletedFirstTimeRewritesDefaults) {
-  freshStore();
+TEST_F(Settings, DeletedValuesFallBackAndDeletedFirstTimeRewritesDefaults) {
   { TTarn w; }
   RegStore r;
   ASSERT_TRUE(r.writeInteger(RegRoot::CurrentUser, kKey, "EditorTabSize", 9));
@@ -101,8 +99,7 @@ TEST(Settings, DeletedValuesFallBackAndDeletedFirstTimeRewritesDefaults) {
   EXPECT_EQ(readInt("FirstTime"), 1);
 }
 
-TEST(Settings, HideFileExtIsTurnedOffAndAttributesColumnFollowsItsOption) {
-  freshStore();
+TEST_F(Settings, HideFileExtIsTurnedOffAndAttributesColumnFollowsItsOption) {
   RegStore r;
   ASSERT_TRUE(r.writeInteger(RegRoot::CurrentUser, kAdvanced, "HideFileExt", 1));
   TTarn w;
@@ -115,7 +112,7 @@ TEST(Settings, HideFileExtIsTurnedOffAndAttributesColumnFollowsItsOption) {
   EXPECT_EQ(w.PTShellList1->columnCaption(4), "Attributes");
 }
 
-TEST(Settings, GarbageStoreStartsWithDefaults) {
+TEST_F(Settings, GarbageStoreStartsWithDefaults) {
   testenv::writeFile(storeFile(), QByteArray("\xff\xfe[Settings\n===\n\x01\x02", 17));
   TTarn w;
   EXPECT_EQ(w.state.StartFolder, "/");
@@ -123,28 +120,35 @@ TEST(Settings, GarbageStoreStartsWithDefaults) {
 }
 
 // The real program, started twice in the same home.
-TEST(Settings, RestartOfTheRealProgramKeepsWhatTheFirstRunSaved) {
-  freshStore();
+TEST_F(Settings, RestartOfTheRealProgramKeepsWhatTheFirstRunSaved) {
   const QString exe = testenv::binDir() + "/tarnwick";
+  // The mask list file is written at the end of the window's set-up, after the settings were read.
+  const QString setUpDone = platform::userFile("tarnwick.ext");
   auto runOnce = [&](const std::function<void()> &whileRunning) {
+    QFile::remove(setUpDone);
     QProcess p;
     p.setProgram(exe);
     p.start();
     ASSERT_TRUE(p.waitForStarted());
-    ASSERT_TRUE(testenv::waitFor([&] { return readInt("FirstTime") == 1; }, 20000));
-    QTest::qWait(500);
+    ASSERT_TRUE(testenv::waitFor([&] { return QFile::exists(setUpDone) && readInt("FirstTime") == 1; }, 20000));
     whileRunning();
     ::kill(p.processId(), SIGTERM);
     ASSERT_TRUE(p.waitForFinished(20000));
     EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
   };
-  runOnce([] {});
   RegStore r;
+  runOnce([] {});
+  EXPECT_EQ(readInt("TagSet"), 3);
   ASSERT_TRUE(r.writeInteger(RegRoot::CurrentUser, kKey, "ViewWord95", 1));
   ASSERT_TRUE(r.writeInteger(RegRoot::CurrentUser, kKey, "ViewWord97", 0));
   ASSERT_TRUE(r.writeInteger(RegRoot::CurrentUser, kKey, "TagSet", 1));
-  runOnce([] {});
-  EXPECT_EQ(readInt("ViewWord95"), 1);  // read at start, saved again at exit
+  runOnce([&] {
+    // Changed behind the running program: its save at exit writes back what it read at start.
+    ASSERT_TRUE(r.writeInteger(RegRoot::CurrentUser, kKey, "ViewWord95", 0));
+    ASSERT_TRUE(r.writeInteger(RegRoot::CurrentUser, kKey, "ViewWord97", 1));
+    ASSERT_TRUE(r.writeInteger(RegRoot::CurrentUser, kKey, "TagSet", 2));
+  });
+  EXPECT_EQ(readInt("ViewWord95"), 1);
   EXPECT_EQ(readInt("ViewWord97"), 0);
   EXPECT_EQ(readInt("TagSet"), 1);
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <Qsci/qsciprinter.h>
 #include <QApplication>
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -10,6 +11,8 @@
 #include <QPointer>
 #include <QTimer>
 #include <memory>
+#include <cstdio>
+#include <functional>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -23,6 +26,8 @@ inline void PrintTo(const QByteArray &b, std::ostream *os) { *os << '"' << b.toP
 QT_END_NAMESPACE
 
 namespace {
+QByteArray ConvertForTest(const QByteArray &text) { return TLEdit::ConvertLineEnds(text, TLEdit::LineEnd::Lf); }
+
 struct Editor : ::testing::Test {
   TLEdit edit;
   QString dir;
@@ -85,6 +90,83 @@ TEST_F(Editor, SavingThroughALinkWritesItsTargetAndKeepsTheLink) {
   ASSERT_TRUE(edit.SaveText());
   EXPECT_TRUE(QFileInfo(link).isSymLink());
   EXPECT_EQ(testenv::readFile(target), "new old\n");
+}
+
+// Another program changes the loaded file: saving over it asks first; No keeps the disk file and the text.
+TEST_F(Editor, SavingOverAFileChangedBehindTheEditorAsksFirst) {
+  QStringList asked;
+  bool overwrite = false;
+  edit.OnFileChangedOnDisk = [&](const QString &path) {
+    asked << path;
+    return overwrite;
+  };
+  const QString path = file("shared.txt", "ours\n");
+  ASSERT_TRUE(edit.LoadFile(path));
+  edit.SetUnixStyleSave(true);
+  edit.insert("edited ");
+  ASSERT_TRUE(edit.SaveText());  // unchanged on disk: no question
+  EXPECT_TRUE(asked.isEmpty());
+  EXPECT_EQ(testenv::readFile(path), "edited ours\n");
+
+  const auto setModified = [&](const QString &p, const QDateTime &t) {
+    QFile f(p);
+    return f.open(QIODevice::ReadWrite) && f.setFileTime(t, QFileDevice::FileModificationTime);
+  };
+  const QDateTime saved = QFileInfo(path).lastModified();
+  struct Change { const char *what; std::function<bool()> make; };
+  const Change changes[] = {
+      {"rewritten, other size", [&] { return !testenv::writeFile(path, "theirs\n").isEmpty(); }},
+      {"same size, 1 ms later", [&] {
+         return !testenv::writeFile(path, "theirs ours\n").isEmpty() && setModified(path, saved.addMSecs(1));
+       }},
+      {"same size and time, other inode", [&] {
+         const QString other = file("other.tmp", "THEIRS OURS\n");
+         return setModified(other, saved) && ::rename(QFile::encodeName(other), QFile::encodeName(path)) == 0;
+       }},
+  };
+  for (const Change &c : changes) {
+    SCOPED_TRACE(c.what);
+    edit.insert("x");
+    ASSERT_TRUE(c.make());
+    const QByteArray theirs = testenv::readFile(path);
+    asked.clear();
+    overwrite = false;
+    EXPECT_FALSE(edit.SaveText());
+    EXPECT_EQ(asked, QStringList{path});
+    EXPECT_EQ(testenv::readFile(path), theirs);  // No: the other program's file stays
+    EXPECT_TRUE(edit.IsModified());              // and so does the editor's text
+    EXPECT_TRUE(edit.TextBytes().startsWith("x"));
+    EXPECT_FALSE(edit.SaveText());  // asked again: No changes nothing it knows
+    EXPECT_EQ(asked.size(), 2);
+    overwrite = true;
+    EXPECT_TRUE(edit.SaveText());
+    EXPECT_EQ(testenv::readFile(path), ConvertForTest(edit.TextBytes()));
+    EXPECT_FALSE(edit.IsModified());
+    asked.clear();
+    EXPECT_TRUE(edit.SaveText());  // what it wrote itself is not a change behind it
+    EXPECT_TRUE(asked.isEmpty());
+  }
+
+  // A file removed meanwhile is written again without a question; saving to another name follows that file.
+  ASSERT_TRUE(QFile::remove(path));
+  asked.clear();
+  EXPECT_TRUE(edit.SaveText());
+  EXPECT_TRUE(QFile::exists(path));
+  const QString copy = dir + "/copy.txt";
+  ASSERT_TRUE(edit.SaveToFile(copy));
+  testenv::writeFile(path, "changed after the editor left it\n");
+  EXPECT_TRUE(edit.SaveText());
+  EXPECT_TRUE(asked.isEmpty());
+  testenv::writeFile(copy, "changed behind\n");
+  overwrite = false;
+  EXPECT_FALSE(edit.SaveText());
+  EXPECT_EQ(asked, QStringList{copy});
+
+  // Loading again takes the file as it is now.
+  ASSERT_TRUE(edit.LoadFile(copy));
+  asked.clear();
+  EXPECT_TRUE(edit.SaveText());
+  EXPECT_TRUE(asked.isEmpty());
 }
 
 TEST_F(Editor, DecodesValidUtf8AsUtf8AndEverythingElseAsBytes) {

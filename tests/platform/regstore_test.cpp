@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
+#include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <sys/stat.h>
+#include <cstdlib>
 #include <unistd.h>
 #include "platform/regstore.h"
 #include "tests/common/testenv.h"
@@ -43,12 +47,52 @@ TEST(RegStore, GarbageFileReadsAsEmptyAndCanBeRewritten) {
   EXPECT_EQ(RegStore(file).readInteger(RegRoot::CurrentUser, "Software\\Tarnwick2\\Settings", "FormHt"), 7);
 }
 
+namespace {
+// A folder outside the private test root (which only its owner may enter), removed at the end.
+struct SharedFolder {
+  QString path;
+  SharedFolder() {
+    char tmpl[] = "/tmp/tarnwick-regstore-XXXXXX";
+    if (::mkdtemp(tmpl)) {
+      ::chmod(tmpl, 0755);
+      path = QString::fromLocal8Bit(tmpl);
+    }
+  }
+  ~SharedFolder() {
+    if (!path.isEmpty()) QDir(path).removeRecursively();
+  }
+};
 
+// Runs the store probe on a file, as "nobody" when the test runs as root; returns what it printed.
+QString runProbe(const QString &probe, const QString &file) {
+  QProcess p;
+  p.setProcessChannelMode(QProcess::MergedChannels);
+  if (::geteuid() == 0)
+    p.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", probe, file});
+  else
+    p.start(probe, {file});
+  if (!p.waitForFinished(60000)) return "probe did not finish";
+  return QString::fromLocal8Bit(p.readAll()).trimmed();
+}
+}  // namespace
+
+// A store in a folder its user may only read reports its writes as failed. As root permissions do not
+// bite, so the writes run in a child process as "nobody".
 TEST(RegStore, ReadOnlyFolderReportsFailedWrites) {
-  if (geteuid() == 0) GTEST_SKIP() << "root writes through permissions";
-  const QString dir = testenv::makeDir();
-  QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-  RegStore r(dir + "/reg.ini");
-  EXPECT_FALSE(r.writeInteger(RegRoot::CurrentUser, "K", "V", 1));
-  QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+  SharedFolder shared;
+  ASSERT_FALSE(shared.path.isEmpty());
+  const QString probe = shared.path + "/regstore_probe";  // the build tree may be closed to other users
+  ASSERT_TRUE(QFile::copy(testenv::binDir() + "/regstore_probe", probe));
+  ASSERT_EQ(::chmod(QFile::encodeName(probe).constData(), 0755), 0);
+  const QString open = shared.path + "/open", closed = shared.path + "/closed";
+  ASSERT_TRUE(QDir().mkdir(open) && QDir().mkdir(closed));
+  ASSERT_EQ(::chmod(QFile::encodeName(open).constData(), 0777), 0);
+  ASSERT_EQ(::chmod(QFile::encodeName(closed).constData(), 0555), 0);
+
+  // The same user can write where it may: the probe itself works.
+  EXPECT_EQ(runProbe(probe, open + "/reg.ini"), "write=ok");
+  EXPECT_EQ(RegStore(open + "/reg.ini").readInteger(RegRoot::CurrentUser, "Software\\Tarnwick2\\Settings", "FormHt"), 7);
+  EXPECT_EQ(runProbe(probe, closed + "/reg.ini"), "write=failed");
+  EXPECT_FALSE(QFile::exists(closed + "/reg.ini"));
+  EXPECT_TRUE(QDir(closed).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
 }

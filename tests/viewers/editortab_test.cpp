@@ -14,8 +14,25 @@ inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdS
 QT_END_NAMESPACE
 
 namespace {
+// Records what the tab asks of its window and answers its questions from fields.
+struct TestHost : TEditorHost {
+  bool saveAnswer = false, overwriteAnswer = false;
+  QStringList saveQuestions, overwriteQuestions, titles;
+  int titleResets = 0, favouriteReloads = 0;
+  QList<bool> wraps;
+  QList<TLineEndStyle> styles;
+  bool askSaveChanges(const QString &q) override { saveQuestions << q; return saveAnswer; }
+  bool askOverwriteChangedFile(const QString &path) override { overwriteQuestions << path; return overwriteAnswer; }
+  void setEditorTitle(const QString &t) override { titles << t; }
+  void resetTitle() override { ++titleResets; }
+  void reloadFavourites() override { ++favouriteReloads; }
+  void showWordWrap(bool on) override { wraps << on; }
+  void showLineEndStyle(TLineEndStyle s) override { styles << s; }
+};
+
 struct EditorTab : ::testing::Test {
-  TEditorTab tab;
+  TestHost host;
+  TEditorTab tab{host};
   QString dir;
   void SetUp() override {
     tab.LEdit1->SetQuiet(true);
@@ -50,7 +67,6 @@ TEST_F(EditorTab, StatusPanelsStartEmptyAndFollowLoadAndCaret) {
 }
 
 TEST_F(EditorTab, WordWrapToggledTwiceReturnsToTheFirstState) {
-  QSignalSpy marks(&tab, &TEditorTab::wordWrapChanged);
   tab.SetWordWrap(true);  // start-up from the stored option
   EXPECT_EQ(tab.SBar->panelText(0), "WR=On");
   EXPECT_FALSE(tab.WordWrapClick(true));
@@ -60,18 +76,14 @@ TEST_F(EditorTab, WordWrapToggledTwiceReturnsToTheFirstState) {
   EXPECT_TRUE(tab.WordWrapClick(false));
   EXPECT_EQ(tab.SBar->panelText(0), "WR=On");
   EXPECT_EQ(tab.LEdit1->wrapMode(), QsciScintilla::WrapWord);
-  ASSERT_EQ(marks.count(), 2);
-  EXPECT_FALSE(marks[0][0].toBool());
-  EXPECT_TRUE(marks[1][0].toBool());
+  EXPECT_EQ(host.wraps, (QList<bool>{false, true}));
   // The editor's pop-up "Word Wrap" keeps the panel and the window's check mark in step.
   tab.LEdit1->ToggleWordWrap();
   EXPECT_EQ(tab.SBar->panelText(0), "WR=Off");
-  ASSERT_EQ(marks.count(), 3);
-  EXPECT_FALSE(marks[2][0].toBool());
+  EXPECT_EQ(host.wraps, (QList<bool>{false, true, false}));
 }
 
 TEST_F(EditorTab, EachLineEndStyleIsWrittenOnSave) {
-  QSignalSpy styles(&tab, &TEditorTab::lineEndStyleChanged);
   EXPECT_EQ(tab.lineEndStyle(), TEditorTab::LineEndStyle::MsDosWin);  // every start
   ASSERT_TRUE(focusEditor());
   const QString path = dir + "/ends.txt";
@@ -90,8 +102,7 @@ TEST_F(EditorTab, EachLineEndStyleIsWrittenOnSave) {
     ASSERT_TRUE(tab.SaveFile1Click());
     EXPECT_EQ(testenv::readFile(path), s.expected);
   }
-  ASSERT_EQ(styles.count(), 3);
-  EXPECT_EQ(styles[0][0].value<TEditorTab::LineEndStyle>(), TEditorTab::LineEndStyle::Unix);
+  EXPECT_EQ(host.styles, (QList<TLineEndStyle>{TLineEndStyle::Unix, TLineEndStyle::Mac, TLineEndStyle::MsDosWin}));
   EXPECT_EQ(tab.LEdit1->MacStyleSave(), false);
   EXPECT_EQ(tab.LEdit1->UnixStyleSave(), false);
 }
@@ -120,14 +131,12 @@ TEST_F(EditorTab, TabSizePanelAppliesTheChosenSize) {
 }
 
 TEST_F(EditorTab, DoubleClickClearsAndReloadsFavouritesOnlyForTheirFile) {
-  QSignalSpy reload(&tab, &TEditorTab::favouritesReloadRequested);
-  QSignalSpy title(&tab, &TEditorTab::titleResetRequested);
   tab.show();
 
   ASSERT_TRUE(tab.LoadFile(testenv::writeFile(dir + "/other.txt", "a\nb\n")));
   QTest::mouseDClick(tab.SBar, Qt::LeftButton, {}, QPoint(5, 5));
-  EXPECT_EQ(title.count(), 1);
-  EXPECT_EQ(reload.count(), 0);
+  EXPECT_EQ(host.titleResets, 1);
+  EXPECT_EQ(host.favouriteReloads, 0);
   EXPECT_EQ(tab.LEdit1->FileName(), "");
   EXPECT_EQ(tab.LEdit1->LineCount(), 0);
   EXPECT_EQ(panels().mid(1), QStringList({"Filename:", "Line Count:", "Column: ", "Line Number:"}));
@@ -135,8 +144,8 @@ TEST_F(EditorTab, DoubleClickClearsAndReloadsFavouritesOnlyForTheirFile) {
   const QString fav = testenv::writeFile(platform::userFile("Tarnwick.Fav"), "/home\n/tmp\n");
   ASSERT_TRUE(tab.LoadFile(fav));
   tab.SBarDblClick();
-  EXPECT_EQ(reload.count(), 1);
-  EXPECT_EQ(title.count(), 2);
+  EXPECT_EQ(host.favouriteReloads, 1);
+  EXPECT_EQ(host.titleResets, 2);
 }
 
 TEST_F(EditorTab, CtrlSSavesOnlyWhileTheEditorHasTheFocus) {
@@ -155,9 +164,8 @@ TEST_F(EditorTab, CtrlSSavesOnlyWhileTheEditorHasTheFocus) {
 }
 
 TEST_F(EditorTab, UnsavedTextQuestionAtExit) {
-  QStringList asked;
-  bool answer = false;
-  tab.SetQuestionHook([&](const QString &q) { asked << q; return answer; });
+  const QStringList &asked = host.saveQuestions;
+  bool &answer = host.saveAnswer;
 
   const QString path = testenv::writeFile(dir + "/exit.txt", "keep\n");
   ASSERT_TRUE(tab.LoadFile(path));
@@ -182,19 +190,43 @@ TEST_F(EditorTab, UnsavedTextQuestionAtExit) {
 }
 
 TEST_F(EditorTab, ClickGivesTheEditorTitleAndClearAllEmptiesTheEditor) {
-  QSignalSpy title(&tab, &TEditorTab::titleChangeRequested);
+  const QStringList &title = host.titles;
   const QString path = testenv::writeFile(dir + "/click.txt", "click here\n");
   ASSERT_TRUE(tab.LoadFile(path));
   tab.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&tab));
   QTest::mouseClick(tab.LEdit1->viewport(), Qt::LeftButton, {}, QPoint(20, 5));
-  ASSERT_EQ(title.count(), 1);
-  EXPECT_EQ(title[0][0].toString(), "Editor Filename - " + path);
+  EXPECT_EQ(title, QStringList{"Editor Filename - " + path});
 
   tab.ClearViewer();
   EXPECT_EQ(tab.LEdit1->FileName(), "");
   EXPECT_EQ(tab.LEdit1->LineCount(), 0);
   EXPECT_EQ(panels().mid(1), QStringList({"Filename:", "Line Count:", "Column: ", "Line Number:"}));
   QTest::mouseClick(tab.LEdit1->viewport(), Qt::LeftButton, {}, QPoint(20, 5));
-  EXPECT_EQ(title.count(), 1);  // no file name: the title stays
+  EXPECT_EQ(title.size(), 1);  // no file name: the title stays
+}
+
+TEST_F(EditorTab, SavingOverAFileChangedBehindTheEditorAsksTheWindowFirst) {
+  const QString path = testenv::writeFile(dir + "/shared.txt", "mine\n");
+  ASSERT_TRUE(tab.LoadFile(path));
+  tab.LEdit1->insert("edit ");
+  ASSERT_TRUE(focusEditor());
+  testenv::writeFile(path, "someone else's text\n");
+
+  EXPECT_FALSE(tab.SaveFile1Click());  // No: both texts stay as they are
+  EXPECT_EQ(host.overwriteQuestions, QStringList{path});
+  EXPECT_EQ(testenv::readFile(path), "someone else's text\n");
+  EXPECT_EQ(tab.LEdit1->TextBytes(), "edit mine\n");
+  EXPECT_TRUE(tab.LEdit1->IsModified());
+
+  // At exit, Yes to saving and No to overwriting keeps the window open with the text.
+  host.saveAnswer = true;
+  EXPECT_FALSE(tab.QueryClose());
+  EXPECT_EQ(host.overwriteQuestions.size(), 2);
+  EXPECT_EQ(testenv::readFile(path), "someone else's text\n");
+
+  host.overwriteAnswer = true;
+  EXPECT_TRUE(tab.SaveFile1Click());
+  EXPECT_EQ(testenv::readFile(path), "edit mine\r\n");
+  EXPECT_FALSE(tab.LEdit1->IsModified());
 }
