@@ -4,9 +4,11 @@
 #include <QMainWindow>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include "app/myregistry.h"
 #include "browser/filecommands.h"
 #include "browser/mainstate.h"
+#include "hexedit/hexhost.h"
 
 class QAction;
 class QComboBox;
@@ -168,6 +170,11 @@ class TTarn : public QMainWindow, public browser::FileCommandHost {
   void ftpSessionMenus(bool session);
   void showFtpPanel(bool show);
   void ftpFilesDropped(const QStringList &paths);
+
+  // Hex editor (app/tarn_hex.cpp): its window reaches this one only through hexHost, made on first use and
+  // kept until this window goes (it outlives the hex window).
+  std::unique_ptr<THexHost> hexHost;
+  void HexEditor1Click();
 
   QString maskListFile() const;
   // Fills the favourites combo from the favourites file, when there is one.
