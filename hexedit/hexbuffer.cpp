@@ -168,8 +168,9 @@ bool THexBuffer::ensureWorkingCopy() {
     return false;
   }
   if (m_lazy) {
-    // The first change of a file shown straight from disk: now the working copy is made.
-    if (!hexio::copyContents(m_fd, fd, &m_error, m_progress)) {
+    // The first change of a file shown straight from disk: now the working copy is made, of the loaded bytes
+    // only: a file changed before or during the copy is refused rather than mixed in.
+    if (!sourceIntact() || !hexio::copyContents(m_fd, fd, &m_error, m_progress) || !sourceIntact()) {
       ::close(fd);
       ::unlink(path.constData());
       return false;
@@ -177,12 +178,7 @@ bool THexBuffer::ensureWorkingCopy() {
     ::close(m_fd);
     m_lazy = false;
     m_fd = fd;
-    const qint64 size = hexio::fileSize(fd);
     dropCache();
-    if (size != m_size) {  // the file changed on disk meanwhile
-      m_size = size;
-      recomputeRows();
-    }
     return true;
   }
   m_fd = fd;
@@ -198,7 +194,38 @@ void THexBuffer::closeWorkingCopy() {
     m_fd = -1;
   }
   m_lazy = false;
+  m_sourceLost = false;
   m_size = 0;
+}
+
+bool THexBuffer::sourceIntact() {
+  if (!m_lazy) return true;
+  if (!m_sourceLost && hexio::stampOf(m_fd) == m_sourceStamp) return true;
+  loseSource();
+  return false;
+}
+
+void THexBuffer::loseSource() {
+  m_error = QStringLiteral("The file was changed by another program after it was opened here.");
+  dropCache();
+  if (m_sourceLost) return;
+  m_sourceLost = true;
+  // Let go after the current command: views may be painting from the buffer right now.
+  QMetaObject::invokeMethod(this, &THexBuffer::dropLostSource, Qt::QueuedConnection);
+}
+
+void THexBuffer::dropLostSource() {
+  if (!m_sourceLost) return;  // loaded anew meanwhile
+  const QString name = m_fileName;
+  NewFile(QStringLiteral("Untitled"));
+  emit repaintAll();
+  emit sourceChanged(name);
+}
+
+bool THexBuffer::readData(qint64 pos, void *buf, qint64 n) {
+  if (!m_lazy) return hexio::readAt(m_fd, pos, buf, n);
+  // Checked before and after: a change while reading must not slip through either.
+  return sourceIntact() && hexio::readAt(m_fd, pos, buf, n) && sourceIntact();
 }
 
 void THexBuffer::cutMarks(qint64 length) {
@@ -215,6 +242,7 @@ void THexBuffer::recomputeRows() {
 
 void THexBuffer::NewFile(const QString &name) {
   closeWorkingCopy();
+  m_diskStamp = hexio::Stamp();
   m_fileName = name;
   resetUndo();
   clearSelection(false);
@@ -227,6 +255,7 @@ void THexBuffer::NewFile(const QString &name) {
 
 bool THexBuffer::LoadFromFile(const QString &name) {
   closeWorkingCopy();
+  m_diskStamp = hexio::Stamp();
   m_error.clear();
   bool ok = false;
   const QByteArray path = QFile::encodeName(name);
@@ -246,12 +275,24 @@ bool THexBuffer::LoadFromFile(const QString &name) {
       src = -1;
       m_lazy = true;
       m_size = st.st_size;
+      m_sourceStamp = m_diskStamp = hexio::stampOf(m_fd);
       ok = true;
-    } else if (ensureWorkingCopy() && hexio::copyContents(src, m_fd, &m_error, m_progress)) {
-      m_size = hexio::fileSize(m_fd);
-      ok = true;
-    } else {
-      closeWorkingCopy();
+    } else if (ensureWorkingCopy()) {
+      // A copy that ran while another program wrote the file could hold some old and some new bytes: it is
+      // taken only when the file stayed the same from start to end, else made again.
+      for (int attempt = 1; !ok; ++attempt) {
+        const hexio::Stamp before = hexio::stampOf(src);
+        if (!hexio::copyContents(src, m_fd, &m_error, m_progress)) break;
+        ok = before == hexio::stampOf(src);
+        if (ok) {
+          m_diskStamp = before;
+        } else if (attempt == 3) {
+          m_error = QStringLiteral("The file kept changing while it was read.");
+          break;
+        }
+      }
+      if (ok) m_size = hexio::fileSize(m_fd);
+      else closeWorkingCopy();
     }
     if (ok) {
       m_fileName = name;
@@ -285,7 +326,7 @@ QString THexBuffer::backupName(const QString &name) const {
 }
 
 // Copies the file at from (or the open descriptor sourceFd) to to through a temporary file beside to.
-bool THexBuffer::copyFileTo(const QString &from, const QString &to, int sourceFd) {
+bool THexBuffer::copyFileTo(const QString &from, const QString &to, int sourceFd, bool checkSource) {
   int src = sourceFd;
   if (src < 0) src = ::open(QFile::encodeName(from).constData(), O_RDONLY | O_CLOEXEC);
   if (src < 0) {
@@ -297,6 +338,7 @@ bool THexBuffer::copyFileTo(const QString &from, const QString &to, int sourceFd
   bool ok = dst >= 0;
   if (!ok) m_error = hexio::lastErrorText();
   if (ok) ok = hexio::copyContents(src, dst, &m_error, m_progress);
+  if (ok && checkSource) ok = sourceIntact();
   if (ok && ::fsync(dst) != 0) {
     ok = false;
     m_error = hexio::lastErrorText();
@@ -333,8 +375,11 @@ bool THexBuffer::SaveToFile(const QString &requested) {
       return false;
     }
   }
+  // A file shown straight from disk is saved from itself, so only while it is still the file loaded.
+  if (m_lazy && !sourceIntact()) return false;
   if (m_fd < 0 && !ensureWorkingCopy()) return false;
-  if (!copyFileTo(QString(), name, m_fd)) return false;
+  if (!copyFileTo(QString(), name, m_fd, m_lazy)) return false;
+  m_diskStamp = hexio::stampOf(QFile::encodeName(requested));
   m_marks.clear();
   m_modified = false;
   m_readOnly = false;
@@ -342,6 +387,10 @@ bool THexBuffer::SaveToFile(const QString &requested) {
   resetUndo();
   emit repaintAll();
   return true;
+}
+
+bool THexBuffer::changedOnDisk() const {
+  return m_diskStamp.valid() && !(hexio::stampOf(QFile::encodeName(m_fileName)) == m_diskStamp);
 }
 
 // ---------------------------------------------------------------- caret and selection
@@ -411,7 +460,7 @@ void THexBuffer::restoreSelection(qint64 anchor, qint64 selStart, qint64 selEnd)
 
 // ---------------------------------------------------------------- bytes
 
-QByteArray THexBuffer::BufferFromFile(qint64 pos, qint64 &count) const {
+QByteArray THexBuffer::BufferFromFile(qint64 pos, qint64 &count) {
   if (pos < 0 || pos >= m_size) throw EHexEditor("Invalid BufferFromFile argument");
   if (count < 0) count = 0;
   if (pos + count > m_size) count = m_size - pos;
@@ -422,7 +471,7 @@ QByteArray THexBuffer::BufferFromFile(qint64 pos, qint64 &count) const {
     count = 0;
     return QByteArray();
   }
-  if (!hexio::readAt(m_fd, pos, b.data(), count)) {
+  if (!readData(pos, b.data(), count)) {
     count = 0;
     return QByteArray();
   }
@@ -443,9 +492,9 @@ QByteArray THexBuffer::cachedBytes(qint64 p, int n) {
   if (!(m_cacheStart >= 0 && p >= m_cacheStart && p + std::max(n, m_rowLength) <= m_cacheStart + kCacheSize)) {
     m_cacheStart = std::max<qint64>(0, p - kCacheSize / 2);
     m_cacheLength = std::min<qint64>(kCacheSize, m_size - m_cacheStart);
-    if (!hexio::readAt(m_fd, m_cacheStart, m_cache.data(), m_cacheLength)) {
+    if (!readData(m_cacheStart, m_cache.data(), m_cacheLength)) {
       m_cacheStart = -1;
-      return QByteArray(n, '\0');
+      return QByteArray();  // blank cells rather than bytes that are not there
     }
   }
   const qint64 off = p - m_cacheStart;
@@ -793,7 +842,7 @@ qint64 THexBuffer::Find(QByteArray &pattern, bool text, bool ignoreCase, qint64 
       if (pos + count - 1 > last) break;
     }
     const qint64 n = std::min<qint64>(static_cast<qint64>(buf.size()), last + 1 - pos);
-    if (!hexio::readAt(m_fd, pos, buf.data(), n)) return -1;
+    if (!readData(pos, buf.data(), n)) return -1;
     if (ignoreCase)
       for (qint64 i = 0; i < n; ++i) buf[i] = static_cast<char>(lowerAscii(static_cast<unsigned char>(buf[i])));
     const void *hit = ::memmem(buf.data(), n, pattern.constData(), count);

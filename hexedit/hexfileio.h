@@ -28,6 +28,18 @@ bool canClone(int src, const QByteArray &path);
 // Source blocks that lie in a hole become holes at the target, so sparse files stay sparse.
 bool moveRange(int fd, qint64 from, qint64 to, qint64 len);
 
+// What tells one state of a file from another: which file it is (device and inode), its size and its
+// modification time to the nanosecond. Invalid (size -1) for a file that cannot be looked at.
+struct Stamp {
+  quint64 dev = 0, ino = 0;
+  qint64 size = -1, mtimeSec = 0, mtimeNsec = 0;
+  bool valid() const { return size >= 0; }
+  bool operator==(const Stamp &) const = default;
+};
+Stamp stampOf(int fd);
+// Follows symbolic links: the stamp of the file a link leads to.
+Stamp stampOf(const QByteArray &path);
+
 // errno as text, for error reports.
 QString lastErrorText();
 }  // namespace hexio

@@ -105,6 +105,7 @@ THexForm::THexForm(THexHost &host, QWidget *parent)
   HexEditor1->OnKeyDown = [this](QKeyEvent *e) { return HexEditor1KeyDown(e); };
   setCentralWidget(HexEditor1);
   connect(HexEditor1, &THexEditor::StateChanged, this, &THexForm::HexEditor1StateChanged);
+  connect(HexEditor1->buffer(), &THexBuffer::sourceChanged, this, &THexForm::sourceChanged);
 
   HexToCanvas1 = new THexToCanvas(this);
   HexToCanvas1->setHexEditor(HexEditor1);
@@ -306,16 +307,41 @@ bool THexForm::SaveQuery() {
 
 bool THexForm::Save() {
   THexBuffer *b = HexEditor1->buffer();
-  if (QFileInfo::exists(b->FileName()) && !b->ReadOnly()) {
-    if (HexEditor1->SaveToFile(b->FileName())) return true;
-    errorBox(QStringLiteral("Cannot save file\n") + b->FileName());
+  const QString current = b->FileName();
+  if (QFileInfo::exists(current) && !b->ReadOnly()) {
+    if (b->changedOnDisk()) {
+      // Another program wrote the file since it was opened or saved here: saving would lose its change.
+      const auto answer = m_host.ask(
+          this,
+          current + QStringLiteral("\nwas changed by another program after it was opened here.\n\n"
+                                   "Yes: save over that change.\nNo: open the file again and drop the changes made here."),
+          QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+      if (answer == QMessageBox::No) HexEditor1->LoadFromFile(current);
+      if (answer != QMessageBox::Yes) return false;
+    }
+    if (HexEditor1->SaveToFile(current)) return true;
+    saveFailed(current);
     return false;
   }
   const QString name = m_host.saveFileName(this);
   if (name.isEmpty()) return false;
   if (HexEditor1->SaveToFile(name)) return true;
-  errorBox(QStringLiteral("Cannot save file\n") + name);
+  saveFailed(name);
   return false;
+}
+
+void THexForm::saveFailed(const QString &name) {
+  const QString why = HexEditor1->buffer()->lastError();
+  errorBox(QStringLiteral("Cannot save file\n") + name + (why.isEmpty() ? QString() : QStringLiteral("\n\n") + why));
+}
+
+void THexForm::sourceChanged(const QString &name) {
+  const auto answer = m_host.ask(
+      this,
+      name + QStringLiteral("\nwas changed by another program while it was shown here, so the editor has closed it.\n\n"
+                            "Open it again?"),
+      QMessageBox::Yes | QMessageBox::No);
+  if (answer == QMessageBox::Yes) HexEditor1->LoadFromFile(name);
 }
 
 void THexForm::Neu1Click() {
@@ -335,7 +361,7 @@ void THexForm::Speichern1Click() { Save(); }
 void THexForm::Speichernunter1Click() {
   const QString name = m_host.saveFileName(this);
   if (name.isEmpty()) return;
-  if (!HexEditor1->SaveToFile(name)) errorBox(QStringLiteral("Cannot save file\n") + name);
+  if (!HexEditor1->SaveToFile(name)) saveFailed(name);
 }
 
 // ---------------------------------------------------------------- printing
@@ -505,7 +531,7 @@ void THexForm::Find1Click() {
   if (s.pattern.isEmpty()) return;
   const qint64 p = runFind(s.pattern, isText, s.ignoreCase, b->CaretPosition());
   if (p < 0) {
-    if (!b->findCancelled()) m_host.showMessage(this, QStringLiteral("Data not found."));
+    if (!b->findCancelled() && !b->sourceLost()) m_host.showMessage(this, QStringLiteral("Data not found."));
     return;
   }
   s.lastMatch = p;
@@ -525,7 +551,7 @@ void THexForm::FindNext1Click() {
   if (start == s.lastMatch) ++start;
   const qint64 p = runFind(s.pattern, false, s.ignoreCase, start);
   if (p < 0) {
-    if (!b->findCancelled()) m_host.showMessage(this, QStringLiteral("Data not found."));
+    if (!b->findCancelled() && !b->sourceLost()) m_host.showMessage(this, QStringLiteral("Data not found."));
     s.lastMatch = -1;
     return;
   }

@@ -84,6 +84,10 @@ class THexForm : public QMainWindow {
   void selectMatch(qint64 p, qint64 count);
   qint64 runFind(QByteArray &pattern, bool text, bool ignoreCase, qint64 first);
   void errorBox(const QString &text);
+  // "Cannot save file" with the name and, when known, the reason.
+  void saveFailed(const QString &name);
+  // The file shown straight from disk changed and was let go: offer to open it again.
+  void sourceChanged(const QString &name);
 
   THexHost &m_host;
 

@@ -2,6 +2,7 @@
 #include "hexedit/hexbuffer.h"
 #include "hexedit/oemcodepage.h"
 #include "tests/common/testenv.h"
+#include "tests/hexedit/changebehind.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -47,6 +48,7 @@ struct Loaded {
     EXPECT_TRUE(buf.LoadFromFile(path));
   }
 };
+
 }  // namespace
 
 TEST(HexBufferRecords, ByteChangeRecordLayoutAndUndo) {
@@ -579,4 +581,124 @@ TEST(HexBufferLarge, SparseFileAboveFourGiBEditedNearItsEnd) {
   ASSERT_EQ(::pread(fd, buf, 13, size - 20), 13);
   EXPECT_EQ(QByteArray(buf, 13), "NEEDLE-AT-END");
   ::close(fd);
+}
+
+// A large file is shown straight from disk until its first change. When another program rewrites or cuts it
+// meanwhile, not one of the new bytes may be shown, copied into the working copy or saved.
+TEST(HexBufferOnDisk, FileShownDirectlyIsNeverMixedWithNewBytes) {
+  QByteArray data(THexBuffer::kEagerCopyLimit + 4096, 'L');
+  data.replace(100, 5, "first");
+  data.replace(200000, 5, "later");  // outside the first display window
+  Loaded f(data);
+  THexBuffer &b = f.buf;
+  if (!b.showsFileDirectly()) GTEST_SKIP() << "the file system cloned the file at once";
+  const QString out = QFileInfo(f.path).absolutePath() + "/out.bin";
+  QSignalSpy lost(&b, &THexBuffer::sourceChanged);
+  EXPECT_EQ(b.cachedByte(100), 'f');
+
+  // Cut to 1,000 bytes behind the editor, with new bytes where the old ones were.
+  changeBehind(f.path, 1000, 100, "FRESH");
+  qint64 n = 5;
+  EXPECT_NE(b.BufferFromFile(100, n), "FRESH");
+  EXPECT_EQ(n, 0);
+  EXPECT_FALSE(b.ChangeByte(0, 'L', 'x'));
+  EXPECT_FALSE(b.SaveToFile(out)) << "saved a result built from bytes that were not the loaded ones";
+  EXPECT_FALSE(QFileInfo::exists(out));
+  EXPECT_FALSE(b.lastError().isEmpty());
+  EXPECT_FALSE(b.SaveToFile(f.path));
+  EXPECT_EQ(QFileInfo(f.path).size(), 1000);
+  // The buffer lets the file go and says so once.
+  ASSERT_TRUE(testenv::waitFor([&] { return lost.count() > 0; }));
+  EXPECT_EQ(lost.count(), 1);
+  EXPECT_EQ(lost.first().first().toString(), f.path);
+  EXPECT_EQ(b.DataSize(), 0);
+  EXPECT_EQ(b.FileName(), "Untitled");
+  EXPECT_FALSE(b.showsFileDirectly());
+
+  // Rewritten in place at the same size: a display window read afterwards shows none of it.
+  testenv::writeFile(f.path, data);
+  ASSERT_TRUE(b.LoadFromFile(f.path));
+  ASSERT_TRUE(b.showsFileDirectly());
+  EXPECT_EQ(b.cachedByte(100), 'f');
+  changeBehind(f.path, -1, 200000, "NEWER");
+  EXPECT_NE(b.cachedBytes(200000, 5), "NEWER");
+  QByteArray p = "NEWER";
+  EXPECT_EQ(b.Find(p, true, false, b.DataSize() - 1, 0), -1);
+  ASSERT_TRUE(testenv::waitFor([&] { return lost.count() > 1; }));
+  EXPECT_EQ(b.DataSize(), 0);
+
+  // Rewritten while the first change copies it: the change is refused, nothing of the file is kept.
+  testenv::writeFile(f.path, data);
+  ASSERT_TRUE(b.LoadFromFile(f.path));
+  ASSERT_TRUE(b.showsFileDirectly());
+  bool changed = false;
+  b.setProgress([&](qint64, qint64) {
+    if (!changed) changeBehind(f.path, -1, data.size() - 5, "TAIL!");
+    changed = true;
+    return true;
+  });
+  EXPECT_FALSE(b.ChangeByte(0, 'L', 'x'));
+  EXPECT_TRUE(changed);
+  EXPECT_FALSE(b.Modified());
+  EXPECT_FALSE(b.CanUndo());
+  n = 5;
+  EXPECT_NE(b.BufferFromFile(data.size() - 5, n), "TAIL!");
+  ASSERT_TRUE(testenv::waitFor([&] { return lost.count() > 2; }));
+  EXPECT_EQ(b.DataSize(), 0);
+
+  // Rewritten while Save As copies it: nothing is written.
+  testenv::writeFile(f.path, data);
+  ASSERT_TRUE(b.LoadFromFile(f.path));
+  changed = false;
+  EXPECT_FALSE(b.SaveToFile(out));
+  EXPECT_TRUE(changed);
+  EXPECT_FALSE(QFileInfo::exists(out));
+  EXPECT_EQ(QDir(QFileInfo(f.path).absolutePath()).entryList(QDir::Files | QDir::Hidden), QStringList{"data.bin"});
+}
+
+// A copied file keeps its loaded bytes whatever happens to it on disk; the buffer can tell that the file
+// changed, and a load that raced with a writer never gives a mix of old and new bytes.
+TEST(HexBufferOnDisk, WorkingCopyKeepsLoadedBytesAndNoticesChanges) {
+  Loaded f("abcdefgh");
+  THexBuffer &b = f.buf;
+  EXPECT_FALSE(b.changedOnDisk());
+  changeBehind(f.path, -1, 0, "XY");
+  EXPECT_TRUE(b.changedOnDisk());
+  EXPECT_EQ(contents(b), "abcdefgh");
+  b.ChangeByte(7, 'h', 'H');
+  ASSERT_TRUE(b.SaveToFile(f.path));  // the window asks first; the buffer's own bytes are sound
+  EXPECT_EQ(testenv::readFile(f.path), "abcdefgH");
+  EXPECT_FALSE(b.changedOnDisk());
+  changeBehind(f.path, 3, 0, "");
+  EXPECT_TRUE(b.changedOnDisk());
+  ASSERT_TRUE(QFile::remove(f.path));
+  EXPECT_TRUE(b.changedOnDisk());
+  testenv::writeFile(f.path, "abcdefgH");  // the same bytes again, but another file
+  EXPECT_TRUE(b.changedOnDisk());
+  b.NewFile("Untitled");
+  EXPECT_FALSE(b.changedOnDisk());
+
+  // 20 MiB copied when loaded, rewritten at both ends while the copy runs (its start is copied by then).
+  QByteArray data(20 << 20, 'o');
+  QByteArray newer = data;
+  newer.replace(0, 3, "NEW").replace(newer.size() - 3, 3, "new");
+  testenv::writeFile(f.path, data);
+  bool changed = false;
+  b.setProgress([&](qint64, qint64) {
+    if (!changed) {
+      changeBehind(f.path, -1, 0, "NEW");
+      changeBehind(f.path, -1, data.size() - 3, "new");
+    }
+    changed = true;
+    return true;
+  });
+  const bool loaded = b.LoadFromFile(f.path);
+  EXPECT_TRUE(changed);
+  if (loaded) {
+    EXPECT_FALSE(b.showsFileDirectly());
+    EXPECT_EQ(contents(b) == newer, true) << "a mix of the old and the new file";
+    EXPECT_FALSE(b.changedOnDisk());
+  } else {
+    EXPECT_EQ(b.DataSize(), 0);
+  }
 }

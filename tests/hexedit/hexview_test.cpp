@@ -5,6 +5,7 @@
 #include "hexedit/hexhost.h"
 #include "hexedit/hextocanvas.h"
 #include "tests/common/testenv.h"
+#include "tests/hexedit/changebehind.h"
 
 #include <QAction>
 #include <QApplication>
@@ -594,6 +595,68 @@ TEST(HexForm, SaveQueryYesSavesWithBackup) {
   QCoreApplication::processEvents();
   EXPECT_EQ(form.panelText(2), "");
   EXPECT_FALSE(save->isEnabled());
+}
+
+// A file changed by another program after it was opened: Save says so and offers to reload; a file shown
+// straight from disk that changes is let go, and the window offers to load it again.
+TEST(HexForm, FileChangedBehindTheWindow) {
+  THexForm::resetSharedState();
+  TestHost host;
+  THexForm form(host);
+  THexBuffer *b = form.editor()->buffer();
+  const QString path = writeData("abcdef", "changing.bin");
+  ASSERT_TRUE(form.editor()->LoadFromFile(path));
+  b->ChangeByte(0, 'a', 'A');
+  changeBehind(path, -1, 3, "XYZ");
+  host.answers << QMessageBox::Cancel;
+  EXPECT_FALSE(form.Save());
+  ASSERT_EQ(host.questions.size(), 1);
+  EXPECT_TRUE(host.questions[0].startsWith(path + "\nwas changed by another program")) << host.questions[0].toStdString();
+  EXPECT_EQ(testenv::readFile(path), "abcXYZ");
+  EXPECT_TRUE(b->Modified());
+  // No: the file is loaded again, the changes made here are dropped.
+  host.answers << QMessageBox::No;
+  EXPECT_FALSE(form.Save());
+  EXPECT_EQ(contents(b), "abcXYZ");
+  EXPECT_FALSE(b->Modified());
+  EXPECT_EQ(testenv::readFile(path), "abcXYZ");
+  // Yes: saved over the other program's change.
+  b->ChangeByte(0, 'a', 'A');
+  changeBehind(path, 2, 0, "");
+  host.answers << QMessageBox::Yes;
+  EXPECT_TRUE(form.Save());
+  EXPECT_EQ(testenv::readFile(path), "AbcXYZ");
+  EXPECT_EQ(host.questions.size(), 3);
+  // Unchanged on disk: no question.
+  b->ChangeByte(1, 'b', 'B');
+  EXPECT_TRUE(form.Save());
+  EXPECT_EQ(host.questions.size(), 3);
+  EXPECT_TRUE(host.errors.isEmpty());
+
+  // A large file shown straight from disk, cut behind the window.
+  QByteArray data(THexBuffer::kEagerCopyLimit + 4096, 'L');
+  const QString big = writeData(data, "big.bin");
+  for (const auto answer : {QMessageBox::No, QMessageBox::Yes}) {
+    testenv::writeFile(big, data);
+    ASSERT_TRUE(form.editor()->LoadFromFile(big));
+    if (!b->showsFileDirectly()) GTEST_SKIP() << "the file system cloned the file at once";
+    host.questions.clear();
+    host.answers << answer;
+    changeBehind(big, 1000, 0, "NEW");
+    form.editor()->viewport()->grab();  // painting reads from the file
+    ASSERT_TRUE(testenv::waitFor([&] { return !host.questions.isEmpty(); }));
+    EXPECT_TRUE(host.questions[0].startsWith(big + "\nwas changed by another program")) << host.questions[0].toStdString();
+    if (answer == QMessageBox::Yes) {
+      EXPECT_EQ(b->DataSize(), 1000);
+      EXPECT_EQ(b->FileName(), big);
+      qint64 n = 3;
+      EXPECT_EQ(b->BufferFromFile(0, n), "NEW");
+    } else {
+      EXPECT_EQ(b->DataSize(), 0);
+      EXPECT_EQ(b->FileName(), "Untitled");
+    }
+  }
+  EXPECT_TRUE(host.messages.isEmpty());
 }
 
 namespace {
