@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMetaObject>
-#include <QTemporaryFile>
 
 #include <algorithm>
 #include <cerrno>
@@ -36,17 +35,6 @@ qint64 getInt(const QByteArray &b, qint64 at, bool wide) {
 }
 
 unsigned char lowerAscii(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; }
-
-// Makes a temporary file in the folder of target; returns its descriptor and name.
-int makeSibling(const QString &target, QString *tmpName) {
-  QFileInfo fi(target);
-  QTemporaryFile tmp(fi.absolutePath() + QLatin1String("/.") + fi.fileName() + QLatin1String(".XXXXXX"));
-  tmp.setAutoRemove(false);
-  if (!tmp.open()) return -1;
-  *tmpName = tmp.fileName();
-  int fd = ::dup(tmp.handle());
-  return fd;
-}
 
 // Permissions a new file gets from the process's umask.
 mode_t defaultMode() {
@@ -100,22 +88,10 @@ static UndoHeader parseRecord(const QByteArray &log, qint64 start) {
   return h;
 }
 
-THexBuffer::THexBuffer(QObject *parent) : QObject(parent), m_cache(kCacheSize) {
-  // The working copy's name is chosen once: the millisecond tick as 8 hex digits, retried while taken.
-  QString dir = QDir::tempPath().trimmed();
-  if (!dir.endsWith(QLatin1Char('/'))) dir += QLatin1Char('/');
-  quint32 tick = static_cast<quint32>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                          std::chrono::steady_clock::now().time_since_epoch())
-                                          .count());
-  do {
-    m_workName = dir + QStringLiteral("%1").arg(tick, 8, 16, QLatin1Char('0')).toUpper() + QLatin1String(".QXHT");
-    ++tick;
-  } while (QFileInfo::exists(m_workName));
-}
+THexBuffer::THexBuffer(QObject *parent) : QObject(parent), m_cache(kCacheSize) {}
 
 THexBuffer::~THexBuffer() {
   if (m_fd >= 0) ::close(m_fd);
-  ::unlink(QFile::encodeName(m_workName).constData());
 }
 
 // ---------------------------------------------------------------- notifications
@@ -160,9 +136,7 @@ void THexBuffer::setOEMTranslate(bool on) {
 
 bool THexBuffer::ensureWorkingCopy() {
   if (m_fd >= 0 && !m_lazy) return true;
-  const QByteArray path = QFile::encodeName(m_workName);
-  ::unlink(path.constData());
-  const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const int fd = hexio::openUnnamed(QFile::encodeName(QDir::tempPath()));
   if (fd < 0) {
     m_error = hexio::lastErrorText();
     return false;
@@ -172,7 +146,6 @@ bool THexBuffer::ensureWorkingCopy() {
     // only: a file changed before or during the copy is refused rather than mixed in.
     if (!sourceIntact() || !hexio::copyContents(m_fd, fd, &m_error, m_progress) || !sourceIntact()) {
       ::close(fd);
-      ::unlink(path.constData());
       return false;
     }
     ::close(m_fd);
@@ -268,9 +241,14 @@ bool THexBuffer::LoadFromFile(const QString &name) {
     // The file is never opened for writing to find out.
     const QByteArray dir = QFile::encodeName(QFileInfo(name).absolutePath());
     bool writable = ::access(path.constData(), W_OK) == 0 && ::access(dir.constData(), W_OK) == 0;
-    if (st.st_size > kEagerCopyLimit && !hexio::canClone(src, QFile::encodeName(m_workName))) {
+    // What killed saves of this file (or of its backup) left beside it goes now.
+    const QString real = QFileInfo(name).canonicalFilePath();
+    hexio::removeStaleSaveTemps(QFile::encodeName(real));
+    hexio::removeStaleSaveTemps(QFile::encodeName(backupName(real)));
+    if (st.st_size > kEagerCopyLimit && !(ensureWorkingCopy() && hexio::clone(src, m_fd))) {
       // A large file that cannot be cloned is shown straight from disk (read-only) and copied on the first
       // change, so that opening it does not wait for a full copy.
+      closeWorkingCopy();
       m_fd = src;
       src = -1;
       m_lazy = true;
@@ -325,7 +303,8 @@ QString THexBuffer::backupName(const QString &name) const {
   return result;
 }
 
-// Copies the file at from (or the open descriptor sourceFd) to to through a temporary file beside to.
+// Copies the file at from (or the open descriptor sourceFd) to to, through a temporary file beside to that
+// replaces it at the end.
 bool THexBuffer::copyFileTo(const QString &from, const QString &to, int sourceFd, bool checkSource) {
   int src = sourceFd;
   if (src < 0) src = ::open(QFile::encodeName(from).constData(), O_RDONLY | O_CLOEXEC);
@@ -333,27 +312,26 @@ bool THexBuffer::copyFileTo(const QString &from, const QString &to, int sourceFd
     m_error = hexio::lastErrorText();
     return false;
   }
-  QString tmpName;
-  int dst = makeSibling(to, &tmpName);
-  bool ok = dst >= 0;
+  const QByteArray target = QFile::encodeName(to);
+  hexio::removeStaleSaveTemps(target);
+  hexio::SaveTemp tmp;
+  bool ok = tmp.create(target);
   if (!ok) m_error = hexio::lastErrorText();
-  if (ok) ok = hexio::copyContents(src, dst, &m_error, m_progress);
+  if (ok) ok = hexio::copyContents(src, tmp.fd(), &m_error, m_progress);
   if (ok && checkSource) ok = sourceIntact();
-  if (ok && ::fsync(dst) != 0) {
+  if (ok && ::fsync(tmp.fd()) != 0) {
     ok = false;
     m_error = hexio::lastErrorText();
   }
   if (ok) {
     struct stat st;
-    mode_t mode = ::stat(QFile::encodeName(to).constData(), &st) == 0 ? (st.st_mode & 07777) : defaultMode();
-    if (::fchmod(dst, mode) != 0) { /* keeps the temporary file's mode; the bytes are what matter */ }
+    mode_t mode = ::stat(target.constData(), &st) == 0 ? (st.st_mode & 07777) : defaultMode();
+    if (::fchmod(tmp.fd(), mode) != 0) { /* keeps the temporary file's mode; the bytes are what matter */ }
   }
-  if (dst >= 0) ::close(dst);
-  if (ok && ::rename(QFile::encodeName(tmpName).constData(), QFile::encodeName(to).constData()) != 0) {
+  if (ok && !tmp.commit()) {
     ok = false;
     m_error = hexio::lastErrorText();
   }
-  if (!ok && !tmpName.isEmpty()) ::unlink(QFile::encodeName(tmpName).constData());
   if (sourceFd < 0) ::close(src);
   return ok;
 }

@@ -1,6 +1,6 @@
 #pragma once
-// THexBuffer: the byte model of the hex editor. The bytes live in a working copy on disk, never in memory as
-// a whole; a 64 KiB window serves painting; typed bytes carry change marks; editing operations keep undo
+// THexBuffer: the byte model of the hex editor. The bytes live in a working copy on disk (a file without a
+// name, so that nothing is left when the process ends however it ends), never in memory as a whole; a 64 KiB window serves painting; typed bytes carry change marks; editing operations keep undo
 // records; find, seek, load and save with a backup copy. It knows nothing of painting: views read bytes and
 // state through it and learn of changes through its signals. Positions are 64-bit throughout.
 #include "hexedit/hexfileio.h"
@@ -49,7 +49,6 @@ class THexBuffer : public QObject {
   // returning false cancels. The last call of every copy has done == total.
   void setProgress(std::function<bool(qint64, qint64)> progress) { m_progress = std::move(progress); }
   QString backupName(const QString &name) const;
-  QString workingCopyName() const { return m_workName; }
   bool hasWorkingCopy() const { return m_fd >= 0 && !m_lazy; }
   // True while a loaded file is shown straight from disk, before its first change.
   bool showsFileDirectly() const { return m_lazy; }
@@ -162,8 +161,7 @@ class THexBuffer : public QObject {
   void loseSource();
   void dropLostSource();
 
-  QString m_workName;
-  int m_fd = -1;
+  int m_fd = -1;  // the working copy (a file without a name in the temporary folder), or the file shown
   bool m_lazy = false;  // m_fd is the loaded file itself, read-only; the working copy comes with the first change
   bool m_sourceLost = false;
   hexio::Stamp m_sourceStamp;  // the file behind m_fd as loaded, while m_lazy

@@ -1,5 +1,6 @@
 // The hex editor's byte model without any window: records, undo, find, seek, files.
 #include "hexedit/hexbuffer.h"
+#include "hexedit/hexfileio.h"
 #include "hexedit/oemcodepage.h"
 #include "tests/common/testenv.h"
 #include "tests/hexedit/changebehind.h"
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -226,7 +228,6 @@ TEST(HexBufferRecords, EmptyBufferTakesOnlyInsertAndAppend) {
   ASSERT_TRUE(b.DeleteSelection());
   EXPECT_EQ(b.DataSize(), 0);
   EXPECT_TRUE(b.hasWorkingCopy());
-  EXPECT_TRUE(QFileInfo::exists(b.workingCopyName()));
   b.Undo();
   EXPECT_EQ(contents(b), "hello");
 }
@@ -464,7 +465,7 @@ TEST(HexBufferFiles, LargeFileIsCopiedOnItsFirstChange) {
   Loaded f(data);
   THexBuffer &b = f.buf;
   if (!b.showsFileDirectly()) GTEST_SKIP() << "the file system cloned the file at once";
-  EXPECT_FALSE(QFileInfo::exists(b.workingCopyName()));
+  EXPECT_FALSE(b.hasWorkingCopy());
   qint64 n = 5;
   EXPECT_EQ(b.BufferFromFile(100, n), "first");
   QByteArray p = "first";
@@ -495,19 +496,139 @@ TEST(HexBufferFiles, LargeFileIsCopiedOnItsFirstChange) {
   EXPECT_EQ(testenv::readFile(f.path), data);
 }
 
-TEST(HexBufferFiles, WorkingCopyNameAndRemoval) {
-  QString name;
-  {
-    THexBuffer b;
-    name = b.workingCopyName();
-    EXPECT_TRUE(QFileInfo(name).fileName().contains(QRegularExpression("^[0-9A-F]{8}\\.QXHT$")))
-        << name.toStdString();
-    b.InsertBuffer("x", 0);
-    EXPECT_TRUE(QFileInfo::exists(name));
-    THexBuffer second;
-    EXPECT_NE(second.workingCopyName(), name);
+namespace {
+// Files of this process that are open in folder dir but have no name there.
+int unnamedOpenFiles(const QString &dir) {
+  int n = 0;
+  for (const QString &fd : QDir("/proc/self/fd").entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+    char target[4096];
+    const ssize_t len = ::readlink(QFile::encodeName("/proc/self/fd/" + fd).constData(), target, sizeof target - 1);
+    if (len <= 0) continue;
+    const QString t = QFile::decodeName(QByteArray(target, len));
+    if (t.startsWith(dir + "/") && t.endsWith(" (deleted)") && !t.mid(dir.size() + 1).contains('/')) ++n;
   }
-  EXPECT_FALSE(QFileInfo::exists(name));
+  return n;
+}
+
+// The names of the files in dir, sorted, one string (readable when a comparison fails).
+std::string filesIn(const QString &dir) {
+  return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name).join(" ").toStdString();
+}
+}  // namespace
+
+// The working copy is a file without a name in the temporary folder, so that the kernel frees it with the
+// process however the process ends: made by an insertion, a load, or the first change of a large file; also
+// where the file system refuses O_TMPFILE.
+TEST(HexBufferFiles, WorkingCopyHasNoName) {
+  const QString tmp = QDir::tempPath();
+  const std::string before = filesIn(tmp);
+  const int open = unnamedOpenFiles(tmp);
+  for (const bool tmpFile : {true, false}) {
+    hexio::setTmpFileAllowed(tmpFile);
+    {
+      THexBuffer b;
+      ASSERT_TRUE(b.InsertBuffer("x", 0));
+      EXPECT_TRUE(b.hasWorkingCopy());
+      EXPECT_EQ(filesIn(tmp), before);
+      EXPECT_EQ(unnamedOpenFiles(tmp), open + 1);
+      Loaded f("copied when loaded");
+      EXPECT_TRUE(f.buf.hasWorkingCopy());
+      EXPECT_EQ(unnamedOpenFiles(tmp), open + 2);
+      Loaded large(QByteArray(THexBuffer::kEagerCopyLimit + 1, 'b'));
+      ASSERT_TRUE(large.buf.ChangeByte(0, 'b', 'B'));
+      EXPECT_TRUE(large.buf.hasWorkingCopy());
+      EXPECT_EQ(unnamedOpenFiles(tmp), open + 3);
+      EXPECT_EQ(filesIn(tmp), before);
+      b.NewFile("Untitled");
+      EXPECT_EQ(unnamedOpenFiles(tmp), open + 2);
+    }
+    EXPECT_EQ(unnamedOpenFiles(tmp), open);
+    EXPECT_EQ(filesIn(tmp), before);
+  }
+  hexio::setTmpFileAllowed(true);
+}
+
+// A save killed half-way, while it copies the backup or the new bytes, leaves nothing behind once the file
+// is next opened: no temporaries beside the file, no working copy in the temporary folder. Where O_TMPFILE
+// is refused the temporary has a name while it is written; it goes once it is a minute old.
+TEST(HexBufferFiles, KilledSaveLeavesNothingBehind) {
+  const QByteArray data(20 << 20, 'k');
+  for (const QString how : {"", "named"}) {
+    for (const QString phase : {"backup", "main"}) {
+      const std::string what = (phase + " " + how).toStdString();
+      const QString dir = testenv::makeDir("killed");
+      const QString path = testenv::writeFile(dir + "/data.bin", data);
+      const std::string tmpBefore = filesIn(QDir::tempPath());
+      QProcess child;
+      child.start(testenv::binDir() + "/hexsave_child", {path, phase, how});
+      ASSERT_TRUE(child.waitForStarted());
+      while (!child.canReadLine() && child.waitForReadyRead(60000)) {
+      }
+      ASSERT_EQ(child.readLine(), "saving\n") << what << ": " << child.readAllStandardError().toStdString();
+      child.kill();
+      ASSERT_TRUE(child.waitForFinished(60000));
+      int leftovers = 0;
+      for (const QString &name : QDir(dir).entryList(QDir::Files | QDir::Hidden)) {
+        if (!name.contains(".tarnwick-save-")) continue;
+        ++leftovers;
+        struct timespec t[2];
+        t[0].tv_sec = t[1].tv_sec = ::time(nullptr) - 120;
+        t[0].tv_nsec = t[1].tv_nsec = 0;
+        EXPECT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(dir + "/" + name).constData(), t, 0), 0);
+      }
+      EXPECT_EQ(leftovers, how == "named" ? 1 : 0) << what;
+      THexBuffer b;
+      ASSERT_TRUE(b.LoadFromFile(path));
+      EXPECT_EQ(filesIn(dir), phase == "main" ? "data.bak data.bin" : "data.bin") << what;
+      EXPECT_EQ(testenv::readFile(path) == data, true);
+      EXPECT_EQ(filesIn(QDir::tempPath()), tmpBefore) << what;
+    }
+  }
+}
+
+// What a killed save left beside a file goes when the file is next opened or saved. A save still running
+// (its temporary locked), one just starting (a temporary younger than a minute) and files that are not ours
+// stay.
+TEST(HexBufferFiles, StaleSaveTemporariesAreRemoved) {
+  const QString dir = testenv::makeDir("stale");
+  const QString path = testenv::writeFile(dir + "/data.bin", "data");
+  auto leftover = [&](const QString &name, bool old) {
+    const QString p = testenv::writeFile(dir + "/" + name, "half");
+    if (old) {
+      struct timespec t[2];
+      t[0].tv_sec = t[1].tv_sec = ::time(nullptr) - 3600;
+      t[0].tv_nsec = t[1].tv_nsec = 0;
+      EXPECT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(p).constData(), t, 0), 0);
+    }
+    return p;
+  };
+  leftover(".data.bin.tarnwick-save-a1B2c3", true);
+  leftover(".data.bak.tarnwick-save-Zz9900", true);  // the backup's
+  leftover(".data.bin.tarnwick-save-young1", false);
+  const QString live = leftover(".data.bin.tarnwick-save-locked", true);
+  const int fd = ::open(QFile::encodeName(live).constData(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  leftover(".data.bin.Ab12Cd", true);  // another program's (rsync names its temporaries so)
+  leftover(".data.bin.tarnwick-save-a1B2c3~", true);
+  leftover(".other.bin.tarnwick-save-q1w2e3", true);
+  leftover("data.bin.tarnwick-save-q1w2e3", true);
+  const QStringList others{".data.bin.Ab12Cd", ".data.bin.tarnwick-save-a1B2c3~", ".other.bin.tarnwick-save-q1w2e3",
+                           "data.bin.tarnwick-save-q1w2e3"};
+
+  THexBuffer b;
+  ASSERT_TRUE(b.LoadFromFile(path));
+  QStringList want = others + QStringList{".data.bin.tarnwick-save-locked", ".data.bin.tarnwick-save-young1", "data.bin"};
+  want.sort();
+  EXPECT_EQ(filesIn(dir), want.join(" ").toStdString());
+  // The running save ends without cleaning up (killed): its temporary goes with the next save.
+  ::close(fd);
+  ASSERT_TRUE(b.ChangeByte(0, 'd', 'D'));
+  ASSERT_TRUE(b.SaveToFile(path));
+  want = others + QStringList{".data.bin.tarnwick-save-young1", "data.bak", "data.bin"};
+  want.sort();
+  EXPECT_EQ(filesIn(dir), want.join(" ").toStdString());
+  EXPECT_EQ(testenv::readFile(path), "Data");
 }
 
 // A sparse file above 4 GiB, edited near its end, saved and checked byte by byte.
