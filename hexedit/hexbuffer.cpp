@@ -303,52 +303,78 @@ QString THexBuffer::backupName(const QString &name) const {
   return result;
 }
 
-// Copies the file at from (or the open descriptor sourceFd) to to, through a temporary file beside to that
-// replaces it at the end.
-bool THexBuffer::copyFileTo(const QString &from, const QString &to, int sourceFd, bool checkSource) {
-  int src = sourceFd;
-  if (src < 0) src = ::open(QFile::encodeName(from).constData(), O_RDONLY | O_CLOEXEC);
-  if (src < 0) {
-    m_error = hexio::lastErrorText();
-    return false;
-  }
+THexBuffer::Replaced THexBuffer::replaceFile(int src, const QString &to, const struct stat *like, bool strictOwner,
+                                             bool checkSource) {
   const QByteArray target = QFile::encodeName(to);
   hexio::removeStaleSaveTemps(target);
   hexio::SaveTemp tmp;
-  bool ok = tmp.create(target);
-  if (!ok) m_error = hexio::lastErrorText();
-  if (ok) ok = hexio::copyContents(src, tmp.fd(), &m_error, m_progress);
+  if (!tmp.create(target)) {
+    m_error = hexio::lastErrorText();
+    return Replaced::Failed;
+  }
+  struct stat made;
+  if (like && ::fstat(tmp.fd(), &made) == 0 && (made.st_uid != like->st_uid || made.st_gid != like->st_gid) &&
+      ::fchown(tmp.fd(), like->st_uid, like->st_gid) != 0 && strictOwner)
+    return Replaced::OwnerNotKept;
+  bool ok = hexio::copyContents(src, tmp.fd(), &m_error, m_progress);
   if (ok && checkSource) ok = sourceIntact();
-  if (ok && ::fsync(tmp.fd()) != 0) {
+  // The mode after the owner: changing the owner clears the set-user-ID and set-group-ID bits.
+  if (ok && ::fchmod(tmp.fd(), like ? (like->st_mode & 07777) : defaultMode()) != 0) {
     ok = false;
     m_error = hexio::lastErrorText();
   }
-  if (ok) {
-    struct stat st;
-    mode_t mode = ::stat(target.constData(), &st) == 0 ? (st.st_mode & 07777) : defaultMode();
-    if (::fchmod(tmp.fd(), mode) != 0) { /* keeps the temporary file's mode; the bytes are what matter */ }
-  }
-  if (ok && !tmp.commit()) {
+  if (ok && (::fsync(tmp.fd()) != 0 || !tmp.commit())) {
     ok = false;
     m_error = hexio::lastErrorText();
   }
-  if (sourceFd < 0) ::close(src);
+  return ok ? Replaced::Done : Replaced::Failed;
+}
+
+bool THexBuffer::writeInPlace(int src, const QString &to) {
+  const QByteArray target = QFile::encodeName(to);
+  const int fd = ::open(target.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, defaultMode());
+  if (fd < 0) {
+    m_error = hexio::lastErrorText();
+    return false;
+  }
+  bool ok = hexio::copyContents(src, fd, &m_error, m_progress);
+  if (ok && ::fsync(fd) != 0) {
+    ok = false;
+    m_error = hexio::lastErrorText();
+  }
+  ::close(fd);
   return ok;
 }
 
 bool THexBuffer::SaveToFile(const QString &requested) {
   m_error.clear();
-  // A link is saved through: its target gets the bytes and the link stays a link.
+  const QByteArray asked = QFile::encodeName(requested);
+  struct stat st;
+  // A symbolic link is saved through: the file it leads to gets the bytes and the link stays a link.
+  const bool viaLink = ::lstat(asked.constData(), &st) == 0 && S_ISLNK(st.st_mode);
   QString name = requested;
-  const QFileInfo info(requested);
-  if (info.isSymLink() && !info.symLinkTarget().isEmpty()) name = info.symLinkTarget();
-  // The rename would replace a write-protected file as easily as any other; it is refused as a copy would be.
-  if (QFileInfo::exists(name) && ::access(QFile::encodeName(name).constData(), W_OK) != 0) {
+  if (viaLink && !QFileInfo(requested).canonicalFilePath().isEmpty()) name = QFileInfo(requested).canonicalFilePath();
+  const QByteArray target = QFile::encodeName(name);
+  const bool exists = ::stat(target.constData(), &st) == 0;
+  if (exists && !S_ISREG(st.st_mode)) {
+    m_error = QStringLiteral("Not a regular file");
+    return false;
+  }
+  // A rename would replace a write-protected file as easily as any other; it is refused as a write would be.
+  if (exists && ::access(target.constData(), W_OK) != 0) {
     m_error = hexio::lastErrorText();
     return false;
   }
-  if (CreateBackup && m_modified && requested == m_fileName && QFileInfo::exists(name)) {
-    if (!copyFileTo(name, backupName(name), -1)) {
+  if (CreateBackup && m_modified && requested == m_fileName && exists) {
+    // The backup belongs to whom the file belongs, with its permissions but never set-ID bits: an old copy
+    // of a program must not keep running with its owner's rights.
+    struct stat like = st;
+    like.st_mode &= 0777;
+    const int old = ::open(target.constData(), O_RDONLY | O_CLOEXEC);
+    const bool backedUp = old >= 0 && replaceFile(old, backupName(name), &like, false, false) == Replaced::Done;
+    if (old < 0) m_error = hexio::lastErrorText();
+    else ::close(old);
+    if (!backedUp) {
       m_error = QStringLiteral("Backup failed: ") + m_error;
       return false;
     }
@@ -356,8 +382,23 @@ bool THexBuffer::SaveToFile(const QString &requested) {
   // A file shown straight from disk is saved from itself, so only while it is still the file loaded.
   if (m_lazy && !sourceIntact()) return false;
   if (m_fd < 0 && !ensureWorkingCopy()) return false;
-  if (!copyFileTo(QString(), name, m_fd, m_lazy)) return false;
-  m_diskStamp = hexio::stampOf(QFile::encodeName(requested));
+  // Replacing the file would leave its other names (hard links, the symbolic link named) with the old
+  // bytes, and a replacement that cannot have the file's owner and group would change them: such files are
+  // written in place (the backup is made by then). Written in place, a file shown straight from disk is
+  // copied first, since a change behind it could not be taken back once half of it is written.
+  struct stat shown;
+  const bool itself = m_lazy && exists && ::fstat(m_fd, &shown) == 0 && shown.st_dev == st.st_dev &&
+                      shown.st_ino == st.st_ino;
+  bool inPlace = viaLink || (exists && st.st_nlink > 1);
+  if (itself) {
+    // A file shown straight from disk saved over itself: its bytes are already there.
+  } else if (!inPlace) {
+    const Replaced r = replaceFile(m_fd, name, exists ? &st : nullptr, true, m_lazy);
+    if (r == Replaced::Failed) return false;
+    inPlace = r == Replaced::OwnerNotKept;
+  }
+  if (!itself && inPlace && ((m_lazy && !ensureWorkingCopy()) || !writeInPlace(m_fd, name))) return false;
+  m_diskStamp = hexio::stampOf(asked);
   m_marks.clear();
   m_modified = false;
   m_readOnly = false;

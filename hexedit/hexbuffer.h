@@ -154,7 +154,15 @@ class THexBuffer : public QObject {
   bool removeBytes(qint64 pos, qint64 count);
   void placeCaretAfterDelete(qint64 pos, THexArea area, int nibble);
   void restoreState(const struct UndoHeader &h);
-  bool copyFileTo(const QString &from, const QString &to, int sourceFd, bool checkSource = false);
+  enum class Replaced { Done, Failed, OwnerNotKept };
+  // Writes the bytes of src over the file at to through a temporary beside it that is renamed into place at
+  // the end. The result takes like's owner, group and mode when like is given (else a new file's mode). With
+  // strictOwner, a temporary that cannot be given like's owner and group is given up before anything is
+  // copied (OwnerNotKept). checkSource: src is the file shown straight from disk, checked before the rename.
+  Replaced replaceFile(int src, const QString &to, const struct stat *like, bool strictOwner, bool checkSource);
+  // Writes the bytes of src into the file at to itself (through a symbolic link), so that every name of it
+  // sees them; its owner, group and mode stay as they are.
+  bool writeInPlace(int src, const QString &to);
   // Reads stored bytes; from a file shown straight from disk only while it is still the file loaded.
   bool readData(qint64 pos, void *buf, qint64 n);
   bool sourceIntact();

@@ -53,6 +53,26 @@ struct Loaded {
 
 }  // namespace
 
+namespace {
+// Files of this process that are open in folder dir but have no name there.
+int unnamedOpenFiles(const QString &dir) {
+  int n = 0;
+  for (const QString &fd : QDir("/proc/self/fd").entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+    char target[4096];
+    const ssize_t len = ::readlink(QFile::encodeName("/proc/self/fd/" + fd).constData(), target, sizeof target - 1);
+    if (len <= 0) continue;
+    const QString t = QFile::decodeName(QByteArray(target, len));
+    if (t.startsWith(dir + "/") && t.endsWith(" (deleted)") && !t.mid(dir.size() + 1).contains('/')) ++n;
+  }
+  return n;
+}
+
+// The names of the files in dir, sorted, one string (readable when a comparison fails).
+std::string filesIn(const QString &dir) {
+  return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name).join(" ").toStdString();
+}
+}  // namespace
+
 TEST(HexBufferRecords, ByteChangeRecordLayoutAndUndo) {
   Loaded f("0123456789");
   THexBuffer &b = f.buf;
@@ -410,17 +430,100 @@ TEST(HexBufferFiles, FailedSavesLeaveOriginalAndEdits) {
   EXPECT_EQ(contents(b), "keep me");
 }
 
-TEST(HexBufferFiles, SavingThroughALinkKeepsTheLink) {
-  Loaded f("target bytes");
-  const QString link = QFileInfo(f.path).absolutePath() + "/link.bin";
-  ASSERT_TRUE(QFile::link(f.path, link));
-  THexBuffer &b = f.buf;
-  ASSERT_TRUE(b.LoadFromFile(link));
-  b.ChangeByte(0, 't', 'T');
-  ASSERT_TRUE(b.SaveToFile(link));
-  EXPECT_TRUE(QFileInfo(link).isSymLink());
-  EXPECT_EQ(testenv::readFile(f.path), "Target bytes");
+// Saving keeps what the file is: other hard links see the new bytes, a symbolic link stays a link and the
+// file it leads to gets them, and a file with one name is replaced; the mode is kept in every case.
+TEST(HexBufferFiles, SaveKeepsLinksAndMode) {
+  const QString dir = testenv::makeDir("links");
+  auto statOf = [](const QString &p) {
+    struct stat st = {};
+    EXPECT_EQ(::lstat(QFile::encodeName(p).constData(), &st), 0) << p.toStdString();
+    return st;
+  };
+  auto edit = [](THexBuffer &b, const QString &path) {
+    if (!b.LoadFromFile(path)) return false;
+    qint64 n = 1;
+    const QByteArray first = b.BufferFromFile(0, n);
+    return n == 1 && b.ChangeByte(0, first[0], first[0] ^ 0x20) && b.SaveToFile(path);
+  };
+  THexBuffer b;
+
+  // Two hard links.
+  const QString one = testenv::writeFile(dir + "/one.bin", "linked");
+  const QString two = dir + "/two.bin";
+  ASSERT_EQ(::link(QFile::encodeName(one).constData(), QFile::encodeName(two).constData()), 0);
+  ASSERT_EQ(::chmod(QFile::encodeName(one).constData(), 0640), 0);
+  ASSERT_TRUE(edit(b, one)) << b.lastError().toStdString();
+  EXPECT_EQ(testenv::readFile(one), "Linked");
+  EXPECT_EQ(testenv::readFile(two), "Linked") << "the other hard link kept the old bytes";
+  EXPECT_EQ(statOf(one).st_ino, statOf(two).st_ino);
+  EXPECT_EQ(statOf(one).st_nlink, 2u);
+  EXPECT_EQ(statOf(one).st_mode & 07777, 0640u);
+  EXPECT_EQ(testenv::readFile(dir + "/one.bak"), "linked");
+
+  // A symbolic link, relative, to a file with one name.
+  const QString target = testenv::writeFile(dir + "/target.bin", "through");
+  ASSERT_EQ(::chmod(QFile::encodeName(target).constData(), 0604), 0);
+  const QString link = dir + "/link.bin";
+  ASSERT_EQ(::symlink("target.bin", QFile::encodeName(link).constData()), 0);
+  const ino_t targetInode = statOf(target).st_ino;
+  ASSERT_TRUE(edit(b, link)) << b.lastError().toStdString();
+  EXPECT_TRUE(S_ISLNK(statOf(link).st_mode));
+  EXPECT_EQ(QFile::symLinkTarget(link), target);
+  EXPECT_EQ(testenv::readFile(target), "Through");
+  EXPECT_EQ(statOf(target).st_ino, targetInode) << "written in place, not replaced";
+  EXPECT_EQ(statOf(target).st_mode & 07777, 0604u);
   EXPECT_EQ(b.FileName(), link);
+  EXPECT_FALSE(b.changedOnDisk());
+
+  // One name: replaced as a whole, with its mode.
+  const QString single = testenv::writeFile(dir + "/single.sh", "script");
+  ASSERT_EQ(::chmod(QFile::encodeName(single).constData(), 0751), 0);
+  ASSERT_TRUE(edit(b, single)) << b.lastError().toStdString();
+  EXPECT_EQ(testenv::readFile(single), "Script");
+  EXPECT_EQ(statOf(single).st_mode & 07777, 0751u);
+  EXPECT_EQ(statOf(single).st_nlink, 1u);
+  EXPECT_FALSE(b.changedOnDisk());
+  EXPECT_EQ(filesIn(dir), "link.bin one.bak one.bin single.bak single.sh target.bak target.bin two.bin");
+}
+
+// A saved file keeps its owner and group: when root saves another user's file, and when a user saves a file
+// that the user may write but does not own (it is then written in place).
+TEST(HexBufferFiles, SaveKeepsOwnerAndGroup) {
+  if (::geteuid() != 0) GTEST_SKIP() << "giving files to another user needs root";
+  const QString path = testenv::writeFile(testenv::makeDir("owned") + "/theirs.bin", "owned");
+  ASSERT_EQ(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
+  ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0640), 0);
+  THexBuffer b;
+  ASSERT_TRUE(b.LoadFromFile(path));
+  ASSERT_TRUE(b.ChangeByte(0, 'o', 'O'));
+  ASSERT_TRUE(b.SaveToFile(path));
+  struct stat st;
+  ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+  EXPECT_EQ(testenv::readFile(path), "Owned");
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(st.st_gid, 65534u);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+  // Root's file that the group nobody may write, saved by nobody in a folder open to everyone.
+  char shared[] = "/tmp/tarnwick-hexowner-XXXXXX";
+  ASSERT_NE(::mkdtemp(shared), nullptr);
+  ASSERT_EQ(::chmod(shared, 0777), 0);
+  const QString file = testenv::writeFile(QString(shared) + "/group.bin", "group");
+  ASSERT_EQ(::chown(QFile::encodeName(file).constData(), 0, 65534), 0);
+  ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), 0664), 0);
+  QProcess child;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("TMPDIR", shared);  // for its working copy: this process's temporary folder is root's alone
+  child.setProcessEnvironment(env);
+  child.start(testenv::binDir() + "/hexsave_child", {file, "whole", "nobody"});
+  ASSERT_TRUE(child.waitForFinished(60000));
+  EXPECT_EQ(child.exitCode(), 0) << child.readAllStandardError().toStdString();
+  ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &st), 0);
+  EXPECT_EQ(testenv::readFile(file), "Group");
+  EXPECT_EQ(st.st_uid, 0u) << "the file now belongs to the user who saved it";
+  EXPECT_EQ(st.st_gid, 65534u);
+  EXPECT_EQ(st.st_mode & 07777, 0664u);
+  QDir(shared).removeRecursively();
 }
 
 TEST(HexBufferFiles, MissingFileGivesEmptyNamelessBuffer) {
@@ -470,9 +573,16 @@ TEST(HexBufferFiles, LargeFileIsCopiedOnItsFirstChange) {
   EXPECT_EQ(b.BufferFromFile(100, n), "first");
   QByteArray p = "first";
   EXPECT_EQ(b.Find(p, true, false, b.DataSize() - 1, 0), 100);
-  // Leaving the file (New) must not empty it.
+  // Leaving the file (New) must not empty it; nor saving it over itself, even where that is done in place
+  // (a second hard link).
   b.NewFile("Untitled");
   EXPECT_EQ(QFileInfo(f.path).size(), data.size());
+  ASSERT_EQ(::link(QFile::encodeName(f.path).constData(), QFile::encodeName(f.path + ".link").constData()), 0);
+  ASSERT_TRUE(b.LoadFromFile(f.path));
+  ASSERT_TRUE(b.showsFileDirectly());
+  ASSERT_TRUE(b.SaveToFile(f.path));
+  EXPECT_EQ(testenv::readFile(f.path) == data, true);
+  ASSERT_TRUE(QFile::remove(f.path + ".link"));
   ASSERT_TRUE(b.LoadFromFile(f.path));
   ASSERT_TRUE(b.showsFileDirectly());
   ASSERT_TRUE(b.ChangeByte(100, 'f', 'F'));
@@ -495,26 +605,6 @@ TEST(HexBufferFiles, LargeFileIsCopiedOnItsFirstChange) {
   EXPECT_EQ(b.cachedByte(0), 'L');
   EXPECT_EQ(testenv::readFile(f.path), data);
 }
-
-namespace {
-// Files of this process that are open in folder dir but have no name there.
-int unnamedOpenFiles(const QString &dir) {
-  int n = 0;
-  for (const QString &fd : QDir("/proc/self/fd").entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
-    char target[4096];
-    const ssize_t len = ::readlink(QFile::encodeName("/proc/self/fd/" + fd).constData(), target, sizeof target - 1);
-    if (len <= 0) continue;
-    const QString t = QFile::decodeName(QByteArray(target, len));
-    if (t.startsWith(dir + "/") && t.endsWith(" (deleted)") && !t.mid(dir.size() + 1).contains('/')) ++n;
-  }
-  return n;
-}
-
-// The names of the files in dir, sorted, one string (readable when a comparison fails).
-std::string filesIn(const QString &dir) {
-  return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name).join(" ").toStdString();
-}
-}  // namespace
 
 // The working copy is a file without a name in the temporary folder, so that the kernel frees it with the
 // process however the process ends: made by an insertion, a load, or the first change of a large file; also
