@@ -171,17 +171,17 @@ class TTarn : public QMainWindow, public browser::FileCommandHost {
   void showFtpPanel(bool show);
   void ftpFilesDropped(const QStringList &paths);
 
-  // Hex editor (app/tarn_hex.cpp): its window reaches this one only through hexHost, made on first use and
-  // kept until this window goes (it outlives the hex window).
-  std::unique_ptr<THexHost> hexHost;
-  void HexEditor1Click();
-
   QString maskListFile() const;
   // Fills the favourites combo from the favourites file, when there is one.
   void loadFavourites();
   // The first list's current hint (long form), after the last mouse move.
   QString listHint() const { return listHint_; }
   QString startError() const { return startError_; }
+
+  // Hex editor (app/tarn_hex.cpp): its window reaches this one only through hexHost, made on first use and
+  // kept until this window goes (it outlives the hex window).
+  std::unique_ptr<THexHost> hexHost;
+  void HexEditor1Click();
 
  protected:
   bool event(QEvent *e) override;
