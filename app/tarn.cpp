@@ -27,7 +27,6 @@
 #include <QVBoxLayout>
 #include "browser/panerules.h"
 #include "controls/dirlabel.h"
-#include "hexedit/hexform.h"
 #include "controls/tledit.h"
 #include "viewers/editorhost.h"
 #include "viewers/editortab.h"
@@ -215,9 +214,7 @@ void TTarn::buildMenus() {
   addItem(tarnwick, "HtmlHistory1", "&Html History");
   addItem(tools, "Calculator1", "Calcula&tor");
   addItem(tools, "FtpClient1", "&Ftp Client");
-  addItem(tools, "HexEditor1", "&Hex Editor", {}, [this] {
-    THexForm::open(this, [this] { return state.CurrentFile; }, [this] { state.CurrentFile.clear(); }, item("HexEditor1"));
-  });
+  addItem(tools, "HexEditor1", "&Hex Editor", {}, [this] { HexEditor1Click(); });
   addItem(tools, "MsDosPrompt1", "&MsDos Prompt");
   addItem(tools, "ScanImage1", "Sca&n Image");
   addItem(tools, "Defrag1", "Defra&g");

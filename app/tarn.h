@@ -8,6 +8,7 @@
 #include "app/myregistry.h"
 #include "app/mainstate.h"
 #include "browser/filecommands.h"
+#include "hexedit/hexhost.h"
 
 class QAction;
 class QComboBox;
@@ -167,6 +168,11 @@ class TTarn : public QMainWindow {
   // The first list's current hint (long form), after the last mouse move.
   QString listHint() const { return listHint_; }
   QString startError() const { return startError_; }
+
+  // Hex editor (app/tarn_hex.cpp): its window reaches this one only through hexHost, made on first use and
+  // kept until this window goes (it outlives the hex window).
+  std::unique_ptr<THexHost> hexHost;
+  void HexEditor1Click();
 
  protected:
   bool event(QEvent *e) override;

@@ -6,11 +6,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMetaObject>
-#include <QTemporaryFile>
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -36,17 +34,6 @@ qint64 getInt(const QByteArray &b, qint64 at, bool wide) {
 }
 
 unsigned char lowerAscii(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; }
-
-// Makes a temporary file in the folder of target; returns its descriptor and name.
-int makeSibling(const QString &target, QString *tmpName) {
-  QFileInfo fi(target);
-  QTemporaryFile tmp(fi.absolutePath() + QLatin1String("/.") + fi.fileName() + QLatin1String(".XXXXXX"));
-  tmp.setAutoRemove(false);
-  if (!tmp.open()) return -1;
-  *tmpName = tmp.fileName();
-  int fd = ::dup(tmp.handle());
-  return fd;
-}
 
 // Permissions a new file gets from the process's umask.
 mode_t defaultMode() {
@@ -100,22 +87,10 @@ static UndoHeader parseRecord(const QByteArray &log, qint64 start) {
   return h;
 }
 
-THexBuffer::THexBuffer(QObject *parent) : QObject(parent), m_cache(kCacheSize) {
-  // The working copy's name is chosen once: the millisecond tick as 8 hex digits, retried while taken.
-  QString dir = QDir::tempPath().trimmed();
-  if (!dir.endsWith(QLatin1Char('/'))) dir += QLatin1Char('/');
-  quint32 tick = static_cast<quint32>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                          std::chrono::steady_clock::now().time_since_epoch())
-                                          .count());
-  do {
-    m_workName = dir + QStringLiteral("%1").arg(tick, 8, 16, QLatin1Char('0')).toUpper() + QLatin1String(".QXHT");
-    ++tick;
-  } while (QFileInfo::exists(m_workName));
-}
+THexBuffer::THexBuffer(QObject *parent) : QObject(parent), m_cache(kCacheSize) {}
 
 THexBuffer::~THexBuffer() {
   if (m_fd >= 0) ::close(m_fd);
-  ::unlink(QFile::encodeName(m_workName).constData());
 }
 
 // ---------------------------------------------------------------- notifications
@@ -160,29 +135,22 @@ void THexBuffer::setOEMTranslate(bool on) {
 
 bool THexBuffer::ensureWorkingCopy() {
   if (m_fd >= 0 && !m_lazy) return true;
-  const QByteArray path = QFile::encodeName(m_workName);
-  ::unlink(path.constData());
-  const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const int fd = hexio::openUnnamed(QFile::encodeName(QDir::tempPath()));
   if (fd < 0) {
     m_error = hexio::lastErrorText();
     return false;
   }
   if (m_lazy) {
-    // The first change of a file shown straight from disk: now the working copy is made.
-    if (!hexio::copyContents(m_fd, fd, &m_error, m_progress)) {
+    // The first change of a file shown straight from disk: now the working copy is made, of the loaded bytes
+    // only: a file changed before or during the copy is refused rather than mixed in.
+    if (!sourceIntact() || !hexio::copyContents(m_fd, fd, &m_error, m_progress) || !sourceIntact()) {
       ::close(fd);
-      ::unlink(path.constData());
       return false;
     }
     ::close(m_fd);
     m_lazy = false;
     m_fd = fd;
-    const qint64 size = hexio::fileSize(fd);
     dropCache();
-    if (size != m_size) {  // the file changed on disk meanwhile
-      m_size = size;
-      recomputeRows();
-    }
     return true;
   }
   m_fd = fd;
@@ -198,7 +166,38 @@ void THexBuffer::closeWorkingCopy() {
     m_fd = -1;
   }
   m_lazy = false;
+  m_sourceLost = false;
   m_size = 0;
+}
+
+bool THexBuffer::sourceIntact() {
+  if (!m_lazy) return true;
+  if (!m_sourceLost && hexio::stampOf(m_fd) == m_sourceStamp) return true;
+  loseSource();
+  return false;
+}
+
+void THexBuffer::loseSource() {
+  m_error = QStringLiteral("The file was changed by another program after it was opened here.");
+  dropCache();
+  if (m_sourceLost) return;
+  m_sourceLost = true;
+  // Let go after the current command: views may be painting from the buffer right now.
+  QMetaObject::invokeMethod(this, &THexBuffer::dropLostSource, Qt::QueuedConnection);
+}
+
+void THexBuffer::dropLostSource() {
+  if (!m_sourceLost) return;  // loaded anew meanwhile
+  const QString name = m_fileName;
+  NewFile(QStringLiteral("Untitled"));
+  emit repaintAll();
+  emit sourceChanged(name);
+}
+
+bool THexBuffer::readData(qint64 pos, void *buf, qint64 n) {
+  if (!m_lazy) return hexio::readAt(m_fd, pos, buf, n);
+  // Checked before and after: a change while reading must not slip through either.
+  return sourceIntact() && hexio::readAt(m_fd, pos, buf, n) && sourceIntact();
 }
 
 void THexBuffer::cutMarks(qint64 length) {
@@ -215,6 +214,7 @@ void THexBuffer::recomputeRows() {
 
 void THexBuffer::NewFile(const QString &name) {
   closeWorkingCopy();
+  m_diskStamp = hexio::Stamp();
   m_fileName = name;
   resetUndo();
   clearSelection(false);
@@ -227,6 +227,7 @@ void THexBuffer::NewFile(const QString &name) {
 
 bool THexBuffer::LoadFromFile(const QString &name) {
   closeWorkingCopy();
+  m_diskStamp = hexio::Stamp();
   m_error.clear();
   bool ok = false;
   const QByteArray path = QFile::encodeName(name);
@@ -239,19 +240,36 @@ bool THexBuffer::LoadFromFile(const QString &name) {
     // The file is never opened for writing to find out.
     const QByteArray dir = QFile::encodeName(QFileInfo(name).absolutePath());
     bool writable = ::access(path.constData(), W_OK) == 0 && ::access(dir.constData(), W_OK) == 0;
-    if (st.st_size > kEagerCopyLimit && !hexio::canClone(src, QFile::encodeName(m_workName))) {
+    // What killed saves of this file (or of its backup) left beside it goes now.
+    const QString real = QFileInfo(name).canonicalFilePath();
+    hexio::removeStaleSaveTemps(QFile::encodeName(real));
+    hexio::removeStaleSaveTemps(QFile::encodeName(backupName(real)));
+    if (st.st_size > kEagerCopyLimit && !(ensureWorkingCopy() && hexio::clone(src, m_fd))) {
       // A large file that cannot be cloned is shown straight from disk (read-only) and copied on the first
       // change, so that opening it does not wait for a full copy.
+      closeWorkingCopy();
       m_fd = src;
       src = -1;
       m_lazy = true;
       m_size = st.st_size;
+      m_sourceStamp = m_diskStamp = hexio::stampOf(m_fd);
       ok = true;
-    } else if (ensureWorkingCopy() && hexio::copyContents(src, m_fd, &m_error, m_progress)) {
-      m_size = hexio::fileSize(m_fd);
-      ok = true;
-    } else {
-      closeWorkingCopy();
+    } else if (ensureWorkingCopy()) {
+      // A copy that ran while another program wrote the file could hold some old and some new bytes: it is
+      // taken only when the file stayed the same from start to end, else made again.
+      for (int attempt = 1; !ok; ++attempt) {
+        const hexio::Stamp before = hexio::stampOf(src);
+        if (!hexio::copyContents(src, m_fd, &m_error, m_progress)) break;
+        ok = before == hexio::stampOf(src);
+        if (ok) {
+          m_diskStamp = before;
+        } else if (attempt == 3) {
+          m_error = QStringLiteral("The file kept changing while it was read.");
+          break;
+        }
+      }
+      if (ok) m_size = hexio::fileSize(m_fd);
+      else closeWorkingCopy();
     }
     if (ok) {
       m_fileName = name;
@@ -284,57 +302,102 @@ QString THexBuffer::backupName(const QString &name) const {
   return result;
 }
 
-// Copies the file at from (or the open descriptor sourceFd) to to through a temporary file beside to.
-bool THexBuffer::copyFileTo(const QString &from, const QString &to, int sourceFd) {
-  int src = sourceFd;
-  if (src < 0) src = ::open(QFile::encodeName(from).constData(), O_RDONLY | O_CLOEXEC);
-  if (src < 0) {
+THexBuffer::Replaced THexBuffer::replaceFile(int src, const QString &to, const struct stat *like, bool strictOwner,
+                                             bool checkSource) {
+  const QByteArray target = QFile::encodeName(to);
+  hexio::removeStaleSaveTemps(target);
+  hexio::SaveTemp tmp;
+  if (!tmp.create(target)) {
+    m_error = hexio::lastErrorText();
+    return Replaced::Failed;
+  }
+  struct stat made;
+  if (like && ::fstat(tmp.fd(), &made) == 0 && (made.st_uid != like->st_uid || made.st_gid != like->st_gid) &&
+      ::fchown(tmp.fd(), like->st_uid, like->st_gid) != 0 && strictOwner)
+    return Replaced::OwnerNotKept;
+  bool ok = hexio::copyContents(src, tmp.fd(), &m_error, m_progress);
+  if (ok && checkSource) ok = sourceIntact();
+  // The mode after the owner: changing the owner clears the set-user-ID and set-group-ID bits.
+  if (ok && ::fchmod(tmp.fd(), like ? (like->st_mode & 07777) : defaultMode()) != 0) {
+    ok = false;
+    m_error = hexio::lastErrorText();
+  }
+  if (ok && (::fsync(tmp.fd()) != 0 || !tmp.commit())) {
+    ok = false;
+    m_error = hexio::lastErrorText();
+  }
+  return ok ? Replaced::Done : Replaced::Failed;
+}
+
+bool THexBuffer::writeInPlace(int src, const QString &to) {
+  const QByteArray target = QFile::encodeName(to);
+  const int fd = ::open(target.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, defaultMode());
+  if (fd < 0) {
     m_error = hexio::lastErrorText();
     return false;
   }
-  QString tmpName;
-  int dst = makeSibling(to, &tmpName);
-  bool ok = dst >= 0;
-  if (!ok) m_error = hexio::lastErrorText();
-  if (ok) ok = hexio::copyContents(src, dst, &m_error, m_progress);
-  if (ok && ::fsync(dst) != 0) {
+  bool ok = hexio::copyContents(src, fd, &m_error, m_progress);
+  if (ok && ::fsync(fd) != 0) {
     ok = false;
     m_error = hexio::lastErrorText();
   }
-  if (ok) {
-    struct stat st;
-    mode_t mode = ::stat(QFile::encodeName(to).constData(), &st) == 0 ? (st.st_mode & 07777) : defaultMode();
-    if (::fchmod(dst, mode) != 0) { /* keeps the temporary file's mode; the bytes are what matter */ }
-  }
-  if (dst >= 0) ::close(dst);
-  if (ok && ::rename(QFile::encodeName(tmpName).constData(), QFile::encodeName(to).constData()) != 0) {
-    ok = false;
-    m_error = hexio::lastErrorText();
-  }
-  if (!ok && !tmpName.isEmpty()) ::unlink(QFile::encodeName(tmpName).constData());
-  if (sourceFd < 0) ::close(src);
+  ::close(fd);
   return ok;
 }
 
 bool THexBuffer::SaveToFile(const QString &requested) {
   m_error.clear();
-  // A link is saved through: its target gets the bytes and the link stays a link.
+  const QByteArray asked = QFile::encodeName(requested);
+  struct stat st;
+  // A symbolic link is saved through: the file it leads to gets the bytes and the link stays a link.
+  const bool viaLink = ::lstat(asked.constData(), &st) == 0 && S_ISLNK(st.st_mode);
   QString name = requested;
-  const QFileInfo info(requested);
-  if (info.isSymLink() && !info.symLinkTarget().isEmpty()) name = info.symLinkTarget();
-  // The rename would replace a write-protected file as easily as any other; it is refused as a copy would be.
-  if (QFileInfo::exists(name) && ::access(QFile::encodeName(name).constData(), W_OK) != 0) {
+  if (viaLink && !QFileInfo(requested).canonicalFilePath().isEmpty()) name = QFileInfo(requested).canonicalFilePath();
+  const QByteArray target = QFile::encodeName(name);
+  const bool exists = ::stat(target.constData(), &st) == 0;
+  if (exists && !S_ISREG(st.st_mode)) {
+    m_error = QStringLiteral("Not a regular file");
+    return false;
+  }
+  // A rename would replace a write-protected file as easily as any other; it is refused as a write would be.
+  if (exists && ::access(target.constData(), W_OK) != 0) {
     m_error = hexio::lastErrorText();
     return false;
   }
-  if (CreateBackup && m_modified && requested == m_fileName && QFileInfo::exists(name)) {
-    if (!copyFileTo(name, backupName(name), -1)) {
+  if (CreateBackup && m_modified && requested == m_fileName && exists) {
+    // The backup belongs to whom the file belongs, with its permissions but never set-ID bits: an old copy
+    // of a program must not keep running with its owner's rights.
+    struct stat like = st;
+    like.st_mode &= 0777;
+    const int old = ::open(target.constData(), O_RDONLY | O_CLOEXEC);
+    const bool backedUp = old >= 0 && replaceFile(old, backupName(name), &like, false, false) == Replaced::Done;
+    if (old < 0) m_error = hexio::lastErrorText();
+    else ::close(old);
+    if (!backedUp) {
       m_error = QStringLiteral("Backup failed: ") + m_error;
       return false;
     }
   }
+  // A file shown straight from disk is saved from itself, so only while it is still the file loaded.
+  if (m_lazy && !sourceIntact()) return false;
   if (m_fd < 0 && !ensureWorkingCopy()) return false;
-  if (!copyFileTo(QString(), name, m_fd)) return false;
+  // Replacing the file would leave its other names (hard links, the symbolic link named) with the old
+  // bytes, and a replacement that cannot have the file's owner and group would change them: such files are
+  // written in place (the backup is made by then). Written in place, a file shown straight from disk is
+  // copied first, since a change behind it could not be taken back once half of it is written.
+  struct stat shown;
+  const bool itself = m_lazy && exists && ::fstat(m_fd, &shown) == 0 && shown.st_dev == st.st_dev &&
+                      shown.st_ino == st.st_ino;
+  bool inPlace = viaLink || (exists && st.st_nlink > 1);
+  if (itself) {
+    // A file shown straight from disk saved over itself: its bytes are already there.
+  } else if (!inPlace) {
+    const Replaced r = replaceFile(m_fd, name, exists ? &st : nullptr, true, m_lazy);
+    if (r == Replaced::Failed) return false;
+    inPlace = r == Replaced::OwnerNotKept;
+  }
+  if (!itself && inPlace && ((m_lazy && !ensureWorkingCopy()) || !writeInPlace(m_fd, name))) return false;
+  m_diskStamp = hexio::stampOf(asked);
   m_marks.clear();
   m_modified = false;
   m_readOnly = false;
@@ -342,6 +405,10 @@ bool THexBuffer::SaveToFile(const QString &requested) {
   resetUndo();
   emit repaintAll();
   return true;
+}
+
+bool THexBuffer::changedOnDisk() const {
+  return m_diskStamp.valid() && !(hexio::stampOf(QFile::encodeName(m_fileName)) == m_diskStamp);
 }
 
 // ---------------------------------------------------------------- caret and selection
@@ -411,7 +478,7 @@ void THexBuffer::restoreSelection(qint64 anchor, qint64 selStart, qint64 selEnd)
 
 // ---------------------------------------------------------------- bytes
 
-QByteArray THexBuffer::BufferFromFile(qint64 pos, qint64 &count) const {
+QByteArray THexBuffer::BufferFromFile(qint64 pos, qint64 &count) {
   if (pos < 0 || pos >= m_size) throw EHexEditor("Invalid BufferFromFile argument");
   if (count < 0) count = 0;
   if (pos + count > m_size) count = m_size - pos;
@@ -422,7 +489,7 @@ QByteArray THexBuffer::BufferFromFile(qint64 pos, qint64 &count) const {
     count = 0;
     return QByteArray();
   }
-  if (!hexio::readAt(m_fd, pos, b.data(), count)) {
+  if (!readData(pos, b.data(), count)) {
     count = 0;
     return QByteArray();
   }
@@ -443,9 +510,9 @@ QByteArray THexBuffer::cachedBytes(qint64 p, int n) {
   if (!(m_cacheStart >= 0 && p >= m_cacheStart && p + std::max(n, m_rowLength) <= m_cacheStart + kCacheSize)) {
     m_cacheStart = std::max<qint64>(0, p - kCacheSize / 2);
     m_cacheLength = std::min<qint64>(kCacheSize, m_size - m_cacheStart);
-    if (!hexio::readAt(m_fd, m_cacheStart, m_cache.data(), m_cacheLength)) {
+    if (!readData(m_cacheStart, m_cache.data(), m_cacheLength)) {
       m_cacheStart = -1;
-      return QByteArray(n, '\0');
+      return QByteArray();  // blank cells rather than bytes that are not there
     }
   }
   const qint64 off = p - m_cacheStart;
@@ -793,7 +860,7 @@ qint64 THexBuffer::Find(QByteArray &pattern, bool text, bool ignoreCase, qint64 
       if (pos + count - 1 > last) break;
     }
     const qint64 n = std::min<qint64>(static_cast<qint64>(buf.size()), last + 1 - pos);
-    if (!hexio::readAt(m_fd, pos, buf.data(), n)) return -1;
+    if (!readData(pos, buf.data(), n)) return -1;
     if (ignoreCase)
       for (qint64 i = 0; i < n; ++i) buf[i] = static_cast<char>(lowerAscii(static_cast<unsigned char>(buf[i])));
     const void *hit = ::memmem(buf.data(), n, pattern.constData(), count);

@@ -1,8 +1,9 @@
 #pragma once
-// THexBuffer: the byte model of the hex editor. The bytes live in a working copy on disk, never in memory as
-// a whole; a 64 KiB window serves painting; typed bytes carry change marks; editing operations keep undo
+// THexBuffer: the byte model of the hex editor. The bytes live in a working copy on disk (a file without a
+// name, so that nothing is left when the process ends however it ends), never in memory as a whole; a 64 KiB window serves painting; typed bytes carry change marks; editing operations keep undo
 // records; find, seek, load and save with a backup copy. It knows nothing of painting: views read bytes and
 // state through it and learn of changes through its signals. Positions are 64-bit throughout.
+#include "hexedit/hexfileio.h"
 #include "hexedit/hextypes.h"
 
 #include <QByteArray>
@@ -48,10 +49,15 @@ class THexBuffer : public QObject {
   // returning false cancels. The last call of every copy has done == total.
   void setProgress(std::function<bool(qint64, qint64)> progress) { m_progress = std::move(progress); }
   QString backupName(const QString &name) const;
-  QString workingCopyName() const { return m_workName; }
   bool hasWorkingCopy() const { return m_fd >= 0 && !m_lazy; }
   // True while a loaded file is shown straight from disk, before its first change.
   bool showsFileDirectly() const { return m_lazy; }
+  // True when the file named FileName is no longer the one loaded or last saved here (another program
+  // rewrote, cut, replaced or removed it).
+  bool changedOnDisk() const;
+  // True from the moment a file shown straight from disk is found changed until the buffer has let it go
+  // (sourceChanged); nothing is read from it meanwhile.
+  bool sourceLost() const { return m_sourceLost; }
 
   qint64 DataSize() const { return m_size; }
   QString FileName() const { return m_fileName; }
@@ -89,7 +95,7 @@ class THexBuffer : public QObject {
   void restoreSelection(qint64 anchor, qint64 selStart, qint64 selEnd);
 
   // ---- bytes
-  QByteArray BufferFromFile(qint64 pos, qint64 &count) const;
+  QByteArray BufferFromFile(qint64 pos, qint64 &count);
   // A byte through the display cache (positions at or past DataSize read as 0).
   unsigned char cachedByte(qint64 p);
   // Bytes p .. p+n-1 through the display cache; n is cut to the data that exists.
@@ -131,6 +137,9 @@ class THexBuffer : public QObject {
   void repaintAll();
   // The caret was put on a new byte by the model (views scroll it into view).
   void caretMoved();
+  // The file shown straight from disk was changed by another program: its loaded bytes are gone, so the
+  // buffer has let it go and is empty and untitled now. Posted; name is the file it showed.
+  void sourceChanged(const QString &name);
 
  private:
   void postStateChanged();
@@ -145,11 +154,26 @@ class THexBuffer : public QObject {
   bool removeBytes(qint64 pos, qint64 count);
   void placeCaretAfterDelete(qint64 pos, THexArea area, int nibble);
   void restoreState(const struct UndoHeader &h);
-  bool copyFileTo(const QString &from, const QString &to, int sourceFd);
+  enum class Replaced { Done, Failed, OwnerNotKept };
+  // Writes the bytes of src over the file at to through a temporary beside it that is renamed into place at
+  // the end. The result takes like's owner, group and mode when like is given (else a new file's mode). With
+  // strictOwner, a temporary that cannot be given like's owner and group is given up before anything is
+  // copied (OwnerNotKept). checkSource: src is the file shown straight from disk, checked before the rename.
+  Replaced replaceFile(int src, const QString &to, const struct stat *like, bool strictOwner, bool checkSource);
+  // Writes the bytes of src into the file at to itself (through a symbolic link), so that every name of it
+  // sees them; its owner, group and mode stay as they are.
+  bool writeInPlace(int src, const QString &to);
+  // Reads stored bytes; from a file shown straight from disk only while it is still the file loaded.
+  bool readData(qint64 pos, void *buf, qint64 n);
+  bool sourceIntact();
+  void loseSource();
+  void dropLostSource();
 
-  QString m_workName;
-  int m_fd = -1;
+  int m_fd = -1;  // the working copy (a file without a name in the temporary folder), or the file shown
   bool m_lazy = false;  // m_fd is the loaded file itself, read-only; the working copy comes with the first change
+  bool m_sourceLost = false;
+  hexio::Stamp m_sourceStamp;  // the file behind m_fd as loaded, while m_lazy
+  hexio::Stamp m_diskStamp;    // the file named m_fileName as loaded or last saved here
   qint64 m_size = 0;
   QString m_fileName = QStringLiteral("Untitled");
   QString m_error;

@@ -1,8 +1,15 @@
 #include "hexedit/hexfileio.h"
 
+#include <QRandomGenerator>
+
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -41,6 +48,26 @@ qint64 fileSize(int fd) {
   struct stat st;
   if (::fstat(fd, &st) != 0) return -1;
   return st.st_size;
+}
+
+static Stamp fromStat(const struct stat &st) {
+  Stamp s;
+  s.dev = st.st_dev;
+  s.ino = st.st_ino;
+  s.size = st.st_size;
+  s.mtimeSec = st.st_mtim.tv_sec;
+  s.mtimeNsec = st.st_mtim.tv_nsec;
+  return s;
+}
+
+Stamp stampOf(int fd) {
+  struct stat st;
+  return ::fstat(fd, &st) == 0 ? fromStat(st) : Stamp();
+}
+
+Stamp stampOf(const QByteArray &path) {
+  struct stat st;
+  return ::stat(path.constData(), &st) == 0 ? fromStat(st) : Stamp();
 }
 
 QString lastErrorText() { return QString::fromLocal8Bit(std::strerror(errno)); }
@@ -97,14 +124,114 @@ bool makeZeros(int fd, qint64 pos, qint64 n, std::vector<char> &block) {
 }
 }  // namespace
 
-bool canClone(int src, const QByteArray &path) {
-  ::unlink(path.constData());
-  const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  const bool ok = ::ioctl(fd, FICLONE, src) == 0;
-  ::close(fd);
-  ::unlink(path.constData());
-  return ok;
+bool clone(int src, int dst) { return ::ioctl(dst, FICLONE, src) == 0; }
+
+namespace {
+bool g_tmpFileAllowed = true;
+constexpr char kSaveMark[] = ".tarnwick-save-";
+constexpr int kRandomChars = 6;
+constexpr time_t kStaleAge = 60;
+
+QByteArray randomChars() {
+  static const char set[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  QByteArray r;
+  for (int i = 0; i < kRandomChars; ++i) r.append(set[QRandomGenerator::global()->bounded(62)]);
+  return r;
+}
+
+QByteArray folderOf(const QByteArray &path) {
+  const int slash = path.lastIndexOf('/');
+  return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
+}
+
+QByteArray saveTempPrefix(const QByteArray &target) {
+  const int slash = target.lastIndexOf('/');
+  return folderOf(target) + "/." + target.mid(slash + 1) + kSaveMark;
+}
+
+// O_TMPFILE where allowed and offered; -1 otherwise.
+int openTmpFile(const QByteArray &dir, mode_t mode) {
+  return g_tmpFileAllowed ? ::open(dir.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode) : -1;
+}
+
+// A new file named prefix + random characters; its name in *name.
+int createNamed(const QByteArray &prefix, QByteArray *name) {
+  for (int i = 0; i < 100; ++i) {
+    *name = prefix + randomChars();
+    const int fd = ::open(name->constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+}  // namespace
+
+void setTmpFileAllowed(bool on) { g_tmpFileAllowed = on; }
+
+int openUnnamed(const QByteArray &dir) {
+  int fd = openTmpFile(dir, 0600);
+  if (fd >= 0) return fd;
+  QByteArray name;
+  fd = createNamed(dir + "/.tarnwick-work-", &name);
+  if (fd >= 0) ::unlink(name.constData());
+  return fd;
+}
+
+SaveTemp::~SaveTemp() {
+  if (!m_name.isEmpty()) ::unlink(m_name.constData());
+  if (m_fd >= 0) ::close(m_fd);
+}
+
+bool SaveTemp::create(const QByteArray &target) {
+  m_target = target;
+  // Naming an unnamed file later goes through /proc; without it the file is named from the start.
+  if (::access("/proc/self/fd", X_OK) == 0) m_fd = openTmpFile(folderOf(target), 0600);
+  if (m_fd < 0) m_fd = createNamed(saveTempPrefix(target), &m_name);
+  if (m_fd < 0) return false;
+  // Where locks are not offered the save goes on; its temporary is then never taken for a stale one.
+  if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) { /* see above */ }
+  return true;
+}
+
+bool SaveTemp::commit() {
+  if (m_name.isEmpty()) {
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(m_fd);
+    for (int i = 0; i < 100 && m_name.isEmpty(); ++i) {
+      const QByteArray name = saveTempPrefix(m_target) + randomChars();
+      if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW) == 0) m_name = name;
+      else if (errno != EEXIST) return false;
+    }
+    if (m_name.isEmpty()) return false;
+  }
+  if (::rename(m_name.constData(), m_target.constData()) != 0) return false;
+  m_name.clear();
+  return true;
+}
+
+void removeStaleSaveTemps(const QByteArray &target) {
+  const QByteArray dir = folderOf(target);
+  const QByteArray prefix = saveTempPrefix(target).mid(dir.size() + 1);
+  DIR *d = ::opendir(dir.constData());
+  if (!d) return;
+  const time_t now = ::time(nullptr);
+  while (const dirent *e = ::readdir(d)) {
+    const QByteArray name(e->d_name);
+    if (!name.startsWith(prefix) || name.size() != prefix.size() + kRandomChars) continue;
+    if (!std::all_of(name.begin() + prefix.size(), name.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); }))
+      continue;
+    const QByteArray path = dir + '/' + name;
+    struct stat st;
+    if (::lstat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) continue;
+    if (st.st_mtime > now - kStaleAge) continue;
+    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat held;
+    // A save that still runs holds the lock; the same file must still be there under that name.
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &held) == 0 && held.st_dev == st.st_dev &&
+        held.st_ino == st.st_ino)
+      ::unlink(path.constData());
+    ::close(fd);
+  }
+  ::closedir(d);
 }
 
 static bool copyContentsOnce(int src, int dst, QString *error, const Progress &progress);

@@ -1,22 +1,18 @@
 #include "hexedit/hexform.h"
 
 #include "hexedit/hexeditor.h"
+#include "hexedit/hexhost.h"
 #include "hexedit/hextocanvas.h"
 
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
-#include <QCheckBox>
 #include <QClipboard>
-#include <QGridLayout>
 #include <QCloseEvent>
-#include <QFileDialog>
 #include <QFileInfo>
-#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QPageSetupDialog>
 #include <QPainter>
@@ -49,14 +45,13 @@ THexForm *THexForm::instance() { return s_instance.data(); }
 
 bool THexForm::closeInstance() { return !s_instance || s_instance->close(); }
 
-THexForm *THexForm::open(QWidget *parent, std::function<QString()> currentFile,
-                         std::function<void()> clearCurrentFile, QAction *menuItem) {
+THexForm *THexForm::open(QWidget *parent, THexHost &host, QAction *menuItem) {
   if (s_instance) {
     s_instance->raise();
     s_instance->activateWindow();
     return s_instance;
   }
-  auto *form = new THexForm(parent, std::move(currentFile), std::move(clearCurrentFile));
+  auto *form = new THexForm(host, parent);
   form->setAttribute(Qt::WA_DeleteOnClose);
   s_instance = form;
   if (menuItem) {
@@ -71,10 +66,8 @@ THexForm *THexForm::open(QWidget *parent, std::function<QString()> currentFile,
   return form;
 }
 
-THexForm::THexForm(QWidget *parent, std::function<QString()> currentFile, std::function<void()> clearCurrentFile)
-    : QMainWindow(parent, Qt::Window | Qt::WindowStaysOnTopHint),
-      m_currentFile(std::move(currentFile)),
-      m_clearCurrentFile(std::move(clearCurrentFile)) {
+THexForm::THexForm(THexHost &host, QWidget *parent)
+    : QMainWindow(parent, Qt::Window | Qt::WindowStaysOnTopHint), m_host(host) {
   setObjectName(QStringLiteral("HexForm"));
   setWindowTitle(QStringLiteral("Tarnwick - Hex Editor"));
   resize(696, 480);
@@ -112,6 +105,7 @@ THexForm::THexForm(QWidget *parent, std::function<QString()> currentFile, std::f
   HexEditor1->OnKeyDown = [this](QKeyEvent *e) { return HexEditor1KeyDown(e); };
   setCentralWidget(HexEditor1);
   connect(HexEditor1, &THexEditor::StateChanged, this, &THexForm::HexEditor1StateChanged);
+  connect(HexEditor1->buffer(), &THexBuffer::sourceChanged, this, &THexForm::sourceChanged);
 
   HexToCanvas1 = new THexToCanvas(this);
   HexToCanvas1->setHexEditor(HexEditor1);
@@ -295,11 +289,7 @@ void THexForm::View1Click() {
 
 // ---------------------------------------------------------------- helpers
 
-void THexForm::errorBox(const QString &text) { QMessageBox::critical(this, QString(), text); }
-
-QString THexForm::inputBox(const QString &caption, const QString &prompt, const QString &value, bool *ok) {
-  return QInputDialog::getText(this, caption, prompt, QLineEdit::Normal, value, ok);
-}
+void THexForm::errorBox(const QString &text) { m_host.showError(this, text); }
 
 QString THexForm::panelText(int i) const { return m_panels[i]->text(); }
 
@@ -309,25 +299,49 @@ bool THexForm::SaveQuery() {
   THexBuffer *b = HexEditor1->buffer();
   if (!b->Modified()) return true;
   const QString name = QFileInfo::exists(b->FileName()) ? b->FileName() : QStringLiteral("Unnamed File");
-  const auto answer = QMessageBox::question(this, QString(), QStringLiteral("Save changes to\n") + name + QStringLiteral(" ?"),
-                                            QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+  const auto answer = m_host.ask(this, QStringLiteral("Save changes to\n") + name + QStringLiteral(" ?"),
+                                 QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
   if (answer == QMessageBox::Yes) return Save();
   return answer == QMessageBox::No;
 }
 
 bool THexForm::Save() {
   THexBuffer *b = HexEditor1->buffer();
-  if (QFileInfo::exists(b->FileName()) && !b->ReadOnly()) {
-    if (HexEditor1->SaveToFile(b->FileName())) return true;
-    errorBox(QStringLiteral("Cannot save file\n") + b->FileName());
+  const QString current = b->FileName();
+  if (QFileInfo::exists(current) && !b->ReadOnly()) {
+    if (b->changedOnDisk()) {
+      // Another program wrote the file since it was opened or saved here: saving would lose its change.
+      const auto answer = m_host.ask(
+          this,
+          current + QStringLiteral("\nwas changed by another program after it was opened here.\n\n"
+                                   "Yes: save over that change.\nNo: open the file again and drop the changes made here."),
+          QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+      if (answer == QMessageBox::No) HexEditor1->LoadFromFile(current);
+      if (answer != QMessageBox::Yes) return false;
+    }
+    if (HexEditor1->SaveToFile(current)) return true;
+    saveFailed(current);
     return false;
   }
-  const QString name = QFileDialog::getSaveFileName(this, QStringLiteral("Save as"), QString(),
-                                                    QStringLiteral("All Files (*)"));
+  const QString name = m_host.saveFileName(this);
   if (name.isEmpty()) return false;
   if (HexEditor1->SaveToFile(name)) return true;
-  errorBox(QStringLiteral("Cannot save file\n") + name);
+  saveFailed(name);
   return false;
+}
+
+void THexForm::saveFailed(const QString &name) {
+  const QString why = HexEditor1->buffer()->lastError();
+  errorBox(QStringLiteral("Cannot save file\n") + name + (why.isEmpty() ? QString() : QStringLiteral("\n\n") + why));
+}
+
+void THexForm::sourceChanged(const QString &name) {
+  const auto answer = m_host.ask(
+      this,
+      name + QStringLiteral("\nwas changed by another program while it was shown here, so the editor has closed it.\n\n"
+                            "Open it again?"),
+      QMessageBox::Yes | QMessageBox::No);
+  if (answer == QMessageBox::Yes) HexEditor1->LoadFromFile(name);
 }
 
 void THexForm::Neu1Click() {
@@ -336,27 +350,18 @@ void THexForm::Neu1Click() {
 
 void THexForm::ffnen1Click() {
   if (!SaveQuery()) return;
-  // Qt's own dialog, so that it can carry the open-as-read-only box.
-  QFileDialog dlg(this, QStringLiteral("Open file"), QString(), QStringLiteral("All Files (*)"));
-  dlg.setObjectName(QStringLiteral("OpenDialog1"));
-  dlg.setOption(QFileDialog::DontUseNativeDialog);
-  dlg.setFileMode(QFileDialog::ExistingFile);
-  dlg.setAcceptMode(QFileDialog::AcceptOpen);
-  auto *readOnly = new QCheckBox(QStringLiteral("Open as &read-only"), &dlg);
-  readOnly->setObjectName(QStringLiteral("ReadOnlyBox"));
-  if (auto *grid = qobject_cast<QGridLayout *>(dlg.layout())) grid->addWidget(readOnly, grid->rowCount(), 0, 1, -1);
-  if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return;
-  if (HexEditor1->LoadFromFile(dlg.selectedFiles().first()) && readOnly->isChecked())
-    HexEditor1->buffer()->setReadOnly(true);
+  bool readOnly = false;
+  const QString name = m_host.openFileName(this, readOnly);
+  if (name.isEmpty()) return;
+  if (HexEditor1->LoadFromFile(name) && readOnly) HexEditor1->buffer()->setReadOnly(true);
 }
 
 void THexForm::Speichern1Click() { Save(); }
 
 void THexForm::Speichernunter1Click() {
-  const QString name = QFileDialog::getSaveFileName(this, QStringLiteral("Save as"), QString(),
-                                                    QStringLiteral("All Files (*)"));
+  const QString name = m_host.saveFileName(this);
   if (name.isEmpty()) return;
-  if (!HexEditor1->SaveToFile(name)) errorBox(QStringLiteral("Cannot save file\n") + name);
+  if (!HexEditor1->SaveToFile(name)) saveFailed(name);
 }
 
 // ---------------------------------------------------------------- printing
@@ -452,11 +457,11 @@ void THexForm::Einfgen1Click() {
 void THexForm::Goto1Click() {
   THexBuffer *b = HexEditor1->buffer();
   if (b->DataSize() <= 0) return;
-  bool ok = false;
-  QString text = inputBox(QStringLiteral("Goto file position..."), QStringLiteral("(prefix \"0x\" or \"$\" means hex)"),
-                          QString::number(b->CaretPosition()), &ok)
-                     .trimmed();
-  if (!ok) return;
+  QString text = QString::number(b->CaretPosition());
+  if (!m_host.inputText(this, QStringLiteral("Goto file position..."), QStringLiteral("(prefix \"0x\" or \"$\" means hex)"),
+                        text))
+    return;
+  text = text.trimmed();
   qint64 value = -1;
   bool number = false;
   if (text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) text = QLatin1Char('$') + text.mid(2);
@@ -467,10 +472,8 @@ void THexForm::Goto1Click() {
 }
 
 void THexForm::Amount40001Click() {
-  bool ok = false;
-  const QString text = inputBox(QStringLiteral("Jump amount"), QStringLiteral("Enter new value:"),
-                                QString::number(shared().jumpAmount), &ok);
-  if (!ok) return;
+  QString text = QString::number(shared().jumpAmount);
+  if (!m_host.inputText(this, QStringLiteral("Jump amount"), QStringLiteral("Enter new value:"), text)) return;
   bool number = false;
   const qint64 v = text.trimmed().toLongLong(&number);
   if (number) shared().jumpAmount = v;
@@ -508,10 +511,11 @@ void THexForm::Find1Click() {
   s.lastMatch = -1;
   s.ignoreCase = false;
   s.pattern.clear();
-  bool ok = false;
-  const QString text = inputBox(QStringLiteral("Find Data"), QStringLiteral("\"t..\" ascii, \"T..\" + ignore case, else search hex"),
-                                s.searchText, &ok);
-  if (!ok || text.isEmpty()) return;
+  QString text = s.searchText;
+  if (!m_host.inputText(this, QStringLiteral("Find Data"), QStringLiteral("\"t..\" ascii, \"T..\" + ignore case, else search hex"),
+                        text) ||
+      text.isEmpty())
+    return;
   s.searchText = text;
   const bool isText = text.startsWith(QLatin1Char('t')) || text.startsWith(QLatin1Char('T'));
   if (isText) {
@@ -527,7 +531,7 @@ void THexForm::Find1Click() {
   if (s.pattern.isEmpty()) return;
   const qint64 p = runFind(s.pattern, isText, s.ignoreCase, b->CaretPosition());
   if (p < 0) {
-    if (!b->findCancelled()) QMessageBox::information(this, QString(), QStringLiteral("Data not found."));
+    if (!b->findCancelled() && !b->sourceLost()) m_host.showMessage(this, QStringLiteral("Data not found."));
     return;
   }
   s.lastMatch = p;
@@ -547,7 +551,7 @@ void THexForm::FindNext1Click() {
   if (start == s.lastMatch) ++start;
   const qint64 p = runFind(s.pattern, false, s.ignoreCase, start);
   if (p < 0) {
-    if (!b->findCancelled()) QMessageBox::information(this, QString(), QStringLiteral("Data not found."));
+    if (!b->findCancelled() && !b->sourceLost()) m_host.showMessage(this, QStringLiteral("Data not found."));
     s.lastMatch = -1;
     return;
   }
@@ -582,12 +586,9 @@ void THexForm::HexEditor1StateChanged() {
 }
 
 void THexForm::FormActivate() {
-  if (!m_currentFile) return;
-  const QString file = m_currentFile();
-  const bool fresh = m_clearCurrentFile ? true : file != m_lastSeenFile;
-  m_lastSeenFile = file;
-  if (m_clearCurrentFile) m_clearCurrentFile();
-  if (!fresh || file.isEmpty() || !QFileInfo(file).isFile()) return;
+  const QString file = m_host.currentFile();
+  m_host.clearCurrentFile();
+  if (file.isEmpty() || !QFileInfo(file).isFile()) return;
   // Unsaved changes are not thrown away silently: the usual question comes first.
   if (!SaveQuery()) return;
   HexEditor1->LoadFromFile(file);

@@ -2,33 +2,31 @@
 // THexForm: the hex editor tool window. Menus for file, edit, search, print and view commands, a status bar,
 // open and save dialogs, the save question, and the hand-over of the main window's current file.
 //
-// The main window's Tools "&Hex Editor" item opens it with
-//   THexForm::open(this, [this] { return CurrentFile; }, [this] { CurrentFile.clear(); }, HexEditor1);
-// which disables the item until the window has closed, and asks THexForm::closeInstance() when it closes
-// itself, so that unsaved hex edits get their save question.
+// The main window's Tools "&Hex Editor" item opens it with THexForm::open(this, host, HexEditor1), which
+// disables the item until the window has closed, and asks THexForm::closeInstance() when it closes itself,
+// so that unsaved hex edits get their save question. Everything the window needs of the main window, and
+// every question it asks, goes through the THexHost it is given.
 #include <QMainWindow>
 #include <QPointer>
-#include <functional>
 
 class QAction;
 class QLabel;
 class QMenu;
 class QPrinter;
 class THexEditor;
+class THexHost;
 class THexToCanvas;
 
 class THexForm : public QMainWindow {
   Q_OBJECT
  public:
-  // currentFile answers the main window's current file; clearCurrentFile, when given, clears it after each
-  // activation has looked at it. Without it the window loads a file only when the answer changes.
-  THexForm(QWidget *parent, std::function<QString()> currentFile, std::function<void()> clearCurrentFile = {});
+  // The host must outlive the window.
+  explicit THexForm(THexHost &host, QWidget *parent = nullptr);
   ~THexForm() override;
 
   // Opens the one hex editor window (or raises it when open). menuItem, when given, stays disabled while
   // the window is open and is enabled again when it closes.
-  static THexForm *open(QWidget *parent, std::function<QString()> currentFile,
-                        std::function<void()> clearCurrentFile = {}, QAction *menuItem = nullptr);
+  static THexForm *open(QWidget *parent, THexHost &host, QAction *menuItem = nullptr);
   static THexForm *instance();
   // For the main window's own closing: closes the open hex editor window through its save question.
   // False when the user cancelled (the main window should then stay open); true when none was open.
@@ -86,11 +84,12 @@ class THexForm : public QMainWindow {
   void selectMatch(qint64 p, qint64 count);
   qint64 runFind(QByteArray &pattern, bool text, bool ignoreCase, qint64 first);
   void errorBox(const QString &text);
-  QString inputBox(const QString &caption, const QString &prompt, const QString &value, bool *ok);
+  // "Cannot save file" with the name and, when known, the reason.
+  void saveFailed(const QString &name);
+  // The file shown straight from disk changed and was let go: offer to open it again.
+  void sourceChanged(const QString &name);
 
-  std::function<QString()> m_currentFile;
-  std::function<void()> m_clearCurrentFile;
-  QString m_lastSeenFile;
+  THexHost &m_host;
 
   THexEditor *HexEditor1;
   THexToCanvas *HexToCanvas1;

@@ -1,7 +1,9 @@
 // The hex editor's byte model without any window: records, undo, find, seek, files.
 #include "hexedit/hexbuffer.h"
+#include "hexedit/hexfileio.h"
 #include "hexedit/oemcodepage.h"
 #include "tests/common/testenv.h"
+#include "tests/hexedit/changebehind.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -13,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,6 +50,27 @@ struct Loaded {
     EXPECT_TRUE(buf.LoadFromFile(path));
   }
 };
+
+}  // namespace
+
+namespace {
+// Files of this process that are open in folder dir but have no name there.
+int unnamedOpenFiles(const QString &dir) {
+  int n = 0;
+  for (const QString &fd : QDir("/proc/self/fd").entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+    char target[4096];
+    const ssize_t len = ::readlink(QFile::encodeName("/proc/self/fd/" + fd).constData(), target, sizeof target - 1);
+    if (len <= 0) continue;
+    const QString t = QFile::decodeName(QByteArray(target, len));
+    if (t.startsWith(dir + "/") && t.endsWith(" (deleted)") && !t.mid(dir.size() + 1).contains('/')) ++n;
+  }
+  return n;
+}
+
+// The names of the files in dir, sorted, one string (readable when a comparison fails).
+std::string filesIn(const QString &dir) {
+  return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name).join(" ").toStdString();
+}
 }  // namespace
 
 TEST(HexBufferRecords, ByteChangeRecordLayoutAndUndo) {
@@ -224,7 +248,6 @@ TEST(HexBufferRecords, EmptyBufferTakesOnlyInsertAndAppend) {
   ASSERT_TRUE(b.DeleteSelection());
   EXPECT_EQ(b.DataSize(), 0);
   EXPECT_TRUE(b.hasWorkingCopy());
-  EXPECT_TRUE(QFileInfo::exists(b.workingCopyName()));
   b.Undo();
   EXPECT_EQ(contents(b), "hello");
 }
@@ -407,17 +430,100 @@ TEST(HexBufferFiles, FailedSavesLeaveOriginalAndEdits) {
   EXPECT_EQ(contents(b), "keep me");
 }
 
-TEST(HexBufferFiles, SavingThroughALinkKeepsTheLink) {
-  Loaded f("target bytes");
-  const QString link = QFileInfo(f.path).absolutePath() + "/link.bin";
-  ASSERT_TRUE(QFile::link(f.path, link));
-  THexBuffer &b = f.buf;
-  ASSERT_TRUE(b.LoadFromFile(link));
-  b.ChangeByte(0, 't', 'T');
-  ASSERT_TRUE(b.SaveToFile(link));
-  EXPECT_TRUE(QFileInfo(link).isSymLink());
-  EXPECT_EQ(testenv::readFile(f.path), "Target bytes");
+// Saving keeps what the file is: other hard links see the new bytes, a symbolic link stays a link and the
+// file it leads to gets them, and a file with one name is replaced; the mode is kept in every case.
+TEST(HexBufferFiles, SaveKeepsLinksAndMode) {
+  const QString dir = testenv::makeDir("links");
+  auto statOf = [](const QString &p) {
+    struct stat st = {};
+    EXPECT_EQ(::lstat(QFile::encodeName(p).constData(), &st), 0) << p.toStdString();
+    return st;
+  };
+  auto edit = [](THexBuffer &b, const QString &path) {
+    if (!b.LoadFromFile(path)) return false;
+    qint64 n = 1;
+    const QByteArray first = b.BufferFromFile(0, n);
+    return n == 1 && b.ChangeByte(0, first[0], first[0] ^ 0x20) && b.SaveToFile(path);
+  };
+  THexBuffer b;
+
+  // Two hard links.
+  const QString one = testenv::writeFile(dir + "/one.bin", "linked");
+  const QString two = dir + "/two.bin";
+  ASSERT_EQ(::link(QFile::encodeName(one).constData(), QFile::encodeName(two).constData()), 0);
+  ASSERT_EQ(::chmod(QFile::encodeName(one).constData(), 0640), 0);
+  ASSERT_TRUE(edit(b, one)) << b.lastError().toStdString();
+  EXPECT_EQ(testenv::readFile(one), "Linked");
+  EXPECT_EQ(testenv::readFile(two), "Linked") << "the other hard link kept the old bytes";
+  EXPECT_EQ(statOf(one).st_ino, statOf(two).st_ino);
+  EXPECT_EQ(statOf(one).st_nlink, 2u);
+  EXPECT_EQ(statOf(one).st_mode & 07777, 0640u);
+  EXPECT_EQ(testenv::readFile(dir + "/one.bak"), "linked");
+
+  // A symbolic link, relative, to a file with one name.
+  const QString target = testenv::writeFile(dir + "/target.bin", "through");
+  ASSERT_EQ(::chmod(QFile::encodeName(target).constData(), 0604), 0);
+  const QString link = dir + "/link.bin";
+  ASSERT_EQ(::symlink("target.bin", QFile::encodeName(link).constData()), 0);
+  const ino_t targetInode = statOf(target).st_ino;
+  ASSERT_TRUE(edit(b, link)) << b.lastError().toStdString();
+  EXPECT_TRUE(S_ISLNK(statOf(link).st_mode));
+  EXPECT_EQ(QFile::symLinkTarget(link), target);
+  EXPECT_EQ(testenv::readFile(target), "Through");
+  EXPECT_EQ(statOf(target).st_ino, targetInode) << "written in place, not replaced";
+  EXPECT_EQ(statOf(target).st_mode & 07777, 0604u);
   EXPECT_EQ(b.FileName(), link);
+  EXPECT_FALSE(b.changedOnDisk());
+
+  // One name: replaced as a whole, with its mode.
+  const QString single = testenv::writeFile(dir + "/single.sh", "script");
+  ASSERT_EQ(::chmod(QFile::encodeName(single).constData(), 0751), 0);
+  ASSERT_TRUE(edit(b, single)) << b.lastError().toStdString();
+  EXPECT_EQ(testenv::readFile(single), "Script");
+  EXPECT_EQ(statOf(single).st_mode & 07777, 0751u);
+  EXPECT_EQ(statOf(single).st_nlink, 1u);
+  EXPECT_FALSE(b.changedOnDisk());
+  EXPECT_EQ(filesIn(dir), "link.bin one.bak one.bin single.bak single.sh target.bak target.bin two.bin");
+}
+
+// A saved file keeps its owner and group: when root saves another user's file, and when a user saves a file
+// that the user may write but does not own (it is then written in place).
+TEST(HexBufferFiles, SaveKeepsOwnerAndGroup) {
+  if (::geteuid() != 0) GTEST_SKIP() << "giving files to another user needs root";
+  const QString path = testenv::writeFile(testenv::makeDir("owned") + "/theirs.bin", "owned");
+  ASSERT_EQ(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
+  ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0640), 0);
+  THexBuffer b;
+  ASSERT_TRUE(b.LoadFromFile(path));
+  ASSERT_TRUE(b.ChangeByte(0, 'o', 'O'));
+  ASSERT_TRUE(b.SaveToFile(path));
+  struct stat st;
+  ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+  EXPECT_EQ(testenv::readFile(path), "Owned");
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(st.st_gid, 65534u);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+  // Root's file that the group nobody may write, saved by nobody in a folder open to everyone.
+  char shared[] = "/tmp/tarnwick-hexowner-XXXXXX";
+  ASSERT_NE(::mkdtemp(shared), nullptr);
+  ASSERT_EQ(::chmod(shared, 0777), 0);
+  const QString file = testenv::writeFile(QString(shared) + "/group.bin", "group");
+  ASSERT_EQ(::chown(QFile::encodeName(file).constData(), 0, 65534), 0);
+  ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), 0664), 0);
+  QProcess child;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("TMPDIR", shared);  // for its working copy: this process's temporary folder is root's alone
+  child.setProcessEnvironment(env);
+  child.start(testenv::binDir() + "/hexsave_child", {file, "whole", "nobody"});
+  ASSERT_TRUE(child.waitForFinished(60000));
+  EXPECT_EQ(child.exitCode(), 0) << child.readAllStandardError().toStdString();
+  ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &st), 0);
+  EXPECT_EQ(testenv::readFile(file), "Group");
+  EXPECT_EQ(st.st_uid, 0u) << "the file now belongs to the user who saved it";
+  EXPECT_EQ(st.st_gid, 65534u);
+  EXPECT_EQ(st.st_mode & 07777, 0664u);
+  QDir(shared).removeRecursively();
 }
 
 TEST(HexBufferFiles, MissingFileGivesEmptyNamelessBuffer) {
@@ -462,14 +568,21 @@ TEST(HexBufferFiles, LargeFileIsCopiedOnItsFirstChange) {
   Loaded f(data);
   THexBuffer &b = f.buf;
   if (!b.showsFileDirectly()) GTEST_SKIP() << "the file system cloned the file at once";
-  EXPECT_FALSE(QFileInfo::exists(b.workingCopyName()));
+  EXPECT_FALSE(b.hasWorkingCopy());
   qint64 n = 5;
   EXPECT_EQ(b.BufferFromFile(100, n), "first");
   QByteArray p = "first";
   EXPECT_EQ(b.Find(p, true, false, b.DataSize() - 1, 0), 100);
-  // Leaving the file (New) must not empty it.
+  // Leaving the file (New) must not empty it; nor saving it over itself, even where that is done in place
+  // (a second hard link).
   b.NewFile("Untitled");
   EXPECT_EQ(QFileInfo(f.path).size(), data.size());
+  ASSERT_EQ(::link(QFile::encodeName(f.path).constData(), QFile::encodeName(f.path + ".link").constData()), 0);
+  ASSERT_TRUE(b.LoadFromFile(f.path));
+  ASSERT_TRUE(b.showsFileDirectly());
+  ASSERT_TRUE(b.SaveToFile(f.path));
+  EXPECT_EQ(testenv::readFile(f.path) == data, true);
+  ASSERT_TRUE(QFile::remove(f.path + ".link"));
   ASSERT_TRUE(b.LoadFromFile(f.path));
   ASSERT_TRUE(b.showsFileDirectly());
   ASSERT_TRUE(b.ChangeByte(100, 'f', 'F'));
@@ -493,19 +606,119 @@ TEST(HexBufferFiles, LargeFileIsCopiedOnItsFirstChange) {
   EXPECT_EQ(testenv::readFile(f.path), data);
 }
 
-TEST(HexBufferFiles, WorkingCopyNameAndRemoval) {
-  QString name;
-  {
-    THexBuffer b;
-    name = b.workingCopyName();
-    EXPECT_TRUE(QFileInfo(name).fileName().contains(QRegularExpression("^[0-9A-F]{8}\\.QXHT$")))
-        << name.toStdString();
-    b.InsertBuffer("x", 0);
-    EXPECT_TRUE(QFileInfo::exists(name));
-    THexBuffer second;
-    EXPECT_NE(second.workingCopyName(), name);
+// The working copy is a file without a name in the temporary folder, so that the kernel frees it with the
+// process however the process ends: made by an insertion, a load, or the first change of a large file; also
+// where the file system refuses O_TMPFILE.
+TEST(HexBufferFiles, WorkingCopyHasNoName) {
+  const QString tmp = QDir::tempPath();
+  const std::string before = filesIn(tmp);
+  const int open = unnamedOpenFiles(tmp);
+  for (const bool tmpFile : {true, false}) {
+    hexio::setTmpFileAllowed(tmpFile);
+    {
+      THexBuffer b;
+      ASSERT_TRUE(b.InsertBuffer("x", 0));
+      EXPECT_TRUE(b.hasWorkingCopy());
+      EXPECT_EQ(filesIn(tmp), before);
+      EXPECT_EQ(unnamedOpenFiles(tmp), open + 1);
+      Loaded f("copied when loaded");
+      EXPECT_TRUE(f.buf.hasWorkingCopy());
+      EXPECT_EQ(unnamedOpenFiles(tmp), open + 2);
+      Loaded large(QByteArray(THexBuffer::kEagerCopyLimit + 1, 'b'));
+      ASSERT_TRUE(large.buf.ChangeByte(0, 'b', 'B'));
+      EXPECT_TRUE(large.buf.hasWorkingCopy());
+      EXPECT_EQ(unnamedOpenFiles(tmp), open + 3);
+      EXPECT_EQ(filesIn(tmp), before);
+      b.NewFile("Untitled");
+      EXPECT_EQ(unnamedOpenFiles(tmp), open + 2);
+    }
+    EXPECT_EQ(unnamedOpenFiles(tmp), open);
+    EXPECT_EQ(filesIn(tmp), before);
   }
-  EXPECT_FALSE(QFileInfo::exists(name));
+  hexio::setTmpFileAllowed(true);
+}
+
+// A save killed half-way, while it copies the backup or the new bytes, leaves nothing behind once the file
+// is next opened: no temporaries beside the file, no working copy in the temporary folder. Where O_TMPFILE
+// is refused the temporary has a name while it is written; it goes once it is a minute old.
+TEST(HexBufferFiles, KilledSaveLeavesNothingBehind) {
+  const QByteArray data(20 << 20, 'k');
+  for (const QString how : {"", "named"}) {
+    for (const QString phase : {"backup", "main"}) {
+      const std::string what = (phase + " " + how).toStdString();
+      const QString dir = testenv::makeDir("killed");
+      const QString path = testenv::writeFile(dir + "/data.bin", data);
+      const std::string tmpBefore = filesIn(QDir::tempPath());
+      QProcess child;
+      child.start(testenv::binDir() + "/hexsave_child", {path, phase, how});
+      ASSERT_TRUE(child.waitForStarted());
+      while (!child.canReadLine() && child.waitForReadyRead(60000)) {
+      }
+      ASSERT_EQ(child.readLine(), "saving\n") << what << ": " << child.readAllStandardError().toStdString();
+      child.kill();
+      ASSERT_TRUE(child.waitForFinished(60000));
+      int leftovers = 0;
+      for (const QString &name : QDir(dir).entryList(QDir::Files | QDir::Hidden)) {
+        if (!name.contains(".tarnwick-save-")) continue;
+        ++leftovers;
+        struct timespec t[2];
+        t[0].tv_sec = t[1].tv_sec = ::time(nullptr) - 120;
+        t[0].tv_nsec = t[1].tv_nsec = 0;
+        EXPECT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(dir + "/" + name).constData(), t, 0), 0);
+      }
+      EXPECT_EQ(leftovers, how == "named" ? 1 : 0) << what;
+      THexBuffer b;
+      ASSERT_TRUE(b.LoadFromFile(path));
+      EXPECT_EQ(filesIn(dir), phase == "main" ? "data.bak data.bin" : "data.bin") << what;
+      EXPECT_EQ(testenv::readFile(path) == data, true);
+      EXPECT_EQ(filesIn(QDir::tempPath()), tmpBefore) << what;
+    }
+  }
+}
+
+// What a killed save left beside a file goes when the file is next opened or saved. A save still running
+// (its temporary locked), one just starting (a temporary younger than a minute) and files that are not ours
+// stay.
+TEST(HexBufferFiles, StaleSaveTemporariesAreRemoved) {
+  const QString dir = testenv::makeDir("stale");
+  const QString path = testenv::writeFile(dir + "/data.bin", "data");
+  auto leftover = [&](const QString &name, bool old) {
+    const QString p = testenv::writeFile(dir + "/" + name, "half");
+    if (old) {
+      struct timespec t[2];
+      t[0].tv_sec = t[1].tv_sec = ::time(nullptr) - 3600;
+      t[0].tv_nsec = t[1].tv_nsec = 0;
+      EXPECT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(p).constData(), t, 0), 0);
+    }
+    return p;
+  };
+  leftover(".data.bin.tarnwick-save-a1B2c3", true);
+  leftover(".data.bak.tarnwick-save-Zz9900", true);  // the backup's
+  leftover(".data.bin.tarnwick-save-young1", false);
+  const QString live = leftover(".data.bin.tarnwick-save-locked", true);
+  const int fd = ::open(QFile::encodeName(live).constData(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  leftover(".data.bin.Ab12Cd", true);  // another program's (rsync names its temporaries so)
+  leftover(".data.bin.tarnwick-save-a1B2c3~", true);
+  leftover(".other.bin.tarnwick-save-q1w2e3", true);
+  leftover("data.bin.tarnwick-save-q1w2e3", true);
+  const QStringList others{".data.bin.Ab12Cd", ".data.bin.tarnwick-save-a1B2c3~", ".other.bin.tarnwick-save-q1w2e3",
+                           "data.bin.tarnwick-save-q1w2e3"};
+
+  THexBuffer b;
+  ASSERT_TRUE(b.LoadFromFile(path));
+  QStringList want = others + QStringList{".data.bin.tarnwick-save-locked", ".data.bin.tarnwick-save-young1", "data.bin"};
+  want.sort();
+  EXPECT_EQ(filesIn(dir), want.join(" ").toStdString());
+  // The running save ends without cleaning up (killed): its temporary goes with the next save.
+  ::close(fd);
+  ASSERT_TRUE(b.ChangeByte(0, 'd', 'D'));
+  ASSERT_TRUE(b.SaveToFile(path));
+  want = others + QStringList{".data.bin.tarnwick-save-young1", "data.bak", "data.bin"};
+  want.sort();
+  EXPECT_EQ(filesIn(dir), want.join(" ").toStdString());
+  EXPECT_EQ(testenv::readFile(path), "Data");
 }
 
 // A sparse file above 4 GiB, edited near its end, saved and checked byte by byte.
@@ -579,4 +792,124 @@ TEST(HexBufferLarge, SparseFileAboveFourGiBEditedNearItsEnd) {
   ASSERT_EQ(::pread(fd, buf, 13, size - 20), 13);
   EXPECT_EQ(QByteArray(buf, 13), "NEEDLE-AT-END");
   ::close(fd);
+}
+
+// A large file is shown straight from disk until its first change. When another program rewrites or cuts it
+// meanwhile, not one of the new bytes may be shown, copied into the working copy or saved.
+TEST(HexBufferOnDisk, FileShownDirectlyIsNeverMixedWithNewBytes) {
+  QByteArray data(THexBuffer::kEagerCopyLimit + 4096, 'L');
+  data.replace(100, 5, "first");
+  data.replace(200000, 5, "later");  // outside the first display window
+  Loaded f(data);
+  THexBuffer &b = f.buf;
+  if (!b.showsFileDirectly()) GTEST_SKIP() << "the file system cloned the file at once";
+  const QString out = QFileInfo(f.path).absolutePath() + "/out.bin";
+  QSignalSpy lost(&b, &THexBuffer::sourceChanged);
+  EXPECT_EQ(b.cachedByte(100), 'f');
+
+  // Cut to 1,000 bytes behind the editor, with new bytes where the old ones were.
+  changeBehind(f.path, 1000, 100, "FRESH");
+  qint64 n = 5;
+  EXPECT_NE(b.BufferFromFile(100, n), "FRESH");
+  EXPECT_EQ(n, 0);
+  EXPECT_FALSE(b.ChangeByte(0, 'L', 'x'));
+  EXPECT_FALSE(b.SaveToFile(out)) << "saved a result built from bytes that were not the loaded ones";
+  EXPECT_FALSE(QFileInfo::exists(out));
+  EXPECT_FALSE(b.lastError().isEmpty());
+  EXPECT_FALSE(b.SaveToFile(f.path));
+  EXPECT_EQ(QFileInfo(f.path).size(), 1000);
+  // The buffer lets the file go and says so once.
+  ASSERT_TRUE(testenv::waitFor([&] { return lost.count() > 0; }));
+  EXPECT_EQ(lost.count(), 1);
+  EXPECT_EQ(lost.first().first().toString(), f.path);
+  EXPECT_EQ(b.DataSize(), 0);
+  EXPECT_EQ(b.FileName(), "Untitled");
+  EXPECT_FALSE(b.showsFileDirectly());
+
+  // Rewritten in place at the same size: a display window read afterwards shows none of it.
+  testenv::writeFile(f.path, data);
+  ASSERT_TRUE(b.LoadFromFile(f.path));
+  ASSERT_TRUE(b.showsFileDirectly());
+  EXPECT_EQ(b.cachedByte(100), 'f');
+  changeBehind(f.path, -1, 200000, "NEWER");
+  EXPECT_NE(b.cachedBytes(200000, 5), "NEWER");
+  QByteArray p = "NEWER";
+  EXPECT_EQ(b.Find(p, true, false, b.DataSize() - 1, 0), -1);
+  ASSERT_TRUE(testenv::waitFor([&] { return lost.count() > 1; }));
+  EXPECT_EQ(b.DataSize(), 0);
+
+  // Rewritten while the first change copies it: the change is refused, nothing of the file is kept.
+  testenv::writeFile(f.path, data);
+  ASSERT_TRUE(b.LoadFromFile(f.path));
+  ASSERT_TRUE(b.showsFileDirectly());
+  bool changed = false;
+  b.setProgress([&](qint64, qint64) {
+    if (!changed) changeBehind(f.path, -1, data.size() - 5, "TAIL!");
+    changed = true;
+    return true;
+  });
+  EXPECT_FALSE(b.ChangeByte(0, 'L', 'x'));
+  EXPECT_TRUE(changed);
+  EXPECT_FALSE(b.Modified());
+  EXPECT_FALSE(b.CanUndo());
+  n = 5;
+  EXPECT_NE(b.BufferFromFile(data.size() - 5, n), "TAIL!");
+  ASSERT_TRUE(testenv::waitFor([&] { return lost.count() > 2; }));
+  EXPECT_EQ(b.DataSize(), 0);
+
+  // Rewritten while Save As copies it: nothing is written.
+  testenv::writeFile(f.path, data);
+  ASSERT_TRUE(b.LoadFromFile(f.path));
+  changed = false;
+  EXPECT_FALSE(b.SaveToFile(out));
+  EXPECT_TRUE(changed);
+  EXPECT_FALSE(QFileInfo::exists(out));
+  EXPECT_EQ(QDir(QFileInfo(f.path).absolutePath()).entryList(QDir::Files | QDir::Hidden), QStringList{"data.bin"});
+}
+
+// A copied file keeps its loaded bytes whatever happens to it on disk; the buffer can tell that the file
+// changed, and a load that raced with a writer never gives a mix of old and new bytes.
+TEST(HexBufferOnDisk, WorkingCopyKeepsLoadedBytesAndNoticesChanges) {
+  Loaded f("abcdefgh");
+  THexBuffer &b = f.buf;
+  EXPECT_FALSE(b.changedOnDisk());
+  changeBehind(f.path, -1, 0, "XY");
+  EXPECT_TRUE(b.changedOnDisk());
+  EXPECT_EQ(contents(b), "abcdefgh");
+  b.ChangeByte(7, 'h', 'H');
+  ASSERT_TRUE(b.SaveToFile(f.path));  // the window asks first; the buffer's own bytes are sound
+  EXPECT_EQ(testenv::readFile(f.path), "abcdefgH");
+  EXPECT_FALSE(b.changedOnDisk());
+  changeBehind(f.path, 3, 0, "");
+  EXPECT_TRUE(b.changedOnDisk());
+  ASSERT_TRUE(QFile::remove(f.path));
+  EXPECT_TRUE(b.changedOnDisk());
+  testenv::writeFile(f.path, "abcdefgH");  // the same bytes again, but another file
+  EXPECT_TRUE(b.changedOnDisk());
+  b.NewFile("Untitled");
+  EXPECT_FALSE(b.changedOnDisk());
+
+  // 20 MiB copied when loaded, rewritten at both ends while the copy runs (its start is copied by then).
+  QByteArray data(20 << 20, 'o');
+  QByteArray newer = data;
+  newer.replace(0, 3, "NEW").replace(newer.size() - 3, 3, "new");
+  testenv::writeFile(f.path, data);
+  bool changed = false;
+  b.setProgress([&](qint64, qint64) {
+    if (!changed) {
+      changeBehind(f.path, -1, 0, "NEW");
+      changeBehind(f.path, -1, data.size() - 3, "new");
+    }
+    changed = true;
+    return true;
+  });
+  const bool loaded = b.LoadFromFile(f.path);
+  EXPECT_TRUE(changed);
+  if (loaded) {
+    EXPECT_FALSE(b.showsFileDirectly());
+    EXPECT_EQ(contents(b) == newer, true) << "a mix of the old and the new file";
+    EXPECT_FALSE(b.changedOnDisk());
+  } else {
+    EXPECT_EQ(b.DataSize(), 0);
+  }
 }

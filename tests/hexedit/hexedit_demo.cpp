@@ -1,19 +1,48 @@
 // Shows the hex editor window on a file, for looking at it by eye (not a test):
-//   hexedit_demo FILE [SHOT.png]   with SHOT, the window is grabbed after half a second and the program ends.
+//   hexedit_demo FILE [SHOT.png]   with SHOT, the window is grabbed once it is on screen and the program ends.
+#include "hexedit/hexdialogs.h"
 #include "hexedit/hexeditor.h"
 #include "hexedit/hexform.h"
+#include "hexedit/hexhost.h"
 
 #include <QApplication>
 #include <QTest>
 #include <QTimer>
 
+namespace {
+// Opens FILE on the first activation; asks through the window's usual boxes.
+class DemoHost final : public THexHost {
+ public:
+  explicit DemoHost(QString file) : file(std::move(file)) {}
+  QString currentFile() const override { return file; }
+  void clearCurrentFile() override { file.clear(); }
+  QMessageBox::StandardButton ask(QWidget *owner, const QString &text, QMessageBox::StandardButtons buttons) override {
+    return hexdlg::ask(owner, text, buttons);
+  }
+  void showError(QWidget *owner, const QString &text) override { hexdlg::showError(owner, text); }
+  void showMessage(QWidget *owner, const QString &text) override { hexdlg::showMessage(owner, text); }
+  bool inputText(QWidget *owner, const QString &caption, const QString &prompt, QString &value) override {
+    return hexdlg::inputText(owner, caption, prompt, value);
+  }
+  QString openFileName(QWidget *owner, bool &readOnly) override { return hexdlg::openFileName(owner, readOnly); }
+  QString saveFileName(QWidget *owner) override { return hexdlg::saveFileName(owner); }
+
+ private:
+  QString file;
+};
+}  // namespace
+
 int main(int argc, char **argv) {
   QApplication app(argc, argv);
   const QString file = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
   const QString shot = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
-  THexForm *form = THexForm::open(nullptr, [file] { return file; });
+  DemoHost host(file);
+  THexForm *form = THexForm::open(nullptr, host);
   if (!shot.isEmpty()) {
-    QTimer::singleShot(500, [form, shot] {
+    QTimer::singleShot(0, [form, shot] {
+      // The file is loaded on the first activation; the shot waits for the window and for that.
+      if (!QTest::qWaitForWindowExposed(form)) qWarning("the window was not shown");
+      form->FormActivate();
       form->editor()->setFocus();
       if (qEnvironmentVariableIsSet("HEXDEMO_VIEW")) {  // markers, grid lines, decimal offsets, 32 per line
         form->editor()->setShowMarkerColumn(true);
@@ -29,12 +58,13 @@ int main(int argc, char **argv) {
       form->editor()->buffer()->setSelStart(5);
       form->editor()->buffer()->setSelEnd(9);
       form->editor()->buffer()->ChangeByte(20, form->editor()->buffer()->cachedByte(20), 0x41);
-    });
-    QTimer::singleShot(900, [form, shot] {
+      QCoreApplication::processEvents();  // the posted state change fills the status bar
       form->grab().save(shot);
       form->editor()->NewFile(QStringLiteral("Untitled"));  // nothing to ask about on the way out
       QApplication::quit();
     });
   }
-  return app.exec();
+  const int rc = app.exec();
+  delete THexForm::instance();  // before the host goes
+  return rc;
 }

@@ -1,8 +1,11 @@
 // The grid, the window and printing, driven offscreen with real key, mouse, dialog and printer paths.
+#include "hexedit/hexdialogs.h"
 #include "hexedit/hexeditor.h"
 #include "hexedit/hexform.h"
+#include "hexedit/hexhost.h"
 #include "hexedit/hextocanvas.h"
 #include "tests/common/testenv.h"
+#include "tests/hexedit/changebehind.h"
 
 #include <QAction>
 #include <QApplication>
@@ -17,6 +20,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPainter>
+#include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
@@ -60,45 +64,62 @@ struct Grid {
   }
 };
 
-// Acts on the next modal dialog once it is shown (input boxes, message boxes).
-void onNextDialog(std::function<void(QWidget *)> act) {
-  auto *timer = new QTimer;
-  timer->setInterval(10);
-  QObject::connect(timer, &QTimer::timeout, [timer, act] {
-    if (QWidget *w = QApplication::activeModalWidget()) {
-      timer->stop();
-      timer->deleteLater();
-      act(w);
-    }
-  });
-  timer->start();
-}
+// Acts on the next modal dialog of type D once it is shown: polls for it, so it waits for the dialog
+// however long that takes, and stops when it goes out of scope, so it never acts on a later test's dialog.
+template <class D>
+class OnDialog {
+ public:
+  explicit OnDialog(std::function<void(D *)> act) {
+    timer_.setInterval(5);
+    QObject::connect(&timer_, &QTimer::timeout, [this, act] {
+      if (auto *d = qobject_cast<D *>(QApplication::activeModalWidget())) {
+        timer_.stop();
+        seen_ = true;
+        act(d);
+      }
+    });
+    timer_.start();
+  }
+  bool seen() const { return seen_; }
 
-// Answers an input box with text; returns (through *caption) the box's title.
-void answerInput(const QString &text, QString *caption = nullptr) {
-  onNextDialog([text, caption](QWidget *w) {
-    if (caption) *caption = w->windowTitle();
-    if (auto *d = qobject_cast<QInputDialog *>(w)) {
-      d->setTextValue(text);
-      d->accept();
-    } else {
-      w->close();
-    }
-  });
-}
+ private:
+  QTimer timer_;
+  bool seen_ = false;
+};
 
-// Closes the next message box with a button, remembering its text.
-void answerBox(QMessageBox::StandardButton button, QString *text = nullptr) {
-  onNextDialog([button, text](QWidget *w) {
-    if (auto *m = qobject_cast<QMessageBox *>(w)) {
-      if (text) *text = m->text();
-      if (m->button(button)) m->button(button)->click();
-      else m->close();
-    } else {
-      w->close();
-    }
-  });
-}
+// Answers the window's questions from scripts and records what it was told; a question without a
+// scripted answer is recorded and cancelled, so a test never waits on a box nobody answers.
+struct TestHost final : THexHost {
+  QString current;
+  QList<QMessageBox::StandardButton> answers;
+  QStringList inputs;
+  QString openName, saveName;
+  bool openReadOnly = false;
+  QStringList questions, errors, messages, inputCaptions;
+
+  QString currentFile() const override { return current; }
+  void clearCurrentFile() override { current.clear(); }
+  QMessageBox::StandardButton ask(QWidget *, const QString &text, QMessageBox::StandardButtons buttons) override {
+    questions << text;
+    if (answers.isEmpty()) return QMessageBox::Cancel;
+    const auto a = answers.takeFirst();
+    EXPECT_TRUE(buttons.testFlag(a)) << text.toStdString();
+    return a;
+  }
+  void showError(QWidget *, const QString &text) override { errors << text; }
+  void showMessage(QWidget *, const QString &text) override { messages << text; }
+  bool inputText(QWidget *, const QString &caption, const QString &, QString &value) override {
+    inputCaptions << caption;
+    if (inputs.isEmpty()) return false;
+    value = inputs.takeFirst();
+    return true;
+  }
+  QString openFileName(QWidget *, bool &readOnly) override {
+    readOnly = openReadOnly;
+    return openName;
+  }
+  QString saveFileName(QWidget *) override { return saveName; }
+};
 }  // namespace
 
 TEST(HexGridLayout, ColumnsOffsetsAndCharacters) {
@@ -348,7 +369,8 @@ TEST(HexGridPaint, ChangedAndSelectedColours) {
 
 TEST(HexForm, AppendKeyStatusPanelsAndMenus) {
   THexForm::resetSharedState();
-  THexForm form(nullptr, [] { return QString(); });
+  TestHost host;
+  THexForm form(host);
   form.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
   THexBuffer *b = form.editor()->buffer();
@@ -371,39 +393,38 @@ TEST(HexForm, AppendKeyStatusPanelsAndMenus) {
 
 TEST(HexForm, FindFindNextAndGoto) {
   THexForm::resetSharedState();
-  THexForm form(nullptr, [] { return QString(); });
+  TestHost host;
+  THexForm form(host);
   form.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
   THexBuffer *b = form.editor()->buffer();
   ASSERT_TRUE(form.editor()->LoadFromFile(writeData(QByteArray("xxABCxabcx\0" "A-aaaa", 17))));
 
   // "0x41": the x is dropped and 041 padded to 0041, so the bytes 00 41 are searched.
-  QString caption;
-  answerInput("0x41", &caption);
+  host.inputs << "0x41";
   form.Find1Click();
-  EXPECT_EQ(caption, "Find Data");
+  EXPECT_EQ(host.inputCaptions, QStringList{"Find Data"});
   EXPECT_EQ(b->SelStart(), 10);
   EXPECT_EQ(b->SelEnd(), 11);
   EXPECT_EQ(b->CaretPosition(), 11);
 
   b->setSelStart(0);
-  answerInput("tabc");
+  host.inputs << "tabc";
   form.Find1Click();
   EXPECT_EQ(b->SelStart(), 6);
   b->setSelStart(0);
-  answerInput("Tabc");
+  host.inputs << "Tabc";
   form.Find1Click();
   EXPECT_EQ(b->SelStart(), 2);
   form.FindNext1Click();
   EXPECT_EQ(b->SelStart(), 6);
-  QString text;
-  answerBox(QMessageBox::Ok, &text);
+  EXPECT_TRUE(host.messages.isEmpty());
   form.FindNext1Click();
-  EXPECT_EQ(text, "Data not found.");
+  EXPECT_EQ(host.messages, QStringList{"Data not found."});
 
   // Overlapping matches: "aa" in "aaaa" at 13, then 14, then 15.
   b->setSelStart(0);
-  answerInput("taa");
+  host.inputs << "taa";
   form.Find1Click();
   EXPECT_EQ(b->SelStart(), 13);
   form.FindNext1Click();
@@ -413,29 +434,29 @@ TEST(HexForm, FindFindNextAndGoto) {
 
   // "t" alone is an empty pattern: nothing happens, no message.
   b->setSelStart(1);
-  answerInput("t");
+  host.inputs << "t";
   form.Find1Click();
   EXPECT_EQ(b->CaretPosition(), 1);
   EXPECT_EQ(b->SelCount(), 0);
+  EXPECT_EQ(host.messages.size(), 1);
 
   for (const char *where : {"0x10", "$10", "16"}) {
     b->setSelStart(0);
-    answerInput(where, &caption);
+    host.inputs << where;
+    host.inputCaptions.clear();
     form.Goto1Click();
-    EXPECT_EQ(caption, "Goto file position...");
+    EXPECT_EQ(host.inputCaptions, QStringList{"Goto file position..."});
     EXPECT_EQ(b->CaretPosition(), 16) << where;
   }
   for (const char *bad : {"-1", "17", "zz"}) {
-    answerInput(bad);
-    // The error box follows the input box.
-    QTimer::singleShot(50, [&text] { answerBox(QMessageBox::Ok, &text); });
-    text.clear();
+    host.inputs << bad;
+    host.errors.clear();
     form.Goto1Click();
-    EXPECT_EQ(text, "Invalid position") << bad;
+    EXPECT_EQ(host.errors, QStringList{"Invalid position"}) << bad;
   }
 
   // Jump moves by the amount and stops at the ends.
-  answerInput("5");
+  host.inputs << "5";
   form.Amount40001Click();
   EXPECT_EQ(form.findChild<QAction *>("Amount40001")->text(), "Amount : 5");
   b->setSelStart(3);
@@ -450,7 +471,8 @@ TEST(HexForm, FindFindNextAndGoto) {
 
 TEST(HexForm, ClipboardCopyCutPaste) {
   THexForm::resetSharedState();
-  THexForm form(nullptr, [] { return QString(); });
+  TestHost host;
+  THexForm form(host);
   THexBuffer *b = form.editor()->buffer();
   ASSERT_TRUE(form.editor()->LoadFromFile(writeData(QByteArray("he\0llo\xff", 7))));
   b->setSelStart(1);
@@ -479,32 +501,35 @@ TEST(HexForm, ActivationLoadsCurrentFileAndCloseAsks) {
   THexForm::resetSharedState();
   const QString first = writeData("first file");
   const QString second = writeData("second");
-  QString current = first;
+  TestHost host;
+  host.current = first;
   auto *menuItem = new QAction("&Hex Editor");
-  THexForm *form = THexForm::open(nullptr, [&current] { return current; }, [&current] { current.clear(); }, menuItem);
+  THexForm *form = THexForm::open(nullptr, host, menuItem);
   ASSERT_TRUE(form);
   EXPECT_FALSE(menuItem->isEnabled());
-  EXPECT_EQ(THexForm::open(nullptr, [] { return QString(); }), form);  // one window at a time
+  TestHost other;
+  EXPECT_EQ(THexForm::open(nullptr, other), form);  // one window at a time
   form->FormActivate();
   EXPECT_EQ(contents(form->editor()->buffer()), "first file");
-  EXPECT_TRUE(current.isEmpty());
-  current = second;
+  EXPECT_TRUE(host.current.isEmpty());
+  host.current = second;
   form->FormActivate();
   EXPECT_EQ(contents(form->editor()->buffer()), "second");
   // Unsaved changes: the question comes first, and Cancel keeps them.
   form->editor()->buffer()->ChangeByte(0, 's', 'S');
-  current = first;
-  answerBox(QMessageBox::Cancel);
+  host.current = first;
+  host.answers << QMessageBox::Cancel;
   form->FormActivate();
   EXPECT_EQ(contents(form->editor()->buffer()), "Second");
+  EXPECT_EQ(host.questions.size(), 1);
   // Closing asks too: Cancel keeps the window, No closes it and enables the menu item again.
-  QString question;
-  answerBox(QMessageBox::Cancel, &question);
+  host.questions.clear();
+  host.answers << QMessageBox::Cancel;
   EXPECT_FALSE(form->close());
-  EXPECT_EQ(question, "Save changes to\n" + second + " ?");
+  EXPECT_EQ(host.questions, QStringList{"Save changes to\n" + second + " ?"});
   QPointer<THexForm> guard(form);
   QSignalSpy closed(form, &THexForm::closed);
-  answerBox(QMessageBox::No);
+  host.answers << QMessageBox::No;
   EXPECT_TRUE(THexForm::closeInstance());
   EXPECT_EQ(closed.count(), 1);
   EXPECT_TRUE(testenv::waitFor([&] { return guard.isNull(); }));
@@ -512,25 +537,16 @@ TEST(HexForm, ActivationLoadsCurrentFileAndCloseAsks) {
   EXPECT_EQ(THexForm::instance(), nullptr);
   EXPECT_TRUE(THexForm::closeInstance());
   EXPECT_EQ(testenv::readFile(second), "second");
+  EXPECT_TRUE(other.questions.isEmpty());
   delete menuItem;
 }
 
-TEST(HexForm, OpenDialogWithReadOnlyBox) {
+TEST(HexForm, OpenWithReadOnlyBox) {
   THexForm::resetSharedState();
-  THexForm form(nullptr, [] { return QString(); });
-  const QString path = writeData("open me", "opened.bin");
-  onNextDialog([path](QWidget *w) {
-    auto *dlg = qobject_cast<QFileDialog *>(w);
-    if (!dlg) {
-      w->close();
-      return;
-    }
-    EXPECT_EQ(dlg->windowTitle(), "Open file");
-    dlg->findChild<QCheckBox *>("ReadOnlyBox")->setChecked(true);
-    // Typed into the name box as a user would; done() does not wait for the folder listing to arrive.
-    dlg->findChild<QLineEdit *>("fileNameEdit")->setText(path);
-    static_cast<QDialog *>(dlg)->done(QDialog::Accepted);
-  });
+  TestHost host;
+  THexForm form(host);
+  host.openName = writeData("open me", "opened.bin");
+  host.openReadOnly = true;
   form.ffnen1Click();
   THexBuffer *b = form.editor()->buffer();
   EXPECT_EQ(contents(b), "open me");
@@ -540,24 +556,107 @@ TEST(HexForm, OpenDialogWithReadOnlyBox) {
   EXPECT_FALSE(form.findChild<QAction *>("Speichern1")->isEnabled());
   EXPECT_EQ(form.panelText(3), "R");
   b->Undo();
+
+  // The dialog itself hands back the file typed in and the state of its read-only box.
+  const QString path = writeData("x", "picked.bin");
+  for (const bool tick : {true, false}) {
+    OnDialog<QFileDialog> answer([path, tick](QFileDialog *dlg) {
+      EXPECT_EQ(dlg->windowTitle(), "Open file");
+      dlg->findChild<QCheckBox *>("ReadOnlyBox")->setChecked(tick);
+      // Typed into the name box as a user would; done() does not wait for the folder listing to arrive.
+      dlg->findChild<QLineEdit *>("fileNameEdit")->setText(path);
+      static_cast<QDialog *>(dlg)->done(QDialog::Accepted);
+    });
+    bool readOnly = !tick;
+    EXPECT_EQ(hexdlg::openFileName(&form, readOnly), path);
+    EXPECT_TRUE(answer.seen());
+    EXPECT_EQ(readOnly, tick);
+  }
+  OnDialog<QFileDialog> cancel([](QFileDialog *dlg) { dlg->reject(); });
+  bool readOnly = false;
+  EXPECT_EQ(hexdlg::openFileName(&form, readOnly), QString());
 }
 
 TEST(HexForm, SaveQueryYesSavesWithBackup) {
   THexForm::resetSharedState();
-  THexForm form(nullptr, [] { return QString(); });
+  TestHost host;
+  THexForm form(host);
   const QString path = writeData("abc", "notes.txt");
   ASSERT_TRUE(form.editor()->LoadFromFile(path));
   form.editor()->buffer()->ChangeByte(0, 'a', 'A');
   auto *save = form.findChild<QAction *>("Speichern1");
   QCoreApplication::processEvents();
   EXPECT_TRUE(save->isEnabled());
-  answerBox(QMessageBox::Yes);
+  host.answers << QMessageBox::Yes;
   EXPECT_TRUE(form.SaveQuery());
+  EXPECT_EQ(host.questions, QStringList{"Save changes to\n" + path + " ?"});
   EXPECT_EQ(testenv::readFile(path), "Abc");
   EXPECT_EQ(testenv::readFile(QFileInfo(path).absolutePath() + "/notes.bak"), "abc");
   QCoreApplication::processEvents();
   EXPECT_EQ(form.panelText(2), "");
   EXPECT_FALSE(save->isEnabled());
+}
+
+// A file changed by another program after it was opened: Save says so and offers to reload; a file shown
+// straight from disk that changes is let go, and the window offers to load it again.
+TEST(HexForm, FileChangedBehindTheWindow) {
+  THexForm::resetSharedState();
+  TestHost host;
+  THexForm form(host);
+  THexBuffer *b = form.editor()->buffer();
+  const QString path = writeData("abcdef", "changing.bin");
+  ASSERT_TRUE(form.editor()->LoadFromFile(path));
+  b->ChangeByte(0, 'a', 'A');
+  changeBehind(path, -1, 3, "XYZ");
+  host.answers << QMessageBox::Cancel;
+  EXPECT_FALSE(form.Save());
+  ASSERT_EQ(host.questions.size(), 1);
+  EXPECT_TRUE(host.questions[0].startsWith(path + "\nwas changed by another program")) << host.questions[0].toStdString();
+  EXPECT_EQ(testenv::readFile(path), "abcXYZ");
+  EXPECT_TRUE(b->Modified());
+  // No: the file is loaded again, the changes made here are dropped.
+  host.answers << QMessageBox::No;
+  EXPECT_FALSE(form.Save());
+  EXPECT_EQ(contents(b), "abcXYZ");
+  EXPECT_FALSE(b->Modified());
+  EXPECT_EQ(testenv::readFile(path), "abcXYZ");
+  // Yes: saved over the other program's change.
+  b->ChangeByte(0, 'a', 'A');
+  changeBehind(path, 2, 0, "");
+  host.answers << QMessageBox::Yes;
+  EXPECT_TRUE(form.Save());
+  EXPECT_EQ(testenv::readFile(path), "AbcXYZ");
+  EXPECT_EQ(host.questions.size(), 3);
+  // Unchanged on disk: no question.
+  b->ChangeByte(1, 'b', 'B');
+  EXPECT_TRUE(form.Save());
+  EXPECT_EQ(host.questions.size(), 3);
+  EXPECT_TRUE(host.errors.isEmpty());
+
+  // A large file shown straight from disk, cut behind the window.
+  QByteArray data(THexBuffer::kEagerCopyLimit + 4096, 'L');
+  const QString big = writeData(data, "big.bin");
+  for (const auto answer : {QMessageBox::No, QMessageBox::Yes}) {
+    testenv::writeFile(big, data);
+    ASSERT_TRUE(form.editor()->LoadFromFile(big));
+    if (!b->showsFileDirectly()) GTEST_SKIP() << "the file system cloned the file at once";
+    host.questions.clear();
+    host.answers << answer;
+    changeBehind(big, 1000, 0, "NEW");
+    form.editor()->viewport()->grab();  // painting reads from the file
+    ASSERT_TRUE(testenv::waitFor([&] { return !host.questions.isEmpty(); }));
+    EXPECT_TRUE(host.questions[0].startsWith(big + "\nwas changed by another program")) << host.questions[0].toStdString();
+    if (answer == QMessageBox::Yes) {
+      EXPECT_EQ(b->DataSize(), 1000);
+      EXPECT_EQ(b->FileName(), big);
+      qint64 n = 3;
+      EXPECT_EQ(b->BufferFromFile(0, n), "NEW");
+    } else {
+      EXPECT_EQ(b->DataSize(), 0);
+      EXPECT_EQ(b->FileName(), "Untitled");
+    }
+  }
+  EXPECT_TRUE(host.messages.isEmpty());
 }
 
 namespace {
@@ -586,7 +685,8 @@ QStringList nonEmptyLines(const QString &text) {
 
 TEST(HexPrint, ThreePagesToPdfWithHeadersAndFooters) {
   THexForm::resetSharedState();
-  THexForm form(nullptr, [] { return QString(); });
+  TestHost host;
+  THexForm form(host);
   QByteArray data;
   for (int i = 0; i < 2000; ++i) data.append(static_cast<char>('A' + i % 26));
   ASSERT_TRUE(form.editor()->LoadFromFile(writeData(data, "dump.bin")));
@@ -640,7 +740,7 @@ TEST(HexPrint, ThreePagesToPdfWithHeadersAndFooters) {
 
   // The preview paints through the same path; it opens and closes cleanly.
   QString title;
-  onNextDialog([&title](QWidget *w) {
+  OnDialog<QPrintPreviewDialog> closer([&title](QPrintPreviewDialog *w) {
     title = w->windowTitle();
     w->close();
   });

@@ -1,0 +1,17 @@
+#pragma once
+// The hex editor window's boxes and file dialogs as the user sees them; a host that has nothing of its own
+// to add answers its questions through these.
+#include <QMessageBox>
+#include <QString>
+
+class QWidget;
+
+namespace hexdlg {
+QMessageBox::StandardButton ask(QWidget *owner, const QString &text, QMessageBox::StandardButtons buttons);
+void showError(QWidget *owner, const QString &text);
+void showMessage(QWidget *owner, const QString &text);
+bool inputText(QWidget *owner, const QString &caption, const QString &prompt, QString &value);
+// Qt's own file dialog (object name "OpenDialog1"), so that it can carry the read-only box ("ReadOnlyBox").
+QString openFileName(QWidget *owner, bool &readOnly);
+QString saveFileName(QWidget *owner);
+}  // namespace hexdlg
