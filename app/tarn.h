@@ -168,6 +168,8 @@ class TTarn : public QMainWindow, public browser::FileCommandHost {
   void ftpSessionMenus(bool session);
   void showFtpPanel(bool show);
   void ftpFilesDropped(const QStringList &paths);
+  // The window is closing: the FTP session ends and the site profiles are saved.
+  void ftpProgramClosing();
 
   QString maskListFile() const;
   // Fills the favourites combo from the favourites file, when there is one.

@@ -92,6 +92,8 @@ void TTarn::showFtpPanel(bool show) {
   }
 }
 
+void TTarn::ftpProgramClosing() { FtpForm1->programClosing(); }
+
 void TTarn::ftpFilesDropped(const QStringList &paths) { FtpPanel1->uploadDropped(paths); }
 
 void TTarn::viewFtpFile(const QString &path) {

@@ -198,12 +198,18 @@ TFtpForm::TFtpForm(const QString &profileFile, TFtpPanel *panel, QWidget *parent
 
 TFtpForm::~TFtpForm()
 {
-    // The client's reports must not reach a half-destroyed window.
+    // The client's reports must not reach a half-destroyed window. Nothing here reaches the main
+    // window or asks the user: the profiles were saved when the program closed.
     disconnect(FtpClient1, nullptr, this, nullptr);
-    if (SaveProfileCB->isChecked())
-        SortProfiles();
     if (m_busyCursor)
         QApplication::restoreOverrideCursor();
+}
+
+void TFtpForm::programClosing()
+{
+    disconnectSession();
+    if (SaveProfileCB->isChecked())
+        SortProfiles();
 }
 
 void TFtpForm::closeEvent(QCloseEvent *e)

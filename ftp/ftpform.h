@@ -75,6 +75,9 @@ public:
     // Returns false when the profile could not be saved (the reason is shown).
     bool UpdateProfile();
     void SortProfiles();
+    // The program is closing (called by the main window while it still stands): the session
+    // ends and, with "Save Changes" on, the profile is saved and the names are sorted.
+    void programClosing();
     void ConnectButClick();
     void ExitButClick();
 

@@ -54,10 +54,11 @@ struct PanelFixture : ::testing::Test {
         form->host.localFolder = [this] { return dir; };
     }
     QString listing(const QByteArray &text) { return testenv::writeFile(dir + QStringLiteral("/ftpdir.txt"), text); }
+    // Declared before the window, which reports into it until it is gone.
+    QStringList messages;
     QString dir;
     TFtpPanel panel;
     std::unique_ptr<TFtpForm> form;
-    QStringList messages;
 };
 
 } // namespace

@@ -87,6 +87,8 @@ protected:
         server = std::make_unique<Server>(GetParam(), root);
         ASSERT_TRUE(server->start()) << server->error().toStdString();
 
+        // Every session starts from its own profiles file, whatever ran before.
+        QFile::remove(platform::userFile(QStringLiteral("Tarnwick.Ftp")));
         TIniFile ini(platform::userFile(QStringLiteral("Tarnwick.Ftp")));
         ASSERT_TRUE(ini.load());
         ini.writeString(QStringLiteral("Profiles"), QStringLiteral("Name0"), QStringLiteral("LOCAL TEST"));
@@ -384,4 +386,35 @@ TEST(FtpSessionAbort, CancelKeepsTheSessionAndTheWindowResponsive)
     EXPECT_TRUE(testenv::waitFor([&] { return panel->Memo1->toPlainText().contains(QStringLiteral("Parsing directory listing")); }, 20000));
     EXPECT_TRUE(gridNames(panel).contains(QStringLiteral("after.txt")));
     EXPECT_TRUE(messages.isEmpty()) << messages.join(QLatin1Char('|')).toStdString();
+}
+
+TEST(FtpProgramEnd, ClosingTheMainWindowSavesTheSortedProfiles)
+{
+    const QString file = platform::userFile(QStringLiteral("Tarnwick.Ftp"));
+    testenv::writeFile(file, "[Profiles]\nName0=ZULU\nName1=ALPHA\n[LastUsed]\nProfile=0\n"
+                             "[ZULU]\nHostName=zulu.example\n[ALPHA]\nHostName=alpha.example\n");
+    {
+        TTarn w({testenv::makeDir(QStringLiteral("closing"))});
+        w.show();
+        TFtpForm *form = w.FtpForm1;
+        ASSERT_EQ(form->SiteCB->currentText(), QStringLiteral("ZULU"));
+        form->SaveProfileCB->setChecked(true);
+        form->UserNameEdit->setText(QStringLiteral("zed"));
+        ASSERT_TRUE(w.close());
+        // Saved by the close, while the window still stands.
+        TIniFile ini(file);
+        ASSERT_TRUE(ini.load());
+        EXPECT_EQ(ReadProfileNames(ini), QStringList({QStringLiteral("ALPHA"), QStringLiteral("ZULU")}));
+        EXPECT_EQ(ini.readInteger(QStringLiteral("LastUsed"), QStringLiteral("Profile"), -1), 1);
+        EXPECT_EQ(ReadFtpProfile(ini, QStringLiteral("ZULU")).userName, QStringLiteral("zed"));
+    }
+    {   // without "Save Changes" the file stays as it was
+        const QByteArray before = testenv::readFile(file);
+        TTarn w({testenv::makeDir(QStringLiteral("closing"))});
+        w.show();
+        w.FtpForm1->UserNameEdit->setText(QStringLiteral("other"));
+        ASSERT_TRUE(w.close());
+        EXPECT_EQ(testenv::readFile(file), before);
+    }
+    QFile::remove(file);
 }

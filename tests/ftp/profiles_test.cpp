@@ -110,6 +110,7 @@ struct FormFixture : ::testing::Test {
 
 TEST_F(FormFixture, NewSiteSaveReloadAndSortedAtTheEnd)
 {
+    QByteArray atProgramEnd;
     {
         auto f = makeForm();
         EXPECT_EQ(f->SiteCB->count(), 0);
@@ -143,7 +144,12 @@ TEST_F(FormFixture, NewSiteSaveReloadAndSortedAtTheEnd)
         EXPECT_EQ(f->PortEdit->text(), QStringLiteral("2121"));
         EXPECT_TRUE(f->SlowHostCB->isChecked());
         EXPECT_EQ(f->SiteCB->count(), 2);
-    }  // the window's end sorts the names
+        // The program's end sorts the names; the window's own end then writes nothing more.
+        f->programClosing();
+        atProgramEnd = testenv::readFile(path);
+        f->PortEdit->setText(QStringLiteral("2222"));
+    }
+    EXPECT_EQ(testenv::readFile(path), atProgramEnd);
 
     const QByteArray text = testenv::readFile(path);
     EXPECT_FALSE(text.contains("pw1"));
@@ -207,6 +213,7 @@ TEST_F(FormFixture, EndWithoutANameAsksNothing)
         f->SaveProfileCB->setChecked(true);
         f->SiteCB->setEditText(QString());
         f->HostNameEdit->setText(QStringLiteral("nameless.example"));
+        f->programClosing();
     }
     EXPECT_TRUE(asked.isEmpty());
     EXPECT_FALSE(testenv::readFile(path).contains("nameless"));
