@@ -4,9 +4,11 @@
 #include <QMainWindow>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include "app/myregistry.h"
 #include "browser/filecommands.h"
 #include "browser/mainstate.h"
+#include "ftp/ftphost.h"
 
 class QAction;
 class QComboBox;
@@ -161,7 +163,9 @@ class TTarn : public QMainWindow, public browser::FileCommandHost {
   int leftBlockWidth = 312;
   int treePaneHeight = 120;
 
-  // FTP client (app/tarn_ftp.cpp): the FTP window and the panel shown in FtpPanel.
+  // FTP client (app/tarn_ftp.cpp): what the FTP window and panel see of this window (it deletes
+  // them when it goes, so they never outlive it), the FTP window and the panel shown in FtpPanel.
+  std::unique_ptr<TFtpHost> ftpHost_;
   TFtpForm *FtpForm1 = nullptr;
   TFtpPanel *FtpPanel1 = nullptr;
   void FtpClient1Click(QObject *sender);
@@ -198,7 +202,6 @@ class TTarn : public QMainWindow, public browser::FileCommandHost {
                    std::function<void()> handler = {}, bool checkable = false, bool checkedOnStart = false);
   void notBuiltYet();
   void setupFtp();
-  void viewFtpFile(const QString &path);
   QWidget *ftpPrevViewer_ = nullptr;
   void setTitle(const QString &text);
   void updateSizePanels();

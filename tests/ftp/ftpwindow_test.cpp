@@ -6,11 +6,16 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QFileInfo>
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QTabWidget>
 #include <QDir>
 #include <QFile>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTimer>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
@@ -71,6 +76,43 @@ bool menuVisible(TTarn &w, const QString &title)
     return false;
 }
 
+// Plays the user at the main window's message boxes and input boxes: records each message and
+// closes it, answers each question from a list (none left: Cancel). It looks for a new box every
+// few milliseconds, also inside the box's own event loop.
+class BoxAnswerer {
+public:
+    BoxAnswerer()
+    {
+        QObject::connect(&m_tick, &QTimer::timeout, [this] { answer(); });
+        m_tick.start(5);
+    }
+    QStringList messages, answers, captions;
+
+private:
+    void answer()
+    {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal || modal == m_last)
+            return;
+        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            m_last = modal;
+            messages << box->text();
+            box->done(QMessageBox::Ok);
+        } else if (auto *input = qobject_cast<QInputDialog *>(modal)) {
+            m_last = modal;
+            captions << input->windowTitle();
+            if (answers.isEmpty()) {
+                input->reject();
+            } else {
+                input->setTextValue(answers.takeFirst());
+                input->accept();
+            }
+        }
+    }
+    QTimer m_tick;
+    QPointer<QWidget> m_last;
+};
+
 class FtpSession : public ::testing::TestWithParam<Server::Kind> {
 protected:
     void SetUp() override
@@ -121,9 +163,8 @@ TEST_P(FtpSession, ConnectBrowseTransferAndClose)
     ASSERT_TRUE(testenv::waitFor([&] { return w.PTShellList1->FolderPath() == local; }));
     TFtpForm *form = w.FtpForm1;
     TFtpPanel *panel = w.FtpPanel1;
-    QStringList messages, answers;
-    form->showMessage = [&](const QString &m) { messages << m; };
-    panel->askText = [&](const QString &, const QString &) { return answers.isEmpty() ? QString() : answers.takeFirst(); };
+    BoxAnswerer boxes;
+    QStringList &messages = boxes.messages, &answers = boxes.answers;
 
     // Opening the client switches the menus and shows the window with the stored profile.
     w.item(QStringLiteral("FtpClient1"))->trigger();
@@ -272,12 +313,8 @@ TEST_P(FtpSession, WithoutListingsNamesAreAskedFor)
     w.show();
     TFtpForm *form = w.FtpForm1;
     TFtpPanel *panel = w.FtpPanel1;
-    QStringList messages, answers, captions;
-    form->showMessage = [&](const QString &m) { messages << m; };
-    panel->askText = [&](const QString &caption, const QString &) {
-        captions << caption;
-        return answers.isEmpty() ? QString() : answers.takeFirst();
-    };
+    BoxAnswerer boxes;
+    QStringList &messages = boxes.messages, &answers = boxes.answers, &captions = boxes.captions;
     w.item(QStringLiteral("FtpClient1"))->trigger();
     form->AutoDirCB->setChecked(false);
     form->InitialDirEdit->setText(QStringLiteral("pub"));
@@ -332,8 +369,8 @@ TEST(FtpSessionAbort, CancelKeepsTheSessionAndTheWindowResponsive)
     w.show();
     TFtpForm *form = w.FtpForm1;
     TFtpPanel *panel = w.FtpPanel1;
-    QStringList messages;
-    form->showMessage = [&](const QString &m) { messages << m; };
+    BoxAnswerer boxes;
+    const QStringList &messages = boxes.messages;
     w.item(QStringLiteral("FtpClient1"))->trigger();
     form->HostNameEdit->setText(QStringLiteral("127.0.0.1"));
     form->PortEdit->setText(QString::number(server.port()));

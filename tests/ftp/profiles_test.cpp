@@ -11,6 +11,7 @@
 #include "ftp/ftpform.h"
 #include "ftp/ftpprofiles.h"
 #include "tests/common/testenv.h"
+#include "tests/ftp/ftptesthost.h"
 
 TEST(Passwords, ScrambleAndBase64RoundTrip)
 {
@@ -90,20 +91,15 @@ TEST(IniFile, HandEditedAndDamagedFilesLoadWhatTheyCan)
 namespace {
 
 struct FormFixture : ::testing::Test {
-    void SetUp() override { path = testenv::makeDir(QStringLiteral("prof")) + QStringLiteral("/Tarnwick.Ftp"); }
-    std::unique_ptr<TFtpForm> makeForm()
+    void SetUp() override
     {
-        auto f = std::make_unique<TFtpForm>(path, nullptr);
-        f->askText = [this](const QString &caption, const QString &) {
-            asked << caption;
-            return answers.isEmpty() ? QString() : answers.takeFirst();
-        };
-        f->showMessage = [this](const QString &m) { messages << m; };
-        f->host.treeFolder = [] { return QStringLiteral("/Some/Mixed/Case"); };
-        return f;
+        path = testenv::makeDir(QStringLiteral("prof")) + QStringLiteral("/Tarnwick.Ftp");
+        host.tree = QStringLiteral("/Some/Mixed/Case");
     }
+    std::unique_ptr<TFtpForm> makeForm() { return std::make_unique<TFtpForm>(host, path, nullptr); }
     QString path;
-    QStringList answers, asked, messages;
+    ftptest::RecordingHost host;  // before any window that uses it
+    QStringList &answers = host.answers, &asked = host.asked, &messages = host.messages;
 };
 
 } // namespace
