@@ -415,7 +415,10 @@ TEST(FtpSessionAbort, CancelKeepsTheSessionAndTheWindowResponsive)
     EXPECT_FALSE(form->busy());
     EXPECT_FALSE(form->FtpClient1->Connected());
     EXPECT_TRUE(panel->DownloadBut->isEnabled());
-    QTest::qWait(200);
+    // Every report the ended session had queued is delivered before this marker.
+    bool flushed = false;
+    QMetaObject::invokeMethod(form->FtpClient1, [&] { flushed = true; }, Qt::QueuedConnection);
+    ASSERT_TRUE(testenv::waitFor([&] { return flushed; }));
     EXPECT_TRUE(messages.isEmpty()) << messages.join(QLatin1Char('|')).toStdString();
     w.item(QStringLiteral("FtpClient1"))->trigger();
     EXPECT_TRUE(form->Memo1->toPlainText().isEmpty()) << "opening the client clears its log";
