@@ -165,7 +165,7 @@ QString Server::password() const
 }
 
 
-bool Server::start()
+bool Server::start(int firstPort)
 {
     m_proc = std::make_unique<QProcess>();
     m_proc->setProcessChannelMode(QProcess::SeparateChannels);
@@ -186,8 +186,8 @@ bool Server::start()
     // it meanwhile, vsftpd exits (or a stranger answers without our banner) and a new port is tried.
     m_confDir = testenv::makeDir(QStringLiteral("vsftpd"));
     for (int attempt = 0; attempt < 10; ++attempt) {
-        int port = 0;
-        {
+        int port = attempt == 0 ? firstPort : 0;
+        if (port == 0) {
             ClosedPort probe;
             port = probe.port();
         }

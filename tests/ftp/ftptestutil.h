@@ -18,7 +18,8 @@ public:
     enum Kind { PyFtpd, Vsftpd };
     Server(Kind kind, const QString &root);
     ~Server();
-    bool start();  // false with the reason in error()
+    // False with the reason in error(). firstPort: the port vsftpd tries first (0: a free one).
+    bool start(int firstPort = 0);
     void kill();   // SIGKILL of the server and its session processes
     qint64 pid() const { return m_pid; }  // also its process group; 0 once stopped
     int port() const { return m_port; }

@@ -470,3 +470,22 @@ TEST(FtpServerGuard, NoServerOutlivesATestProcessThatAbortsOrIsKilled)
                 ::kill(pid_t(pid), SIGKILL);
     }
 }
+
+// vsftpd cannot be told to take any free port: it is given one, and when another program holds
+// that port it is started again on a new one, never mistaking the other program for itself.
+TEST(FtpServerStart, VsftpdMovesOnWhenItsPortIsTaken)
+{
+    ftptest::FakePeer stranger(QStringLiteral("> 220 someone else\nwait\n"));
+    ASSERT_GT(stranger.port(), 0);
+    Server server(Server::Vsftpd, testenv::makeDir(QStringLiteral("ftproot")));
+    ASSERT_TRUE(server.start(stranger.port())) << server.error().toStdString();
+    EXPECT_NE(server.port(), stranger.port());
+    TFtpClient cli;
+    cli.setHostName(QStringLiteral("127.0.0.1"));
+    cli.setPort(QString::number(server.port()));
+    cli.setUserName(server.user());
+    cli.setPassWord(server.password());
+    ASSERT_TRUE(cli.Connect()) << cli.ErrorMessage().toStdString();
+    EXPECT_TRUE(cli.LastReply().startsWith(QStringLiteral("230"))) << cli.LastReply().toStdString();
+    ASSERT_TRUE(cli.Quit());
+}
