@@ -8,6 +8,7 @@
 #include "app/myregistry.h"
 #include "app/mainstate.h"
 #include "browser/filecommands.h"
+#include "ftp/ftphost.h"
 #include "hexedit/hexhost.h"
 
 class QAction;
@@ -154,13 +155,17 @@ class TTarn : public QMainWindow {
   int leftBlockWidth = 312;
   int treePaneHeight = 120;
 
-  // FTP client (app/tarn_ftp.cpp): the FTP window and the panel shown in FtpPanel.
+  // FTP client (app/tarn_ftp.cpp): what the FTP window and panel see of this window (it deletes
+  // them when it goes, so they never outlive it), the FTP window and the panel shown in FtpPanel.
+  std::unique_ptr<TFtpHost> ftpHost_;
   TFtpForm *FtpForm1 = nullptr;
   TFtpPanel *FtpPanel1 = nullptr;
   void FtpClient1Click(QObject *sender);
   void ftpSessionMenus(bool session);
   void showFtpPanel(bool show);
   void ftpFilesDropped(const QStringList &paths);
+  // The window is closing: the FTP session ends and the site profiles are saved.
+  void ftpProgramClosing();
 
   QString maskListFile() const;
   // Fills the favourites combo from the favourites file, when there is one.
@@ -197,7 +202,6 @@ class TTarn : public QMainWindow {
                    std::function<void()> handler = {}, bool checkable = false, bool checkedOnStart = false);
   void notBuiltYet();
   void setupFtp();
-  void viewFtpFile(const QString &path);
   QWidget *ftpPrevViewer_ = nullptr;
   void setTitle(const QString &text);
   void updateSizePanels();

@@ -95,6 +95,7 @@ void TTarn::closeEvent(QCloseEvent *e) {
     return;
   }
   if (!checked("TreeView1")) SaveRegSettings();
+  ftpProgramClosing();
   QFile::remove(platform::userFile(QStringLiteral("TarnwickFile")));
   e->accept();
 }

@@ -4,7 +4,9 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QStackedLayout>
 #include <QVBoxLayout>
@@ -14,34 +16,80 @@
 #include "controls/shelltree.h"
 #include "ftp/ftpcli.h"
 #include "ftp/ftpform.h"
+#include "ftp/ftphost.h"
 #include "ftp/ftppanel.h"
 #include "platform/paths.h"
 
+namespace {
+
+// The main window as the FTP window and panel see it.
+class TarnFtpHost final : public TFtpHost {
+ public:
+  explicit TarnFtpHost(TTarn &w) : w(w) {}
+  ~TarnFtpHost() override {
+    // The FTP window and panel are Qt children of the main window, which deletes its children only
+    // after its members: they go first, so that neither ever holds a host that is gone.
+    delete w.FtpForm1;
+    w.FtpForm1 = nullptr;
+    delete w.FtpPanel1;
+    w.FtpPanel1 = nullptr;
+  }
+  QString localFolder() const override { return w.PTShellList1->FolderPath(); }
+  void setLocalFolder(const QString &path) override {
+    w.PTShellTree1->SelectPath(path);
+    w.PTShellList1->setFolderPath(path);
+  }
+  QString treeFolder() const override { return w.PTShellTree1->SelectedPath(); }
+  QString currentFile() const override { return w.state.CurrentFile; }
+  void refreshLocal() override { w.PTShellList1->Refill(); }
+  void showMainWindow() override {
+    w.raise();
+    w.activateWindow();
+  }
+  void showPanel() override { w.showFtpPanel(true); }
+  void restoreMenus() override { w.ftpSessionMenus(false); }
+  void openFtpWindow() override { w.FtpClient1Click(w.FtpPanel1->ConnectBut); }
+  void viewInEditor(const QString &path) override {
+    // No text editor on the desktop: a read-only text window of our own.
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return;
+    // Owned by the main window, so it closes with it and never keeps the program running.
+    auto *v = new QPlainTextEdit(&w);
+    v->setWindowFlag(Qt::Window);
+    v->setAttribute(Qt::WA_DeleteOnClose);
+    v->setWindowTitle(QStringLiteral("Tarnwick - ") + QFileInfo(path).fileName());
+    v->setReadOnly(true);
+    v->setPlainText(QString::fromUtf8(f.read(64 * 1024 * 1024)));
+    v->resize(640, 480);
+    v->show();
+  }
+  QString askText(const QString &caption, const QString &prompt) override {
+    return QInputDialog::getText(dialogParent(), caption, prompt);
+  }
+  void showMessage(const QString &text) override {
+    QMessageBox::information(dialogParent(), QStringLiteral("Tarnwick - FTP Client"), text);
+  }
+
+ private:
+  // Questions belong to the FTP window while it shows, else to the main window.
+  QWidget *dialogParent() const {
+    return w.FtpForm1 && w.FtpForm1->isVisible() ? static_cast<QWidget *>(w.FtpForm1) : static_cast<QWidget *>(&w);
+  }
+  TTarn &w;
+};
+
+}  // namespace
+
 void TTarn::setupFtp() {
-  FtpPanel1 = new TFtpPanel(FtpPanel);
+  ftpHost_ = std::make_unique<TarnFtpHost>(*this);
+  FtpPanel1 = new TFtpPanel(*ftpHost_, FtpPanel);
   auto *lay = new QVBoxLayout(FtpPanel);
   lay->setContentsMargins(0, 0, 0, 0);
   lay->addWidget(FtpPanel1);
   if (auto *stack = qobject_cast<QStackedLayout *>(Panel1->layout())) stack->addWidget(FtpPanel);
   FtpPanel->hide();
 
-  FtpForm1 = new TFtpForm(platform::userFile(QStringLiteral("Tarnwick.Ftp")), FtpPanel1, this);
-  FtpForm1->host.localFolder = [this] { return PTShellList1->FolderPath(); };
-  FtpForm1->host.setLocalFolder = [this](const QString &path) {
-    PTShellTree1->SelectPath(path);
-    PTShellList1->setFolderPath(path);
-  };
-  FtpForm1->host.treeFolder = [this] { return PTShellTree1->SelectedPath(); };
-  FtpForm1->host.refreshLocal = [this] { PTShellList1->Refill(); };
-  FtpForm1->host.showMainWindow = [this] {
-    raise();
-    activateWindow();
-  };
-  FtpForm1->host.showPanel = [this] { showFtpPanel(true); };
-  FtpForm1->host.restoreMenus = [this] { ftpSessionMenus(false); };
-  FtpForm1->host.viewInEditor = [this](const QString &path) { viewFtpFile(path); };
-  FtpPanel1->currentFile = [this] { return state.CurrentFile; };
-  FtpPanel1->openFtpWindow = [this] { FtpClient1Click(FtpPanel1->ConnectBut); };
+  FtpForm1 = new TFtpForm(*ftpHost_, platform::userFile(QStringLiteral("Tarnwick.Ftp")), FtpPanel1, this);
   connect(FtpPanel1, &TFtpPanel::sessionClosed, this, [this] {
     ftpSessionMenus(false);
     showFtpPanel(false);
@@ -92,19 +140,6 @@ void TTarn::showFtpPanel(bool show) {
   }
 }
 
-void TTarn::ftpFilesDropped(const QStringList &paths) { FtpPanel1->uploadDropped(paths); }
+void TTarn::ftpProgramClosing() { FtpForm1->programClosing(); }
 
-void TTarn::viewFtpFile(const QString &path) {
-  // No text editor on the desktop: a read-only text window of our own.
-  QFile f(path);
-  if (!f.open(QIODevice::ReadOnly)) return;
-  // Owned by the main window, so it closes with it and never keeps the program running.
-  auto *w = new QPlainTextEdit(this);
-  w->setWindowFlag(Qt::Window);
-  w->setAttribute(Qt::WA_DeleteOnClose);
-  w->setWindowTitle(QStringLiteral("Tarnwick - ") + QFileInfo(path).fileName());
-  w->setReadOnly(true);
-  w->setPlainText(QString::fromUtf8(f.read(64 * 1024 * 1024)));
-  w->resize(640, 480);
-  w->show();
-}
+void TTarn::ftpFilesDropped(const QStringList &paths) { FtpPanel1->uploadDropped(paths); }

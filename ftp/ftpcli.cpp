@@ -194,7 +194,10 @@ void TCustomFtpCli::sendCommand(const QString &cmd)
     if (shown.startsWith(QLatin1String("PASS "), Qt::CaseInsensitive))
         shown = QStringLiteral("PASS ********");
     display(QStringLiteral("> ") + shown);
-    touch();
+    // A command of its own starts a request and its deadline; the steps of a composite request
+    // share the one deadline the request started with.
+    if (!m_composite)
+        touch();
     m_replyLines = 0;
     if (m_ctrl->State() == wsConnected)
         m_ctrl->SendStr(text.toUtf8() + "\r\n");
@@ -234,7 +237,8 @@ void TCustomFtpCli::OpenAsync()
     m_requestError = 0;
     m_handler = Handler::None;
     m_quitDone = m_quitClosing = false;
-    touch();
+    if (!m_composite)
+        touch();
     m_watchdog->start();
     setState(TFtpState::LookingUp);
     m_ctrl->DnsLookup(m_hostName);
@@ -679,7 +683,6 @@ void TCustomFtpCli::ctrlSessionConnected(quint16 error)
         return;
     }
     m_connected = true;
-    touch();
 }
 
 void TCustomFtpCli::ctrlDataAvailable(quint16)
@@ -697,7 +700,8 @@ void TCustomFtpCli::ctrlDataAvailable(quint16)
     }
     if (n < 0)
         return;
-    touch();
+    // No touch(): reply text is no progress. A server that trickles bytes or sends endless
+    // continuation lines would otherwise hold the request open for as long as it likes.
     m_rcvBuf.append(buf, n);
     QPointer<TCustomFtpCli> guard(this);
     for (;;) {

@@ -173,7 +173,8 @@ signals:
     void OnReadyToTransmit(bool &cancel);
 
 protected:
-    // Time of the last sign of life (reply text or transfer progress), for timeouts.
+    // Time since the deadline last moved: the start of the request or of one of its commands, or
+    // progress of a transfer (reply text does not count), for timeouts.
     qint64 lastActivityMs() const { return m_activity.elapsed(); }
     void touch() { m_activity.restart(); }
     // The synchronous wait gave up: the request was aborted for silence.

@@ -10,11 +10,9 @@
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QProxyStyle>
@@ -29,6 +27,7 @@
 #include <QVBoxLayout>
 
 #include "ftp/ftpcli.h"
+#include "ftp/ftphost.h"
 #include "ftp/ftppanel.h"
 #include "ftp/ftpviewer.h"
 #include "platform/paths.h"
@@ -62,9 +61,9 @@ QString htmToHtml(const QString &name)
 
 } // namespace
 
-TFtpForm::TFtpForm(const QString &profileFile, TFtpPanel *panel, QWidget *parent)
-    : QWidget(parent, Qt::Window | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint), m_panel(panel),
-      m_ini(profileFile)
+TFtpForm::TFtpForm(TFtpHost &host, const QString &profileFile, TFtpPanel *panel, QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint), m_host(host),
+      m_panel(panel), m_ini(profileFile)
 {
     setObjectName(QStringLiteral("FtpForm"));
     setWindowTitle(QStringLiteral("Tarnwick - FTP Client"));
@@ -198,12 +197,18 @@ TFtpForm::TFtpForm(const QString &profileFile, TFtpPanel *panel, QWidget *parent
 
 TFtpForm::~TFtpForm()
 {
-    // The client's reports must not reach a half-destroyed window.
+    // The client's reports must not reach a half-destroyed window. Nothing here reaches the main
+    // window or asks the user: the profiles were saved when the program closed.
     disconnect(FtpClient1, nullptr, this, nullptr);
-    if (SaveProfileCB->isChecked())
-        SortProfiles();
     if (m_busyCursor)
         QApplication::restoreOverrideCursor();
+}
+
+void TFtpForm::programClosing()
+{
+    disconnectSession();
+    if (SaveProfileCB->isChecked())
+        SortProfiles();
 }
 
 void TFtpForm::closeEvent(QCloseEvent *e)
@@ -211,21 +216,6 @@ void TFtpForm::closeEvent(QCloseEvent *e)
     // Closing by the title bar is the Exit button.
     e->ignore();
     ExitButClick();
-}
-
-QString TFtpForm::ask(const QString &caption, const QString &prompt)
-{
-    if (askText)
-        return askText(caption, prompt);
-    return QInputDialog::getText(isVisible() ? this : nullptr, caption, prompt);
-}
-
-void TFtpForm::message(const QString &text)
-{
-    if (showMessage)
-        showMessage(text);
-    else
-        QMessageBox::information(isVisible() ? this : nullptr, QStringLiteral("Tarnwick - FTP Client"), text);
 }
 
 void TFtpForm::setBusyCursor(bool on)
@@ -292,13 +282,13 @@ void TFtpForm::SiteCBChange() { ReadProfile(SiteCB->currentText()); }
 
 void TFtpForm::NewSiteButClick()
 {
-    const QString answer = ask(QStringLiteral("New FTP Site"), QStringLiteral("Enter Site Profile Name")).trimmed();
+    const QString answer = m_host.askText(QStringLiteral("New FTP Site"), QStringLiteral("Enter Site Profile Name")).trimmed();
     if (answer.isEmpty())
         return;
     const QString name = answer.toUpper();
     const int existing = SiteCB->findText(name, Qt::MatchFixedString);
     if (existing >= 0) {
-        message(answer + QStringLiteral(" already exists"));
+        m_host.showMessage(answer + QStringLiteral(" already exists"));
         SiteCB->setCurrentIndex(existing);
         ReadProfile(SiteCB->itemText(existing));
         return;
@@ -310,7 +300,7 @@ void TFtpForm::NewSiteButClick()
     UserNameEdit->clear();
     PasswordEdit->clear();
     // Paths keep their case here: file names are case-sensitive.
-    InitialLocalDirEdit->setText(host.treeFolder ? host.treeFolder() : QString());
+    InitialLocalDirEdit->setText(m_host.treeFolder());
     PortEdit->setText(QStringLiteral("21"));
     ForceLowerCB->setChecked(true);
     ConvHtmlCB->setChecked(true);
@@ -339,7 +329,7 @@ TFtpProfile TFtpForm::profileFromFields() const
 bool TFtpForm::UpdateProfile()
 {
     if (SiteCB->currentText().trimmed().isEmpty()) {
-        QString answer = ask(QStringLiteral("New FTP Site"), QStringLiteral("Enter Site Profile Name")).trimmed();
+        QString answer = m_host.askText(QStringLiteral("New FTP Site"), QStringLiteral("Enter Site Profile Name")).trimmed();
         if (answer.isEmpty())
             answer = QStringLiteral("UNTITLED");
         answer = answer.toUpper();
@@ -351,7 +341,7 @@ bool TFtpForm::UpdateProfile()
     bool portOk = false;
     const int port = PortEdit->text().trimmed().toInt(&portOk);
     if (!portOk || port < 1 || port > 65535) {
-        message(QStringLiteral("'") + PortEdit->text() + QStringLiteral("' is not a valid port number"));
+        m_host.showMessage(QStringLiteral("'") + PortEdit->text() + QStringLiteral("' is not a valid port number"));
         return false;
     }
     int n = SiteCB->findText(name, Qt::MatchFixedString);
@@ -367,7 +357,7 @@ bool TFtpForm::UpdateProfile()
     WriteFtpProfile(m_ini, name, p);
     m_ini.writeInteger(QStringLiteral("LastUsed"), QStringLiteral("Profile"), n);
     if (!m_ini.save()) {
-        message(QStringLiteral("Error: ") + m_ini.fileName() + QStringLiteral(": ") + m_ini.error());
+        m_host.showMessage(QStringLiteral("Error: ") + m_ini.fileName() + QStringLiteral(": ") + m_ini.error());
         return false;
     }
     return true;
@@ -393,7 +383,7 @@ void TFtpForm::SortProfiles()
         if (names[i].compare(current, Qt::CaseInsensitive) == 0)
             idx = i;
     if (idx < 0) {
-        message(QStringLiteral("Error: can not find the current site in sorted list"));
+        m_host.showMessage(QStringLiteral("Error: can not find the current site in sorted list"));
         idx = 0;
     }
     m_ini.writeInteger(QStringLiteral("LastUsed"), QStringLiteral("Profile"), idx);
@@ -401,7 +391,7 @@ void TFtpForm::SortProfiles()
     SiteCB->addItems(names);
     SiteCB->setCurrentIndex(idx);
     if (!m_ini.save())
-        message(QStringLiteral("Error: ") + m_ini.fileName() + QStringLiteral(": ") + m_ini.error());
+        m_host.showMessage(QStringLiteral("Error: ") + m_ini.fileName() + QStringLiteral(": ") + m_ini.error());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -431,10 +421,9 @@ void TFtpForm::ConnectButClick()
     FtpClient1->setTimeout(SlowHostCB->isChecked() ? 180 : 45);
     if (!InitialLocalDirEdit->text().isEmpty()) {
         if (QFileInfo(InitialLocalDirEdit->text()).isDir()) {
-            if (host.setLocalFolder)
-                host.setLocalFolder(InitialLocalDirEdit->text());
-        } else if (host.localFolder) {
-            InitialLocalDirEdit->setText(host.localFolder());
+            m_host.setLocalFolder(InitialLocalDirEdit->text());
+        } else {
+            InitialLocalDirEdit->setText(m_host.localFolder());
         }
     }
     if (SaveProfileCB->isChecked() && !UpdateProfile())
@@ -490,8 +479,7 @@ void TFtpForm::ExitButClick()
     disconnectSession();
     if (SaveProfileCB->isChecked())
         UpdateProfile();
-    if (host.restoreMenus)
-        host.restoreMenus();
+    m_host.restoreMenus();
     hide();
 }
 
@@ -567,7 +555,7 @@ void TFtpForm::FtpClient1RequestDone(int rq, quint16 error)
         const bool cancelled = m_abort;
         // A cancelled transfer is not an error to report.
         if (!cancelled)
-            message((error == 226 ? QStringLiteral("Message: ") : QStringLiteral("Error: ")) + FtpClient1->ErrorMessage());
+            m_host.showMessage((error == 226 ? QStringLiteral("Message: ") : QStringLiteral("Error: ")) + FtpClient1->ErrorMessage());
     }
     switch (rq) {
     case ftpConnectAsync:
@@ -605,8 +593,7 @@ void TFtpForm::FtpClient1RequestDone(int rq, quint16 error)
         if (AutoDirCB->isChecked()) {
             RefreshListing();
         } else {
-            if (host.showPanel)
-                host.showPanel();
+            m_host.showPanel();
             hide();
         }
         break;
@@ -625,8 +612,7 @@ void TFtpForm::FtpClient1RequestDone(int rq, quint16 error)
             m_dirRetries = 0;
             if (m_panel)
                 m_panel->ParseDir(FtpClient1->LocalFileName());
-            if (host.showPanel)
-                host.showPanel();
+            m_host.showPanel();
             hide();
             emit listingShown();
         } else {
@@ -640,8 +626,7 @@ void TFtpForm::FtpClient1RequestDone(int rq, quint16 error)
             UploadNext();
         } else {
             finishBatch();
-            if (host.showMainWindow)
-                host.showMainWindow();
+            m_host.showMainWindow();
             RefreshListing();
         }
         break;
@@ -658,10 +643,8 @@ void TFtpForm::FtpClient1RequestDone(int rq, quint16 error)
             DownloadNext();
         } else {
             finishBatch();
-            if (host.refreshLocal)
-                host.refreshLocal();
-            if (host.showMainWindow)
-                host.showMainWindow();
+            m_host.refreshLocal();
+            m_host.showMainWindow();
         }
         break;
     case ftpDeleAsync:
@@ -691,8 +674,7 @@ void TFtpForm::finishBatch()
 void TFtpForm::RefreshListing()
 {
     if (!AutoDirCB->isChecked()) {
-        if (host.showMainWindow)
-            host.showMainWindow();
+        m_host.showMainWindow();
         return;
     }
     FtpClient1->setHostFileName(QString());
@@ -731,7 +713,7 @@ QString TFtpForm::localPathFor(const QString &remoteName) const
         name = name.toLower();
     if (ConvHtmlCB->isChecked())
         name = htmToHtml(name);
-    const QString folder = host.localFolder ? host.localFolder() : QDir::currentPath();
+    const QString folder = m_host.localFolder();
     return platform::AppendSlash(folder) + name;
 }
 
@@ -859,10 +841,7 @@ void TFtpForm::ViewTheFile()
     if (cmd.isEmpty()) {
         // No text editor on the desktop: our own editor tab shows it (the file stays in our
         // temporary folder until the program ends).
-        if (host.viewInEditor)
-            host.viewInEditor(file);
-        else
-            message(QStringLiteral("Error: can not find:") + QStringLiteral("notepad.exe"));
+        m_host.viewInEditor(file);
         return;
     }
     const QString program = cmd.takeFirst();
@@ -880,7 +859,7 @@ void TFtpForm::ViewTheFile()
     connect(proc, &QProcess::errorOccurred, this, [this, proc, file, program, clock](QProcess::ProcessError e) {
         if (e != QProcess::FailedToStart)
             return;
-        message(QStringLiteral("Error: can not find:") + program);
+        m_host.showMessage(QStringLiteral("Error: can not find:") + program);
         QFile::remove(file);
         delete clock;
         proc->deleteLater();

@@ -17,32 +17,17 @@ class QPlainTextEdit;
 class QPushButton;
 class QTemporaryDir;
 class TFtpClient;
+class TFtpHost;
 class TFtpPanel;
-
-// What the FTP window needs from the main window, given as plain callbacks so this folder does not
-// depend on the window's class.
-struct TFtpHost {
-    std::function<QString()> localFolder;                 // the local file list's folder
-    std::function<void(const QString &)> setLocalFolder;  // switch the local list to a folder
-    std::function<QString()> treeFolder;                  // the folder tree's selected folder
-    std::function<void()> refreshLocal;                   // refill the local list after a download
-    std::function<void()> showMainWindow;
-    std::function<void()> showPanel;                      // show the FTP panel in place of the viewers
-    std::function<void()> restoreMenus;                   // end of session: the normal menus come back
-    std::function<void(const QString &)> viewInEditor;    // last resort for viewing a text file
-};
 
 class TFtpForm : public QWidget {
     Q_OBJECT
 public:
-    // profileFile: path of the site profiles file; panel: the main window's FTP panel (may be null).
-    TFtpForm(const QString &profileFile, TFtpPanel *panel, QWidget *parent = nullptr);
+    // host: the main window's side (kept, never called from the destructor); profileFile: path of
+    // the site profiles file; panel: the main window's FTP panel (may be null).
+    TFtpForm(TFtpHost &host, const QString &profileFile, TFtpPanel *panel, QWidget *parent = nullptr);
     ~TFtpForm() override;
 
-    TFtpHost host;
-    // Replaceable for tests: questions and messages.
-    std::function<QString(const QString &caption, const QString &prompt)> askText;
-    std::function<void(const QString &text)> showMessage;
     // The program that views a remote file (the path is appended as the last argument); empty
     // means: look for the desktop's text editor.
     QStringList viewerCommand;
@@ -75,6 +60,9 @@ public:
     // Returns false when the profile could not be saved (the reason is shown).
     bool UpdateProfile();
     void SortProfiles();
+    // The program is closing (called by the main window while it still stands): the session
+    // ends and, with "Save Changes" on, the profile is saved and the names are sorted.
+    void programClosing();
     void ConnectButClick();
     void ExitButClick();
 
@@ -118,14 +106,13 @@ private:
     void finishBatch();
     void applyProfile(const TFtpProfile &p);
     TFtpProfile profileFromFields() const;
-    QString ask(const QString &caption, const QString &prompt);
-    void message(const QString &text);
     QString tempPath(const QString &name) const;
     // Starts a request; a refused start (busy, not connected) is logged and returns false.
     bool start(const std::function<void()> &request);
     // Runs `then` after switching the transfer type, or at once when it already matches.
     void withType(bool binary, std::function<void()> then);
 
+    TFtpHost &m_host;
     TFtpPanel *m_panel;
     TIniFile m_ini;
     QString MaskedPassword;

@@ -5,7 +5,6 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -17,6 +16,7 @@
 #include <algorithm>
 
 #include "ftp/ftpform.h"
+#include "ftp/ftphost.h"
 #include "ftp/ftplistparser.h"
 
 namespace {
@@ -27,7 +27,7 @@ const int kColWidths[3] = {150, 64, 80};
 
 } // namespace
 
-TFtpPanel::TFtpPanel(QWidget *parent) : QWidget(parent)
+TFtpPanel::TFtpPanel(TFtpHost &host, QWidget *parent) : QWidget(parent), m_host(host)
 {
     setObjectName(QStringLiteral("FtpPanelContents"));
     OptionPanel = new QWidget(this);
@@ -147,10 +147,7 @@ TFtpPanel::TFtpPanel(QWidget *parent) : QWidget(parent)
     connect(DelRemFileBut, &QPushButton::clicked, this, &TFtpPanel::DelRemFileButClick);
     connect(ViewBut, &QPushButton::clicked, this, &TFtpPanel::ViewButClick);
     connect(CloseBut, &QPushButton::clicked, this, &TFtpPanel::CloseButClick);
-    connect(ConnectBut, &QPushButton::clicked, this, [this] {
-        if (openFtpWindow)
-            openFtpWindow();
-    });
+    connect(ConnectBut, &QPushButton::clicked, this, [this] { m_host.openFtpWindow(); });
     connect(AbortBut, &QPushButton::clicked, this, [this] {
         if (m_form)
             m_form->abortTransfer();
@@ -259,18 +256,11 @@ void TFtpPanel::RemoteDirListClick() { ChgDirButClick(); }
 
 void TFtpPanel::StringGrid2DblClick() { DownloadButClick(); }
 
-static QString askWith(TFtpPanel *p, const QString &caption, const QString &prompt)
-{
-    if (p->askText)
-        return p->askText(caption, prompt);
-    return QInputDialog::getText(p, caption, prompt);
-}
-
 void TFtpPanel::MkDirButClick()
 {
     if (!m_form || m_form->busy())
         return;
-    const QString name = askWith(this, QStringLiteral("Create Directory"), QStringLiteral("Enter Directory Name")).left(255);
+    const QString name = m_host.askText(QStringLiteral("Create Directory"), QStringLiteral("Enter Directory Name")).left(255);
     if (name.isEmpty())
         return;
     m_form->log(QStringLiteral("mkdir ") + name);
@@ -281,7 +271,7 @@ void TFtpPanel::RmDirButClick()
 {
     if (!m_form || m_form->busy())
         return;
-    const QString name = askWith(this, QStringLiteral("Remove Directory"), QStringLiteral("Enter Directory Name")).left(255);
+    const QString name = m_host.askText(QStringLiteral("Remove Directory"), QStringLiteral("Enter Directory Name")).left(255);
     if (name.isEmpty())
         return;
     m_form->log(QStringLiteral("rmdir ") + name);
@@ -293,7 +283,7 @@ void TFtpPanel::UploadButClick()
     if (!m_form || m_form->busy())
         return;
     m_form->TransferQueue.clear();
-    const QString file = currentFile ? currentFile() : QString();
+    const QString file = m_host.currentFile();
     if (file.isEmpty() || !QFileInfo(file).isFile())
         return;
     m_form->TransferQueue << file;
@@ -336,7 +326,7 @@ bool TFtpPanel::collectNames(Collect what)
         const QString caption = what == Collect::Download ? QStringLiteral("Download a File")
                               : what == Collect::Delete   ? QStringLiteral("Delete a File")
                                                           : QStringLiteral("View a File");
-        const QString name = askWith(this, caption, QStringLiteral("Enter File Name"));
+        const QString name = m_host.askText(caption, QStringLiteral("Enter File Name"));
         if (!name.isEmpty())
             m_form->TransferQueue << name;
     }

@@ -3,7 +3,6 @@
 // remote directory, its subdirectories, a grid of its files and the session log. Every remote
 // operation goes through the FTP window (TFtpForm) and its client.
 #include <QWidget>
-#include <functional>
 
 #include "zip/sortgrid.h"
 
@@ -15,21 +14,16 @@ class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 class TFtpForm;
+class TFtpHost;
 
 class TFtpPanel : public QWidget {
     Q_OBJECT
 public:
-    explicit TFtpPanel(QWidget *parent = nullptr);
+    // host: the main window's side (kept, never called from the destructor).
+    explicit TFtpPanel(TFtpHost &host, QWidget *parent = nullptr);
 
     void setForm(TFtpForm *form) { m_form = form; }
     TFtpForm *form() const { return m_form; }
-
-    // What the main window gives: the file last picked in the local list, and the way to open
-    // (or reopen) the FTP window (the Connect button does what the Ftp Client command does).
-    std::function<QString()> currentFile;
-    std::function<void()> openFtpWindow;
-    // Asks for one line of text; empty on Cancel. Replaceable for tests.
-    std::function<QString(const QString &caption, const QString &prompt)> askText;
 
     // Controls.
     QWidget *OptionPanel = nullptr;
@@ -80,6 +74,7 @@ private:
     enum class Collect { Download, Delete, View };
     bool collectNames(Collect what);
 
+    TFtpHost &m_host;
     TFtpForm *m_form = nullptr;
     // The last heading click: a new listing is sorted the same way (-1: server order).
     int m_sortCol = -1;

@@ -225,6 +225,96 @@ TEST(FtpEngine, SilenceEndlessLinesAndGarbageEndWithErrors)
     }
 }
 
+// A server that keeps talking without answering must not hold a request open: the deadline moves
+// only when a transfer makes progress. Every script here would end in success if it did.
+TEST(FtpEngine, OnlyTransferProgressMovesTheReplyDeadline)
+{
+    {   // a greeting sent one byte at a time, asynchronous Connect
+        QString script;
+        for (const char c : QByteArray("220-trickling"))
+            script += QStringLiteral(">raw %1\nsleep 0.3\n").arg(QLatin1Char(c));
+        script += lines({">raw \\r\\n", "> 220 ok", "< USER", "> 230 ok", "wait"});
+        FakePeer peer(script);
+        TFtpClient cli;
+        aim(cli, peer);
+        cli.setTimeout(1);
+        Recorder rec(cli);
+        QElapsedTimer t;
+        t.start();
+        cli.ConnectAsync();
+        ASSERT_TRUE(rec.waitDone(1, 10000));
+        EXPECT_EQ(rec.done[0], qMakePair(int(ftpConnectAsync), 426));
+        EXPECT_EQ(cli.ErrorMessage(), QStringLiteral("426 Timeout"));
+        EXPECT_LT(t.elapsed(), 3000) << "the trickle takes 4 s";
+        EXPECT_FALSE(cli.Connected());
+    }
+    {   // "220-" lines, one every 0.3 s, synchronous Connect
+        QString script;
+        for (int i = 0; i < 14; ++i)
+            script += QStringLiteral("> 220-still here %1\nsleep 0.3\n").arg(i);
+        script += lines({"> 220 ok", "< USER", "> 230 ok", "wait"});
+        FakePeer peer(script);
+        TFtpClient cli;
+        aim(cli, peer);
+        cli.setTimeout(1);
+        QElapsedTimer t;
+        t.start();
+        EXPECT_FALSE(cli.Connect());
+        EXPECT_LT(t.elapsed(), 3000);
+        EXPECT_EQ(cli.ErrorMessage(), QStringLiteral("426 Timeout"));
+    }
+    {   // each reply comes within the timeout, but the request as a whole takes longer
+        FakePeer peer(lines({"sleep 0.6", "> 220 hi", "< USER", "sleep 0.6", "> 331 pw", "< PASS", "sleep 0.6",
+                             "> 230 ok", "wait"}));
+        TFtpClient cli;
+        aim(cli, peer);
+        cli.setTimeout(1);
+        EXPECT_FALSE(cli.Connect());
+        EXPECT_EQ(cli.ErrorMessage(), QStringLiteral("426 Timeout"));
+    }
+    {   // a logged-in session whose CWD reply is "250-" lines, one every 0.3 s
+        QString script = lines({"> 220 hi", "< USER", "> 230 ok", "< CWD"});
+        for (int i = 0; i < 14; ++i)
+            script += QStringLiteral("> 250-thinking %1\nsleep 0.3\n").arg(i);
+        script += lines({"> 250 done", "wait"});
+        FakePeer peer(script);
+        TFtpClient cli;
+        aim(cli, peer);
+        cli.setTimeout(1);
+        Recorder rec(cli);
+        ASSERT_TRUE(cli.Connect());
+        rec.reset();
+        cli.setHostDirName(QStringLiteral("slow"));
+        QElapsedTimer t;
+        t.start();
+        cli.CwdAsync();
+        ASSERT_TRUE(rec.waitDone(1, 10000));
+        EXPECT_EQ(rec.done[0], qMakePair(int(ftpCwdAsync), 426));
+        EXPECT_LT(t.elapsed(), 3000);
+        EXPECT_EQ(cli.ErrorMessage(), QStringLiteral("426 Timeout"));
+    }
+    {   // a download that takes several timeouts but keeps moving is not cut off
+        QString script = lines({"> 220 hi", "< USER", "> 230 ok", "< PORT", "> 200 ok", "< RETR slow.bin",
+                                "> 150 go", "dataconnect"});
+        QByteArray expected;
+        for (int i = 0; i < 8; ++i) {
+            script += QStringLiteral("datasend chunk%1;\nsleep 0.4\n").arg(i);
+            expected += "chunk" + QByteArray::number(i) + ';';
+        }
+        script += lines({"dataclose", "> 226 done", "wait"});
+        FakePeer peer(script);
+        TFtpClient cli;
+        aim(cli, peer);
+        cli.setTimeout(1);
+        ASSERT_TRUE(cli.Connect());
+        const QString local = testenv::makeDir() + QStringLiteral("/slow.bin");
+        cli.setHostFileName(QStringLiteral("slow.bin"));
+        cli.setLocalFileName(local);
+        EXPECT_TRUE(cli.Get()) << cli.ErrorMessage().toStdString();
+        EXPECT_EQ(testenv::readFile(local), expected);
+    }
+}
+
 TEST(FtpEngine, ErrorRepliesAtEachStepOfAReceive)
 {
     struct Case {

@@ -17,6 +17,7 @@
 #include "ftp/ftppanel.h"
 #include "ftp/ftpviewer.h"
 #include "tests/common/testenv.h"
+#include "tests/ftp/ftptesthost.h"
 #include "tests/ftp/ftptestutil.h"
 
 namespace {
@@ -49,15 +50,15 @@ struct PanelFixture : ::testing::Test {
     void SetUp() override
     {
         dir = testenv::makeDir(QStringLiteral("panel"));
-        form = std::make_unique<TFtpForm>(dir + QStringLiteral("/profiles.ftp"), &panel);
-        form->showMessage = [this](const QString &m) { messages << m; };
-        form->host.localFolder = [this] { return dir; };
+        host.local = dir;
+        form = std::make_unique<TFtpForm>(host, dir + QStringLiteral("/profiles.ftp"), &panel);
     }
     QString listing(const QByteArray &text) { return testenv::writeFile(dir + QStringLiteral("/ftpdir.txt"), text); }
+    // Declared before the window and panel, which report into it until they are gone.
+    ftptest::RecordingHost host;
     QString dir;
-    TFtpPanel panel;
+    TFtpPanel panel{host};
     std::unique_ptr<TFtpForm> form;
-    QStringList messages;
 };
 
 } // namespace
@@ -146,10 +147,10 @@ TEST_F(PanelFixture, SelectionDecidesWhatIsQueued)
     panel.DownloadButClick();
     EXPECT_TRUE(form->TransferQueue.isEmpty());
     // Upload takes only a file, never a folder.
-    panel.currentFile = [this] { return dir; };
+    host.current = dir;
     panel.UploadButClick();
     EXPECT_TRUE(form->TransferQueue.isEmpty());
-    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_TRUE(host.messages.isEmpty());
 }
 
 TEST_F(PanelFixture, ConnectingElsewhereForgetsTheOldFiles)
@@ -158,11 +159,11 @@ TEST_F(PanelFixture, ConnectingElsewhereForgetsTheOldFiles)
     panel.ParseDir(listing("-rw-r--r--  1 u g    10 Jan  1  2020 old.txt\r\n"));
     ASSERT_EQ(column0(panel), QStringList{QStringLiteral("old.txt")});
     // Refused before any network work (bad port), after the old listing was dropped.
-    form->askText = [](const QString &, const QString &) { return QStringLiteral("other"); };
+    host.answers << QStringLiteral("other");
     form->SaveProfileCB->setChecked(true);
     form->PortEdit->setText(QStringLiteral("0"));
     form->ConnectButClick();
-    EXPECT_EQ(messages, QStringList{QStringLiteral("'0' is not a valid port number")});
+    EXPECT_EQ(host.messages, QStringList{QStringLiteral("'0' is not a valid port number")});
     EXPECT_EQ(column0(panel), QStringList{QString()}) << "no file of the former server stays listed";
     EXPECT_EQ(panel.StringGrid2->Cells(0, 0), QStringLiteral("File Name"));
 }
@@ -221,27 +222,24 @@ TEST(FtpWindow, WindowsServerDosListingAfterAnEarly226)
     ASSERT_GT(peer.port(), 0);
 
     const QString dir = testenv::makeDir(QStringLiteral("nt"));
-    TFtpPanel panel;
+    ftptest::RecordingHost host;
+    TFtpPanel panel(host);
     panel.UnixListing = true;  // left from an earlier session
-    TFtpForm form(dir + QStringLiteral("/profiles.ftp"), &panel);
-    QStringList messages;
-    form.showMessage = [&](const QString &m) { messages << m; };
-    int shown = 0;
-    form.host.showPanel = [&] { ++shown; };
+    TFtpForm form(host, dir + QStringLiteral("/profiles.ftp"), &panel);
     form.HostNameEdit->setText(QStringLiteral("127.0.0.1"));
     form.PortEdit->setText(QString::number(peer.port()));
     form.UserNameEdit->setText(QStringLiteral("me"));
     form.PasswordEdit->setText(QStringLiteral("Zebra-42"));
     form.InitialLocalDirEdit->clear();
     form.ConnectButClick();
-    ASSERT_TRUE(testenv::waitFor([&] { return shown > 0; }, 15000)) << form.Memo1->toPlainText().toStdString();
+    ASSERT_TRUE(testenv::waitFor([&] { return host.panelShown > 0; }, 15000)) << form.Memo1->toPlainText().toStdString();
     EXPECT_FALSE(panel.UnixListing);
     EXPECT_EQ(dirs(panel), QStringList{QStringLiteral("My Docs")});
     ASSERT_EQ(panel.StringGrid2->RowCount(), 2);
     EXPECT_EQ(panel.StringGrid2->Cells(0, 1), QStringLiteral("file.txt"));
     EXPECT_EQ(panel.StringGrid2->Cells(1, 1), QStringLiteral("     1234"));
     EXPECT_EQ(panel.StringGrid2->Cells(2, 1), QStringLiteral("01-05-99 10:30AM"));
-    EXPECT_EQ(messages, QStringList{QStringLiteral("Message: 226 nothing to send")});
+    EXPECT_EQ(host.messages, QStringList{QStringLiteral("Message: 226 nothing to send")});
     const QString log = form.Memo1->toPlainText();
     EXPECT_TRUE(log.contains(QStringLiteral("> PASS ********"))) << log.toStdString();
     EXPECT_FALSE(log.contains(QStringLiteral("Zebra")));

@@ -4,51 +4,154 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QThread>
 
 #include "tests/common/testenv.h"
 
 #include <arpa/inet.h>
 #include <csignal>
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace ftptest {
 
-int freePort()
+namespace {
+
+// Process groups of the servers and peers this process started and has not stopped yet. A fixed
+// table of plain integers, so that a signal handler can read it.
+constexpr int kMaxGroups = 64;
+volatile sig_atomic_t g_groups[kMaxGroups];
+struct sigaction g_oldActions[NSIG];
+pid_t g_testPid = 0;
+
+void killGroups()
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
+    for (int i = 0; i < kMaxGroups; ++i) {
+        const pid_t g = pid_t(g_groups[i]);
+        if (g > 0)
+            ::kill(-g, SIGKILL);
+    }
 }
 
-static bool canConnect(int port)
+// A fatal signal ends the servers first, then takes its former course (a core dump, the end).
+void onFatalSignal(int sig)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    killGroups();
+    ::sigaction(sig, &g_oldActions[sig], nullptr);
+    ::raise(sig);
+}
+
+// Installed with the first server: no server outlives its test process, however it ends. A normal
+// end and the catchable fatal signals stop them here; SIGKILL is covered in the child itself.
+void installGuard()
+{
+    static bool installed = false;
+    if (installed)
+        return;
+    installed = true;
+    g_testPid = ::getpid();
+    std::atexit(killGroups);
+    for (const int sig : {SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
+        struct sigaction sa {};
+        sa.sa_handler = onFatalSignal;
+        sigemptyset(&sa.sa_mask);
+        ::sigaction(sig, &sa, &g_oldActions[sig]);
+    }
+}
+
+void addGroup(pid_t g)
+{
+    for (int i = 0; i < kMaxGroups; ++i)
+        if (g_groups[i] == 0) {
+            g_groups[i] = g;
+            return;
+        }
+}
+
+void removeGroup(pid_t g)
+{
+    for (int i = 0; i < kMaxGroups; ++i)
+        if (g_groups[i] == g)
+            g_groups[i] = 0;
+}
+
+// Starts a server or peer in a process group of its own that dies with this process: the child
+// asks the kernel for SIGKILL when its parent goes (even by SIGKILL), and the guard above ends the
+// whole group (vsftpd's session processes too) at exit and on fatal signals.
+// Returns the process id (also the group's), 0 when it did not start.
+pid_t startGuarded(QProcess &proc, const QString &program, const QStringList &args)
+{
+    installGuard();
+    proc.setChildProcessModifier([] {
+        ::setpgid(0, 0);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != g_testPid)  // the test process died before the line above
+            ::_exit(127);
+    });
+    proc.start(program, args);
+    if (!proc.waitForStarted(5000))
+        return 0;
+    const pid_t pid = pid_t(proc.processId());
+    addGroup(pid);
+    return pid;
+}
+
+// Also when the process itself has ended: its group may still hold session processes.
+void stopGuarded(QProcess &proc, pid_t &pid)
+{
+    if (pid > 0) {
+        ::kill(-pid, SIGKILL);
+        removeGroup(pid);
+        pid = 0;
+    }
+    if (proc.state() != QProcess::NotRunning)
+        proc.waitForFinished(5000);
+}
+
+// Connects to 127.0.0.1:port and reads the first line; empty when nothing answers there.
+QByteArray greetingAt(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(quint16(port));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+    QByteArray line;
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) {
+        timeval tv{5, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        char c;
+        while (!line.endsWith('\n') && line.size() < 512 && ::recv(fd, &c, 1, 0) == 1)
+            line += c;
+    }
     ::close(fd);
-    return ok;
+    return line.trimmed();
 }
+
+} // namespace
+
+ClosedPort::ClosedPort()
+{
+    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(m_fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) {
+        socklen_t len = sizeof a;
+        ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&a), &len);
+        m_port = ntohs(a.sin_port);
+    }
+}
+
+ClosedPort::~ClosedPort() { ::close(m_fd); }
 
 Server::Server(Kind kind, const QString &root) : m_kind(kind), m_root(root) {}
 
 Server::~Server()
 {
-    if (m_proc && m_proc->state() != QProcess::NotRunning) {
-        m_proc->kill();
-        m_proc->waitForFinished(3000);
-    }
+    if (m_proc)
+        stopGuarded(*m_proc, m_pid);
 }
 
 QString Server::user() const
@@ -61,15 +164,17 @@ QString Server::password() const
     return m_kind == PyFtpd ? QStringLiteral("S3cret-pw") : QStringLiteral("guest@example.org");
 }
 
-bool Server::start()
+
+bool Server::start(int firstPort)
 {
     m_proc = std::make_unique<QProcess>();
     m_proc->setProcessChannelMode(QProcess::SeparateChannels);
     if (m_kind == PyFtpd) {
-        m_proc->start(QStringLiteral("/usr/bin/python3"),
-                      {testenv::sourceDir() + QStringLiteral("/tests/ftp/pyftpd_server.py"), m_root, user(),
-                       password()});
-        if (!m_proc->waitForStarted(5000) || !m_proc->waitForReadyRead(10000)) {
+        // It binds port 0 itself and prints the port it got: no other program can take it first.
+        m_pid = startGuarded(*m_proc, QStringLiteral("/usr/bin/python3"),
+                             {testenv::sourceDir() + QStringLiteral("/tests/ftp/pyftpd_server.py"), m_root, user(),
+                              password()});
+        if (!m_pid || !m_proc->waitForReadyRead(10000)) {
             m_error = QStringLiteral("pyftpdlib did not start: ") + QString::fromLocal8Bit(m_proc->readAllStandardError());
             return false;
         }
@@ -77,46 +182,55 @@ bool Server::start()
         return m_port > 0;
     }
     // vsftpd: anonymous sessions with uploads, run as the launching user (works as root and not).
+    // It cannot bind port 0, so it gets a port that was free a moment ago; when something else took
+    // it meanwhile, vsftpd exits (or a stranger answers without our banner) and a new port is tried.
     m_confDir = testenv::makeDir(QStringLiteral("vsftpd"));
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        m_port = freePort();
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        int port = attempt == 0 ? firstPort : 0;
+        if (port == 0) {
+            ClosedPort probe;
+            port = probe.port();
+        }
+        const QByteArray banner = "vsftpd ready " + QByteArray::number(::getpid()) + '-' + QByteArray::number(port) + '-'
+                                  + QByteArray::number(attempt);
         const QString conf = m_confDir + QStringLiteral("/vsftpd.conf");
         QStringList lines = {
-            "listen=YES", "listen_address=127.0.0.1", QStringLiteral("listen_port=%1").arg(m_port),
+            "listen=YES", "listen_address=127.0.0.1", QStringLiteral("listen_port=%1").arg(port),
             "run_as_launching_user=YES", "anonymous_enable=YES", "no_anon_password=YES",
             "anon_root=" + m_root, "write_enable=YES", "anon_upload_enable=YES", "anon_mkdir_write_enable=YES",
             "anon_other_write_enable=YES", "anon_umask=022", "local_enable=NO", "seccomp_sandbox=NO",
             "port_enable=YES", "connect_from_port_20=NO", "background=NO", "xferlog_enable=NO",
             "secure_chroot_dir=" + m_confDir, "allow_writeable_chroot=YES", "ascii_upload_enable=YES",
             "ascii_download_enable=YES", "syslog_enable=NO", "vsftpd_log_file=" + m_confDir + "/log",
-            "ftpd_banner=vsftpd ready."};
+            "ftpd_banner=" + QString::fromLatin1(banner)};
         testenv::writeFile(conf, lines.join(QLatin1Char('\n')).toUtf8() + "\n");
-        m_proc->start(QStringLiteral("/usr/sbin/vsftpd"), {conf});
-        if (!m_proc->waitForStarted(5000)) {
+        m_proc = std::make_unique<QProcess>();
+        m_pid = startGuarded(*m_proc, QStringLiteral("/usr/sbin/vsftpd"), {conf});
+        if (!m_pid) {
             m_error = QStringLiteral("vsftpd did not start");
             return false;
         }
-        for (int i = 0; i < 100; ++i) {
-            if (canConnect(m_port))
-                return true;
-            if (m_proc->state() == QProcess::NotRunning)
-                break;
-            QThread::msleep(50);
+        // Ours answers with its own banner; a refused connection means it is not listening yet.
+        QByteArray greeting;
+        testenv::waitFor([&] {
+            greeting = greetingAt(port);
+            return !greeting.isEmpty() || m_proc->state() == QProcess::NotRunning;
+        }, 10000);
+        if (greeting == "220 " + banner) {
+            m_port = port;
+            return true;
         }
-        m_error = QStringLiteral("vsftpd: ") + QString::fromLocal8Bit(m_proc->readAllStandardError())
-                  + QString::fromLocal8Bit(m_proc->readAllStandardOutput());
-        m_proc->kill();
-        m_proc->waitForFinished(2000);
+        m_error = QStringLiteral("vsftpd on port %1: %2 %3").arg(port).arg(QString::fromLatin1(greeting),
+                  QString::fromLocal8Bit(m_proc->readAllStandardError() + m_proc->readAllStandardOutput()));
+        stopGuarded(*m_proc, m_pid);
     }
     return false;
 }
 
 void Server::kill()
 {
-    if (m_proc && m_proc->state() != QProcess::NotRunning) {
-        ::kill(pid_t(m_proc->processId()), SIGKILL);
-        m_proc->waitForFinished(3000);
-    }
+    if (m_proc)
+        stopGuarded(*m_proc, m_pid);
 }
 
 FakePeer::FakePeer(const QString &script, const QString &address)
@@ -125,19 +239,13 @@ FakePeer::FakePeer(const QString &script, const QString &address)
     const QString scriptFile = testenv::writeFile(dir + QStringLiteral("/script"), script.toUtf8());
     m_log = dir + QStringLiteral("/log");
     m_proc = std::make_unique<QProcess>();
-    m_proc->start(QStringLiteral("/usr/bin/python3"),
-                  {testenv::sourceDir() + QStringLiteral("/tests/ftp/fake_peer.py"), scriptFile, m_log, address});
-    if (m_proc->waitForStarted(5000) && m_proc->waitForReadyRead(10000))
+    m_pid = startGuarded(*m_proc, QStringLiteral("/usr/bin/python3"),
+                         {testenv::sourceDir() + QStringLiteral("/tests/ftp/fake_peer.py"), scriptFile, m_log, address});
+    if (m_pid && m_proc->waitForReadyRead(10000))
         m_port = m_proc->readLine().trimmed().toInt();
 }
 
-FakePeer::~FakePeer()
-{
-    if (m_proc->state() != QProcess::NotRunning) {
-        m_proc->kill();
-        m_proc->waitForFinished(3000);
-    }
-}
+FakePeer::~FakePeer() { stopGuarded(*m_proc, m_pid); }
 
 bool FakePeer::finished(int timeoutMs)
 {
@@ -171,6 +279,47 @@ void Recorder::reset()
     display.clear();
     done.clear();
     sessionClosed = sessionConnected = 0;
+}
+
+namespace {
+
+// Fields of /proc/PID/stat after the command name: state, ppid, pgrp.
+bool procStat(qint64 pid, char &state, qint64 &ppid, qint64 &pgrp)
+{
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = f.readAll();
+    const QList<QByteArray> rest = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    if (rest.size() < 3 || rest[0].isEmpty())
+        return false;
+    state = rest[0][0];
+    ppid = rest[1].toLongLong();
+    pgrp = rest[2].toLongLong();
+    return true;
+}
+
+} // namespace
+
+QList<qint64> groupProcesses(qint64 pgid)
+{
+    QList<qint64> out;
+    for (const QString &name : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool ok = false;
+        const qint64 pid = name.toLongLong(&ok);
+        char state;
+        qint64 ppid, pgrp;
+        if (ok && procStat(pid, state, ppid, pgrp) && state != 'Z' && (pid == pgid || pgrp == pgid || ppid == pgid))
+            out << pid;
+    }
+    return out;
+}
+
+bool processRuns(qint64 pid)
+{
+    char state;
+    qint64 ppid, pgrp;
+    return pid > 0 && procStat(pid, state, ppid, pgrp) && state != 'Z';
 }
 
 QByteArray pattern(qint64 size, int seed)

@@ -11,14 +11,17 @@
 namespace ftptest {
 
 // A real server on 127.0.0.1 serving `root` (pyftpdlib with a user and password, or vsftpd with
-// anonymous login and uploads).
+// anonymous login and uploads). It never outlives the test process, even one that aborts or is
+// killed.
 class Server {
 public:
     enum Kind { PyFtpd, Vsftpd };
     Server(Kind kind, const QString &root);
     ~Server();
-    bool start();  // false with the reason in error()
-    void kill();   // SIGKILL of the server process
+    // False with the reason in error(). firstPort: the port vsftpd tries first (0: a free one).
+    bool start(int firstPort = 0);
+    void kill();   // SIGKILL of the server and its session processes
+    qint64 pid() const { return m_pid; }  // also its process group; 0 once stopped
     int port() const { return m_port; }
     QString error() const { return m_error; }
     Kind kind() const { return m_kind; }
@@ -33,14 +36,16 @@ private:
     int m_port = 0;
     QString m_error;
     std::unique_ptr<QProcess> m_proc;
+    int m_pid = 0;
 };
 
-// The scripted peer (fake_peer.py): see that file for the script language.
+// The scripted peer (fake_peer.py): see that file for the script language. Guarded like a server.
 class FakePeer {
 public:
     explicit FakePeer(const QString &script, const QString &address = QStringLiteral("127.0.0.1"));
     ~FakePeer();
     int port() const { return m_port; }
+    qint64 pid() const { return m_pid; }
     // Command lines the peer received, once it has ended (or so far).
     QStringList received() const;
     bool finished(int timeoutMs = 5000);
@@ -49,6 +54,7 @@ private:
     QString m_log;
     int m_port = 0;
     std::unique_ptr<QProcess> m_proc;
+    int m_pid = 0;
 };
 
 // Records what an engine reports.
@@ -65,8 +71,27 @@ struct Recorder {
 
 // Test data of a given size with a recognisable pattern.
 QByteArray pattern(qint64 size, int seed = 1);
+// The leader of a process group, the group's processes and the leader's children (that may have
+// left it).
+QList<qint64> groupProcesses(qint64 pgid);
+// Whether a process still runs (a zombie does not).
+bool processRuns(qint64 pid);
 QString md5(const QString &path);
-int freePort();
+
+// A port of 127.0.0.1 that refuses connections while this object lives: bound, never listening,
+// so no other program can take it meanwhile.
+class ClosedPort {
+public:
+    ClosedPort();
+    ~ClosedPort();
+    ClosedPort(const ClosedPort &) = delete;
+    ClosedPort &operator=(const ClosedPort &) = delete;
+    int port() const { return m_port; }
+
+private:
+    int m_fd = -1;
+    int m_port = 0;
+};
 
 } // namespace ftptest
 

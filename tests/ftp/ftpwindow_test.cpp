@@ -6,11 +6,16 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QFileInfo>
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QTabWidget>
 #include <QDir>
 #include <QFile>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTimer>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
@@ -71,6 +76,43 @@ bool menuVisible(TTarn &w, const QString &title)
     return false;
 }
 
+// Plays the user at the main window's message boxes and input boxes: records each message and
+// closes it, answers each question from a list (none left: Cancel). It looks for a new box every
+// few milliseconds, also inside the box's own event loop.
+class BoxAnswerer {
+public:
+    BoxAnswerer()
+    {
+        QObject::connect(&m_tick, &QTimer::timeout, [this] { answer(); });
+        m_tick.start(5);
+    }
+    QStringList messages, answers, captions;
+
+private:
+    void answer()
+    {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal || modal == m_last)
+            return;
+        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            m_last = modal;
+            messages << box->text();
+            box->done(QMessageBox::Ok);
+        } else if (auto *input = qobject_cast<QInputDialog *>(modal)) {
+            m_last = modal;
+            captions << input->windowTitle();
+            if (answers.isEmpty()) {
+                input->reject();
+            } else {
+                input->setTextValue(answers.takeFirst());
+                input->accept();
+            }
+        }
+    }
+    QTimer m_tick;
+    QPointer<QWidget> m_last;
+};
+
 class FtpSession : public ::testing::TestWithParam<Server::Kind> {
 protected:
     void SetUp() override
@@ -87,6 +129,8 @@ protected:
         server = std::make_unique<Server>(GetParam(), root);
         ASSERT_TRUE(server->start()) << server->error().toStdString();
 
+        // Every session starts from its own profiles file, whatever ran before.
+        QFile::remove(platform::userFile(QStringLiteral("Tarnwick.Ftp")));
         TIniFile ini(platform::userFile(QStringLiteral("Tarnwick.Ftp")));
         ASSERT_TRUE(ini.load());
         ini.writeString(QStringLiteral("Profiles"), QStringLiteral("Name0"), QStringLiteral("LOCAL TEST"));
@@ -119,9 +163,8 @@ TEST_P(FtpSession, ConnectBrowseTransferAndClose)
     ASSERT_TRUE(testenv::waitFor([&] { return w.PTShellList1->FolderPath() == local; }));
     TFtpForm *form = w.FtpForm1;
     TFtpPanel *panel = w.FtpPanel1;
-    QStringList messages, answers;
-    form->showMessage = [&](const QString &m) { messages << m; };
-    panel->askText = [&](const QString &, const QString &) { return answers.isEmpty() ? QString() : answers.takeFirst(); };
+    BoxAnswerer boxes;
+    QStringList &messages = boxes.messages, &answers = boxes.answers;
 
     // Opening the client switches the menus and shows the window with the stored profile.
     w.item(QStringLiteral("FtpClient1"))->trigger();
@@ -270,12 +313,8 @@ TEST_P(FtpSession, WithoutListingsNamesAreAskedFor)
     w.show();
     TFtpForm *form = w.FtpForm1;
     TFtpPanel *panel = w.FtpPanel1;
-    QStringList messages, answers, captions;
-    form->showMessage = [&](const QString &m) { messages << m; };
-    panel->askText = [&](const QString &caption, const QString &) {
-        captions << caption;
-        return answers.isEmpty() ? QString() : answers.takeFirst();
-    };
+    BoxAnswerer boxes;
+    QStringList &messages = boxes.messages, &answers = boxes.answers, &captions = boxes.captions;
     w.item(QStringLiteral("FtpClient1"))->trigger();
     form->AutoDirCB->setChecked(false);
     form->InitialDirEdit->setText(QStringLiteral("pub"));
@@ -330,8 +369,8 @@ TEST(FtpSessionAbort, CancelKeepsTheSessionAndTheWindowResponsive)
     w.show();
     TFtpForm *form = w.FtpForm1;
     TFtpPanel *panel = w.FtpPanel1;
-    QStringList messages;
-    form->showMessage = [&](const QString &m) { messages << m; };
+    BoxAnswerer boxes;
+    const QStringList &messages = boxes.messages;
     w.item(QStringLiteral("FtpClient1"))->trigger();
     form->HostNameEdit->setText(QStringLiteral("127.0.0.1"));
     form->PortEdit->setText(QString::number(server.port()));
@@ -376,7 +415,10 @@ TEST(FtpSessionAbort, CancelKeepsTheSessionAndTheWindowResponsive)
     EXPECT_FALSE(form->busy());
     EXPECT_FALSE(form->FtpClient1->Connected());
     EXPECT_TRUE(panel->DownloadBut->isEnabled());
-    QTest::qWait(200);
+    // Every report the ended session had queued is delivered before this marker.
+    bool flushed = false;
+    QMetaObject::invokeMethod(form->FtpClient1, [&] { flushed = true; }, Qt::QueuedConnection);
+    ASSERT_TRUE(testenv::waitFor([&] { return flushed; }));
     EXPECT_TRUE(messages.isEmpty()) << messages.join(QLatin1Char('|')).toStdString();
     w.item(QStringLiteral("FtpClient1"))->trigger();
     EXPECT_TRUE(form->Memo1->toPlainText().isEmpty()) << "opening the client clears its log";
@@ -384,4 +426,35 @@ TEST(FtpSessionAbort, CancelKeepsTheSessionAndTheWindowResponsive)
     EXPECT_TRUE(testenv::waitFor([&] { return panel->Memo1->toPlainText().contains(QStringLiteral("Parsing directory listing")); }, 20000));
     EXPECT_TRUE(gridNames(panel).contains(QStringLiteral("after.txt")));
     EXPECT_TRUE(messages.isEmpty()) << messages.join(QLatin1Char('|')).toStdString();
+}
+
+TEST(FtpProgramEnd, ClosingTheMainWindowSavesTheSortedProfiles)
+{
+    const QString file = platform::userFile(QStringLiteral("Tarnwick.Ftp"));
+    testenv::writeFile(file, "[Profiles]\nName0=ZULU\nName1=ALPHA\n[LastUsed]\nProfile=0\n"
+                             "[ZULU]\nHostName=zulu.example\n[ALPHA]\nHostName=alpha.example\n");
+    {
+        TTarn w({testenv::makeDir(QStringLiteral("closing"))});
+        w.show();
+        TFtpForm *form = w.FtpForm1;
+        ASSERT_EQ(form->SiteCB->currentText(), QStringLiteral("ZULU"));
+        form->SaveProfileCB->setChecked(true);
+        form->UserNameEdit->setText(QStringLiteral("zed"));
+        ASSERT_TRUE(w.close());
+        // Saved by the close, while the window still stands.
+        TIniFile ini(file);
+        ASSERT_TRUE(ini.load());
+        EXPECT_EQ(ReadProfileNames(ini), QStringList({QStringLiteral("ALPHA"), QStringLiteral("ZULU")}));
+        EXPECT_EQ(ini.readInteger(QStringLiteral("LastUsed"), QStringLiteral("Profile"), -1), 1);
+        EXPECT_EQ(ReadFtpProfile(ini, QStringLiteral("ZULU")).userName, QStringLiteral("zed"));
+    }
+    {   // without "Save Changes" the file stays as it was
+        const QByteArray before = testenv::readFile(file);
+        TTarn w({testenv::makeDir(QStringLiteral("closing"))});
+        w.show();
+        w.FtpForm1->UserNameEdit->setText(QStringLiteral("other"));
+        ASSERT_TRUE(w.close());
+        EXPECT_EQ(testenv::readFile(file), before);
+    }
+    QFile::remove(file);
 }

@@ -11,6 +11,7 @@
 #include "ftp/ftpform.h"
 #include "ftp/ftpprofiles.h"
 #include "tests/common/testenv.h"
+#include "tests/ftp/ftptesthost.h"
 
 TEST(Passwords, ScrambleAndBase64RoundTrip)
 {
@@ -90,26 +91,22 @@ TEST(IniFile, HandEditedAndDamagedFilesLoadWhatTheyCan)
 namespace {
 
 struct FormFixture : ::testing::Test {
-    void SetUp() override { path = testenv::makeDir(QStringLiteral("prof")) + QStringLiteral("/Tarnwick.Ftp"); }
-    std::unique_ptr<TFtpForm> makeForm()
+    void SetUp() override
     {
-        auto f = std::make_unique<TFtpForm>(path, nullptr);
-        f->askText = [this](const QString &caption, const QString &) {
-            asked << caption;
-            return answers.isEmpty() ? QString() : answers.takeFirst();
-        };
-        f->showMessage = [this](const QString &m) { messages << m; };
-        f->host.treeFolder = [] { return QStringLiteral("/Some/Mixed/Case"); };
-        return f;
+        path = testenv::makeDir(QStringLiteral("prof")) + QStringLiteral("/Tarnwick.Ftp");
+        host.tree = QStringLiteral("/Some/Mixed/Case");
     }
+    std::unique_ptr<TFtpForm> makeForm() { return std::make_unique<TFtpForm>(host, path, nullptr); }
     QString path;
-    QStringList answers, asked, messages;
+    ftptest::RecordingHost host;  // before any window that uses it
+    QStringList &answers = host.answers, &asked = host.asked, &messages = host.messages;
 };
 
 } // namespace
 
 TEST_F(FormFixture, NewSiteSaveReloadAndSortedAtTheEnd)
 {
+    QByteArray atProgramEnd;
     {
         auto f = makeForm();
         EXPECT_EQ(f->SiteCB->count(), 0);
@@ -143,7 +140,12 @@ TEST_F(FormFixture, NewSiteSaveReloadAndSortedAtTheEnd)
         EXPECT_EQ(f->PortEdit->text(), QStringLiteral("2121"));
         EXPECT_TRUE(f->SlowHostCB->isChecked());
         EXPECT_EQ(f->SiteCB->count(), 2);
-    }  // the window's end sorts the names
+        // The program's end sorts the names; the window's own end then writes nothing more.
+        f->programClosing();
+        atProgramEnd = testenv::readFile(path);
+        f->PortEdit->setText(QStringLiteral("2222"));
+    }
+    EXPECT_EQ(testenv::readFile(path), atProgramEnd);
 
     const QByteArray text = testenv::readFile(path);
     EXPECT_FALSE(text.contains("pw1"));
@@ -207,6 +209,7 @@ TEST_F(FormFixture, EndWithoutANameAsksNothing)
         f->SaveProfileCB->setChecked(true);
         f->SiteCB->setEditText(QString());
         f->HostNameEdit->setText(QStringLiteral("nameless.example"));
+        f->programClosing();
     }
     EXPECT_TRUE(asked.isEmpty());
     EXPECT_FALSE(testenv::readFile(path).contains("nameless"));

@@ -7,6 +7,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+
+#include <csignal>
 
 #include "ftp/ftpcli.h"
 #include "tests/common/testenv.h"
@@ -429,4 +432,60 @@ TEST(FtpServerKilled, UploadCutIsAnError)
     EXPECT_FALSE(cli.ErrorMessage().isEmpty());
     EXPECT_EQ(cli.State(), TFtpState::Ready);
     EXPECT_EQ(testenv::readFile(src).size(), kBig / 2) << "the local file is untouched";
+}
+
+// A test process that crashes or is killed takes its servers (and their sessions) with it.
+TEST(FtpServerGuard, NoServerOutlivesATestProcessThatAbortsOrIsKilled)
+{
+    for (const char *end : {"abort", "kill"}) {
+        SCOPED_TRACE(end);
+        const QString pidFile = testenv::makeDir(QStringLiteral("guard")) + QStringLiteral("/pids");
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("FTP_CHILD_PIDS"), pidFile);
+        env.insert(QStringLiteral("FTP_CHILD_END"), QString::fromLatin1(end));
+        child.setProcessEnvironment(env);
+        child.start(testenv::binDir() + QStringLiteral("/ftp_server_child"), {});
+        ASSERT_TRUE(child.waitForStarted(10000));
+        ASSERT_TRUE(child.waitForFinished(60000));
+        const QByteArray output = child.readAllStandardOutput() + child.readAllStandardError();
+        EXPECT_EQ(child.exitStatus(), QProcess::CrashExit) << output.toStdString();
+        QStringList lines = QString::fromUtf8(testenv::readFile(pidFile)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        ASSERT_GE(lines.size(), 5) << "root, pyftpdlib, vsftpd and its session, the peer\n" << output.toStdString();
+        QDir(lines.takeFirst()).removeRecursively();  // the child's private root, left by its abnormal end
+        QList<qint64> pids;
+        for (const QString &l : lines)
+            pids << l.toLongLong();
+        auto running = [&] {
+            QStringList alive;
+            for (const qint64 pid : pids)
+                if (ftptest::processRuns(pid))
+                    alive << QString::number(pid);
+            return alive;
+        };
+        EXPECT_TRUE(testenv::waitFor([&] { return running().isEmpty(); }, 10000))
+            << "still running: " << running().join(QLatin1Char(' ')).toStdString();
+        for (const qint64 pid : pids)  // whatever the outcome, nothing is left behind
+            if (ftptest::processRuns(pid))
+                ::kill(pid_t(pid), SIGKILL);
+    }
+}
+
+// vsftpd cannot be told to take any free port: it is given one, and when another program holds
+// that port it is started again on a new one, never mistaking the other program for itself.
+TEST(FtpServerStart, VsftpdMovesOnWhenItsPortIsTaken)
+{
+    ftptest::FakePeer stranger(QStringLiteral("> 220 someone else\nwait\n"));
+    ASSERT_GT(stranger.port(), 0);
+    Server server(Server::Vsftpd, testenv::makeDir(QStringLiteral("ftproot")));
+    ASSERT_TRUE(server.start(stranger.port())) << server.error().toStdString();
+    EXPECT_NE(server.port(), stranger.port());
+    TFtpClient cli;
+    cli.setHostName(QStringLiteral("127.0.0.1"));
+    cli.setPort(QString::number(server.port()));
+    cli.setUserName(server.user());
+    cli.setPassWord(server.password());
+    ASSERT_TRUE(cli.Connect()) << cli.ErrorMessage().toStdString();
+    EXPECT_TRUE(cli.LastReply().startsWith(QStringLiteral("230"))) << cli.LastReply().toStdString();
+    ASSERT_TRUE(cli.Quit());
 }

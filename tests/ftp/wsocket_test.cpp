@@ -171,7 +171,8 @@ TEST(WSocket, ConnectRefusedReportsTheCodeThenCloses)
     s.OnChangeState = [&](TCustomWSocket *, TSocketState, TSocketState n) { states << n; };
     s.OnSessionConnected = [&](TCustomWSocket *, quint16 e) { err = e; };
     s.setAddr(QStringLiteral("127.0.0.1"));
-    s.setPort(QString::number(ftptest::freePort()));
+    const ftptest::ClosedPort closed;
+    s.setPort(QString::number(closed.port()));
     s.Connect();
     ASSERT_TRUE(testenv::waitFor([&] { return err >= 0; }));
     EXPECT_EQ(err, 10061);
