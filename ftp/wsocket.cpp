@@ -934,7 +934,8 @@ void TCustomWSocket::DnsLookup(const QString &hostName)
         fire(OnDnsLookupDone, 0);
         return;
     }
-    m_lookupId = QHostInfo::lookupHost(name, this, [this](const QHostInfo &info) { lookupDone(info); });
+    // A slot by name, not a functor: Qt keeps no slot object of its own that an aborted lookup would leak.
+    m_lookupId = QHostInfo::lookupHost(name, this, SLOT(lookupDone(QHostInfo)));
 }
 
 void TCustomWSocket::lookupDone(const QHostInfo &info)

@@ -159,7 +159,7 @@ private:
     void peerClosed(int error);
     void fire(const TNotifyError &h, int error);
     void closeSocketQuietly();
-    void lookupDone(const QHostInfo &info);
+    Q_SLOT void lookupDone(const QHostInfo &info);
 
     int m_fd = -1;
     quint64 m_generation = 0;  // bumped for every new socket, so stale notifications are dropped

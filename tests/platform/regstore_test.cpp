@@ -40,7 +40,7 @@ TEST(RegStore, TypedValuesReadBackWithTheirTypesAcrossInstances) {
 }
 
 TEST(RegStore, GarbageFileReadsAsEmptyAndCanBeRewritten) {
-  const QString file = testenv::writeFile(testenv::makeDir() + "/reg.ini", QByteArray("\x01\x02[[[\nnot=an\xff ini\n", 21));
+  const QString file = testenv::writeFile(testenv::makeDir() + "/reg.ini", QByteArray("\x01\x02[[[\nnot=an\xff ini\n"));
   RegStore r(file);
   EXPECT_FALSE(r.readInteger(RegRoot::CurrentUser, "Software\\Tarnwick2\\Settings", "FormHt").has_value());
   EXPECT_TRUE(r.writeInteger(RegRoot::CurrentUser, "Software\\Tarnwick2\\Settings", "FormHt", 7));
