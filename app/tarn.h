@@ -4,9 +4,11 @@
 #include <QMainWindow>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include "app/myregistry.h"
 #include "browser/filecommands.h"
 #include "browser/mainstate.h"
+#include "zip/ziphost.h"
 
 class QAction;
 class QComboBox;
@@ -28,6 +30,7 @@ class TMsgform;
 class TSortGrid;
 class TZipMaster;
 class TZipTab;
+class TarnZipHost;
 class TPTShellCombo;
 class TPTShellList;
 class TPTShellTree;
@@ -73,7 +76,8 @@ class TTarn : public QMainWindow, public browser::FileCommandHost {
   QMenu *ListPopup = nullptr;
   QMenu *RefreshEdit2 = nullptr;
   QAction *HideFolders1 = nullptr;
-  // The Zip tab (app/tarn_zip.cpp).
+  // The Zip tab (app/tarn_zip.cpp); its host adapter deletes the page before it goes.
+  std::unique_ptr<TZipHost> zipHost_;
   TZipTab *ZipTab = nullptr;
   TSortGrid *StringGrid1 = nullptr;
   TZipMaster *ZipMaster1 = nullptr;
@@ -184,6 +188,7 @@ class TTarn : public QMainWindow, public browser::FileCommandHost {
   bool eventFilter(QObject *o, QEvent *e) override;
 
  private:
+  friend class TarnZipHost;
   void buildMenus();
   void setUpFileCommands();
   void buildToolBar();

@@ -5,7 +5,7 @@
 #include <QWidget>
 #include <functional>
 
-#include "zip/sortgrid.h"
+#include "controls/sortgrid.h"
 
 class QCheckBox;
 class QLabel;

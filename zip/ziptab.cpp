@@ -6,17 +6,14 @@
 #include <QCheckBox>
 #include <QDateTime>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QInputDialog>
 #include <QLabel>
 #include <QListWidget>
 #include <QLocale>
 #include <QMenu>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -95,7 +92,7 @@ QString folderPart(const QString &path) {
 const char *const kHeadings[6] = {"File Name", "Compr Size", "Uncmpr Size", "Date/Time", "Ratio", "Path"};
 }  // namespace
 
-TZipTab::TZipTab(TMsgform *msgform, QWidget *parent) : QWidget(parent), Msgform(msgform) {
+TZipTab::TZipTab(TZipHost &host, TMsgform *msgform, QWidget *parent) : QWidget(parent), Msgform(msgform), host_(host) {
   setObjectName(QStringLiteral("ZipTab"));
   ZipMaster1 = new TZipMaster(this);
   ZipMaster1->setAddCompLevel(9);
@@ -171,15 +168,9 @@ bool TZipTab::eventFilter(QObject *o, QEvent *e) {
 
 QString TZipTab::viewFilePath() const { return platform::userFile(QStringLiteral("TarnwickFile")); }
 
-void TZipTab::say(const QString &text) {
-  if (showMessage) showMessage(text);
-  else QMessageBox::information(window(), QStringLiteral("Tarnwick"), text);
-}
+void TZipTab::say(const QString &text) { host_.showMessage(text); }
 
-bool TZipTab::ask(const QString &text) {
-  if (confirm) return confirm(text);
-  return QMessageBox::question(window(), QStringLiteral("Tarnwick"), text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
-}
+bool TZipTab::ask(const QString &text) { return host_.confirm(text); }
 
 void TZipTab::buildMenu() {
   ZipMenu = new QMenu(this);
@@ -206,10 +197,7 @@ void TZipTab::buildMenu() {
   MakeSelfExtractFile1->setStatusTip(QStringLiteral("Create a self extracting zip file"));
   MakeSelfExtractFile1->setToolTip(MakeSelfExtractFile1->statusTip());
   MakeSelfExtractFile1->setEnabled(false);
-  connect(MakeSelfExtractFile1, &QAction::triggered, this, [this] {
-    if (makeSelfExtract) makeSelfExtract();
-    else say(QStringLiteral("Self extracting archives are not available in this version yet."));
-  });
+  connect(MakeSelfExtractFile1, &QAction::triggered, this, [this] { host_.makeSelfExtract(); });
   add(ShowMessages1, "ShowMessages1", "&Show Messages", "Displays any zip messages", false, &TZipTab::ShowMessages1Click);
   add(Test1, "Test1", "&Test Zip File", "Test all files in the open zip file for any errors before extracting", false, &TZipTab::Test1Click);
   ZipMenu->addSeparator();
@@ -217,10 +205,7 @@ void TZipTab::buildMenu() {
   ConvertSpan->setObjectName(QStringLiteral("ConvertSpan"));
   ConvertSpan->setStatusTip(QStringLiteral("Convert spanned set to normal zip file"));
   ConvertSpan->setToolTip(ConvertSpan->statusTip());
-  connect(ConvertSpan, &QAction::triggered, this, [this] {
-    if (convertSpan) convertSpan();
-    else say(QStringLiteral("Converting spanned sets is not available in this version yet."));
-  });
+  connect(ConvertSpan, &QAction::triggered, this, [this] { host_.convertSpan(); });
   ZipMenu->addSeparator();
   add(DestroyZipFile1, "DestroyZipFile1", "&Delete Current Zip File", "Delete the open zip file", false, &TZipTab::DestroyZipFile1Click);
   add(CloseZipFile1, "CloseZipFile1", "&Close Zip File", "Close the open zip file", false, &TZipTab::CloseZipFile1Click);
@@ -408,14 +393,14 @@ void TZipTab::StringGrid1GetCellFormat(int col, int row, int, TFormatOptions &f)
 }
 
 void TZipTab::StringGrid1SelectCell(int, int row) {
-  if (setCurrentName) setCurrentName(namePart(StringGrid1->Cells(0, row)));
+  host_.setCurrentName(namePart(StringGrid1->Cells(0, row)));
 }
 
 void TZipTab::ZipMaster1DirUpdate() {
   if (!ZipMaster1->ZipFilename().isEmpty()) {
     FillGrid();
     const QString name = QFileInfo(ZipMaster1->ZipFilename()).fileName();
-    if (setTabCaption) setTabCaption(name + QStringLiteral(" - Files = ") + QString::number(ZipMaster1->EntryCount()));
+    host_.setTabCaption(name + QStringLiteral(" - Files = ") + QString::number(ZipMaster1->EntryCount()));
     MakeSelfExtractFile1->setText(ZipMaster1->ZipFilename().toUpper().endsWith(QLatin1String(".EXE"))
                                       ? QStringLiteral("Convert back to Zip File")
                                       : QStringLiteral("Make Self Extract File"));
@@ -434,7 +419,7 @@ void TZipTab::StringGrid1DblClick() {
   int top, bottom;
   StringGrid1->Selection(top, bottom);
   const QString name = namePart(StringGrid1->Cells(0, StringGrid1->Row()));
-  if (setCurrentName) setCurrentName(name);
+  host_.setCurrentName(name);
   const QString ext = QFileInfo(name).suffix().isEmpty() ? QString() : '.' + QFileInfo(name).suffix().toLower();
   if (name.isEmpty() || ziptexts::isUnviewableExtension(ext)) return;
   if (StringGrid1->Row() == StringGrid1->RowCount() - 1) return;  // the totals row is no member
@@ -447,7 +432,7 @@ void TZipTab::StringGrid1DblClick() {
     QFile::remove(view);
   }
   if (!QFile::rename(extracted, view)) return;
-  if (viewFile) viewFile(view, ext);
+  host_.viewFile(view, ext);
 }
 
 // ---- Commands ----
@@ -459,17 +444,17 @@ void TZipTab::setArchiveCommands(bool on) {
 
 void TZipTab::DeactivateZipmenu() {
   setArchiveCommands(false);
-  if (setTabCaption) setTabCaption(QStringLiteral("Zip"));
+  host_.setTabCaption(QStringLiteral("Zip"));
 }
 
 void TZipTab::ShowZip(const QString &file) {
   if (running_) return;
   ExtractPanel->hide();
-  if (activateZipTab) activateZipTab();
+  host_.activateZipTab();
   StringGrid1->ClearAllCells();
   ZipMaster1->setZipFilename(QString());
   DeactivateZipmenu();
-  if (setViewHtmlEnabled) setViewHtmlEnabled(false);
+  host_.setViewHtmlEnabled(false);
   StringGrid1->show();
   QApplication::setOverrideCursor(Qt::WaitCursor);
   ZipMaster1->setZipFilename(file);
@@ -482,7 +467,7 @@ void TZipTab::ClearViewer() {
   ZipMaster1->setZipFilename(QString());
   DeactivateZipmenu();
   // A hidden add panel must not keep collecting double-clicked files.
-  if (addPanelShown() && setZipAddMode) setZipAddMode(false);
+  if (addPanelShown()) host_.setZipAddMode(false);
   AddToZip->hide();
   ExtractPanel->hide();
   updateGridVisibility();
@@ -505,24 +490,23 @@ void TZipTab::applyColumnWidths() {
 
 void TZipTab::Open1Click() {
   if (running_) return;
-  const QString folder = currentFolder ? currentFolder() : QDir::currentPath();
+  const QString folder = host_.currentFolder();
   const QString title = QStringLiteral("Tarnwick - Open Existing ZIP File");
   const QString filter = QStringLiteral("Zip Files (*.zip *.exe)");
-  const QString f = askOpenFile ? askOpenFile(title, filter, folder) : QFileDialog::getOpenFileName(window(), title, folder, filter);
+  const QString f = host_.askOpenFile(title, filter, folder);
   if (f.isEmpty()) return;
   QApplication::setOverrideCursor(Qt::WaitCursor);
   ZipMaster1->setZipFilename(f);
-  if (activateZipTab) activateZipTab();
+  host_.activateZipTab();
   QApplication::restoreOverrideCursor();
 }
 
 void TZipTab::NewZipClick() {
   if (running_) return;
-  const QString folder = currentFolder ? currentFolder() : QDir::currentPath();
+  const QString folder = host_.currentFolder();
   const QString title = QStringLiteral("Tarnwick - Create New ZIP File");
   const QString filter = QStringLiteral("ZIP Files (*.zip)");
-  QString name = askSaveFile ? askSaveFile(title, filter, folder)
-                             : QFileDialog::getSaveFileName(window(), title, folder, filter, nullptr, QFileDialog::DontConfirmOverwrite);
+  QString name = host_.askSaveFile(title, filter, folder);
   if (name.isEmpty()) return;
   const QString error = ziptexts::checkNewZipName(name);
   if (!error.isEmpty()) {
@@ -536,7 +520,7 @@ void TZipTab::NewZipClick() {
       return;
     }
   }
-  if (activateZipTab) activateZipTab();
+  host_.activateZipTab();
   ZipMaster1->setZipFilename(name);
 }
 
@@ -551,20 +535,19 @@ void TZipTab::addToSelection(const QString &path, bool folderWildcard) {
 
 void TZipTab::AddTo1Click() {
   if (running_) return;
-  if (showBrowserPanes) showBrowserPanes();
+  host_.showBrowserPanes();
   AddToZip->show();
   updateGridVisibility();
   SelectedList->clear();
   updateCountLabel();
-  if (setZipAddMode) setZipAddMode(true);
-  if (setTitle) setTitle(QStringLiteral("Tarnwick - Select files for zipping by Double Clicking file or DRAG selected Files/Folders across"));
-  if (setListHint) setListHint(QStringLiteral("Double click file or Drag selected Files/Folders across for adding to zip file..."));
+  host_.setZipAddMode(true);
+  host_.setTitle(QStringLiteral("Tarnwick - Select files for zipping by Double Clicking file or DRAG selected Files/Folders across"));
+  host_.setListHint(QStringLiteral("Double click file or Drag selected Files/Folders across for adding to zip file..."));
 }
 
 void TZipTab::SelectAllFilesClick() {
-  if (!listItemNames) return;
-  const QString folder = currentFolder ? currentFolder() : QDir::currentPath();
-  for (const QString &name : listItemNames()) {
+  const QString folder = host_.currentFolder();
+  for (const QString &name : host_.listItemNames()) {
     const QString path = folder.endsWith('/') ? folder + name : folder + '/' + name;
     if (!QFileInfo(path).isDir()) SelectedList->addItem(path);
   }
@@ -572,12 +555,12 @@ void TZipTab::SelectAllFilesClick() {
 }
 
 void TZipTab::SelectFolderClick() {
-  const QString name = selectedListItemName ? selectedListItemName() : QString();
+  const QString name = host_.selectedListItemName();
   if (name.isEmpty()) {
     say(QStringLiteral("No folder selected"));
     return;
   }
-  const QString folder = currentFolder ? currentFolder() : QDir::currentPath();
+  const QString folder = host_.currentFolder();
   const QString path = QFileInfo(name).isAbsolute() ? name : folder.endsWith('/') ? folder + name : folder + '/' + name;
   if (QFileInfo(path).isDir()) addToSelection(path);
 }
@@ -606,15 +589,13 @@ void TZipTab::DiskSpanCBClick() {
 
 void TZipTab::VolSizeClick() {
   const QString v = QString::number(ZipMaster1->MaxVolumeSize());
-  const QString answer = inputBox ? inputBox(QStringLiteral("Max Vol size"), QStringLiteral("Maximum size of an archive part"), v)
-                                  : QInputDialog::getText(window(), QStringLiteral("Max Vol size"), QStringLiteral("Maximum size of an archive part"), QLineEdit::Normal, v);
+  const QString answer = host_.inputBox(QStringLiteral("Max Vol size"), QStringLiteral("Maximum size of an archive part"), v);
   ZipMaster1->setMaxVolumeSize(answer.trimmed().toLongLong());  // 0 when not a number
 }
 
 void TZipTab::FreeSpaceClick() {
   const QString v = QString::number(ZipMaster1->KeepFreeOnDisk1());
-  const QString answer = inputBox ? inputBox(QStringLiteral("Keep free on Disk"), QStringLiteral("Unused bytes on disk 1"), v)
-                                  : QInputDialog::getText(window(), QStringLiteral("Keep free on Disk"), QStringLiteral("Unused bytes on disk 1"), QLineEdit::Normal, v);
+  const QString answer = host_.inputBox(QStringLiteral("Keep free on Disk"), QStringLiteral("Unused bytes on disk 1"), v);
   ZipMaster1->setKeepFreeOnDisk1(answer.trimmed().toLongLong());
 }
 
@@ -633,9 +614,7 @@ void TZipTab::ZipButtonClick() {
   // not done. Ask for one for this add only.
   QString password;
   if (EncryptCB->isChecked() && ZipMaster1->Password().isEmpty()) {
-    password = inputBox ? inputBox(QStringLiteral("Encrypt Files"), QStringLiteral("Password for the files to be added"), QString())
-                        : QInputDialog::getText(window(), QStringLiteral("Encrypt Files"), QStringLiteral("Password for the files to be added"),
-                                                QLineEdit::Password);
+    password = host_.askPassword(QStringLiteral("Encrypt Files"), QStringLiteral("Password for the files to be added"));
     if (password.isEmpty()) {
       say(QStringLiteral("No password given: no files were added"));
       return;
@@ -671,28 +650,28 @@ void TZipTab::ZipButtonClick() {
   AddToZip->hide();
   updateGridVisibility();
   updateCountLabel();
-  if (setZipAddMode) setZipAddMode(false);
+  host_.setZipAddMode(false);
   if (span) {
     DiskSpanCB->setChecked(false);
     FormatCB->setChecked(false);
     FormatCB->setEnabled(false);
     setArchiveCommands(false);
   }
-  if (setTitle) setTitle(QStringLiteral("Tarnwick"));
+  host_.setTitle(QStringLiteral("Tarnwick"));
 }
 
 void TZipTab::NoAddZipClick() {
   SelectedList->clear();
   updateCountLabel();
-  if (setZipAddMode) setZipAddMode(false);
-  if (setTitle) setTitle(QStringLiteral("Tarnwick"));
+  host_.setZipAddMode(false);
+  host_.setTitle(QStringLiteral("Tarnwick"));
   AddToZip->hide();
   updateGridVisibility();
 }
 
 void TZipTab::Extract1Click() {
   if (running_) return;
-  if (showBrowserPanes) showBrowserPanes();
+  host_.showBrowserPanes();
   ExtractPanel->show();
   updateGridVisibility();
 }

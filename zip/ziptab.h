@@ -2,12 +2,11 @@
 // TZipTab: the page of the "Zip" viewer tab. The contents grid StringGrid1 with its pop-up ZipMenu,
 // the add panel AddToZip and the extract panel ExtractPanel, and the zip component ZipMaster1 that all
 // of them drive. It knows nothing of the main window: what it needs from there (current folder, the
-// file list, the window title, the viewer dispatch) comes through the std::function members below.
+// file list, the window title, the viewer dispatch, the dialogs) it asks of its TZipHost.
 #include <QHash>
 #include <QWidget>
-#include <functional>
-
-#include "zip/sortgrid.h"
+#include "controls/sortgrid.h"
+#include "zip/ziphost.h"
 #include "zip/zipmaster.h"
 
 class QAction;
@@ -39,7 +38,7 @@ bool isUnviewableExtension(const QString &ext);
 class TZipTab : public QWidget {
   Q_OBJECT
  public:
-  explicit TZipTab(TMsgform *msgform, QWidget *parent = nullptr);
+  TZipTab(TZipHost &host, TMsgform *msgform, QWidget *parent = nullptr);
   ~TZipTab() override;
 
   TZipMaster *ZipMaster1 = nullptr;
@@ -64,26 +63,6 @@ class TZipTab : public QWidget {
   TDirLabel *DirLabel1 = nullptr;
   QPushButton *OKBut = nullptr, *Button1 = nullptr;
 
-  // ---- What the main window supplies ----
-  std::function<QString()> currentFolder;          // CurrentFolder
-  std::function<void(bool)> setZipAddMode;         // ZipAddMode
-  std::function<void(const QString &)> setCurrentName;
-  std::function<void(const QString &)> setTitle;   // the window caption
-  std::function<void(const QString &)> setListHint;  // the file list's hint
-  std::function<void()> showBrowserPanes;
-  std::function<void()> activateZipTab;
-  std::function<void(const QString &)> setTabCaption;
-  std::function<void(bool)> setViewHtmlEnabled;
-  std::function<QStringList()> listItemNames;      // file names of the file list's items
-  std::function<QString()> selectedListItemName;   // the file list's selected item, empty when none
-  // Shows a file by its type: the main window sets CurrentFile and CurrentExt and runs its dispatch.
-  std::function<void(const QString &file, const QString &ext)> viewFile;
-  std::function<void()> makeSelfExtract, convertSpan;  // commands of other pages of the zip manager
-  // Dialogs (replaceable so that the flows run unattended in tests).
-  std::function<void(const QString &)> showMessage;
-  std::function<bool(const QString &)> confirm;
-  std::function<QString(const QString &title, const QString &filter, const QString &folder)> askOpenFile, askSaveFile;
-  std::function<QString(const QString &title, const QString &prompt, const QString &value)> inputBox;
   // The stored column widths ("ZipCol1".."ZipCol6"), kept in step with the grid's real widths.
   void bindColumnWidths(int *widths6) { columnWidths_ = widths6; }
   // Puts the main window's directory label onto the extract panel in place of the page's own.
@@ -151,6 +130,7 @@ class TZipTab : public QWidget {
   void say(const QString &text);
   bool ask(const QString &text);
 
+  TZipHost &host_;
   bool running_ = false;
   bool closeGuarded_ = false;
   int sortCol_ = 0;

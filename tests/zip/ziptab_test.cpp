@@ -17,6 +17,7 @@
 #include <QTest>
 #include <QTextEdit>
 #include <QTimer>
+#include <functional>
 
 #include "platform/paths.h"
 #include "tests/common/testenv.h"
@@ -29,30 +30,64 @@ using testenv::readFile;
 using testenv::writeFile;
 
 namespace {
-// A zip tab whose dialogs answer from the test and record what they showed.
-struct Fixture {
-  TMsgform msgform;
-  TZipTab tab{&msgform};
-  QStringList shown;
+// The page's host: answers its questions from the test and records what the page asked for.
+struct TestZipHost final : TZipHost {
+  QString folder = QDir::currentPath();
+  QStringList items;
+  QString selected;
+  QStringList shown;  // messages and questions, in order
   bool answerYes = true;
-  QString saveName;
-  bool addMode = false;
-  QString viewed, viewedExt, title;
-  Fixture() {
-    tab.showMessage = [this](const QString &t) { shown << t; };
-    tab.confirm = [this](const QString &t) {
-      shown << t;
-      return answerYes;
-    };
-    tab.askSaveFile = [this](const QString &, const QString &, const QString &) { return saveName; };
-    tab.setZipAddMode = [this](bool on) { addMode = on; };
-    tab.setTitle = [this](const QString &t) { title = t; };
-    tab.viewFile = [this](const QString &f, const QString &e) {
-      viewed = f;
-      viewedExt = e;
-    };
-    tab.resize(600, 400);
+  QString saveName, openName, password, inputAnswer;
+  QStringList dialogs;  // "title|filter|folder" of each file dialog
+  bool addMode = false, activated = false, htmlEnabled = true;
+  QString currentName, title, listHint, tabCaption, viewed, viewedExt;
+  int browserPanesShown = 0;
+  // When set, answers input boxes instead of inputAnswer.
+  std::function<QString(const QString &value)> onInput;
+
+  QString currentFolder() const override { return folder; }
+  void setZipAddMode(bool on) override { addMode = on; }
+  void setCurrentName(const QString &name) override { currentName = name; }
+  void setTitle(const QString &text) override { title = text; }
+  void setListHint(const QString &hint) override { listHint = hint; }
+  void showBrowserPanes() override { ++browserPanesShown; }
+  void activateZipTab() override { activated = true; }
+  void setTabCaption(const QString &caption) override { tabCaption = caption; }
+  void setViewHtmlEnabled(bool on) override { htmlEnabled = on; }
+  QStringList listItemNames() const override { return items; }
+  QString selectedListItemName() const override { return selected; }
+  void viewFile(const QString &file, const QString &ext) override {
+    viewed = file;
+    viewedExt = ext;
   }
+  void makeSelfExtract() override { shown << "makeSelfExtract"; }
+  void convertSpan() override { shown << "convertSpan"; }
+  void showMessage(const QString &text) override { shown << text; }
+  bool confirm(const QString &text) override {
+    shown << text;
+    return answerYes;
+  }
+  QString askOpenFile(const QString &t, const QString &filter, const QString &f) override {
+    dialogs << t + '|' + filter + '|' + f;
+    return openName;
+  }
+  QString askSaveFile(const QString &t, const QString &filter, const QString &f) override {
+    dialogs << t + '|' + filter + '|' + f;
+    return saveName;
+  }
+  QString inputBox(const QString &, const QString &, const QString &value) override {
+    return onInput ? onInput(value) : inputAnswer;
+  }
+  QString askPassword(const QString &, const QString &) override { return password; }
+};
+
+// A zip tab with a test host.
+struct Fixture {
+  TestZipHost host;
+  TMsgform msgform;
+  TZipTab tab{host, &msgform};
+  QStringList &shown = host.shown;
+  Fixture() { tab.resize(600, 400); }
   TSortGrid *g() { return tab.StringGrid1; }
   QStringList column(int col) {
     QStringList out;
@@ -137,10 +172,10 @@ TEST(ZipTab, GridListsAnArchiveOfAnotherToolWithTotalsAndSorting) {
   const QString zip = makeDir("a") + "/three.zip";
   const QStringList py = pyZip(zip, kThree);
   ASSERT_EQ(py.size(), 3);
-  QString tabCaption;
-  f.tab.setTabCaption = [&](const QString &c) { tabCaption = c; };
   f.tab.ShowZip(zip);
-  EXPECT_EQ(tabCaption, "three.zip - Files = 3");
+  EXPECT_EQ(f.host.tabCaption, "three.zip - Files = 3");
+  EXPECT_FALSE(f.host.htmlEnabled);
+  EXPECT_TRUE(f.host.activated);
   EXPECT_TRUE(f.tab.Extract1->isEnabled());
   EXPECT_TRUE(f.tab.CloseZipFile1->isEnabled());
   EXPECT_TRUE(f.tab.Open1->isEnabled());
@@ -176,7 +211,7 @@ TEST(ZipTab, GridListsAnArchiveOfAnotherToolWithTotalsAndSorting) {
   // Close: grid empty, commands off, caption back.
   f.tab.CloseZipFile1Click();
   EXPECT_EQ(g->RowCount(), 2);
-  EXPECT_EQ(tabCaption, "Zip");
+  EXPECT_EQ(f.host.tabCaption, "Zip");
   EXPECT_FALSE(f.tab.Extract1->isEnabled());
 }
 
@@ -214,15 +249,15 @@ TEST(ZipTab, CreateAddExtractDeleteAndTestEndToEnd) {
   Fixture f;
   const QString dir = makeDir("work");
   // Create: refused names, then a name without a dot gets ".zip".
-  f.saveName = dir + "/bad.rar";
+  f.host.saveName = dir + "/bad.rar";
   f.tab.NewZipClick();
   EXPECT_EQ(f.shown.last(), "Error: your new archive must end in .ZIP");
-  f.saveName = dir + "/bad.exe";
+  f.host.saveName = dir + "/bad.exe";
   f.tab.NewZipClick();
   EXPECT_EQ(f.shown.last(), "Error: you must create a .ZIP file, then convert to .EXE");
   f.tab.ZipButtonClick();
   EXPECT_EQ(f.shown.last(), "Error - open a zip file first");
-  f.saveName = dir + "/made";
+  f.host.saveName = dir + "/made";
   f.tab.NewZipClick();
   const QString zip = dir + "/made.zip";
   EXPECT_EQ(f.tab.ZipMaster1->ZipFilename(), zip);
@@ -234,9 +269,9 @@ TEST(ZipTab, CreateAddExtractDeleteAndTestEndToEnd) {
   writeFile(src + "/one.txt", "first file\n");
   writeFile(src + "/deep/two.txt", "second file\n");
   f.tab.AddTo1Click();
-  EXPECT_TRUE(f.addMode);
+  EXPECT_TRUE(f.host.addMode);
   EXPECT_TRUE(f.tab.addPanelShown());
-  EXPECT_EQ(f.title, "Tarnwick - Select files for zipping by Double Clicking file or DRAG selected Files/Folders across");
+  EXPECT_EQ(f.host.title, "Tarnwick - Select files for zipping by Double Clicking file or DRAG selected Files/Folders across");
   f.tab.ZipButtonClick();
   EXPECT_EQ(f.shown.last(), "No files selected");
   f.tab.addToSelection(src + "/one.txt", false);
@@ -244,10 +279,10 @@ TEST(ZipTab, CreateAddExtractDeleteAndTestEndToEnd) {
   f.tab.ZipButtonClick();
   EXPECT_EQ(f.shown.last(), "1 file was added");
   EXPECT_TRUE(f.msgform.RichEdit1->toPlainText().startsWith("Beginning Add to " + zip));
-  EXPECT_FALSE(f.addMode);
+  EXPECT_FALSE(f.host.addMode);
   EXPECT_FALSE(f.tab.addPanelShown());
   EXPECT_EQ(f.tab.Label1->text(), "Files to be added: 0");
-  EXPECT_EQ(f.title, "Tarnwick");
+  EXPECT_EQ(f.host.title, "Tarnwick");
   EXPECT_EQ(f.column(0), QStringList({"one.txt", "Total"}));
 
   // Add a folder (dropped folders get "/*.*") with folder names and sub-folders.
@@ -285,12 +320,12 @@ TEST(ZipTab, CreateAddExtractDeleteAndTestEndToEnd) {
   EXPECT_TRUE(f.msgform.isHidden());
 
   // Delete: the totals row in the selection is left out; "No" keeps everything.
-  f.answerYes = false;
+  f.host.answerYes = false;
   f.selectNames({"one.txt", "two.txt"}, true);
   f.tab.DeleteFrom1Click();
   EXPECT_EQ(f.shown.last(), "Delete selected files from: " + zip + "?");
   EXPECT_EQ(f.tab.ZipMaster1->EntryCount(), 2);
-  f.answerYes = true;
+  f.host.answerYes = true;
   f.selectNames({"two.txt"}, true);
   f.tab.DeleteFrom1Click();
   EXPECT_EQ(f.shown.last(), "1 file was deleted");
@@ -394,21 +429,19 @@ TEST(ZipTab, DoubleClickViewsAMemberThroughTheViewFile) {
   pyZip(zip, "[('readme.txt', b'read me please\\n', True), ('lib.dll', b'MZ', False), ('Tarnwick.Fav', b'not favourites', False)]");
   // A user file beside the view file that a member of the same name must not replace.
   writeFile(platform::userFile("Tarnwick.Fav"), "/home\n");
-  QString name;
-  f.tab.setCurrentName = [&](const QString &n) { name = n; };
   f.tab.ShowZip(zip);
   f.selectNames({"lib.dll"});
   f.tab.StringGrid1DblClick();
-  EXPECT_EQ(name, "lib.dll");
-  EXPECT_TRUE(f.viewed.isEmpty());
+  EXPECT_EQ(f.host.currentName, "lib.dll");
+  EXPECT_TRUE(f.host.viewed.isEmpty());
   f.selectNames({"readme.txt"});
   f.tab.StringGrid1DblClick();
-  EXPECT_EQ(f.viewed, platform::userFile("TarnwickFile"));
-  EXPECT_EQ(f.viewedExt, ".txt");
-  EXPECT_EQ(readFile(f.viewed), "read me please\n");
+  EXPECT_EQ(f.host.viewed, platform::userFile("TarnwickFile"));
+  EXPECT_EQ(f.host.viewedExt, ".txt");
+  EXPECT_EQ(readFile(f.host.viewed), "read me please\n");
   f.selectNames({"Tarnwick.Fav"});
   f.tab.StringGrid1DblClick();
-  EXPECT_EQ(readFile(f.viewed), "not favourites");
+  EXPECT_EQ(readFile(f.host.viewed), "not favourites");
   EXPECT_EQ(readFile(platform::userFile("Tarnwick.Fav")), "/home\n");
   EXPECT_TRUE(f.shown.isEmpty()) << f.shown.join('|').toStdString();  // view mode shows no messages
 }
@@ -419,17 +452,18 @@ TEST(ZipTab, AddPanelAidsAndOptionBoxes) {
   writeFile(dir + "/a.txt", "a");
   writeFile(dir + "/b.txt", "b");
   QDir().mkpath(dir + "/sub");
-  f.tab.currentFolder = [&] { return dir; };
-  f.tab.listItemNames = [] { return QStringList({"a.txt", "sub", "b.txt"}); };
-  QString selected;
-  f.tab.selectedListItemName = [&] { return selected; };
+  f.host.folder = dir;
+  f.host.items = QStringList({"a.txt", "sub", "b.txt"});
   f.tab.AddTo1Click();
+  EXPECT_TRUE(f.host.addMode);
+  EXPECT_EQ(f.host.browserPanesShown, 1);
+  EXPECT_EQ(f.host.listHint, "Double click file or Drag selected Files/Folders across for adding to zip file...");
   f.tab.SelectAllFilesClick();
   EXPECT_EQ(f.tab.Label1->text(), "Files to be added: 2");
   EXPECT_EQ(f.tab.SelectedList->item(0)->text(), dir + "/a.txt");
   f.tab.SelectFolderClick();
   EXPECT_EQ(f.shown.last(), "No folder selected");
-  selected = "sub";
+  f.host.selected = "sub";
   f.tab.SelectFolderClick();
   EXPECT_EQ(f.tab.Label1->text(), "Files to be added: 3");
   f.tab.SelectedList->item(0)->setSelected(true);
@@ -444,15 +478,15 @@ TEST(ZipTab, AddPanelAidsAndOptionBoxes) {
   f.tab.DiskSpanCB->setChecked(true);
   f.tab.DiskSpanCBClick();
   EXPECT_TRUE(f.tab.FormatCB->isEnabled() && f.tab.VolSize->isEnabled() && f.tab.FreeSpace->isEnabled());
-  f.tab.inputBox = [](const QString &, const QString &, const QString &v) { return v == "1470000" ? QString("2000000") : QString("abc"); };
+  f.host.onInput = [](const QString &v) { return v == "1470000" ? QString("2000000") : QString("abc"); };
   f.tab.VolSizeClick();
   EXPECT_EQ(f.tab.ZipMaster1->MaxVolumeSize(), 2000000);
   f.tab.FreeSpaceClick();
   EXPECT_EQ(f.tab.ZipMaster1->KeepFreeOnDisk1(), 0);  // not a number
   f.tab.NoAddZipClick();
-  EXPECT_FALSE(f.addMode);
+  EXPECT_FALSE(f.host.addMode);
   EXPECT_FALSE(f.tab.addPanelShown());
-  EXPECT_EQ(f.title, "Tarnwick");
+  EXPECT_EQ(f.host.title, "Tarnwick");
 }
 
 TEST(ZipTab, ALargeArchiveFillsAndSortsQuickly) {
@@ -481,23 +515,21 @@ TEST(ZipTab, EncryptAsksForAPasswordAndReallyEncrypts) {
   Fixture f;
   const QString src = makeDir("secret");
   writeFile(src + "/s.txt", "secret text");
-  f.saveName = makeDir("e") + "/enc.zip";
+  f.host.saveName = makeDir("e") + "/enc.zip";
   f.tab.NewZipClick();
-  QString answer;
-  f.tab.inputBox = [&](const QString &, const QString &, const QString &) { return answer; };
   f.tab.AddTo1Click();
   f.tab.EncryptCB->setChecked(true);
   f.tab.addToSelection(src + "/s.txt", false);
   f.tab.ZipButtonClick();  // no password: nothing is added, the list stays
   EXPECT_EQ(f.shown.last(), "No password given: no files were added");
   EXPECT_EQ(f.tab.SelectedList->count(), 1);
-  answer = "pw";
+  f.host.password = "pw";
   f.tab.ZipButtonClick();
   EXPECT_EQ(f.shown.last(), "1 file was added");
   EXPECT_TRUE(f.tab.ZipMaster1->Password().isEmpty());  // not kept after the add
   ASSERT_EQ(f.tab.ZipMaster1->EntryCount(), 1);
   EXPECT_TRUE(f.tab.ZipMaster1->Entries()[0].encrypted());
-  const auto r = peers::python("import sys,zipfile; z=zipfile.ZipFile(sys.argv[1]); print(z.read('s.txt', pwd=b'pw').decode())", {f.saveName});
+  const auto r = peers::python("import sys,zipfile; z=zipfile.ZipFile(sys.argv[1]); print(z.read('s.txt', pwd=b'pw').decode())", {f.host.saveName});
   EXPECT_EQ(r.out.trimmed(), "secret text") << r.out.toStdString();
 }
 
@@ -506,16 +538,11 @@ TEST(ZipTab, OpenAndDeletingAnArchiveThatIsGone) {
   const QString dir = makeDir("open");
   const QString zip = dir + "/gone.zip";
   pyZip(zip, "[('a.txt', b'a', False)]");
-  bool activated = false;
-  f.tab.activateZipTab = [&] { activated = true; };
-  f.tab.currentFolder = [&] { return dir; };
-  f.tab.askOpenFile = [&](const QString &title, const QString &filter, const QString &folder) {
-    EXPECT_EQ(title, "Tarnwick - Open Existing ZIP File");
-    EXPECT_EQ(folder, dir);
-    return zip;
-  };
+  f.host.folder = dir;
+  f.host.openName = zip;
   f.tab.Open1Click();
-  EXPECT_TRUE(activated);
+  EXPECT_EQ(f.host.dialogs, QStringList({"Tarnwick - Open Existing ZIP File|Zip Files (*.zip *.exe)|" + dir}));
+  EXPECT_TRUE(f.host.activated);
   EXPECT_EQ(f.tab.ZipMaster1->EntryCount(), 1);
   EXPECT_EQ(f.tab.MakeSelfExtractFile1->text(), "Make Self Extract File");
   QFile::remove(zip);

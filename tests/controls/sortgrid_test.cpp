@@ -7,7 +7,7 @@
 #include <QScrollBar>
 #include <QTest>
 
-#include "zip/sortgrid.h"
+#include "controls/sortgrid.h"
 
 namespace {
 QStringList column(const TSortGrid &g, int col) {
