@@ -20,6 +20,7 @@
 #include <QStatusBar>
 #include <QTextEdit>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 
 #include "controls/dirlabel.h"
@@ -76,6 +77,42 @@ bool isUnviewableExtension(const QString &ext) {
   return ext.size() >= 3 && list.contains(ext);
 }
 
+namespace {
+bool isControl(QChar c) { return c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F); }
+}  // namespace
+
+QString printable(const QString &name) {
+  if (std::none_of(name.begin(), name.end(), isControl)) return name;
+  QString out;
+  out.reserve(name.size() + 8);
+  for (QChar c : name) {
+    const ushort u = c.unicode();
+    if (!isControl(c)) out += c;
+    else if (u == '\n') out += QLatin1String("\\n");
+    else if (u == '\t') out += QLatin1String("\\t");
+    else if (u == '\r') out += QLatin1String("\\r");
+    else out += (u < 0x80 ? QLatin1String("\\x") : QLatin1String("\\u00")) + QString::number(u, 16).rightJustified(2, '0');
+  }
+  return out;
+}
+
+QString withoutControls(const QString &name) {
+  QString out = name;
+  for (QChar &c : out)
+    if (isControl(c)) c = '_';
+  return out;
+}
+
+int dateTimeColumnWidth(const QFontMetrics &fm) {
+  // Two-digit days and months, and an evening and a morning time (a 12-hour clock adds "PM").
+  int widest = 0;
+  for (const QTime &t : {QTime(23, 58, 58), QTime(10, 58, 58)}) {
+    const quint32 dt = (quint32((2028 - 1980) << 9 | 12 << 5 | 28) << 16) | quint32(t.hour() << 11 | t.minute() << 5 | t.second() / 2);
+    widest = qMax(widest, fm.horizontalAdvance(dosDateTimeText(dt)));
+  }
+  return widest + fm.horizontalAdvance(QLatin1Char('x')) + 4;
+}
+
 }  // namespace ziptexts
 
 // ---- Page ----
@@ -90,6 +127,9 @@ QString folderPart(const QString &path) {
   return path.left(i + 1);
 }
 const char *const kHeadings[6] = {"File Name", "Compr Size", "Uncmpr Size", "Date/Time", "Ratio", "Path"};
+// The Date/Time width that the settings hold until the user sets one: it was chosen for a small font,
+// so the page sizes the column to its font instead.
+constexpr int kFirstRunDateTimeWidth = 100;
 }  // namespace
 
 TZipTab::TZipTab(TZipHost &host, TMsgform *msgform, QWidget *parent) : QWidget(parent), Msgform(msgform), host_(host) {
@@ -342,6 +382,7 @@ void TZipTab::FillGrid() {
     return;
   }
   g->setRowCount(n + 2);
+  storedNames_.clear();
   const auto &entries = ZipMaster1->Entries();
   QStringList row;
   for (int i = 0; i < n; ++i) {
@@ -351,7 +392,9 @@ void TZipTab::FillGrid() {
     const quint64 u = e.UncompressedSize64 ? e.UncompressedSize64 : e.UncompressedSize;
     auto it = dateCache_.constFind(e.dosDateTime());
     if (it == dateCache_.constEnd()) it = dateCache_.insert(e.dosDateTime(), ziptexts::dosDateTimeText(e.dosDateTime()));
-    row = {namePart(e.FileName), QString::number(c), QString::number(u), *it, ziptexts::ratioText(c, u), folderPart(e.FileName)};
+    const QString name = ziptexts::printable(namePart(e.FileName)), folder = ziptexts::printable(folderPart(e.FileName));
+    if (name.size() + folder.size() != e.FileName.size()) storedNames_.insert(folder + name, e.FileName);
+    row = {name, QString::number(c), QString::number(u), *it, ziptexts::ratioText(c, u), folder};
     g->setRows(i + 1, row);
     totalCompressed_ += c;
     totalUncompressed_ += u;
@@ -400,7 +443,7 @@ void TZipTab::ZipMaster1DirUpdate() {
   if (!ZipMaster1->ZipFilename().isEmpty()) {
     FillGrid();
     const QString name = QFileInfo(ZipMaster1->ZipFilename()).fileName();
-    host_.setTabCaption(name + QStringLiteral(" - Files = ") + QString::number(ZipMaster1->EntryCount()));
+    host_.setTabCaption(ziptexts::printable(name) + QStringLiteral(" - Files = ") + QString::number(ZipMaster1->EntryCount()));
     MakeSelfExtractFile1->setText(ZipMaster1->ZipFilename().toUpper().endsWith(QLatin1String(".EXE"))
                                       ? QStringLiteral("Convert back to Zip File")
                                       : QStringLiteral("Make Self Extract File"));
@@ -416,15 +459,16 @@ void TZipTab::ZipMaster1DirUpdate() {
 void TZipTab::StringGrid1DblClick() {
   if (running_) return;
   if (ZipMaster1->ZipFilename().isEmpty()) return;
-  int top, bottom;
-  StringGrid1->Selection(top, bottom);
-  const QString name = namePart(StringGrid1->Cells(0, StringGrid1->Row()));
+  const int row = StringGrid1->Row();
+  const QString name = StringGrid1->Cells(0, row);
   host_.setCurrentName(name);
-  const QString ext = QFileInfo(name).suffix().isEmpty() ? QString() : '.' + QFileInfo(name).suffix().toLower();
+  // Extraction writes the member under its name with control characters replaced.
+  const QString file = ziptexts::withoutControls(namePart(memberName(row)));
+  const QString ext = QFileInfo(file).suffix().isEmpty() ? QString() : '.' + QFileInfo(file).suffix().toLower();
   if (name.isEmpty() || ziptexts::isUnviewableExtension(ext)) return;
-  if (StringGrid1->Row() == StringGrid1->RowCount() - 1) return;  // the totals row is no member
+  if (row == StringGrid1->RowCount() - 1) return;  // the totals row is no member
   OKButClick(true);
-  const QString extracted = QDir(platform::userFile(QStringLiteral("zipview"))).filePath(name);
+  const QString extracted = QDir(platform::userFile(QStringLiteral("zipview"))).filePath(file);
   if (!QFileInfo(extracted).isFile()) return;
   const QString view = viewFilePath();
   if (QFileInfo::exists(view)) {
@@ -484,7 +528,11 @@ void TZipTab::showEvent(QShowEvent *e) {
 
 void TZipTab::applyColumnWidths() {
   writingWidths_ = true;
-  for (int c = 0; c < 6; ++c) StringGrid1->setColWidths(c, columnWidths_[c]);
+  for (int c = 0; c < 6; ++c) {
+    int w = columnWidths_[c];
+    if (c == 3 && w == kFirstRunDateTimeWidth) w = qMax(w, ziptexts::dateTimeColumnWidth(QFontMetrics(StringGrid1->font())));
+    StringGrid1->setColWidths(c, w);
+  }
   writingWidths_ = false;
 }
 
@@ -514,9 +562,9 @@ void TZipTab::NewZipClick() {
     return;
   }
   if (QFileInfo::exists(name)) {
-    if (!ask(QStringLiteral("Overwrite Existing File: ") + name + '?')) return;
+    if (!ask(QStringLiteral("Overwrite Existing File: ") + ziptexts::printable(name) + '?')) return;
     if (!QFile::remove(name)) {
-      say(QStringLiteral("Zip file could not be deleted: ") + name);
+      say(QStringLiteral("Zip file could not be deleted: ") + ziptexts::printable(name));
       return;
     }
   }
@@ -625,7 +673,7 @@ void TZipTab::ZipButtonClick() {
     Msgform->RichEdit1->clear();
     Msgform->show();
   }
-  ZipMaster1Message(0, QStringLiteral("Beginning Add to ") + ZipMaster1->ZipFilename());
+  ZipMaster1Message(0, QStringLiteral("Beginning Add to ") + ziptexts::printable(ZipMaster1->ZipFilename()));
   TZipMaster::AddOptionSet o;
   if (DirNameCB->isChecked()) o |= TZipMaster::AddDirNames;
   if (RecurseCB->isChecked()) o |= TZipMaster::AddRecurseDirs;
@@ -681,13 +729,18 @@ void TZipTab::Button1Click() {
   updateGridVisibility();
 }
 
+QString TZipTab::memberName(int row) const {
+  const QString shown = StringGrid1->Cells(5, row) + StringGrid1->Cells(0, row);
+  return storedNames_.value(shown, shown);
+}
+
 QStringList TZipTab::selectedSpecs() const {
   QStringList specs;
   int top, bottom;
   StringGrid1->Selection(top, bottom);
   const int last = StringGrid1->RowCount() - 1;  // the totals row
   for (int r = qMax(1, top); r <= bottom; ++r)
-    if (r != last) specs << StringGrid1->Cells(5, r) + StringGrid1->Cells(0, r);
+    if (r != last) specs << memberName(r);
   return specs;
 }
 
@@ -704,7 +757,7 @@ void TZipTab::OKButClick(bool viewMode) {
   }
   const QString zip = ZipMaster1->ZipFilename();
   if (!QFileInfo(zip).isFile()) {
-    say(QStringLiteral("Error: File not found: ") + zip);
+    say(QStringLiteral("Error: File not found: ") + ziptexts::printable(zip));
     return;
   }
   if (ZipMaster1->EntryCount() == 0) {
@@ -725,7 +778,7 @@ void TZipTab::OKButClick(bool viewMode) {
       Msgform->RichEdit1->clear();
       Msgform->show();
     }
-    ZipMaster1Message(0, QStringLiteral("Beginning Extract from ") + zip);
+    ZipMaster1Message(0, QStringLiteral("Beginning Extract from ") + ziptexts::printable(zip));
   }
   if (viewMode) {
     // A folder of its own: a member named like one of the program's files must not replace it.
@@ -760,7 +813,7 @@ void TZipTab::DeleteFrom1Click() {
     say(QStringLiteral("Error - no files to delete"));
     return;
   }
-  if (!ask(QStringLiteral("Delete selected files from: ") + ZipMaster1->ZipFilename() + '?')) return;
+  if (!ask(QStringLiteral("Delete selected files from: ") + ziptexts::printable(ZipMaster1->ZipFilename()) + '?')) return;
   const QStringList specs = selectedSpecs();
   if (specs.isEmpty()) {
     say(QStringLiteral("Error - no files selected"));
@@ -771,7 +824,7 @@ void TZipTab::DeleteFrom1Click() {
     Msgform->RichEdit1->clear();
     Msgform->show();
   }
-  ZipMaster1Message(0, QStringLiteral("Beginning delete from ") + ZipMaster1->ZipFilename());
+  ZipMaster1Message(0, QStringLiteral("Beginning delete from ") + ziptexts::printable(ZipMaster1->ZipFilename()));
   try {
     ZipMaster1->DeleteFiles();
   } catch (...) {
@@ -793,7 +846,7 @@ void TZipTab::Test1Click() {
     Msgform->RichEdit1->clear();
     Msgform->show();
   }
-  ZipMaster1Message(0, QStringLiteral("Beginning test of ") + ZipMaster1->ZipFilename());
+  ZipMaster1Message(0, QStringLiteral("Beginning test of ") + ziptexts::printable(ZipMaster1->ZipFilename()));
   ZipMaster1->setFSpecArgs({QStringLiteral("*.*")});
   ZipMaster1->setExtrOptions(ZipMaster1->ExtrOptions() | TZipMaster::ExtrTest);
   try {
@@ -815,9 +868,9 @@ void TZipTab::DestroyZipFile1Click() {
   if (running_) return;
   const QString name = ZipMaster1->ZipFilename();
   if (QFileInfo(name).isFile()) {
-    if (!ask(QStringLiteral("Are you sure you want to delete: ") + name + '?')) return;
+    if (!ask(QStringLiteral("Are you sure you want to delete: ") + ziptexts::printable(name) + '?')) return;
     if (!QFile::remove(name)) {
-      say(QStringLiteral("Zip file could not be deleted: ") + name);
+      say(QStringLiteral("Zip file could not be deleted: ") + ziptexts::printable(name));
       return;
     }
     StringGrid1->setRowCount(2);
@@ -825,7 +878,7 @@ void TZipTab::DestroyZipFile1Click() {
     ZipMaster1->setZipFilename(QString());
     DeactivateZipmenu();
   } else {
-    say(QStringLiteral("Zip file not found: ") + name);
+    say(QStringLiteral("Zip file not found: ") + ziptexts::printable(name));
     DeactivateZipmenu();
   }
 }

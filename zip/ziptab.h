@@ -3,6 +3,7 @@
 // the add panel AddToZip and the extract panel ExtractPanel, and the zip component ZipMaster1 that all
 // of them drive. It knows nothing of the main window: what it needs from there (current folder, the
 // file list, the window title, the viewer dispatch, the dialogs) it asks of its TZipHost.
+#include <QFontMetrics>
 #include <QHash>
 #include <QWidget>
 #include "controls/sortgrid.h"
@@ -33,6 +34,12 @@ QString dosDateTimeText(quint32 dosDateTime);
 QString checkNewZipName(QString &name);
 // True for a member that is never viewed by a double click (programs, libraries, ...).
 bool isUnviewableExtension(const QString &ext);
+// A name as it is shown: control characters written as escapes (\n, \t, \r, \x1b, \u0085).
+QString printable(const QString &name);
+// A name part as extraction writes it to disk: each control character becomes "_".
+QString withoutControls(const QString &name);
+// The default width of the Date/Time column for a font: a wide sample date and time with the cell's margins.
+int dateTimeColumnWidth(const QFontMetrics &fm);
 }  // namespace ziptexts
 
 class TZipTab : public QWidget {
@@ -127,6 +134,8 @@ class TZipTab : public QWidget {
   void updateCountLabel();
   void updateGridVisibility();
   QStringList selectedSpecs() const;
+  // The stored member name of a grid row.
+  QString memberName(int row) const;
   void say(const QString &text);
   bool ask(const QString &text);
 
@@ -142,4 +151,6 @@ class TZipTab : public QWidget {
   // Progress of the current member and of the whole operation.
   qint64 memberSize_ = 0, memberDone_ = 0, totalSize_ = 0, totalDone_ = 0;
   QHash<quint32, QString> dateCache_;
+  // Stored names by the Path + File Name cells that show them, for the names shown escaped.
+  QHash<QString, QString> storedNames_;
 };
