@@ -5,6 +5,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
 #include <QDir>
@@ -47,7 +49,10 @@ struct ModalAnswerer {
         box->done(QMessageBox::No);
       } else if (auto *dlg = qobject_cast<QFileDialog *>(w)) {
         fileDialogs << dlg->windowTitle() + '|' + dlg->directory().absolutePath();
-        dlg->selectFile(fileName);
+        // Typed as a user would: selectFile leaves the name box alone while it has the focus.
+        dlg->setDirectory(QFileInfo(fileName).absolutePath());
+        if (auto *edit = dlg->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))) edit->setText(QFileInfo(fileName).fileName());
+        else dlg->selectFile(fileName);
         QMetaObject::invokeMethod(dlg, "accept");
       }
     });
