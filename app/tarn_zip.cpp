@@ -21,6 +21,7 @@ class TarnZipHost final : public TZipHost {
   explicit TarnZipHost(TTarn &w) : w(w) {}
   // The page keeps a reference to its host: it goes first.
   ~TarnZipHost() override {
+    if (w.ZipTab && w.ZipTab->DirLabel1 == w.DirLabel1) w.DirLabel1 = nullptr;  // adopted: it goes with the page
     delete w.ZipTab;
     w.ZipTab = nullptr;
     w.StringGrid1 = nullptr;
