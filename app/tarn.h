@@ -10,6 +10,7 @@
 #include "browser/filecommands.h"
 #include "ftp/ftphost.h"
 #include "hexedit/hexhost.h"
+#include "zip/ziphost.h"
 
 class QAction;
 class QComboBox;
@@ -32,6 +33,7 @@ class TMsgform;
 class TSortGrid;
 class TZipMaster;
 class TZipTab;
+class TarnZipHost;
 class TPTShellCombo;
 class TPTShellList;
 class TPTShellTree;
@@ -77,7 +79,8 @@ class TTarn : public QMainWindow {
   QMenu *ListPopup = nullptr;
   QMenu *RefreshEdit2 = nullptr;
   QAction *HideFolders1 = nullptr;
-  // The Zip tab (app/tarn_zip.cpp).
+  // The Zip tab (app/tarn_zip.cpp); its host adapter deletes the page before it goes.
+  std::unique_ptr<TZipHost> zipHost_;
   TZipTab *ZipTab = nullptr;
   TSortGrid *StringGrid1 = nullptr;
   TZipMaster *ZipMaster1 = nullptr;
@@ -187,6 +190,7 @@ class TTarn : public QMainWindow {
   bool eventFilter(QObject *o, QEvent *e) override;
 
  private:
+  friend class TarnZipHost;
   void buildMenus();
   void setUpFileCommands();
   void buildToolBar();

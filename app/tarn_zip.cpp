@@ -1,5 +1,9 @@
 // The Zip tab: the zip manager page, its messages window and what they need from the main window.
 #include <QAction>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QTabWidget>
 #include <QToolBar>
 #include <QSplitter>
@@ -11,46 +15,82 @@
 #include "zip/msgform.h"
 #include "zip/ziptab.h"
 
+// The main window as the Zip tab's host.
+class TarnZipHost final : public TZipHost {
+ public:
+  explicit TarnZipHost(TTarn &w) : w(w) {}
+  // The page keeps a reference to its host: it goes first.
+  ~TarnZipHost() override {
+    if (w.ZipTab && w.ZipTab->DirLabel1 == w.DirLabel1) w.DirLabel1 = nullptr;  // adopted: it goes with the page
+    delete w.ZipTab;
+    w.ZipTab = nullptr;
+    w.StringGrid1 = nullptr;
+    w.ZipMaster1 = nullptr;
+  }
+  QString currentFolder() const override { return w.state.CurrentFolder; }
+  void setZipAddMode(bool on) override { w.state.ZipAddMode = on; }
+  void setCurrentName(const QString &name) override { w.state.CurrentName = name; }
+  void setTitle(const QString &text) override { w.setTitle(text); }
+  void setListHint(const QString &hint) override {
+    w.listHint_ = hint;
+    w.PTShellList1->setStatusTip(hint);
+  }
+  void showBrowserPanes() override {
+    if (QAction *full = w.item(QStringLiteral("FullScreen1"))) full->setChecked(false);
+    w.PTSplitter1->show();
+    w.PTGroup1->show();
+  }
+  void activateZipTab() override { w.Pc1->setCurrentWidget(w.ZipManCmd); }
+  void setTabCaption(const QString &caption) override { w.Pc1->setTabText(w.Pc1->indexOf(w.ZipManCmd), caption); }
+  void setViewHtmlEnabled(bool on) override {
+    if (QAction *a = w.item(QStringLiteral("ViewHtml"))) a->setEnabled(on);
+  }
+  QStringList listItemNames() const override {
+    QStringList names;
+    for (int r = 0, n = w.PTShellList1->itemCount(); r < n; ++r) names << w.PTShellList1->ItemFileName(r);
+    return names;
+  }
+  QString selectedListItemName() const override {
+    const int row = w.PTShellList1->Selected();
+    return row < 0 ? QString() : w.PTShellList1->ItemFileName(row);
+  }
+  void viewFile(const QString &file, const QString &ext) override {
+    w.state.CurrentFile = file;
+    w.state.CurrentExt = ext;
+    w.GetTheFile();
+  }
+  void makeSelfExtract() override { showMessage(QStringLiteral("Self extracting archives are not available in this version yet.")); }
+  void convertSpan() override { showMessage(QStringLiteral("Converting spanned sets is not available in this version yet.")); }
+  void showMessage(const QString &text) override { QMessageBox::information(&w, QStringLiteral("Tarnwick"), text); }
+  bool confirm(const QString &text) override {
+    return QMessageBox::question(&w, QStringLiteral("Tarnwick"), text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+  }
+  QString askOpenFile(const QString &title, const QString &filter, const QString &folder) override {
+    return QFileDialog::getOpenFileName(&w, title, folder, filter);
+  }
+  QString askSaveFile(const QString &title, const QString &filter, const QString &folder) override {
+    return QFileDialog::getSaveFileName(&w, title, folder, filter, nullptr, QFileDialog::DontConfirmOverwrite);
+  }
+  QString inputBox(const QString &title, const QString &prompt, const QString &value) override {
+    return QInputDialog::getText(&w, title, prompt, QLineEdit::Normal, value);
+  }
+  QString askPassword(const QString &title, const QString &prompt) override {
+    return QInputDialog::getText(&w, title, prompt, QLineEdit::Password);
+  }
+
+ private:
+  TTarn &w;
+};
+
 void TTarn::buildZipTab() {
   Msgform = new TMsgform(this);
-  ZipTab = new TZipTab(Msgform, ZipManCmd);
+  zipHost_ = std::make_unique<TarnZipHost>(*this);
+  ZipTab = new TZipTab(*zipHost_, Msgform, ZipManCmd);
   ZipManCmd->layout()->addWidget(ZipTab);
   StringGrid1 = ZipTab->StringGrid1;
   ZipMaster1 = ZipTab->ZipMaster1;
   ZipTab->adoptDirLabel(DirLabel1);
   ZipTab->bindColumnWidths(zipColumnWidths);
-  ZipTab->currentFolder = [this] { return state.CurrentFolder; };
-  ZipTab->setZipAddMode = [this](bool on) { state.ZipAddMode = on; };
-  ZipTab->setCurrentName = [this](const QString &name) { state.CurrentName = name; };
-  ZipTab->setTitle = [this](const QString &text) { setTitle(text); };
-  ZipTab->setListHint = [this](const QString &hint) {
-    listHint_ = hint;
-    PTShellList1->setStatusTip(hint);
-  };
-  ZipTab->showBrowserPanes = [this] {
-    if (QAction *full = item(QStringLiteral("FullScreen1"))) full->setChecked(false);
-    PTSplitter1->show();
-    PTGroup1->show();
-  };
-  ZipTab->activateZipTab = [this] { Pc1->setCurrentWidget(ZipManCmd); };
-  ZipTab->setTabCaption = [this](const QString &caption) { Pc1->setTabText(Pc1->indexOf(ZipManCmd), caption); };
-  ZipTab->setViewHtmlEnabled = [this](bool on) {
-    if (QAction *a = item(QStringLiteral("ViewHtml"))) a->setEnabled(on);
-  };
-  ZipTab->listItemNames = [this] {
-    QStringList names;
-    for (int r = 0, n = PTShellList1->itemCount(); r < n; ++r) names << PTShellList1->ItemFileName(r);
-    return names;
-  };
-  ZipTab->selectedListItemName = [this] {
-    const int row = PTShellList1->Selected();
-    return row < 0 ? QString() : PTShellList1->ItemFileName(row);
-  };
-  ZipTab->viewFile = [this](const QString &file, const QString &ext) {
-    state.CurrentFile = file;
-    state.CurrentExt = ext;
-    GetTheFile();
-  };
   // File > New > Zip File runs the same command as the grid's menu.
   if (QAction *a = item(QStringLiteral("ZipFile1"))) {
     disconnect(a, nullptr, this, nullptr);

@@ -4,9 +4,11 @@
 #include "engines/engineapi.h"
 #include "engines/pipeline.h"
 #include "engines/zipcore.h"
+#include "engines/zipnames.h"
 
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -17,8 +19,6 @@
 #include <climits>
 #include <cstring>
 #include <memory>
-#include <mutex>
-#include <set>
 
 #define ENGINE_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -68,7 +68,7 @@ std::string safeRelative(const std::string &name, std::string &why) {
         return {};
       }
       if (!out.empty()) out += '/';
-      out += part;
+      out += zipnames::withoutControls(part);  // a newline or escape has no place in a file name
     }
     i = j + 1;
   }
@@ -76,39 +76,85 @@ std::string safeRelative(const std::string &name, std::string &why) {
   return out;
 }
 
-bool insideBase(const std::string &base, const std::string &path) {
-  char buf[PATH_MAX];
-  if (!realpath(path.c_str(), buf)) return false;
-  const std::string r = buf;
-  return r == base || (r.size() > base.size() && r.compare(0, base.size(), base) == 0 &&
-                       (base == "/" || r[base.size()] == '/'));
-}
+// An open folder below the target and its path relative to the target. Folders are created and entered
+// one level at a time through these handles, never by whole paths: a name may be longer than the system
+// takes in one call, and re-resolving every prefix for every level would cost the square of its depth
+// (the cube with a folder entry per level). Successive members mostly share their folder, so a cursor
+// keeps the last one open and only walks the part that differs.
+struct FolderCursor {
+  std::string rel;
+  int fd = -1;
+  FolderCursor() = default;
+  FolderCursor(const FolderCursor &) = delete;
+  FolderCursor &operator=(const FolderCursor &) = delete;
+  ~FolderCursor() { reset(); }
+  void reset() {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+    rel.clear();
+  }
+};
 
-// Creates the folders of a relative path below the base, refusing to pass through anything that
-// resolves outside it (a link planted in the target folder).
-bool makeFolders(const std::string &base, const std::string &rel, std::string &why) {
-  std::string cur = base;
+// Makes cur the folder rel below the target (whose handle is baseFd), creating what is missing. A part
+// that is a link or not a folder is refused, so nothing is ever written outside the target through a
+// link, whether it was there before or made by this archive.
+bool enterFolder(int baseFd, const std::string &base, const std::string &rel, FolderCursor &cur, std::string &why) {
+  if (cur.fd >= 0 && cur.rel == rel) return true;
   size_t i = 0;
+  int fd = -1;
+  if (cur.fd >= 0 && !cur.rel.empty() && rel.size() > cur.rel.size() && rel[cur.rel.size()] == '/' &&
+      rel.compare(0, cur.rel.size(), cur.rel) == 0) {
+    fd = cur.fd;  // below the open folder: walk on from there
+    cur.fd = -1;
+    i = cur.rel.size() + 1;
+  } else {
+    cur.reset();
+    fd = ::fcntl(baseFd, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) {
+      why = "cannot open " + base + ": " + errnoText();
+      return false;
+    }
+  }
+  cur.rel.clear();
   while (i < rel.size()) {
     size_t j = rel.find('/', i);
     if (j == std::string::npos) j = rel.size();
-    cur += "/" + rel.substr(i, j - i);
-    if (::mkdir(cur.c_str(), 0777) != 0 && errno != EEXIST) {
-      why = "cannot create folder " + cur + ": " + errnoText();
+    const std::string part = rel.substr(i, j - i);
+    if (::mkdirat(fd, part.c_str(), 0777) != 0 && errno != EEXIST) {
+      why = "cannot create folder " + base + "/" + rel.substr(0, j) + ": " + errnoText();
+      ::close(fd);
       return false;
     }
-    if (!insideBase(base, cur)) {
-      why = "folder " + cur + " leads outside the target folder";
+    const int next = ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (next < 0) {
+      why = (errno == ELOOP || errno == ENOTDIR ? base + "/" + rel.substr(0, j) + " is a link or not a folder"
+                                                : "cannot open folder " + base + "/" + rel.substr(0, j) + ": " + errnoText());
+      ::close(fd);
       return false;
     }
-    struct stat st {};
-    if (::stat(cur.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-      why = cur + " is not a folder";
-      return false;
-    }
+    ::close(fd);
+    fd = next;
     i = j + 1;
   }
+  cur.fd = fd;
+  cur.rel = rel;
   return true;
+}
+
+// Creates a new temporary file in a folder; its name goes to name.
+int makeTempAt(int dirFd, std::string &name) {
+  static const char chars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    unsigned char r[6];
+    if (getrandom(r, sizeof r, 0) != ssize_t(sizeof r))
+      for (auto &c : r) c = static_cast<unsigned char>(rand());
+    name = ".tarnwick-unz-";
+    for (unsigned char c : r) name += chars[c % 62];
+    const int fd = ::openat(dirFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  errno = EEXIST;
+  return -1;
 }
 
 class Decoder {
@@ -292,37 +338,32 @@ class UnzJob {
   UnzJob(const Options &o, Reporter &r) : o_(o), rep_(r) {}
   ~UnzJob() {
     if (fd_ >= 0) ::close(fd_);
+    if (baseFd_ >= 0) ::close(baseFd_);
   }
   int32_t run();
 
  private:
   Outcome testMember(const Member &m);
-  Outcome extractMember(const Member &m);
-  Outcome extractLink(const Member &m);
+  Outcome extractMember(const Member &m, FolderCursor &cur);
+  Outcome extractLink(const Member &m, FolderCursor &cur);
   std::string targetOf(const Member &m, std::string &rel, std::string &why) const;
-  bool ensureFolders(const std::string &rel, std::string &why);
+  // Enters the folder that holds rel; leaf gets rel's last part.
+  bool enterParent(const std::string &rel, FolderCursor &cur, std::string &leaf, std::string &why);
 
   const Options &o_;
   Reporter &rep_;
   Archive a_;
   int fd_ = -1;
   std::string base_;
+  int baseFd_ = -1;
   mode_t defaultMode_ = 0644;
-  std::mutex dirMutex_;
-  std::set<std::string> verifiedDirs_;  // folders below the base already made and checked
-  std::atomic<bool> cancel_{false};     // set on this thread when the callback asks to stop
+  std::atomic<bool> cancel_{false};  // set on this thread when the callback asks to stop
 };
 
-bool UnzJob::ensureFolders(const std::string &rel, std::string &why) {
-  if (rel.empty()) return true;
-  {
-    std::lock_guard lock(dirMutex_);
-    if (verifiedDirs_.count(rel)) return true;
-  }
-  if (!makeFolders(base_, rel, why)) return false;
-  std::lock_guard lock(dirMutex_);
-  verifiedDirs_.insert(rel);
-  return true;
+bool UnzJob::enterParent(const std::string &rel, FolderCursor &cur, std::string &leaf, std::string &why) {
+  const size_t slash = rel.rfind('/');
+  leaf = slash == std::string::npos ? rel : rel.substr(slash + 1);
+  return enterFolder(baseFd_, base_, slash == std::string::npos ? std::string() : rel.substr(0, slash), cur, why);
 }
 
 Outcome UnzJob::testMember(const Member &m) {
@@ -342,25 +383,18 @@ std::string UnzJob::targetOf(const Member &m, std::string &rel, std::string &why
   return base_ + "/" + rel;
 }
 
-Outcome UnzJob::extractMember(const Member &m) {
+Outcome UnzJob::extractMember(const Member &m, FolderCursor &cur) {
   Outcome o;
-  std::string rel, why;
+  std::string rel, why, leaf;
   const std::string target = targetOf(m, rel, why);
-  if (target.empty()) {
+  if (target.empty() || !enterParent(rel, cur, leaf, why)) {
     o.error = zipapi::ErrBadName;
     o.message = "Refused " + m.name + ": " + why;
     return o;
   }
-  const size_t slash = rel.rfind('/');
-  const std::string parentRel = slash == std::string::npos ? std::string() : rel.substr(0, slash);
-  if (!ensureFolders(parentRel, why)) {
-    o.error = zipapi::ErrBadName;
-    o.message = "Refused " + m.name + ": " + why;
-    return o;
-  }
-  const std::string parent = parentRel.empty() ? base_ : base_ + "/" + parentRel;
+  const int dir = cur.fd;
   struct stat st {};
-  if (::lstat(target.c_str(), &st) == 0) {
+  if (::fstatat(dir, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
     if (S_ISDIR(st.st_mode)) {
       o.error = zipapi::ErrWrite;
       o.message = "A folder of that name exists: " + target;
@@ -383,18 +417,18 @@ Outcome UnzJob::extractMember(const Member &m) {
     o.kind = Outcome::Skipped;
     return o;
   }
-  std::string temp = parent + "/.tarnwick-unz-XXXXXX";
-  const int out = mkostemp(temp.data(), O_CLOEXEC);
+  std::string temp;
+  const int out = makeTempAt(dir, temp);
   if (out < 0) {
     o.error = zipapi::ErrWrite;
-    o.message = "Cannot write in " + parent + ": " + errnoText();
+    o.message = "Cannot write in the folder of " + target + ": " + errnoText();
     return o;
   }
   Decoder d(fd_, a_, m, o_.password);
   o = d.run([out](const unsigned char *p, size_t n) { return writeAll(out, p, n); });
   if (o.kind != Outcome::Done) {
     ::close(out);
-    ::unlink(temp.c_str());
+    ::unlinkat(dir, temp.c_str(), 0);
     return o;
   }
   const mode_t mode = m.mode() & 0777;
@@ -402,11 +436,11 @@ Outcome UnzJob::extractMember(const Member &m) {
   const int64_t mt = unixTime(m.date, m.time);
   struct timespec ts[2] = {{mt, 0}, {mt, 0}};
   futimens(out, ts);
-  if (::close(out) != 0 || ::rename(temp.c_str(), target.c_str()) != 0) {
+  if (::close(out) != 0 || ::renameat(dir, temp.c_str(), dir, leaf.c_str()) != 0) {
     o.kind = Outcome::Failed;
     o.error = zipapi::ErrWrite;
     o.message = "Cannot write " + target + ": " + errnoText();
-    ::unlink(temp.c_str());
+    ::unlinkat(dir, temp.c_str(), 0);
     return o;
   }
   if (o_.verbose) o.message = "inflating: " + target;
@@ -414,7 +448,7 @@ Outcome UnzJob::extractMember(const Member &m) {
 }
 
 // A link is made only when its target, read relative to the link's folder, stays inside the base.
-Outcome UnzJob::extractLink(const Member &m) {
+Outcome UnzJob::extractLink(const Member &m, FolderCursor &cur) {
   Outcome o;
   std::string linkTarget;
   if (m.usize > 4096) {
@@ -460,23 +494,23 @@ Outcome UnzJob::extractLink(const Member &m) {
     o.message = "Refused link " + m.name + ": it points outside the target folder (" + linkTarget + ")";
     return o;
   }
-  const std::string parentRel = slash == std::string::npos ? std::string() : rel.substr(0, slash);
-  if (!ensureFolders(parentRel, why)) {
+  std::string leaf;
+  if (!enterParent(rel, cur, leaf, why)) {
     o.error = zipapi::ErrBadName;
     o.message = "Refused " + m.name + ": " + why;
     return o;
   }
   struct stat st {};
-  if (::lstat(target.c_str(), &st) == 0) {
+  if (::fstatat(cur.fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
     if (!o_.overwrite || S_ISDIR(st.st_mode)) {
       o.kind = Outcome::Skipped;
       o.error = zipapi::ErrWarning;
       o.message = "File exists, not overwritten: " + target;
       return o;
     }
-    ::unlink(target.c_str());
+    ::unlinkat(cur.fd, leaf.c_str(), 0);
   }
-  if (::symlink(linkTarget.c_str(), target.c_str()) != 0) {
+  if (::symlinkat(linkTarget.c_str(), cur.fd, leaf.c_str()) != 0) {
     o.error = zipapi::ErrWrite;
     o.message = "Cannot create link " + target + ": " + errnoText();
     return o;
@@ -496,6 +530,11 @@ int32_t UnzJob::run() {
     rep_.message(zipapi::ErrFormat, o_.archive + ": " + error);
     return 0;
   }
+  std::vector<std::pair<size_t, std::string>> warnings;
+  if (!checkLocalRecords(fd_, a_, error, warnings)) {
+    rep_.message(zipapi::ErrFormat, o_.archive + ": " + error);
+    return 0;
+  }
   if (!o_.test) {
     char buf[PATH_MAX], real[PATH_MAX];
     if (!getcwd(buf, sizeof buf) || !realpath(buf, real)) {
@@ -503,11 +542,17 @@ int32_t UnzJob::run() {
       return 0;
     }
     base_ = real;
+    baseFd_ = ::open(real, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (baseFd_ < 0) {
+      rep_.message(zipapi::ErrOpen, "Cannot open the current folder " + base_ + ": " + errnoText());
+      return 0;
+    }
     const mode_t mask = umask(0);
     umask(mask);
     defaultMode_ = 0666 & ~mask;
   }
   std::vector<const Member *> chosen;
+  std::vector<bool> taken(a_.members.size(), false);
   std::vector<std::string> specs;
   for (const auto &s : o_.specs) specs.push_back(normalizeSpec(s));
   uint64_t total = 0;
@@ -517,6 +562,7 @@ int32_t UnzJob::run() {
     if (m.isDir()) bare.pop_back();
     for (size_t i = 0; !take && i < specs.size(); ++i) take = wildMatch(specs[i], m.name) || wildMatch(specs[i], bare);
     if (!take) continue;
+    taken[size_t(&m - a_.members.data())] = true;
     chosen.push_back(&m);
     total += m.usize;
   }
@@ -524,8 +570,21 @@ int32_t UnzJob::run() {
     rep_.message(zipapi::ErrNoMatch, "No member matches");
     return 0;
   }
+  // Every callback may ask to stop; nothing is written once one has.
+  auto stopped = [&] {
+    if (!rep_.stopped()) return false;
+    rep_.message(zipapi::ErrCancelled, "Operation cancelled");
+    return true;
+  };
+  for (const auto &w : warnings) {
+    if (!taken[w.first]) continue;
+    rep_.message(zipapi::ErrWarning, w.second);
+    if (stopped()) return 0;
+  }
   rep_.send(zipapi::ActTotalMembers, 0, chosen.size(), {});
+  if (stopped()) return 0;
   rep_.send(zipapi::ActTotalBytes, 0, total, {});
+  if (stopped()) return 0;
   int32_t ok = 0;
   std::vector<const Member *> links;
   WorkerPool pool(workerCount());
@@ -540,17 +599,18 @@ int32_t UnzJob::run() {
       ++ok;
       if (!rep_.bytes(m.usize)) cancel_ = true;
     }
-    if (!o.message.empty()) rep_.message(o.kind == Outcome::Done ? 0 : o.error, o.message);
+    if (!o.message.empty() && !rep_.message(o.kind == Outcome::Done ? 0 : o.error, o.message)) cancel_ = true;
   };
-  // Folder entries and files travel in batches of small members, in archive order.
-  auto work = [this](const Member &m) {
+  // Folder entries and files travel in batches of small members, in archive order; each batch keeps
+  // its last folder open for the next member.
+  auto work = [this](const Member &m, FolderCursor &cur) {
     if (cancel_) return Outcome{Outcome::Skipped, 0, {}};
-    if (!m.isDir()) return o_.test ? testMember(m) : extractMember(m);
+    if (!m.isDir()) return o_.test ? testMember(m) : extractMember(m, cur);
     Outcome o;
     std::string rel, why;
     if (o_.test || !o_.dirNames) {
       o.kind = Outcome::Done;
-    } else if (targetOf(m, rel, why).empty() || !ensureFolders(rel, why)) {
+    } else if (targetOf(m, rel, why).empty() || !enterFolder(baseFd_, base_, rel, cur, why)) {
       o.error = zipapi::ErrBadName;
       o.message = "Refused " + m.name + ": " + why;
     } else {
@@ -566,7 +626,8 @@ int32_t UnzJob::run() {
         [members = batch, &work] {
           std::vector<Outcome> r;
           r.reserve(members.size());
-          for (const Member *m : members) r.push_back(work(*m));
+          FolderCursor cur;
+          for (const Member *m : members) r.push_back(work(*m, cur));
           return r;
         },
         batchBytes + 4096 * batch.size(),
@@ -590,9 +651,10 @@ int32_t UnzJob::run() {
   if (rep_.stopped()) pipe.drainQuietly();
   else pipe.drain();
   // Links last, so that no file of this archive is written through a link it made.
+  FolderCursor linkFolder;
   for (const Member *m : links) {
     if (rep_.stopped()) break;
-    Outcome o = extractLink(*m);
+    Outcome o = extractLink(*m, linkFolder);
     deliver(*m, o);
   }
   if (rep_.stopped()) {

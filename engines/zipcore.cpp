@@ -285,6 +285,65 @@ bool readArchive(int fd, Archive &out, std::string &error) {
     i += 46 + nl + xl + cl;
   }
   out.dataStart = start;
+  out.directoryStart = cdPos;
+  return true;
+}
+
+bool checkLocalRecords(int fd, const Archive &a, std::string &error,
+                       std::vector<std::pair<size_t, std::string>> &warnings) {
+  struct Span {
+    uint64_t start, end;
+    size_t index;
+  };
+  std::vector<Span> spans;
+  spans.reserve(a.members.size());
+  std::string head;
+  for (size_t i = 0; i < a.members.size(); ++i) {
+    const Member &m = a.members[i];
+    // The header and, in the same read, as many name bytes as the central entry has.
+    const uint64_t want = std::min<uint64_t>(30 + m.raw.size(), a.fileSize > m.localOffset ? a.fileSize - m.localOffset : 0);
+    head.assign(size_t(want), '\0');
+    const auto *h = reinterpret_cast<const unsigned char *>(head.data());
+    if (want < 30 || !preadAll(fd, head.data(), head.size(), m.localOffset) || rd32(h) != kSigLocal) {
+      // Unreadable: the member's own decoding reports it. It still holds its header's place.
+      spans.push_back({m.localOffset, m.localOffset + 30, i});
+      continue;
+    }
+    const uint16_t nl = rd16(h + 26), xl = rd16(h + 28), method = rd16(h + 8);
+    uint64_t end = m.localOffset + 30 + nl + xl + m.csize;
+    if (m.flags & kFlagDescriptor) end += 12;  // the shortest descriptor
+    // Data claimed beyond the end of the file is cut short, which the member's decoding reports: only
+    // its header takes space then.
+    if (end > a.fileSize || m.csize > a.fileSize) end = m.localOffset + 30 + nl + xl;
+    spans.push_back({m.localOffset, end, i});
+    const bool nameDiffers = nl != m.raw.size() || head.compare(30, nl, m.raw) != 0;
+    if (nameDiffers || method != m.method) {
+      std::string w = "Warning - the local header of " + m.name + " differs from its central entry in";
+      if (nameDiffers) {
+        std::string local = nl == m.raw.size() ? head.substr(30, nl) : std::string();
+        w += " name" + (local.empty() ? std::string() : " (\"" + zipnames::toUtf8(local, m.flags, m.host, m.madeBy) + "\")");
+      }
+      if (nameDiffers && method != m.method) w += " and";
+      if (method != m.method) w += " method (" + std::to_string(method) + ", not " + std::to_string(m.method) + ")";
+      w += "; the central entry is used";
+      warnings.emplace_back(i, std::move(w));
+    }
+  }
+  std::sort(spans.begin(), spans.end(), [](const Span &x, const Span &y) { return x.start < y.start; });
+  const Span *reach = nullptr;  // the record that reaches furthest so far
+  for (const Span &s : spans) {
+    if (reach && s.start < reach->end) {
+      error = "This archive is not a valid Zip archive: the records of " + a.members[reach->index].name + " and " +
+              a.members[s.index].name + " overlap";
+      return false;
+    }
+    if (!reach || s.end > reach->end) reach = &s;
+  }
+  if (reach && reach->end > a.directoryStart) {
+    error = "This archive is not a valid Zip archive: the record of " + a.members[reach->index].name +
+            " overlaps the central directory";
+    return false;
+  }
   return true;
 }
 
@@ -323,6 +382,8 @@ bool Reporter::send(int32_t action, int32_t error, uint64_t size, std::string_vi
   r.error = error;
   r.size = size > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(size);
   r.size64 = int64_t(size);
+  const std::string shown = zipnames::printable(text);
+  text = shown;
   size_t n = std::min(text.size(), sizeof r.text - 1);
   // Never cut a UTF-8 sequence in half.
   while (n > 0 && n < text.size() && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;

@@ -95,11 +95,19 @@ struct Archive {
   uint64_t fileSize = 0;
   uint64_t preamble = 0;    // bytes before the zip data whose offsets count from the data's start
   uint64_t dataStart = 0;   // first byte of zip data (preamble or self-extracting program ends here)
+  uint64_t directoryStart = 0;  // where the central directory lies in the file
 };
 
 // Reads the directory of an open file. Never reads beyond the bytes the file has; returns false with
 // an explanation on damaged or unsupported structures.
 bool readArchive(int fd, Archive &out, std::string &error);
+
+// Reads each member's local header. Records that share bytes (one payload standing for many members, as
+// zip bombs do) or that run into the central directory make the archive damaged: false with the reason.
+// A local name or method other than the central entry's adds a warning for that member (index, text);
+// the central entry stays what counts.
+bool checkLocalRecords(int fd, const Archive &a, std::string &error,
+                       std::vector<std::pair<size_t, std::string>> &warnings);
 
 // Reads exactly n bytes at an offset; false on a short read.
 bool preadAll(int fd, void *buf, size_t n, uint64_t offset);
@@ -109,7 +117,8 @@ bool writeAll(int fd, const void *buf, size_t n);
 bool wildMatch(std::string_view pattern, std::string_view text);
 std::string normalizeSpec(std::string spec);
 
-// Sends callback records on the calling thread and remembers a stop request.
+// Sends callback records on the calling thread and remembers a stop request. Texts are sent with their
+// control characters escaped: every one of them is shown to the user.
 class Reporter {
  public:
   Reporter(zipapi::Callback cb, void *caller) : cb_(cb), caller_(caller) {}

@@ -693,6 +693,14 @@ int32_t ZipJob::run() {
   std::vector<bool> dropOld(old_.members.size(), false);
   int32_t done = 0;
 
+  // Every callback may ask to stop; the archive is then left as it was.
+  auto stopped = [&] {
+    if (!rep_.stopped()) return false;
+    rep_.message(zipapi::ErrCancelled, "Operation cancelled: the archive was not changed");
+    abandonOutput();
+    return true;
+  };
+
   if (o_.deleteMembers) {
     int32_t matched = 0;
     for (size_t i = 0; i < old_.members.size(); ++i) {
@@ -708,23 +716,26 @@ int32_t ZipJob::run() {
           break;
         }
       }
+      if (stopped()) return 0;
     }
     if (matched == 0) {
       rep_.message(zipapi::ErrNoMatch, "Nothing to delete: no member matches");
       return 0;
     }
     rep_.send(zipapi::ActTotalMembers, 0, uint64_t(matched), {});
+    if (stopped()) return 0;
     if (!beginOutput()) {
       abandonOutput();
       return 0;
     }
     for (size_t i = 0; i < old_.members.size(); ++i) {
       if (dropOld[i]) continue;
-      if (!copyMember(old_.members[i]) || ((i & 255) == 0 && !rep_.bytes(0))) {
-        if (rep_.stopped()) rep_.message(zipapi::ErrCancelled, "Operation cancelled");
+      if (!copyMember(old_.members[i])) {
         abandonOutput();
         return 0;
       }
+      if ((i & 255) == 0) rep_.bytes(0);
+      if (stopped()) return 0;
     }
     if (!finishOutput()) {
       abandonOutput();
@@ -735,6 +746,7 @@ int32_t ZipJob::run() {
   }
 
   collect();
+  if (stopped()) return 0;
   // Decide what each source does: add, replace, or nothing (freshen / update rules).
   std::vector<Source> todo;
   uint64_t totalBytes = 0;
@@ -759,8 +771,11 @@ int32_t ZipJob::run() {
     return 0;
   }
   if (o_.encrypt && o_.password.empty()) rep_.message(zipapi::ErrWarning, "No password given: files added unencrypted");
+  if (stopped()) return 0;
   rep_.send(zipapi::ActTotalMembers, 0, todo.size(), {});
+  if (stopped()) return 0;
   rep_.send(zipapi::ActTotalBytes, 0, totalBytes, {});
+  if (stopped()) return 0;
   if (!beginOutput()) {
     abandonOutput();
     return 0;

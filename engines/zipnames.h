@@ -71,4 +71,59 @@ inline std::string toUtf8(std::string_view raw, uint16_t flags, uint8_t host, ui
   return cp437ToUtf8(raw);
 }
 
+// True for the C0 controls, DEL, and (at p, in UTF-8) the C1 controls U+0080-U+009F; n is the
+// length of the character at p.
+inline bool isControlAt(std::string_view s, size_t p, size_t &n) {
+  const unsigned char c = static_cast<unsigned char>(s[p]);
+  n = 1;
+  if (c < 0x20 || c == 0x7F) return true;
+  if (c == 0xC2 && p + 1 < s.size()) {
+    const unsigned char d = static_cast<unsigned char>(s[p + 1]);
+    if (d >= 0x80 && d <= 0x9F) {
+      n = 2;
+      return true;
+    }
+  }
+  return false;
+}
+
+// A name or message as it is shown: control characters written as escapes (\n, \t, \r, \x1b,
+// \u0085), so that a name cannot break a log line or send a terminal sequence.
+inline std::string printable(std::string_view s) {
+  static const char hex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size();) {
+    size_t n = 1;
+    if (!isControlAt(s, i, n)) {
+      out += s[i++];
+      continue;
+    }
+    const unsigned char c = static_cast<unsigned char>(n == 2 ? s[i + 1] : s[i]);
+    if (c == '\n') out += "\\n";
+    else if (c == '\t') out += "\\t";
+    else if (c == '\r') out += "\\r";
+    else {
+      out += n == 2 ? "\\u00" : "\\x";
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+    i += n;
+  }
+  return out;
+}
+
+// A name part as it is written to disk: each control character becomes "_".
+inline std::string withoutControls(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size();) {
+    size_t n = 1;
+    if (isControlAt(s, i, n)) out += '_';
+    else out.append(s.substr(i, n));
+    i += n;
+  }
+  return out;
+}
+
 }  // namespace zipnames

@@ -4,7 +4,7 @@
 // operation goes through the FTP window (TFtpForm) and its client.
 #include <QWidget>
 
-#include "zip/sortgrid.h"
+#include "controls/sortgrid.h"
 
 class QCheckBox;
 class QLabel;

@@ -6,23 +6,21 @@
 #include <QCheckBox>
 #include <QDateTime>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QInputDialog>
 #include <QLabel>
 #include <QListWidget>
 #include <QLocale>
 #include <QMenu>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QTextEdit>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 
 #include "controls/dirlabel.h"
@@ -79,6 +77,42 @@ bool isUnviewableExtension(const QString &ext) {
   return ext.size() >= 3 && list.contains(ext);
 }
 
+namespace {
+bool isControl(QChar c) { return c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F); }
+}  // namespace
+
+QString printable(const QString &name) {
+  if (std::none_of(name.begin(), name.end(), isControl)) return name;
+  QString out;
+  out.reserve(name.size() + 8);
+  for (QChar c : name) {
+    const ushort u = c.unicode();
+    if (!isControl(c)) out += c;
+    else if (u == '\n') out += QLatin1String("\\n");
+    else if (u == '\t') out += QLatin1String("\\t");
+    else if (u == '\r') out += QLatin1String("\\r");
+    else out += (u < 0x80 ? QLatin1String("\\x") : QLatin1String("\\u00")) + QString::number(u, 16).rightJustified(2, '0');
+  }
+  return out;
+}
+
+QString withoutControls(const QString &name) {
+  QString out = name;
+  for (QChar &c : out)
+    if (isControl(c)) c = '_';
+  return out;
+}
+
+int dateTimeColumnWidth(const QFontMetrics &fm) {
+  // Two-digit days and months, and an evening and a morning time (a 12-hour clock adds "PM").
+  int widest = 0;
+  for (const QTime &t : {QTime(23, 58, 58), QTime(10, 58, 58)}) {
+    const quint32 dt = (quint32((2028 - 1980) << 9 | 12 << 5 | 28) << 16) | quint32(t.hour() << 11 | t.minute() << 5 | t.second() / 2);
+    widest = qMax(widest, fm.horizontalAdvance(dosDateTimeText(dt)));
+  }
+  return widest + fm.horizontalAdvance(QLatin1Char('x')) + 4;
+}
+
 }  // namespace ziptexts
 
 // ---- Page ----
@@ -93,9 +127,12 @@ QString folderPart(const QString &path) {
   return path.left(i + 1);
 }
 const char *const kHeadings[6] = {"File Name", "Compr Size", "Uncmpr Size", "Date/Time", "Ratio", "Path"};
+// The Date/Time width that the settings hold until the user sets one: it was chosen for a small font,
+// so the page sizes the column to its font instead.
+constexpr int kFirstRunDateTimeWidth = 100;
 }  // namespace
 
-TZipTab::TZipTab(TMsgform *msgform, QWidget *parent) : QWidget(parent), Msgform(msgform) {
+TZipTab::TZipTab(TZipHost &host, TMsgform *msgform, QWidget *parent) : QWidget(parent), Msgform(msgform), host_(host) {
   setObjectName(QStringLiteral("ZipTab"));
   ZipMaster1 = new TZipMaster(this);
   ZipMaster1->setAddCompLevel(9);
@@ -171,15 +208,9 @@ bool TZipTab::eventFilter(QObject *o, QEvent *e) {
 
 QString TZipTab::viewFilePath() const { return platform::userFile(QStringLiteral("TarnwickFile")); }
 
-void TZipTab::say(const QString &text) {
-  if (showMessage) showMessage(text);
-  else QMessageBox::information(window(), QStringLiteral("Tarnwick"), text);
-}
+void TZipTab::say(const QString &text) { host_.showMessage(text); }
 
-bool TZipTab::ask(const QString &text) {
-  if (confirm) return confirm(text);
-  return QMessageBox::question(window(), QStringLiteral("Tarnwick"), text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
-}
+bool TZipTab::ask(const QString &text) { return host_.confirm(text); }
 
 void TZipTab::buildMenu() {
   ZipMenu = new QMenu(this);
@@ -206,10 +237,7 @@ void TZipTab::buildMenu() {
   MakeSelfExtractFile1->setStatusTip(QStringLiteral("Create a self extracting zip file"));
   MakeSelfExtractFile1->setToolTip(MakeSelfExtractFile1->statusTip());
   MakeSelfExtractFile1->setEnabled(false);
-  connect(MakeSelfExtractFile1, &QAction::triggered, this, [this] {
-    if (makeSelfExtract) makeSelfExtract();
-    else say(QStringLiteral("Self extracting archives are not available in this version yet."));
-  });
+  connect(MakeSelfExtractFile1, &QAction::triggered, this, [this] { host_.makeSelfExtract(); });
   add(ShowMessages1, "ShowMessages1", "&Show Messages", "Displays any zip messages", false, &TZipTab::ShowMessages1Click);
   add(Test1, "Test1", "&Test Zip File", "Test all files in the open zip file for any errors before extracting", false, &TZipTab::Test1Click);
   ZipMenu->addSeparator();
@@ -217,10 +245,7 @@ void TZipTab::buildMenu() {
   ConvertSpan->setObjectName(QStringLiteral("ConvertSpan"));
   ConvertSpan->setStatusTip(QStringLiteral("Convert spanned set to normal zip file"));
   ConvertSpan->setToolTip(ConvertSpan->statusTip());
-  connect(ConvertSpan, &QAction::triggered, this, [this] {
-    if (convertSpan) convertSpan();
-    else say(QStringLiteral("Converting spanned sets is not available in this version yet."));
-  });
+  connect(ConvertSpan, &QAction::triggered, this, [this] { host_.convertSpan(); });
   ZipMenu->addSeparator();
   add(DestroyZipFile1, "DestroyZipFile1", "&Delete Current Zip File", "Delete the open zip file", false, &TZipTab::DestroyZipFile1Click);
   add(CloseZipFile1, "CloseZipFile1", "&Close Zip File", "Close the open zip file", false, &TZipTab::CloseZipFile1Click);
@@ -357,6 +382,7 @@ void TZipTab::FillGrid() {
     return;
   }
   g->setRowCount(n + 2);
+  storedNames_.clear();
   const auto &entries = ZipMaster1->Entries();
   QStringList row;
   for (int i = 0; i < n; ++i) {
@@ -366,7 +392,9 @@ void TZipTab::FillGrid() {
     const quint64 u = e.UncompressedSize64 ? e.UncompressedSize64 : e.UncompressedSize;
     auto it = dateCache_.constFind(e.dosDateTime());
     if (it == dateCache_.constEnd()) it = dateCache_.insert(e.dosDateTime(), ziptexts::dosDateTimeText(e.dosDateTime()));
-    row = {namePart(e.FileName), QString::number(c), QString::number(u), *it, ziptexts::ratioText(c, u), folderPart(e.FileName)};
+    const QString name = ziptexts::printable(namePart(e.FileName)), folder = ziptexts::printable(folderPart(e.FileName));
+    if (name.size() + folder.size() != e.FileName.size()) storedNames_.insert(folder + name, e.FileName);
+    row = {name, QString::number(c), QString::number(u), *it, ziptexts::ratioText(c, u), folder};
     g->setRows(i + 1, row);
     totalCompressed_ += c;
     totalUncompressed_ += u;
@@ -408,14 +436,14 @@ void TZipTab::StringGrid1GetCellFormat(int col, int row, int, TFormatOptions &f)
 }
 
 void TZipTab::StringGrid1SelectCell(int, int row) {
-  if (setCurrentName) setCurrentName(namePart(StringGrid1->Cells(0, row)));
+  host_.setCurrentName(namePart(StringGrid1->Cells(0, row)));
 }
 
 void TZipTab::ZipMaster1DirUpdate() {
   if (!ZipMaster1->ZipFilename().isEmpty()) {
     FillGrid();
     const QString name = QFileInfo(ZipMaster1->ZipFilename()).fileName();
-    if (setTabCaption) setTabCaption(name + QStringLiteral(" - Files = ") + QString::number(ZipMaster1->EntryCount()));
+    host_.setTabCaption(ziptexts::printable(name) + QStringLiteral(" - Files = ") + QString::number(ZipMaster1->EntryCount()));
     MakeSelfExtractFile1->setText(ZipMaster1->ZipFilename().toUpper().endsWith(QLatin1String(".EXE"))
                                       ? QStringLiteral("Convert back to Zip File")
                                       : QStringLiteral("Make Self Extract File"));
@@ -431,15 +459,16 @@ void TZipTab::ZipMaster1DirUpdate() {
 void TZipTab::StringGrid1DblClick() {
   if (running_) return;
   if (ZipMaster1->ZipFilename().isEmpty()) return;
-  int top, bottom;
-  StringGrid1->Selection(top, bottom);
-  const QString name = namePart(StringGrid1->Cells(0, StringGrid1->Row()));
-  if (setCurrentName) setCurrentName(name);
-  const QString ext = QFileInfo(name).suffix().isEmpty() ? QString() : '.' + QFileInfo(name).suffix().toLower();
+  const int row = StringGrid1->Row();
+  const QString name = StringGrid1->Cells(0, row);
+  host_.setCurrentName(name);
+  // Extraction writes the member under its name with control characters replaced.
+  const QString file = ziptexts::withoutControls(namePart(memberName(row)));
+  const QString ext = QFileInfo(file).suffix().isEmpty() ? QString() : '.' + QFileInfo(file).suffix().toLower();
   if (name.isEmpty() || ziptexts::isUnviewableExtension(ext)) return;
-  if (StringGrid1->Row() == StringGrid1->RowCount() - 1) return;  // the totals row is no member
+  if (row == StringGrid1->RowCount() - 1) return;  // the totals row is no member
   OKButClick(true);
-  const QString extracted = QDir(platform::userFile(QStringLiteral("zipview"))).filePath(name);
+  const QString extracted = QDir(platform::userFile(QStringLiteral("zipview"))).filePath(file);
   if (!QFileInfo(extracted).isFile()) return;
   const QString view = viewFilePath();
   if (QFileInfo::exists(view)) {
@@ -447,7 +476,7 @@ void TZipTab::StringGrid1DblClick() {
     QFile::remove(view);
   }
   if (!QFile::rename(extracted, view)) return;
-  if (viewFile) viewFile(view, ext);
+  host_.viewFile(view, ext);
 }
 
 // ---- Commands ----
@@ -459,17 +488,17 @@ void TZipTab::setArchiveCommands(bool on) {
 
 void TZipTab::DeactivateZipmenu() {
   setArchiveCommands(false);
-  if (setTabCaption) setTabCaption(QStringLiteral("Zip"));
+  host_.setTabCaption(QStringLiteral("Zip"));
 }
 
 void TZipTab::ShowZip(const QString &file) {
   if (running_) return;
   ExtractPanel->hide();
-  if (activateZipTab) activateZipTab();
+  host_.activateZipTab();
   StringGrid1->ClearAllCells();
   ZipMaster1->setZipFilename(QString());
   DeactivateZipmenu();
-  if (setViewHtmlEnabled) setViewHtmlEnabled(false);
+  host_.setViewHtmlEnabled(false);
   StringGrid1->show();
   QApplication::setOverrideCursor(Qt::WaitCursor);
   ZipMaster1->setZipFilename(file);
@@ -482,7 +511,7 @@ void TZipTab::ClearViewer() {
   ZipMaster1->setZipFilename(QString());
   DeactivateZipmenu();
   // A hidden add panel must not keep collecting double-clicked files.
-  if (addPanelShown() && setZipAddMode) setZipAddMode(false);
+  if (addPanelShown()) host_.setZipAddMode(false);
   AddToZip->hide();
   ExtractPanel->hide();
   updateGridVisibility();
@@ -499,30 +528,33 @@ void TZipTab::showEvent(QShowEvent *e) {
 
 void TZipTab::applyColumnWidths() {
   writingWidths_ = true;
-  for (int c = 0; c < 6; ++c) StringGrid1->setColWidths(c, columnWidths_[c]);
+  for (int c = 0; c < 6; ++c) {
+    int w = columnWidths_[c];
+    if (c == 3 && w == kFirstRunDateTimeWidth) w = qMax(w, ziptexts::dateTimeColumnWidth(QFontMetrics(StringGrid1->font())));
+    StringGrid1->setColWidths(c, w);
+  }
   writingWidths_ = false;
 }
 
 void TZipTab::Open1Click() {
   if (running_) return;
-  const QString folder = currentFolder ? currentFolder() : QDir::currentPath();
+  const QString folder = host_.currentFolder();
   const QString title = QStringLiteral("Tarnwick - Open Existing ZIP File");
   const QString filter = QStringLiteral("Zip Files (*.zip *.exe)");
-  const QString f = askOpenFile ? askOpenFile(title, filter, folder) : QFileDialog::getOpenFileName(window(), title, folder, filter);
+  const QString f = host_.askOpenFile(title, filter, folder);
   if (f.isEmpty()) return;
   QApplication::setOverrideCursor(Qt::WaitCursor);
   ZipMaster1->setZipFilename(f);
-  if (activateZipTab) activateZipTab();
+  host_.activateZipTab();
   QApplication::restoreOverrideCursor();
 }
 
 void TZipTab::NewZipClick() {
   if (running_) return;
-  const QString folder = currentFolder ? currentFolder() : QDir::currentPath();
+  const QString folder = host_.currentFolder();
   const QString title = QStringLiteral("Tarnwick - Create New ZIP File");
   const QString filter = QStringLiteral("ZIP Files (*.zip)");
-  QString name = askSaveFile ? askSaveFile(title, filter, folder)
-                             : QFileDialog::getSaveFileName(window(), title, folder, filter, nullptr, QFileDialog::DontConfirmOverwrite);
+  QString name = host_.askSaveFile(title, filter, folder);
   if (name.isEmpty()) return;
   const QString error = ziptexts::checkNewZipName(name);
   if (!error.isEmpty()) {
@@ -530,13 +562,13 @@ void TZipTab::NewZipClick() {
     return;
   }
   if (QFileInfo::exists(name)) {
-    if (!ask(QStringLiteral("Overwrite Existing File: ") + name + '?')) return;
+    if (!ask(QStringLiteral("Overwrite Existing File: ") + ziptexts::printable(name) + '?')) return;
     if (!QFile::remove(name)) {
-      say(QStringLiteral("Zip file could not be deleted: ") + name);
+      say(QStringLiteral("Zip file could not be deleted: ") + ziptexts::printable(name));
       return;
     }
   }
-  if (activateZipTab) activateZipTab();
+  host_.activateZipTab();
   ZipMaster1->setZipFilename(name);
 }
 
@@ -551,20 +583,19 @@ void TZipTab::addToSelection(const QString &path, bool folderWildcard) {
 
 void TZipTab::AddTo1Click() {
   if (running_) return;
-  if (showBrowserPanes) showBrowserPanes();
+  host_.showBrowserPanes();
   AddToZip->show();
   updateGridVisibility();
   SelectedList->clear();
   updateCountLabel();
-  if (setZipAddMode) setZipAddMode(true);
-  if (setTitle) setTitle(QStringLiteral("Tarnwick - Select files for zipping by Double Clicking file or DRAG selected Files/Folders across"));
-  if (setListHint) setListHint(QStringLiteral("Double click file or Drag selected Files/Folders across for adding to zip file..."));
+  host_.setZipAddMode(true);
+  host_.setTitle(QStringLiteral("Tarnwick - Select files for zipping by Double Clicking file or DRAG selected Files/Folders across"));
+  host_.setListHint(QStringLiteral("Double click file or Drag selected Files/Folders across for adding to zip file..."));
 }
 
 void TZipTab::SelectAllFilesClick() {
-  if (!listItemNames) return;
-  const QString folder = currentFolder ? currentFolder() : QDir::currentPath();
-  for (const QString &name : listItemNames()) {
+  const QString folder = host_.currentFolder();
+  for (const QString &name : host_.listItemNames()) {
     const QString path = folder.endsWith('/') ? folder + name : folder + '/' + name;
     if (!QFileInfo(path).isDir()) SelectedList->addItem(path);
   }
@@ -572,12 +603,12 @@ void TZipTab::SelectAllFilesClick() {
 }
 
 void TZipTab::SelectFolderClick() {
-  const QString name = selectedListItemName ? selectedListItemName() : QString();
+  const QString name = host_.selectedListItemName();
   if (name.isEmpty()) {
     say(QStringLiteral("No folder selected"));
     return;
   }
-  const QString folder = currentFolder ? currentFolder() : QDir::currentPath();
+  const QString folder = host_.currentFolder();
   const QString path = QFileInfo(name).isAbsolute() ? name : folder.endsWith('/') ? folder + name : folder + '/' + name;
   if (QFileInfo(path).isDir()) addToSelection(path);
 }
@@ -606,15 +637,13 @@ void TZipTab::DiskSpanCBClick() {
 
 void TZipTab::VolSizeClick() {
   const QString v = QString::number(ZipMaster1->MaxVolumeSize());
-  const QString answer = inputBox ? inputBox(QStringLiteral("Max Vol size"), QStringLiteral("Maximum size of an archive part"), v)
-                                  : QInputDialog::getText(window(), QStringLiteral("Max Vol size"), QStringLiteral("Maximum size of an archive part"), QLineEdit::Normal, v);
+  const QString answer = host_.inputBox(QStringLiteral("Max Vol size"), QStringLiteral("Maximum size of an archive part"), v);
   ZipMaster1->setMaxVolumeSize(answer.trimmed().toLongLong());  // 0 when not a number
 }
 
 void TZipTab::FreeSpaceClick() {
   const QString v = QString::number(ZipMaster1->KeepFreeOnDisk1());
-  const QString answer = inputBox ? inputBox(QStringLiteral("Keep free on Disk"), QStringLiteral("Unused bytes on disk 1"), v)
-                                  : QInputDialog::getText(window(), QStringLiteral("Keep free on Disk"), QStringLiteral("Unused bytes on disk 1"), QLineEdit::Normal, v);
+  const QString answer = host_.inputBox(QStringLiteral("Keep free on Disk"), QStringLiteral("Unused bytes on disk 1"), v);
   ZipMaster1->setKeepFreeOnDisk1(answer.trimmed().toLongLong());
 }
 
@@ -633,9 +662,7 @@ void TZipTab::ZipButtonClick() {
   // not done. Ask for one for this add only.
   QString password;
   if (EncryptCB->isChecked() && ZipMaster1->Password().isEmpty()) {
-    password = inputBox ? inputBox(QStringLiteral("Encrypt Files"), QStringLiteral("Password for the files to be added"), QString())
-                        : QInputDialog::getText(window(), QStringLiteral("Encrypt Files"), QStringLiteral("Password for the files to be added"),
-                                                QLineEdit::Password);
+    password = host_.askPassword(QStringLiteral("Encrypt Files"), QStringLiteral("Password for the files to be added"));
     if (password.isEmpty()) {
       say(QStringLiteral("No password given: no files were added"));
       return;
@@ -646,7 +673,7 @@ void TZipTab::ZipButtonClick() {
     Msgform->RichEdit1->clear();
     Msgform->show();
   }
-  ZipMaster1Message(0, QStringLiteral("Beginning Add to ") + ZipMaster1->ZipFilename());
+  ZipMaster1Message(0, QStringLiteral("Beginning Add to ") + ziptexts::printable(ZipMaster1->ZipFilename()));
   TZipMaster::AddOptionSet o;
   if (DirNameCB->isChecked()) o |= TZipMaster::AddDirNames;
   if (RecurseCB->isChecked()) o |= TZipMaster::AddRecurseDirs;
@@ -671,28 +698,28 @@ void TZipTab::ZipButtonClick() {
   AddToZip->hide();
   updateGridVisibility();
   updateCountLabel();
-  if (setZipAddMode) setZipAddMode(false);
+  host_.setZipAddMode(false);
   if (span) {
     DiskSpanCB->setChecked(false);
     FormatCB->setChecked(false);
     FormatCB->setEnabled(false);
     setArchiveCommands(false);
   }
-  if (setTitle) setTitle(QStringLiteral("Tarnwick"));
+  host_.setTitle(QStringLiteral("Tarnwick"));
 }
 
 void TZipTab::NoAddZipClick() {
   SelectedList->clear();
   updateCountLabel();
-  if (setZipAddMode) setZipAddMode(false);
-  if (setTitle) setTitle(QStringLiteral("Tarnwick"));
+  host_.setZipAddMode(false);
+  host_.setTitle(QStringLiteral("Tarnwick"));
   AddToZip->hide();
   updateGridVisibility();
 }
 
 void TZipTab::Extract1Click() {
   if (running_) return;
-  if (showBrowserPanes) showBrowserPanes();
+  host_.showBrowserPanes();
   ExtractPanel->show();
   updateGridVisibility();
 }
@@ -702,13 +729,18 @@ void TZipTab::Button1Click() {
   updateGridVisibility();
 }
 
+QString TZipTab::memberName(int row) const {
+  const QString shown = StringGrid1->Cells(5, row) + StringGrid1->Cells(0, row);
+  return storedNames_.value(shown, shown);
+}
+
 QStringList TZipTab::selectedSpecs() const {
   QStringList specs;
   int top, bottom;
   StringGrid1->Selection(top, bottom);
   const int last = StringGrid1->RowCount() - 1;  // the totals row
   for (int r = qMax(1, top); r <= bottom; ++r)
-    if (r != last) specs << StringGrid1->Cells(5, r) + StringGrid1->Cells(0, r);
+    if (r != last) specs << memberName(r);
   return specs;
 }
 
@@ -725,7 +757,7 @@ void TZipTab::OKButClick(bool viewMode) {
   }
   const QString zip = ZipMaster1->ZipFilename();
   if (!QFileInfo(zip).isFile()) {
-    say(QStringLiteral("Error: File not found: ") + zip);
+    say(QStringLiteral("Error: File not found: ") + ziptexts::printable(zip));
     return;
   }
   if (ZipMaster1->EntryCount() == 0) {
@@ -746,7 +778,7 @@ void TZipTab::OKButClick(bool viewMode) {
       Msgform->RichEdit1->clear();
       Msgform->show();
     }
-    ZipMaster1Message(0, QStringLiteral("Beginning Extract from ") + zip);
+    ZipMaster1Message(0, QStringLiteral("Beginning Extract from ") + ziptexts::printable(zip));
   }
   if (viewMode) {
     // A folder of its own: a member named like one of the program's files must not replace it.
@@ -781,7 +813,7 @@ void TZipTab::DeleteFrom1Click() {
     say(QStringLiteral("Error - no files to delete"));
     return;
   }
-  if (!ask(QStringLiteral("Delete selected files from: ") + ZipMaster1->ZipFilename() + '?')) return;
+  if (!ask(QStringLiteral("Delete selected files from: ") + ziptexts::printable(ZipMaster1->ZipFilename()) + '?')) return;
   const QStringList specs = selectedSpecs();
   if (specs.isEmpty()) {
     say(QStringLiteral("Error - no files selected"));
@@ -792,7 +824,7 @@ void TZipTab::DeleteFrom1Click() {
     Msgform->RichEdit1->clear();
     Msgform->show();
   }
-  ZipMaster1Message(0, QStringLiteral("Beginning delete from ") + ZipMaster1->ZipFilename());
+  ZipMaster1Message(0, QStringLiteral("Beginning delete from ") + ziptexts::printable(ZipMaster1->ZipFilename()));
   try {
     ZipMaster1->DeleteFiles();
   } catch (...) {
@@ -814,7 +846,7 @@ void TZipTab::Test1Click() {
     Msgform->RichEdit1->clear();
     Msgform->show();
   }
-  ZipMaster1Message(0, QStringLiteral("Beginning test of ") + ZipMaster1->ZipFilename());
+  ZipMaster1Message(0, QStringLiteral("Beginning test of ") + ziptexts::printable(ZipMaster1->ZipFilename()));
   ZipMaster1->setFSpecArgs({QStringLiteral("*.*")});
   ZipMaster1->setExtrOptions(ZipMaster1->ExtrOptions() | TZipMaster::ExtrTest);
   try {
@@ -836,9 +868,9 @@ void TZipTab::DestroyZipFile1Click() {
   if (running_) return;
   const QString name = ZipMaster1->ZipFilename();
   if (QFileInfo(name).isFile()) {
-    if (!ask(QStringLiteral("Are you sure you want to delete: ") + name + '?')) return;
+    if (!ask(QStringLiteral("Are you sure you want to delete: ") + ziptexts::printable(name) + '?')) return;
     if (!QFile::remove(name)) {
-      say(QStringLiteral("Zip file could not be deleted: ") + name);
+      say(QStringLiteral("Zip file could not be deleted: ") + ziptexts::printable(name));
       return;
     }
     StringGrid1->setRowCount(2);
@@ -846,7 +878,7 @@ void TZipTab::DestroyZipFile1Click() {
     ZipMaster1->setZipFilename(QString());
     DeactivateZipmenu();
   } else {
-    say(QStringLiteral("Zip file not found: ") + name);
+    say(QStringLiteral("Zip file not found: ") + ziptexts::printable(name));
     DeactivateZipmenu();
   }
 }

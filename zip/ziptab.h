@@ -2,12 +2,12 @@
 // TZipTab: the page of the "Zip" viewer tab. The contents grid StringGrid1 with its pop-up ZipMenu,
 // the add panel AddToZip and the extract panel ExtractPanel, and the zip component ZipMaster1 that all
 // of them drive. It knows nothing of the main window: what it needs from there (current folder, the
-// file list, the window title, the viewer dispatch) comes through the std::function members below.
+// file list, the window title, the viewer dispatch, the dialogs) it asks of its TZipHost.
+#include <QFontMetrics>
 #include <QHash>
 #include <QWidget>
-#include <functional>
-
-#include "zip/sortgrid.h"
+#include "controls/sortgrid.h"
+#include "zip/ziphost.h"
 #include "zip/zipmaster.h"
 
 class QAction;
@@ -34,12 +34,18 @@ QString dosDateTimeText(quint32 dosDateTime);
 QString checkNewZipName(QString &name);
 // True for a member that is never viewed by a double click (programs, libraries, ...).
 bool isUnviewableExtension(const QString &ext);
+// A name as it is shown: control characters written as escapes (\n, \t, \r, \x1b, \u0085).
+QString printable(const QString &name);
+// A name part as extraction writes it to disk: each control character becomes "_".
+QString withoutControls(const QString &name);
+// The default width of the Date/Time column for a font: a wide sample date and time with the cell's margins.
+int dateTimeColumnWidth(const QFontMetrics &fm);
 }  // namespace ziptexts
 
 class TZipTab : public QWidget {
   Q_OBJECT
  public:
-  explicit TZipTab(TMsgform *msgform, QWidget *parent = nullptr);
+  TZipTab(TZipHost &host, TMsgform *msgform, QWidget *parent = nullptr);
   ~TZipTab() override;
 
   TZipMaster *ZipMaster1 = nullptr;
@@ -64,26 +70,6 @@ class TZipTab : public QWidget {
   TDirLabel *DirLabel1 = nullptr;
   QPushButton *OKBut = nullptr, *Button1 = nullptr;
 
-  // ---- What the main window supplies ----
-  std::function<QString()> currentFolder;          // CurrentFolder
-  std::function<void(bool)> setZipAddMode;         // ZipAddMode
-  std::function<void(const QString &)> setCurrentName;
-  std::function<void(const QString &)> setTitle;   // the window caption
-  std::function<void(const QString &)> setListHint;  // the file list's hint
-  std::function<void()> showBrowserPanes;
-  std::function<void()> activateZipTab;
-  std::function<void(const QString &)> setTabCaption;
-  std::function<void(bool)> setViewHtmlEnabled;
-  std::function<QStringList()> listItemNames;      // file names of the file list's items
-  std::function<QString()> selectedListItemName;   // the file list's selected item, empty when none
-  // Shows a file by its type: the main window sets CurrentFile and CurrentExt and runs its dispatch.
-  std::function<void(const QString &file, const QString &ext)> viewFile;
-  std::function<void()> makeSelfExtract, convertSpan;  // commands of other pages of the zip manager
-  // Dialogs (replaceable so that the flows run unattended in tests).
-  std::function<void(const QString &)> showMessage;
-  std::function<bool(const QString &)> confirm;
-  std::function<QString(const QString &title, const QString &filter, const QString &folder)> askOpenFile, askSaveFile;
-  std::function<QString(const QString &title, const QString &prompt, const QString &value)> inputBox;
   // The stored column widths ("ZipCol1".."ZipCol6"), kept in step with the grid's real widths.
   void bindColumnWidths(int *widths6) { columnWidths_ = widths6; }
   // Puts the main window's directory label onto the extract panel in place of the page's own.
@@ -148,9 +134,12 @@ class TZipTab : public QWidget {
   void updateCountLabel();
   void updateGridVisibility();
   QStringList selectedSpecs() const;
+  // The stored member name of a grid row.
+  QString memberName(int row) const;
   void say(const QString &text);
   bool ask(const QString &text);
 
+  TZipHost &host_;
   bool running_ = false;
   bool closeGuarded_ = false;
   int sortCol_ = 0;
@@ -162,4 +151,6 @@ class TZipTab : public QWidget {
   // Progress of the current member and of the whole operation.
   qint64 memberSize_ = 0, memberDone_ = 0, totalSize_ = 0, totalDone_ = 0;
   QHash<quint32, QString> dateCache_;
+  // Stored names by the Path + File Name cells that show them, for the names shown escaped.
+  QHash<QString, QString> storedNames_;
 };

@@ -466,3 +466,46 @@ TEST_F(EnginesTest, AddingAndDeletingKeepTheProgramInFrontOfTheArchive) {
   EXPECT_EQ(readFile(zip).size(), program.size() + 22);
   EXPECT_TRUE(pythonNames(zip).isEmpty());
 }
+
+TEST_F(EnginesTest, EveryOperationStopsAtTheFirstCallbackThatAsks) {
+  const QString src = makeDir("src");
+  for (int i = 0; i < 300; ++i) writeFile(src + QString("/f%1.txt").arg(i, 3, 10, QChar('0')), QByteArray(200, char('a' + i % 26)));
+  writeFile(src + "/new.dat", "new");
+  QDir::setCurrent(src);
+  const QString out = makeDir("out");
+  const QString zip = out + "/c.zip";
+  ASSERT_EQ(engines.add(zip, {"*.txt"}).result, 300);
+  const QByteArray before = readFile(zip);
+  // A stop at the first callback (which may itself be a message): nothing done, nothing announced,
+  // one more message saying so.
+  auto stoppedAtOnce = [](const EngineCall &c, const char *what) {
+    EXPECT_EQ(c.result, 0) << what;
+    EXPECT_TRUE(c.members.empty()) << what << ": " << c.members.size() << " members announced";
+    EXPECT_LE(c.callbacks, 2) << what;
+    ASSERT_FALSE(c.messages.empty()) << what;
+    EXPECT_LE(c.messages.size(), 2u) << what << ":\n" << c.allMessages().substr(0, 2000);
+    EXPECT_EQ(c.messages.back().first, zipapi::ErrCancelled) << what;
+  };
+  AddOptions add;
+  add.verbose = true;
+  add.stopAtCallback = 1;
+  stoppedAtOnce(engines.add(zip, {"new.dat"}, add), "add");
+  stoppedAtOnce(engines.add(out + "/fresh.zip", {"*.txt"}, add), "add to a new archive");
+  EXPECT_FALSE(QFileInfo::exists(out + "/fresh.zip"));
+  stoppedAtOnce(engines.remove(zip, {"f*"}, add), "delete");
+  EXPECT_EQ(readFile(zip), before);
+  EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList({"c.zip"}));  // no temporary left
+
+  ExtractOptions x;
+  x.verbose = true;
+  x.stopAtCallback = 1;
+  const QString dest = makeDir("dest");
+  stoppedAtOnce(engines.extractInto(dest, zip, {}, x), "extract");
+  EXPECT_TRUE(filesUnder(dest).isEmpty()) << filesUnder(dest).join(' ').toStdString();
+  x.test = true;
+  stoppedAtOnce(engines.extract(zip, {}, x), "test");
+  EXPECT_EQ(readFile(zip), before);
+
+  // Without the stop the same calls do their work (the archive above was left alone, not unusable).
+  EXPECT_EQ(engines.remove(zip, {"f00*"}).result, 10);
+}

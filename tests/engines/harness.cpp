@@ -23,6 +23,7 @@ std::string EngineCall::allMessages() const {
 namespace {
 int32_t record(CallbackRecord *r) {
   auto *c = static_cast<EngineCall *>(r->caller);
+  ++c->callbacks;
   switch (r->action) {
     case ActNewMember:
       c->members.emplace_back(r->text);
@@ -44,6 +45,7 @@ int32_t record(CallbackRecord *r) {
       break;
   }
   if (c->stopAfterMembers >= 0 && int(c->members.size()) >= c->stopAfterMembers) return kTrue;
+  if (c->stopAtCallback >= 1 && c->callbacks >= c->stopAtCallback) return kTrue;
   return 0;
 }
 
@@ -61,6 +63,7 @@ static EngineCall runZip(ZipExecFn fn, const QString &archive, const QStringList
                          bool del, int stopAfter) {
   EngineCall call;
   call.stopAfterMembers = stopAfter;
+  call.stopAtCallback = o.stopAtCallback;
   ZipParams p{};
   std::list<QByteArray> texts;
   std::vector<ZipSpec> arr(size_t(specs.size()) + 1);
@@ -89,6 +92,7 @@ static EngineCall runZip(ZipExecFn fn, const QString &archive, const QStringList
   h.update = truth(o.update);
   h.freshen = truth(o.freshen);
   h.zipTime = truth(o.zipTime);
+  h.verbose = truth(o.verbose);
   h.specCount = int32_t(specs.size());
   h.archive = texts.back().constData();
   p.specs = arr.data();
@@ -101,14 +105,15 @@ EngineCall Engines::add(const QString &archive, const QStringList &specs, const 
   return runZip(zipExec_, archive, specs, o, false, stopAfter);
 }
 
-EngineCall Engines::remove(const QString &archive, const QStringList &specs) {
-  return runZip(zipExec_, archive, specs, AddOptions{}, true, -1);
+EngineCall Engines::remove(const QString &archive, const QStringList &specs, const AddOptions &o) {
+  return runZip(zipExec_, archive, specs, o, true, -1);
 }
 
 EngineCall Engines::extract(const QString &archive, const QStringList &specs, const ExtractOptions &o,
                             int stopAfter) {
   EngineCall call;
   call.stopAfterMembers = stopAfter;
+  call.stopAtCallback = o.stopAtCallback;
   UnzParams p{};
   std::list<QByteArray> texts;
   std::vector<UnzSpec> arr(size_t(specs.size()) + 1);
@@ -131,6 +136,7 @@ EngineCall Engines::extract(const QString &archive, const QStringList &specs, co
   h.freshen = truth(o.freshen);
   h.dirNames = truth(o.dirNames);
   h.overwrite = truth(o.overwrite);
+  h.verbose = truth(o.verbose);
   h.specCount = int32_t(specs.size());
   h.archive = texts.back().constData();
   p.specs = arr.data();

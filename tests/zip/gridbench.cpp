@@ -9,6 +9,32 @@
 #include "zip/msgform.h"
 #include "zip/ziptab.h"
 
+namespace {
+// Nothing of a main window: messages go to stderr, questions are declined.
+struct BenchHost final : TZipHost {
+  QString currentFolder() const override { return {}; }
+  void setZipAddMode(bool) override {}
+  void setCurrentName(const QString &) override {}
+  void setTitle(const QString &) override {}
+  void setListHint(const QString &) override {}
+  void showBrowserPanes() override {}
+  void activateZipTab() override {}
+  void setTabCaption(const QString &) override {}
+  void setViewHtmlEnabled(bool) override {}
+  QStringList listItemNames() const override { return {}; }
+  QString selectedListItemName() const override { return {}; }
+  void viewFile(const QString &, const QString &) override {}
+  void makeSelfExtract() override {}
+  void convertSpan() override {}
+  void showMessage(const QString &t) override { std::fprintf(stderr, "%s\n", qPrintable(t)); }
+  bool confirm(const QString &) override { return false; }
+  QString askOpenFile(const QString &, const QString &, const QString &) override { return {}; }
+  QString askSaveFile(const QString &, const QString &, const QString &) override { return {}; }
+  QString inputBox(const QString &, const QString &, const QString &) override { return {}; }
+  QString askPassword(const QString &, const QString &) override { return {}; }
+};
+}  // namespace
+
 int main(int argc, char **argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
@@ -16,9 +42,9 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "usage: tarnwick_gridbench ARCHIVE\n");
     return 2;
   }
+  BenchHost host;
   TMsgform msgform;
-  TZipTab tab(&msgform);
-  tab.showMessage = [](const QString &t) { std::fprintf(stderr, "%s\n", qPrintable(t)); };
+  TZipTab tab(host, &msgform);
   tab.resize(800, 600);
   tab.show();
   QElapsedTimer t;

@@ -1,4 +1,4 @@
-#include "zip/sortgrid.h"
+#include "controls/sortgrid.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>
