@@ -28,6 +28,10 @@
 #include "browser/panerules.h"
 #include "controls/dirlabel.h"
 #include "controls/tledit.h"
+#include "ftp/ftpform.h"
+#include "ftp/ftppanel.h"
+#include "hexedit/hexform.h"
+#include "zip/ziptab.h"
 #include "viewers/editorhost.h"
 #include "viewers/editortab.h"
 #include "controls/shellcombo.h"
@@ -86,8 +90,16 @@ TTarn::TTarn(const QStringList &args, QWidget *parent) : QMainWindow(parent), ar
   FormCreate();
 }
 
-// The tab goes before its host adapter (a member, destroyed before the window's children).
-TTarn::~TTarn() { delete EditorTab; }
+// The subsystem windows are Qt children, which Qt deletes only after this window's members, the host
+// adapters among them: they go first, so that none ever holds a host that is gone.
+TTarn::~TTarn() {
+  delete THexForm::instance();
+  delete FtpForm1;
+  delete FtpPanel1;
+  if (ZipTab && ZipTab->DirLabel1 == DirLabel1) DirLabel1 = nullptr;  // adopted by the page: it goes with it
+  delete ZipTab;
+  delete EditorTab;
+}
 
 bool TTarn::checked(const QString &name) const {
   QAction *a = items_.value(name);

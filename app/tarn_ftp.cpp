@@ -26,14 +26,6 @@ namespace {
 class TarnFtpHost final : public TFtpHost {
  public:
   explicit TarnFtpHost(TTarn &w) : w(w) {}
-  ~TarnFtpHost() override {
-    // The FTP window and panel are Qt children of the main window, which deletes its children only
-    // after its members: they go first, so that neither ever holds a host that is gone.
-    delete w.FtpForm1;
-    w.FtpForm1 = nullptr;
-    delete w.FtpPanel1;
-    w.FtpPanel1 = nullptr;
-  }
   QString localFolder() const override { return w.PTShellList1->FolderPath(); }
   void setLocalFolder(const QString &path) override {
     w.PTShellTree1->SelectPath(path);

@@ -8,10 +8,6 @@ namespace {
 class TarnHexHost final : public THexHost {
  public:
   explicit TarnHexHost(TTarn &w) : w(w) {}
-  // Qt deletes the main window's children after its members: the hex window goes first, so that it never
-  // holds a host that is gone.
-  ~TarnHexHost() override { delete THexForm::instance(); }
-
   QString currentFile() const override { return w.state.CurrentFile; }
   void clearCurrentFile() override { w.state.CurrentFile.clear(); }
   QMessageBox::StandardButton ask(QWidget *owner, const QString &text, QMessageBox::StandardButtons buttons) override {

@@ -19,14 +19,6 @@
 class TarnZipHost final : public TZipHost {
  public:
   explicit TarnZipHost(TTarn &w) : w(w) {}
-  // The page keeps a reference to its host: it goes first.
-  ~TarnZipHost() override {
-    if (w.ZipTab && w.ZipTab->DirLabel1 == w.DirLabel1) w.DirLabel1 = nullptr;  // adopted: it goes with the page
-    delete w.ZipTab;
-    w.ZipTab = nullptr;
-    w.StringGrid1 = nullptr;
-    w.ZipMaster1 = nullptr;
-  }
   QString currentFolder() const override { return w.state.CurrentFolder; }
   void setZipAddMode(bool on) override { w.state.ZipAddMode = on; }
   void setCurrentName(const QString &name) override { w.state.CurrentName = name; }

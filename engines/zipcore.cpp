@@ -387,7 +387,7 @@ bool Reporter::send(int32_t action, int32_t error, uint64_t size, std::string_vi
   size_t n = std::min(text.size(), sizeof r.text - 1);
   // Never cut a UTF-8 sequence in half.
   while (n > 0 && n < text.size() && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
-  std::memcpy(r.text, text.data(), n);
+  if (n) std::memcpy(r.text, text.data(), n);  // an empty text may have no data pointer
   if (cb_(&r) != 0) stop_ = true;
   return !stop_;
 }
