@@ -5,21 +5,11 @@
 #include "hexedit/hexform.h"
 
 namespace {
-class TarnHexHost final : public THexHost {
+class TarnHexHost final : public THexDialogHost {
  public:
   explicit TarnHexHost(TTarn &w) : w(w) {}
   QString currentFile() const override { return w.state.CurrentFile; }
   void clearCurrentFile() override { w.state.CurrentFile.clear(); }
-  QMessageBox::StandardButton ask(QWidget *owner, const QString &text, QMessageBox::StandardButtons buttons) override {
-    return hexdlg::ask(owner, text, buttons);
-  }
-  void showError(QWidget *owner, const QString &text) override { hexdlg::showError(owner, text); }
-  void showMessage(QWidget *owner, const QString &text) override { hexdlg::showMessage(owner, text); }
-  bool inputText(QWidget *owner, const QString &caption, const QString &prompt, QString &value) override {
-    return hexdlg::inputText(owner, caption, prompt, value);
-  }
-  QString openFileName(QWidget *owner, bool &readOnly) override { return hexdlg::openFileName(owner, readOnly); }
-  QString saveFileName(QWidget *owner) override { return hexdlg::saveFileName(owner); }
 
  private:
   TTarn &w;

@@ -4,6 +4,8 @@
 #include <QMessageBox>
 #include <QString>
 
+#include "hexedit/hexhost.h"
+
 class QWidget;
 
 namespace hexdlg {
@@ -15,3 +17,18 @@ bool inputText(QWidget *owner, const QString &caption, const QString &prompt, QS
 QString openFileName(QWidget *owner, bool &readOnly);
 QString saveFileName(QWidget *owner);
 }  // namespace hexdlg
+
+// A host whose questions are the standard boxes above; a program adds only where the current file comes from.
+class THexDialogHost : public THexHost {
+ public:
+  QMessageBox::StandardButton ask(QWidget *owner, const QString &text, QMessageBox::StandardButtons buttons) override {
+    return hexdlg::ask(owner, text, buttons);
+  }
+  void showError(QWidget *owner, const QString &text) override { hexdlg::showError(owner, text); }
+  void showMessage(QWidget *owner, const QString &text) override { hexdlg::showMessage(owner, text); }
+  bool inputText(QWidget *owner, const QString &caption, const QString &prompt, QString &value) override {
+    return hexdlg::inputText(owner, caption, prompt, value);
+  }
+  QString openFileName(QWidget *owner, bool &readOnly) override { return hexdlg::openFileName(owner, readOnly); }
+  QString saveFileName(QWidget *owner) override { return hexdlg::saveFileName(owner); }
+};

@@ -11,21 +11,11 @@
 
 namespace {
 // Opens FILE on the first activation; asks through the window's usual boxes.
-class DemoHost final : public THexHost {
+class DemoHost final : public THexDialogHost {
  public:
   explicit DemoHost(QString file) : file(std::move(file)) {}
   QString currentFile() const override { return file; }
   void clearCurrentFile() override { file.clear(); }
-  QMessageBox::StandardButton ask(QWidget *owner, const QString &text, QMessageBox::StandardButtons buttons) override {
-    return hexdlg::ask(owner, text, buttons);
-  }
-  void showError(QWidget *owner, const QString &text) override { hexdlg::showError(owner, text); }
-  void showMessage(QWidget *owner, const QString &text) override { hexdlg::showMessage(owner, text); }
-  bool inputText(QWidget *owner, const QString &caption, const QString &prompt, QString &value) override {
-    return hexdlg::inputText(owner, caption, prompt, value);
-  }
-  QString openFileName(QWidget *owner, bool &readOnly) override { return hexdlg::openFileName(owner, readOnly); }
-  QString saveFileName(QWidget *owner) override { return hexdlg::saveFileName(owner); }
 
  private:
   QString file;
