@@ -14,6 +14,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPointer>
 #include <QScreen>
 #include <QShortcut>
 #include <QSplitter>
@@ -90,15 +91,23 @@ TTarn::TTarn(const QStringList &args, QWidget *parent) : QMainWindow(parent), ar
   FormCreate();
 }
 
-// The subsystem windows are Qt children, which Qt deletes only after this window's members, the host
-// adapters among them: they go first, so that none ever holds a host that is gone.
+// Qt would delete the child widgets only after this window's members (the host adapters among them) and
+// after this class's part of the object is gone, while the panes still call back into it as they go (a
+// list lays itself out once more and asks for its colours). So every child widget goes here, while the
+// window is whole: the subsystem windows first, then the rest.
 TTarn::~TTarn() {
+  qApp->removeEventFilter(this);
   delete THexForm::instance();
   delete FtpForm1;
   delete FtpPanel1;
   if (ZipTab && ZipTab->DirLabel1 == DirLabel1) DirLabel1 = nullptr;  // adopted by the page: it goes with it
   delete ZipTab;
   delete EditorTab;
+  StatusBar1Panel = nullptr;  // a widget that goes from under the mouse still sends its hint here
+  QList<QPointer<QWidget>> widgets;
+  for (QObject *c : children())
+    if (c->isWidgetType()) widgets << static_cast<QWidget *>(c);
+  for (const QPointer<QWidget> &w : widgets) delete w.data();
 }
 
 bool TTarn::checked(const QString &name) const {

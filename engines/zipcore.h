@@ -63,8 +63,8 @@ class ZipCrypto {
 
  private:
   unsigned char streamByte() const {
-    const uint16_t t = uint16_t(k2_ | 2);
-    return uint8_t((t * (t ^ 1)) >> 8);
+    const uint32_t t = uint16_t(k2_ | 2);  // unsigned: the product does not fit an int
+    return uint8_t((t * (t ^ 1u)) >> 8);
   }
   void update(unsigned char c);
   uint32_t k0_ = 0x12345678, k1_ = 0x23456789, k2_ = 0x34567890;

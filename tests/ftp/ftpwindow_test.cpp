@@ -258,7 +258,10 @@ TEST_P(FtpSession, ConnectBrowseTransferAndClose)
 
     // View: the file goes to a temporary file that the viewer program gets.
     const QString viewed = testenv::makeDir(QStringLiteral("viewed")) + QStringLiteral("/copy.txt");
-    form->viewerCommand = {QStringLiteral("/bin/sh"), QStringLiteral("-c"), QStringLiteral("cp \"$0\" '") + viewed + QLatin1Char('\'')};
+    // The copy appears under its name only when whole, so the wait below never reads it half-written.
+    form->viewerCommand = {QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+                           QStringLiteral("cp \"$0\" '") + viewed + QStringLiteral(".part' && mv '") + viewed +
+                               QStringLiteral(".part' '") + viewed + QLatin1Char('\'')};
     selectGridRows(panel, {QStringLiteral("hello.txt")});
     QTest::mouseClick(panel->ViewBut, Qt::LeftButton);
     ASSERT_TRUE(testenv::waitFor([&] { return QFile::exists(viewed); }, 20000)) << panel->Memo1->toPlainText().toStdString();
