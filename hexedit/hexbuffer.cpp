@@ -408,7 +408,7 @@ bool THexBuffer::SaveToFile(const QString &requested) {
 }
 
 bool THexBuffer::changedOnDisk() const {
-  return m_diskStamp.valid() && !(hexio::stampOf(QFile::encodeName(m_fileName)) == m_diskStamp);
+  return m_diskStamp.exists && !(hexio::stampOf(QFile::encodeName(m_fileName)) == m_diskStamp);
 }
 
 // ---------------------------------------------------------------- caret and selection

@@ -50,25 +50,6 @@ qint64 fileSize(int fd) {
   return st.st_size;
 }
 
-static Stamp fromStat(const struct stat &st) {
-  Stamp s;
-  s.dev = st.st_dev;
-  s.ino = st.st_ino;
-  s.size = st.st_size;
-  s.mtimeSec = st.st_mtim.tv_sec;
-  s.mtimeNsec = st.st_mtim.tv_nsec;
-  return s;
-}
-
-Stamp stampOf(int fd) {
-  struct stat st;
-  return ::fstat(fd, &st) == 0 ? fromStat(st) : Stamp();
-}
-
-Stamp stampOf(const QByteArray &path) {
-  struct stat st;
-  return ::stat(path.constData(), &st) == 0 ? fromStat(st) : Stamp();
-}
 
 QString lastErrorText() { return QString::fromLocal8Bit(std::strerror(errno)); }
 

@@ -1,9 +1,12 @@
 #pragma once
 // File helpers of the hex editor's working copy: exact positioned reads and writes, whole-file copies that
 // keep holes (or clone the file outright), and moving a range inside a file through a bounded block.
-#include <QtGlobal>
+#include <QFile>
 #include <QString>
+#include <QtGlobal>
 #include <functional>
+
+#include "platform/fileidentity.h"
 
 namespace hexio {
 
@@ -64,16 +67,11 @@ void removeStaleSaveTemps(const QByteArray &target);
 bool moveRange(int fd, qint64 from, qint64 to, qint64 len);
 
 // What tells one state of a file from another: which file it is (device and inode), its size and its
-// modification time to the nanosecond. Invalid (size -1) for a file that cannot be looked at.
-struct Stamp {
-  quint64 dev = 0, ino = 0;
-  qint64 size = -1, mtimeSec = 0, mtimeNsec = 0;
-  bool valid() const { return size >= 0; }
-  bool operator==(const Stamp &) const = default;
-};
-Stamp stampOf(int fd);
+// modification time to the nanosecond. A file that cannot be looked at has exists == false.
+using Stamp = platform::FileIdentity;
+inline Stamp stampOf(int fd) { return Stamp::ofDescriptor(fd); }
 // Follows symbolic links: the stamp of the file a link leads to.
-Stamp stampOf(const QByteArray &path);
+inline Stamp stampOf(const QByteArray &path) { return Stamp::of(QFile::decodeName(path)); }
 
 // errno as text, for error reports.
 QString lastErrorText();
