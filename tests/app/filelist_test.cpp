@@ -32,20 +32,15 @@ namespace {
 // Answers every message box the program shows (with its first button) and keeps the texts.
 class BoxAnswerer {
  public:
-  BoxAnswerer() {
-    timer_.setInterval(10);
-    QObject::connect(&timer_, &QTimer::timeout, [this] {
-      auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-      if (!box || box->buttons().isEmpty()) return;
-      texts << box->text();
-      box->buttons().first()->click();
-    });
-    timer_.start();
-  }
   QStringList texts;
 
  private:
-  QTimer timer_;
+  testenv::ModalWatcher watch_{[this](QWidget *m) {
+    auto *box = qobject_cast<QMessageBox *>(m);
+    if (!box || box->buttons().isEmpty()) return;
+    texts << box->text();
+    box->buttons().first()->click();
+  }};
 };
 
 // The main window on a folder, shown, active, with its list filled.

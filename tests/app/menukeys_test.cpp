@@ -33,23 +33,16 @@ QList<QAction *> keyedMenuItems(QMenuBar *bar) {
 }
 
 // Answers every modal dialog a handler opens (confirmations, about box) with Cancel, as soon as it is up.
-class ModalCloser : public QObject {
+class ModalCloser {
  public:
-  ModalCloser() {
-    timer_.setInterval(10);
-    connect(&timer_, &QTimer::timeout, this, [this] {
-      if (QWidget *m = QApplication::activeModalWidget()) {
-        closed << m->windowTitle();
-        if (auto *d = qobject_cast<QDialog *>(m)) d->reject();
-        else m->close();
-      }
-    });
-    timer_.start();
-  }
   QStringList closed;
 
  private:
-  QTimer timer_;
+  testenv::ModalWatcher watch_{[this](QWidget *m) {
+    closed << m->windowTitle();
+    if (auto *d = qobject_cast<QDialog *>(m)) d->reject();
+    else m->close();
+  }};
 };
 
 class MenuKeys : public apptest::AppTest {

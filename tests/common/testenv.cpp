@@ -1,4 +1,5 @@
 #include "tests/common/testenv.h"
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -41,6 +42,17 @@ bool waitFor(const std::function<bool()> &pred, int timeoutMs) {
     QTest::qWait(5);
   }
   return true;
+}
+
+ModalWatcher::ModalWatcher(std::function<void(QWidget *)> act, int intervalMs) {
+  timer_.setInterval(intervalMs);
+  QObject::connect(&timer_, &QTimer::timeout, [this, act = std::move(act)] {
+    QWidget *modal = QApplication::activeModalWidget();
+    if (!modal || modal == last_) return;
+    last_ = modal;
+    act(modal);
+  });
+  timer_.start();
 }
 
 QString binDir() { return QString::fromLocal8Bit(qgetenv("TARNWICK_BINARY_DIR")) + "/bin"; }

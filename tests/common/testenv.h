@@ -2,7 +2,11 @@
 // Helpers for tests: each test process runs in its own temporary HOME with its own XDG folders.
 #include <QString>
 #include <QByteArray>
+#include <QPointer>
+#include <QTimer>
 #include <functional>
+
+class QWidget;
 
 namespace testenv {
 // The process's private root folder (holds home/, config/, data/, runtime/, tmp/).
@@ -17,4 +21,16 @@ bool waitFor(const std::function<bool()> &pred, int timeoutMs = 5000);
 // Build tree folder of the executables (bin/).
 QString binDir();
 QString sourceDir();
+
+// Acts once on each modal dialog the program shows, as soon as it is up: it polls, so it waits however
+// long the program takes to show a dialog, and it stops when it goes out of scope, so it never acts on a
+// later test's dialog. The action answers or closes the dialog.
+class ModalWatcher {
+ public:
+  explicit ModalWatcher(std::function<void(QWidget *)> act, int intervalMs = 5);
+
+ private:
+  QTimer timer_;
+  QPointer<QWidget> last_;
+};
 }

@@ -81,25 +81,14 @@ bool menuVisible(TTarn &w, const QString &title)
 // few milliseconds, also inside the box's own event loop.
 class BoxAnswerer {
 public:
-    BoxAnswerer()
-    {
-        QObject::connect(&m_tick, &QTimer::timeout, [this] { answer(); });
-        m_tick.start(5);
-    }
     QStringList messages, answers, captions;
 
 private:
-    void answer()
-    {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!modal || modal == m_last)
-            return;
+    testenv::ModalWatcher m_watch{[this](QWidget *modal) {
         if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-            m_last = modal;
             messages << box->text();
             box->done(QMessageBox::Ok);
         } else if (auto *input = qobject_cast<QInputDialog *>(modal)) {
-            m_last = modal;
             captions << input->windowTitle();
             if (answers.isEmpty()) {
                 input->reject();
@@ -108,9 +97,7 @@ private:
                 input->accept();
             }
         }
-    }
-    QTimer m_tick;
-    QPointer<QWidget> m_last;
+    }};
 };
 
 class FtpSession : public ::testing::TestWithParam<Server::Kind> {

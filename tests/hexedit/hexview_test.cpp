@@ -69,22 +69,18 @@ struct Grid {
 template <class D>
 class OnDialog {
  public:
-  explicit OnDialog(std::function<void(D *)> act) {
-    timer_.setInterval(5);
-    QObject::connect(&timer_, &QTimer::timeout, [this, act] {
-      if (auto *d = qobject_cast<D *>(QApplication::activeModalWidget())) {
-        timer_.stop();
-        seen_ = true;
-        act(d);
-      }
-    });
-    timer_.start();
-  }
+  explicit OnDialog(std::function<void(D *)> act)
+      : watch_([this, act](QWidget *m) {
+          auto *d = qobject_cast<D *>(m);
+          if (!d || seen_) return;
+          seen_ = true;
+          act(d);
+        }) {}
   bool seen() const { return seen_; }
 
  private:
-  QTimer timer_;
   bool seen_ = false;
+  testenv::ModalWatcher watch_;
 };
 
 // Answers the window's questions from scripts and records what it was told; a question without a

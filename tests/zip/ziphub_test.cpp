@@ -40,24 +40,19 @@ int rowOfName(TZipTab *t, const QString &name) {
 struct ModalAnswerer {
   QStringList boxes, fileDialogs;
   QString fileName;
-  QTimer timer;
-  ModalAnswerer() {
-    QObject::connect(&timer, &QTimer::timeout, [this] {
-      QWidget *w = QApplication::activeModalWidget();
-      if (auto *box = qobject_cast<QMessageBox *>(w)) {
-        boxes << box->text();
-        box->done(QMessageBox::No);
-      } else if (auto *dlg = qobject_cast<QFileDialog *>(w)) {
-        fileDialogs << dlg->windowTitle() + '|' + dlg->directory().absolutePath();
-        // Typed as a user would: selectFile leaves the name box alone while it has the focus.
-        dlg->setDirectory(QFileInfo(fileName).absolutePath());
-        if (auto *edit = dlg->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))) edit->setText(QFileInfo(fileName).fileName());
-        else dlg->selectFile(fileName);
-        QMetaObject::invokeMethod(dlg, "accept");
-      }
-    });
-    timer.start(10);
-  }
+  testenv::ModalWatcher watch{[this](QWidget *w) {
+    if (auto *box = qobject_cast<QMessageBox *>(w)) {
+      boxes << box->text();
+      box->done(QMessageBox::No);
+    } else if (auto *dlg = qobject_cast<QFileDialog *>(w)) {
+      fileDialogs << dlg->windowTitle() + '|' + dlg->directory().absolutePath();
+      // Typed as a user would: selectFile leaves the name box alone while it has the focus.
+      dlg->setDirectory(QFileInfo(fileName).absolutePath());
+      if (auto *edit = dlg->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))) edit->setText(QFileInfo(fileName).fileName());
+      else dlg->selectFile(fileName);
+      QMetaObject::invokeMethod(dlg, "accept");
+    }
+  }};
 };
 }  // namespace
 
