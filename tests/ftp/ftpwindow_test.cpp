@@ -353,8 +353,12 @@ TEST(FtpSessionAbort, CancelKeepsTheSessionAndTheWindowResponsive)
         ASSERT_TRUE(big.open(QIODevice::WriteOnly));
         ASSERT_TRUE(big.resize(kSize));
     }
+    // 8 MB/s: on a fast machine an unthrottled download could end before the Abort click lands.
+    qputenv("TARNWICK_FTP_SEND_LIMIT", "8388608");
     Server server(Server::PyFtpd, root);
-    ASSERT_TRUE(server.start()) << server.error().toStdString();
+    const bool started = server.start();
+    qunsetenv("TARNWICK_FTP_SEND_LIMIT");
+    ASSERT_TRUE(started) << server.error().toStdString();
     TTarn w({local});
     w.show();
     TFtpForm *form = w.FtpForm1;

@@ -1,10 +1,13 @@
 # Starts pyftpdlib on 127.0.0.1 with one user; prints the port, then serves until killed.
 # Usage: pyftpd_server.py ROOT USER PASSWORD
+# TARNWICK_FTP_SEND_LIMIT (bytes per second), when set, slows what the server sends on data connections, so
+# that a test can act in the middle of a download whatever the machine's speed.
 import logging
+import os
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
 
 logging.basicConfig(level=logging.CRITICAL)
@@ -14,6 +17,10 @@ auth.add_user(user, password, root, perm="elradfmwMT")
 handler = FTPHandler
 handler.authorizer = auth
 handler.banner = "pyftpdlib ready."
+send_limit = int(os.environ.get("TARNWICK_FTP_SEND_LIMIT", "0"))
+if send_limit > 0:
+    ThrottledDTPHandler.write_limit = send_limit
+    handler.dtp_handler = ThrottledDTPHandler
 server = FTPServer(("127.0.0.1", 0), handler)
 print(server.address[1], flush=True)
 server.serve_forever(handle_exit=True)
