@@ -79,7 +79,7 @@ class TTarn : public QMainWindow {
   QMenu *ListPopup = nullptr;
   QMenu *RefreshEdit2 = nullptr;
   QAction *HideFolders1 = nullptr;
-  // The Zip tab (app/tarn_zip.cpp); its host adapter deletes the page before it goes.
+  // The Zip tab (app/tarn_zip.cpp) and its host adapter (the destructor deletes the page first).
   std::unique_ptr<TZipHost> zipHost_;
   TZipTab *ZipTab = nullptr;
   TSortGrid *StringGrid1 = nullptr;
@@ -158,8 +158,8 @@ class TTarn : public QMainWindow {
   int leftBlockWidth = 312;
   int treePaneHeight = 120;
 
-  // FTP client (app/tarn_ftp.cpp): what the FTP window and panel see of this window (it deletes
-  // them when it goes, so they never outlive it), the FTP window and the panel shown in FtpPanel.
+  // FTP client (app/tarn_ftp.cpp): what the FTP window and panel see of this window (the destructor
+  // deletes them first, so they never outlive it), the FTP window and the panel shown in FtpPanel.
   std::unique_ptr<TFtpHost> ftpHost_;
   TFtpForm *FtpForm1 = nullptr;
   TFtpPanel *FtpPanel1 = nullptr;
@@ -177,8 +177,8 @@ class TTarn : public QMainWindow {
   QString listHint() const { return listHint_; }
   QString startError() const { return startError_; }
 
-  // Hex editor (app/tarn_hex.cpp): its window reaches this one only through hexHost, made on first use and
-  // kept until this window goes (it outlives the hex window).
+  // Hex editor (app/tarn_hex.cpp): its window reaches this one only through hexHost, made on first use;
+  // the destructor deletes the hex window before it.
   std::unique_ptr<THexHost> hexHost;
   void HexEditor1Click();
 

@@ -50,7 +50,6 @@ qint64 fileSize(int fd) {
   return st.st_size;
 }
 
-
 QString lastErrorText() { return QString::fromLocal8Bit(std::strerror(errno)); }
 
 namespace {
@@ -168,8 +167,8 @@ bool SaveTemp::create(const QByteArray &target) {
   if (::access("/proc/self/fd", X_OK) == 0) m_fd = openTmpFile(folderOf(target), 0600);
   if (m_fd < 0) m_fd = createNamed(saveTempPrefix(target), &m_name);
   if (m_fd < 0) return false;
-  // Where locks are not offered the save goes on; its temporary is then never taken for a stale one.
-  if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) { /* see above */ }
+  // Where locks are not offered the save goes on unlocked: only its age then keeps a clean-up from it.
+  (void)::flock(m_fd, LOCK_EX | LOCK_NB);
   return true;
 }
 

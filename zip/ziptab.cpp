@@ -24,6 +24,7 @@
 #include <cmath>
 
 #include "controls/dirlabel.h"
+#include "engines/zipnames.h"
 #include "platform/paths.h"
 #include "zip/msgform.h"
 
@@ -78,29 +79,19 @@ bool isUnviewableExtension(const QString &ext) {
 }
 
 namespace {
-bool isControl(QChar c) { return c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F); }
+// The escaping and replacing rules are the engines' (engines/zipnames.h), so a name reads the same in the
+// grid, in the engines' messages and on disk; most names have no control character and skip the round trip.
+bool hasControl(const QString &name) {
+  return std::any_of(name.begin(), name.end(), [](QChar c) { return c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F); });
+}
 }  // namespace
 
 QString printable(const QString &name) {
-  if (std::none_of(name.begin(), name.end(), isControl)) return name;
-  QString out;
-  out.reserve(name.size() + 8);
-  for (QChar c : name) {
-    const ushort u = c.unicode();
-    if (!isControl(c)) out += c;
-    else if (u == '\n') out += QLatin1String("\\n");
-    else if (u == '\t') out += QLatin1String("\\t");
-    else if (u == '\r') out += QLatin1String("\\r");
-    else out += (u < 0x80 ? QLatin1String("\\x") : QLatin1String("\\u00")) + QString::number(u, 16).rightJustified(2, '0');
-  }
-  return out;
+  return hasControl(name) ? QString::fromStdString(zipnames::printable(name.toStdString())) : name;
 }
 
 QString withoutControls(const QString &name) {
-  QString out = name;
-  for (QChar &c : out)
-    if (isControl(c)) c = '_';
-  return out;
+  return hasControl(name) ? QString::fromStdString(zipnames::withoutControls(name.toStdString())) : name;
 }
 
 int dateTimeColumnWidth(const QFontMetrics &fm) {
