@@ -549,10 +549,6 @@ void TTarn::buildViewers() {
   static_cast<QVBoxLayout *>(ExcelCmd->layout())->addStretch(1);
   stack->addWidget(Pc1);
   stack->addWidget(Panel1Caption);
-  PTSplitter2 = new QWidget(Panel1);
-  PTSplitter2->setObjectName(QStringLiteral("PTSplitter2"));
-  PTSplitter2->hide();
-  PTSplitter2->setEnabled(false);
   FtpPanel = new QWidget(Panel1);
   FtpPanel->setObjectName(QStringLiteral("FtpPanel"));
   FtpPanel->hide();

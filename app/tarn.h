@@ -72,7 +72,17 @@ class TTarn : public QMainWindow {
   QWidget *EditorCmd = nullptr, *ImageCmd = nullptr, *HtmlCmd = nullptr, *ZipManCmd = nullptr, *MediaCmd = nullptr, *ExcelCmd = nullptr;
   TEditorTab *EditorTab = nullptr;
   TLEdit *LEdit1 = nullptr;
-  QWidget *PTSplitter2 = nullptr;
+  // The second browser pair of the dual file manager (app/tarn_layouts.cpp), the twin of the first.
+  QSplitter *PTSplitter2 = nullptr;
+  QWidget *panel2 = nullptr;
+  TPTShellCombo *PTShellCombo2 = nullptr;
+  QToolButton *UpLevel2 = nullptr;
+  QLabel *animate2 = nullptr;
+  TPTShellTree *PTShellTree2 = nullptr;
+  TPTShellList *PTShellList2 = nullptr;
+  QStatusBar *StatusBar3 = nullptr;
+  QLabel *StatusBar3Panels[3] = {};
+  QMenu *ListPopUp2 = nullptr;
   QWidget *FtpPanel = nullptr;
   QLabel *StatusBar1Panel = nullptr;
   TDirLabel *DirLabel1 = nullptr;
@@ -171,8 +181,18 @@ class TTarn : public QMainWindow {
   void ftpProgramClosing();
 
   QString maskListFile() const;
+
+  // Layouts and the dual file manager (app/tarn_layouts.cpp).
+  // True while the dual file manager shows the second pair's marker: the shared commands go to that pair.
+  bool secondPairActive() const;
+  // The tree and drive combo of the active pair.
+  TPTShellTree *activeTree() const;
+  TPTShellCombo *activeCombo() const;
+
+  // ---- Favourites, list files, start folder, path dialog (app/tarn_favourites.cpp) ----
   // Fills the favourites combo from the favourites file, when there is one.
   void loadFavourites();
+  // ---- end of favourites ----
   // The first list's current hint (long form), after the last mouse move.
   QString listHint() const { return listHint_; }
   QString startError() const { return startError_; }
