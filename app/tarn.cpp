@@ -26,6 +26,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include "app/browserpair.h"
 #include "browser/panerules.h"
 #include "controls/dirlabel.h"
 #include "controls/tledit.h"
@@ -71,6 +72,7 @@ TTarn::TTarn(const QStringList &args, QWidget *parent) : QMainWindow(parent), ar
   buildViewers();
   buildToolBar();
   buildMenus();
+  buildSecondPair();
   buildZipTab();
   auto *central = new QWidget(this);
   auto *lay = new QVBoxLayout(central);
@@ -140,7 +142,7 @@ void TTarn::notBuiltYet() { StatusBar1Panel->setText(QStringLiteral("This comman
 
 void TTarn::buildMenus() {
   QMenuBar *bar = menuBar();
-  QMenu *file = bar->addMenu(QStringLiteral("&File"));
+  QMenu *file = fileMenu_ = bar->addMenu(QStringLiteral("&File"));
   QMenu *newMenu = file->addMenu(QStringLiteral("Ne&w"));
   newMenu->setObjectName(QStringLiteral("New1Submenu"));
   newMenu->menuAction()->setStatusTip(QStringLiteral("Contains commands for creating new items."));
@@ -163,7 +165,7 @@ void TTarn::buildMenus() {
   file->addSeparator();
   addItem(file, "CloseMitm", "&Exit", {}, [this] { CloseMitmClick(); });
 
-  QMenu *editor = bar->addMenu(QStringLiteral("E&ditor"));
+  QMenu *editor = editorMenu_ = bar->addMenu(QStringLiteral("E&ditor"));
   QMenu *saveAs = editor->addMenu(QStringLiteral("&Save Files As"));
   saveAs->setObjectName(QStringLiteral("SaveFilesAs1"));
   addItem(saveAs, "MsDosWin1", "MsDos / &Win", "Shift+F1", [this] { EditorTab->MsDosWin1Click(); }, true, true);
@@ -179,13 +181,13 @@ void TTarn::buildMenus() {
   fs2->setEnabled(false);
   addItem(editor, "SaveFile1", "SaveFile", "Ctrl+S", [this] { EditorTab->SaveFile1Click(); })->setVisible(false);
 
-  QMenu *misc = bar->addMenu(QStringLiteral("&Misc"));
+  QMenu *misc = miscMenu_ = bar->addMenu(QStringLiteral("&Misc"));
   misc->setObjectName(QStringLiteral("CustomDraw1"));
   addItem(misc, "AddToFavourites2", "Add  &Folder to Favourites");
   addItem(misc, "Highlightexecutables1", "&Highlight Executables / Zips", "Ctrl+E", [this] { Highlightexecutables1Click(); }, true);
   addItem(misc, "SelectaPathname1", "&Select a Pathname...", "Ctrl+P");
 
-  QMenu *options = bar->addMenu(QStringLiteral("&Options"));
+  QMenu *options = optionsMenu_ = bar->addMenu(QStringLiteral("&Options"));
   addItem(options, "AutoStart", "&Auto Start", {}, [this] { AutoStartClick(); }, true);
   // These options are their check marks, read where they matter; toggling is all their commands do.
   const auto markOnly = [] {};
@@ -197,7 +199,7 @@ void TTarn::buildMenus() {
   addItem(options, "Cbox2", "Start Tarnwick &Maximized", {}, markOnly, true, true);
   addItem(options, "ImageWindow", "Open Images in &Window", {}, markOnly, true);
   addItem(options, "Mp3Edit", "Edit Mp3 File &Tags", {}, markOnly, true);
-  addItem(options, "Cbox5", "Hide File Window Status &Bar", "F7", [this] { StatusBar2->setVisible(!checked("Cbox5")); }, true);
+  addItem(options, "Cbox5", "Hide File Window Status &Bar", "F7", {}, true);
   addItem(options, "SetStart1", "&Set Start up Directory");
   addItem(options, "Cbox3", "Save Settings on &Exit", {}, [this] { Cbox3Click(); }, true, true);
   addItem(options, "SaveNow1", "Save Settings &Now", {}, [this] { SaveNow1Click(); });
@@ -218,7 +220,7 @@ void TTarn::buildMenus() {
   system->addSeparator();
   addItem(system, "ShutDown1", "Sh&ut Down");
 
-  QMenu *tools = bar->addMenu(QStringLiteral("&Tools"));
+  QMenu *tools = toolsMenu_ = bar->addMenu(QStringLiteral("&Tools"));
   addItem(tools, "Clear2", "&Clear All Internal Viewers", "Ctrl+F3", [this] { Viewers1Click(); });
   QMenu *edit4 = tools->addMenu(QStringLiteral("&Edit"));
   edit4->setObjectName(QStringLiteral("Edit4"));
@@ -227,7 +229,7 @@ void TTarn::buildMenus() {
   addItem(edit4, "RegEdit1", "&Registry");
   addItem(edit4, "EditStartMenu1", "Start &Menu");
   addItem(edit4, "SysEdit1", "&System Files");
-  QMenu *tarnwick = tools->addMenu(QStringLiteral("Tarnw&ick"));
+  QMenu *tarnwick = tarnwickMenu_ = tools->addMenu(QStringLiteral("Tarnw&ick"));
   tarnwick->setObjectName(QStringLiteral("Tarnwick1"));
   addItem(tarnwick, "Extensions1", "E&xtensions", {}, [this] { Edit3Click(); });
   addItem(tarnwick, "Favourites1", "&Favourites");
@@ -242,7 +244,7 @@ void TTarn::buildMenus() {
   addItem(tools, "ScanDisk1", "&ScanDisk");
   addItem(tools, "DualFileManager1", "&Dual File Manager", "F9", {}, true);
 
-  QMenu *view = bar->addMenu(QStringLiteral("&View"));
+  QMenu *view = viewMenu_ = bar->addMenu(QStringLiteral("&View"));
   view->setObjectName(QStringLiteral("View1Submenu"));
   const char *viewNames[] = {"LargeIcons2Mitm", "Smallicons2Mitm", "List2Mitm", "Details2Mitm"};
   const char *viewCaps[] = {"Lar&ge icons", "S&mall icons", "&List", "&Details"};
@@ -263,7 +265,7 @@ void TTarn::buildMenus() {
   addItem(view, "TreeView1", "&Tree/List View", "F11", {}, true);
   addItem(view, "Vertical", "&Vertical", "F12", {}, true);
 
-  QMenu *help = bar->addMenu(QStringLiteral("He&lp"));
+  QMenu *help = helpMenu_ = bar->addMenu(QStringLiteral("He&lp"));
   addItem(help, "HelpTopics1", "&Help");
   addItem(help, "EMailAuthor", "E:Mail &Author");
   addItem(help, "TarnwickUpdate", "&Tarnwick Web Page");
@@ -345,8 +347,6 @@ void TTarn::applyStringTableCaptions() {
     h.b->setToolTip(h.shortHint);
     h.b->setStatusTip(h.longHint);
   }
-  UpOneLevelBtn->setToolTip(QStringLiteral("Up One Level"));
-  UpOneLevelBtn->setStatusTip(QStringLiteral("Up One Level"));
 }
 
 void TTarn::buildToolBar() {
@@ -419,6 +419,8 @@ void TTarn::buildToolBar() {
   Hcb1 = new QComboBox(PTGroup1);
   Hcb1->setObjectName(QStringLiteral("Hcb1"));
   Hcb1->setMinimumWidth(120);
+  // The combo takes the width the tool bar's other controls leave, so it follows the window.
+  Hcb1->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
   Hcb1->setToolTip(QStringLiteral("Favourite Folders, click to bring down list, right mouse click to edit"));
   Hcb1->setStatusTip(Hcb1->toolTip());
   PTGroup1->addWidget(Hcb1);
@@ -428,63 +430,20 @@ void TTarn::buildPanes() {
   RxSplitter1 = new QSplitter(Qt::Horizontal, this);
   RxSplitter1->setObjectName(QStringLiteral("RxSplitter1"));
   RxSplitter1->setHandleWidth(6);
-  PTSplitter1 = new QSplitter(Qt::Vertical, RxSplitter1);
-  PTSplitter1->setObjectName(QStringLiteral("PTSplitter1"));
-  PTSplitter1->setHandleWidth(2);
-
-  auto *upper = new QWidget(PTSplitter1);
-  auto *upperLay = new QVBoxLayout(upper);
-  upperLay->setContentsMargins(0, 0, 0, 0);
-  upperLay->setSpacing(1);
-  Panel4 = new QWidget(upper);
-  Panel4->setObjectName(QStringLiteral("Panel4"));
-  auto *hdr = new QHBoxLayout(Panel4);
-  hdr->setContentsMargins(1, 1, 1, 1);
-  PTShellCombo1 = new TPTShellCombo(Panel4);
-  PTShellCombo1->setObjectName(QStringLiteral("PTShellCombo1"));
-  UpOneLevelBtn = new QToolButton(Panel4);
-  UpOneLevelBtn->setObjectName(QStringLiteral("UpOneLevelBtn"));
-  UpOneLevelBtn->setIcon(style()->standardIcon(QStyle::SP_FileDialogToParent));
-  UpOneLevelBtn->setAutoRaise(true);
+  const TBrowserPair p = makeBrowserPair(
+      RxSplitter1, {"PTSplitter1", "Panel4", "PTShellCombo1", "UpOneLevelBtn", "animate1", "PTShellTree1", "PTShellList1", "StatusBar2"});
+  PTSplitter1 = p.splitter;
+  Panel4 = p.header;
+  PTShellCombo1 = p.combo;
+  UpOneLevelBtn = p.up;
+  animate1 = p.marker;
+  PTShellTree1 = p.tree;
+  PTShellList1 = p.list;
+  StatusBar2 = p.status;
+  for (int i = 0; i < 3; ++i) StatusBar2Panels[i] = p.panels[i];
   connect(UpOneLevelBtn, &QToolButton::clicked, this, &TTarn::UpOneLevelBtnClick);
-  animate1 = new QLabel(Panel4);
-  animate1->setPixmap(style()->standardIcon(QStyle::SP_ArrowRight).pixmap(16, 16));
-  animate1->hide();
-  hdr->addWidget(PTShellCombo1, 1);
-  hdr->addWidget(UpOneLevelBtn);
-  hdr->addWidget(animate1);
-  PTShellTree1 = new TPTShellTree(upper);
-  PTShellTree1->setObjectName(QStringLiteral("PTShellTree1"));
-  PTShellTree1->setStatusTip(QStringLiteral(
-      "Highlight a drive or folder and click right hand mouse button for system options - Find File, Explore, Format Disk etc."));
-  upperLay->addWidget(Panel4);
-  upperLay->addWidget(PTShellTree1, 1);
-
-  auto *lower = new QWidget(PTSplitter1);
-  auto *lowerLay = new QVBoxLayout(lower);
-  lowerLay->setContentsMargins(0, 0, 0, 0);
-  lowerLay->setSpacing(0);
-  PTShellList1 = new TPTShellList(lower);
-  PTShellList1->setObjectName(QStringLiteral("PTShellList1"));
-  StatusBar2 = new QStatusBar(lower);
-  StatusBar2->setObjectName(QStringLiteral("StatusBar2"));
-  StatusBar2->setSizeGripEnabled(false);
-  StatusBar2->setStatusTip(QStringLiteral("Single click to refresh file list"));
-  const int widths[3] = {100, 65, 50};
-  for (int i = 0; i < 3; ++i) {
-    StatusBar2Panels[i] = new QLabel(StatusBar2);
-    StatusBar2Panels[i]->setMinimumWidth(widths[i]);
-    StatusBar2->addWidget(StatusBar2Panels[i], i == 2 ? 1 : 0);
-  }
   StatusBar2->installEventFilter(this);
-  lowerLay->addWidget(PTShellList1, 1);
-  lowerLay->addWidget(StatusBar2);
-  PTSplitter1->addWidget(upper);
-  PTSplitter1->addWidget(lower);
-  PTSplitter1->setSizes({120, 300});
 
-  PTShellCombo1->setShellTree(PTShellTree1);
-  PTShellTree1->setShellList(PTShellList1);
   connect(PTShellTree1, &TPTShellTree::OnChange, this, &TTarn::PTShellTree1Change);
   connect(PTShellTree1, &TPTShellTree::OnMouseMove, this, &TTarn::PTShellList1MouseMove);
   connect(PTShellList1, &TPTShellList::OnChange, this, &TTarn::PTShellList1Change);
@@ -495,7 +454,6 @@ void TTarn::buildPanes() {
   connect(PTShellList1, &TPTShellList::OnClick, this, &TTarn::PTShellList1Click);
   connect(PTShellList1, &TPTShellList::OnKeyUp, this, &TTarn::PTShellList1KeyUp);
   connect(PTShellList1, &TPTShellList::OnMouseMove, this, &TTarn::PTShellList1MouseMove);
-  connect(PTShellList1, &TPTShellList::folderActivated, PTShellTree1, &TPTShellTree::SelectPath);
   PTShellList1->OnDblClickOpen = [this](bool &handled) { PTShellList1DblClickOpen(handled); };
   PTShellList1->setAddItemHook([this](const TShellItem &, uint attribs) {
     // "&Show Folders" on the item means folders are hidden now.

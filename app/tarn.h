@@ -188,6 +188,30 @@ class TTarn : public QMainWindow {
   // The tree and drive combo of the active pair.
   TPTShellTree *activeTree() const;
   TPTShellCombo *activeCombo() const;
+  TPTShellList *activeList() const;
+  bool fullScreen() const { return fullScreen_; }
+  bool treeListView() const { return treeView_; }
+  bool dualFileManager() const { return dual_; }
+  void FullScreen1Click();
+  void TreeView1Click();
+  void DualFileManager1Click();
+  void DualTreeView();
+  void VerticalClick();
+  void Cbox5Click();
+  // Gives one list the other's column widths: from the first list's pop-up (fromPair 0) the first list
+  // takes the second's, from the second's pop-up the other way round.
+  void Columns1Click(int fromPair);
+  // Shows the pair's marker and hides the other (only while the second pair is shown).
+  void markActivePair(int pair);
+  // Handlers of the second pair.
+  void PTShellTree2Change(const QString &path);
+  void PTShellList2Change();
+  void PTShellList2FillComplete();
+  void PTShellList2Click();
+  void PTShellList2DblClickOpen(bool &afHandled);
+  void HideFolders2Click();
+  void fDetailsBtnClick(int tag);
+  void UpLevel2Click();
 
   // ---- Favourites, list files, start folder, path dialog (app/tarn_favourites.cpp) ----
   // Fills the favourites combo from the favourites file, when there is one.
@@ -220,6 +244,31 @@ class TTarn : public QMainWindow {
   friend class TarnEditorHost;
   std::unique_ptr<TEditorHost> editorHost_;  // outlives EditorTab (see the destructor)
   void buildZipTab();
+  void buildSecondPair();
+  void wirePairCommon(TPTShellList *list);
+  // Sets a pair's arrangement (side by side or tree above list) and the size of its first pane.
+  static void setPairStyle(QSplitter *pair, bool sideBySide, int split);
+  // Gives the left block (the first pair) this width; the visible one of viewers and second pair takes the rest.
+  void setLeftBlockWidth(int width);
+  int leftBlockWidthNow() const;
+  // A list's status texts: count, then size and free space when its column 1 is "Size" (else empty).
+  void fillSizePanels(TPTShellList *list, QLabel *const panels[3]);
+  // Size of the listed files and free space into panels 1 and 2.
+  void sizePanels(TPTShellList *list, QLabel *const panels[3]);
+  void refreshSecondPair();
+  void pickListItem(TPTShellList *list, TPTShellTree *tree, int row);
+  bool secondPairShown() const;
+  QMenu *fileMenu_ = nullptr, *editorMenu_ = nullptr, *miscMenu_ = nullptr, *optionsMenu_ = nullptr, *toolsMenu_ = nullptr,
+        *viewMenu_ = nullptr, *helpMenu_ = nullptr, *tarnwickMenu_ = nullptr;
+  QList<QAction *> secondViewItems_;  // the second list's four view items, tagged 0..3
+  QAction *HideFolders2 = nullptr;
+  bool fullScreen_ = false, treeView_ = false, dual_ = false;
+  int savedLeftWidth_ = 0, savedSplit_ = 0;  // the first pair's, kept while tree/list view is on
+  int fullScreenLeftWidth_ = 0;
+  bool secondHasFolder_ = false;  // the second pair had a folder of its own when the dual file manager closed
+  QString secondFolder_;
+  bool secondWasActive_ = false;  // while tree/list view is entered from the dual file manager
+  bool viewersWereDisabled_ = false;  // "Disable Viewers" as the user had it before a layout took it over
   void applyStringTableCaptions();
   void FormCreate();
   QAction *addItem(QMenu *menu, const QString &name, const QString &caption, const QString &key = {},

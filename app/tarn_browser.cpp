@@ -86,12 +86,17 @@ void TTarn::PTShellList1FillComplete() {
 
 void TTarn::updateSizePanels() {
   if (statusBarHidden()) return;
+  sizePanels(PTShellList1, StatusBar2Panels);
+  if (secondPairShown() && PTShellList2->columnCaption(1) == QLatin1String("Size")) sizePanels(PTShellList2, StatusBar3Panels);
+}
+
+void TTarn::sizePanels(TPTShellList *list, QLabel *const panels[3]) {
   // The list already holds every listed file's size: no second pass over the folder.
   qint64 total = 0;
-  for (int r = 0, n = PTShellList1->itemCount(); r < n; ++r)
-    if (!PTShellList1->item(r).isDir) total += PTShellList1->item(r).size;
-  StatusBar2Panels[1]->setText(sizetexts::SizeText(total));
-  StatusBar2Panels[2]->setText(sizetexts::GetTheDiskSize(PTShellList1->FolderPath(), checked("DiskSpace")));
+  for (int r = 0, n = list->itemCount(); r < n; ++r)
+    if (!list->item(r).isDir) total += list->item(r).size;
+  panels[1]->setText(sizetexts::SizeText(total));
+  panels[2]->setText(sizetexts::GetTheDiskSize(list->FolderPath(), checked("DiskSpace")));
 }
 
 void TTarn::PTShellList1MouseMove() {
@@ -116,13 +121,15 @@ void TTarn::UpOneLevelBtnClick() { PTShellTree1->GoUp(); }
 void TTarn::TreeRefreshMitmClick() {
   PTShellList1->setFolderPath(PTShellList1->FolderPath());
   PTShellTree1->RefreshTree();
-  if (statusBarHidden()) return;
-  if (PTShellList1->columnCaption(1) != QLatin1String("Size")) {
-    StatusBar2Panels[1]->clear();
-    StatusBar2Panels[2]->clear();
-    return;
+  if (!statusBarHidden()) {
+    if (PTShellList1->columnCaption(1) != QLatin1String("Size")) {
+      StatusBar2Panels[1]->clear();
+      StatusBar2Panels[2]->clear();
+    } else {
+      sizePanels(PTShellList1, StatusBar2Panels);
+    }
   }
-  updateSizePanels();
+  if (secondPairShown()) refreshSecondPair();
 }
 
 void TTarn::ViewBtnClick(int tag) {
@@ -130,6 +137,7 @@ void TTarn::ViewBtnClick(int tag) {
     tag = storedViewStyle_;
     applyStoredViewStyle_ = false;
   }
+  if (secondPairActive()) return fDetailsBtnClick(tag);
   for (QAction *a : viewItems_) a->setChecked(a->data().toInt() == tag);
   for (QToolButton *b : viewButtons_) b->setChecked(b->property("Tag").toInt() == tag);
   state.CurrentViewStyle = tag;
@@ -167,8 +175,8 @@ void TTarn::ChangeFontClick() {
 }
 
 void TTarn::Edit2Click() {
-  if (checked("FullScreen1")) return;
-  PTShellList1->setFileFilter(Edit2->currentText());
+  if (fullScreen_) return;
+  activeList()->setFileFilter(Edit2->currentText());
 }
 
 void TTarn::RefreshExt1Click() {
@@ -203,15 +211,7 @@ void TTarn::CDEvents1AfterArrival(const QString &) {
 void TTarn::PTShellList1Click() {
   const int row = PTShellList1->Selected();
   if (row < 0) return;
-  state.CurrentName = PTShellList1->ItemDisplayName(row);
-  state.CurrentFolder = PTShellTree1->SelectedPath();
-  state.CurrentExt = viewers::extensionOf(state.CurrentName);
-  if (state.CurrentExt.isEmpty()) {
-    state.CurrentExt = viewers::extensionOf(PTShellList1->ItemFileName(row));
-    state.CurrentName += state.CurrentExt;
-  }
-  state.CurrentFile = viewers::currentFileFrom(state.CurrentFolder, state.CurrentName);
-  listPick_ = state.CurrentFile;
+  pickListItem(PTShellList1, PTShellTree1, row);
   if (FtpPanel->isVisible()) return;
   if (!state.ZipAddMode) setTitle(browser::titleFor(state.CurrentFile));
   if (!QFileInfo(state.CurrentFile).isDir() && !state.CurrentFolder.isEmpty() && !state.ZipAddMode) {
@@ -221,6 +221,19 @@ void TTarn::PTShellList1Click() {
       if (QFileInfo(state.CurrentFile).isFile()) GetTheFile();
     }
   }
+}
+
+void TTarn::pickListItem(TPTShellList *list, TPTShellTree *tree, int row) {
+  state.CurrentName = list->ItemDisplayName(row);
+  state.CurrentFolder = tree->SelectedPath();
+  state.CurrentExt = viewers::extensionOf(state.CurrentName);
+  if (state.CurrentExt.isEmpty()) {
+    state.CurrentExt = viewers::extensionOf(list->ItemFileName(row));
+    state.CurrentName += state.CurrentExt;
+  }
+  state.CurrentFile = viewers::currentFileFrom(state.CurrentFolder, state.CurrentName);
+  // Only the first list's refills forget its pick (see PTShellList1Change).
+  listPick_ = list == PTShellList1 ? state.CurrentFile : QString();
 }
 
 void TTarn::PTShellList1DblClickOpen(bool &afHandled) {

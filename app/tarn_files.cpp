@@ -10,57 +10,50 @@
 
 namespace {
 
-// The main window as the file commands see it. The second pair of the dual layout is not built yet: pair 1
-// answers as an empty pair.
+// The main window as the file commands see it: pair 0 is the first browser pair, pair 1 the second pair of
+// the dual file manager.
 class TarnFileHost final : public browser::FileCommandHost {
  public:
   explicit TarnFileHost(TTarn &w) : w(w) {}
 
-  bool secondPairActive() const override { return false; }
+  bool secondPairActive() const override { return w.secondPairActive(); }
 
   bool treeHasFocus(int pair) const override {
     const QWidget *f = QApplication::focusWidget();
-    return pair == 0 && f && (f == w.PTShellTree1 || w.PTShellTree1->isAncestorOf(f));
+    return f && (f == tree(pair) || tree(pair)->isAncestorOf(f));
   }
 
-  QString treeFolder(int pair) const override { return pair == 0 ? w.PTShellTree1->SelectedPath() : QString(); }
-  QString listFolder(int pair) const override { return pair == 0 ? w.PTShellList1->FolderPath() : QString(); }
-  QStringList listSelection(int pair) const override {
-    return pair == 0 ? w.PTShellList1->selectedPaths() : QStringList();
-  }
-
-  void selectAll(int pair) override {
-    if (pair == 0) w.PTShellList1->SelectAll();
-  }
+  QString treeFolder(int pair) const override { return tree(pair)->SelectedPath(); }
+  QString listFolder(int pair) const override { return list(pair)->FolderPath(); }
+  QStringList listSelection(int pair) const override { return list(pair)->selectedPaths(); }
+  void selectAll(int pair) override { list(pair)->SelectAll(); }
 
   void invertSelection(int pair) override {
-    if (pair != 0) return;
-    QWidget *v = w.PTShellList1->currentView();
+    QWidget *v = list(pair)->currentView();
     v->setUpdatesEnabled(false);
-    w.PTShellList1->invertSelection();
+    list(pair)->invertSelection();
     v->setUpdatesEnabled(true);
   }
 
-  void refresh(int pair) override {
-    if (pair == 0) w.PTShellList1->Refill();
-  }
+  void refresh(int pair) override { list(pair)->Refill(); }
 
   void beginRename(int pair, const QString &path) override {
-    if (pair != 0) return;
+    TPTShellList *l = list(pair);
     const QString name = path.mid(path.lastIndexOf('/') + 1);
     // A new folder may not be listed yet: rename once the refill has it.
-    if (w.PTShellList1->model()->rowOfName(name) >= 0) {
-      w.PTShellList1->editName(name);
+    if (l->model()->rowOfName(name) >= 0) {
+      l->editName(name);
       return;
     }
-    afterNextFill([this, name] { w.PTShellList1->editName(name); });
+    afterNextFill(l, [l, name] { l->editName(name); });
   }
 
   void reveal(const QString &path) override {
     const QString folder = path.left(qMax(1, path.lastIndexOf('/')));
     const QString name = path.mid(path.lastIndexOf('/') + 1);
-    w.PTShellTree1->SelectPath(folder);
-    afterNextFill([this, name] { w.PTShellList1->selectName(name); });
+    TPTShellList *l = w.activeList();
+    w.activeTree()->SelectPath(folder);
+    afterNextFill(l, [l, name] { l->selectName(name); });
   }
 
   bool openRichTextEditor() override { return false; }
@@ -68,10 +61,13 @@ class TarnFileHost final : public browser::FileCommandHost {
   QWidget *dialogParent() const override { return &w; }
 
  private:
-  // Runs `then` once, when the first list next finishes filling.
-  void afterNextFill(std::function<void()> then) {
+  TPTShellTree *tree(int pair) const { return pair == 1 ? w.PTShellTree2 : w.PTShellTree1; }
+  TPTShellList *list(int pair) const { return pair == 1 ? w.PTShellList2 : w.PTShellList1; }
+
+  // Runs `then` once, when the list next finishes filling.
+  void afterNextFill(TPTShellList *l, std::function<void()> then) {
     auto *conn = new QMetaObject::Connection;
-    *conn = QObject::connect(w.PTShellList1, &TPTShellList::OnFillComplete, &w, [conn, then = std::move(then)] {
+    *conn = QObject::connect(l, &TPTShellList::OnFillComplete, &w, [conn, then = std::move(then)] {
       QObject::disconnect(*conn);
       delete conn;
       then();
@@ -105,6 +101,11 @@ void TTarn::setUpFileCommands() {
       {"NewFolder2Mitm", &browser::TFileCommands::NewFolder2MitmClick},
       {"RtfFile1", &browser::TFileCommands::RtfFile1Click},
       {"RtfFile2", &browser::TFileCommands::RtfFile1Click},
+      {"Paste3", &browser::TFileCommands::Paste1Click},
+      {"Lpopup2NewFolder", &browser::TFileCommands::Lpopup2NewFolderClick},
+      {"RtfFile3", &browser::TFileCommands::RtfFile1Click},
+      {"SelectAll3", &browser::TFileCommands::SelectAll1Click},
+      {"Properties3", &browser::TFileCommands::ShowPropertiesClick},
   };
   for (const auto &[name, slot] : map) {
     QAction *a = item(name);
@@ -121,10 +122,12 @@ void TTarn::setUpFileCommands() {
     disconnect(b, &QToolButton::clicked, nullptr, nullptr);
     connect(b, &QToolButton::clicked, fileCommands.get(), slot);
   }
-  PTShellList1->model()->setRenameHook([this](const QString &path, const QString &name) {
-    return fileCommands->renameAccepted(path, name);
-  });
-  PTShellList1->OnDrop = [this](const QMimeData *data, const QString &folder, Qt::DropAction action) {
-    return fileCommands->dropFiles(data, folder, action);
-  };
+  for (TPTShellList *l : {PTShellList1, PTShellList2}) {
+    l->model()->setRenameHook([this](const QString &path, const QString &name) {
+      return fileCommands->renameAccepted(path, name);
+    });
+    l->OnDrop = [this](const QMimeData *data, const QString &folder, Qt::DropAction action) {
+      return fileCommands->dropFiles(data, folder, action);
+    };
+  }
 }

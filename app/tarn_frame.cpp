@@ -58,12 +58,16 @@ void TTarn::FormCreate() {
   EditorTab->SetWordWrap(checked("WordWrap"));
   ViewBtnClick(3);
   RefreshExt1Click();
+  // The stored "DualFile" set the mark; the layout itself opens now.
+  if (checked("DualFileManager1")) {
+    item("DualFileManager1")->setChecked(false);
+    DualFileManager1Click();
+  }
 }
 
 void TTarn::FormShow() {
   const int total = RxSplitter1->width();
-  const int left = leftBlockWidth > 0 ? qMin(leftBlockWidth, total - 40) : 312;
-  RxSplitter1->setSizes({left, qMax(0, total - left - RxSplitter1->handleWidth())});
+  setLeftBlockWidth(leftBlockWidth > 0 ? qMin(leftBlockWidth, total - 40) : 312);
   const int height = PTSplitter1->height();
   PTSplitter1->setSizes({treePaneHeight, qMax(0, height - treePaneHeight - PTSplitter1->handleWidth())});
   if (args_.isEmpty()) return;
@@ -121,16 +125,33 @@ bool TTarn::eventFilter(QObject *o, QEvent *e) {
       state.SpaceViewRequest = true;
       PTShellList1Click();
     }
+    // The browser panes' own clipboard keys, as a file manager's lists have them: the focused pair is
+    // the one they act on.
+    const bool ctrl = k->modifiers() == Qt::ControlModifier;
+    const char *command = !ctrl ? nullptr
+                          : k->key() == Qt::Key_C ? "Copy1" : k->key() == Qt::Key_X ? "Move1" : k->key() == Qt::Key_V ? "Paste1" : nullptr;
+    if (command) {
+      for (int pair = 0; pair < 2; ++pair) {
+        TPTShellList *list = pair ? PTShellList2 : PTShellList1;
+        const QWidget *tree = pair ? PTShellTree2 : PTShellTree1;
+        if ((list->hasListFocus() && !list->isEditingName()) || o == tree) {
+          markActivePair(pair);
+          item(QLatin1String(command))->trigger();
+          return true;
+        }
+      }
+    }
     // Alt+F2 switches the HTML tab between page and source once that tab has its source editor.
   }
   if (o == StatusBar2 && e->type() == QEvent::MouseButtonRelease) StatusBar1DblClick();
+  if (o == StatusBar3 && e->type() == QEvent::MouseButtonRelease) TreeRefreshMitmClick();
+  if ((o == Panel4 || o == panel2) && e->type() == QEvent::MouseButtonPress && secondPairShown()) {
+    const int pair = o == panel2 ? 1 : 0;
+    markActivePair(pair);
+    setTitle(browser::titleFor((pair ? PTShellTree2 : PTShellTree1)->SelectedPath()));
+  }
   if (o == statusBar() && e->type() == QEvent::MouseButtonDblClick) StatusBar1DblClick();
   return QMainWindow::eventFilter(o, e);
-}
-
-void TTarn::StatusBar1DblClick() {
-  const int total = RxSplitter1->width();
-  RxSplitter1->setSizes({total / 2, total - total / 2});
 }
 
 void TTarn::dragEnterEvent(QDragEnterEvent *e) {

@@ -28,7 +28,7 @@ class TarnZipHost final : public TZipHost {
     w.PTShellList1->setStatusTip(hint);
   }
   void showBrowserPanes() override {
-    if (QAction *full = w.item(QStringLiteral("FullScreen1"))) full->setChecked(false);
+    if (w.fullScreen()) w.FullScreen1Click();
     w.PTSplitter1->show();
     w.PTGroup1->show();
   }
