@@ -104,9 +104,10 @@ void TTarn::SaveRegSettings() {
     const QRect g = isMaximized() ? normalGeometry() : geometry();
     Reg.WriteInteger(kSettings, "FormHt", g.height());
     Reg.WriteInteger(kSettings, "FormWid", g.width());
-    const QList<int> rx = RxSplitter1->sizes();
-    Reg.WriteInteger(kSettings, "Splitter1", rx.value(0));
-    Reg.WriteInteger(kSettings, "Splitter2", rx.value(0));
+    // A hidden left block (full screen) keeps the width it comes back with.
+    const int left = fullScreen_ ? fullScreenLeftWidth_ : RxSplitter1->sizes().value(0);
+    Reg.WriteInteger(kSettings, "Splitter1", left);
+    Reg.WriteInteger(kSettings, "Splitter2", left);
     Reg.WriteInteger(kSettings, "SPosition", PTSplitter1->sizes().value(0));
     for (int i = 0; i < PTShellList1->columnCount() && i < 4; ++i)
       Reg.WriteInteger(kSettings, QString("FileCol%1").arg(i + 1), PTShellList1->columnWidth(i));

@@ -427,11 +427,17 @@ TEST_F(Layouts, TheDualFileManagerOpensAgainAfterARestartAndLetsGoOfTheFavourite
   EXPECT_FALSE(w->PTSplitter2->isHidden());
   EXPECT_TRUE(w->Panel1->isHidden());
   key(Qt::Key_F9);
+  // Closed in full screen, the window comes back with its left block as wide as it was.
+  w->RxSplitter1->setSizes({345, 900, 0});
+  settle();
+  const int width = leftWidth();
+  key(Qt::Key_F6);
   w->close();
   w.reset();
   open();
   EXPECT_FALSE(w->dualFileManager());
   EXPECT_TRUE(w->PTSplitter2->isHidden());
+  EXPECT_EQ(leftWidth(), width);
 }
 
 }  // namespace
