@@ -6,6 +6,7 @@
 #include <QMimeData>
 #include <QMimeDatabase>
 #include <QRegularExpression>
+#include <QThreadPool>
 #include <QTimer>
 #include <QUrl>
 #include <QtConcurrent/QtConcurrentRun>
@@ -19,6 +20,16 @@
 #include <unistd.h>
 
 namespace {
+// Folder reading runs on a pool of its own: Qt's painting splits large fills across the global pool, and
+// two lists reading big folders at once would otherwise hold all its threads and stall every repaint.
+QThreadPool &folderReaders() {
+  static QThreadPool *pool = [] {
+    auto *p = new QThreadPool;
+    p->setMaxThreadCount(4);
+    return p;
+  }();
+  return *pool;
+}
 
 // Reads a folder's entries with one stat per entry; runs on a worker thread.
 QVector<TShellItem> readFolder(const QString &path, const std::shared_ptr<std::atomic<quint64>> &live, quint64 gen) {
@@ -94,7 +105,7 @@ void TShellListModel::setFolder(const QString &path) {
   auto live = liveGeneration_;
   const QString f = folder_;
   readers_.removeIf([](const QFuture<void> &r) { return r.isFinished(); });
-  readers_ << QtConcurrent::run([this, f, gen, live, refresh] {
+  readers_ << QtConcurrent::run(&folderReaders(), [this, f, gen, live, refresh] {
     QVector<TShellItem> items = readFolder(f, live, gen);
     if (live->load() != gen) return;
     QMetaObject::invokeMethod(this, [this, gen, items = std::move(items), f, refresh]() mutable {
