@@ -60,7 +60,9 @@ QStringList entryTexts(const QList<ListEntry> &entries) {
 bool writeListFile(const QString &file, const QList<QByteArray> &lines, QString *error) {
   QSaveFile f(file);
   const QByteArray data = joinListLines(lines);
-  if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size() || !f.commit()) {
+  // Unbuffered: a short write (a full disk) shows in write()'s count; through the buffer it can pass unseen
+  // and commit a cut file.
+  if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || f.write(data) != data.size() || !f.commit()) {
     if (error) *error = f.errorString();
     return false;  // QSaveFile drops its temporary: the old file is untouched
   }
