@@ -44,6 +44,8 @@ QString chooseFolder(QWidget *parent, const QString &title, const QString &from,
   d.setOption(QFileDialog::ShowDirsOnly, true);
   d.setFilter(d.filter() | QDir::Hidden);
   *confirmed = d.exec() == QDialog::Accepted;
+  d.hide();
+  parent->activateWindow();  // the dialog can go before it was ever active; the window takes the keys again
   return *confirmed ? d.selectedFiles().value(0) : QString();
 }
 
