@@ -98,12 +98,14 @@ class Favourites : public apptest::AppTest {
 }  // namespace
 
 TEST_F(Favourites, AddedFromBothItemsKeptExactlyChosenIntoTheTreeAndEditedInTheEditor) {
-  // A hand-edited file: LF line ends, not sorted. Its entries go back as they are.
-  testenv::writeFile(favFile(), "/zeta old\n" + dir.toUtf8() + "/gone\n");
+  // A hand-edited file: LF line ends, not sorted, a name in another encoding. Its entries go back as they are.
+  const QByteArray latin1 = "/caf\xe9";
+  const QString latin1Shown = QFile::decodeName(latin1);
+  testenv::writeFile(favFile(), "/zeta old\n" + latin1 + "\n" + dir.toUtf8() + "/gone\n");
   Answers answers;
   auto w = open({dir});
   ASSERT_TRUE(treeAt(*w, dir));
-  EXPECT_EQ(comboTexts(w->Hcb1), (QStringList{dir + "/gone", "/zeta old"}));
+  EXPECT_EQ(comboTexts(w->Hcb1), (QStringList{latin1Shown, dir + "/gone", "/zeta old"}));
   EXPECT_EQ(w->Hcb1->focusPolicy(), Qt::ClickFocus);
   EXPECT_FALSE(w->Hcb1->isEditable());
   EXPECT_EQ(w->Hcb1->maxVisibleItems(), 12);
@@ -113,8 +115,8 @@ TEST_F(Favourites, AddedFromBothItemsKeptExactlyChosenIntoTheTreeAndEditedInTheE
   ASSERT_TRUE(w->PTShellTree1->SelectPath(dir + "/My Big Folder"));
   w->item("AddToFavourites1")->trigger();
   EXPECT_EQ(testenv::readFile(favFile()),
-            (dir + "\r\n" + dir + "/gone\r\n" + dir + "/My Big Folder\r\n/zeta old\r\n").toUtf8());
-  EXPECT_EQ(comboTexts(w->Hcb1), (QStringList{dir, dir + "/gone", dir + "/My Big Folder", "/zeta old"}));
+            latin1 + "\r\n" + (dir + "\r\n" + dir + "/gone\r\n" + dir + "/My Big Folder\r\n/zeta old\r\n").toUtf8());
+  EXPECT_EQ(comboTexts(w->Hcb1), (QStringList{latin1Shown, dir, dir + "/gone", dir + "/My Big Folder", "/zeta old"}));
   EXPECT_TRUE(answers.messages.isEmpty()) << answers.messages.join('|').toStdString();
 
   // Choosing moves the tree; a folder that went away moves nothing.
@@ -151,7 +153,8 @@ TEST_F(Favourites, AddedFromBothItemsKeptExactlyChosenIntoTheTreeAndEditedInTheE
   w->LEdit1->insert("/added by hand\r\n");
   ASSERT_TRUE(w->LEdit1->SaveText());
   w->EditorTab->SBarDblClick();
-  EXPECT_EQ(comboTexts(w->Hcb1), (QStringList{"/added by hand", dir, dir + "/gone", dir + "/My Big Folder", "/zeta old"}));
+  EXPECT_EQ(comboTexts(w->Hcb1),
+            (QStringList{"/added by hand", latin1Shown, dir, dir + "/gone", dir + "/My Big Folder", "/zeta old"}));
 }
 
 TEST_F(Favourites, AFailedWriteIsToldOnceKeepsTheOldFileAndTheEntryForTheRun) {
