@@ -216,6 +216,17 @@ class TTarn : public QMainWindow {
   // ---- Favourites, list files, start folder, path dialog (app/tarn_favourites.cpp) ----
   // Fills the favourites combo from the favourites file, when there is one.
   void loadFavourites();
+  QMenu *EditTarnwickFav = nullptr;  // the favourites combo's pop-up
+  // Adds the tree's folder to the favourites and rewrites their file at once.
+  void AddToFavourites1Click(TPTShellTree *tree);
+  // A favourite chosen in the combo: the active tree goes there.
+  void Hcb1Click();
+  void EditTarnwickFavPopup();
+  void EditFavourites2Click();
+  // The Tools "Tarnw&ick" items: the file into the editor tab, or the message when it is missing.
+  void openOwnFile(const QString &file, const QString &missing);
+  void SetStart1Click();
+  void TreeSelectPathnameMitmClick();
   // ---- end of favourites ----
   // The first list's current hint (long form), after the last mouse move.
   QString listHint() const { return listHint_; }
@@ -237,6 +248,9 @@ class TTarn : public QMainWindow {
   friend class TarnZipHost;
   void buildMenus();
   void setUpFileCommands();
+  // ---- Favourites (app/tarn_favourites.cpp) ----
+  void setUpFavourites();
+  // ---- end of favourites ----
   void buildToolBar();
   void buildPanes();
   void buildViewers();

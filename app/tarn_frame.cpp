@@ -167,14 +167,4 @@ void TTarn::dropEvent(QDropEvent *e) {
   filesDropped(paths);
 }
 
-void TTarn::loadFavourites() {
-  Hcb1->clear();
-  QFile f(platform::userFile(QStringLiteral("Tarnwick.Fav")));
-  if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) return;
-  while (!f.atEnd()) {
-    const QString line = QString::fromUtf8(f.readLine()).trimmed();
-    if (!line.isEmpty()) Hcb1->addItem(line);
-  }
-}
-
 QString TTarn::maskListFile() const { return platform::userFile(QStringLiteral("tarnwick.ext")); }

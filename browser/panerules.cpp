@@ -1,8 +1,8 @@
 #include "browser/panerules.h"
 #include <QFile>
-#include <QSaveFile>
-#include <QTextStream>
+#include <QHash>
 #include <algorithm>
+#include "browser/listfiles.h"
 #include "controls/shelllist.h"
 
 namespace browser {
@@ -49,6 +49,15 @@ QStringList builtInMasks() {
   return {"*", "*.bat", "*.bmp", "*.exe", "*.gif", "*.htm", "*.html", "*.ini", "*.jpeg", "*.jpg", "*.png", "*.rtf", "*.txt", "*.xls", "*.zip"};
 }
 
+// The bytes to write for each entry: a mask read from the file keeps the bytes it had there.
+static QList<QByteArray> entryLines(const QStringList &entries, const QList<ListEntry> &read) {
+  QHash<QString, QByteArray> rawOf;
+  for (const ListEntry &e : read) rawOf.insert(e.text, e.raw);
+  QList<QByteArray> out;
+  for (const QString &t : entries) out << rawOf.value(t, QFile::encodeName(t));
+  return out;
+}
+
 QStringList masksFromFileLines(const QStringList &lines) {
   QStringList sorted = lines;
   std::stable_sort(sorted.begin(), sorted.end(), [](const QString &a, const QString &b) {
@@ -60,36 +69,12 @@ QStringList masksFromFileLines(const QStringList &lines) {
   return out;
 }
 
-static bool writeLines(const QString &file, const QStringList &lines, QString *error) {
-  QSaveFile f(file);
-  if (!f.open(QIODevice::WriteOnly | QIODevice::Text)) {
-    if (error) *error = f.errorString();
-    return false;
-  }
-  for (const QString &l : lines) f.write((l + '\n').toUtf8());
-  if (!f.commit()) {
-    if (error) *error = f.errorString();
-    return false;
-  }
-  return true;
-}
-
 bool refreshMaskListFile(const QString &file, QStringList &entries, QString *error) {
-  QFile in(file);
-  if (!in.exists()) return writeLines(file, entries, error);
-  if (!in.open(QIODevice::ReadOnly | QIODevice::Text)) {
-    if (error) *error = in.errorString();
-    return false;  // an unreadable list is left alone, never overwritten
-  }
-  QStringList lines;
-  while (!in.atEnd()) {
-    QString l = QString::fromUtf8(in.readLine());
-    while (l.endsWith('\n') || l.endsWith('\r')) l.chop(1);
-    lines << l;
-  }
-  in.close();
-  entries = masksFromFileLines(lines);
-  return writeLines(file, entries, error);
+  if (!QFile::exists(file)) return writeListFile(file, entryLines(entries, {}), error);
+  QList<ListEntry> read;
+  if (!readListFile(file, read, error)) return false;  // an unreadable list is left alone, never overwritten
+  entries = masksFromFileLines(entryTexts(read));
+  return writeListFile(file, entryLines(entries, read), error);
 }
 
 }  // namespace browser

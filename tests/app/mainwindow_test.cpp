@@ -221,14 +221,14 @@ TEST_F(MainWindow, MaskListFileIsCreatedThenLoadedSortedWithoutDuplicates) {
   {
     TTarn w;
     ASSERT_TRUE(QFile::exists(file));
-    EXPECT_TRUE(testenv::readFile(file).startsWith("*\n*.bat\n"));
+    EXPECT_TRUE(testenv::readFile(file).startsWith("*\r\n*.bat\r\n"));
   }
   testenv::writeFile(file, "*.txt\n*\n*.log\n*.TXT\n*.log\n");
   TTarn w;
   QStringList entries;
   for (int i = 0; i < w.Edit2->count(); ++i) entries << w.Edit2->itemText(i);
   EXPECT_EQ(entries, (QStringList{"*", "*.log", "*.txt", "*.TXT"}));
-  EXPECT_EQ(testenv::readFile(file), "*\n*.log\n*.txt\n*.TXT\n");
+  EXPECT_EQ(testenv::readFile(file), "*\r\n*.log\r\n*.txt\r\n*.TXT\r\n");
 }
 
 TEST_F(MainWindow, SecondInstanceQuestionBothWays) {

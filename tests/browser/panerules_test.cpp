@@ -45,9 +45,9 @@ TEST(PaneRules, MaskListFileRules) {
   const QString file = testenv::makeDir() + "/tarnwick.ext";
   QStringList entries{"*", "*.zip"};
   ASSERT_TRUE(browser::refreshMaskListFile(file, entries));
-  EXPECT_EQ(testenv::readFile(file), "*\n*.zip\n");
+  EXPECT_EQ(testenv::readFile(file), "*\r\n*.zip\r\n");
   testenv::writeFile(file, "*.one\n");  // fewer than two lines: "*" alone, and the file rewritten so
   ASSERT_TRUE(browser::refreshMaskListFile(file, entries));
   EXPECT_EQ(entries, QStringList{"*"});
-  EXPECT_EQ(testenv::readFile(file), "*\n");
+  EXPECT_EQ(testenv::readFile(file), "*\r\n");
 }
