@@ -263,6 +263,16 @@ TEST_F(Layouts, DualFileManagerFollowsTheActivePairAndRemembersTheSecondFolder) 
   key(Qt::Key_F9);
   EXPECT_TRUE(filled(w->PTShellList2, right));
   EXPECT_FALSE(w->secondPairActive());
+
+  // The favourites follow the active pair: added from the second list's pop-up, chosen into the second tree.
+  w->markActivePair(1);
+  w->item("AddFolderToFavourites1")->trigger();
+  ASSERT_EQ(w->Hcb1->findText(right), 0);
+  w->PTShellTree2->SelectPath(left);
+  w->Hcb1->setCurrentIndex(0);
+  emit w->Hcb1->activated(0);
+  EXPECT_EQ(w->PTShellTree2->SelectedPath(), right);
+  EXPECT_EQ(w->PTShellTree1->SelectedPath(), left);
 }
 
 TEST_F(Layouts, TreeListViewInsideTheDualFileManagerKeepsTheActivePair) {
