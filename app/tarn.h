@@ -270,6 +270,7 @@ class TTarn : public QMainWindow {
   // Size of the listed files and free space into panels 1 and 2.
   void sizePanels(TPTShellList *list, QLabel *const panels[3]);
   void refreshSecondPair();
+  void keepTreeSelectionInView();
   void pickListItem(TPTShellList *list, TPTShellTree *tree, int row);
   bool secondPairShown() const;
   QMenu *fileMenu_ = nullptr, *editorMenu_ = nullptr, *miscMenu_ = nullptr, *optionsMenu_ = nullptr, *toolsMenu_ = nullptr,

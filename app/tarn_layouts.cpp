@@ -14,6 +14,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolButton>
 #include <cerrno>
 #include <unistd.h>
@@ -227,6 +228,11 @@ void TTarn::fillSizePanels(TPTShellList *list, QLabel *const panels[3]) {
   sizePanels(list, panels);
 }
 
+void TTarn::keepTreeSelectionInView() {
+  // The tree's height changes with the layout only once the layout has run.
+  QTimer::singleShot(0, PTShellTree1, [t = PTShellTree1] { t->scrollTo(t->currentIndex()); });
+}
+
 // ---- Full screen ----
 
 void TTarn::FullScreen1Click() {
@@ -288,6 +294,7 @@ void TTarn::TreeView1Click() {
     item("Cbox4")->setChecked(viewersWereDisabled_);
     PTShellCombo1->setFixedWidth(kDriveComboWidth);
     PTShellList1->setStatusTip(kFirstListHint);
+    keepTreeSelectionInView();
   }
   item("TreeView1")->setChecked(on);
   TreeBut->setChecked(on);
@@ -398,6 +405,7 @@ void TTarn::DualTreeView() {
     enable({item("Cbox3"), item("SaveNow1")}, true);
     markActivePair(secondWasActive_ ? 1 : 0);
     PTShellList1->setStatusTip(kFirstListHint);
+    keepTreeSelectionInView();
   }
   item("TreeView1")->setChecked(on);
   TreeBut->setChecked(on);
