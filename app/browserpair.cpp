@@ -16,10 +16,16 @@ TBrowserPair makeBrowserPair(QWidget *parent, const TBrowserPairNames &n) {
   p.splitter->setObjectName(n.splitter);
   p.splitter->setHandleWidth(2);
 
-  auto *upper = new QWidget(p.splitter);
-  auto *upperLay = new QVBoxLayout(upper);
-  upperLay->setContentsMargins(0, 0, 0, 0);
-  upperLay->setSpacing(1);
+  // Each pane is a plain column without margins.
+  const auto pane = [&p](int spacing, QVBoxLayout *&lay) {
+    auto *w = new QWidget(p.splitter);
+    lay = new QVBoxLayout(w);
+    lay->setContentsMargins(0, 0, 0, 0);
+    lay->setSpacing(spacing);
+    return w;
+  };
+  QVBoxLayout *upperLay = nullptr, *lowerLay = nullptr;
+  QWidget *upper = pane(1, upperLay);
   p.header = new QWidget(upper);
   p.header->setObjectName(n.header);
   auto *hdr = new QHBoxLayout(p.header);
@@ -54,10 +60,7 @@ TBrowserPair makeBrowserPair(QWidget *parent, const TBrowserPairNames &n) {
   upperLay->addWidget(p.header);
   upperLay->addWidget(p.tree, 1);
 
-  auto *lower = new QWidget(p.splitter);
-  auto *lowerLay = new QVBoxLayout(lower);
-  lowerLay->setContentsMargins(0, 0, 0, 0);
-  lowerLay->setSpacing(0);
+  QWidget *lower = pane(0, lowerLay);
   p.list = new TPTShellList(lower);
   p.list->setObjectName(n.list);
   p.list->setMinimumSize(40, 30);

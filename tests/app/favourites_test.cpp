@@ -12,8 +12,6 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
-#include <csignal>
-#include <sys/resource.h>
 #include "app/tarn.h"
 #include "controls/shelllist.h"
 #include "controls/shelltree.h"
@@ -165,14 +163,11 @@ TEST_F(Favourites, AFailedWriteIsToldOnceKeepsTheOldFileAndTheEntryForTheRun) {
   auto w = open({dir});
   ASSERT_TRUE(treeAt(*w, dir));
   // The disk fills up: writes past 4 KB fail, whoever runs the test.
-  std::signal(SIGXFSZ, SIG_IGN);
-  rlimit saved{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  rlimit small = saved;
-  small.rlim_cur = 4096;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  w->item("AddToFavourites2")->trigger();
-  setrlimit(RLIMIT_FSIZE, &saved);
+  {
+    testenv::DiskFullAbove full(4096);
+    ASSERT_TRUE(full.ok());
+    w->item("AddToFavourites2")->trigger();
+  }
   ASSERT_EQ(answers.messages.size(), 1);
   EXPECT_TRUE(answers.messages[0].startsWith("The favourites could not be saved to " + favFile()));
   EXPECT_EQ(testenv::readFile(favFile()), old);

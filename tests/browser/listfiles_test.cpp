@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
-#include <csignal>
-#include <sys/resource.h>
 #include "browser/listfiles.h"
 #include "tests/common/testenv.h"
 
@@ -56,15 +54,13 @@ TEST(ListFiles, FailedWriteLeavesThePreviousFileWhole) {
   const QString file = testenv::writeFile(dir + "/Tarnwick.Fav", "/old\r\n");
   QList<QByteArray> many;
   for (int i = 0; i < 250; ++i) many << "/a/long/enough/folder/name/" + QByteArray::number(i);
-  std::signal(SIGXFSZ, SIG_IGN);
-  rlimit saved{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  rlimit small = saved;
-  small.rlim_cur = 4096;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
   error.clear();
-  const bool written = browser::writeListFile(file, many, &error);
-  setrlimit(RLIMIT_FSIZE, &saved);
+  bool written = true;
+  {
+    testenv::DiskFullAbove full(4096);
+    ASSERT_TRUE(full.ok());
+    written = browser::writeListFile(file, many, &error);
+  }
   EXPECT_FALSE(written);
   EXPECT_FALSE(error.isEmpty());
   EXPECT_EQ(testenv::readFile(file), "/old\r\n");

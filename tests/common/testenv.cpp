@@ -7,6 +7,8 @@
 #include <QElapsedTimer>
 #include <QTest>
 #include <atomic>
+#include <csignal>
+#include <sys/resource.h>
 
 namespace testenv {
 
@@ -58,4 +60,23 @@ ModalWatcher::ModalWatcher(std::function<void(QWidget *)> act, int intervalMs) {
 QString binDir() { return QString::fromLocal8Bit(qgetenv("TARNWICK_BINARY_DIR")) + "/bin"; }
 QString sourceDir() { return QString::fromLocal8Bit(qgetenv("TARNWICK_SOURCE_DIR")); }
 
+}  // namespace testenv
+
+namespace testenv {
+DiskFullAbove::DiskFullAbove(long long bytes) {
+  std::signal(SIGXFSZ, SIG_IGN);  // the write fails with EFBIG instead of killing the process
+  rlimit r{};
+  if (getrlimit(RLIMIT_FSIZE, &r) != 0) return;
+  savedCur_ = static_cast<long long>(r.rlim_cur);
+  r.rlim_cur = static_cast<rlim_t>(bytes);
+  ok_ = setrlimit(RLIMIT_FSIZE, &r) == 0;
+}
+
+DiskFullAbove::~DiskFullAbove() {
+  if (!ok_) return;
+  rlimit r{};
+  getrlimit(RLIMIT_FSIZE, &r);
+  r.rlim_cur = static_cast<rlim_t>(savedCur_);
+  setrlimit(RLIMIT_FSIZE, &r);
+}
 }  // namespace testenv

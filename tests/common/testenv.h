@@ -33,4 +33,17 @@ class ModalWatcher {
   QTimer timer_;
   QPointer<QWidget> last_;
 };
+
+// While it lives, writes that would make a file larger than `bytes` fail in this process, as on a full
+// disk, whoever runs the test (root included). ok() tells whether the limit could be set.
+class DiskFullAbove {
+ public:
+  explicit DiskFullAbove(long long bytes);
+  ~DiskFullAbove();
+  bool ok() const { return ok_; }
+
+ private:
+  long long savedCur_ = 0;
+  bool ok_ = false;
+};
 }
