@@ -1,0 +1,60 @@
+#pragma once
+// The HTML view: shows local pages, framesets included, with Qt WebEngine. The engine is created on first
+// use, so that a program start does not pay for it. Local pages load local files only: nothing reaches the
+// network from inside the view (links out of the program are the caller's to hand to the desktop).
+#include <QString>
+#include <QWidget>
+#include <functional>
+
+class QPrinter;
+class QWebEngineView;
+
+class THtmlView : public QWidget {
+  Q_OBJECT
+ public:
+  explicit THtmlView(QWidget *parent = nullptr);
+  ~THtmlView() override;
+
+  // Loads and shows a file by path; false at once when it is not a readable file. loadFinished follows.
+  bool ShowFile(const QString &path);
+  // Shows one image file alone on a page (animated images play).
+  bool ShowImageFile(const QString &path);
+  // Empties the view (and forgets the shown file).
+  void ClearPage();
+  // The file shown last by ShowFile or ShowImageFile; empty after ClearPage.
+  QString currentFile() const;
+  bool isLoading() const;
+
+  void CopySelection();
+  void SelectEverything();
+  // Characters selected, and the selected text, as last reported by the page.
+  int SelLength() const;
+  QString selectedText() const;
+  // Finds the next match after the current one, across frames; `done` receives whether one was found.
+  void FindText(const QString &text, bool matchCase, std::function<void(bool found)> done);
+  // Prints pages fromPage..toPage (1-based, inclusive; toPage beyond the last page means to the end) on
+  // the printer, a PDF printer included; `done` receives whether printing succeeded.
+  void PrintPages(QPrinter *printer, int fromPage, int toPage, std::function<void(bool ok)> done);
+
+  bool GoBack();
+  bool GoForward();
+  bool canGoBack() const;
+  bool canGoForward() const;
+
+  bool ViewImages() const;
+  void setViewImages(bool on);
+
+  // The engine's own view, or null before first use (tests look inside).
+  QWebEngineView *engineView() const;
+
+ signals:
+  void loadFinished(bool ok);
+  // The pointer is over a link (url empty when it left one). target is the link's frame name, if any.
+  void OnHotSpotTargetCovered(const QString &target, const QString &url);
+  // The user clicked a link; setting handled keeps the view from following it.
+  void OnHotSpotTargetClick(const QString &target, const QString &url, bool &handled);
+  // A navigation or resource the view refused (the network, or a page script leaving the page).
+  void refused(const QString &url);
+  // The selection changed.
+  void selectionChanged();
+};
