@@ -34,6 +34,26 @@ TPTShellTree::TPTShellTree(QWidget *parent) : QTreeView(parent), fs_(new QFileSy
     if (--followTicks_ <= 0) follow_->stop();
     if (currentIndex().isValid()) scrollTo(currentIndex(), QAbstractItemView::PositionAtCenter);
   });
+  // Another program may delete the shown folder (or one above it): the tree and its list then move to the
+  // nearest folder that is left, rather than showing nothing.
+  connect(fs_, &QFileSystemModel::rowsAboutToBeRemoved, this, [this](const QModelIndex &parent, int first, int last) {
+    for (QModelIndex i = currentIndex(); i.isValid(); i = i.parent())
+      if (i.parent() == parent && i.row() >= first && i.row() <= last) {
+        lostFolder_ = SelectedPath();
+        return;
+      }
+  });
+  connect(fs_, &QFileSystemModel::rowsRemoved, this, [this] {
+    if (lostFolder_.isEmpty() || QFileInfo(lostFolder_).isDir()) {  // a folder only filtered out stays put
+      lostFolder_.clear();
+      return;
+    }
+    QTimer::singleShot(0, this, [this, path = lostFolder_]() mutable {
+      while (path.size() > 1 && !QFileInfo(path).isDir()) path = QFileInfo(path).path();
+      SelectPath(path);
+    });
+    lostFolder_.clear();
+  });
   // Folders load lazily: once the parents of a folder selected by path arrive, show it.
   connect(fs_, &QFileSystemModel::directoryLoaded, this, [this] {
     if (currentIndex().isValid()) {

@@ -38,4 +38,5 @@ class TPTShellTree : public QTreeView {
   TPTShellList *list_ = nullptr;
   class QTimer *follow_ = nullptr;
   int followTicks_ = 0;
+  QString lostFolder_;  // the shown folder while the model removes it
 };

@@ -2,7 +2,9 @@
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
+#include "controls/shelllist.h"
 #include "controls/shelllistmodel.h"
+#include "controls/shelltree.h"
 #include "tests/common/testenv.h"
 
 namespace {
@@ -77,4 +79,19 @@ TEST(ShellListModel, AddItemHookAndANewerFolderWinsOverAnOlderRead) {
   EXPECT_EQ(m.folder(), b);
   EXPECT_EQ(names(m), QStringList{"only"});
   EXPECT_EQ(m.filePath(0), b + "/only");
+}
+
+TEST(ShellTree, AShownFolderDeletedByAnotherProgramGivesWayToItsNearestParent) {
+  const QString base = testenv::makeDir("tree");
+  QDir().mkpath(base + "/outer/inner");
+  TPTShellTree tree;
+  TPTShellList list;
+  tree.setShellList(&list);
+  ASSERT_TRUE(tree.SelectPath(base + "/outer/inner"));
+  ASSERT_EQ(tree.SelectedPath(), base + "/outer/inner");
+  // Another program removes both levels: the tree and its list move to what is left.
+  ASSERT_TRUE(testenv::waitFor([&] { return !list.model()->isLoading(); }));
+  QDir(base + "/outer").removeRecursively();
+  EXPECT_TRUE(testenv::waitFor([&] { return tree.SelectedPath() == base; }, 10000)) << tree.SelectedPath().toStdString();
+  EXPECT_TRUE(testenv::waitFor([&] { return list.FolderPath() == base; }));
 }
