@@ -5,8 +5,11 @@
 #include <QString>
 #include <QWidget>
 #include <functional>
+#include <memory>
+#include <vector>
 
 class QPrinter;
+class QWebEngineProfile;
 class QWebEngineView;
 
 class THtmlView : public QWidget {
@@ -33,7 +36,8 @@ class THtmlView : public QWidget {
   // Finds the next match after the current one, across frames; `done` receives whether one was found.
   void FindText(const QString &text, bool matchCase, std::function<void(bool found)> done);
   // Prints pages fromPage..toPage (1-based, inclusive; toPage beyond the last page means to the end) on
-  // the printer, a PDF printer included; `done` receives whether printing succeeded.
+  // the printer, a PDF printer included; `done` receives whether printing succeeded. The printer must live
+  // until then. One print at a time: a second call while one runs gets done(false).
   void PrintPages(QPrinter *printer, int fromPage, int toPage, std::function<void(bool ok)> done);
 
   bool GoBack();
@@ -57,4 +61,27 @@ class THtmlView : public QWidget {
   void refused(const QString &url);
   // The selection changed.
   void selectionChanged();
+
+ private:
+  class Page;
+  class LocalOnly;
+  friend class Page;
+  void ensureEngine();
+  // Runs `op` now when no page is loading, else once the load in progress has finished.
+  void whenLoaded(std::function<void()> op);
+  void pageLoadFinished(bool ok);
+  void applyImages(bool on);
+
+  std::unique_ptr<LocalOnly> interceptor_;
+  QWebEngineProfile *profile_ = nullptr;
+  QWebEngineView *view_ = nullptr;
+  Page *page_ = nullptr;
+  QString currentFile_;
+  QString selected_;
+  bool viewImages_ = true;
+  bool loading_ = false;
+  bool printing_ = false;
+  std::vector<std::function<void()>> afterLoad_;
+  // Cleared first in the destructor, so engine callbacks that arrive while it tears down do nothing.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -1,0 +1,309 @@
+// The HTML view on Qt WebEngine. Everything that reaches beyond the local disk is refused in two places: the
+// page's navigation hook (links, scripts, redirects) and the profile's request interceptor (every resource a
+// page asks for: images, scripts, frames, fetches). The engine is built on first use only.
+#include "controls/htmlview.h"
+
+#include <QFileInfo>
+#include <QPageLayout>
+#include <QPageRanges>
+#include <QPointer>
+#include <QPrinter>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <QWebEngineFindTextResult>
+#include <QWebEngineHistory>
+#include <QWebEngineNewWindowRequest>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineSettings>
+#include <QWebEngineUrlRequestInterceptor>
+#include <QWebEngineView>
+
+namespace {
+// Schemes that never leave the machine. Pages, frames and resources may use them; nothing else is fetched.
+bool isLocalScheme(const QUrl &url) {
+  const QString s = url.scheme().toLower();
+  return s == u"file" || s == u"data" || s == u"qrc" || s == u"blob" || s == u"about";
+}
+bool isFileUrl(const QUrl &url) { return url.scheme().compare(u"file", Qt::CaseInsensitive) == 0; }
+
+// Calls `fn` on a later turn of the event loop, unless `owner` is gone by then: completions never arrive
+// inside the call that started them.
+void later(QObject *owner, std::function<void()> fn) {
+  QMetaObject::invokeMethod(owner, std::move(fn), Qt::QueuedConnection);
+}
+}  // namespace
+
+// Blocks every request for a resource that is not local. Qt may call it on another thread, so it only reads
+// the URL and posts the report to the view.
+class THtmlView::LocalOnly : public QWebEngineUrlRequestInterceptor {
+ public:
+  explicit LocalOnly(THtmlView *view) : view_(view) {}
+  void interceptRequest(QWebEngineUrlRequestInfo &info) override {
+    const QUrl url = info.requestUrl();
+    if (isLocalScheme(url)) return;
+    info.block(true);
+    QPointer<THtmlView> v = view_;
+    const QString text = url.toString();
+    QMetaObject::invokeMethod(view_, [v, text] { if (v) emit v->refused(text); }, Qt::QueuedConnection);
+  }
+
+ private:
+  THtmlView *view_;
+};
+
+// The page decides which navigations happen.
+class THtmlView::Page : public QWebEnginePage {
+ public:
+  Page(QWebEngineProfile *profile, THtmlView *owner) : QWebEnginePage(profile, owner), owner_(owner) {}
+
+ protected:
+  bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override {
+    switch (type) {
+      case NavigationTypeTyped:  // only our own loads: the view has no address bar
+      case NavigationTypeBackForward:  // the history holds only pages that were accepted
+      case NavigationTypeReload:
+        return true;
+      case NavigationTypeLinkClicked: {
+        bool handled = false;
+        emit owner_->OnHotSpotTargetClick(QString(), url.toString(), handled);
+        if (handled) return false;
+        if (isFileUrl(url)) return true;
+        return refuse(url);
+      }
+      default:
+        // Scripts, forms, meta refreshes and redirects: a frame of a local page may show local content;
+        // the page itself may move only to another local file.
+        if (isMainFrame ? isFileUrl(url) : isLocalScheme(url)) return true;
+        return refuse(url);
+    }
+  }
+
+ private:
+  bool refuse(const QUrl &url) {
+    QPointer<THtmlView> v = owner_;
+    const QString text = url.toString();
+    later(owner_, [v, text] { if (v) emit v->refused(text); });
+    return false;
+  }
+  THtmlView *owner_;
+};
+
+THtmlView::THtmlView(QWidget *parent) : QWidget(parent) {
+  auto *lay = new QVBoxLayout(this);
+  lay->setContentsMargins(0, 0, 0, 0);
+}
+
+THtmlView::~THtmlView() {
+  *alive_ = false;
+  // The page must go before its profile, and the profile before the interceptor it calls.
+  delete view_;
+  view_ = nullptr;
+  delete page_;
+  page_ = nullptr;
+  delete profile_;
+  profile_ = nullptr;
+}
+
+void THtmlView::ensureEngine() {
+  if (view_) return;
+  // No storage name: an off-the-record profile, nothing (cache, cookies, local storage) written to disk.
+  profile_ = new QWebEngineProfile(this);
+  interceptor_ = std::make_unique<LocalOnly>(this);
+  profile_->setUrlRequestInterceptor(interceptor_.get());
+  profile_->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
+  profile_->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
+
+  page_ = new Page(profile_, this);
+  QWebEngineSettings *s = page_->settings();
+  s->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+  s->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
+  s->setAttribute(QWebEngineSettings::JavascriptEnabled, true);
+  s->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+  s->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, false);
+  s->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+  s->setAttribute(QWebEngineSettings::DnsPrefetchEnabled, false);
+  s->setAttribute(QWebEngineSettings::AutoLoadImages, viewImages_);
+  s->setFontFamily(QWebEngineSettings::StandardFont, QStringLiteral("Times New Roman"));
+  s->setFontFamily(QWebEngineSettings::SerifFont, QStringLiteral("Times New Roman"));
+  s->setFontFamily(QWebEngineSettings::FixedFont, QStringLiteral("Courier New"));
+
+  view_ = new QWebEngineView(this);
+  view_->setPage(page_);
+  layout()->addWidget(view_);
+
+  connect(page_, &QWebEnginePage::loadStarted, this, [this] { loading_ = true; });
+  connect(page_, &QWebEnginePage::loadFinished, this, &THtmlView::pageLoadFinished);
+  connect(page_, &QWebEnginePage::linkHovered, this,
+          [this](const QString &url) { emit OnHotSpotTargetCovered(QString(), url); });
+  connect(page_, &QWebEnginePage::selectionChanged, this, [this] {
+    selected_ = page_->selectedText();
+    emit selectionChanged();
+  });
+  // A link that opens a new window (target="_blank") is a click like any other, shown here; windows that
+  // scripts open on their own are refused.
+  connect(page_, &QWebEnginePage::newWindowRequested, this, [this](QWebEngineNewWindowRequest &req) {
+    const QUrl url = req.requestedUrl();
+    if (!req.isUserInitiated()) {
+      emit refused(url.toString());
+      return;
+    }
+    bool handled = false;
+    emit OnHotSpotTargetClick(QStringLiteral("_blank"), url.toString(), handled);
+    if (handled) return;
+    if (isFileUrl(url))
+      page_->load(url);
+    else
+      emit refused(url.toString());
+  });
+}
+
+void THtmlView::pageLoadFinished(bool ok) {
+  loading_ = false;
+  emit loadFinished(ok);
+  // A queued find or print may start another load's worth of work; take the list first.
+  auto ops = std::move(afterLoad_);
+  afterLoad_.clear();
+  for (auto &op : ops) op();
+}
+
+void THtmlView::whenLoaded(std::function<void()> op) {
+  if (loading_)
+    afterLoad_.push_back(std::move(op));
+  else
+    op();
+}
+
+bool THtmlView::ShowFile(const QString &path) {
+  const QFileInfo fi(path);
+  if (!fi.isFile() || !fi.isReadable()) return false;
+  ensureEngine();
+  currentFile_ = fi.absoluteFilePath();
+  applyImages(viewImages_);
+  loading_ = true;
+  page_->load(QUrl::fromLocalFile(currentFile_));
+  return true;
+}
+
+bool THtmlView::ShowImageFile(const QString &path) {
+  const QFileInfo fi(path);
+  if (!fi.isFile() || !fi.isReadable()) return false;
+  ensureEngine();
+  currentFile_ = fi.absoluteFilePath();
+  // The image is the page: it shows whatever the images option says for pages.
+  applyImages(true);
+  const QUrl img = QUrl::fromLocalFile(currentFile_);
+  const QString html =
+      QStringLiteral("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>%1</title>"
+                     "<style>html,body{margin:0;padding:0}img{display:block}</style></head>"
+                     "<body><img src=\"%2\" alt=\"%1\"></body></html>")
+          .arg(fi.fileName().toHtmlEscaped(), QString::fromLatin1(img.toEncoded()).toHtmlEscaped());
+  loading_ = true;
+  // The base is the image's folder, so the page has that folder's (local) origin and may load the file.
+  page_->setHtml(html, QUrl::fromLocalFile(fi.absolutePath() + QLatin1Char('/')));
+  return true;
+}
+
+void THtmlView::ClearPage() {
+  currentFile_.clear();
+  selected_.clear();
+  if (!page_) return;
+  loading_ = true;
+  page_->load(QUrl(QStringLiteral("about:blank")));
+}
+
+QString THtmlView::currentFile() const { return currentFile_; }
+bool THtmlView::isLoading() const { return loading_; }
+
+void THtmlView::CopySelection() {
+  if (page_) page_->triggerAction(QWebEnginePage::Copy);
+}
+
+void THtmlView::SelectEverything() {
+  if (page_) page_->triggerAction(QWebEnginePage::SelectAll);
+}
+
+int THtmlView::SelLength() const { return selected_.size(); }
+QString THtmlView::selectedText() const { return selected_; }
+
+void THtmlView::FindText(const QString &text, bool matchCase, std::function<void(bool)> done) {
+  if (!done) done = [](bool) {};
+  if (!page_ || text.isEmpty()) {
+    later(this, [done] { done(false); });
+    return;
+  }
+  // Searching a page whose frames are still arriving misses them: wait for the load to finish.
+  std::weak_ptr<bool> alive = alive_;
+  whenLoaded([this, alive, text, matchCase, done] {
+    QWebEnginePage::FindFlags flags;
+    if (matchCase) flags |= QWebEnginePage::FindCaseSensitively;
+    page_->findText(text, flags, [alive, done](const QWebEngineFindTextResult &r) {
+      auto a = alive.lock();
+      if (a && *a) done(r.numberOfMatches() > 0);
+    });
+  });
+}
+
+void THtmlView::PrintPages(QPrinter *printer, int fromPage, int toPage, std::function<void(bool)> done) {
+  if (!done) done = [](bool) {};
+  if (!page_ || !printer || printing_ || fromPage < 1 || toPage < fromPage) {
+    later(this, [done] { done(false); });
+    return;
+  }
+  printing_ = true;
+  std::weak_ptr<bool> alive = alive_;
+  QPrinter *pr = printer;  // the caller keeps it until `done`
+  whenLoaded([this, alive, pr, fromPage, toPage, done] {
+    QPageRanges ranges;
+    ranges.addRange(fromPage, toPage);
+    if (pr->outputFormat() == QPrinter::PdfFormat && !pr->outputFileName().isEmpty()) {
+      // The engine's own PDF keeps the text as text (the printer path would give page images).
+      auto conn = std::make_shared<QMetaObject::Connection>();
+      *conn = connect(page_, &QWebEnginePage::pdfPrintingFinished, this,
+                      [this, conn, done](const QString &, bool ok) {
+                        disconnect(*conn);
+                        printing_ = false;
+                        done(ok);
+                      });
+      page_->printToPdf(pr->outputFileName(), pr->pageLayout(), ranges);
+    } else {
+      pr->setPageRanges(ranges);
+      auto conn = std::make_shared<QMetaObject::Connection>();
+      *conn = connect(view_, &QWebEngineView::printFinished, this, [this, conn, done](bool ok) {
+        disconnect(*conn);
+        printing_ = false;
+        done(ok);
+      });
+      view_->print(pr);
+    }
+  });
+}
+
+bool THtmlView::GoBack() {
+  if (!canGoBack()) return false;
+  page_->triggerAction(QWebEnginePage::Back);
+  return true;
+}
+
+bool THtmlView::GoForward() {
+  if (!canGoForward()) return false;
+  page_->triggerAction(QWebEnginePage::Forward);
+  return true;
+}
+
+bool THtmlView::canGoBack() const { return page_ && page_->history()->canGoBack(); }
+bool THtmlView::canGoForward() const { return page_ && page_->history()->canGoForward(); }
+
+bool THtmlView::ViewImages() const { return viewImages_; }
+
+void THtmlView::setViewImages(bool on) {
+  viewImages_ = on;
+  applyImages(on);
+}
+
+void THtmlView::applyImages(bool on) {
+  if (page_) page_->settings()->setAttribute(QWebEngineSettings::AutoLoadImages, on);
+}
+
+QWebEngineView *THtmlView::engineView() const { return view_; }
