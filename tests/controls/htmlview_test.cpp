@@ -148,4 +148,155 @@ TEST_F(HtmlViewTest, PagesFramesFindHistoryAndClear) {
   ASSERT_TRUE(testenv::waitFor([&] { return url() == "about:blank" && !view->isLoading(); }, kLoad));
   EXPECT_FALSE(find("Alpha", false));
 }
+
+// Links of every kind, clicked with the mouse: local ones are followed (target="_blank" too), the network
+// is refused, and a link the receiver handles is left alone. Hovering reports the link.
+TEST_F(HtmlViewTest, LinkRules) {
+  Listener net;
+  ASSERT_TRUE(net.server.isListening());
+  page("target.htm", "<p id=\"t\">Target page</p>");
+  const QString second = page("second.htm", "<p>Second page</p>");
+  const QString n = net.base();
+  const QString links = page(
+      "links.htm",
+      "<style>a{display:block;font-size:24px;margin:4px}</style>"
+      "<a id=\"rel\" href=\"target.htm\">relative</a>"
+      "<a id=\"file\" href=\"" + QUrl::fromLocalFile(second).toString() + "\">file</a>"
+      "<a id=\"blank\" href=\"target.htm\" target=\"_blank\">new window</a>"
+      "<a id=\"http\" href=\"" + n + "/http\">http</a>"
+      "<a id=\"caps\" href=\"HTTP" + n.mid(4) + "/caps\">HTTP</a>"
+      "<a id=\"https\" href=\"https" + n.mid(4) + "/https\">https</a>"
+      "<a id=\"ftp\" href=\"ftp" + n.mid(4) + "/ftp\">ftp</a>"
+      "<a id=\"mail\" href=\"mailto:someone@example.org\">mail</a>"
+      "<a id=\"blanknet\" href=\"" + n + "/blank\" target=\"_blank\">net window</a>"
+      "<a id=\"anchor\" href=\"#end\">anchor</a><p id=\"end\" style=\"margin-top:2000px\">End</p>");
+
+  bool handle = false;
+  QStringList clicked;
+  QObject::connect(view.get(), &THtmlView::OnHotSpotTargetClick,
+                   [&](const QString &, const QString &url, bool &handled) {
+                     clicked << url;
+                     handled = handle;
+                   });
+  QSignalSpy refused(view.get(), &THtmlView::refused);
+  QSignalSpy covered(view.get(), &THtmlView::OnHotSpotTargetCovered);
+
+  // Local links are followed, in this view.
+  const struct { const char *id, *shows; } local[] = {
+      {"rel", "/target.htm"}, {"file", "/second.htm"}, {"blank", "/target.htm"}};
+  for (const auto &l : local) {
+    SCOPED_TRACE(l.id);
+    ASSERT_TRUE(show(links));
+    clicked.clear();
+    click(l.id);
+    ASSERT_TRUE(testenv::waitFor([&] { return url().endsWith(l.shows) && !view->isLoading(); }, kLoad))
+        << url().toStdString();
+    ASSERT_EQ(clicked.size(), 1);
+    EXPECT_TRUE(clicked[0].endsWith(l.shows)) << clicked[0].toStdString();
+    EXPECT_EQ(view->currentFile(), QFileInfo(links).absoluteFilePath()) << "the file given stays the file shown";
+    EXPECT_TRUE(find("page", false)) << "find answers on the page followed to";
+  }
+  // A jump inside the page leaves the view ready (not loading), find included.
+  ASSERT_TRUE(show(links));
+  click("anchor");
+  ASSERT_TRUE(testenv::waitFor([&] { return url().endsWith("#end"); }, kLoad)) << url().toStdString();
+  EXPECT_FALSE(view->isLoading());
+  EXPECT_TRUE(find("End", true));
+  EXPECT_EQ(refused.count(), 0);
+
+  // Hovering a link reports it, leaving it reports an empty link.
+  ASSERT_TRUE(show(links));
+  covered.clear();
+  click("mail");
+  ASSERT_TRUE(testenv::waitFor([&] { return !covered.isEmpty(); }, kLoad));
+  EXPECT_EQ(covered.last().at(1).toString(), "mailto:someone@example.org");
+  QTest::mouseMove(view->engineView()->focusProxy(), QPoint(700, 500));
+  ASSERT_TRUE(testenv::waitFor([&] { return covered.last().at(1).toString().isEmpty(); }, kLoad));
+
+  // Links out of the machine: refused unless the receiver takes them; nothing is loaded either way.
+  const struct { const char *id, *url; } remote[] = {
+      {"http", "/http"}, {"caps", "/caps"}, {"https", "/https"}, {"ftp", "/ftp"},
+      {"mail", "mailto:someone@example.org"}, {"blanknet", "/blank"}};
+  for (bool h : {false, true}) {
+    handle = h;
+    for (const auto &r : remote) {
+      SCOPED_TRACE(std::string(r.id) + (h ? " handled" : " not handled"));
+      ASSERT_TRUE(show(links));
+      clicked.clear();
+      refused.clear();
+      click(r.id);
+      ASSERT_TRUE(testenv::waitFor([&] { return !clicked.isEmpty(); }, kLoad));
+      EXPECT_TRUE(clicked[0].endsWith(r.url)) << clicked[0].toStdString();
+      if (!h) {
+        ASSERT_TRUE(testenv::waitFor([&] { return !refused.isEmpty(); }, kLoad));
+        EXPECT_TRUE(refused.last().at(0).toString().endsWith(r.url));
+      }
+      testenv::waitFor([&] { return !view->isLoading(); }, kLoad);
+      EXPECT_TRUE(url().endsWith("/links.htm")) << url().toStdString();
+      if (h) EXPECT_EQ(refused.count(), 0);
+    }
+  }
+  EXPECT_EQ(net.connections, 0);
+}
+
+// A local page's scripts and resources cannot reach the network: a script leaving for the web, remote
+// images, frames, fetches and sockets are refused and no connection is made.
+TEST_F(HtmlViewTest, PagesDoNotPhoneHome) {
+  Listener net;
+  ASSERT_TRUE(net.server.isListening());
+  const QString n = net.base();
+  QSignalSpy refused(view.get(), &THtmlView::refused);
+  QStringList clicked;
+  QObject::connect(view.get(), &THtmlView::OnHotSpotTargetClick,
+                   [&](const QString &, const QString &url, bool &) { clicked << url; });
+  auto refusedAll = [&](const QStringList &tails) {
+    return testenv::waitFor([&] {
+      for (const QString &t : tails) {
+        bool seen = false;
+        for (const auto &args : refused) seen = seen || args.at(0).toString().endsWith(t);
+        if (!seen) return false;
+      }
+      return true;
+    }, kLoad);
+  };
+
+  const QString away = page("away.htm", "<p>Stay</p><script>location.href='" + n + "/away';</script>");
+  // Refused navigations are not loads: every page here is reported loaded, once.
+  QSignalSpy loads(view.get(), &THtmlView::loadFinished);
+  ASSERT_TRUE(show(away));
+  EXPECT_TRUE(refusedAll({"/away"}));
+  testenv::waitFor([&] { return !view->isLoading(); }, kLoad);
+  EXPECT_TRUE(url().endsWith("/away.htm")) << url().toStdString();
+
+  const QString later = page("later.htm", "<p>Stay</p><script>setTimeout(function(){"
+                                          "window.location.replace('" + n + "/later');},50);</script>");
+  refused.clear();
+  ASSERT_TRUE(show(later));
+  EXPECT_TRUE(refusedAll({"/later"}));
+  testenv::waitFor([&] { return !view->isLoading(); }, kLoad);
+  EXPECT_TRUE(url().endsWith("/later.htm")) << url().toStdString();
+
+  // Remote resources fail inside the page (the engine refuses some before they reach us, so the page's own
+  // error handlers are the witness) and no connection is made.
+  const QString fetches = page(
+      "fetches.htm",
+      "<img src=\"" + n + "/img.png\" onerror=\"window.imgFailed=true\">"
+      "<iframe src=\"" + n + "/frame\"></iframe>"
+      "<link rel=\"stylesheet\" href=\"" + n + "/style.css\" onerror=\"window.cssFailed=true\">"
+      "<script>fetch('" + n + "/fetch').catch(function(){window.fetchFailed=true;});"
+      "var x=new XMLHttpRequest();x.onerror=function(){window.xhrFailed=true;};x.open('GET','" + n + "/xhr');x.send();"
+      "var w=new WebSocket('ws" + n.mid(4) + "/ws');w.onerror=function(){window.wsFailed=true;};"
+      "window.open('" + n + "/popup');</script>");
+  refused.clear();
+  ASSERT_TRUE(show(fetches));
+  EXPECT_TRUE(refusedAll({"/frame", "/ws"}));
+  EXPECT_TRUE(testenv::waitFor([&] {
+    return js("!!(window.imgFailed&&window.cssFailed&&window.fetchFailed&&window.xhrFailed&&window.wsFailed)").toBool();
+  }, kLoad));
+  ASSERT_TRUE(show(away));
+  EXPECT_EQ(net.connections, 0);
+  EXPECT_EQ(loads.count(), 4);
+  for (const auto &args : loads) EXPECT_TRUE(args.at(0).toBool());
+  EXPECT_TRUE(clicked.isEmpty()) << "scripts are not clicks: " << clicked.join(' ').toStdString();
+}
 }  // namespace
