@@ -184,6 +184,10 @@ void THtmlView::pageLoadingChanged(const QWebEngineLoadingInfo &info) {
     if (refusedAt >= 0) return;
     lastStarted_ = info.url();
     loading_ = true;
+    if (!selected_.isEmpty()) {  // a new document has no selection yet
+      selected_.clear();
+      emit selectionChanged();
+    }
     return;
   }
   if (refusedAt >= 0) {
@@ -192,7 +196,10 @@ void THtmlView::pageLoadingChanged(const QWebEngineLoadingInfo &info) {
     if (loading_) pageLoadFinished(true);
     return;
   }
-  if (info.url() != lastStarted_) return;
+  // A generated page starts as its data and ends as its base.
+  const bool current =
+      info.url() == lastStarted_ || (lastStarted_.scheme() == u"data" && info.url() == generatedBase_);
+  if (!current) return;
   pageLoadFinished(info.status() == QWebEngineLoadingInfo::LoadSucceededStatus);
 }
 
@@ -240,7 +247,8 @@ bool THtmlView::ShowImageFile(const QString &path) {
           .arg(fi.fileName().toHtmlEscaped(), QString::fromLatin1(img.toEncoded()).toHtmlEscaped());
   loading_ = true;
   // The base is the image's folder, so the page has that folder's (local) origin and may load the file.
-  page_->setHtml(html, QUrl::fromLocalFile(fi.absolutePath() + QLatin1Char('/')));
+  generatedBase_ = QUrl::fromLocalFile(fi.absolutePath() + QLatin1Char('/'));
+  page_->setHtml(html, generatedBase_);
   return true;
 }
 

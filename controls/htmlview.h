@@ -83,6 +83,7 @@ class THtmlView : public QWidget {
   Page *page_ = nullptr;
   QString currentFile_;
   QUrl lastStarted_;
+  QUrl generatedBase_;  // base of the page ShowImageFile made
   QList<QUrl> refusedUrls_;  // navigations refused lately, whose failed loads are not the page's
   QString selected_;
   bool viewImages_ = true;

@@ -11,6 +11,8 @@
 #include <QPrinter>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
+#include <QImage>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -298,5 +300,95 @@ TEST_F(HtmlViewTest, PagesDoNotPhoneHome) {
   EXPECT_EQ(loads.count(), 4);
   for (const auto &args : loads) EXPECT_TRUE(args.at(0).toBool());
   EXPECT_TRUE(clicked.isEmpty()) << "scripts are not clicks: " << clicked.join(' ').toStdString();
+}
+
+// Printing to PDF keeps the text, and the page range chooses the pages; a range past the end means to it.
+TEST_F(HtmlViewTest, PrintsPageRangesToPdf) {
+  if (QStandardPaths::findExecutable("pdftotext").isEmpty()) GTEST_SKIP() << "pdftotext (poppler-utils) missing";
+  const QString doc = page("pages.htm",
+                           "<div style=\"page-break-after:always\">Sheet ONE</div>"
+                           "<div style=\"page-break-after:always\">Sheet TWO</div>"
+                           "<div>Sheet THREE</div>");
+  auto print = [&](int from, int to, const QString &pdf) {
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(pdf);
+    int ok = -1;
+    view->PrintPages(&printer, from, to, [&](bool r) { ok = r; });
+    EXPECT_TRUE(testenv::waitFor([&] { return ok >= 0; }, kLoad));
+    return ok == 1;
+  };
+  auto text = [](const QString &pdf) {
+    QProcess p;
+    p.start("pdftotext", {"-layout", pdf, "-"});
+    p.waitForFinished(30000);
+    return QString::fromUtf8(p.readAllStandardOutput());
+  };
+  // Asked at once after ShowFile: the print waits for the page.
+  ASSERT_TRUE(view->ShowFile(doc));
+  ASSERT_TRUE(print(2, 2, dir + "/two.pdf"));
+  QString t = text(dir + "/two.pdf");
+  EXPECT_TRUE(t.contains("Sheet TWO")) << t.toStdString();
+  EXPECT_FALSE(t.contains("ONE") || t.contains("THREE")) << t.toStdString();
+
+  ASSERT_TRUE(print(2, 9999, dir + "/rest.pdf"));
+  t = text(dir + "/rest.pdf");
+  EXPECT_TRUE(t.contains("Sheet TWO") && t.contains("Sheet THREE")) << t.toStdString();
+  EXPECT_FALSE(t.contains("ONE")) << t.toStdString();
+
+  ASSERT_TRUE(print(1, 9999, dir + "/all.pdf"));
+  t = text(dir + "/all.pdf");
+  EXPECT_TRUE(t.contains("Sheet ONE") && t.contains("Sheet TWO") && t.contains("Sheet THREE")) << t.toStdString();
+  EXPECT_LT(t.indexOf("ONE"), t.indexOf("THREE"));
+
+  EXPECT_FALSE(print(3, 2, dir + "/none.pdf"));
+  EXPECT_FALSE(QFile::exists(dir + "/none.pdf"));
+}
+
+// Selection and copy; images on and off; an image shown alone, whatever its name and the images option.
+TEST_F(HtmlViewTest, SelectionCopyAndImages) {
+  QImage img(40, 30, QImage::Format_RGB32);
+  img.fill(Qt::red);
+  ASSERT_TRUE(img.save(dir + "/pic.png"));
+  const QString odd = dir + "/a #b's & \"c\" 100%.png";
+  ASSERT_TRUE(img.save(odd, "PNG"));
+  const QString pics = page("pics.htm", "<p>Pictures here</p><img id=\"i\" src=\"pic.png\">");
+  const QString width = "document.images[0].complete ? document.images[0].naturalWidth : -1";
+
+  ASSERT_TRUE(show(pics));
+  EXPECT_EQ(view->SelLength(), 0);
+  QSignalSpy sel(view.get(), &THtmlView::selectionChanged);
+  view->SelectEverything();
+  ASSERT_TRUE(testenv::waitFor([&] { return view->SelLength() > 0; }, kLoad));
+  EXPECT_TRUE(view->selectedText().contains("Pictures here")) << view->selectedText().toStdString();
+  EXPECT_EQ(view->SelLength(), view->selectedText().size());
+  EXPECT_GE(sel.count(), 1);
+  QApplication::clipboard()->clear();
+  view->CopySelection();
+  EXPECT_TRUE(testenv::waitFor([] { return QApplication::clipboard()->text().contains("Pictures here"); }, kLoad));
+  EXPECT_EQ(js(width).toInt(), 40);
+
+  // Images off: a page shown now has no picture (one already seen may come from the cache); turned on
+  // again, the next page has it.
+  ASSERT_TRUE(img.save(dir + "/pic2.png"));
+  const QString pics2 = page("pics2.htm", "<p>More pictures</p><img id=\"i\" src=\"pic2.png\">");
+  view->setViewImages(false);
+  EXPECT_FALSE(view->ViewImages());
+  ASSERT_TRUE(show(pics2));
+  EXPECT_EQ(js("document.images[0].naturalWidth").toInt(), 0);
+  EXPECT_EQ(view->SelLength(), 0) << "a new page has no selection";
+
+  // An image file alone shows even with images off, whatever characters its name holds.
+  QSignalSpy loads(view.get(), &THtmlView::loadFinished);
+  ASSERT_TRUE(view->ShowImageFile(odd));
+  ASSERT_TRUE(loads.wait(kLoad));
+  EXPECT_TRUE(loads.last().at(0).toBool());
+  EXPECT_EQ(view->currentFile(), QFileInfo(odd).absoluteFilePath());
+  EXPECT_TRUE(testenv::waitFor([&] { return js(width).toInt() == 40; }, kLoad));
+  EXPECT_FALSE(view->ShowImageFile(dir + "/none.png"));
+
+  view->setViewImages(true);
+  ASSERT_TRUE(show(pics2));
+  EXPECT_TRUE(testenv::waitFor([&] { return js(width).toInt() == 40; }, kLoad));
 }
 }  // namespace
