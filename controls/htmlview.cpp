@@ -5,8 +5,10 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <algorithm>
 #include <QPageLayout>
 #include <QPageRanges>
+#include <QPaintEngine>
 #include <QPointer>
 #include <QPrinter>
 #include <QTimer>
@@ -320,32 +322,79 @@ void THtmlView::PrintPages(QPrinter *printer, int fromPage, int toPage, std::fun
     return;
   }
   printing_ = true;
-  std::weak_ptr<bool> alive = alive_;
-  QPrinter *pr = printer;  // the caller keeps it until `done`
-  whenLoaded([this, alive, pr, fromPage, toPage, done] {
-    QPageRanges ranges;
-    ranges.addRange(fromPage, toPage);
-    if (pr->outputFormat() == QPrinter::PdfFormat && !pr->outputFileName().isEmpty()) {
-      // The engine's own PDF keeps the text as text (the printer path would give page images).
-      auto conn = std::make_shared<QMetaObject::Connection>();
-      *conn = connect(page_, &QWebEnginePage::pdfPrintingFinished, this,
-                      [this, conn, done](const QString &, bool ok) {
-                        disconnect(*conn);
-                        printing_ = false;
-                        done(ok);
-                      });
-      page_->printToPdf(pr->outputFileName(), pr->pageLayout(), ranges);
-    } else {
-      pr->setPageRanges(ranges);
-      auto conn = std::make_shared<QMetaObject::Connection>();
-      *conn = connect(view_, &QWebEngineView::printFinished, this, [this, conn, done](bool ok) {
-        disconnect(*conn);
-        printing_ = false;
-        done(ok);
-      });
-      view_->print(pr);
+  auto finish = [this, done](bool ok) {
+    printing_ = false;
+    done(ok);
+  };
+  // The engine prints every page when the range starts past the last one; a range from page 1 always
+  // holds a page, any other is checked against the page count of a first, whole print.
+  whenLoaded([this, printer, fromPage, toPage, finish] {
+    if (fromPage == 1) {
+      printRange(printer, fromPage, toPage, finish);
+      return;
     }
+    std::weak_ptr<bool> alive = alive_;
+    page_->printToPdf(
+        [this, alive, printer, fromPage, toPage, finish](const QByteArray &pdf) {
+          auto a = alive.lock();
+          if (!a || !*a) return;
+          const int pages = pdfPageCount(pdf);
+          if (pages == 0 || fromPage > pages) {
+            finish(false);
+            return;
+          }
+          printRange(printer, fromPage, pages > 0 ? std::min(toPage, pages) : toPage, finish);
+        },
+        printer->pageLayout());
   });
+}
+
+// The page count of a PDF as the engine writes it: the page tree's root holds the largest /Count. -1 when
+// none is found (then the range is left as asked), 0 for no PDF at all.
+int THtmlView::pdfPageCount(const QByteArray &pdf) {
+  if (pdf.isEmpty()) return 0;
+  int count = -1;
+  static const QByteArray key("/Count");
+  for (qsizetype at = pdf.indexOf(key); at >= 0; at = pdf.indexOf(key, at + key.size())) {
+    qsizetype i = at + key.size();
+    while (i < pdf.size() && (pdf[i] == ' ' || pdf[i] == '\n' || pdf[i] == '\r')) ++i;
+    qsizetype j = i;
+    while (j < pdf.size() && pdf[j] >= '0' && pdf[j] <= '9') ++j;
+    if (j > i) count = std::max(count, pdf.mid(i, j - i).toInt());
+  }
+  return count;
+}
+
+void THtmlView::printRange(QPrinter *printer, int fromPage, int toPage, std::function<void(bool)> finish) {
+  QPageRanges ranges;
+  ranges.addRange(fromPage, toPage);
+  QPaintEngine *engine = printer->paintEngine();
+  if (printer->outputFormat() == QPrinter::PdfFormat && !printer->outputFileName().isEmpty() && engine &&
+      engine->type() == QPaintEngine::Pdf) {
+    // The engine's own PDF keeps the text as text (the printer path gives page images).
+    auto conn = std::make_shared<QMetaObject::Connection>();
+    *conn = connect(page_, &QWebEnginePage::pdfPrintingFinished, this, [conn, finish](const QString &, bool ok) {
+      disconnect(*conn);
+      finish(ok);
+    });
+    page_->printToPdf(printer->outputFileName(), printer->pageLayout(), ranges);
+    return;
+  }
+  // A real printer, or a print preview. The engine makes a PDF of the printer's range, and then paints
+  // the printer's range of that PDF: the range would count twice, so the printer's is emptied once the
+  // engine took it (all pages of the PDF made), and given back at the end.
+  const QPageRanges saved = printer->pageRanges();
+  printer->setPageRanges(ranges);
+  auto conn = std::make_shared<QMetaObject::Connection>();
+  auto ended = std::make_shared<bool>(false);
+  *conn = connect(view_, &QWebEngineView::printFinished, this, [conn, ended, printer, saved, finish](bool ok) {
+    disconnect(*conn);
+    *ended = true;
+    printer->setPageRanges(saved);
+    finish(ok);
+  });
+  view_->print(printer);
+  if (!*ended) printer->setPageRanges(QPageRanges());
 }
 
 bool THtmlView::GoBack() {

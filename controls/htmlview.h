@@ -2,6 +2,7 @@
 // The HTML view: shows local pages, framesets included, with Qt WebEngine. The engine is created on first
 // use, so that a program start does not pay for it. Local pages load local files only: nothing reaches the
 // network from inside the view (links out of the program are the caller's to hand to the desktop).
+#include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QUrl>
@@ -39,8 +40,11 @@ class THtmlView : public QWidget {
   // Finds the next match after the current one, across frames; `done` receives whether one was found.
   void FindText(const QString &text, bool matchCase, std::function<void(bool found)> done);
   // Prints pages fromPage..toPage (1-based, inclusive; toPage beyond the last page means to the end) on
-  // the printer, a PDF printer included; `done` receives whether printing succeeded. The printer must live
-  // until then. One print at a time: a second call while one runs gets done(false).
+  // the printer, a PDF printer included; `done` receives whether printing succeeded. A range that starts
+  // past the last page prints nothing (done(false)). A PDF file printer gets the engine's PDF with its text;
+  // any other printer (a print preview's too) gets page images, painted after this returns: in a preview's
+  // paintRequested, wait for `done` there. The printer must live until `done`. One print at a time: a
+  // second call while one runs gets done(false).
   void PrintPages(QPrinter *printer, int fromPage, int toPage, std::function<void(bool ok)> done);
 
   bool GoBack();
@@ -76,6 +80,8 @@ class THtmlView : public QWidget {
   void pageLoadFinished(bool ok);
   void noteRefused(const QUrl &url);
   void applyImages(bool on);
+  void printRange(QPrinter *printer, int fromPage, int toPage, std::function<void(bool)> finish);
+  static int pdfPageCount(const QByteArray &pdf);
 
   std::unique_ptr<LocalOnly> interceptor_;
   QWebEngineProfile *profile_ = nullptr;

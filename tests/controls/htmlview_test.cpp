@@ -8,6 +8,7 @@
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QProcess>
 #include <QSignalSpy>
@@ -351,6 +352,28 @@ TEST_F(HtmlViewTest, PrintsPageRangesToPdf) {
 
   EXPECT_FALSE(print(3, 2, dir + "/none.pdf"));
   EXPECT_FALSE(QFile::exists(dir + "/none.pdf"));
+  EXPECT_FALSE(print(4, 9999, dir + "/past.pdf")) << "the engine would print every page";
+  EXPECT_FALSE(QFile::exists(dir + "/past.pdf"));
+
+  // The printer path, as a print preview uses it: the range's pages, no more.
+  QPrinter printer(QPrinter::ScreenResolution);  // page images at printer resolution take seconds
+  QPrintPreviewWidget preview(&printer);
+  int from = 0, to = 0, result = -1;
+  QObject::connect(&preview, &QPrintPreviewWidget::paintRequested, [&](QPrinter *p) {
+    result = -1;
+    view->PrintPages(p, from, to, [&](bool ok) { result = ok; });
+    EXPECT_TRUE(testenv::waitFor([&] { return result >= 0; }, kLoad));
+  });
+  const struct { int from, to, pages, result; } cases[] = {{2, 3, 2, 1}, {2, 9999, 2, 1}, {1, 1, 1, 1}, {3, 3, 1, 1}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(QString("%1..%2").arg(c.from).arg(c.to).toStdString());
+    from = c.from;
+    to = c.to;
+    preview.updatePreview();
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(preview.pageCount(), c.pages);
+    EXPECT_TRUE(printer.pageRanges().isEmpty()) << "the printer's own range is given back";
+  }
 }
 
 // Selection and copy; images on and off; an image shown alone, whatever its name and the images option.
