@@ -53,7 +53,9 @@ class THtmlView::LocalOnly : public QWebEngineUrlRequestInterceptor {
   explicit LocalOnly(THtmlView *view) : view_(view) {}
   void interceptRequest(QWebEngineUrlRequestInfo &info) override {
     const QUrl url = info.requestUrl();
-    if (isLocalScheme(url)) return;
+    // Pages show local files (frames, images, styles, scripts); their scripts do not read them.
+    const bool scriptRead = info.resourceType() == QWebEngineUrlRequestInfo::ResourceTypeXhr && isFileUrl(url);
+    if (isLocalScheme(url) && !scriptRead) return;
     info.block(true);
     QPointer<THtmlView> v = view_;
     const QString text = url.toString();

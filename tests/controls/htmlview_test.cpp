@@ -304,9 +304,22 @@ TEST_F(HtmlViewTest, PagesDoNotPhoneHome) {
   EXPECT_TRUE(testenv::waitFor([&] {
     return js("!!(window.imgFailed&&window.cssFailed&&window.fetchFailed&&window.xhrFailed&&window.wsFailed)").toBool();
   }, kLoad));
+  // Nor do its scripts read the user's files.
+  testenv::writeFile(dir + "/secret.txt", "secret words");
+  const QString reader = page(
+      "reader.htm",
+      "<script>fetch('secret.txt').then(function(r){return r.text();}).then(function(t){window.got=t;})"
+      ".catch(function(){window.fetchFailed=true;});"
+      "var y=new XMLHttpRequest();y.onload=function(){window.got=y.responseText;};"
+      "y.onerror=function(){window.xhrFailed=true;};y.open('GET','" + QUrl::fromLocalFile(dir + "/secret.txt").toString() + "');y.send();"
+      "</script>");
+  ASSERT_TRUE(show(reader));
+  EXPECT_TRUE(testenv::waitFor([&] { return js("!!(window.fetchFailed&&window.xhrFailed)").toBool(); }, kLoad));
+  EXPECT_FALSE(js("window.got").isValid()) << js("window.got").toString().toStdString();
+
   ASSERT_TRUE(show(away));
   EXPECT_EQ(net.connections, 0);
-  EXPECT_EQ(loads.count(), 4);
+  EXPECT_EQ(loads.count(), 5);
   for (const auto &args : loads) EXPECT_TRUE(args.at(0).toBool());
   EXPECT_TRUE(clicked.isEmpty()) << "scripts are not clicks: " << clicked.join(' ').toStdString();
 }
