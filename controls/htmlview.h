@@ -2,11 +2,18 @@
 // The HTML view: shows local pages, framesets included, with Qt WebEngine. The engine is created on first
 // use, so that a program start does not pay for it. Local pages load local files only: nothing reaches the
 // network from inside the view (links out of the program are the caller's to hand to the desktop).
+#include <QByteArray>
+#include <QList>
 #include <QString>
+#include <QUrl>
 #include <QWidget>
 #include <functional>
+#include <memory>
+#include <vector>
 
 class QPrinter;
+class QWebEngineLoadingInfo;
+class QWebEngineProfile;
 class QWebEngineView;
 
 class THtmlView : public QWidget {
@@ -33,7 +40,11 @@ class THtmlView : public QWidget {
   // Finds the next match after the current one, across frames; `done` receives whether one was found.
   void FindText(const QString &text, bool matchCase, std::function<void(bool found)> done);
   // Prints pages fromPage..toPage (1-based, inclusive; toPage beyond the last page means to the end) on
-  // the printer, a PDF printer included; `done` receives whether printing succeeded.
+  // the printer, a PDF printer included; `done` receives whether printing succeeded. A range that starts
+  // past the last page prints nothing (done(false)). A PDF file printer gets the engine's PDF with its text;
+  // any other printer (a print preview's too) gets page images, painted after this returns: in a preview's
+  // paintRequested, wait for `done` there. The printer must live until `done`. One print at a time: a
+  // second call while one runs gets done(false).
   void PrintPages(QPrinter *printer, int fromPage, int toPage, std::function<void(bool ok)> done);
 
   bool GoBack();
@@ -57,4 +68,37 @@ class THtmlView : public QWidget {
   void refused(const QString &url);
   // The selection changed.
   void selectionChanged();
+
+ private:
+  class Page;
+  class LocalOnly;
+  friend class Page;
+  void ensureEngine();
+  // Runs `op` now when no page is loading, else once the load in progress has finished.
+  void whenLoaded(std::function<void()> op);
+  void pageLoadingChanged(const QWebEngineLoadingInfo &info);
+  void pageLoadFinished(bool ok);
+  void noteRefused(const QUrl &url);
+  void applyImages(bool on);
+  void printRange(QPrinter *printer, int fromPage, int toPage, std::function<void(bool)> finish);
+  static int pdfPageCount(const QByteArray &pdf);
+
+  std::unique_ptr<LocalOnly> interceptor_;
+  QWebEngineProfile *profile_ = nullptr;
+  QWebEngineView *view_ = nullptr;
+  Page *page_ = nullptr;
+  QString currentFile_;
+  QUrl lastStarted_;
+  QUrl generatedBase_;  // base of the page ShowImageFile made
+  QList<QUrl> refusedUrls_;  // navigations refused lately, whose failed loads are not the page's
+  QString selected_;
+  bool viewImages_ = true;
+  bool loading_ = false;
+  bool printing_ = false;
+  QString lastFind_;
+  bool lastMatchCase_ = false;
+  bool lastFound_ = false;
+  std::vector<std::function<void()>> afterLoad_;
+  // Cleared first in the destructor, so engine callbacks that arrive while it tears down do nothing.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
