@@ -497,6 +497,8 @@ void THtmlTab::Print1Click()
         m_printer = new QPrinter(QPrinter::HighResolution);
         m_printer->setPageMargins(QMarginsF(20, 20, 20, 20), QPageLayout::Millimeter);
     }
+    if (m_printing)  // one print at a time: the printer is busy until the view is done with it
+        return;
     m_printer->setFromTo(0, 0);
     if (!m_host.askPrint(*m_printer, MaxPrintPage))
         return;
@@ -506,8 +508,12 @@ void THtmlTab::Print1Click()
         to = MaxPrintPage;
     }
     QPointer<THtmlTab> self(this);
+    m_printing = true;
     HtmlView->PrintPages(m_printer, from, to, [self](bool ok) {
-        if (self && !ok)
+        if (!self)
+            return;
+        self->m_printing = false;
+        if (!ok)
             self->m_host.showMessage(QStringLiteral("Printing failed."));
     });
 }

@@ -47,6 +47,8 @@ class THtmlTab : public QWidget {
   QString HtmlFile;
   QString LastLink;
 
+  // True from Print until the view has finished printing.
+  bool isPrinting() const { return m_printing; }
   // True while the source editor shows instead of the page.
   bool editing() const;
   // The history box's entries, top to bottom.
@@ -126,5 +128,6 @@ class THtmlTab : public QWidget {
   QLineEdit *m_findEdit = nullptr;
   QCheckBox *m_findCase = nullptr;
   bool m_fillingHistory = false;
+  bool m_printing = false;
   QWidget *m_hookedEngine = nullptr;
 };
