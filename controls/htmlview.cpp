@@ -3,6 +3,7 @@
 // page asks for: images, scripts, frames, fetches). The engine is built on first use only.
 #include "controls/htmlview.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QPageLayout>
 #include <QPageRanges>
@@ -26,6 +27,13 @@ bool isLocalScheme(const QUrl &url) {
   const QString s = url.scheme().toLower();
   return s == u"file" || s == u"data" || s == u"qrc" || s == u"blob" || s == u"about";
 }
+// WebEngine shares OpenGL contexts with the widgets; the attribute only counts when it is set before the
+// application object exists, so it is set when this file is loaded: any program with the view gets it.
+void shareGlContexts() {
+  if (!QCoreApplication::instance()) QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+}
+Q_CONSTRUCTOR_FUNCTION(shareGlContexts)
+
 bool isFileUrl(const QUrl &url) { return url.scheme().compare(u"file", Qt::CaseInsensitive) == 0; }
 
 // Calls `fn` on a later turn of the event loop, unless `owner` is gone by then: completions never arrive
@@ -161,6 +169,8 @@ void THtmlView::ensureEngine() {
 
 void THtmlView::pageLoadFinished(bool ok) {
   loading_ = false;
+  lastFind_.clear();
+  lastFound_ = false;
   emit loadFinished(ok);
   // A queued find or print may start another load's worth of work; take the list first.
   auto ops = std::move(afterLoad_);
@@ -236,12 +246,33 @@ void THtmlView::FindText(const QString &text, bool matchCase, std::function<void
   // Searching a page whose frames are still arriving misses them: wait for the load to finish.
   std::weak_ptr<bool> alive = alive_;
   whenLoaded([this, alive, text, matchCase, done] {
+    if (!page_) return;
     QWebEnginePage::FindFlags flags;
     if (matchCase) flags |= QWebEnginePage::FindCaseSensitively;
-    page_->findText(text, flags, [alive, done](const QWebEngineFindTextResult &r) {
-      auto a = alive.lock();
-      if (a && *a) done(r.numberOfMatches() > 0);
-    });
+    auto run = [this, alive, text, flags, done] {
+      page_->findText(text, flags, [this, alive, done](const QWebEngineFindTextResult &r) {
+        auto a = alive.lock();
+        if (!a || !*a) return;
+        lastFound_ = r.numberOfMatches() > 0;
+        done(lastFound_);
+      });
+    };
+    const bool caseChanged = matchCase != lastMatchCase_;
+    // A frame that found nothing skips a search for the same text or a longer one, whatever the case
+    // rule now says; a search for a text that starts nothing clears that memory.
+    const bool skipped = caseChanged && !lastFound_ && !lastFind_.isEmpty() &&
+                         text.startsWith(lastFind_, Qt::CaseInsensitive);
+    // The same text again is taken as "find next", which keeps the old case rule: start a new search.
+    if (caseChanged && text == lastFind_) page_->findText(QString());
+    lastFind_ = text;
+    lastMatchCase_ = matchCase;
+    if (skipped)
+      page_->findText(QString(QChar(0xFFFF)), {}, [alive, run](const QWebEngineFindTextResult &) {
+        auto a = alive.lock();
+        if (a && *a) run();
+      });
+    else
+      run();
   });
 }
 

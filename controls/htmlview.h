@@ -81,6 +81,9 @@ class THtmlView : public QWidget {
   bool viewImages_ = true;
   bool loading_ = false;
   bool printing_ = false;
+  QString lastFind_;
+  bool lastMatchCase_ = false;
+  bool lastFound_ = false;
   std::vector<std::function<void()>> afterLoad_;
   // Cleared first in the destructor, so engine callbacks that arrive while it tears down do nothing.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
