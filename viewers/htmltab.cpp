@@ -548,9 +548,14 @@ void THtmlTab::FindDialogFind(const QString &text, bool matchCase)
     if (text.isEmpty())
         return;
     QPointer<THtmlTab> self(this);
-    HtmlView->FindText(text, matchCase, [self, text](bool found) {
-        if (self && !found)
+    const int serial = ++m_findSerial;
+    HtmlView->FindText(text, matchCase, [self, text, serial](bool found) {
+        // A search overtaken by the next Find Next was cut short by it: it did not find "nothing".
+        if (!self || serial != self->m_findSerial)
+            return;
+        if (!found)
             self->m_host.showMessage(QStringLiteral("No further occurances of \"") + text + QLatin1Char('"'));
+        emit self->findFinished(found);
     });
 }
 

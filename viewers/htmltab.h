@@ -80,6 +80,10 @@ class THtmlTab : public QWidget {
   static QString historyFile();
   static QStringList InitialPanelTexts();
 
+ signals:
+  // A search of the page has finished.
+  void findFinished(bool found);
+
  public slots:
   void ViewHtmlClick();
   void EditHtmlClick();
@@ -129,5 +133,6 @@ class THtmlTab : public QWidget {
   QCheckBox *m_findCase = nullptr;
   bool m_fillingHistory = false;
   bool m_printing = false;
+  int m_findSerial = 0;
   QWidget *m_hookedEngine = nullptr;
 };
