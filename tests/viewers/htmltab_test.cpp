@@ -184,6 +184,16 @@ TEST_F(HtmlTab, SourceEditRoundTripAsksBeforeDroppingChangesAndSavesSafely) {
   EXPECT_EQ(tab->SBar2->panelText(0), "Html Filename: page.htm");
   EXPECT_EQ(tab->SBar2->panelText(1), "Line Count: 1");
   EXPECT_TRUE(tab->LEdit2->HtmlHighlighting());
+  // Tags blue on white (Scintilla's colours are 0xBBGGRR), the text between them black.
+  TLEdit *ed = tab->LEdit2;
+  ed->SendScintilla(QsciScintillaBase::SCI_COLOURISE, 0UL, long(-1));
+  auto fore = [&](int pos) { return ed->SendScintilla(QsciScintillaBase::SCI_STYLEGETFORE, ed->SendScintilla(QsciScintillaBase::SCI_GETSTYLEAT, pos)); };
+  auto back = [&](int pos) { return ed->SendScintilla(QsciScintillaBase::SCI_STYLEGETBACK, ed->SendScintilla(QsciScintillaBase::SCI_GETSTYLEAT, pos)); };
+  const int tagAt = 1, wordAt = int(QByteArray("<html><body><p>").size()) + 1;
+  EXPECT_EQ(fore(tagAt), 0xFF0000);
+  EXPECT_EQ(back(tagAt), 0xFFFFFF);
+  EXPECT_EQ(fore(wordAt), 0x000000);
+  EXPECT_EQ(back(wordAt), 0xFFFFFF);
 
   // Edit, save, Alt+F2: the saved page shows.
   type("<html><body><p>new words</p></body></html>\r\n");
