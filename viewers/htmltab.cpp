@@ -87,7 +87,7 @@ THtmlTab::THtmlTab(THtmlHost &host, QWidget *parent) : QWidget(parent), m_host(h
     LEdit2->setObjectName(QStringLiteral("LEdit2"));
     QFont font(QStringLiteral("Courier New"));
     font.setStyleHint(QFont::TypeWriter);
-    font.setPixelSize(13);
+    font.setPointSize(10);  // 13 pixels at 96 dpi; the editor's styles take point sizes only
     LEdit2->SetFont(font);
     LEdit2->SetHtmlHighlighting(true);
     LEdit2->setPaper(Qt::white);

@@ -194,6 +194,12 @@ TEST_F(HtmlTab, SourceEditRoundTripAsksBeforeDroppingChangesAndSavesSafely) {
   EXPECT_EQ(back(tagAt), 0xFFFFFF);
   EXPECT_EQ(fore(wordAt), 0x000000);
   EXPECT_EQ(back(wordAt), 0xFFFFFF);
+  // Every style in the editor's monospace font at its size (a size the styles cannot take shows tiny text).
+  for (int pos : {tagAt, wordAt}) {
+    const long style = ed->SendScintilla(QsciScintillaBase::SCI_GETSTYLEAT, pos);
+    EXPECT_EQ(ed->SendScintilla(QsciScintillaBase::SCI_STYLEGETSIZE, style), ed->Font().pointSize());
+    EXPECT_GE(ed->Font().pointSize(), 8);
+  }
 
   // Edit, save, Alt+F2: the saved page shows.
   type("<html><body><p>new words</p></body></html>\r\n");
