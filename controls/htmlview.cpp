@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 #include <QWebEngineFindTextResult>
 #include <QWebEngineHistory>
+#include <QWebEngineLoadingInfo>
 #include <QWebEngineNewWindowRequest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -76,7 +77,10 @@ class THtmlView::Page : public QWebEnginePage {
       case NavigationTypeLinkClicked: {
         bool handled = false;
         emit owner_->OnHotSpotTargetClick(QString(), url.toString(), handled);
-        if (handled) return false;
+        if (handled) {
+          owner_->noteRefused(url);
+          return false;
+        }
         if (isFileUrl(url)) return true;
         return refuse(url);
       }
@@ -90,6 +94,7 @@ class THtmlView::Page : public QWebEnginePage {
 
  private:
   bool refuse(const QUrl &url) {
+    owner_->noteRefused(url);
     QPointer<THtmlView> v = owner_;
     const QString text = url.toString();
     later(owner_, [v, text] { if (v) emit v->refused(text); });
@@ -141,8 +146,7 @@ void THtmlView::ensureEngine() {
   view_->setPage(page_);
   layout()->addWidget(view_);
 
-  connect(page_, &QWebEnginePage::loadStarted, this, [this] { loading_ = true; });
-  connect(page_, &QWebEnginePage::loadFinished, this, &THtmlView::pageLoadFinished);
+  connect(page_, &QWebEnginePage::loadingChanged, this, &THtmlView::pageLoadingChanged);
   connect(page_, &QWebEnginePage::linkHovered, this,
           [this](const QString &url) { emit OnHotSpotTargetCovered(QString(), url); });
   connect(page_, &QWebEnginePage::selectionChanged, this, [this] {
@@ -165,6 +169,38 @@ void THtmlView::ensureEngine() {
     else
       emit refused(url.toString());
   });
+}
+
+void THtmlView::noteRefused(const QUrl &url) {
+  refusedUrls_.append(url);
+  if (refusedUrls_.size() > 32) refusedUrls_.removeFirst();
+}
+
+// The engine reports a refused navigation as a load of its own that failed, and a load cut short by a newer
+// one as failed too. Callers hear of the pages they get: one loadFinished per page shown.
+void THtmlView::pageLoadingChanged(const QWebEngineLoadingInfo &info) {
+  const qsizetype refusedAt = refusedUrls_.indexOf(info.url());
+  if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) {
+    if (refusedAt >= 0) return;
+    lastStarted_ = info.url();
+    loading_ = true;
+    if (!selected_.isEmpty()) {  // a new document has no selection yet
+      selected_.clear();
+      emit selectionChanged();
+    }
+    return;
+  }
+  if (refusedAt >= 0) {
+    refusedUrls_.removeAt(refusedAt);
+    // A script that leaves while its page loads ends that load: the page stays, shown as it is.
+    if (loading_) pageLoadFinished(true);
+    return;
+  }
+  // A generated page starts as its data and ends as its base.
+  const bool current =
+      info.url() == lastStarted_ || (lastStarted_.scheme() == u"data" && info.url() == generatedBase_);
+  if (!current) return;
+  pageLoadFinished(info.status() == QWebEngineLoadingInfo::LoadSucceededStatus);
 }
 
 void THtmlView::pageLoadFinished(bool ok) {
@@ -211,7 +247,8 @@ bool THtmlView::ShowImageFile(const QString &path) {
           .arg(fi.fileName().toHtmlEscaped(), QString::fromLatin1(img.toEncoded()).toHtmlEscaped());
   loading_ = true;
   // The base is the image's folder, so the page has that folder's (local) origin and may load the file.
-  page_->setHtml(html, QUrl::fromLocalFile(fi.absolutePath() + QLatin1Char('/')));
+  generatedBase_ = QUrl::fromLocalFile(fi.absolutePath() + QLatin1Char('/'));
+  page_->setHtml(html, generatedBase_);
   return true;
 }
 

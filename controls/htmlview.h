@@ -2,13 +2,16 @@
 // The HTML view: shows local pages, framesets included, with Qt WebEngine. The engine is created on first
 // use, so that a program start does not pay for it. Local pages load local files only: nothing reaches the
 // network from inside the view (links out of the program are the caller's to hand to the desktop).
+#include <QList>
 #include <QString>
+#include <QUrl>
 #include <QWidget>
 #include <functional>
 #include <memory>
 #include <vector>
 
 class QPrinter;
+class QWebEngineLoadingInfo;
 class QWebEngineProfile;
 class QWebEngineView;
 
@@ -69,7 +72,9 @@ class THtmlView : public QWidget {
   void ensureEngine();
   // Runs `op` now when no page is loading, else once the load in progress has finished.
   void whenLoaded(std::function<void()> op);
+  void pageLoadingChanged(const QWebEngineLoadingInfo &info);
   void pageLoadFinished(bool ok);
+  void noteRefused(const QUrl &url);
   void applyImages(bool on);
 
   std::unique_ptr<LocalOnly> interceptor_;
@@ -77,6 +82,9 @@ class THtmlView : public QWidget {
   QWebEngineView *view_ = nullptr;
   Page *page_ = nullptr;
   QString currentFile_;
+  QUrl lastStarted_;
+  QUrl generatedBase_;  // base of the page ShowImageFile made
+  QList<QUrl> refusedUrls_;  // navigations refused lately, whose failed loads are not the page's
   QString selected_;
   bool viewImages_ = true;
   bool loading_ = false;
