@@ -223,6 +223,9 @@ THtmlTab::THtmlTab(THtmlHost &host, QWidget *parent) : QWidget(parent), m_host(h
 
 THtmlTab::~THtmlTab()
 {
+    // A print in progress uses the printer until the view has gone.
+    delete HtmlView;
+    HtmlView = nullptr;
     delete m_printer;
 }
 
