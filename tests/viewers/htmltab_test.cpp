@@ -10,6 +10,8 @@
 #include <QPrinter>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTest>
+#include <QMenu>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 #include "controls/htmlview.h"
@@ -119,6 +121,12 @@ TEST_F(HtmlTab, ShowsPagesAndKeepsEachInTheHistoryOnceWrittenAndReadBack) {
   for (QAction *c : {tab->Copy2, tab->Find1, tab->SelectAll2, tab->Print1, tab->ShowImages1, tab->MenuItem1})
     EXPECT_TRUE(c->isEnabled()) << c->objectName().toStdString();
   EXPECT_TRUE(pageText().contains("Alpha page"));
+  // A right click on the page opens the tab's pop-up, not the engine's own menu.
+  QWidget *surface = tab->HtmlView->engineView()->focusProxy();
+  ASSERT_TRUE(surface);
+  QTest::mouseClick(surface, Qt::RightButton, {}, QPoint(40, 40));
+  EXPECT_TRUE(testenv::waitFor([&] { return tab->HtmlMenu->isVisible(); }, 10000));
+  tab->HtmlMenu->hide();
   ASSERT_TRUE(show(b));
   ASSERT_TRUE(show(a));  // shown twice: listed once
   EXPECT_EQ(tab->historyEntries(), QStringList({a, b}));
