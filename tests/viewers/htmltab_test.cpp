@@ -65,6 +65,7 @@ class HtmlTab : public ::testing::Test {
  protected:
   void SetUp() override {
     dir = testenv::makeDir("html");
+    QFile::remove(THtmlTab::historyFile());  // each case starts without a history file
     tab = std::make_unique<THtmlTab>(host);
     tab->resize(640, 480);
     tab->show();
