@@ -36,6 +36,8 @@
 #include "zip/ziptab.h"
 #include "viewers/editorhost.h"
 #include "viewers/editortab.h"
+#include "viewers/htmlhost.h"
+#include "viewers/htmltab.h"
 #include "controls/shellcombo.h"
 #include "controls/shelllist.h"
 #include "controls/shelltree.h"
@@ -106,6 +108,7 @@ TTarn::~TTarn() {
   if (ZipTab && ZipTab->DirLabel1 == DirLabel1) DirLabel1 = nullptr;  // adopted by the page: it goes with it
   delete ZipTab;
   delete EditorTab;
+  delete HtmlTab;
   StatusBar1Panel = nullptr;  // a widget that goes from under the mouse still sends its hint here
   QList<QPointer<QWidget>> widgets;
   for (QObject *c : children())
@@ -256,7 +259,9 @@ void TTarn::buildMenus() {
     viewItems_ << viewActs[tag];
   }
   for (int tag : {3, 0, 2, 1}) view->addAction(viewActs[tag]);  // menu order: Details, Large, List, Small
-  addItem(view, "ViewHtml", "&Html\tAlt+F2")->setEnabled(false);
+  addItem(view, "ViewHtml", "&Html\tAlt+F2", {}, [this] { HtmlTab->ViewHtmlClick(); });
+  item("ViewHtml")->setEnabled(false);
+  item("ViewHtml")->setStatusTip(QStringLiteral("Toggle between the html viewer and editor"));
   addItem(view, "SystemFonts1", "&System Fonts");
   addItem(view, "Thumbnails1", "Thumb&nails", "Ctrl+T");
   addItem(view, "FileAtt", "File &Attributes\t(Win98/NT)", {}, [this] { FileAttClick(); }, true)
@@ -491,6 +496,7 @@ void TTarn::buildViewers() {
   page(MediaCmd, "MediaCmd", QStringLiteral("MultiMedia"));
   page(ExcelCmd, "ExcelCmd", QStringLiteral("Office97"));
   buildEditorTab();
+  buildHtmlTab();
   connect(Pc1, &QTabWidget::currentChanged, this, &TTarn::Pc1Change);
   // The document tab's converter choice.
   auto *converters = new QToolBar(ExcelCmd);

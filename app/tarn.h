@@ -26,6 +26,8 @@ class QWidget;
 class TDirLabel;
 class TEditorHost;
 class TEditorTab;
+class THtmlHost;
+class THtmlTab;
 class TFtpForm;
 class TFtpPanel;
 class TLEdit;
@@ -72,6 +74,9 @@ class TTarn : public QMainWindow {
   QWidget *EditorCmd = nullptr, *ImageCmd = nullptr, *HtmlCmd = nullptr, *ZipManCmd = nullptr, *MediaCmd = nullptr, *ExcelCmd = nullptr;
   TEditorTab *EditorTab = nullptr;
   TLEdit *LEdit1 = nullptr;
+  // The Html tab (app/tarn_html.cpp) and its host adapter, declared first: the destructor deletes the tab.
+  std::unique_ptr<THtmlHost> htmlHost_;
+  THtmlTab *HtmlTab = nullptr;
   // The second browser pair of the dual file manager (app/tarn_layouts.cpp), the twin of the first.
   QSplitter *PTSplitter2 = nullptr;
   QWidget *panel2 = nullptr;
@@ -258,6 +263,7 @@ class TTarn : public QMainWindow {
   friend class TarnEditorHost;
   std::unique_ptr<TEditorHost> editorHost_;  // outlives EditorTab (see the destructor)
   void buildZipTab();
+  void buildHtmlTab();
   void buildSecondPair();
   void wirePairCommon(TPTShellList *list);
   // Sets a pair's arrangement (side by side or tree above list) and the size of its first pane.

@@ -20,6 +20,7 @@
 #include "controls/shelltree.h"
 #include "viewers/dispatch.h"
 #include "viewers/editortab.h"
+#include "viewers/htmltab.h"
 #include "zip/ziptab.h"
 #include "browser/sizetexts.h"
 #include "platform/volumes.h"
@@ -266,7 +267,7 @@ void TTarn::GetTheFile() {
 
 // Viewers that arrive with their own work; until then the click only names the viewer in the status line.
 void TTarn::ShowImages() { StatusBar1Panel->setText(QStringLiteral("The image viewer is not available in this version yet.")); }
-void TTarn::ShowHtml() { StatusBar1Panel->setText(QStringLiteral("The HTML viewer is not available in this version yet.")); }
+void TTarn::ShowHtml() { HtmlTab->ShowHtml(state.CurrentFile); }
 void TTarn::ShowMultiMedia() { StatusBar1Panel->setText(QStringLiteral("The media player is not available in this version yet.")); }
 void TTarn::ShowRtf() { StatusBar1Panel->setText(QStringLiteral("The rich text editor is not available in this version yet.")); }
 void TTarn::GetExcel() { StatusBar1Panel->setText(QStringLiteral("The document viewer is not available in this version yet.")); }
@@ -274,13 +275,14 @@ void TTarn::GetDBase() { StatusBar1Panel->setText(QStringLiteral("The database v
 void TTarn::GetMp3() { StatusBar1Panel->setText(QStringLiteral("The MP3 tag editor is not available in this version yet.")); }
 
 void TTarn::Pc1Change() {
-  item("ViewHtml")->setEnabled(false);  // the HTML tab's source editor is not there yet
+  item("ViewHtml")->setEnabled(Pc1->currentWidget() == HtmlCmd && HtmlTab->editing());
   item("SetTabValue1")->setEnabled(Pc1->currentWidget() == EditorCmd);
 }
 
 void TTarn::Viewers1Click() {
   state.CurrentFile.clear();
   EditorTab->ClearViewer();
+  HtmlTab->ClearViewer();
   ZipTab->ClearViewer();
   setTitle(browser::titleFor(PTShellTree1->SelectedPath()));
 }

@@ -22,6 +22,7 @@
 #include "controls/dirlabel.h"
 #include "hexedit/hexform.h"
 #include "viewers/editortab.h"
+#include "viewers/htmltab.h"
 #include "controls/shelllist.h"
 #include "controls/shelltree.h"
 #include "platform/autostart.h"
@@ -94,7 +95,7 @@ void TTarn::AutoStartClick() {
 void TTarn::CloseMitmClick() { close(); }
 
 void TTarn::closeEvent(QCloseEvent *e) {
-  if (!THexForm::closeInstance() || !EditorTab->QueryClose()) {  // the user wanted to save but nothing was saved: keep the window
+  if (!THexForm::closeInstance() || !EditorTab->QueryClose() || !HtmlTab->QueryClose()) {  // the user wanted to save but nothing was saved: keep the window
     e->ignore();
     return;
   }
@@ -141,7 +142,11 @@ bool TTarn::eventFilter(QObject *o, QEvent *e) {
         }
       }
     }
-    // Alt+F2 switches the HTML tab between page and source once that tab has its source editor.
+    // Alt+F2 switches the HTML tab between page and source.
+    if (k->key() == Qt::Key_F2 && k->modifiers() == Qt::AltModifier && Pc1->isVisible() && Pc1->currentWidget() == HtmlCmd) {
+      HtmlTab->GoToHtml();
+      return true;
+    }
   }
   if (o == StatusBar2 && e->type() == QEvent::MouseButtonRelease) StatusBar1DblClick();
   if (o == StatusBar3 && e->type() == QEvent::MouseButtonRelease) TreeRefreshMitmClick();

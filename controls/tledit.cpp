@@ -1,6 +1,7 @@
 #include "controls/tledit.h"
 #include "controls/tleditfind.h"
 
+#include <Qsci/qscilexerhtml.h>
 #include <Qsci/qsciprinter.h>
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -168,6 +169,39 @@ void TLEdit::SetFont(const QFont &font)
 void TLEdit::applyFont()
 {
     QsciScintilla::setFont(m_font);
+    if (m_htmlLexer) {
+        m_htmlLexer->setDefaultFont(m_font);
+        m_htmlLexer->setFont(m_font, -1);
+    }
+}
+
+void TLEdit::SetHtmlHighlighting(bool on)
+{
+    if (on == (m_htmlLexer != nullptr))
+        return;
+    if (!on) {
+        setLexer(nullptr);
+        delete m_htmlLexer;
+        m_htmlLexer = nullptr;
+        applyFont();
+        setPaper(Qt::white);
+        setColor(Qt::black);
+        return;
+    }
+    m_htmlLexer = new QsciLexerHTML(this);
+    m_htmlLexer->setDefaultPaper(Qt::white);
+    m_htmlLexer->setDefaultColor(Qt::black);
+    m_htmlLexer->setPaper(Qt::white, -1);
+    m_htmlLexer->setColor(Qt::black, -1);
+    // Everything inside a tag is one highlighted word kind: blue on white.
+    for (int style : {QsciLexerHTML::Tag, QsciLexerHTML::UnknownTag, QsciLexerHTML::Attribute,
+                      QsciLexerHTML::UnknownAttribute, QsciLexerHTML::HTMLNumber,
+                      QsciLexerHTML::HTMLDoubleQuotedString, QsciLexerHTML::HTMLSingleQuotedString,
+                      QsciLexerHTML::OtherInTag, QsciLexerHTML::XMLTagEnd, QsciLexerHTML::XMLStart,
+                      QsciLexerHTML::XMLEnd})
+        m_htmlLexer->setColor(Qt::blue, style);
+    setLexer(m_htmlLexer);
+    applyFont();
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -747,6 +781,10 @@ void TLEdit::PrinterSetupDialog()
 
 void TLEdit::contextMenuEvent(QContextMenuEvent *e)
 {
+    if (m_popupMenu) {
+        m_popupMenu->exec(e->globalPos());
+        return;
+    }
     QMenu menu(this);
     const bool ro = isReadOnly();
     menu.addAction(tr("&Undo"), this, &QsciScintilla::undo)->setEnabled(!ro && isUndoAvailable());

@@ -8,6 +8,8 @@
 #include <functional>
 #include "platform/fileidentity.h"
 
+class QMenu;
+class QsciLexerHTML;
 class QsciPrinter;
 class TLEditFindDialog;
 
@@ -96,6 +98,12 @@ public:
     int LineCount() const;
     void UpdatePosition();
     bool Focused() const;
+
+    // HTML syntax colouring: tags (the text from "<" to ">") in blue on white, the rest as plain text.
+    void SetHtmlHighlighting(bool on);
+    bool HtmlHighlighting() const { return m_htmlLexer != nullptr; }
+    // A pop-up menu of the user's own shown instead of the control's (null: the control's).
+    void SetPopupMenu(QMenu *menu) { m_popupMenu = menu; }
 
     // Large texts trade a few costly extras for speed: a plain accessible object (no text interface).
     bool IsLargeText() const;
@@ -195,4 +203,6 @@ private:
     QString m_diskPath;
     platform::FileIdentity m_diskIdentity;
     TLEditFindDialog *m_findDialog = nullptr;
+    QsciLexerHTML *m_htmlLexer = nullptr;
+    QMenu *m_popupMenu = nullptr;
 };
