@@ -470,8 +470,32 @@ void Reader::textByte(char c) {
   pending_.append(c);
 }
 
-void Reader::addText(const QString &s) {
-  if (s.isEmpty() || stack_.empty()) return;
+// Characters the document model gives a meaning of its own (paragraph and frame marks, object
+// placeholders) or cannot show (controls) would break the structure the reader builds: dropped, and a
+// paragraph separator becomes a line break so it cannot get round the paragraph limit.
+QString cleanText(const QString &s) {
+  QString out;
+  out.reserve(s.size());
+  for (const QChar ch : s) {
+    const char16_t c = ch.unicode();
+    if ((c < 0x20 && c != u'\t') || c == 0xFDD0 || c == 0xFDD1 || c == 0xFFFC || c == 0xFEFF) continue;
+    out.append(c == 0x2029 ? QChar(0x2028) : ch);
+  }
+  return out;
+}
+
+void Reader::addText(const QString &raw) {
+  if (raw.isEmpty() || stack_.empty()) return;
+  bool clean = true;
+  for (const QChar ch : raw) {
+    const char16_t c = ch.unicode();
+    if ((c < 0x20 && c != u'\t') || c == 0xFDD0 || c == 0xFDD1 || c == 0xFFFC || c == 0xFEFF || c == 0x2029) {
+      clean = false;
+      break;
+    }
+  }
+  const QString s = clean ? raw : cleanText(raw);
+  if (s.isEmpty()) return;
   State &t = st();
   switch (t.dest) {
     case Dest::Body: {
@@ -1083,7 +1107,8 @@ void Writer::block(const QTextBlock &b, bool inTable) {
     return;
   }
   if (inTable) return;  // the caller ends a cell's paragraphs
-  if (b != last_) out_ += "\\par\n";
+  // The last paragraph needs no mark, unless it is empty: then only the mark makes it one.
+  if (b != last_ || (b.length() <= 1 && b != doc_->begin())) out_ += "\\par\n";
 }
 
 void Writer::table(const QTextTable *t) {

@@ -7,7 +7,7 @@ pkgs=(
   zlib1g-dev libdeflate-dev libgtest-dev libgmock-dev fonts-dejavu-core
   libqscintilla2-qt6-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   python3 python3-pyftpdlib vsftpd libarchive-tools 7zip poppler-utils curl time
-  xvfb xauth xdotool imagemagick
+  xvfb xauth xdotool imagemagick libreoffice-writer-nogui
 )
 missing=()
 for p in "${pkgs[@]}"; do
