@@ -300,7 +300,7 @@ class Reader {
   bool freshBlock_ = true;
   qsizetype paragraphs_ = 0;
   QTextList *list_ = nullptr;
-  int listKey_ = 0;
+  qint64 listKey_ = 0;
   CharProps lastProps_;
   QTextCharFormat lastFormat_;
   bool haveLastFormat_ = false;
@@ -693,7 +693,7 @@ bool Reader::controlWord(std::string_view name, bool hasParam, int param) {
     case K_sa: s.para.sa = std::clamp(p, 0, 31680); return true;
     case K_intbl: s.para.intbl = on; return true;
     case K_itap: s.para.intbl = p > 0; return true;
-    case K_ls: s.para.ls = p; return true;
+    case K_ls: s.para.ls = std::clamp(p, 0, 1 << 20); return true;
     case K_pagebb: s.para.pageBefore = on; return true;
     case K_par: case K_sect:
       if (s.dest == Dest::Body) return endParagraph(false);
@@ -844,7 +844,7 @@ void Reader::applyList(const Para &p) {
     return;
   }
   // The list's indent goes to the list; the block keeps what lies beyond it.
-  const int key = p.props.ls * 4 + int(style);
+  const qint64 key = qint64(p.props.ls) * 16 + int(style);
   QTextBlockFormat bf = cursor_.blockFormat();
   const double indentUnits = doc_->indentWidth();
   bf.setLeftMargin(std::max(0.0, p.props.li / kTwipsPerUnit - indentUnits));
@@ -983,7 +983,8 @@ class Writer {
   void block(const QTextBlock &b, bool inTable);
   void frame(const QTextFrame *f);
   void table(const QTextTable *t);
-  static int twips(double units) { return int(std::lround(units * kTwipsPerUnit)); }
+  // Clamped: a model can hold any double, RTF parameters are 16-bit in most readers.
+  static int twips(double units) { return int(std::lround(std::clamp(units * kTwipsPerUnit, -31680.0, 31680.0))); }
 
   const QTextDocument *doc_;
   QByteArray out_;
@@ -1039,7 +1040,7 @@ void Writer::charProps(const QTextCharFormat &f) {
   else if (f.hasProperty(QTextFormat::FontPixelSize)) pt = f.intProperty(QTextFormat::FontPixelSize) * 0.75;
   if (pt <= 0) pt = doc_->defaultFont().pointSizeF();
   if (pt <= 0) pt = 12;
-  out_ += "\\fs" + QByteArray::number(int(std::lround(pt * 2)));
+  out_ += "\\fs" + QByteArray::number(int(std::lround(std::clamp(pt, 0.5, 1638.0) * 2)));
   if (f.fontWeight() >= QFont::DemiBold) out_ += "\\b";
   if (f.fontItalic()) out_ += "\\i";
   if (f.fontUnderline()) out_ += "\\ul";
