@@ -457,6 +457,26 @@ TEST(RtfLibreOffice, OurFilesOpenInLibreOfficeAndItsFilesReadBack) {
   c.insertBlock(QTextBlockFormat(), QTextCharFormat());
   c.insertText("line one");
   c.insertText(QString(QChar::LineSeparator) + "line two\tafter tab");
+  QTextListFormat lf;
+  lf.setStyle(QTextListFormat::ListDisc);
+  c.insertBlock(QTextBlockFormat(), QTextCharFormat());
+  c.createList(lf);
+  c.insertText("dot one");
+  c.insertBlock();
+  c.insertText("dot two");
+  lf.setStyle(QTextListFormat::ListDecimal);
+  c.insertBlock(QTextBlockFormat(), QTextCharFormat());
+  c.createList(lf);
+  c.insertText("num one");
+  c.insertBlock();
+  c.insertText("num two");
+  c.insertBlock(QTextBlockFormat(), QTextCharFormat());
+  c.insertText("table next");
+  QTextTable *t = c.insertTable(2, 2);
+  for (int r = 0; r < 2; ++r)
+    for (int col = 0; col < 2; ++col) t->cellAt(r, col).firstCursorPosition().insertText(QString("cell%1%2").arg(r).arg(col));
+  c.movePosition(QTextCursor::End);
+  c.insertText("the end");
 
   const QString dir = testenv::makeDir("lo");
   const QString profile = testenv::makeDir("lo-profile");
@@ -467,8 +487,14 @@ TEST(RtfLibreOffice, OurFilesOpenInLibreOfficeAndItsFilesReadBack) {
       << log.toStdString();
   QString txt = QString::fromUtf8(testenv::readFile(dir + "/ours.txt"));
   if (txt.startsWith(QChar(0xFEFF))) txt.remove(0, 1);
-  QString expected = doc.toPlainText().replace(QChar::LineSeparator, '\n');
-  EXPECT_EQ(txt.trimmed().replace("\r\n", "\n"), expected);
+  QStringList lines;
+  for (const QString &line : txt.replace("\r\n", "\n").trimmed().split('\n')) lines << line.trimmed();
+  const QStringList expected{"Bold centred",
+                             QString::fromUtf16(u"italic right underlined red \u041F\u0440\u0438\u0432\u0435\u0442 \u00E9\u20AC \u65E5\u672C"),
+                             "line one", "line two\tafter tab", QString::fromUtf16(u"\u2022 dot one"),
+                             QString::fromUtf16(u"\u2022 dot two"), "1. num one", "2. num two", "table next", "cell00",
+                             "cell01", "cell10", "cell11", "the end"};
+  EXPECT_EQ(lines, expected);
   // 2 and 3: to .odt, and the .odt back to RTF written by LibreOffice.
   ASSERT_TRUE(soffice(exe, profile, {"--convert-to", "odt", "--outdir", dir, dir + "/ours.rtf"}, &log)) << log.toStdString();
   const QString back = testenv::makeDir("lo-back");
@@ -493,6 +519,20 @@ TEST(RtfLibreOffice, OurFilesOpenInLibreOfficeAndItsFilesReadBack) {
   EXPECT_EQ(formatAt(theirs, "underlined").foreground().color(), QColor(255, 0, 0));
   EXPECT_EQ(formatAt(theirs, QString::fromUtf16(u"\u041F\u0440\u0438")).foreground().color(), QColor(0, 0, 255));
   EXPECT_EQ(formatAt(theirs, "line two").fontWeight(), QFont::Normal);
+  QTextList *dots = blockWith(theirs, "dot one").textList();
+  ASSERT_NE(dots, nullptr);
+  EXPECT_EQ(dots->format().style(), QTextListFormat::ListDisc);
+  EXPECT_EQ(blockWith(theirs, "dot two").textList(), dots);
+  QTextList *nums = blockWith(theirs, "num two").textList();
+  ASSERT_NE(nums, nullptr);
+  EXPECT_EQ(nums->format().style(), QTextListFormat::ListDecimal);
+  EXPECT_EQ(nums->itemNumber(blockWith(theirs, "num two")), 1);
+  QTextTable *table = theirs.find("cell11").currentTable();
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(table->rows(), 2);
+  EXPECT_EQ(table->columns(), 2);
+  EXPECT_EQ(theirs.find("cell01").currentTable(), table);
+  EXPECT_EQ(theirs.find("the end").currentTable(), nullptr);
 }
 
 TEST(RtfFuzzCorpus, EverySeedAndFindingReplaysCleanly) {
