@@ -828,29 +828,38 @@ void Reader::applyList(const Para &p) {
     static const QRegularExpression lower(QStringLiteral("^[a-z][.)]$"));
     static const QRegularExpression upper(QStringLiteral("^[A-Z][.)]$"));
     const QChar c = t.at(0);
-    if (t.size() == 1 && (c == u'\u2022' || c == u'\u00B7' || c == u'\uF0B7' || c == u'\u25CF' || c == u'\u25AA' ||
-                          c == u'\u25A0' || c == u'\uF0A7' || c == u'\u2013' || c == u'-' || c == u'o' ||
-                          c == u'\u25E6' || c == u'\uF0D8' || c == u'\u2043'))
-      style = c == u'o' || c == u'\u25E6' ? QTextListFormat::ListCircle
-              : (c == u'\u25AA' || c == u'\u25A0' || c == u'\uF0A7') ? QTextListFormat::ListSquare
-                                                                     : QTextListFormat::ListDisc;
-    else if (number.match(t).hasMatch()) style = QTextListFormat::ListDecimal;
+    if (number.match(t).hasMatch()) style = QTextListFormat::ListDecimal;
     else if (lower.match(t).hasMatch()) style = QTextListFormat::ListLowerAlpha;
     else if (upper.match(t).hasMatch()) style = QTextListFormat::ListUpperAlpha;
+    else if (t.size() == 1 || (t.size() == 2 && c.isHighSurrogate()))
+      // One character alone is a bullet, whatever the symbol font draws for it.
+      style = c == u'o' || c == u'\u25E6' || c == u'\u25CB' ? QTextListFormat::ListCircle
+              : c == u'\u25AA' || c == u'\u25A0' || c == u'\u00A7' || c == u'\uF0A7' ? QTextListFormat::ListSquare
+                                                                                 : QTextListFormat::ListDisc;
   }
+  // Numbers must count from 1 in our lists (the document model cannot start a list elsewhere); a list
+  // that starts or continues otherwise keeps its numbers as text.
+  const qint64 key = qint64(p.props.ls) * 16 + int(style);
+  const bool continues = list_ && key == listKey_ && list_->format().style() == style;
+  int number = 0;
+  if (style == QTextListFormat::ListDecimal) number = t.left(t.back().isDigit() ? t.size() : t.size() - 1).toInt();
+  else if (style == QTextListFormat::ListLowerAlpha) number = t.at(0).unicode() - u'a' + 1;
+  else if (style == QTextListFormat::ListUpperAlpha) number = t.at(0).unicode() - u'A' + 1;
+  const bool numbered = style == QTextListFormat::ListDecimal || style == QTextListFormat::ListLowerAlpha ||
+                        style == QTextListFormat::ListUpperAlpha;
+  if (numbered && number != 1 && !(continues && number == list_->count() + 1)) style = QTextListFormat::ListStyleUndefined;
   if (style == QTextListFormat::ListStyleUndefined) {
     list_ = nullptr;
     if (!p.listText.isEmpty()) cursor_.insertText(p.listText, charFormat(p.listProps));
     return;
   }
   // The list's indent goes to the list; the block keeps what lies beyond it.
-  const qint64 key = qint64(p.props.ls) * 16 + int(style);
   QTextBlockFormat bf = cursor_.blockFormat();
   const double indentUnits = doc_->indentWidth();
   bf.setLeftMargin(std::max(0.0, p.props.li / kTwipsPerUnit - indentUnits));
   bf.setTextIndent(0);
   cursor_.setBlockFormat(bf);
-  if (list_ && key == listKey_ && list_->format().style() == style) {
+  if (continues && (!numbered || number != 1)) {
     list_->add(cursor_.block());
   } else {
     QTextListFormat lf;
@@ -969,8 +978,9 @@ class Writer {
   }
   QString family(const QTextCharFormat &f) const {
     const QStringList fams = f.fontFamilies().toStringList();
-    if (!fams.isEmpty() && !fams.front().isEmpty()) return fams.front();
-    return doc_->defaultFont().family();
+    QString name = !fams.isEmpty() ? fams.front() : f.stringProperty(QTextFormat::FontFamily);
+    if (name.isEmpty()) name = doc_->defaultFont().family();
+    return name.remove(u';');  // ";" ends a font table entry
   }
   void collect(const QTextCharFormat &f) {
     fontIndex(family(f));

@@ -157,7 +157,8 @@ TEST(RtfRead, ListsAndTables) {
       "{\\rtf1{\\fonttbl{\\f0 Arial;}{\\f1\\fcharset2 Symbol;}}"
       "\\pard\\ls1\\fi-360\\li720{\\listtext\\f1 \\'b7\\tab}one\\par{\\listtext\\f1 \\'b7\\tab}two\\par"
       "\\pard\\ls2\\fi-360\\li1440{\\listtext 1.\\tab}first\\par{\\listtext 2.\\tab}second\\par"
-      "\\pard{\\pntext\\f0 (iv)\\tab}odd\\par"
+      "\\pard{\\pntext\\f0 (iv)\\tab}odd\\par\\pard\\ls2{\\listtext 3.\\tab}three\\par{\\listtext 4.\\tab}four\\par"
+      "{\\listtext 1.\\tab}again\\par{\\listtext 2.\\tab}again2\\par"
       "\\pard intro\\par"
       "\\trowd\\cellx2000\\cellx4000\\cellx6000\\pard\\intbl a1\\cell a2\\par more\\cell a3\\cell\\row"
       "\\trowd\\cellx2000\\cellx4000\\cellx6000\\pard\\intbl b1\\cell\\cell b3\\cell\\row"
@@ -177,6 +178,13 @@ TEST(RtfRead, ListsAndTables) {
   EXPECT_EQ(blockWith(doc, "odd").textList(), nullptr);  // an unknown list text stays as text
   EXPECT_EQ(blockWith(doc, "odd").text(), "(iv)\todd");
   EXPECT_EQ(blockWith(doc, "intro").textList(), nullptr);
+  // Numbers that do not start at 1 stay text (our lists always count from 1); "1." starts a new list.
+  EXPECT_EQ(blockWith(doc, "three").textList(), nullptr);
+  EXPECT_EQ(blockWith(doc, "four").text(), "4.\tfour");
+  QTextList *again = blockWith(doc, "again").textList();
+  ASSERT_NE(again, nullptr);
+  EXPECT_NE(again, numbers);
+  EXPECT_EQ(again->count(), 2);
 
   QTextCursor c = doc.find("a1");
   QTextTable *table = c.currentTable();
