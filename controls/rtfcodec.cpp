@@ -313,6 +313,8 @@ ReadResult Reader::run() {
     return result_;
   }
   stack_.reserve(64);
+  // One edit block for the whole read: the cursor then skips laying out every block it passes.
+  cursor_.beginEditBlock();
   while (pos_ < n_ && s_[pos_] != '{') ++pos_;
   while (pos_ < n_ && !failed_ && !finished_) {
     const char c = s_[pos_];
@@ -374,6 +376,7 @@ ReadResult Reader::run() {
     while (pos_ < n_ && (s_[pos_] == ' ' || s_[pos_] == '\r' || s_[pos_] == '\n' || s_[pos_] == '\t' || s_[pos_] == '\0')) ++pos_;
     if (pos_ < n_) fail(QObject::tr("The file's braces are unbalanced: text follows the end of the document."));
   }
+  cursor_.endEditBlock();
   if (failed_) {
     table_ = nullptr;
     list_ = nullptr;
