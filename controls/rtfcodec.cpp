@@ -77,9 +77,13 @@ bool decodeCodePage(int codePage, const QByteArray &bytes, QString *out) {
   bool known = t != nullptr;
   if (!t) {
     if (const char *name = decoderName(codePage)) {
-      QStringDecoder dec(name);
-      if (dec.isValid()) {
-        out->append(dec.decode(bytes));
+      // Opening a codec is slow next to decoding a few bytes: one decoder per code page and thread.
+      thread_local QHash<int, std::shared_ptr<QStringDecoder>> decoders;
+      std::shared_ptr<QStringDecoder> &dec = decoders[codePage];
+      if (!dec) dec = std::make_shared<QStringDecoder>(name);
+      if (dec->isValid()) {
+        dec->resetState();
+        out->append(dec->decode(bytes));
         return true;
       }
     }
