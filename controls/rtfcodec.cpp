@@ -1092,7 +1092,7 @@ void Writer::paraProps(const QTextBlock &b, bool inTable) {
   if (f.rightMargin()) out_ += "\\ri" + QByteArray::number(twips(f.rightMargin()));
   if (f.topMargin()) out_ += "\\sb" + QByteArray::number(twips(f.topMargin()));
   if (f.bottomMargin()) out_ += "\\sa" + QByteArray::number(twips(f.bottomMargin()));
-  if (f.pageBreakPolicy() & QTextFormat::PageBreak_AlwaysBefore) out_ += "\\pagebb";
+  if (!inTable && (f.pageBreakPolicy() & QTextFormat::PageBreak_AlwaysBefore)) out_ += "\\pagebb";
   out_ += ' ';
 }
 
@@ -1119,7 +1119,7 @@ void Writer::block(const QTextBlock &b, bool inTable) {
     any = true;
   }
   if (!any) charProps(b.charFormat());  // an empty paragraph keeps its font size
-  if (b.blockFormat().pageBreakPolicy() & QTextFormat::PageBreak_AlwaysAfter) {
+  if (!inTable && (b.blockFormat().pageBreakPolicy() & QTextFormat::PageBreak_AlwaysAfter)) {
     // written as a break before the next paragraph, the way \page reads back
     if (b != last_) out_ += "\\par\\page ";
     return;
