@@ -8,7 +8,7 @@ pkgs=(
   libqscintilla2-qt6-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   qt6-webengine-dev fonts-liberation2
   python3 python3-pyftpdlib vsftpd libarchive-tools 7zip poppler-utils curl time
-  xvfb xauth xdotool imagemagick
+  xvfb xauth xdotool imagemagick libreoffice-writer-nogui
 )
 missing=()
 for p in "${pkgs[@]}"; do

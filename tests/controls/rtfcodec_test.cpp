@@ -1,0 +1,561 @@
+// The RTF reader and writer: hand-made files with the edge cases word processors and attackers produce,
+// round trips through our writer checked on the document model, and round trips through LibreOffice.
+#include <gtest/gtest.h>
+
+#include "controls/rtfcodec.h"
+#include "tests/common/testenv.h"
+#include "tests/controls/rtffuzzone.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QStringDecoder>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextList>
+#include <QTextTable>
+#include <QUrl>
+
+namespace {
+
+QString textOf(const QByteArray &rtf, rtf::ReadResult *result = nullptr) {
+  QTextDocument doc;
+  const rtf::ReadResult r = rtf::readRtf(rtf, &doc);
+  if (result) *result = r;
+  EXPECT_TRUE(r.ok) << r.error.toStdString();
+  return doc.toPlainText();
+}
+
+// The character format at a text's first occurrence in the document.
+QTextCharFormat formatAt(const QTextDocument &doc, const QString &needle) {
+  const QTextCursor found = doc.find(needle);
+  EXPECT_FALSE(found.isNull()) << needle.toStdString();
+  QTextCursor c(const_cast<QTextDocument *>(&doc));
+  c.setPosition(found.selectionStart() + 1);
+  return c.charFormat();
+}
+
+QTextBlock blockWith(const QTextDocument &doc, const QString &needle) {
+  const QTextCursor found = doc.find(needle);
+  EXPECT_FALSE(found.isNull()) << needle.toStdString();
+  return found.block();
+}
+
+QString family(const QTextCharFormat &f) {
+  const QStringList fams = f.fontFamilies().toStringList();
+  return fams.isEmpty() ? QString() : fams.front();
+}
+
+}  // namespace
+
+TEST(RtfRead, UnicodeEscapesAndTheirFallbacks) {
+  // \uN above 32767 comes negative; \ucN fallbacks (text, \'hh, a control word) are skipped, groups restore
+  // \uc, a closing brace ends the skipping early, and surrogate halves join.
+  EXPECT_EQ(textOf("{\\rtf1\\ansi\\uc1 a\\u-3913?b\\u8364\\'80c{\\uc2\\u1046 xyd}\\u1047 Ze\\uc0\\u1048 f}"),
+            QString::fromUtf16(u"a\uF0B7b\u20ACc\u0416d\u0417e\u0418f"));
+  EXPECT_EQ(textOf("{\\rtf1{\\uc3\\u1046 a}b\\u1049\\tab c\\u-10179?\\u-8704?}"), QString::fromUtf16(u"\u0416b\u0419c\U0001F600"));
+  EXPECT_EQ(textOf("{\\rtf1\\uc2\\u26085\\'93\\'fa!}"), QString::fromUtf16(u"\u65E5!"));
+  // A parameter beyond any code unit is a replacement character, not a wrapped value.
+  EXPECT_EQ(textOf("{\\rtf1\\u99999999999 x}"), QString(QChar(0xFFFD)));
+}
+
+TEST(RtfRead, CodePagesFromTheHeaderAndFromFontCharsets) {
+  EXPECT_EQ(textOf("{\\rtf1\\ansi\\ansicpg1251 \\'cf\\'f0\\'e8\\'e2\\'e5\\'f2}"), QString::fromUtf16(u"\u041F\u0440\u0438\u0432\u0435\u0442"));
+  EXPECT_EQ(textOf("{\\rtf1\\ansi\\ansicpg1252 \\'e9\\'e8\\'80\\'93q\\'94}"), QString::fromUtf16(u"\u00E9\u00E8\u20AC\u201Cq\u201D"));
+  EXPECT_EQ(textOf("{\\rtf1\\ansi\\ansicpg1250 \\'9a\\'e8}"), QString::fromUtf16(u"\u0161\u010D"));
+  // A font's \fcharset decides over the header; 8-bit bytes written raw count like \'hh.
+  EXPECT_EQ(textOf("{\\rtf1\\ansi\\ansicpg1252{\\fonttbl{\\f0\\fcharset0 Arial;}{\\f1\\fcharset204 Times;}{\\f2\\fcharset161 G;}}"
+                   "\\f0\\'e9\\f1\\'e9\xe9\\f2\\'e1}"),
+            QString::fromUtf16(u"\u00E9\u0439\u0439\u03B1"));
+  // Font names in their own charset.
+  QTextDocument doc;
+  ASSERT_TRUE(rtf::readRtf("{\\rtf1{\\fonttbl{\\f0\\fcharset204 \\'c0\\'f0\\'e8\\'e0\\'eb;}}\\f0 x}", &doc).ok);
+  EXPECT_EQ(family(formatAt(doc, "x")), QString::fromUtf16(u"\u0410\u0440\u0438\u0430\u043B"));
+  // Multi-byte code pages go through the Qt build's codecs when it has them.
+  if (QStringDecoder("Shift_JIS").isValid())
+    EXPECT_EQ(textOf("{\\rtf1\\ansi\\ansicpg932 \\'82\\'a0\\'93\\'fa}"), QString::fromUtf16(u"\u3042\u65E5"));
+  // An unknown code page reads as 1252 and says so.
+  rtf::ReadResult r;
+  EXPECT_EQ(textOf("{\\rtf1\\ansicpg4242 \\'e9}", &r), QString::fromUtf16(u"\u00E9"));
+  EXPECT_EQ(r.warnings.size(), 1);
+}
+
+TEST(RtfRead, SpecialCharactersBreaksAndEscapes) {
+  QTextDocument doc;
+  const QByteArray in =
+      "{\\rtf1 a\\{b\\}c\\\\d\\~e\\-f\\_g\\emdash\\endash\\bullet\\lquote\\rquote\\ldblquote\\rdblquote"
+      "\\tab h\\line i\r\n\\par j\\\nk\\page l\\par}";
+  ASSERT_TRUE(rtf::readRtf(in, &doc).ok);
+  EXPECT_EQ(doc.toRawText().replace(QChar::ParagraphSeparator, '\n'), QString::fromUtf16(u"a{b}c\\d\u00A0e\u00ADf\u2011g\u2014\u2013\u2022\u2018\u2019\u201C\u201D\th\u2028i\nj\nk\nl"));
+  EXPECT_EQ(doc.blockCount(), 4);
+  EXPECT_TRUE(blockWith(doc, "l").blockFormat().pageBreakPolicy() & QTextFormat::PageBreak_AlwaysBefore);
+  EXPECT_FALSE(blockWith(doc, "k").blockFormat().pageBreakPolicy() & QTextFormat::PageBreak_AlwaysBefore);
+}
+
+TEST(RtfRead, DestinationsPicturesObjectsAndBinaryDataAreSkipped) {
+  rtf::ReadResult r;
+  const QString text = textOf(
+      "{\\rtf1{\\info{\\title Secret}{\\author Me}}{\\stylesheet{\\s0 Normal;}}{\\*\\generator Gen;}"
+      "{\\header head}{\\footer foot}A{\\*\\unknowndest hidden{\\nested more}}B"
+      "{\\pict\\pngblip\\picw10 89504e470d0a}C{\\*\\shppict{\\pict\\bin6 }}{{\\x}}D"
+      "{\\object\\objemb{\\*\\objclass Paint}{\\*\\objdata 0102}{\\result shown}}E"
+      "{\\field{\\*\\fldinst HYPERLINK \"http://x\"}{\\fldrslt link}}F{\\v invisible}G{\\footnote note}H"
+      "{\\upr{ansi}{\\*\\ud{uni}}}}",
+      &r);
+  EXPECT_EQ(text, "ABCDshownElinkFGHuni");
+  EXPECT_TRUE(r.warnings.join(' ').contains("picture")) << r.warnings.join('|').toStdString();
+}
+
+TEST(RtfRead, CharacterAndParagraphFormattingReachTheModel) {
+  QTextDocument doc;
+  const rtf::ReadResult r = rtf::readRtf(
+      "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0\\froman Times New Roman;}{\\f1\\fmodern Courier New;}}"
+      "{\\colortbl;\\red255\\green0\\blue0;\\red0\\green0\\blue255;}"
+      "\\pard\\qc\\fi-360\\li720\\ri1440\\sb120\\sa240 \\b bold\\b0  \\i ital\\i0  \\ul under\\ulnone  \\uldb dbl\\ul0  "
+      "\\strike gone\\strike0  \\fs40 big\\fs24  \\cf1 red\\cf0  \\highlight2 lit\\highlight0  \\f1 mono\\f0  "
+      "\\super up\\nosupersub  {\\b\\i both} after\\par"
+      "\\pard\\qr right\\par\\pard\\qj just\\par\\pard\\plain plain\\par}",
+      &doc);
+  ASSERT_TRUE(r.ok) << r.error.toStdString();
+  EXPECT_EQ(formatAt(doc, "bold").fontWeight(), QFont::Bold);
+  EXPECT_EQ(formatAt(doc, "ital").fontWeight(), QFont::Normal);
+  EXPECT_TRUE(formatAt(doc, "ital").fontItalic());
+  EXPECT_TRUE(formatAt(doc, "under").fontUnderline());
+  EXPECT_TRUE(formatAt(doc, "dbl").fontUnderline());
+  EXPECT_TRUE(formatAt(doc, "gone").fontStrikeOut());
+  EXPECT_DOUBLE_EQ(formatAt(doc, "big").fontPointSize(), 20.0);
+  EXPECT_DOUBLE_EQ(formatAt(doc, "red").fontPointSize(), 12.0);
+  EXPECT_EQ(formatAt(doc, "red").foreground().color(), QColor(255, 0, 0));
+  EXPECT_FALSE(formatAt(doc, "lit").hasProperty(QTextFormat::ForegroundBrush));
+  EXPECT_EQ(formatAt(doc, "lit").background().color(), QColor(0, 0, 255));
+  EXPECT_EQ(family(formatAt(doc, "mono")), "Courier New");
+  EXPECT_EQ(family(formatAt(doc, "bold")), "Times New Roman");
+  EXPECT_EQ(formatAt(doc, "up").verticalAlignment(), QTextCharFormat::AlignSuperScript);
+  EXPECT_TRUE(formatAt(doc, "both").fontItalic());
+  EXPECT_EQ(formatAt(doc, "both").fontWeight(), QFont::Bold);
+  EXPECT_FALSE(formatAt(doc, "after").fontItalic());  // the group's end restored the outer formatting
+  const QTextBlockFormat first = blockWith(doc, "bold").blockFormat();
+  EXPECT_EQ(first.alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+  EXPECT_DOUBLE_EQ(first.textIndent(), -24.0);  // twips / 15
+  EXPECT_DOUBLE_EQ(first.leftMargin(), 48.0);
+  EXPECT_DOUBLE_EQ(first.rightMargin(), 96.0);
+  EXPECT_DOUBLE_EQ(first.topMargin(), 8.0);
+  EXPECT_DOUBLE_EQ(first.bottomMargin(), 16.0);
+  EXPECT_EQ(blockWith(doc, "right").blockFormat().alignment() & Qt::AlignHorizontal_Mask, Qt::AlignRight);
+  EXPECT_DOUBLE_EQ(blockWith(doc, "right").blockFormat().leftMargin(), 0.0);  // \pard reset the indents
+  EXPECT_EQ(blockWith(doc, "just").blockFormat().alignment() & Qt::AlignHorizontal_Mask, Qt::AlignJustify);
+  EXPECT_EQ(blockWith(doc, "plain").blockFormat().alignment() & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
+  EXPECT_EQ(doc.blockCount(), 4);  // the final \par ends the last paragraph; it opens none
+}
+
+TEST(RtfRead, ListsAndTables) {
+  QTextDocument doc;
+  const rtf::ReadResult r = rtf::readRtf(
+      "{\\rtf1{\\fonttbl{\\f0 Arial;}{\\f1\\fcharset2 Symbol;}}"
+      "\\pard\\ls1\\fi-360\\li720{\\listtext\\f1 \\'b7\\tab}one\\par{\\listtext\\f1 \\'b7\\tab}two\\par"
+      "\\pard\\ls2\\fi-360\\li1440{\\listtext 1.\\tab}first\\par{\\listtext 2.\\tab}second\\par"
+      "\\pard{\\pntext\\f0 (iv)\\tab}odd\\par\\pard\\ls2{\\listtext 3.\\tab}three\\par{\\listtext 4.\\tab}four\\par"
+      "{\\listtext 1.\\tab}again\\par{\\listtext 2.\\tab}again2\\par"
+      "\\pard intro\\par"
+      "\\trowd\\cellx2000\\cellx4000\\cellx6000\\pard\\intbl a1\\cell a2\\par more\\cell a3\\cell\\row"
+      "\\trowd\\cellx2000\\cellx4000\\cellx6000\\pard\\intbl b1\\cell\\cell b3\\cell\\row"
+      "\\pard outro\\par}",
+      &doc);
+  ASSERT_TRUE(r.ok) << r.error.toStdString();
+  QTextList *bullets = blockWith(doc, "one").textList();
+  ASSERT_NE(bullets, nullptr);
+  EXPECT_EQ(bullets->format().style(), QTextListFormat::ListDisc);
+  EXPECT_EQ(blockWith(doc, "two").textList(), bullets);
+  EXPECT_DOUBLE_EQ(blockWith(doc, "one").blockFormat().leftMargin() + doc.indentWidth(), 48.0);
+  QTextList *numbers = blockWith(doc, "first").textList();
+  ASSERT_NE(numbers, nullptr);
+  EXPECT_NE(numbers, bullets);
+  EXPECT_EQ(numbers->format().style(), QTextListFormat::ListDecimal);
+  EXPECT_EQ(numbers->count(), 2);
+  EXPECT_EQ(blockWith(doc, "odd").textList(), nullptr);  // an unknown list text stays as text
+  EXPECT_EQ(blockWith(doc, "odd").text(), "(iv)\todd");
+  EXPECT_EQ(blockWith(doc, "intro").textList(), nullptr);
+  // Numbers that do not start at 1 stay text (our lists always count from 1); "1." starts a new list.
+  EXPECT_EQ(blockWith(doc, "three").textList(), nullptr);
+  EXPECT_EQ(blockWith(doc, "four").text(), "4.\tfour");
+  QTextList *again = blockWith(doc, "again").textList();
+  ASSERT_NE(again, nullptr);
+  EXPECT_NE(again, numbers);
+  EXPECT_EQ(again->count(), 2);
+
+  QTextCursor c = doc.find("a1");
+  QTextTable *table = c.currentTable();
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(table->rows(), 2);
+  EXPECT_EQ(table->columns(), 3);
+  auto cellText = [&](int row, int col) {
+    QTextCursor cc = table->cellAt(row, col).firstCursorPosition();
+    cc.setPosition(table->cellAt(row, col).lastCursorPosition().position(), QTextCursor::KeepAnchor);
+    return cc.selectedText().replace(QChar::ParagraphSeparator, '\n');
+  };
+  EXPECT_EQ(cellText(0, 0), "a1");
+  EXPECT_EQ(cellText(0, 1), "a2\nmore");
+  EXPECT_EQ(cellText(0, 2), "a3");
+  EXPECT_EQ(cellText(1, 0), "b1");
+  EXPECT_EQ(cellText(1, 1), "");
+  EXPECT_EQ(cellText(1, 2), "b3");
+  EXPECT_EQ(doc.find("outro").currentTable(), nullptr);
+  EXPECT_EQ(doc.find("intro").currentTable(), nullptr);
+}
+
+// Files the reader cannot read whole are refused with a reason and leave nothing half shown; mildly broken
+// ones that lose nothing are read with a warning. Bombs end quickly.
+TEST(RtfRead, BrokenAndHostileFiles) {
+  auto refused = [](const QByteArray &in, const char *reason, const rtf::ReadLimits &lim = {}) {
+    QTextDocument doc;
+    doc.setPlainText("old content");
+    const rtf::ReadResult r = rtf::readRtf(in, &doc, lim);
+    EXPECT_FALSE(r.ok) << reason;
+    EXPECT_FALSE(r.error.isEmpty()) << reason;
+    EXPECT_TRUE(doc.isEmpty()) << reason << ": " << doc.toPlainText().toStdString();
+    return r.error;
+  };
+  EXPECT_TRUE(refused("Just some text", "plain text").contains("Rich Text"));
+  EXPECT_TRUE(refused("", "empty").contains("Rich Text"));
+  EXPECT_TRUE(refused("{\\rtf1 para one\\par {\\b para tw", "truncated").contains("incomplete"));
+  EXPECT_TRUE(refused("{\\rtf1 a}\\par b} c}", "stray brace").contains("unbalanced"));
+  EXPECT_TRUE(refused("{\\rtf1 a{\\pict\\bin999999 xx}}", "lying \\bin").contains("binary"));
+
+  const QByteArray deep = "{\\rtf1 " + QByteArray(100000, '{') + "x" + QByteArray(100000, '}') + "}";
+  EXPECT_TRUE(refused(deep, "100,000 deep").contains("1000"));
+  EXPECT_TRUE(refused("{\\rtf1 " + QByteArray(100000, '{'), "100,000 open").contains("1000"));
+  rtf::ReadLimits few;
+  few.maxParagraphs = 50;
+  QByteArray many = "{\\rtf1 ";
+  for (int i = 0; i < 60; ++i) many += "p\\par ";
+  EXPECT_TRUE(refused(many + "}", "paragraph bomb", few).contains("50"));
+  EXPECT_TRUE(refused("{\\rtf1 " + QByteArray(100000, 'x').replace("x", "\\cell ") + "}", "cell bomb", few).contains("50"));
+
+  // Not refused: nesting just inside the limit, huge parameters and words, a huge \uc, a negative \bin.
+  const QByteArray fits = "{\\rtf1 " + QByteArray(998, '{') + "deep" + QByteArray(998, '}') + "}";
+  EXPECT_EQ(textOf(fits), "deep");
+  EXPECT_EQ(textOf("{\\rtf1\\uc2147483647\\u1046 skipped{}shown\\bin-5 x\\fs99999999999999999999 y\\" +
+                   QByteArray(100000, 'a') + " z}"),
+            QString::fromUtf16(u"\u0416shownxyz"));
+  QByteArray manyU = "{\\rtf1 ";
+  for (int i = 0; i < 200000; ++i) manyU += "\\u1046?";
+  EXPECT_EQ(textOf(manyU + "}").size(), 200000);
+
+  // The document's own closing brace missing: everything is there, so it reads with a warning.
+  rtf::ReadResult r;
+  EXPECT_EQ(textOf("{\\rtf1 whole\\par text", &r), "whole\ntext");
+  EXPECT_EQ(r.warnings.size(), 1);
+  // Fonts and colours past the limits are dropped with a warning, the text kept.
+  rtf::ReadLimits small;
+  small.maxFonts = 2;
+  small.maxColors = 2;
+  QTextDocument doc;
+  r = rtf::readRtf("{\\rtf1{\\fonttbl{\\f0 A;}{\\f1 B;}{\\f2 C;}}{\\colortbl;\\red1;\\red2;}\\f2\\cf2 t}", &doc, small);
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(doc.toPlainText(), "t");
+  EXPECT_EQ(r.warnings.size(), 2) << r.warnings.join('|').toStdString();
+}
+
+namespace {
+
+// A document with every kind of formatting the writer keeps.
+void buildRichDocument(QTextDocument *doc) {
+  QTextCursor c(doc);
+  QTextBlockFormat center;
+  center.setAlignment(Qt::AlignHCenter);
+  center.setLeftMargin(30);
+  center.setRightMargin(20);
+  center.setTextIndent(15);
+  c.setBlockFormat(center);
+  QTextCharFormat f;
+  f.setFontFamilies({QStringLiteral("DejaVu Serif")});
+  f.setFontPointSize(18);
+  f.setFontWeight(QFont::Bold);
+  c.insertText("Bold title ", f);
+  f.setFontWeight(QFont::Normal);
+  f.setFontItalic(true);
+  c.insertText("italic", f);
+  QTextBlockFormat right;
+  right.setAlignment(Qt::AlignRight);
+  right.setTextIndent(-12);
+  right.setLeftMargin(36);
+  QTextCharFormat g;
+  g.setFontFamilies({QStringLiteral("DejaVu Sans Mono")});
+  g.setFontPointSize(10);
+  c.insertBlock(right, g);
+  g.setFontUnderline(true);
+  c.insertText("under", g);
+  g.setFontUnderline(false);
+  g.setFontStrikeOut(true);
+  g.setForeground(QColor(200, 10, 30));
+  c.insertText(" struck red", g);
+  g.setFontStrikeOut(false);
+  g.setForeground(QColor(0, 128, 0));
+  g.setBackground(QColor(255, 255, 0));
+  c.insertText(QString::fromUtf16(u" \u041F\u0440\u0438\u0432\u0435\u0442 \u65E5\u672C \U0001F600 \u20AC\u00E9 {\\}\tx\u2028y\u00A0z"), g);
+  QTextBlockFormat justify;
+  justify.setAlignment(Qt::AlignJustify);
+  justify.setPageBreakPolicy(QTextFormat::PageBreak_AlwaysBefore);
+  c.insertBlock(justify, QTextCharFormat());
+  c.insertText("justified on a new page");
+  c.insertBlock(QTextBlockFormat(), QTextCharFormat());
+  QTextListFormat lf;
+  lf.setStyle(QTextListFormat::ListDisc);
+  c.createList(lf);
+  c.insertText("bullet one");
+  c.insertBlock();
+  c.insertText("bullet two");
+  c.insertBlock(QTextBlockFormat(), QTextCharFormat());
+  lf.setStyle(QTextListFormat::ListDecimal);
+  c.createList(lf);
+  c.insertText("number one");
+  c.insertBlock();
+  c.insertText("number two");
+  c.insertBlock(QTextBlockFormat(), QTextCharFormat());
+  c.insertText("before table");
+  QTextTable *t = c.insertTable(2, 3);
+  for (int r = 0; r < 2; ++r)
+    for (int col = 0; col < 3; ++col) t->cellAt(r, col).firstCursorPosition().insertText(QString("c%1%2").arg(r).arg(col));
+  c.movePosition(QTextCursor::End);
+  c.insertText("after table");
+}
+
+double doc_indent(const QTextDocument &d) { return d.indentWidth(); }
+
+void expectSameModel(const QTextDocument &a, const QTextDocument &b) {
+  ASSERT_EQ(b.toRawText(), a.toRawText());
+  ASSERT_EQ(b.blockCount(), a.blockCount());
+  for (QTextBlock x = a.begin(), y = b.begin(); x.isValid() && y.isValid(); x = x.next(), y = y.next()) {
+    SCOPED_TRACE(x.text().toStdString());
+    const QTextBlockFormat fx = x.blockFormat(), fy = y.blockFormat();
+    EXPECT_EQ(fy.alignment() & Qt::AlignHorizontal_Mask, fx.alignment() & Qt::AlignHorizontal_Mask);
+    EXPECT_NEAR(fy.leftMargin() + (y.textList() ? doc_indent(b) : 0),
+                fx.leftMargin() + (x.textList() ? doc_indent(a) : 0), 0.1);
+    if (!x.textList()) EXPECT_NEAR(fy.textIndent(), fx.textIndent(), 0.1);
+    EXPECT_NEAR(fy.rightMargin(), fx.rightMargin(), 0.1);
+    EXPECT_EQ(bool(fy.pageBreakPolicy() & QTextFormat::PageBreak_AlwaysBefore),
+              bool(fx.pageBreakPolicy() & QTextFormat::PageBreak_AlwaysBefore));
+    EXPECT_EQ(y.textList() != nullptr, x.textList() != nullptr);
+    if (x.textList() && y.textList()) {
+      EXPECT_EQ(y.textList()->format().style(), x.textList()->format().style());
+      EXPECT_EQ(y.textList()->itemNumber(y), x.textList()->itemNumber(x));
+    }
+    EXPECT_EQ(QTextCursor(y).currentTable() != nullptr, QTextCursor(x).currentTable() != nullptr);
+    for (int i = 0; i < x.length() - 1; ++i) {
+      QTextCursor cx(x), cy(y);
+      cx.setPosition(x.position() + i + 1);
+      cy.setPosition(y.position() + i + 1);
+      const QTextCharFormat gx = cx.charFormat(), gy = cy.charFormat();
+      SCOPED_TRACE(i);
+      EXPECT_EQ(gy.fontWeight() >= QFont::DemiBold, gx.fontWeight() >= QFont::DemiBold);
+      EXPECT_EQ(gy.fontItalic(), gx.fontItalic());
+      EXPECT_EQ(gy.fontUnderline(), gx.fontUnderline());
+      EXPECT_EQ(gy.fontStrikeOut(), gx.fontStrikeOut());
+      if (gx.hasProperty(QTextFormat::FontPointSize)) EXPECT_DOUBLE_EQ(gy.fontPointSize(), gx.fontPointSize());
+      if (!gx.fontFamilies().toStringList().isEmpty()) EXPECT_EQ(family(gy), family(gx));
+      EXPECT_EQ(gy.hasProperty(QTextFormat::ForegroundBrush), gx.hasProperty(QTextFormat::ForegroundBrush));
+      if (gx.hasProperty(QTextFormat::ForegroundBrush)) EXPECT_EQ(gy.foreground().color(), gx.foreground().color());
+      EXPECT_EQ(gy.hasProperty(QTextFormat::BackgroundBrush), gx.hasProperty(QTextFormat::BackgroundBrush));
+      if (gx.hasProperty(QTextFormat::BackgroundBrush)) EXPECT_EQ(gy.background().color(), gx.background().color());
+      if (::testing::Test::HasFailure()) return;  // one wrong character says it all
+    }
+  }
+}
+
+}  // namespace
+
+TEST(RtfRoundTrip, OurWriterThenOurReaderKeepTheModel) {
+  QTextDocument doc;
+  buildRichDocument(&doc);
+  const QByteArray rtf = rtf::writeRtf(&doc);
+  // Plain 7-bit output: every other character is a \uN escape.
+  for (char ch : rtf) ASSERT_LT(static_cast<unsigned char>(ch), 0x80) << rtf.constData();
+  EXPECT_TRUE(rtf.startsWith("{\\rtf1\\ansi\\ansicpg1252"));
+  QTextDocument back;
+  const rtf::ReadResult r = rtf::readRtf(rtf, &back);
+  ASSERT_TRUE(r.ok) << r.error.toStdString();
+  EXPECT_TRUE(r.warnings.isEmpty()) << r.warnings.join('|').toStdString();
+  expectSameModel(doc, back);
+
+  // A reader that ignores \uN sees the fallbacks: the code page 1252 byte where there is one, else "?".
+  QTextDocument accents;
+  accents.setPlainText(QString::fromUtf16(u"\u00E9\u20AC \u0416x\U0001F600"));
+  QString stripped = QString::fromLatin1(rtf::writeRtf(&accents));
+  stripped.remove(QRegularExpression(QStringLiteral("\\\\u-?[0-9]+")));
+  QTextDocument fallback;
+  ASSERT_TRUE(rtf::readRtf(stripped.toLatin1(), &fallback).ok);
+  EXPECT_EQ(fallback.toPlainText(), QString::fromUtf16(u"\u00E9\u20AC ?x??"));
+
+  // A trailing empty paragraph survives too, and an empty document stays empty.
+  QTextDocument trailing;
+  trailing.setPlainText("a\n\n");
+  QTextDocument back2;
+  ASSERT_TRUE(rtf::readRtf(rtf::writeRtf(&trailing), &back2).ok);
+  EXPECT_EQ(back2.blockCount(), 3);
+  QTextDocument empty, back3;
+  back3.setPlainText("x");
+  ASSERT_TRUE(rtf::readRtf(rtf::writeRtf(&empty), &back3).ok);
+  EXPECT_TRUE(back3.isEmpty());
+
+  // Through a file: a failed save leaves the old file whole.
+  const QString dir = testenv::makeDir("rtfsave");
+  const QString path = dir + "/doc.rtf";
+  QString error;
+  ASSERT_TRUE(rtf::writeRtfFile(path, &doc, &error)) << error.toStdString();
+  QTextDocument fromFile;
+  ASSERT_TRUE(rtf::readRtfFile(path, &fromFile).ok);
+  EXPECT_EQ(fromFile.toPlainText(), doc.toPlainText());
+  EXPECT_FALSE(rtf::writeRtfFile(dir + "/missing/doc.rtf", &doc, &error));
+  EXPECT_FALSE(error.isEmpty());
+  const rtf::ReadResult missing = rtf::readRtfFile(dir + "/none.rtf", &fromFile);
+  EXPECT_FALSE(missing.ok);
+  EXPECT_TRUE(fromFile.isEmpty());
+}
+
+namespace {
+
+// Runs LibreOffice once with its own profile folder, so runs in parallel test processes never collide.
+bool soffice(const QString &exe, const QString &profile, const QStringList &args, QString *log) {
+  QProcess p;
+  p.setProcessChannelMode(QProcess::MergedChannels);
+  p.start(exe, QStringList{"-env:UserInstallation=" + QUrl::fromLocalFile(profile).toString(), "--headless",
+                           "--norestore"} + args);
+  if (!p.waitForStarted(30000) || !p.waitForFinished(180000)) {
+    p.kill();
+    p.waitForFinished(5000);
+    *log = "soffice did not finish";
+    return false;
+  }
+  *log = QString::fromLocal8Bit(p.readAll());
+  return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+}  // namespace
+
+// Our RTF opened by LibreOffice has our text (its plain-text export) and, converted to its own document
+// format and back to RTF, reads into our model with the same text and key formatting.
+TEST(RtfLibreOffice, OurFilesOpenInLibreOfficeAndItsFilesReadBack) {
+  const QString exe = QStandardPaths::findExecutable("soffice");
+  if (exe.isEmpty()) GTEST_SKIP() << "soffice (libreoffice-writer-nogui) is not installed";
+  QTextDocument doc;
+  QTextCursor c(&doc);
+  QTextBlockFormat center;
+  center.setAlignment(Qt::AlignHCenter);
+  c.setBlockFormat(center);
+  QTextCharFormat f;
+  f.setFontFamilies({QStringLiteral("DejaVu Sans")});
+  f.setFontPointSize(16);
+  f.setFontWeight(QFont::Bold);
+  c.insertText("Bold centred", f);
+  QTextBlockFormat indented;
+  indented.setAlignment(Qt::AlignRight);
+  indented.setLeftMargin(48);   // 720 twips
+  indented.setRightMargin(24);  // 360 twips
+  indented.setTextIndent(12);   // 180 twips
+  QTextCharFormat g;
+  g.setFontFamilies({QStringLiteral("DejaVu Sans")});
+  g.setFontPointSize(11);
+  g.setFontItalic(true);
+  c.insertBlock(indented, g);
+  c.insertText("italic right", g);
+  g.setFontItalic(false);
+  g.setFontUnderline(true);
+  g.setForeground(QColor(255, 0, 0));
+  c.insertText(" underlined red", g);
+  g.setFontUnderline(false);
+  g.setForeground(QColor(0, 0, 255));
+  c.insertText(QString::fromUtf16(u" \u041F\u0440\u0438\u0432\u0435\u0442 \u00E9\u20AC \u65E5\u672C"), g);
+  c.insertBlock(QTextBlockFormat(), QTextCharFormat());
+  c.insertText("line one");
+  c.insertText(QString(QChar::LineSeparator) + "line two\tafter tab");
+  QTextListFormat lf;
+  lf.setStyle(QTextListFormat::ListDisc);
+  c.insertBlock(QTextBlockFormat(), QTextCharFormat());
+  c.createList(lf);
+  c.insertText("dot one");
+  c.insertBlock();
+  c.insertText("dot two");
+  lf.setStyle(QTextListFormat::ListDecimal);
+  c.insertBlock(QTextBlockFormat(), QTextCharFormat());
+  c.createList(lf);
+  c.insertText("num one");
+  c.insertBlock();
+  c.insertText("num two");
+  c.insertBlock(QTextBlockFormat(), QTextCharFormat());
+  c.insertText("table next");
+  QTextTable *t = c.insertTable(2, 2);
+  for (int r = 0; r < 2; ++r)
+    for (int col = 0; col < 2; ++col) t->cellAt(r, col).firstCursorPosition().insertText(QString("cell%1%2").arg(r).arg(col));
+  c.movePosition(QTextCursor::End);
+  c.insertText("the end");
+
+  const QString dir = testenv::makeDir("lo");
+  const QString profile = testenv::makeDir("lo-profile");
+  ASSERT_TRUE(rtf::writeRtfFile(dir + "/ours.rtf", &doc));
+  QString log;
+  // 1: our RTF as LibreOffice's plain text.
+  ASSERT_TRUE(soffice(exe, profile, {"--convert-to", "txt:Text (encoded):UTF8", "--outdir", dir, dir + "/ours.rtf"}, &log))
+      << log.toStdString();
+  QString txt = QString::fromUtf8(testenv::readFile(dir + "/ours.txt"));
+  if (txt.startsWith(QChar(0xFEFF))) txt.remove(0, 1);
+  QStringList lines;
+  for (const QString &line : txt.replace("\r\n", "\n").trimmed().split('\n')) lines << line.trimmed();
+  const QStringList expected{"Bold centred",
+                             QString::fromUtf16(u"italic right underlined red \u041F\u0440\u0438\u0432\u0435\u0442 \u00E9\u20AC \u65E5\u672C"),
+                             "line one", "line two\tafter tab", QString::fromUtf16(u"\u2022 dot one"),
+                             QString::fromUtf16(u"\u2022 dot two"), "1. num one", "2. num two", "table next", "cell00",
+                             "cell01", "cell10", "cell11", "the end"};
+  EXPECT_EQ(lines, expected);
+  // 2 and 3: to .odt, and the .odt back to RTF written by LibreOffice.
+  ASSERT_TRUE(soffice(exe, profile, {"--convert-to", "odt", "--outdir", dir, dir + "/ours.rtf"}, &log)) << log.toStdString();
+  const QString back = testenv::makeDir("lo-back");
+  ASSERT_TRUE(soffice(exe, profile, {"--convert-to", "rtf", "--outdir", back, dir + "/ours.odt"}, &log)) << log.toStdString();
+  QTextDocument theirs;
+  const rtf::ReadResult r = rtf::readRtfFile(back + "/ours.rtf", &theirs);
+  ASSERT_TRUE(r.ok) << r.error.toStdString();
+  EXPECT_EQ(theirs.toPlainText(), doc.toPlainText());
+  const QTextBlock b0 = blockWith(theirs, "Bold"), b1 = blockWith(theirs, "italic");
+  EXPECT_EQ(b0.blockFormat().alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+  EXPECT_EQ(b1.blockFormat().alignment() & Qt::AlignHorizontal_Mask, Qt::AlignRight);
+  EXPECT_NEAR(b1.blockFormat().leftMargin(), 48, 0.5);
+  EXPECT_NEAR(b1.blockFormat().rightMargin(), 24, 0.5);
+  EXPECT_NEAR(b1.blockFormat().textIndent(), 12, 0.5);
+  EXPECT_EQ(formatAt(theirs, "Bold").fontWeight(), QFont::Bold);
+  EXPECT_DOUBLE_EQ(formatAt(theirs, "Bold").fontPointSize(), 16.0);
+  EXPECT_EQ(family(formatAt(theirs, "Bold")), "DejaVu Sans");
+  EXPECT_TRUE(formatAt(theirs, "italic").fontItalic());
+  EXPECT_DOUBLE_EQ(formatAt(theirs, "italic").fontPointSize(), 11.0);
+  EXPECT_FALSE(formatAt(theirs, "italic").fontUnderline());
+  EXPECT_TRUE(formatAt(theirs, "underlined").fontUnderline());
+  EXPECT_EQ(formatAt(theirs, "underlined").foreground().color(), QColor(255, 0, 0));
+  EXPECT_EQ(formatAt(theirs, QString::fromUtf16(u"\u041F\u0440\u0438")).foreground().color(), QColor(0, 0, 255));
+  EXPECT_EQ(formatAt(theirs, "line two").fontWeight(), QFont::Normal);
+  QTextList *dots = blockWith(theirs, "dot one").textList();
+  ASSERT_NE(dots, nullptr);
+  EXPECT_EQ(dots->format().style(), QTextListFormat::ListDisc);
+  EXPECT_EQ(blockWith(theirs, "dot two").textList(), dots);
+  QTextList *nums = blockWith(theirs, "num two").textList();
+  ASSERT_NE(nums, nullptr);
+  EXPECT_EQ(nums->format().style(), QTextListFormat::ListDecimal);
+  EXPECT_EQ(nums->itemNumber(blockWith(theirs, "num two")), 1);
+  QTextTable *table = theirs.find("cell11").currentTable();
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(table->rows(), 2);
+  EXPECT_EQ(table->columns(), 2);
+  EXPECT_EQ(theirs.find("cell01").currentTable(), table);
+  EXPECT_EQ(theirs.find("the end").currentTable(), nullptr);
+}
+
+TEST(RtfFuzzCorpus, EverySeedAndFindingReplaysCleanly) {
+  const QDir corpus(testenv::sourceDir() + "/tests/controls/rtf-fuzz-corpus");
+  const QStringList files = corpus.entryList(QDir::Files);
+  ASSERT_GE(files.size(), 6);
+  for (const QString &name : files) {
+    SCOPED_TRACE(name.toStdString());
+    const QByteArray bytes = testenv::readFile(corpus.filePath(name));
+    rtffuzz::run(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size()));
+  }
+}
