@@ -602,7 +602,10 @@ void THtmlTab::HtmlViewHotSpotTargetClick(const QString &, const QString &url, b
 
 void THtmlTab::FollowLink1Click()
 {
-    if (LastLink.startsWith(QLatin1String("http")) || LastLink.startsWith(QLatin1String("mail")))
+    // The engine reports links with their scheme normalised, so the test is made without regard to case,
+    // as for clicks: a web link written in capitals opens too.
+    if (LastLink.startsWith(QLatin1String("http"), Qt::CaseInsensitive) ||
+        LastLink.startsWith(QLatin1String("mail"), Qt::CaseInsensitive))
         m_host.openExternally(LastLink);
 }
 

@@ -291,7 +291,7 @@ TEST_F(HtmlTab, NewTextHasNothingToDisplayAndClearsResetTheEditor) {
   EXPECT_FALSE(tab->Save1->isEnabled());
 }
 
-TEST_F(HtmlTab, WebAndMailLinksLeaveOnlyThroughFollowLinkWithItsExactTest) {
+TEST_F(HtmlTab, WebAndMailLinksLeaveOnlyThroughFollowLink) {
   const QString local = testenv::writeFile(dir + "/local.htm", "<p>Local target</p>");
   const QString page = testenv::writeFile(dir + "/links.htm",
       "<html><body><a id=caps href=\"HTTP://example.invalid/caps\">caps</a> "
@@ -321,19 +321,22 @@ TEST_F(HtmlTab, WebAndMailLinksLeaveOnlyThroughFollowLinkWithItsExactTest) {
   tab->HtmlViewHotSpotTargetClick(QString(), "file:///tmp/x.htm", handled);
   EXPECT_FALSE(handled);
 
-  // Follow Link opens the last link under the pointer only when it begins with "http" or "mail" exactly.
+  // Follow Link opens the last web or mail link under the pointer, whatever the case of its scheme; a
+  // local link is not handed out, and leaving a link keeps the last one.
   emit tab->HtmlView->OnHotSpotTargetCovered(QString(), "HTTP://example.invalid/caps");
   EXPECT_EQ(tab->LastLink, "HTTP://example.invalid/caps");
   EXPECT_EQ(host.statusTexts.last(), "HTTP://example.invalid/caps");
   tab->FollowLink1Click();
-  EXPECT_TRUE(host.opened.isEmpty());
+  emit tab->HtmlView->OnHotSpotTargetCovered(QString(), "file://" + local);
+  tab->FollowLink1Click();
   emit tab->HtmlView->OnHotSpotTargetCovered(QString(), "http://example.invalid/web");
   emit tab->HtmlView->OnHotSpotTargetCovered(QString(), QString());
   EXPECT_EQ(host.statusTexts.last(), THtmlTab::ViewHint);
   tab->FollowLink1Click();
   emit tab->HtmlView->OnHotSpotTargetCovered(QString(), "mailto:someone@example.invalid");
   tab->FollowLink1Click();
-  EXPECT_EQ(host.opened, QStringList({"http://example.invalid/web", "mailto:someone@example.invalid"}));
+  EXPECT_EQ(host.opened, QStringList({"HTTP://example.invalid/caps", "http://example.invalid/web",
+                                      "mailto:someone@example.invalid"}));
 }
 
 TEST_F(HtmlTab, CopyAsksAboveTheLimitFindReportsTheEndAndPrintsPageRanges) {
