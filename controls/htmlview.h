@@ -79,6 +79,7 @@ class THtmlView : public QWidget {
   void pageLoadingChanged(const QWebEngineLoadingInfo &info);
   void pageLoadFinished(bool ok);
   void noteRefused(const QUrl &url);
+  void beginLoad(const QUrl &url);
   void applyImages(bool on);
   void printRange(QPrinter *printer, int fromPage, int toPage, std::function<void(bool)> finish);
   static int pdfPageCount(const QByteArray &pdf);
@@ -89,11 +90,12 @@ class THtmlView : public QWidget {
   Page *page_ = nullptr;
   QString currentFile_;
   QUrl lastStarted_;
-  QUrl generatedBase_;  // base of the page ShowImageFile made
+  QUrl requested_;  // the address of the load asked for last (a generated page's base)
   QList<QUrl> refusedUrls_;  // navigations refused lately, whose failed loads are not the page's
   QString selected_;
   bool viewImages_ = true;
   bool loading_ = false;
+  bool started_ = false;  // the engine reported the current load's start
   bool printing_ = false;
   QString lastFind_;
   bool lastMatchCase_ = false;
