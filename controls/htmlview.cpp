@@ -5,13 +5,11 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <algorithm>
 #include <QPageLayout>
 #include <QPageRanges>
 #include <QPaintEngine>
 #include <QPointer>
 #include <QPrinter>
-#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWebEngineFindTextResult>
@@ -23,6 +21,8 @@
 #include <QWebEngineSettings>
 #include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineView>
+#include <algorithm>
+#include <unistd.h>
 
 namespace {
 // Schemes that never leave the machine. Pages, frames and resources may use them; nothing else is fetched.
@@ -125,6 +125,9 @@ THtmlView::~THtmlView() {
 
 void THtmlView::ensureEngine() {
   if (view_) return;
+  // Chromium's sandbox refuses to start as root, and the view would stay dead: run without it there.
+  if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
   // No storage name: an off-the-record profile, nothing (cache, cookies, local storage) written to disk.
   profile_ = new QWebEngineProfile(this);
   interceptor_ = std::make_unique<LocalOnly>(this);
@@ -151,6 +154,10 @@ void THtmlView::ensureEngine() {
   layout()->addWidget(view_);
 
   connect(page_, &QWebEnginePage::loadingChanged, this, &THtmlView::pageLoadingChanged);
+  // A page that takes its renderer down ends its load; finds and prints waiting for it get their answer.
+  connect(page_, &QWebEnginePage::renderProcessTerminated, this, [this] {
+    if (loading_) pageLoadFinished(false);
+  });
   connect(page_, &QWebEnginePage::linkHovered, this,
           [this](const QString &url) { emit OnHotSpotTargetCovered(QString(), url); });
   connect(page_, &QWebEnginePage::selectionChanged, this, [this] {
