@@ -5,13 +5,11 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <algorithm>
 #include <QPageLayout>
 #include <QPageRanges>
 #include <QPaintEngine>
 #include <QPointer>
 #include <QPrinter>
-#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWebEngineFindTextResult>
@@ -23,6 +21,8 @@
 #include <QWebEngineSettings>
 #include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineView>
+#include <algorithm>
+#include <unistd.h>
 
 namespace {
 // Schemes that never leave the machine. Pages, frames and resources may use them; nothing else is fetched.
@@ -125,6 +125,9 @@ THtmlView::~THtmlView() {
 
 void THtmlView::ensureEngine() {
   if (view_) return;
+  // Chromium's sandbox refuses to start as root, and the view would stay dead: run without it there.
+  if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
   // No storage name: an off-the-record profile, nothing (cache, cookies, local storage) written to disk.
   profile_ = new QWebEngineProfile(this);
   interceptor_ = std::make_unique<LocalOnly>(this);
@@ -151,6 +154,10 @@ void THtmlView::ensureEngine() {
   layout()->addWidget(view_);
 
   connect(page_, &QWebEnginePage::loadingChanged, this, &THtmlView::pageLoadingChanged);
+  // A page that takes its renderer down ends its load; finds and prints waiting for it get their answer.
+  connect(page_, &QWebEnginePage::renderProcessTerminated, this, [this] {
+    if (loading_) pageLoadFinished(false);
+  });
   connect(page_, &QWebEnginePage::linkHovered, this,
           [this](const QString &url) { emit OnHotSpotTargetCovered(QString(), url); });
   connect(page_, &QWebEnginePage::selectionChanged, this, [this] {
@@ -184,31 +191,39 @@ void THtmlView::noteRefused(const QUrl &url) {
 // one as failed too. Callers hear of the pages they get: one loadFinished per page shown.
 void THtmlView::pageLoadingChanged(const QWebEngineLoadingInfo &info) {
   const qsizetype refusedAt = refusedUrls_.indexOf(info.url());
+  // The page never moves off the machine, so any other address is a refusal, some reported as started
+  // before the navigation hook refused them (mail and ftp links).
+  const bool refusedNav = refusedAt >= 0 || !isLocalScheme(info.url());
   if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) {
-    if (refusedAt >= 0) return;
+    if (refusedNav) return;
     lastStarted_ = info.url();
     loading_ = true;
+    started_ = true;
     if (!selected_.isEmpty()) {  // a new document has no selection yet
       selected_.clear();
       emit selectionChanged();
     }
     return;
   }
-  if (refusedAt >= 0) {
-    refusedUrls_.removeAt(refusedAt);
-    // A script that leaves while its page loads ends that load: the page stays, shown as it is.
-    if (loading_) pageLoadFinished(true);
+  if (refusedNav) {
+    if (refusedAt >= 0) refusedUrls_.removeAt(refusedAt);
+    // A script that leaves while its page loads ends that load: the page stays, shown as it is. (The end
+    // of a refusal from the page before, arriving after a new load was asked for, ends nothing.)
+    if (loading_ && started_) pageLoadFinished(true);
     return;
   }
-  // A generated page starts as its data and ends as its base.
-  const bool current =
-      info.url() == lastStarted_ || (lastStarted_.scheme() == u"data" && info.url() == generatedBase_);
-  if (!current) return;
+  // Only the end of the load asked for last counts. The engine reports no start for a load that follows
+  // another navigation still open (a refused mail link, say), so the address asked for is enough; a stop
+  // before any start is the end of an earlier load of the same address.
+  const bool current = (started_ && info.url() == lastStarted_) || info.url() == requested_;
+  if (!loading_ || !current) return;
+  if (info.status() == QWebEngineLoadingInfo::LoadStoppedStatus && !started_) return;
   pageLoadFinished(info.status() == QWebEngineLoadingInfo::LoadSucceededStatus);
 }
 
 void THtmlView::pageLoadFinished(bool ok) {
   loading_ = false;
+  started_ = false;
   lastFind_.clear();
   lastFound_ = false;
   emit loadFinished(ok);
@@ -216,6 +231,13 @@ void THtmlView::pageLoadFinished(bool ok) {
   auto ops = std::move(afterLoad_);
   afterLoad_.clear();
   for (auto &op : ops) op();
+}
+
+// A load this view asks for: until the engine reports it started, ends it reports belong to the page before.
+void THtmlView::beginLoad(const QUrl &url) {
+  loading_ = true;
+  started_ = false;
+  requested_ = url;
 }
 
 void THtmlView::whenLoaded(std::function<void()> op) {
@@ -231,8 +253,9 @@ bool THtmlView::ShowFile(const QString &path) {
   ensureEngine();
   currentFile_ = fi.absoluteFilePath();
   applyImages(viewImages_);
-  loading_ = true;
-  page_->load(QUrl::fromLocalFile(currentFile_));
+  const QUrl url = QUrl::fromLocalFile(currentFile_);
+  beginLoad(url);
+  page_->load(url);
   return true;
 }
 
@@ -249,10 +272,11 @@ bool THtmlView::ShowImageFile(const QString &path) {
                      "<style>html,body{margin:0;padding:0}img{display:block}</style></head>"
                      "<body><img src=\"%2\" alt=\"%1\"></body></html>")
           .arg(fi.fileName().toHtmlEscaped(), QString::fromLatin1(img.toEncoded()).toHtmlEscaped());
-  loading_ = true;
   // The base is the image's folder, so the page has that folder's (local) origin and may load the file.
-  generatedBase_ = QUrl::fromLocalFile(fi.absolutePath() + QLatin1Char('/'));
-  page_->setHtml(html, generatedBase_);
+  // The engine reports the page's end under that address.
+  const QUrl base = QUrl::fromLocalFile(fi.absolutePath() + QLatin1Char('/'));
+  beginLoad(base);
+  page_->setHtml(html, base);
   return true;
 }
 
@@ -260,8 +284,9 @@ void THtmlView::ClearPage() {
   currentFile_.clear();
   selected_.clear();
   if (!page_) return;
-  loading_ = true;
-  page_->load(QUrl(QStringLiteral("about:blank")));
+  const QUrl blank(QStringLiteral("about:blank"));
+  beginLoad(blank);
+  page_->load(blank);
 }
 
 QString THtmlView::currentFile() const { return currentFile_; }

@@ -22,11 +22,13 @@ class THtmlView : public QWidget {
   explicit THtmlView(QWidget *parent = nullptr);
   ~THtmlView() override;
 
-  // Loads and shows a file by path; false at once when it is not a readable file. loadFinished follows.
+  // Loads and shows a file by path; false at once when it is not a readable file. loadFinished follows,
+  // once per page shown (refused navigations and superseded loads are not reported). Local files only: a
+  // page's remote resources, and its scripts' reads of files (fetch, XHR), are refused.
   bool ShowFile(const QString &path);
   // Shows one image file alone on a page (animated images play).
   bool ShowImageFile(const QString &path);
-  // Empties the view (and forgets the shown file).
+  // Empties the view (and forgets the shown file); loadFinished follows once the engine exists.
   void ClearPage();
   // The file shown last by ShowFile or ShowImageFile; empty after ClearPage.
   QString currentFile() const;
@@ -52,6 +54,8 @@ class THtmlView : public QWidget {
   bool canGoBack() const;
   bool canGoForward() const;
 
+  // Images on pages (ShowImageFile always shows its image). Off, pages shown from then on have none,
+  // except those the engine still holds in memory; starts on.
   bool ViewImages() const;
   void setViewImages(bool on);
 
@@ -60,9 +64,14 @@ class THtmlView : public QWidget {
 
  signals:
   void loadFinished(bool ok);
-  // The pointer is over a link (url empty when it left one). target is the link's frame name, if any.
+  // The pointer is over a link (url empty when it left one). The engine does not tell the link's target
+  // frame: target is empty.
   void OnHotSpotTargetCovered(const QString &target, const QString &url);
-  // The user clicked a link; setting handled keeps the view from following it.
+  // A link was clicked (or a page script navigated like one); setting handled keeps the view from
+  // following it. Otherwise a file link is followed and any other refused (refused follows). target is
+  // "_blank" for a link that asks for a new window (followed here too), else empty. The url is as the
+  // engine normalised it (scheme in lower case: "HTTP://x" arrives as "http://x"). Emitted from inside the
+  // engine's navigation check: connect directly, set handled, and queue anything else (a load, a dialog).
   void OnHotSpotTargetClick(const QString &target, const QString &url, bool &handled);
   // A navigation or resource the view refused (the network, or a page script leaving the page).
   void refused(const QString &url);
@@ -79,6 +88,7 @@ class THtmlView : public QWidget {
   void pageLoadingChanged(const QWebEngineLoadingInfo &info);
   void pageLoadFinished(bool ok);
   void noteRefused(const QUrl &url);
+  void beginLoad(const QUrl &url);
   void applyImages(bool on);
   void printRange(QPrinter *printer, int fromPage, int toPage, std::function<void(bool)> finish);
   static int pdfPageCount(const QByteArray &pdf);
@@ -89,11 +99,12 @@ class THtmlView : public QWidget {
   Page *page_ = nullptr;
   QString currentFile_;
   QUrl lastStarted_;
-  QUrl generatedBase_;  // base of the page ShowImageFile made
+  QUrl requested_;  // the address of the load asked for last (a generated page's base)
   QList<QUrl> refusedUrls_;  // navigations refused lately, whose failed loads are not the page's
   QString selected_;
   bool viewImages_ = true;
   bool loading_ = false;
+  bool started_ = false;  // the engine reported the current load's start
   bool printing_ = false;
   QString lastFind_;
   bool lastMatchCase_ = false;

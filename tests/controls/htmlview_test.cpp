@@ -233,6 +233,7 @@ TEST_F(HtmlViewTest, LinkRules) {
       ASSERT_TRUE(show(links));
       clicked.clear();
       refused.clear();
+      QSignalSpy loads(view.get(), &THtmlView::loadFinished);
       click(r.id);
       ASSERT_TRUE(testenv::waitFor([&] { return !clicked.isEmpty(); }, kLoad));
       EXPECT_TRUE(clicked[0].endsWith(r.url)) << clicked[0].toStdString();
@@ -242,6 +243,8 @@ TEST_F(HtmlViewTest, LinkRules) {
       }
       testenv::waitFor([&] { return !view->isLoading(); }, kLoad);
       EXPECT_TRUE(url().endsWith("/links.htm")) << url().toStdString();
+      js("1");  // a round trip to the page, after which the engine's word on the refusal is in
+      EXPECT_EQ(loads.count(), 0) << "a refused link is no page load";
       if (h) {
         EXPECT_EQ(refused.count(), 0);
       }
