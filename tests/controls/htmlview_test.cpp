@@ -23,11 +23,6 @@
 
 #include "tests/common/testenv.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-// Chromium, inside WebEngine and built without the sanitizer, frees some objects through a base class
-// whose size differs (its own sized delete); that check cannot tell it from ours, so it is off here only.
-extern "C" const char *__asan_default_options() { return "new_delete_type_mismatch=0"; }
-#endif
 
 namespace {
 const int kLoad = 30000;
