@@ -183,7 +183,14 @@ void TTarn::buildMenus() {
   QAction *fs2 = addItem(editor, "FullScreen2", "&Full Screen");
   fs2->setVisible(false);
   fs2->setEnabled(false);
-  addItem(editor, "SaveFile1", "SaveFile", "Ctrl+S", [this] { EditorTab->SaveFile1Click(); })->setVisible(false);
+  addItem(editor, "SaveFile1", "SaveFile", "Ctrl+S", [this] {
+    // Ctrl+S saves the editor the user is typing in: the HTML source editor when it has the keys.
+    if (HtmlTab && HtmlTab->LEdit2->hasFocus()) {
+      if (HtmlTab->Save1->isEnabled()) HtmlTab->Save1->trigger();
+      return;
+    }
+    EditorTab->SaveFile1Click();
+  })->setVisible(false);
 
   QMenu *misc = miscMenu_ = bar->addMenu(QStringLiteral("&Misc"));
   misc->setObjectName(QStringLiteral("CustomDraw1"));

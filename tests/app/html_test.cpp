@@ -10,6 +10,7 @@
 #include <QTabWidget>
 #include <QTest>
 #include "app/tarn.h"
+#include "viewers/editortab.h"
 #include "controls/htmlview.h"
 #include "controls/shelllist.h"
 #include "controls/tledit.h"
@@ -83,6 +84,26 @@ TEST_F(HtmlInWindow, ClickAltF2HistoryClearAndCloseReachTheHtmlTab) {
   EXPECT_TRUE(tab->HtmlView->currentFile().isEmpty());
   EXPECT_FALSE(tab->LEdit2->HasFileName());
   EXPECT_FALSE(tab->Copy2->isEnabled());
+
+  // Ctrl+S in the source editor saves the page, not the text editor's file.
+  const QString notes = dir + "/notes.txt";
+  ASSERT_TRUE(w->LoadEditorFile(notes));
+  w->LEdit1->insert("unsaved ");
+  tab->ShowHtml(page);
+  ASSERT_TRUE(testenv::waitFor([&] { return !tab->HtmlView->isLoading(); }, 20000));
+  listView->setFocus();
+  ASSERT_TRUE(testenv::waitFor([&] { return QApplication::focusWidget() == listView; }));
+  QTest::keyClick(listView, Qt::Key_F2, Qt::AltModifier);
+  ASSERT_TRUE(tab->editing());
+  tab->LEdit2->selectAll();
+  tab->LEdit2->replaceSelectedText("<p>saved by key</p>");
+  tab->LEdit2->setFocus();
+  ASSERT_TRUE(testenv::waitFor([&] { return tab->LEdit2->hasFocus(); }));
+  QTest::keyClick(tab->LEdit2, Qt::Key_S, Qt::ControlModifier);
+  EXPECT_EQ(testenv::readFile(page), QByteArray("<p>saved by key</p>"));
+  EXPECT_EQ(testenv::readFile(notes), QByteArray("plain\r\n"));
+  w->LEdit1->SetQuiet(true);
+  w->EditorTab->ClearViewer();
 
   // Closing the program with a changed source asks; "Yes" saves it, then the window closes.
   ASSERT_TRUE(tab->LEdit2->LoadFile(page));
