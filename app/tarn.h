@@ -145,6 +145,9 @@ class TTarn : public QMainWindow {
   void GetExcel();
   void GetDBase();
   void GetMp3();
+  // The two editors' questions: save unsaved text (Yes/No), overwrite a file changed behind the editor.
+  bool askSaveChanges(const QString &question);
+  bool askOverwriteChangedFile(const QString &path);
   // Loads a file into the text editor of the "Editor" tab.
   bool LoadEditorFile(const QString &path);
 

@@ -14,14 +14,8 @@
 class TarnEditorHost final : public TEditorHost {
  public:
   explicit TarnEditorHost(TTarn &w) : w(w) {}
-  bool askSaveChanges(const QString &question) override {
-    return QMessageBox::information(&w, QApplication::applicationName(), question, QMessageBox::Yes | QMessageBox::No) ==
-           QMessageBox::Yes;
-  }
-  bool askOverwriteChangedFile(const QString &path) override {
-    return QMessageBox::question(&w, QApplication::applicationName(), TLEdit::ChangedOnDiskQuestion(path),
-                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
-  }
+  bool askSaveChanges(const QString &question) override { return w.askSaveChanges(question); }
+  bool askOverwriteChangedFile(const QString &path) override { return w.askOverwriteChangedFile(path); }
   void setEditorTitle(const QString &title) override { w.setTitle(title); }
   void resetTitle() override { w.setTitle(browser::titleFor(w.PTShellTree1->SelectedPath())); }
   void reloadFavourites() override { w.loadFavourites(); }
@@ -38,6 +32,16 @@ class TarnEditorHost final : public TEditorHost {
  private:
   TTarn &w;
 };
+
+bool TTarn::askSaveChanges(const QString &question) {
+  return QMessageBox::information(this, QApplication::applicationName(), question, QMessageBox::Yes | QMessageBox::No) ==
+         QMessageBox::Yes;
+}
+
+bool TTarn::askOverwriteChangedFile(const QString &path) {
+  return QMessageBox::question(this, QApplication::applicationName(), TLEdit::ChangedOnDiskQuestion(path),
+                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+}
 
 void TTarn::buildEditorTab() {
   editorHost_ = std::make_unique<TarnEditorHost>(*this);

@@ -42,14 +42,8 @@ class TarnHtmlHost final : public THtmlHost {
     return QMessageBox::warning(&w, QApplication::applicationName(), text, QMessageBox::Ok | QMessageBox::Cancel) ==
            QMessageBox::Ok;
   }
-  bool askSaveChanges(const QString &question) override {
-    return QMessageBox::information(&w, QApplication::applicationName(), question, QMessageBox::Yes | QMessageBox::No) ==
-           QMessageBox::Yes;
-  }
-  bool askOverwriteChangedFile(const QString &path) override {
-    return QMessageBox::question(&w, QApplication::applicationName(), TLEdit::ChangedOnDiskQuestion(path),
-                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
-  }
+  bool askSaveChanges(const QString &question) override { return w.askSaveChanges(question); }
+  bool askOverwriteChangedFile(const QString &path) override { return w.askOverwriteChangedFile(path); }
   QString askOpenFile(const QString &title, const QString &filter, const QString &folder) override {
     return QFileDialog::getOpenFileName(&w, title, folder, filter);
   }
