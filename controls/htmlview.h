@@ -1,20 +1,14 @@
 #pragma once
-// The HTML view: shows local pages, framesets included, with Qt WebEngine. The engine is created on first
-// use, so that a program start does not pay for it. Local pages load local files only: nothing reaches the
+// The HTML view: shows local pages, framesets included, with Qt WebEngine. The engine lives in a module
+// loaded on first use (controls/htmlengineview), so that a program start does not pay for it. Local pages load local files only: nothing reaches the
 // network from inside the view (links out of the program are the caller's to hand to the desktop).
-#include <QByteArray>
-#include <QList>
 #include <QString>
-#include <QUrl>
 #include <QWidget>
 #include <functional>
-#include <memory>
-#include <vector>
 
 class QPrinter;
-class QWebEngineLoadingInfo;
-class QWebEngineProfile;
 class QWebEngineView;
+class THtmlEngine;
 
 class THtmlView : public QWidget {
   Q_OBJECT
@@ -59,8 +53,10 @@ class THtmlView : public QWidget {
   bool ViewImages() const;
   void setViewImages(bool on);
 
-  // The engine's own view, or null before first use (tests look inside).
+  // The engine's own view, or null before first use (tests look inside; they link WebEngine themselves).
   QWebEngineView *engineView() const;
+  // The same view as a plain widget (its context menu, focus), or null before first use.
+  QWidget *engineWidget() const;
 
  signals:
   void loadFinished(bool ok);
@@ -79,37 +75,9 @@ class THtmlView : public QWidget {
   void selectionChanged();
 
  private:
-  class Page;
-  class LocalOnly;
-  friend class Page;
-  void ensureEngine();
-  // Runs `op` now when no page is loading, else once the load in progress has finished.
-  void whenLoaded(std::function<void()> op);
-  void pageLoadingChanged(const QWebEngineLoadingInfo &info);
-  void pageLoadFinished(bool ok);
-  void noteRefused(const QUrl &url);
-  void beginLoad(const QUrl &url);
-  void applyImages(bool on);
-  void printRange(QPrinter *printer, int fromPage, int toPage, std::function<void(bool)> finish);
-  static int pdfPageCount(const QByteArray &pdf);
+  // Loads the engine module and creates the engine, once; false (with a warning) when the module is missing.
+  bool ensureEngine() const;
 
-  std::unique_ptr<LocalOnly> interceptor_;
-  QWebEngineProfile *profile_ = nullptr;
-  QWebEngineView *view_ = nullptr;
-  Page *page_ = nullptr;
-  QString currentFile_;
-  QUrl lastStarted_;
-  QUrl requested_;  // the address of the load asked for last (a generated page's base)
-  QList<QUrl> refusedUrls_;  // navigations refused lately, whose failed loads are not the page's
-  QString selected_;
-  bool viewImages_ = true;
-  bool loading_ = false;
-  bool started_ = false;  // the engine reported the current load's start
-  bool printing_ = false;
-  QString lastFind_;
-  bool lastMatchCase_ = false;
-  bool lastFound_ = false;
-  std::vector<std::function<void()>> afterLoad_;
-  // Cleared first in the destructor, so engine callbacks that arrive while it tears down do nothing.
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  mutable THtmlEngine *engine_ = nullptr;  // a child widget of this view once created
+  bool viewImages_ = true;                 // until the engine exists
 };

@@ -19,7 +19,6 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QVBoxLayout>
-#include <QWebEngineView>
 
 const QString THtmlTab::ViewHint =
     QStringLiteral("Use right hand mouse button for pop up menu / Alt+F2 to edit or create new file");
@@ -232,7 +231,7 @@ THtmlTab::~THtmlTab()
 void THtmlTab::hookEngine()
 {
     // The engine comes with the first page; its right click then opens the view's pop-up menu.
-    QWebEngineView *engine = HtmlView->engineView();
+    QWidget *engine = HtmlView->engineWidget();
     if (!engine || engine == m_hookedEngine)
         return;
     m_hookedEngine = engine;

@@ -362,3 +362,13 @@ TEST_F(MainWindow, PointingAtToolBarBoxesPutsTheirHintsInTheStatusLine) {
     EXPECT_EQ(w.StatusBar1Panel->text(), b.hint);
   }
 }
+
+// The HTML engine (Chromium, some 150 MB of libraries) is loaded with the first page, never at start-up.
+TEST_F(MainWindow, StartsWithoutLoadingTheHtmlEngine) {
+  const auto engineLoaded = [] { return testenv::readFile("/proc/self/maps").contains("libQt6WebEngineCore"); };
+  ASSERT_TRUE(testenv::readFile("/proc/self/maps").contains("libQt6Core"));  // the check can see libraries
+  TTarn w(QStringList{makeSampleFolder()});
+  w.show();
+  ASSERT_TRUE(testenv::waitFor([&] { return !w.PTShellList1->model()->isLoading(); }));
+  EXPECT_FALSE(engineLoaded());
+}
