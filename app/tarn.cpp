@@ -468,17 +468,7 @@ void TTarn::buildPanes() {
   connect(PTShellList1, &TPTShellList::OnKeyUp, this, &TTarn::PTShellList1KeyUp);
   connect(PTShellList1, &TPTShellList::OnMouseMove, this, &TTarn::PTShellList1MouseMove);
   PTShellList1->OnDblClickOpen = [this](bool &handled) { PTShellList1DblClickOpen(handled); };
-  PTShellList1->setAddItemHook([this](const TShellItem &, uint attribs) {
-    // "&Show Folders" on the item means folders are hidden now.
-    return !(HideFolders1 && HideFolders1->text() == QLatin1String("&Show Folders") && (attribs & kShellAttrFolder));
-  });
-  PTShellList1->OnCustomDrawSh = [this](int row, QFont &font, QColor &color) {
-    if (!state.HighlightExecutables) return;
-    if (auto c = browser::highlightColor(PTShellList1->ItemFileName(row))) {
-      font.setBold(true);
-      color = *c;
-    }
-  };
+  wirePairList(PTShellList1, &HideFolders1);
 }
 
 void TTarn::buildViewers() {

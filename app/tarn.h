@@ -268,7 +268,12 @@ class TTarn : public QMainWindow {
   void buildZipTab();
   void buildHtmlTab();
   void buildSecondPair();
-  void wirePairCommon(TPTShellList *list);
+  // The hooks both lists share: folders hidden by the pair's "&Hide Folders" item, highlighted names.
+  void wirePairList(TPTShellList *list, QAction *const *hideFolders);
+  // "&Hide Folders"/"&Show Folders" of a pair's pop-up.
+  void toggleHideFolders(QAction *item, TPTShellList *list);
+  // Arrow keys in a list re-run its click.
+  static bool isArrowKey(int key);
   // Sets a pair's arrangement (side by side or tree above list) and the size of its first pane.
   static void setPairStyle(QSplitter *pair, bool sideBySide, int split);
   // Gives the left block (the first pair) this width; the visible one of viewers and second pair takes the rest.
@@ -289,8 +294,7 @@ class TTarn : public QMainWindow {
   bool fullScreen_ = false, treeView_ = false, dual_ = false;
   int savedLeftWidth_ = 0, savedSplit_ = 0;  // the first pair's, kept while tree/list view is on
   int fullScreenLeftWidth_ = 0;
-  bool secondHasFolder_ = false;  // the second pair had a folder of its own when the dual file manager closed
-  QString secondFolder_;
+  QString secondFolder_;  // the second pair's folder when the dual file manager last closed (empty before)
   bool secondWasActive_ = false;  // while tree/list view is entered from the dual file manager
   bool viewersWereDisabled_ = false;  // "Disable Viewers" as the user had it before a layout took it over
   void applyStringTableCaptions();

@@ -113,8 +113,12 @@ void TTarn::PTShellList1MouseMove() {
   PTShellList1->setToolTip(QString());
 }
 
+bool TTarn::isArrowKey(int key) {
+  return key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_Left || key == Qt::Key_Right;
+}
+
 void TTarn::PTShellList1KeyUp(int key) {
-  if (key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_Left || key == Qt::Key_Right) PTShellList1Click();
+  if (isArrowKey(key)) PTShellList1Click();
 }
 
 void TTarn::UpOneLevelBtnClick() { PTShellTree1->GoUp(); }
@@ -145,11 +149,13 @@ void TTarn::ViewBtnClick(int tag) {
   PTShellList1->setViewStyle(tag);
 }
 
-void TTarn::HideFolders1Click() {
-  HideFolders1->setText(HideFolders1->text() != QLatin1String("&Show Folders") ? QStringLiteral("&Show Folders")
-                                                                                 : QStringLiteral("&Hide Folders"));
-  PTShellList1->Refill();
-  PTShellList1->model()->setFileFilter(PTShellList1->FileFilter());  // re-applies the add-item hook at once
+void TTarn::HideFolders1Click() { toggleHideFolders(HideFolders1, PTShellList1); }
+
+void TTarn::toggleHideFolders(QAction *item, TPTShellList *list) {
+  item->setText(item->text() != QLatin1String("&Show Folders") ? QStringLiteral("&Show Folders")
+                                                               : QStringLiteral("&Hide Folders"));
+  list->Refill();
+  list->model()->setFileFilter(list->FileFilter());  // re-applies the add-item hook at once
 }
 
 void TTarn::applyListOptions() {

@@ -61,7 +61,11 @@ bool TTarn::secondPairShown() const { return PTSplitter2 && !PTSplitter2->isHidd
 
 // ---- Building the second pair ----
 
-void TTarn::wirePairCommon(TPTShellList *list) {
+void TTarn::wirePairList(TPTShellList *list, QAction *const *hideFolders) {
+  list->setAddItemHook([hideFolders](const TShellItem &, uint attribs) {
+    // "&Show Folders" on the pair's item means folders are hidden now.
+    return !(*hideFolders && (*hideFolders)->text() == QLatin1String("&Show Folders") && (attribs & kShellAttrFolder));
+  });
   list->OnCustomDrawSh = [this, list](int row, QFont &font, QColor &color) {
     if (!state.HighlightExecutables) return;
     if (auto c = browser::highlightColor(list->ItemFileName(row))) {
@@ -95,13 +99,10 @@ void TTarn::buildSecondPair() {
   connect(PTShellList2, &TPTShellList::OnFillComplete, this, &TTarn::PTShellList2FillComplete);
   connect(PTShellList2, &TPTShellList::OnClick, this, &TTarn::PTShellList2Click);
   connect(PTShellList2, &TPTShellList::OnKeyUp, this, [this](int key) {
-    if (key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_Left || key == Qt::Key_Right) PTShellList2Click();
+    if (isArrowKey(key)) PTShellList2Click();
   });
   PTShellList2->OnDblClickOpen = [this](bool &handled) { PTShellList2DblClickOpen(handled); };
-  PTShellList2->setAddItemHook([this](const TShellItem &, uint attribs) {
-    return !(HideFolders2 && HideFolders2->text() == QLatin1String("&Show Folders") && (attribs & kShellAttrFolder));
-  });
-  wirePairCommon(PTShellList2);
+  wirePairList(PTShellList2, &HideFolders2);
   connect(UpLevel2, &QToolButton::clicked, this, &TTarn::UpLevel2Click);
   StatusBar3->installEventFilter(this);
   panel2->installEventFilter(this);
@@ -340,7 +341,7 @@ void TTarn::DualFileManager1Click() {
     enable({item("Cbox4"), item("FullScreen1"), item("HelpTopics1")}, false);
     setPairStyle(PTSplitter2, PTSplitter1->orientation() == Qt::Horizontal, PTSplitter1->sizes().value(0));
     QString folder = PTShellList1->FolderPath();
-    if (secondHasFolder_ && QFileInfo(secondFolder_).isDir()) folder = secondFolder_;
+    if (!secondFolder_.isEmpty() && QFileInfo(secondFolder_).isDir()) folder = secondFolder_;
     PTShellTree2->SelectPath(folder);
     setTitle(browser::titleFor(PTShellList1->FolderPath()));
   } else {
@@ -358,7 +359,6 @@ void TTarn::DualFileManager1Click() {
     item("Columns1")->setEnabled(false);
     item("ZipFile1")->setEnabled(true);
     secondFolder_ = PTShellTree2->SelectedPath();
-    secondHasFolder_ = !secondFolder_.isEmpty();
     const int left = leftBlockWidthNow();
     dual_ = false;
     Panel1->show();
@@ -481,12 +481,7 @@ void TTarn::PTShellList2DblClickOpen(bool &afHandled) {
   if (!checked("Cbox1")) afHandled = true;
 }
 
-void TTarn::HideFolders2Click() {
-  HideFolders2->setText(HideFolders2->text() != QLatin1String("&Show Folders") ? QStringLiteral("&Show Folders")
-                                                                               : QStringLiteral("&Hide Folders"));
-  PTShellList2->Refill();
-  PTShellList2->model()->setFileFilter(PTShellList2->FileFilter());
-}
+void TTarn::HideFolders2Click() { toggleHideFolders(HideFolders2, PTShellList2); }
 
 void TTarn::fDetailsBtnClick(int tag) {
   for (QAction *a : secondViewItems_) a->setChecked(a->data().toInt() == tag);

@@ -33,22 +33,21 @@ THtmlView::THtmlView(QWidget *parent) : QWidget(parent) {
 
 THtmlView::~THtmlView() = default;  // the engine is a child widget
 
-bool THtmlView::ensureEngine() const {
+bool THtmlView::ensureEngine() {
   if (engine_) return true;
   THtmlEngineCreate create = engineFactory();
   if (!create) return false;
-  auto *self = const_cast<THtmlView *>(this);
-  engine_ = create(self);
+  engine_ = create(this);
   QWidget *w = engine_->asWidget();
   engine_->setViewImages(viewImages_);
   layout()->addWidget(w);
   // The engine's signals are this view's; forwarded by name, as the program does not link the engine.
-  connect(w, SIGNAL(loadFinished(bool)), self, SIGNAL(loadFinished(bool)));
-  connect(w, SIGNAL(OnHotSpotTargetCovered(QString, QString)), self, SIGNAL(OnHotSpotTargetCovered(QString, QString)));
-  connect(w, SIGNAL(OnHotSpotTargetClick(QString, QString, bool &)), self,
+  connect(w, SIGNAL(loadFinished(bool)), this, SIGNAL(loadFinished(bool)));
+  connect(w, SIGNAL(OnHotSpotTargetCovered(QString, QString)), this, SIGNAL(OnHotSpotTargetCovered(QString, QString)));
+  connect(w, SIGNAL(OnHotSpotTargetClick(QString, QString, bool &)), this,
           SIGNAL(OnHotSpotTargetClick(QString, QString, bool &)), Qt::DirectConnection);
-  connect(w, SIGNAL(refused(QString)), self, SIGNAL(refused(QString)));
-  connect(w, SIGNAL(selectionChanged()), self, SIGNAL(selectionChanged()));
+  connect(w, SIGNAL(refused(QString)), this, SIGNAL(refused(QString)));
+  connect(w, SIGNAL(selectionChanged()), this, SIGNAL(selectionChanged()));
   return true;
 }
 

@@ -76,8 +76,8 @@ class THtmlView : public QWidget {
 
  private:
   // Loads the engine module and creates the engine, once; false (with a warning) when the module is missing.
-  bool ensureEngine() const;
+  bool ensureEngine();
 
-  mutable THtmlEngine *engine_ = nullptr;  // a child widget of this view once created
+  THtmlEngine *engine_ = nullptr;  // a child widget of this view once created
   bool viewImages_ = true;                 // until the engine exists
 };
