@@ -228,6 +228,13 @@ Outcome Decoder::run(Sink sink) {
     at += 12;
     left -= 12;
   }
+  // Data that does not decode: for an encrypted entry the check byte lets one wrong password in 256 through,
+  // and garbage then follows, so it is reported as the wrong password it almost surely is.
+  const auto undecodable = [&](int error, const char *what) {
+    o.error = crypto ? zipapi::ErrPassword : error;
+    o.message = (crypto ? std::string("Wrong password: ") : std::string(what)) + m_.name;
+    return o;
+  };
   uint32_t crc = 0;
   uint64_t produced = 0;
   auto emit = [&](const unsigned char *p, size_t n) {
@@ -258,11 +265,9 @@ Outcome Decoder::run(Sink sink) {
     } else {
       unsigned char *outBuf = scratch(1, size_t(m_.usize) + 1);
       const auto r = inflateBuffer(in, size_t(left), outBuf, size_t(m_.usize));
-      if (r != InflateResult::Ok) {
-        o.error = r == InflateResult::Short ? zipapi::ErrTruncated : zipapi::ErrCrc;
-        o.message = (r == InflateResult::Short ? "Truncated data: " : "Bad compressed data: ") + m_.name;
-        return o;
-      }
+      if (r != InflateResult::Ok)
+        return r == InflateResult::Short ? undecodable(zipapi::ErrTruncated, "Truncated data: ")
+                                         : undecodable(zipapi::ErrCrc, "Bad compressed data: ");
       if (!emit(outBuf, size_t(m_.usize))) {
         o.error = zipapi::ErrWrite;
         o.message = "Write error: " + m_.name + ": " + errnoText();
@@ -302,9 +307,7 @@ Outcome Decoder::run(Sink sink) {
         const int r = inflate(&z, Z_NO_FLUSH);
         if (r != Z_OK && r != Z_STREAM_END && r != Z_BUF_ERROR) {
           inflateEnd(&z);
-          o.error = zipapi::ErrCrc;
-          o.message = "Bad compressed data: " + m_.name;
-          return o;
+          return undecodable(zipapi::ErrCrc, "Bad compressed data: ");
         }
         const size_t got = outBuf.size() - z.avail_out;
         if (got && !emit(outBuf.data(), got)) fail = true;
@@ -318,17 +321,9 @@ Outcome Decoder::run(Sink sink) {
       o.message = "Read or write error: " + m_.name + ": " + errnoText();
       return o;
     }
-    if (!end || produced != m_.usize) {
-      o.error = zipapi::ErrTruncated;
-      o.message = "Truncated data: " + m_.name;
-      return o;
-    }
+    if (!end || produced != m_.usize) return undecodable(zipapi::ErrTruncated, "Truncated data: ");
   }
-  if (produced != m_.usize || crc != m_.crc) {
-    o.error = zipapi::ErrCrc;
-    o.message = "CRC error: " + m_.name;
-    return o;
-  }
+  if (produced != m_.usize || crc != m_.crc) return undecodable(zipapi::ErrCrc, "CRC error: ");
   o.kind = Outcome::Done;
   return o;
 }
