@@ -1,4 +1,5 @@
 #include "app/tarn.h"
+#include "tools/richform.h"
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
@@ -103,6 +104,7 @@ TTarn::TTarn(const QStringList &args, QWidget *parent) : QMainWindow(parent), ar
 TTarn::~TTarn() {
   qApp->removeEventFilter(this);
   delete THexForm::instance();
+  qDeleteAll(findChildren<TRichForm *>(QString(), Qt::FindDirectChildrenOnly));
   delete FtpForm1;
   delete FtpPanel1;
   if (ZipTab && ZipTab->DirLabel1 == DirLabel1) DirLabel1 = nullptr;  // adopted by the page: it goes with it

@@ -10,6 +10,7 @@
 #include "browser/filecommands.h"
 #include "ftp/ftphost.h"
 #include "hexedit/hexhost.h"
+#include "tools/richhost.h"
 #include "zip/ziphost.h"
 
 class QAction;
@@ -244,6 +245,11 @@ class TTarn : public QMainWindow {
   // the destructor deletes the hex window before it.
   std::unique_ptr<THexHost> hexHost;
   void HexEditor1Click();
+
+  // Rich text windows (app/tarn_rich.cpp): a new one for every clicked ".rtf" (handOver: it opens the
+  // current file) and every "&Rtf File" item (an empty document); they reach this window through richHost_.
+  std::unique_ptr<TRichHost> richHost_;
+  class TRichForm *openRichForm(bool handOver);
 
  protected:
   bool event(QEvent *e) override;

@@ -56,7 +56,10 @@ class TarnFileHost final : public browser::FileCommandHost {
     afterNextFill(l, [l, name] { l->selectName(name); });
   }
 
-  bool openRichTextEditor() override { return false; }
+  bool openRichTextEditor() override {
+    w.openRichForm(false);
+    return true;
+  }
 
   QWidget *dialogParent() const override { return &w; }
 

@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <unistd.h>
 #include "app/tarn.h"
+#include "tools/richform.h"
 #include "browser/panerules.h"
 #include "controls/dirlabel.h"
 #include "hexedit/hexform.h"
@@ -95,7 +96,7 @@ void TTarn::AutoStartClick() {
 void TTarn::CloseMitmClick() { close(); }
 
 void TTarn::closeEvent(QCloseEvent *e) {
-  if (!THexForm::closeInstance() || !EditorTab->QueryClose() || !HtmlTab->QueryClose()) {  // the user wanted to save but nothing was saved: keep the window
+  if (!THexForm::closeInstance() || !TRichForm::closeAll(this) || !EditorTab->QueryClose() || !HtmlTab->QueryClose()) {  // the user wanted to save but nothing was saved: keep the window
     e->ignore();
     return;
   }

@@ -1,4 +1,5 @@
 #include "controls/tledit.h"
+#include "controls/filedialogs.h"
 #include "controls/tleditfind.h"
 
 #include <Qsci/qscilexerhtml.h>
@@ -546,13 +547,10 @@ bool TLEdit::SaveText()
 
 bool TLEdit::SaveTextAs()
 {
-    // "Text(*.txt)|*.txt|All(*.*)|*.*" style masks become Qt's "Text(*.txt);;All(*.*)".
     QStringList filters;
-    const QStringList parts = m_fileMask.split(QLatin1Char('|'));
-    for (int i = 0; i + 1 < parts.size(); i += 2)
-        filters << parts[i] + QStringLiteral(" (") + parts[i + 1].split(QLatin1Char(';')).join(QLatin1Char(' '))
-                       + QLatin1Char(')');
-    if (filters.isEmpty())
+    if (const QString mask = filedlg::qtFilter(m_fileMask); !mask.isEmpty())
+        filters << mask;
+    else
         filters << tr("Text files (*.txt)");
     filters << tr("All files (*)");
     const QString start = HasFileName() ? m_fileName : QString();

@@ -1,8 +1,8 @@
 #include "hexedit/hexdialogs.h"
 
-#include <QCheckBox>
+#include "controls/filedialogs.h"
+
 #include <QFileDialog>
-#include <QGridLayout>
 #include <QInputDialog>
 
 namespace hexdlg {
@@ -24,18 +24,7 @@ bool inputText(QWidget *owner, const QString &caption, const QString &prompt, QS
 }
 
 QString openFileName(QWidget *owner, bool &readOnly) {
-  QFileDialog dlg(owner, QStringLiteral("Open file"), QString(), QStringLiteral("All Files (*)"));
-  dlg.setObjectName(QStringLiteral("OpenDialog1"));
-  dlg.setOption(QFileDialog::DontUseNativeDialog);
-  dlg.setFileMode(QFileDialog::ExistingFile);
-  dlg.setAcceptMode(QFileDialog::AcceptOpen);
-  auto *box = new QCheckBox(QStringLiteral("Open as &read-only"), &dlg);
-  box->setObjectName(QStringLiteral("ReadOnlyBox"));
-  box->setChecked(readOnly);
-  if (auto *grid = qobject_cast<QGridLayout *>(dlg.layout())) grid->addWidget(box, grid->rowCount(), 0, 1, -1);
-  if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return QString();
-  readOnly = box->isChecked();
-  return dlg.selectedFiles().first();
+  return filedlg::openWithReadOnlyBox(owner, QStringLiteral("Open file"), QString(), QStringLiteral("All Files (*)"), readOnly);
 }
 
 QString saveFileName(QWidget *owner) {
