@@ -19,6 +19,10 @@
 #include "app/justoneask.h"
 #include "app/tarn.h"
 #include "hexedit/hexform.h"
+#include "controls/richedit.h"
+#include "tools/richform.h"
+#include <QMessageBox>
+#include <QPushButton>
 #include "controls/shelllist.h"
 #include "controls/shelltree.h"
 #include "platform/paths.h"
@@ -316,6 +320,47 @@ TEST_F(MainWindow, HexEditorOpensOnTheCurrentFileOnceAtATime) {
   EXPECT_FALSE(w.item("HexEditor1")->isEnabled());
   hex->close();
   EXPECT_TRUE(testenv::waitFor([&] { return w.item("HexEditor1")->isEnabled(); }));
+}
+
+TEST_F(MainWindow, RtfClickOpensARichWindowOnItTheRtfItemsAnEmptyOneAndClosingAsksForEach) {
+  const QString dir = makeSampleFolder();
+  testenv::writeFile(dir + "/memo.rtf", "{\\rtf1 Memo text\\par}");
+  TTarn w({dir});
+  w.show();
+  ASSERT_TRUE(waitFilled(w, dir));
+  clickItem(w, "memo.rtf");
+  auto forms = [&] { return w.findChildren<TRichForm *>(QString(), Qt::FindDirectChildrenOnly); };
+  ASSERT_EQ(forms().size(), 1);
+  TRichForm *memo = forms()[0];
+  EXPECT_TRUE(memo->isVisible());
+  EXPECT_EQ(memo->windowTitle(), "Tarnwick - memo.rtf");
+  EXPECT_EQ(memo->editor()->toPlainText(), "Memo text");
+
+  // Every "&Rtf File" item makes a new, empty window, whatever the current file is.
+  for (const char *item : {"RtfFile1", "RtfFile2", "RtfFile3"}) w.item(item)->trigger();
+  ASSERT_EQ(forms().size(), 4);
+  TRichForm *fresh = forms().last();
+  EXPECT_EQ(fresh->windowTitle(), "Tarnwick - Untitled");
+  EXPECT_EQ(fresh->editor()->toPlainText(), "");
+
+  // Closing the program asks for the changed window; Cancel keeps everything open.
+  fresh->editor()->insertPlainText("unsaved");
+  QStringList asked;
+  QMessageBox::StandardButton answer = QMessageBox::Cancel;
+  testenv::ModalWatcher boxes([&](QWidget *m) {
+    if (auto *b = qobject_cast<QMessageBox *>(m)) {
+      asked << b->text();
+      b->button(answer)->click();
+    }
+  });
+  EXPECT_FALSE(w.close());
+  EXPECT_EQ(asked, QStringList{"Save changes to Untitled?"});
+  EXPECT_TRUE(w.isVisible());
+  EXPECT_TRUE(fresh->isVisible());
+  answer = QMessageBox::No;
+  EXPECT_TRUE(w.close());
+  EXPECT_EQ(asked.size(), 2);
+  EXPECT_TRUE(testenv::waitFor([&] { return forms().isEmpty(); }));  // closed windows are deleted
 }
 
 TEST_F(MainWindow, EditorPanelsShowOnlyTheirLabelsUntilAFileIsLoaded) {
