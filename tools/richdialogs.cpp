@@ -3,6 +3,8 @@
 #include "controls/filedialogs.h"
 
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
 #include <QFileDialog>
 #include <QFontDialog>
 #include <QGridLayout>
@@ -74,9 +76,19 @@ bool TRichDialogHost::chooseFont(QWidget *owner, QFont &font, QColor &color) {
   auto *label = new QLabel(QStringLiteral("&Color:"), &dlg);
   label->setBuddy(colors);
   if (auto *grid = qobject_cast<QGridLayout *>(dlg.layout())) {
-    const int row = grid->rowCount();
-    grid->addWidget(label, row, 0);
-    grid->addWidget(colors, row, 1, 1, -1);
+    // The colour row goes above the OK and Cancel buttons, which move down one row.
+    auto *buttons = dlg.findChild<QDialogButtonBox *>();
+    const int at = buttons ? grid->indexOf(buttons) : -1;
+    int row = grid->rowCount(), col = 0, rowSpan = 1, colSpan = -1;
+    if (at >= 0) {
+      grid->getItemPosition(at, &row, &col, &rowSpan, &colSpan);
+      grid->removeWidget(buttons);
+    }
+    auto *line = new QHBoxLayout;
+    line->addWidget(label);
+    line->addWidget(colors, 1);
+    grid->addLayout(line, row, 0, 1, -1);
+    if (buttons) grid->addWidget(buttons, row + 1, col, rowSpan, colSpan);
   }
   if (dlg.exec() != QDialog::Accepted) return false;
   font = dlg.selectedFont();
