@@ -1,0 +1,44 @@
+#pragma once
+// Reading, describing and writing picture files: Qt's image plug-ins for most formats, our own reader for
+// PCX, and Windows metafiles (WMF/EMF) drawn through a converter. Every reader is bounded: a lying header
+// (60000 x 60000, a run past the end) gives an error, never a crash or an allocation the machine cannot hold.
+#include <QImage>
+#include <QString>
+
+class QByteArray;
+
+namespace imageio {
+
+// What the image window's information submenu and the viewer dispatch need of a file.
+struct Info {
+  bool ok = false;
+  int count = 0;  // images in the file: 2 or more is an animation
+  int width = 0;
+  int height = 0;
+  QString type;     // "PNG", "JPEG", "PCX", ...
+  QString subType;  // e.g. "RLE", "Progressive", "Interlaced", "" when none
+  QString colours;  // e.g. "16.7 Million", "256", "2"
+  int bitsPerPixel = 0;
+};
+
+// Raises Qt's image allocation limit once to what this machine can hold (a share of its memory), instead of
+// Qt's default 256 MB, which refuses large photographs, or no limit, which lets a hostile header exhaust
+// memory. Called by read(); safe to call more than once.
+void setAllocationLimit();
+// The limit set, in megabytes.
+int allocationLimitMb();
+
+// The file's first image, or a null image with *error set to one sentence for a message box.
+QImage read(const QString &path, QString *error);
+// The file's information without decoding all its pixels; ok == false when it is not a readable picture.
+Info info(const QString &path);
+// Writes the image in the format its extension names (bmp, jpg/jpeg, pbm, pgm, png, ppm, tga, tif/tiff)
+// through a temporary file and a rename: a failed write leaves an existing file as it was.
+bool write(const QImage &image, const QString &path, QString *error);
+
+// Our PCX decoder: 1, 2, 4 and 8 bits per plane, 1 to 4 planes (1, 4, 8 and 24 bit pictures), RLE.
+QImage readPcx(const QByteArray &bytes, QString *error);
+// Our TGA encoder (uncompressed 24 or 32 bit, bottom-up), since Qt reads TGA but cannot write it.
+QByteArray writeTga(const QImage &image);
+
+}  // namespace imageio
