@@ -1,5 +1,7 @@
 #include "app/tarn.h"
 #include "tools/richform.h"
+#include "tools/imgform.h"
+#include "viewers/imagestab.h"
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
@@ -111,6 +113,8 @@ TTarn::~TTarn() {
   delete ZipTab;
   delete EditorTab;
   delete HtmlTab;
+  delete ImagesTab;
+  qDeleteAll(findChildren<TImgForm *>(QString(), Qt::FindDirectChildrenOnly));
   StatusBar1Panel = nullptr;  // a widget that goes from under the mouse still sends its hint here
   QList<QPointer<QWidget>> widgets;
   for (QObject *c : children())
@@ -272,7 +276,8 @@ void TTarn::buildMenus() {
   item("ViewHtml")->setEnabled(false);
   item("ViewHtml")->setStatusTip(QStringLiteral("Toggle between the html viewer and editor"));
   addItem(view, "SystemFonts1", "&System Fonts");
-  addItem(view, "Thumbnails1", "Thumb&nails", "Ctrl+T");
+  addItem(view, "Thumbnails1", "Thumb&nails", "Ctrl+T", [this] { Thumbnails1Click(); })
+      ->setStatusTip(QStringLiteral("View thumbnails by using the image viewers open file dialog box"));
   addItem(view, "FileAtt", "File &Attributes\t(Win98/NT)", {}, [this] { FileAttClick(); }, true)
       ->setStatusTip(QStringLiteral("Display file attributes in file list"));
   addItem(view, "FullScreen1", "&Full Screen", "F6", {}, true);
@@ -496,6 +501,7 @@ void TTarn::buildViewers() {
   page(ExcelCmd, "ExcelCmd", QStringLiteral("Office97"));
   buildEditorTab();
   buildHtmlTab();
+  buildImagesTab();
   connect(Pc1, &QTabWidget::currentChanged, this, &TTarn::Pc1Change);
   // The document tab's converter choice.
   auto *converters = new QToolBar(ExcelCmd);

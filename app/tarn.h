@@ -11,6 +11,9 @@
 #include "ftp/ftphost.h"
 #include "hexedit/hexhost.h"
 #include "tools/richhost.h"
+#include "tools/imghost.h"
+#include "viewers/imageshost.h"
+#include "controls/imageio.h"
 #include "zip/ziphost.h"
 
 class QAction;
@@ -29,6 +32,7 @@ class TEditorHost;
 class TEditorTab;
 class THtmlHost;
 class THtmlTab;
+class QPrinter;
 class TFtpForm;
 class TFtpPanel;
 class TLEdit;
@@ -78,6 +82,19 @@ class TTarn : public QMainWindow {
   // The Html tab (app/tarn_html.cpp) and its host adapter, declared first: the destructor deletes the tab.
   std::unique_ptr<THtmlHost> htmlHost_;
   THtmlTab *HtmlTab = nullptr;
+  // The Images tab and the image windows (app/tarn_images.cpp). CheckIfAnimated keeps what it read of the
+  // current file (image count, width, height) for the next image window.
+  std::unique_ptr<TImagesHost> imagesHost_;
+  class TImagesTab *ImagesTab = nullptr;
+  std::unique_ptr<TImgHost> imgHost_;
+  imageio::Info imageInfo_;
+  imageio::Info CheckIfAnimated();
+  class TImgForm *newImageWindow(bool thumbnails);
+  // A double click on the tab's picture or its "Open In Window": a new image window on that file.
+  void openImageWindowOn(const QString &path);
+  void Thumbnails1Click();
+  // The print dialog of the viewer tabs: pages 1..maxPage, a page range or all (from and to both 0).
+  bool askPrintRange(QPrinter &printer, int maxPage);
   // The second browser pair of the dual file manager (app/tarn_layouts.cpp), the twin of the first.
   QSplitter *PTSplitter2 = nullptr;
   QWidget *panel2 = nullptr;
@@ -273,6 +290,7 @@ class TTarn : public QMainWindow {
   std::unique_ptr<TEditorHost> editorHost_;  // outlives EditorTab (see the destructor)
   void buildZipTab();
   void buildHtmlTab();
+  void buildImagesTab();
   void buildSecondPair();
   // The hooks both lists share: folders hidden by the pair's "&Hide Folders" item, highlighted names.
   void wirePairList(TPTShellList *list, QAction *const *hideFolders);

@@ -272,7 +272,6 @@ void TTarn::GetTheFile() {
 }
 
 // Viewers that arrive with their own work; until then the click only names the viewer in the status line.
-void TTarn::ShowImages() { StatusBar1Panel->setText(QStringLiteral("The image viewer is not available in this version yet.")); }
 void TTarn::ShowHtml() { HtmlTab->ShowHtml(state.CurrentFile); }
 void TTarn::ShowMultiMedia() { StatusBar1Panel->setText(QStringLiteral("The media player is not available in this version yet.")); }
 void TTarn::GetExcel() { StatusBar1Panel->setText(QStringLiteral("The document viewer is not available in this version yet.")); }

@@ -47,18 +47,20 @@ class TarnHtmlHost final : public THtmlHost {
   QString askOpenFile(const QString &title, const QString &filter, const QString &folder) override {
     return QFileDialog::getOpenFileName(&w, title, folder, filter);
   }
-  bool askPrint(QPrinter &printer, int maxPage) override {
-    QPrintDialog dialog(&printer, &w);
-    dialog.setMinMax(1, maxPage);
-    dialog.setOption(QAbstractPrintDialog::PrintPageRange);
-    if (dialog.exec() != QDialog::Accepted) return false;
-    if (dialog.printRange() != QAbstractPrintDialog::PageRange) printer.setFromTo(0, 0);
-    return true;
-  }
+  bool askPrint(QPrinter &printer, int maxPage) override { return w.askPrintRange(printer, maxPage); }
 
  private:
   TTarn &w;
 };
+
+bool TTarn::askPrintRange(QPrinter &printer, int maxPage) {
+  QPrintDialog dialog(&printer, this);
+  dialog.setMinMax(1, maxPage);
+  dialog.setOption(QAbstractPrintDialog::PrintPageRange);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  if (dialog.printRange() != QAbstractPrintDialog::PageRange) printer.setFromTo(0, 0);
+  return true;
+}
 
 void TTarn::buildHtmlTab() {
   htmlHost_ = std::make_unique<TarnHtmlHost>(*this);

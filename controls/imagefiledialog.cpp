@@ -1,0 +1,111 @@
+#include "controls/imagefiledialog.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QImageReader>
+#include <QListWidget>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QtConcurrent>
+
+#include <atomic>
+#include <memory>
+
+namespace imagedlg {
+
+namespace {
+
+constexpr int kThumb = 96;
+constexpr int kMaxThumbs = 5000;            // beyond this a strip helps nobody
+constexpr qint64 kMaxBytes = 200LL << 20;   // larger files are skipped rather than decoded for a thumbnail
+
+// The name patterns of the dialog's current filter: "Pictures (*.png *.jpg)" gives *.png and *.jpg.
+QStringList patternsOf(const QString &filter) {
+  static const QRegularExpression paren(QStringLiteral("\\(([^()]*)\\)\\s*$"));
+  const QRegularExpressionMatch m = paren.match(filter);
+  return m.hasMatch() ? m.captured(1).split(QLatin1Char(' '), Qt::SkipEmptyParts) : QStringList{QStringLiteral("*")};
+}
+
+// Fills the strip with the folder's pictures; a new folder or the dialog's end stops the job before.
+class ThumbFiller : public QObject {
+ public:
+  explicit ThumbFiller(QListWidget *strip) : QObject(strip), strip_(strip) {}
+  ~ThumbFiller() override { stop(); }
+
+  void fill(const QString &folder, const QStringList &patterns) {
+    stop();
+    strip_->clear();
+    cancel_ = std::make_shared<std::atomic_bool>(false);
+    auto cancel = cancel_;
+    QPointer<QListWidget> strip = strip_;
+    job_ = QtConcurrent::run([folder, patterns, cancel, strip] {
+      QDir dir(folder);
+      const QFileInfoList files = dir.entryInfoList(patterns, QDir::Files | QDir::Readable, QDir::Name | QDir::IgnoreCase);
+      int made = 0;
+      for (const QFileInfo &fi : files) {
+        if (*cancel || made >= kMaxThumbs) return;
+        if (fi.size() > kMaxBytes) continue;
+        QImageReader r(fi.absoluteFilePath());
+        r.setAutoTransform(true);
+        const QSize full = r.size();
+        if (full.isValid()) r.setScaledSize(full.scaled(kThumb, kThumb, Qt::KeepAspectRatio).expandedTo({1, 1}));
+        const QImage img = r.read();
+        if (img.isNull() || *cancel) continue;
+        ++made;
+        const QString name = fi.fileName();
+        QMetaObject::invokeMethod(strip, [strip, img, name, cancel] {
+          if (*cancel || !strip) return;
+          auto *item = new QListWidgetItem(QIcon(QPixmap::fromImage(img)), name, strip);
+          item->setToolTip(name);
+        }, Qt::QueuedConnection);
+      }
+    });
+  }
+
+  void stop() {
+    if (cancel_) *cancel_ = true;
+    job_.waitForFinished();
+  }
+
+ private:
+  QListWidget *strip_;
+  std::shared_ptr<std::atomic_bool> cancel_;
+  QFuture<void> job_;
+};
+
+}  // namespace
+
+QString openImage(QWidget *owner, const QString &title, const QString &folder, const QString &qtFilter) {
+  QFileDialog dlg(owner, title, folder, qtFilter);
+  dlg.setObjectName(QStringLiteral("PGOpenDialog1"));
+  dlg.setOption(QFileDialog::DontUseNativeDialog);
+  dlg.setFileMode(QFileDialog::ExistingFile);
+  dlg.setAcceptMode(QFileDialog::AcceptOpen);
+  auto *strip = new QListWidget(&dlg);
+  strip->setObjectName(QStringLiteral("Thumbnails"));
+  strip->setViewMode(QListView::IconMode);
+  strip->setIconSize(QSize(kThumb, kThumb));
+  strip->setGridSize(QSize(kThumb + 24, kThumb + 40));
+  strip->setResizeMode(QListView::Adjust);
+  strip->setMovement(QListView::Static);
+  strip->setUniformItemSizes(true);
+  strip->setMinimumHeight(kThumb + 40);
+  if (auto *grid = qobject_cast<QGridLayout *>(dlg.layout())) grid->addWidget(strip, grid->rowCount(), 0, 1, -1);
+  dlg.resize(760, 620);
+  auto *filler = new ThumbFiller(strip);
+  auto refill = [&dlg, filler] { filler->fill(dlg.directory().absolutePath(), patternsOf(dlg.selectedNameFilter())); };
+  QObject::connect(&dlg, &QFileDialog::directoryEntered, filler, refill);
+  QObject::connect(&dlg, &QFileDialog::filterSelected, filler, refill);
+  QObject::connect(strip, &QListWidget::itemClicked, &dlg, [&dlg](QListWidgetItem *it) { dlg.selectFile(it->text()); });
+  QObject::connect(strip, &QListWidget::itemDoubleClicked, &dlg, [&dlg](QListWidgetItem *it) {
+    dlg.selectFile(it->text());
+    QMetaObject::invokeMethod(&dlg, "accept");  // as the Open button does
+  });
+  refill();
+  const bool ok = dlg.exec() == QDialog::Accepted && !dlg.selectedFiles().isEmpty();
+  filler->stop();
+  return ok ? dlg.selectedFiles().first() : QString();
+}
+
+}  // namespace imagedlg
