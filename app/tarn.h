@@ -10,6 +10,8 @@
 #include "browser/filecommands.h"
 #include "ftp/ftphost.h"
 #include "hexedit/hexhost.h"
+#include "tools/calchost.h"
+#include "tools/mp3host.h"
 #include "zip/ziphost.h"
 
 class QAction;
@@ -31,6 +33,7 @@ class THtmlTab;
 class TFtpForm;
 class TFtpPanel;
 class TLEdit;
+class TMP3Tag;
 class TMsgform;
 class TSortGrid;
 class TZipMaster;
@@ -244,6 +247,14 @@ class TTarn : public QMainWindow {
   // the destructor deletes the hex window before it.
   std::unique_ptr<THexHost> hexHost;
   void HexEditor1Click();
+
+  // MP3 tag editor and calculator (app/tarn_mp3.cpp, app/tarn_calc.cpp): the tag component Mp31 that a
+  // clicked ".mp3" is given to, and the hosts of the two windows, made on first use (the destructor deletes
+  // the calculator window before them; the tag editor is modal and gone when GetMp3 returns).
+  std::unique_ptr<TMp3Host> mp3Host;
+  TMP3Tag *Mp31 = nullptr;
+  std::unique_ptr<TCalcHost> calcHost;
+  void CalculatorClick();
 
  protected:
   bool event(QEvent *e) override;

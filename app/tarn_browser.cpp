@@ -278,7 +278,6 @@ void TTarn::ShowMultiMedia() { StatusBar1Panel->setText(QStringLiteral("The medi
 void TTarn::ShowRtf() { StatusBar1Panel->setText(QStringLiteral("The rich text editor is not available in this version yet.")); }
 void TTarn::GetExcel() { StatusBar1Panel->setText(QStringLiteral("The document viewer is not available in this version yet.")); }
 void TTarn::GetDBase() { StatusBar1Panel->setText(QStringLiteral("The database viewer is not available in this version yet.")); }
-void TTarn::GetMp3() { StatusBar1Panel->setText(QStringLiteral("The MP3 tag editor is not available in this version yet.")); }
 
 void TTarn::Pc1Change() {
   item("ViewHtml")->setEnabled(Pc1->currentWidget() == HtmlCmd && HtmlTab->editing());

@@ -200,7 +200,7 @@ bool TMP3Tag::WriteTag() {
   return true;
 }
 
-void TMP3Tag::RemoveTag() {
+bool TMP3Tag::RemoveTag() {
   QString failure;
   const QFileInfo info(filename_);
   if (!filename_.isEmpty() && info.exists() && !info.isDir()) {
@@ -215,5 +215,7 @@ void TMP3Tag::RemoveTag() {
   }
   clear();
   ReadTag();
-  if (!failure.isEmpty()) fail(failure);
+  if (failure.isEmpty()) return true;
+  fail(failure);
+  return false;
 }

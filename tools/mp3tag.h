@@ -76,8 +76,9 @@ class TMP3Tag : public QObject {
   void ReadTag();
   // Writes the record to Filename; false (with Error and onError) when the file is left unchanged.
   bool WriteTag();
-  // Cuts a tag off the end of the file, then reads again.
-  void RemoveTag();
+  // Cuts a tag off the end of the file, then reads again; false (with Error and onError) when a tag was
+  // there and could not be cut.
+  bool RemoveTag();
   // Empties the texts, genre Other.
   void clear();
 
