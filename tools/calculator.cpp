@@ -246,7 +246,8 @@ void TTheCalculator::Button_UseClick() {
   QSaveFile out(tapeFile());
   QByteArray bytes;
   for (const QString &line : tape_) bytes += line.toUtf8() + '\n';
-  if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
+  // Unbuffered: a buffered flush drops a short write on a full disk and a cut tape would be committed.
+  if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || out.write(bytes) != bytes.size() || !out.commit())
     host_.showError(this, QStringLiteral("The tape could not be saved to %1:\n%2").arg(tapeFile(), out.errorString()));
 }
 
