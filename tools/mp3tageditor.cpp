@@ -83,24 +83,24 @@ TMP3TagEditor::TMP3TagEditor(QWidget *parent, TMp3Host &host, const QString &fil
     e->setMaxLength(maxLength);
     return e;
   };
-  label("Label1", QStringLiteral("Title"), 8, 30, 52);
-  Edit1 = edit("Edit1", 60, 30, 204, 30);
-  label("Label2", QStringLiteral("Artist"), 8, 53, 52);
-  Edit2 = edit("Edit2", 60, 53, 204, 30);
-  label("Label3", QStringLiteral("Album"), 8, 76, 52);
-  Edit3 = edit("Edit3", 60, 76, 204, 30);
-  label("Label4", QStringLiteral("Year"), 8, 99, 52);
-  Edit4 = edit("Edit4", 60, 99, 46, 4);
+  label("Label1", QStringLiteral("Title"), 8, 30, 58);
+  Edit1 = edit("Edit1", 68, 30, 196, 30);
+  label("Label2", QStringLiteral("Artist"), 8, 53, 58);
+  Edit2 = edit("Edit2", 68, 53, 196, 30);
+  label("Label3", QStringLiteral("Album"), 8, 76, 58);
+  Edit3 = edit("Edit3", 68, 76, 196, 30);
+  label("Label4", QStringLiteral("Year"), 8, 99, 58);
+  Edit4 = edit("Edit4", 68, 99, 42, 4);
   // Digits only; unlike a key filter, the validator also keeps pasted text out and lets Backspace correct.
   Edit4->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,4}")), Edit4));
-  label("Label5", QStringLiteral("Genre"), 114, 99, 36);
+  label("Label5", QStringLiteral("Genre"), 116, 99, 36);
   cb1 = new QComboBox(this);
   cb1->setObjectName(QStringLiteral("cb1"));
   cb1->addItems(mp3tag::genreNames());
   cb1->setMaxVisibleItems(16);
-  cb1->setGeometry(150, 99, 114, 21);
-  label("Label6", QStringLiteral("Comment"), 8, 122, 52);
-  Edit5 = edit("Edit5", 60, 122, 204, 30);
+  cb1->setGeometry(154, 99, 110, 21);
+  label("Label6", QStringLiteral("Comment"), 8, 122, 58);
+  Edit5 = edit("Edit5", 68, 122, 196, 30);
   Edit6 = edit("Edit6", 8, 147, 256, 32767);
   Edit6->setReadOnly(true);
   Edit6->setFocusPolicy(Qt::NoFocus);
@@ -142,6 +142,7 @@ void TMP3TagEditor::showEvent(QShowEvent *e) {
   Edit6->setCursorPosition(0);
   Marquee->setText(Mp3Tag.Filename());
   Marquee->start();
+  Button4->setEnabled(Mp3Tag.Valid());  // nothing to remove from a file without a tag
 }
 
 void TMP3TagEditor::Button4Click() {

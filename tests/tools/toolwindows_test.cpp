@@ -131,6 +131,7 @@ TEST(Mp3TagEditor, UntaggedFilesAndUnknownGenres) {
     EXPECT_EQ(e->Edit1->text(), "no tag at all.mp3");
     EXPECT_EQ(e->Edit2->text(), "");
     EXPECT_EQ(e->cb1->currentText(), "Other");
+    EXPECT_FALSE(e->Button4->isEnabled());
     QTest::mouseClick(e->Button2, Qt::LeftButton);
   });
   QByteArray bytes = testenv::readFile(path);
