@@ -36,6 +36,7 @@
 #include "ftp/ftpform.h"
 #include "ftp/ftppanel.h"
 #include "hexedit/hexform.h"
+#include "tools/calculator.h"
 #include "zip/ziptab.h"
 #include "viewers/editorhost.h"
 #include "viewers/editortab.h"
@@ -107,6 +108,7 @@ TTarn::~TTarn() {
   qApp->removeEventFilter(this);
   delete THexForm::instance();
   qDeleteAll(findChildren<TRichForm *>(QString(), Qt::FindDirectChildrenOnly));
+  delete TTheCalculator::instance();
   delete FtpForm1;
   delete FtpPanel1;
   if (ZipTab && ZipTab->DirLabel1 == DirLabel1) DirLabel1 = nullptr;  // adopted by the page: it goes with it
@@ -252,7 +254,7 @@ void TTarn::buildMenus() {
   addItem(tarnwick, "Favourites1", "&Favourites");
   addItem(tarnwick, "FtpProfiles1", "Ftp &Profiles");
   addItem(tarnwick, "HtmlHistory1", "&Html History");
-  addItem(tools, "Calculator1", "Calcula&tor");
+  addItem(tools, "Calculator1", "Calcula&tor", {}, [this] { CalculatorClick(); });
   addItem(tools, "FtpClient1", "&Ftp Client");
   addItem(tools, "HexEditor1", "&Hex Editor", {}, [this] { HexEditor1Click(); });
   addItem(tools, "MsDosPrompt1", "&MsDos Prompt");
@@ -392,7 +394,7 @@ void TTarn::buildToolBar() {
   button(DosBut, "DosBut", QStyle::SP_ComputerIcon, "MsDos prompt");
   button(TreeBut, "TreeBut", QStyle::SP_FileDialogListView, "Tree list view");
   button(DualBut, "DualBut", QStyle::SP_FileDialogDetailedView, "Dual file manager");
-  button(Calculator, "Calculator", QStyle::SP_DialogApplyButton, "Calculator");
+  button(Calculator, "Calculator", QStyle::SP_DialogApplyButton, "Calculator", [this] { CalculatorClick(); });
   button(FindFiles, "FindFiles", QStyle::SP_FileDialogContentsView, "Find files or folders");
   button(DeleteBtn, "DeleteBtn", QStyle::SP_TrashIcon, "Delete selected file(s)");
   PTGroup1->addSeparator();

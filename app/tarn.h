@@ -14,6 +14,8 @@
 #include "tools/imghost.h"
 #include "viewers/imageshost.h"
 #include "controls/imageio.h"
+#include "tools/calchost.h"
+#include "tools/mp3host.h"
 #include "zip/ziphost.h"
 
 class QAction;
@@ -36,6 +38,7 @@ class QPrinter;
 class TFtpForm;
 class TFtpPanel;
 class TLEdit;
+class TMP3Tag;
 class TMsgform;
 class TSortGrid;
 class TZipMaster;
@@ -267,6 +270,14 @@ class TTarn : public QMainWindow {
   // current file) and every "&Rtf File" item (an empty document); they reach this window through richHost_.
   std::unique_ptr<TRichHost> richHost_;
   class TRichForm *openRichForm(bool handOver);
+
+  // MP3 tag editor and calculator (app/tarn_mp3.cpp, app/tarn_calc.cpp): the tag component Mp31 that a
+  // clicked ".mp3" is given to, and the hosts of the two windows, made on first use (the destructor deletes
+  // the calculator window before them; the tag editor is modal and gone when GetMp3 returns).
+  std::unique_ptr<TMp3Host> mp3Host;
+  TMP3Tag *Mp31 = nullptr;
+  std::unique_ptr<TCalcHost> calcHost;
+  void CalculatorClick();
 
  protected:
   bool event(QEvent *e) override;
