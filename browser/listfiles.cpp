@@ -1,6 +1,6 @@
 #include "browser/listfiles.h"
+#include "platform/savefile.h"
 #include <QFile>
-#include <QSaveFile>
 #include <algorithm>
 
 namespace browser {
@@ -58,15 +58,7 @@ QStringList entryTexts(const QList<ListEntry> &entries) {
 }
 
 bool writeListFile(const QString &file, const QList<QByteArray> &lines, QString *error) {
-  QSaveFile f(file);
-  const QByteArray data = joinListLines(lines);
-  // Unbuffered: a short write (a full disk) shows in write()'s count; through the buffer it can pass unseen
-  // and commit a cut file.
-  if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || f.write(data) != data.size() || !f.commit()) {
-    if (error) *error = f.errorString();
-    return false;  // QSaveFile drops its temporary: the old file is untouched
-  }
-  return true;
+  return platform::saveFileAtomically(file, joinListLines(lines), error);
 }
 
 bool writeListFile(const QString &file, const QList<ListEntry> &entries, QString *error) {

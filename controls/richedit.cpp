@@ -1,4 +1,5 @@
 #include "controls/richedit.h"
+#include "platform/savefile.h"
 
 #include "controls/rtfcodec.h"
 
@@ -6,7 +7,6 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QMimeData>
-#include <QSaveFile>
 #include <QStringDecoder>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -172,9 +172,9 @@ bool TRichEdit::saveToFile(const QString &path, bool plainText, QString *error) 
     const QString text = document()->toPlainText();
     QByteArray bytes;
     if (!latin1File_ || !encode1252(text, &bytes)) bytes = text.toUtf8();
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit()) {
-      if (error) *error = tr("Cannot save %1: %2").arg(path, f.errorString());
+    QString why;
+    if (!platform::saveFileAtomically(path, bytes, &why)) {
+      if (error) *error = tr("Cannot save %1: %2").arg(path, why);
       return false;
     }
   }

@@ -1,4 +1,5 @@
 #include "controls/rtfcodec.h"
+#include "platform/savefile.h"
 
 #include "controls/rtfcodepages.h"
 
@@ -6,7 +7,6 @@
 #include <QFile>
 #include <QHash>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QStringDecoder>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -1231,10 +1231,9 @@ QByteArray writeRtf(const QTextDocument *doc) {
 }
 
 bool writeRtfFile(const QString &path, const QTextDocument *doc, QString *error) {
-  QSaveFile f(path);
-  const QByteArray bytes = writeRtf(doc);
-  if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit()) {
-    if (error) *error = QObject::tr("Cannot save %1: %2").arg(path, f.errorString());
+  QString why;
+  if (!platform::saveFileAtomically(path, writeRtf(doc), &why)) {
+    if (error) *error = QObject::tr("Cannot save %1: %2").arg(path, why);
     return false;
   }
   return true;

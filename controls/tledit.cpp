@@ -1,4 +1,5 @@
 #include "controls/tledit.h"
+#include "platform/savefile.h"
 #include "controls/filedialogs.h"
 #include "controls/tleditfind.h"
 
@@ -16,7 +17,6 @@
 #include <QMessageBox>
 #include <QPageSetupDialog>
 #include <QPrintDialog>
-#include <QSaveFile>
 #include <cstring>
 
 const QString TLEdit::Untitled = QStringLiteral("<<untitled>>");
@@ -488,14 +488,10 @@ bool TLEdit::writeFile(const QString &path)
     const bool convert = !(m_pristine && !IsModified());
     if (convert)
         bytes = ConvertLineEnds(bytes, SaveLineEnd());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        report(tr("Cannot save \"%1\": %2").arg(path, file.errorString()));
-        return false;
-    }
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
-        report(tr("Cannot save \"%1\": %2").arg(path, file.errorString()));
-        return false;  // QSaveFile leaves the old file as it was
+    QString why;
+    if (!platform::saveFileAtomically(path, bytes, &why)) {
+        report(tr("Cannot save \"%1\": %2").arg(path, why));
+        return false;  // the old file is left as it was
     }
     if (convert)
         m_pristine = false;

@@ -1,7 +1,7 @@
 #include "ftp/ftpprofiles.h"
+#include "platform/savefile.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 namespace {
 
@@ -78,12 +78,7 @@ bool TIniFile::save()
             out += "\r\n";
         }
     }
-    QSaveFile f(m_path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(out) != out.size() || !f.commit()) {
-        m_error = f.errorString();
-        return false;
-    }
-    return true;
+    return platform::saveFileAtomically(m_path, out, &m_error);
 }
 
 TIniFile::Section *TIniFile::find(const QString &section)

@@ -1,10 +1,9 @@
 #include "platform/autostart.h"
+#include "platform/savefile.h"
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
-#include <QTextStream>
 
 namespace platform {
 
@@ -37,13 +36,9 @@ bool setAutostart(const QString &appName, bool on, const QString &programPath) {
   const QString path = autostartEntryPath(appName);
   if (!on) return !QFile::exists(path) || QFile::remove(path);
   QDir().mkpath(QFileInfo(path).absolutePath());
-  QSaveFile f(path);
-  if (!f.open(QIODevice::WriteOnly)) return false;
-  QTextStream out(&f);
-  out << "[Desktop Entry]\nType=Application\nName=" << appName << "\nExec=" << quoteExec(programPath)
-      << "\nX-GNOME-Autostart-enabled=true\n";
-  out.flush();
-  return f.commit();
+  const QString entry = QStringLiteral("[Desktop Entry]\nType=Application\nName=") + appName + QStringLiteral("\nExec=")
+                        + quoteExec(programPath) + QStringLiteral("\nX-GNOME-Autostart-enabled=true\n");
+  return saveFileAtomically(path, entry.toUtf8());
 }
 
 }  // namespace platform

@@ -1,4 +1,5 @@
 #include "tools/calculator.h"
+#include "platform/savefile.h"
 
 #include "platform/paths.h"
 #include "tools/calchost.h"
@@ -13,7 +14,6 @@
 #include <QPainter>
 #include <QPrinter>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScreen>
 #include <QSpinBox>
 #include <QTextEdit>
@@ -243,12 +243,11 @@ void TTheCalculator::toggleOptions() {
 }
 
 void TTheCalculator::Button_UseClick() {
-  QSaveFile out(tapeFile());
   QByteArray bytes;
   for (const QString &line : tape_) bytes += line.toUtf8() + '\n';
-  // Unbuffered: a buffered flush drops a short write on a full disk and a cut tape would be committed.
-  if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || out.write(bytes) != bytes.size() || !out.commit())
-    host_.showError(this, QStringLiteral("The tape could not be saved to %1:\n%2").arg(tapeFile(), out.errorString()));
+  QString error;
+  if (!platform::saveFileAtomically(tapeFile(), bytes, &error))
+    host_.showError(this, QStringLiteral("The tape could not be saved to %1:\n%2").arg(tapeFile(), error));
 }
 
 void TTheCalculator::Clear_ButClick() {

@@ -1,0 +1,14 @@
+#pragma once
+// Writing a whole file through a temporary file and a rename, so that a failed save leaves the old file as
+// it was. Qt's QSaveFile alone is not enough: through its write buffer, a short write (a full disk, a size
+// limit) is lost in the final flush and commit() still replaces the file with the cut copy. Every save of
+// whole bytes goes through here.
+#include <QByteArray>
+#include <QString>
+
+namespace platform {
+
+// False with *error (Qt's error text) when the bytes could not all be written; the old file is then kept.
+bool saveFileAtomically(const QString &path, const QByteArray &bytes, QString *error = nullptr);
+
+}  // namespace platform
