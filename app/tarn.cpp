@@ -103,6 +103,7 @@ TTarn::TTarn(const QStringList &args, QWidget *parent) : QMainWindow(parent), ar
 TTarn::~TTarn() {
   qApp->removeEventFilter(this);
   delete THexForm::instance();
+  deleteDbfWindows();
   delete FtpForm1;
   delete FtpPanel1;
   if (ZipTab && ZipTab->DirLabel1 == DirLabel1) DirLabel1 = nullptr;  // adopted by the page: it goes with it
@@ -269,7 +270,7 @@ void TTarn::buildMenus() {
   addItem(view, "ViewHtml", "&Html\tAlt+F2", {}, [this] { HtmlTab->ViewHtmlClick(); });
   item("ViewHtml")->setEnabled(false);
   item("ViewHtml")->setStatusTip(QStringLiteral("Toggle between the html viewer and editor"));
-  addItem(view, "SystemFonts1", "&System Fonts");
+  addItem(view, "SystemFonts1", "&System Fonts", {}, [this] { SystemFonts1Click(); })->setStatusTip(QStringLiteral("Display the system fonts"));
   addItem(view, "Thumbnails1", "Thumb&nails", "Ctrl+T");
   addItem(view, "FileAtt", "File &Attributes\t(Win98/NT)", {}, [this] { FileAttClick(); }, true)
       ->setStatusTip(QStringLiteral("Display file attributes in file list"));

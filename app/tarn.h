@@ -10,6 +10,7 @@
 #include "browser/filecommands.h"
 #include "ftp/ftphost.h"
 #include "hexedit/hexhost.h"
+#include "tools/dbfhost.h"
 #include "zip/ziphost.h"
 
 class QAction;
@@ -244,6 +245,12 @@ class TTarn : public QMainWindow {
   // the destructor deletes the hex window before it.
   std::unique_ptr<THexHost> hexHost;
   void HexEditor1Click();
+
+  // Database viewer (TTarnDbf, one window per table) and fonts viewer (TFontForm) (app/tarn_dbf.cpp): they
+  // reach this window only through dbfHost, made on first use; the destructor deletes them before it.
+  std::unique_ptr<TDbfHost> dbfHost;
+  void SystemFonts1Click();
+  void deleteDbfWindows();
 
  protected:
   bool event(QEvent *e) override;

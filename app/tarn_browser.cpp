@@ -277,7 +277,6 @@ void TTarn::ShowHtml() { HtmlTab->ShowHtml(state.CurrentFile); }
 void TTarn::ShowMultiMedia() { StatusBar1Panel->setText(QStringLiteral("The media player is not available in this version yet.")); }
 void TTarn::ShowRtf() { StatusBar1Panel->setText(QStringLiteral("The rich text editor is not available in this version yet.")); }
 void TTarn::GetExcel() { StatusBar1Panel->setText(QStringLiteral("The document viewer is not available in this version yet.")); }
-void TTarn::GetDBase() { StatusBar1Panel->setText(QStringLiteral("The database viewer is not available in this version yet.")); }
 void TTarn::GetMp3() { StatusBar1Panel->setText(QStringLiteral("The MP3 tag editor is not available in this version yet.")); }
 
 void TTarn::Pc1Change() {
