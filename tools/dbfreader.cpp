@@ -9,6 +9,7 @@
 #include <QTimeZone>
 #include <climits>
 #include <cmath>
+#include <cerrno>
 #include <cstring>
 #include <iconv.h>
 #include <unistd.h>
@@ -100,6 +101,16 @@ QVariant julianDateTime(const uchar *p) {
   return QDateTime(d, QTime::fromMSecsSinceStartOfDay(int(ms)), Qt::UTC);
 }
 
+// A date as dBASE stores it, "yyyymmdd"; invalid for blanks, zeros and anything else.
+QDate storedDate(const uchar *p) {
+  int v[8];
+  for (int i = 0; i < 8; ++i) {
+    if (p[i] < '0' || p[i] > '9') return {};
+    v[i] = p[i] - '0';
+  }
+  return QDate(v[0] * 1000 + v[1] * 100 + v[2] * 10 + v[3], v[4] * 10 + v[5], v[6] * 10 + v[7]);
+}
+
 QString currencyText(qint64 v) {
   const bool neg = v < 0;
   const quint64 a = neg ? quint64(0) - quint64(v) : quint64(v);
@@ -125,14 +136,14 @@ std::unique_ptr<TDbfTable> TDbfTable::open(const QString &path, QString *error) 
   }
   t->identity_ = platform::FileIdentity::ofDescriptor(int(t->file_.handle()));
   t->size_ = t->file_.size();
-  if (t->size_ > 0) {
-    t->data_ = t->file_.map(0, t->size_);
-    if (!t->data_) {
-      if (error) *error = QStringLiteral("%1 cannot be read: %2.").arg(QFileInfo(path).fileName(), t->file_.errorString());
-      return nullptr;
-    }
+  t->head_ = readAt(t->file_, 0, std::min<qint64>(t->size_, 65536));
+  if (t->head_.size() < std::min<qint64>(t->size_, 65536)) {
+    if (error) *error = QStringLiteral("%1 cannot be read: %2.").arg(QFileInfo(path).fileName(), t->file_.errorString());
+    return nullptr;
   }
+  t->data_ = reinterpret_cast<const uchar *>(t->head_.constData());
   if (!t->parse(error)) return nullptr;
+  t->groupRecords_ = std::max<qint64>(1, 65536 / t->recordLen_);
   if (!t->openMemo(path)) t->memoMissing_ = true;
   if (!t->checkMemoPointers(error)) return nullptr;
   return t;
@@ -251,17 +262,19 @@ bool TDbfTable::openMemo(const QString &tablePath) {
   memoFile_.setFileName(found);
   if (!memoFile_.open(QIODevice::ReadOnly) || memoFile_.size() < 512) return false;
   memoSize_ = memoFile_.size();
-  memo_ = memoFile_.map(0, memoSize_);
-  if (!memo_) return false;
+  const QByteArray head = readAt(memoFile_, 0, 512);
+  if (head.size() < 512) return false;
+  const uchar *h = reinterpret_cast<const uchar *>(head.constData());
+  memoOpen_ = true;
   if (fox) {
     memoKind_ = MemoKind::Fpt;
-    memoBlockSize_ = quint16(memo_[6] << 8 | memo_[7]);
+    memoBlockSize_ = quint16(h[6] << 8 | h[7]);
   } else if (version_ == 0x83) {
     memoKind_ = MemoKind::Dbt3;
     memoBlockSize_ = 512;
   } else {
     memoKind_ = MemoKind::Dbt4;
-    memoBlockSize_ = le16(memo_ + 20);
+    memoBlockSize_ = le16(h + 20);
   }
   if (memoBlockSize_ == 0) memoBlockSize_ = 512;
   return true;
@@ -279,7 +292,7 @@ qint64 TDbfTable::memoBlock(const uchar *p, int len) const {
 }
 
 bool TDbfTable::checkMemoPointers(QString *error) const {
-  if (!memo_) return true;
+  if (!memoOpen_) return true;
   for (int i = 0; i < fields_.size(); ++i) {
     if (!isMemoType(fields_[i])) continue;
     for (qint64 r = 0; r < count_; ++r) {
@@ -295,38 +308,79 @@ bool TDbfTable::checkMemoPointers(QString *error) const {
   return true;
 }
 
-QVariant TDbfTable::memo(qint64 block, bool *binary) const {
+QVariant TDbfTable::memo(qint64 block, bool *binary, bool raw) const {
   *binary = false;
   const qint64 start = block * memoBlockSize_;
-  if (!memo_ || block <= 0 || start >= memoSize_) return {};
-  const uchar *p = memo_ + start;
+  if (!memoOpen_ || block <= 0 || start >= memoSize_) return {};
   const qint64 room = memoSize_ - start;
+  constexpr qint64 kMaxMemo = 64 << 20;  // a lying length never asks for more than this
   QByteArray bytes;
+  const QByteArray head = readAt(memoFile_, start, 8);
+  const uchar *p = reinterpret_cast<const uchar *>(head.constData());
   switch (memoKind_) {
     case MemoKind::Fpt: {
-      if (room < 8) return {};
+      if (head.size() < 8) return {};
       const quint32 type = be32(p), len = be32(p + 4);
-      if (len > room - 8) return {};
-      bytes = QByteArray(reinterpret_cast<const char *>(p + 8), len);
+      if (len > room - 8 || len > kMaxMemo) return {};
+      bytes = readAt(memoFile_, start + 8, len);
       *binary = type != 1;
       break;
     }
     case MemoKind::Dbt4:
-      if (room >= 8 && p[0] == 0xff && p[1] == 0xff && p[2] == 0x08 && p[3] == 0x00) {
+      if (head.size() == 8 && p[0] == 0xff && p[1] == 0xff && p[2] == 0x08 && p[3] == 0x00) {
         const quint32 len = le32(p + 4);
-        if (len < 8 || len - 8 > room - 8) return {};
-        bytes = QByteArray(reinterpret_cast<const char *>(p + 8), len - 8);
+        if (len < 8 || len - 8 > room - 8 || len > kMaxMemo) return {};
+        bytes = readAt(memoFile_, start + 8, len - 8);
         break;
       }
       [[fallthrough]];
-    default: {
-      const void *end = std::memchr(p, 0x1a, size_t(room));
-      const qint64 n = end ? static_cast<const uchar *>(end) - p : room;
-      bytes = QByteArray(reinterpret_cast<const char *>(p), n);
-    }
+    default:  // text up to the end mark
+      for (qint64 at = start; at < memoSize_ && bytes.size() < kMaxMemo;) {
+        const QByteArray chunk = readAt(memoFile_, at, 4096);
+        if (chunk.isEmpty()) break;
+        const qsizetype end = chunk.indexOf('\x1a');
+        if (end >= 0) {
+          bytes += chunk.left(end);
+          break;
+        }
+        bytes += chunk;
+        at += chunk.size();
+      }
   }
-  if (*binary) return bytes;
-  return decode(reinterpret_cast<const uchar *>(bytes.constData()), int(std::min<qint64>(bytes.size(), INT_MAX)));
+  if (*binary || raw) return bytes;
+  return decode(reinterpret_cast<const uchar *>(bytes.constData()), int(bytes.size()));
+}
+
+QByteArray TDbfTable::readAt(const QFile &f, qint64 at, qint64 len) {
+  QByteArray out(len, Qt::Uninitialized);
+  qint64 got = 0;
+  while (got < len) {
+    const ssize_t n = ::pread(f.handle(), out.data() + got, size_t(len - got), off_t(at + got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += n;
+  }
+  out.truncate(got);
+  return out;
+}
+
+const uchar *TDbfTable::record(qint64 r) const {
+  if (!file_.isOpen()) return data_ + headerLen_ + r * recordLen_;
+  const qint64 first = r / groupRecords_ * groupRecords_;
+  Group *slot = &cache_[0];
+  for (Group &g : cache_) {
+    if (g.first == first) {
+      g.used = ++tick_;
+      return reinterpret_cast<const uchar *>(g.bytes.constData()) + (r - first) * recordLen_;
+    }
+    if (g.used < slot->used) slot = &g;
+  }
+  const qint64 n = std::min(groupRecords_, count_ - first);
+  slot->bytes = readAt(file_, headerLen_ + first * recordLen_, n * recordLen_);
+  if (slot->bytes.size() < n * recordLen_) slot->bytes.append(n * recordLen_ - slot->bytes.size(), ' ');  // shortened behind us
+  slot->first = first;
+  slot->used = ++tick_;
+  return reinterpret_cast<const uchar *>(slot->bytes.constData()) + (r - first) * recordLen_;
 }
 
 QString TDbfTable::decode(const uchar *p, int n) const {
@@ -389,9 +443,7 @@ QVariant TDbfTable::value(qint64 r, int i) const {
         default: return {};
       }
     case 'D': {
-      const QByteArray t = trimmedBytes(p, 8);
-      if (t.size() != 8 || t == "00000000") return {};
-      const QDate d = QDate::fromString(QString::fromLatin1(t), QStringLiteral("yyyyMMdd"));
+      const QDate d = storedDate(p);
       return d.isValid() ? QVariant(d) : QVariant();
     }
     case 'I': case '+': return qlonglong(qint32(le32(p)));
@@ -412,9 +464,7 @@ QVariant TDbfTable::value(qint64 r, int i) const {
       bool binary = false;
       const qint64 b = memoBlock(p, f.length);
       if (b <= 0) return {};
-      const QVariant v = memo(b, &binary);
-      if (f.type != 'M' && v.typeId() == QMetaType::QString) return v.toString().toLatin1();
-      return v;
+      return memo(b, &binary, f.type != 'M');
     }
     default: return QByteArray(reinterpret_cast<const char *>(p), f.length);
   }
@@ -423,9 +473,25 @@ QVariant TDbfTable::value(qint64 r, int i) const {
 QString TDbfTable::displayText(qint64 r, int i) const {
   if (r < 0 || r >= count_ || i < 0 || i >= fields_.size()) return {};
   const TDbField &f = fields_[i];
-  if (f.type == 'N' || f.type == 'F') {  // as stored: keeps the table's own decimals
-    const QByteArray t = trimmedBytes(record(r) + offsets_[i], f.length);
-    return QString::fromLatin1(t);
+  const uchar *p = record(r) + offsets_[i];
+  switch (f.type) {
+    case 'N': case 'F': {  // as stored: keeps the table's own decimals
+      int b = 0, e = f.length;
+      while (b < e && (p[b] == ' ' || p[b] == 0)) ++b;
+      while (e > b && (p[e - 1] == ' ' || p[e - 1] == 0)) --e;
+      return QString::fromLatin1(reinterpret_cast<const char *>(p + b), e - b);
+    }
+    case 'D':  // shown as yyyy-mm-dd straight from the stored digits once they make a real date
+      if (storedDate(p).isValid()) {
+        QString s(10, QLatin1Char('-'));
+        QChar *d = s.data();
+        for (int k = 0; k < 4; ++k) d[k] = QLatin1Char(char(p[k]));
+        d[5] = QLatin1Char(char(p[4])), d[6] = QLatin1Char(char(p[5])), d[8] = QLatin1Char(char(p[6])), d[9] = QLatin1Char(char(p[7]));
+        return s;
+      }
+      return {};
+    case 'C': case 'L': return dbDisplayText(value(r, i), f);
+    default: break;
   }
   if (isMemoType(f) && memoMissing_ && memoBlock(record(r) + offsets_[i], f.length) > 0)
     return QStringLiteral("(memo file %1 missing)").arg(memoName_);
@@ -576,6 +642,8 @@ bool TDbfTable::writeRecord(qint64 r, const QHash<int, QString> &values, QString
   }
   out.close();
   identity_ = platform::FileIdentity::of(path_);
+  for (Group &g : cache_)
+    if (g.first >= 0 && r >= g.first && r < g.first + groupRecords_) g.first = -1;
   return true;
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 // dBASE III/IV/5, FoxPro and Visual FoxPro tables (.dbf) with their memo files (.dbt, .fpt).
-// The table file is mapped, not read: a record is decoded only when it is asked for. Every length in the
-// header is checked against the file before anything is read, so a damaged table is refused at open with
-// a message saying what is wrong.
+// Records are read when they are asked for, a group of neighbours at a time into a small cache, so a table
+// of millions of records opens at once and memory does not grow with it. The file is read, not mapped: a
+// table another program shortens while it is shown reads as blank records instead of killing the program.
+// Every length in the header is checked against the file before anything is read, so a damaged table is
+// refused at open with a message saying what is wrong.
 #include "platform/fileidentity.h"
 #include "tools/dbtable.h"
 
@@ -37,11 +39,15 @@ class TDbfTable final : public TDbTable {
   bool parse(QString *error);
   bool openMemo(const QString &tablePath);
   bool checkMemoPointers(QString *error) const;
-  const uchar *record(qint64 r) const { return data_ + headerLen_ + r * recordLen_; }
+  // The record's bytes, valid until the next call.
+  const uchar *record(qint64 r) const;
+  // len bytes at offset at of f; fewer when the file is shorter.
+  static QByteArray readAt(const QFile &f, qint64 at, qint64 len);
   QString decode(const uchar *p, int n) const;
   bool encode(const QString &s, QByteArray *out) const;
   qint64 memoBlock(const uchar *p, int len) const;
-  QVariant memo(qint64 block, bool *binary) const;
+  // A memo's text, or its bytes when it is binary (a FoxPro picture or object) or raw is asked for.
+  QVariant memo(qint64 block, bool *binary, bool raw) const;
   bool isMemoType(const TDbField &f) const;
   bool encodeField(const TDbField &f, const QString &text, uchar *dest, QString *error) const;
 
@@ -49,7 +55,16 @@ class TDbfTable final : public TDbTable {
   QByteArray bytes_;  // fromBytes only
   const uchar *data_ = nullptr;
   qint64 size_ = 0;
-  const uchar *memo_ = nullptr;
+  QByteArray head_;  // the header as read from the file
+  struct Group {
+    qint64 first = -1;
+    QByteArray bytes;
+    quint64 used = 0;
+  };
+  mutable std::array<Group, 8> cache_;
+  mutable quint64 tick_ = 0;
+  qint64 groupRecords_ = 1;
+  bool memoOpen_ = false;
   qint64 memoSize_ = 0;
   int memoBlockSize_ = 512;
   enum class MemoKind { None, Dbt3, Dbt4, Fpt } memoKind_ = MemoKind::None;

@@ -127,12 +127,13 @@ TDBGrid::TDBGrid(QWidget *parent) : QTableView(parent), model_(new TDbModel(this
 void TDBGrid::setTable(TDbTable *table) {
   model_->setTable(table);
   if (!table) return;
-  const int ch = fontMetrics().averageCharWidth();
+  // Digits are wider than the average character, and dates and numbers are mostly digits.
+  const int ch = std::max(fontMetrics().averageCharWidth(), fontMetrics().horizontalAdvance(QLatin1Char('0')));
   const QFontMetrics titles(horizontalHeader()->font());
   for (int i = 0; i < table->fields().size(); ++i) {
     const TDbField &f = table->fields()[i];
     setColumnHidden(i, !f.visible);
-    const int w = std::max(titles.horizontalAdvance(f.name) + 12, std::min(f.displayWidth, 40) * ch + 8);
+    const int w = std::max(titles.horizontalAdvance(f.name) + 12, std::min(f.displayWidth, 40) * ch + 12);
     setColumnWidth(i, w);
   }
   if (model_->rowCount() > 0) {

@@ -62,6 +62,12 @@ QString oneCell(QString s) {
   return s;
 }
 
+QString rowText(TDbTable *t, qint64 r, const QVector<int> &cols) {
+  QString line;
+  for (int c : cols) line += oneCell(t->displayText(r, c)) + QLatin1Char('\t');
+  return line;
+}
+
 }  // namespace
 
 TPrintGrid::TPrintGrid(TDbfHost &host, QWidget *owner, const QString &name)
@@ -143,14 +149,22 @@ bool TPrintGrid::writeText() {
     for (int c : cols) line += oneCell(t->fields()[c].name) + QLatin1Char('\t');
     buf += line.toUtf8() + "\r\n";
     const qint64 n = t->recordCount();
+    // resize(0) keeps the buffers' memory, which clear() would give back every time.
     for (qint64 r = 0; r < n && ok; ++r) {
-      line.clear();
-      for (int c : cols) line += oneCell(t->displayText(r, c)) + QLatin1Char('\t');
+      line.resize(0);
+      for (int c : cols) {
+        line += t->displayText(r, c);
+        line += QLatin1Char('\t');
+      }
+      for (QChar &ch : line)
+        if (ch == QLatin1Char('\n') || ch == QLatin1Char('\r')) ch = QLatin1Char(' ');
+      // A tab inside a value would shift the columns after it: it becomes a space too.
+      if (line.count(QLatin1Char('\t')) != cols.size()) line = rowText(t, r, cols);
       buf += line.toUtf8();
       buf += "\r\n";
       if (buf.size() >= (1 << 20)) {
         ok = out.write(buf) == buf.size();
-        buf.clear();
+        buf.resize(0);
       }
     }
     if (ok) ok = out.write(buf) == buf.size();

@@ -245,6 +245,22 @@ TEST(DbfReader, HostileTablesAreRefusedWithTheReason) {
   ASSERT_TRUE(t);
   EXPECT_EQ(t->displayText(0, 11), "(memo file types_vfp.fpt missing)");
   EXPECT_EQ(t->displayText(0, 0), QString::fromUtf8("Café crème"));
+  // Another program shortens the table while it is shown: its records read blank, the program lives on.
+  const QString shrinking = copyOf("db3memo.dbf");
+  auto s = TDbfTable::open(shrinking, &error);
+  ASSERT_TRUE(s);
+  QStringList shown;
+  for (qint64 r = 0; r < s->recordCount(); ++r)
+    for (int c = 0; c < s->fields().size(); ++c) shown << s->displayText(r, c);
+  ASSERT_TRUE(QFile::resize(shrinking, 32 + 3 * 32 + 1));
+  ASSERT_TRUE(QFile::resize(QFileInfo(shrinking).path() + "/db3memo.dbt", 100));
+  for (qint64 r = 0; r < s->recordCount(); ++r)
+    for (int c = 0; c < s->fields().size(); ++c) {
+      const QString now = s->displayText(r, c);
+      // Records already read may still show; memos are read each time and are gone.
+      if (c == 2) EXPECT_TRUE(now.isEmpty()) << r;
+      else EXPECT_TRUE(now.isEmpty() || now == shown[int(r) * 3 + c]) << r << " " << c;
+    }
 }
 
 TEST(DbfReader, EditsAreWrittenAsOneRecordOrRefusedLeavingTheFileAsItWas) {
