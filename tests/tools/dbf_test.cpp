@@ -570,6 +570,10 @@ TEST(DbfWindow, CaptionFailureLayoutNavigatorAndEditing) {
     EXPECT_EQ(w.DBGrid1->currentRecord(), 1);
     ASSERT_EQ(host.messages.size(), 1);
     EXPECT_TRUE(host.messages[0].contains("not a number"));
+    w.DBGrid1->setFocus();
+    QTest::keyClick(w.DBGrid1, Qt::Key_Down);  // the same through the grid's own keys
+    EXPECT_EQ(w.DBGrid1->currentRecord(), 1);
+    EXPECT_EQ(host.messages.size(), 2);
     QTest::mouseClick(nav->button("Cancel"), Qt::LeftButton);
     QTest::mouseClick(nav->button("First"), Qt::LeftButton);
     EXPECT_EQ(w.DBGrid1->currentRecord(), 0);
