@@ -151,6 +151,7 @@ bool TPrintGrid::writeText() {
     const qint64 n = t->recordCount();
     // resize(0) keeps the buffers' memory, which clear() would give back every time.
     for (qint64 r = 0; r < n && ok; ++r) {
+      if (t->isDeleted(r)) continue;  // shown struck out in the grid; in a file they would pass for live ones
       line.resize(0);
       for (int c : cols) {
         line += t->displayText(r, c);
@@ -271,6 +272,10 @@ bool TPrintGrid::printTo(QPrinter *printer, int *pagesPrinted) {
   int page = 1, rows = 0, lastPage = 0, lastRows = 0, printed = 0;
   p.setFont(LinesFont);
   for (qint64 r = 0; r < n;) {
+    if (t->isDeleted(r)) {  // as in the text file
+      ++r;
+      continue;
+    }
     const bool inRange = page >= FromPage && page <= EndPage;
     if (rows == 0 && inRange) {
       if (printed > 0) printer->newPage();  // only when a record is left for the page: no blank last page
