@@ -1,9 +1,10 @@
 #pragma once
 // The system fonts viewer: every font family of the screen, each name written in its own face. One at a
 // time: the menu item that opens it stays disabled while it is open.
+#include <QAction>
+#include <QPointer>
 #include <QWidget>
 
-class QAction;
 class QLabel;
 class QListWidget;
 
@@ -26,5 +27,5 @@ class TFontForm : public QWidget {
  private:
   explicit TFontForm(QWidget *parent);
   void ListBox1Click();
-  QAction *menuItem_ = nullptr;
+  QPointer<QAction> menuItem_;  // the main window may go first
 };

@@ -62,10 +62,20 @@ QString oneCell(QString s) {
   return s;
 }
 
-QString rowText(TDbTable *t, qint64 r, const QVector<int> &cols) {
-  QString line;
-  for (int c : cols) line += oneCell(t->displayText(r, c)) + QLatin1Char('\t');
-  return line;
+// Appends a value as UTF-8; plain ASCII, the usual case, byte by byte without a temporary.
+void appendCell(QByteArray &buf, const QString &s) {
+  const qsizetype at = buf.size();
+  buf.resize(at + s.size());
+  char *d = buf.data() + at;
+  const char16_t *p = reinterpret_cast<const char16_t *>(s.constData());
+  for (qsizetype i = 0; i < s.size(); ++i) {
+    if (p[i] >= 0x80) {
+      buf.resize(at);
+      buf += oneCell(s).toUtf8();
+      return;
+    }
+    d[i] = (p[i] == '\t' || p[i] == '\n' || p[i] == '\r') ? ' ' : char(p[i]);
+  }
 }
 
 }  // namespace
@@ -144,24 +154,20 @@ bool TPrintGrid::writeText() {
   {
     BusyGrid busy(DBGrid);
     QByteArray buf;
-    buf.reserve(1 << 20);
-    QString line;
-    for (int c : cols) line += oneCell(t->fields()[c].name) + QLatin1Char('\t');
-    buf += line.toUtf8() + "\r\n";
+    buf.reserve(2 << 20);
+    for (int c : cols) {
+      appendCell(buf, t->fields()[c].name);
+      buf += '\t';
+    }
+    buf += "\r\n";
     const qint64 n = t->recordCount();
-    // resize(0) keeps the buffers' memory, which clear() would give back every time.
+    // resize(0) keeps the buffer's memory, which clear() would give back every time.
     for (qint64 r = 0; r < n && ok; ++r) {
       if (t->isDeleted(r)) continue;  // shown struck out in the grid; in a file they would pass for live ones
-      line.resize(0);
       for (int c : cols) {
-        line += t->displayText(r, c);
-        line += QLatin1Char('\t');
+        appendCell(buf, t->displayText(r, c));
+        buf += '\t';
       }
-      for (QChar &ch : line)
-        if (ch == QLatin1Char('\n') || ch == QLatin1Char('\r')) ch = QLatin1Char(' ');
-      // A tab inside a value would shift the columns after it: it becomes a space too.
-      if (line.count(QLatin1Char('\t')) != cols.size()) line = rowText(t, r, cols);
-      buf += line.toUtf8();
       buf += "\r\n";
       if (buf.size() >= (1 << 20)) {
         ok = out.write(buf) == buf.size();
