@@ -135,6 +135,7 @@ std::unique_ptr<TDbfTable> TDbfTable::open(const QString &path, QString *error) 
     return nullptr;
   }
   t->identity_ = platform::FileIdentity::ofDescriptor(int(t->file_.handle()));
+  t->writable_ = QFileInfo(path).isWritable();  // asked for every cell the grid paints, so asked once
   t->size_ = t->file_.size();
   t->head_ = readAt(t->file_, 0, std::min<qint64>(t->size_, 65536));
   if (t->head_.size() < std::min<qint64>(t->size_, 65536)) {
@@ -514,7 +515,7 @@ QString TDbfTable::whyReadOnly(int i) const {
   const TDbField &f = fields_[i];
   if (isMemoType(f) || f.type == 'V' || f.type == 'Q' || f.type == '0')
     return QStringLiteral("The field %1 is kept in a form this viewer does not change; it is shown read-only.").arg(f.name);
-  if (!QFileInfo(path_).isWritable()) return QStringLiteral("The table %1 is read-only.").arg(QFileInfo(path_).fileName());
+  if (!writable_) return QStringLiteral("The table %1 is read-only.").arg(QFileInfo(path_).fileName());
   return {};
 }
 

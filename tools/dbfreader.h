@@ -79,5 +79,6 @@ class TDbfTable final : public TDbTable {
   bool singleByte_ = true;
   std::array<char16_t, 256> table_{};  // byte to character for single-byte code pages
   QString path_;
+  bool writable_ = false;
   platform::FileIdentity identity_;
 };
