@@ -109,6 +109,7 @@ TTarn::~TTarn() {
   delete THexForm::instance();
   qDeleteAll(findChildren<TRichForm *>(QString(), Qt::FindDirectChildrenOnly));
   delete TTheCalculator::instance();
+  deleteDbfWindows();
   delete FtpForm1;
   delete FtpPanel1;
   if (ZipTab && ZipTab->DirLabel1 == DirLabel1) DirLabel1 = nullptr;  // adopted by the page: it goes with it
@@ -277,7 +278,7 @@ void TTarn::buildMenus() {
   addItem(view, "ViewHtml", "&Html\tAlt+F2", {}, [this] { HtmlTab->ViewHtmlClick(); });
   item("ViewHtml")->setEnabled(false);
   item("ViewHtml")->setStatusTip(QStringLiteral("Toggle between the html viewer and editor"));
-  addItem(view, "SystemFonts1", "&System Fonts");
+  addItem(view, "SystemFonts1", "&System Fonts", {}, [this] { SystemFonts1Click(); })->setStatusTip(QStringLiteral("Display the system fonts"));
   addItem(view, "Thumbnails1", "Thumb&nails", "Ctrl+T", [this] { Thumbnails1Click(); })
       ->setStatusTip(QStringLiteral("View thumbnails by using the image viewers open file dialog box"));
   addItem(view, "FileAtt", "File &Attributes\t(Win98/NT)", {}, [this] { FileAttClick(); }, true)

@@ -16,6 +16,7 @@
 #include "controls/imageio.h"
 #include "tools/calchost.h"
 #include "tools/mp3host.h"
+#include "tools/dbfhost.h"
 #include "zip/ziphost.h"
 
 class QAction;
@@ -278,6 +279,14 @@ class TTarn : public QMainWindow {
   TMP3Tag *Mp31 = nullptr;
   std::unique_ptr<TCalcHost> calcHost;
   void CalculatorClick();
+  // Database viewer (TTarnDbf, one window per table) and fonts viewer (TFontForm) (app/tarn_dbf.cpp): they
+  // reach this window only through dbfHost, made on first use; the destructor deletes them before it.
+  std::unique_ptr<TDbfHost> dbfHost;
+  void SystemFonts1Click();
+  void deleteDbfWindows();
+  // At the program's close: every table window closes as its close box would (pending edits posted). False
+  // when one refused (its edit cannot be written): the program then stays open.
+  bool closeDbfWindows();
 
  protected:
   bool event(QEvent *e) override;

@@ -96,7 +96,7 @@ void TTarn::AutoStartClick() {
 void TTarn::CloseMitmClick() { close(); }
 
 void TTarn::closeEvent(QCloseEvent *e) {
-  if (!THexForm::closeInstance() || !TRichForm::closeAll(this) || !EditorTab->QueryClose() || !HtmlTab->QueryClose()) {  // the user wanted to save but nothing was saved: keep the window
+  if (!THexForm::closeInstance() || !TRichForm::closeAll(this) || !closeDbfWindows() || !EditorTab->QueryClose() || !HtmlTab->QueryClose()) {  // the user wanted to save but nothing was saved: keep the window
     e->ignore();
     return;
   }

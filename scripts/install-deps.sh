@@ -10,6 +10,7 @@ pkgs=(
   python3 python3-pyftpdlib vsftpd libarchive-tools 7zip poppler-utils curl time
   xvfb xauth xdotool imagemagick libreoffice-writer-nogui
   id3v2 eyed3 python3-mutagen sox lame
+  pxlib-dev python3-dbfread dbview
 )
 missing=()
 for p in "${pkgs[@]}"; do
