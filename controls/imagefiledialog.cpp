@@ -98,14 +98,17 @@ QString openImage(QWidget *owner, const QString &title, const QString &folder, c
   QObject::connect(&dlg, &QFileDialog::directoryEntered, filler, refill);
   QObject::connect(&dlg, &QFileDialog::filterSelected, filler, refill);
   QObject::connect(strip, &QListWidget::itemClicked, &dlg, [&dlg](QListWidgetItem *it) { dlg.selectFile(it->text()); });
-  QObject::connect(strip, &QListWidget::itemDoubleClicked, &dlg, [&dlg](QListWidgetItem *it) {
-    dlg.selectFile(it->text());
-    QMetaObject::invokeMethod(&dlg, "accept");  // as the Open button does
+  QString picked;  // a double-clicked thumbnail: its file, without the dialog's own checks of a typed name
+  QObject::connect(strip, &QListWidget::itemDoubleClicked, &dlg, [&dlg, &picked](QListWidgetItem *it) {
+    picked = dlg.directory().filePath(it->text());
+    static_cast<QDialog &>(dlg).done(QDialog::Accepted);
   });
   refill();
-  const bool ok = dlg.exec() == QDialog::Accepted && !dlg.selectedFiles().isEmpty();
+  const bool ok = dlg.exec() == QDialog::Accepted;
   filler->stop();
-  return ok ? dlg.selectedFiles().first() : QString();
+  if (!ok) return QString();
+  if (!picked.isEmpty()) return picked;
+  return dlg.selectedFiles().isEmpty() ? QString() : dlg.selectedFiles().first();
 }
 
 }  // namespace imagedlg

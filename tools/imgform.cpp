@@ -148,6 +148,8 @@ void TImgForm::showEvent(QShowEvent *e) {
   if (thumbnails_) {
     const QString chosen = host.openImageFile(this, kThumbTitle, host.currentFolder(), filedlg::qtFilter(kOpenFilter));
     if (!chosen.isEmpty()) showFile(chosen);
+    // Nothing chosen: an empty window would only stand in the way (it stays on top of everything).
+    if (PGImage1->isEmpty()) QTimer::singleShot(0, this, &QWidget::close);
   } else if (!host.currentFile().isEmpty()) {
     showFile(host.currentFile());
   }

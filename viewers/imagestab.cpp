@@ -88,7 +88,8 @@ TImagesTab::TImagesTab(TImagesHost &h, QWidget *parent) : QWidget(parent), host(
     // The future's value is the image; errors travel beside it.
     const QImage img = watcher_.result();
     if (img.isNull()) {
-      host.showStatusText(pendingError_.isEmpty() ? QStringLiteral("Cannot show %1").arg(path) : pendingError_);
+      host.showStatusText(pendingError_.isEmpty() ? QStringLiteral("Cannot show %1.").arg(path)
+                                                  : QStringLiteral("Cannot show %1: %2").arg(path, pendingError_));
       emit pictureShown(false);
       return;
     }

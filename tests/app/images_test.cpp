@@ -1,0 +1,118 @@
+// Pictures in the main window: a click sends a still picture to the "Images" tab's picture control, an
+// animation to its page view, and, with "Open Images in &Window" on, a still one to an image window; a
+// double click on the tab's picture opens a window on it.
+#include <gtest/gtest.h>
+#include <QAction>
+#include <QApplication>
+#include <QImage>
+#include <QLabel>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTest>
+#include "app/tarn.h"
+#include "controls/htmlview.h"
+#include "controls/imageview.h"
+#include "controls/shelllist.h"
+#include "tests/app/apptest.h"
+#include "tests/common/testenv.h"
+#include "tools/imgform.h"
+#include "viewers/imagestab.h"
+
+namespace {
+
+class ImagesInWindow : public apptest::AppTest {
+ protected:
+  void SetUp() override {
+    apptest::AppTest::SetUp();
+    dir = testenv::makeDir("pics");
+    QImage still(64, 48, QImage::Format_RGB32);
+    still.fill(qRgb(10, 200, 30));
+    ASSERT_TRUE(still.save(dir + "/still.png"));
+    ASSERT_TRUE(still.scaled(2400, 1800).save(dir + "/large.jpg", "JPG", 80));
+    // Two frames: an animation (Qt writes no GIF; ImageMagick does).
+    ASSERT_EQ(QProcess::execute("convert", {"-size", "8x8", "xc:red", "xc:blue", "-set", "delay", "10", "-loop", "0",
+                                            dir + "/moving.gif"}), 0);
+    testenv::writeFile(dir + "/broken.png", "\x89PNG\r\n\x1a\n but nothing after");
+    w = std::make_unique<TTarn>(QStringList{dir});
+    w->show();
+    ASSERT_TRUE(testenv::waitFor([&] { return w->PTShellList1->FolderPath() == dir && !w->PTShellList1->model()->isLoading(); }));
+  }
+  void TearDown() override { w.reset(); }
+
+  void click(const QString &name) {
+    w->PTShellList1->selectName(name);
+    w->PTShellList1Click();
+  }
+  QList<TImgForm *> windows() const { return w->findChildren<TImgForm *>(QString(), Qt::FindDirectChildrenOnly); }
+
+  QString dir;
+  std::unique_ptr<TTarn> w;
+};
+
+}  // namespace
+
+TEST_F(ImagesInWindow, StillPicturesGoToThePictureControlAnimationsToThePageView) {
+  TImagesTab *tab = w->ImagesTab;
+  QSignalSpy shown(tab, &TImagesTab::pictureShown);
+  click("still.png");
+  EXPECT_EQ(w->lastViewerAction, "ShowImages");
+  EXPECT_EQ(w->Pc1->currentWidget(), w->ImageCmd);
+  ASSERT_TRUE(shown.count() > 0 || shown.wait(10000));
+  EXPECT_TRUE(shown.last().at(0).toBool());
+  EXPECT_TRUE(tab->PGImage2->isVisible());
+  EXPECT_FALSE(tab->Image1->isVisible());
+  EXPECT_EQ(tab->PGImage2->fileName(), dir + "/still.png");
+  EXPECT_EQ(tab->PGImage2->image().pixel(5, 5), qRgb(10, 200, 30));
+  EXPECT_EQ(tab->PGImage2->statusTip(), TImagesTab::PictureHint);
+
+  click("moving.gif");
+  EXPECT_TRUE(tab->Image1->isVisible());
+  EXPECT_FALSE(tab->PGImage2->isVisible());
+  EXPECT_FALSE(w->item("ViewHtml")->isEnabled());
+  EXPECT_TRUE(testenv::waitFor([&] { return tab->Image1->currentFile() == dir + "/moving.gif" && !tab->Image1->isLoading(); }, 30000));
+
+  // A picture that cannot be read: the status line says so, nothing else changes.
+  shown.clear();
+  click("broken.png");
+  ASSERT_TRUE(shown.count() > 0 || shown.wait(10000));
+  EXPECT_FALSE(shown.last().at(0).toBool());
+  EXPECT_TRUE(w->StatusBar1Panel->text().contains("broken.png")) << w->StatusBar1Panel->text().toStdString();
+
+  // Clicking on quickly: the last picture clicked is the one shown, whatever was still being decoded.
+  shown.clear();
+  click("large.jpg");
+  click("still.png");
+  click("large.jpg");
+  click("still.png");
+  ASSERT_TRUE(testenv::waitFor([&] { return !tab->isLoading() && shown.count() > 0; }, 10000));
+  EXPECT_TRUE(testenv::waitFor([&] { return !tab->isLoading(); }));
+  EXPECT_EQ(tab->PGImage2->fileName(), dir + "/still.png");
+}
+
+TEST_F(ImagesInWindow, WindowOptionAndDoubleClickOpenImageWindows) {
+  w->item("ImageWindow")->trigger();
+  ASSERT_TRUE(w->item("ImageWindow")->isChecked());
+  click("still.png");
+  ASSERT_EQ(windows().size(), 1);
+  EXPECT_EQ(windows()[0]->shownFile(), dir + "/still.png");
+  EXPECT_FALSE(w->ImagesTab->PGImage2->isVisible());
+  // Animations stay in the tab whatever the option says.
+  click("moving.gif");
+  EXPECT_EQ(windows().size(), 1);
+  EXPECT_TRUE(w->ImagesTab->Image1->isVisible());
+  qDeleteAll(windows());
+
+  w->item("ImageWindow")->trigger();
+  QSignalSpy shown(w->ImagesTab, &TImagesTab::pictureShown);
+  click("still.png");
+  ASSERT_TRUE(shown.count() > 0 || shown.wait(10000));
+  w->FullScreen1Click();
+  ASSERT_TRUE(w->fullScreen());
+  emit w->ImagesTab->PGImage2->doubleClicked();
+  ASSERT_EQ(windows().size(), 1);
+  EXPECT_EQ(windows()[0]->shownFile(), dir + "/still.png");
+  EXPECT_FALSE(w->ImagesTab->PGImage2->isVisible());
+  EXPECT_FALSE(w->fullScreen());  // the browser comes back for the window's file
+  EXPECT_EQ(w->state.CurrentFile, dir + "/still.png");
+}
