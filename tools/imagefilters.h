@@ -11,7 +11,7 @@
 
 namespace imgfilter {
 
-// Rounding to the nearest integer, halves to even.
+// Rounding to the nearest integer, halves to even (saturating at the ends of int).
 int roundHalfEven(double v);
 // A dialog's step s (-100 .. 100) as the value 5^(s/100) of contrast or gamma.
 double stepToValue(int step);
@@ -44,7 +44,9 @@ struct Kernel {
   std::vector<int> weights;
   int at(int x, int y) const { return weights[size_t(y * size + x)]; }
 };
-// Into a new image (the source is not changed); a null image when cancelled.
+// Into a new image (the source is not changed); a null image when cancelled, when the kernel is malformed or
+// when there is no memory for the result. A pixel none of whose weighted cells falls inside the picture keeps
+// its value.
 QImage convolve(const QImage &source, const Kernel &k, double factor, double bias, const Progress &progress = {});
 
 // 5. Blur: ring kernel of radius r (0.5 .. 5.0), strength p percent (10 .. 100).
