@@ -9,7 +9,7 @@ pkgs=(
   qt6-webengine-dev fonts-liberation2
   python3 python3-pyftpdlib vsftpd libarchive-tools 7zip poppler-utils curl time
   xvfb xauth xdotool imagemagick libreoffice-writer-nogui
-  python3-numpy python3-pil libwmf-bin
+  python3-numpy python3-pil libwmf-bin fonts-urw-base35
 )
 missing=()
 for p in "${pkgs[@]}"; do
