@@ -195,6 +195,17 @@ QImage convolve(const QImage &source, const Kernel &k, double factor, double bia
     return toChannel(factor * q + biasAdd);
   };
 
+  // Inside the picture every pixel divides by the same n: the result of each possible sum is looked up
+  // instead of computed (the same formula, once per sum rather than once per channel and pixel).
+  int lo = 0, hi = 0;
+  for (const Cell &c : cells) (c.w > 0 ? hi : lo) += c.w * 255;
+  std::vector<uchar> table;
+  if (hi - lo < (1 << 22) && qint64(hi - lo) < qint64(W) * H * 3) {
+    table.resize(size_t(hi - lo + 1));
+    for (int sum = lo; sum <= hi; ++sum) table[size_t(sum - lo)] = uchar(channel(sum, total));
+  }
+  const uchar *lut = table.empty() ? nullptr : table.data() - lo;
+
   const bool ok = forRows(H, qint64(W) * H, progress, [&](int y0, int y1) {
     std::vector<const QRgb *> rowOf(cells.size());
     for (int y = y0; y < y1; ++y) {
@@ -219,6 +230,10 @@ QImage convolve(const QImage &source, const Kernel &k, double factor, double bia
           }
           n = total;
           any = !cells.empty();
+          if (lut && any) {
+            d[x] = qRgba(lut[sr], lut[sg], lut[sb], qAlpha(self[x]));
+            continue;
+          }
         } else {
           for (size_t c = 0; c < cells.size(); ++c) {
             const int xx = x + cells[c].dx;
