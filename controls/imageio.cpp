@@ -12,7 +12,6 @@
 #include <QProcess>
 #include <QSaveFile>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <atomic>
@@ -50,7 +49,8 @@ bool hasTgaFooter(const QString &path) {
   return f.read(18) == QByteArray("TRUEVISION-XFILE.", 18);
 }
 
-// By content first: a renamed file still reads; the extension decides only for the headerless WMF form.
+// By content first, so that a renamed file still reads; the extension decides for the formats without a
+// signature (TGA, the WMF form without its placeable header) and names EMF.
 Kind kindOf(const QString &path, const QByteArray &h) {
   const uchar *p = reinterpret_cast<const uchar *>(h.constData());
   if (h.size() >= 4 && u32(p) == 0x9AC6CDD7u) return Kind::Wmf;  // placeable metafile
@@ -66,7 +66,7 @@ Kind kindOf(const QString &path, const QByteArray &h) {
   if (ext == "tga" || hasTgaFooter(path)) {
     // (Qt's own probes cannot decide: its icon reader takes a colour-mapped TGA header for an icon's.)
     const bool signed_ = h.startsWith("\x89PNG") || h.startsWith("\xff\xd8\xff") || h.startsWith("GIF8") ||
-                         h.startsWith("BM") || h.startsWith("II*") || h.startsWith("MM\0*");
+                         h.startsWith("BM") || h.startsWith("II*") || h.startsWith(QByteArrayView("MM\0*", 4));
     if (!signed_) return Kind::Tga;
   }
   return Kind::Other;
@@ -95,7 +95,7 @@ QImage readWmf(const QString &path, QString *error) {
     return {};
   }
   QProcess p;
-  p.setProcessChannelMode(QProcess::SeparateChannels);
+  p.setStandardErrorFile(QProcess::nullDevice());  // its font warnings would fill a pipe nobody reads
   p.start(tool, {QStringLiteral("--maxwidth=8192"), QStringLiteral("--maxheight=8192"), path});
   QByteArray svg;
   bool ok = p.waitForStarted(10000);
