@@ -1,6 +1,6 @@
 #pragma once
 // Reading, describing and writing picture files: Qt's image plug-ins for most formats, our own reader for
-// PCX, and Windows metafiles (WMF/EMF) drawn through a converter. Every reader is bounded: a lying header
+// PCX and TGA, and Windows metafiles (WMF/EMF) drawn through a converter. Every reader is bounded: a lying header
 // (60000 x 60000, a run past the end) gives an error, never a crash or an allocation the machine cannot hold.
 #include <QImage>
 #include <QString>
@@ -38,7 +38,11 @@ bool write(const QImage &image, const QString &path, QString *error);
 
 // Our PCX decoder: 1, 2, 4 and 8 bits per plane, 1 to 4 planes (1, 4, 8 and 24 bit pictures), RLE.
 QImage readPcx(const QByteArray &bytes, QString *error);
-// Our TGA encoder (uncompressed 24 or 32 bit, bottom-up), since Qt reads TGA but cannot write it.
+// Our TGA decoder: colour-mapped, true-colour (15, 16, 24, 32 bit) and grey, plain or RLE, any origin. Qt's
+// plug-in reads only uncompressed true colour and only files with the version 2 footer.
+QImage readTga(const QByteArray &bytes, QString *error);
+// Our TGA encoder (uncompressed 24 or 32 bit, bottom-up, with the version 2 footer so that Qt's plug-in reads
+// it too), since Qt cannot write TGA.
 QByteArray writeTga(const QImage &image);
 
 }  // namespace imageio

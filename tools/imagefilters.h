@@ -11,7 +11,7 @@
 
 namespace imgfilter {
 
-// Rounding to the nearest integer, halves to even.
+// Rounding to the nearest integer, halves to even (saturating at the ends of int).
 int roundHalfEven(double v);
 // A dialog's step s (-100 .. 100) as the value 5^(s/100) of contrast or gamma.
 double stepToValue(int step);
@@ -44,14 +44,19 @@ struct Kernel {
   std::vector<int> weights;
   int at(int x, int y) const { return weights[size_t(y * size + x)]; }
 };
-// Into a new image (the source is not changed); a null image when cancelled.
+// Into a new image (the source is not changed); a null image when cancelled, when the kernel is malformed or
+// when there is no memory for the result. A pixel none of whose weighted cells falls inside the picture keeps
+// its value.
 QImage convolve(const QImage &source, const Kernel &k, double factor, double bias, const Progress &progress = {});
 
-// 5. Blur: ring kernel of radius r (0.5 .. 5.0), strength p percent (10 .. 100).
+// 5. Blur: ring kernel of radius r (0.5 .. 5.0), strength p percent (10 .. 100); values outside are clamped.
 Kernel blurKernel(double radius, int strengthPercent);
 QImage blur(const QImage &source, double radius, int strengthPercent, const Progress &progress = {});
 
-// 6. Contour.
+// 6. Contour: the kernel's weights negated around a centre that makes them sum to 1, applied with factor
+// strength / 100 and a white background (bias 100), or factor -strength / 100 on black. The rect shape's
+// kernel is 2L - 3 wide, L its first zero: below sigma 1.16 that is the centre alone (the picture turns white,
+// or black), and below sigma 0.58 it would be negative, so it stays the centre alone.
 enum class Shape { Gaussian, Tent, Rect };
 struct ContourParams {
   double sigma = 1.0;    // 0.4 .. 1.3
