@@ -149,7 +149,11 @@ void TImgForm::showEvent(QShowEvent *e) {
     const QString chosen = host.openImageFile(this, kThumbTitle, host.currentFolder(), filedlg::qtFilter(kOpenFilter));
     if (!chosen.isEmpty()) showFile(chosen);
     // Nothing chosen: an empty window would only stand in the way (it stays on top of everything).
-    if (PGImage1->isEmpty()) QTimer::singleShot(0, this, &QWidget::close);
+    if (PGImage1->isEmpty())
+      QTimer::singleShot(0, this, [this] {
+        if (QWidget *owner = parentWidget()) owner->activateWindow();  // the keyboard goes back where it was
+        close();
+      });
   } else if (!host.currentFile().isEmpty()) {
     showFile(host.currentFile());
   }
