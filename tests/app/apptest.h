@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
+#include <memory>
+#include "app/tarn.h"
+#include "controls/shelllist.h"
+#include "controls/shelllistmodel.h"
 #include "tests/common/testenv.h"
 
 namespace apptest {
@@ -22,6 +26,30 @@ inline void cleanUserState() {
 class AppTest : public ::testing::Test {
  protected:
   void SetUp() override { cleanUserState(); }
+};
+
+// A main-window test on one folder: the window is shown with its list filled before the case starts, and a
+// click on a list item runs as the mouse's would.
+class FolderWindowTest : public AppTest {
+ protected:
+  // Called by SetUp with the folder made for the case: fill it here before the window reads it.
+  virtual void fillFolder() {}
+  void SetUp() override {
+    AppTest::SetUp();
+    dir = testenv::makeDir("win");
+    fillFolder();
+    if (HasFatalFailure()) return;
+    w = std::make_unique<TTarn>(QStringList{dir});
+    w->show();
+    ASSERT_TRUE(testenv::waitFor([&] { return w->PTShellList1->FolderPath() == dir && !w->PTShellList1->model()->isLoading(); }));
+  }
+  void TearDown() override { w.reset(); }
+  void click(const QString &name) {
+    w->PTShellList1->selectName(name);
+    w->PTShellList1Click();
+  }
+  QString dir;
+  std::unique_ptr<TTarn> w;
 };
 
 }  // namespace apptest

@@ -21,11 +21,9 @@
 
 namespace {
 
-class ImagesInWindow : public apptest::AppTest {
+class ImagesInWindow : public apptest::FolderWindowTest {
  protected:
-  void SetUp() override {
-    apptest::AppTest::SetUp();
-    dir = testenv::makeDir("pics");
+  void fillFolder() override {
     QImage still(64, 48, QImage::Format_RGB32);
     still.fill(qRgb(10, 200, 30));
     ASSERT_TRUE(still.save(dir + "/still.png"));
@@ -34,20 +32,8 @@ class ImagesInWindow : public apptest::AppTest {
     ASSERT_EQ(QProcess::execute("convert", {"-size", "8x8", "xc:red", "xc:blue", "-set", "delay", "10", "-loop", "0",
                                             dir + "/moving.gif"}), 0);
     testenv::writeFile(dir + "/broken.png", "\x89PNG\r\n\x1a\n but nothing after");
-    w = std::make_unique<TTarn>(QStringList{dir});
-    w->show();
-    ASSERT_TRUE(testenv::waitFor([&] { return w->PTShellList1->FolderPath() == dir && !w->PTShellList1->model()->isLoading(); }));
-  }
-  void TearDown() override { w.reset(); }
-
-  void click(const QString &name) {
-    w->PTShellList1->selectName(name);
-    w->PTShellList1Click();
   }
   QList<TImgForm *> windows() const { return w->findChildren<TImgForm *>(QString(), Qt::FindDirectChildrenOnly); }
-
-  QString dir;
-  std::unique_ptr<TTarn> w;
 };
 
 }  // namespace

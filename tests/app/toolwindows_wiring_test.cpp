@@ -17,25 +17,14 @@
 
 namespace {
 
-class ToolWindowsWiring : public apptest::AppTest {
+class ToolWindowsWiring : public apptest::FolderWindowTest {
  protected:
-  void SetUp() override {
-    apptest::AppTest::SetUp();
-    dir = testenv::makeDir("tw");
+  void fillFolder() override {
     audio = QByteArray(3000, '\x55');
     song = testenv::writeFile(dir + "/song.mp3", audio);
-    w = std::make_unique<TTarn>(QStringList{dir});
-    w->show();
-    ASSERT_TRUE(testenv::waitFor([&] { return w->PTShellList1->FolderPath() == dir && !w->PTShellList1->model()->isLoading(); }));
   }
-  void TearDown() override { w.reset(); }
-  void click(const QString &name) {
-    w->PTShellList1->selectName(name);
-    w->PTShellList1Click();
-  }
-  QString dir, song;
+  QString song;
   QByteArray audio;
-  std::unique_ptr<TTarn> w;
 };
 
 TEST_F(ToolWindowsWiring, AClickedMp3OpensTheTagEditorWhileTheOptionIsOn) {
