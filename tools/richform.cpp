@@ -470,9 +470,22 @@ bool TRichForm::SaveQuery() {
   }
 }
 
+namespace {
+// A document of many megabytes takes a moment to read or write: the pointer says so meanwhile.
+struct BusyCursor {
+  BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+};
+}  // namespace
+
 bool TRichForm::openFile(const QString &path) {
   QString error;
-  if (!Editor->loadFromFile(path, &error)) {
+  bool loaded;
+  {
+    BusyCursor busy;
+    loaded = Editor->loadFromFile(path, &error);
+  }
+  if (!loaded) {
     host.showError(this, error);
     return false;
   }
@@ -505,7 +518,12 @@ bool TRichForm::writeTo(const QString &path) {
   // Plain text stays plain text: a file named .txt is written as text, every other one as RTF.
   const bool plain = QFileInfo(path).suffix().compare(QLatin1String("txt"), Qt::CaseInsensitive) == 0;
   QString error;
-  if (!Editor->saveToFile(path, plain, &error)) {
+  bool saved;
+  {
+    BusyCursor busy;
+    saved = Editor->saveToFile(path, plain, &error);
+  }
+  if (!saved) {
     host.showError(this, error);
     return false;
   }
