@@ -6,6 +6,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QMimeData>
 #include <QStringDecoder>
 #include <QTextBlock>
@@ -129,6 +130,15 @@ bool TRichEdit::loadRtf(const QByteArray &bytes, QString *error) {
 }
 
 bool TRichEdit::loadFromFile(const QString &path, QString *error) {
+  const QFileInfo info(path);
+  if (info.isDir()) {
+    if (error) *error = tr("Cannot open %1: it is a folder.").arg(path);
+    return false;
+  }
+  if (info.size() > kMaxFileBytes) {
+    if (error) *error = tr("Cannot open %1: at %2 MB it is too large for the editor.").arg(path).arg(info.size() >> 20);
+    return false;
+  }
   QFile f(path);
   if (!f.open(QIODevice::ReadOnly)) {
     if (error) *error = tr("Cannot open %1: %2").arg(path, f.errorString());

@@ -25,6 +25,8 @@ class TRichEdit : public QTextEdit {
   static constexpr int kInset = 6;
   // Distance of the default tab stops in pixels: half an inch, as in word processors.
   static constexpr int kDefaultTab = 48;
+  // Larger files are refused rather than read whole into memory (a document takes ten times its size).
+  static constexpr qint64 kMaxFileBytes = 256LL << 20;
 
   explicit TRichEdit(QWidget *parent = nullptr);
 

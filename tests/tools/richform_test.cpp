@@ -359,9 +359,9 @@ TEST_F(RichForm, DroppedFileOpensAfterTheSaveQuestion) {
   const QString path = testenv::writeFile(dir + "/dropped.rtf", "{\\rtf1 dropped text\\par}");
   open();
   type("unsaved");
-  auto drop = [&] {
+  auto drop = [&](const QString &first = QString()) {
     QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(path), QUrl::fromLocalFile(dir + "/second.rtf")});
+    mime.setUrls({QUrl::fromLocalFile(first.isEmpty() ? path : first), QUrl::fromLocalFile(dir + "/second.rtf")});
     QWidget *vp = ed()->viewport();
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(vp, &enter);
@@ -371,11 +371,17 @@ TEST_F(RichForm, DroppedFileOpensAfterTheSaveQuestion) {
   };
   drop();  // Cancel: nothing happens
   EXPECT_EQ(ed()->toPlainText(), "unsaved");
+  // A folder dropped: refused with a message, the document stays.
+  host.answers << QMessageBox::No;
+  drop(dir);
+  ASSERT_EQ(host.errors.size(), 1);
+  EXPECT_TRUE(host.errors[0].contains("folder"));
+  EXPECT_EQ(ed()->toPlainText(), "unsaved");
   host.answers << QMessageBox::No;
   drop();
   EXPECT_EQ(ed()->toPlainText(), "dropped text");
   EXPECT_EQ(form->windowTitle(), "Tarnwick - dropped.rtf");
-  EXPECT_EQ(host.asked.size(), 2);
+  EXPECT_EQ(host.asked.size(), 3);
 }
 
 TEST_F(RichForm, PrintsToPdfWithTheFileNameAsTitle) {
