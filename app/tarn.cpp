@@ -259,7 +259,8 @@ void TTarn::buildMenus() {
   addItem(tools, "FtpClient1", "&Ftp Client");
   addItem(tools, "HexEditor1", "&Hex Editor", {}, [this] { HexEditor1Click(); });
   addItem(tools, "MsDosPrompt1", "&MsDos Prompt");
-  addItem(tools, "ScanImage1", "Sca&n Image");
+  addItem(tools, "ScanImage1", "Sca&n Image", {}, [this] { ScanImage1Click(); })
+      ->setStatusTip(QStringLiteral("Scan an Image, when the image is saved, it will be opened up in the viewer"));
   addItem(tools, "Defrag1", "Defra&g");
   addItem(tools, "ScanDisk1", "&ScanDisk");
   addItem(tools, "DualFileManager1", "&Dual File Manager", "F9", {}, true);

@@ -12,6 +12,7 @@
 #include "hexedit/hexhost.h"
 #include "tools/richhost.h"
 #include "tools/imghost.h"
+#include "tools/scanhost.h"
 #include "viewers/imageshost.h"
 #include "controls/imageio.h"
 #include "tools/calchost.h"
@@ -97,6 +98,9 @@ class TTarn : public QMainWindow {
   // A double click on the tab's picture or its "Open In Window": a new image window on that file.
   void openImageWindowOn(const QString &path);
   void Thumbnails1Click();
+  // The scanner window (app/tarn_scan.cpp), modal; its host is made on first use.
+  std::unique_ptr<TScanHost> scanHost_;
+  void ScanImage1Click();
   // The print dialog of the viewer tabs: pages 1..maxPage, a page range or all (from and to both 0).
   bool askPrintRange(QPrinter &printer, int maxPage);
   // The second browser pair of the dual file manager (app/tarn_layouts.cpp), the twin of the first.
