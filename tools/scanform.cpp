@@ -159,6 +159,7 @@ void TTarnScan::Acquire1Click() {
   QEventLoop loop;
   connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
   connect(&progress, &QProgressDialog::canceled, &loop, [&cancel] { cancel = true; });
+  connect(&progress, &QDialog::rejected, &loop, [&cancel] { cancel = true; });  // Escape
   QTimer tick;
   connect(&tick, &QTimer::timeout, &progress, [&] {
     if (progress.wasCanceled()) cancel = true;  // Escape and the close box cancel without the signal
