@@ -11,6 +11,7 @@ pkgs=(
   xvfb xauth xdotool imagemagick libreoffice-writer-nogui
   id3v2 eyed3 python3-mutagen sox lame
   pxlib-dev python3-dbfread dbview
+  libsane-dev sane-utils
   python3-numpy python3-pil libwmf-bin fonts-urw-base35
 )
 missing=()

@@ -272,7 +272,7 @@ Result Session::scan(const std::function<void(qint64, qint64)> &progress, const 
   std::vector<QByteArray> frames;
   std::vector<SANE_Parameters> params;
   const qint64 limit = qint64(imageio::allocationLimitMb()) << 20;
-  std::vector<SANE_Byte> block(64 * 1024);
+  std::vector<SANE_Byte> block(256 * 1024);
   int lines = 0;
   for (;;) {
     SANE_Status st = sane_start(h(handle_));
@@ -286,6 +286,54 @@ Result Session::scan(const std::function<void(qint64, qint64)> &progress, const 
       return failed(SANE_STATUS_INVAL, QObject::tr("The scanner's colour frames do not match."));
     const qint64 expected = p.lines > 0 ? qint64(p.lines) * p.bytes_per_line : -1;
     if (expected > limit) return failed(SANE_STATUS_NO_MEM, QObject::tr("The scan would be larger than this machine can hold; choose a lower resolution or a smaller area."));
+    // The common case, one frame of 8-bit grey or colour of known length: straight into the picture's rows,
+    // with no second copy of the scan in memory.
+    if (frames.empty() && p.last_frame && p.depth == 8 && p.lines > 0
+        && (p.format == SANE_FRAME_GRAY || p.format == SANE_FRAME_RGB)) {
+      const int rowBytes = p.pixels_per_line * (p.format == SANE_FRAME_RGB ? 3 : 1);
+      if (p.bytes_per_line < rowBytes) return failed(SANE_STATUS_INVAL, QObject::tr("The scanner sends lines shorter than it says."));
+      QImage img(p.pixels_per_line, p.lines, p.format == SANE_FRAME_RGB ? QImage::Format_RGB888 : QImage::Format_Grayscale8);
+      if (img.isNull()) return failed(SANE_STATUS_NO_MEM, QObject::tr("The scan is larger than this machine can hold."));
+      QByteArray line(p.bytes_per_line, Qt::Uninitialized);
+      qint64 got = 0;
+      int row = 0, filled = 0;
+      for (;;) {
+        if (cancel) {
+          sane_cancel(h(handle_));
+          r.cancelled = true;
+          r.status = SANE_STATUS_CANCELLED;
+          return r;
+        }
+        SANE_Int len = 0;
+        st = sane_read(h(handle_), block.data(), SANE_Int(block.size()), &len);
+        if (st == SANE_STATUS_EOF) break;
+        if (st != SANE_STATUS_GOOD) return failed(st, QObject::tr("The scan stopped before its end."));
+        const SANE_Byte *in = block.data();
+        for (SANE_Int left = len; left > 0 && row < p.lines;) {
+          if (filled == 0 && left >= p.bytes_per_line) {  // a whole line in the block: straight to its row
+            std::memcpy(img.scanLine(row++), in, size_t(rowBytes));
+            in += p.bytes_per_line;
+            left -= p.bytes_per_line;
+            continue;
+          }
+          const int take = qMin<int>(left, p.bytes_per_line - filled);
+          std::memcpy(line.data() + filled, in, size_t(take));
+          filled += take;
+          in += take;
+          left -= take;
+          if (filled == p.bytes_per_line) {
+            std::memcpy(img.scanLine(row++), line.constData(), size_t(rowBytes));
+            filled = 0;
+          }
+        }
+        got += len;
+        if (progress) progress(got, expected);
+      }
+      sane_cancel(h(handle_));
+      r.image = row == p.lines ? img : img.copy(0, 0, p.pixels_per_line, qMax(row, 1));
+      if (row == 0) r.image = QImage(), r.error = QObject::tr("The scanner sent no picture.");
+      return r;
+    }
     QByteArray data;
     if (expected > 0) data.reserve(expected);
     for (;;) {
