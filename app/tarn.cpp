@@ -95,6 +95,7 @@ TTarn::TTarn(const QStringList &args, QWidget *parent) : QMainWindow(parent), ar
   connect(mounts_, &platform::MountWatcher::removed, PTShellCombo1, &TPTShellCombo::reload);
   setUpFileCommands();
   setUpFavourites();
+  setUpSystemCommands();
   qApp->installEventFilter(this);  // the window sees every key first
   setupFtp();
   FormCreate();

@@ -8,6 +8,7 @@
 #include "app/myregistry.h"
 #include "app/mainstate.h"
 #include "browser/filecommands.h"
+#include "browser/systemtools.h"
 #include "ftp/ftphost.h"
 #include "hexedit/hexhost.h"
 #include "tools/richhost.h"
@@ -98,6 +99,23 @@ class TTarn : public QMainWindow {
   // A double click on the tab's picture or its "Open In Window": a new image window on that file.
   void openImageWindowOn(const QString &path);
   void Thumbnails1Click();
+  // The System menu and the items that reach the desktop (app/tarn_system.cpp).
+  void setUpSystemCommands();
+  // Starts the desktop's tool for a command in the current folder; a missing tool is said by name.
+  bool startSystemTool(systools::Command c, const QString &commandLine = QString());
+  // A message box about a system command; the last text is kept for tests.
+  void systemMessage(const QString &text);
+  QString lastSystemMessage_;
+  void RegEdit1Click(int tag);
+  void EnterDosCommand1Click();
+  void Run2Click();
+  void Format1Click();
+  void ShutDown1Click();
+  void showShellFolder(const QString &folder);
+  // The help page beside the program (or installed with it), or empty.
+  static QString helpFile();
+  void HelpTopics1Click();
+  void About1Click();
   // The scanner window (app/tarn_scan.cpp), modal; its host is made on first use.
   std::unique_ptr<TScanHost> scanHost_;
   void ScanImage1Click();

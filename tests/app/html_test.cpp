@@ -126,3 +126,20 @@ TEST_F(HtmlInWindow, ClickAltF2HistoryClearAndCloseReachTheHtmlTab) {
 }
 
 }  // namespace
+
+namespace {
+class HelpInWindow : public apptest::AppTest {};
+}  // namespace
+
+// Help shows the help page shipped beside the program in the HTML tab.
+TEST_F(HelpInWindow, HelpShowsTheShippedPageInTheHtmlTab) {
+  const QString help = TTarn::helpFile();
+  ASSERT_FALSE(help.isEmpty()) << "help.htm beside the program";
+  auto w = std::make_unique<TTarn>(QStringList{testenv::makeDir("help")});
+  w->show();
+  EXPECT_TRUE(w->item("HelpTopics1")->statusTip().startsWith("Contains information on what Tarnwick can and cannot do"));
+  w->item("HelpTopics1")->trigger();
+  EXPECT_EQ(w->state.CurrentFile, help);
+  EXPECT_EQ(w->Pc1->currentWidget(), w->HtmlCmd);
+  EXPECT_TRUE(testenv::waitFor([&] { return w->HtmlTab->HtmlView->currentFile() == help && !w->HtmlTab->HtmlView->isLoading(); }, 30000));
+}
