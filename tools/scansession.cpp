@@ -273,6 +273,15 @@ Result Session::scan(const std::function<void(qint64, qint64)> &progress, const 
   std::vector<SANE_Parameters> params;
   const qint64 limit = qint64(imageio::allocationLimitMb()) << 20;
   std::vector<SANE_Byte> block(256 * 1024);
+  // The next block of the scan: GOOD with data, EOF at its end; our cancel asks the device to stop.
+  auto next = [&](SANE_Int &len) -> SANE_Status {
+    if (cancel) return SANE_STATUS_CANCELLED;
+    return sane_read(h(handle_), block.data(), SANE_Int(block.size()), &len);
+  };
+  // A scan cancelled (here or on the device) or broken off.
+  auto stopped = [&](SANE_Status st) {
+    return failed(st, st == SANE_STATUS_CANCELLED ? QString() : QObject::tr("The scan stopped before its end."));
+  };
   int lines = 0;
   for (;;) {
     SANE_Status st = sane_start(h(handle_));
@@ -298,16 +307,10 @@ Result Session::scan(const std::function<void(qint64, qint64)> &progress, const 
       qint64 got = 0;
       int row = 0, filled = 0;
       for (;;) {
-        if (cancel) {
-          sane_cancel(h(handle_));
-          r.cancelled = true;
-          r.status = SANE_STATUS_CANCELLED;
-          return r;
-        }
         SANE_Int len = 0;
-        st = sane_read(h(handle_), block.data(), SANE_Int(block.size()), &len);
+        st = next(len);
         if (st == SANE_STATUS_EOF) break;
-        if (st != SANE_STATUS_GOOD) return failed(st, QObject::tr("The scan stopped before its end."));
+        if (st != SANE_STATUS_GOOD) return stopped(st);
         const SANE_Byte *in = block.data();
         for (SANE_Int left = len; left > 0 && row < p.lines;) {
           if (filled == 0 && left >= p.bytes_per_line) {  // a whole line in the block: straight to its row
@@ -337,16 +340,10 @@ Result Session::scan(const std::function<void(qint64, qint64)> &progress, const 
     QByteArray data;
     if (expected > 0) data.reserve(expected);
     for (;;) {
-      if (cancel) {
-        sane_cancel(h(handle_));
-        r.cancelled = true;
-        r.status = SANE_STATUS_CANCELLED;
-        return r;
-      }
       SANE_Int len = 0;
-      st = sane_read(h(handle_), block.data(), SANE_Int(block.size()), &len);
+      st = next(len);
       if (st == SANE_STATUS_EOF) break;
-      if (st != SANE_STATUS_GOOD) return failed(st, QObject::tr("The scan stopped before its end."));
+      if (st != SANE_STATUS_GOOD) return stopped(st);
       if (data.size() + len > limit) return failed(SANE_STATUS_NO_MEM, QObject::tr("The scan is larger than this machine can hold."));
       data.append(reinterpret_cast<const char *>(block.data()), len);
       if (progress) progress(data.size() + qint64(frames.size()) * qMax<qint64>(expected, 0), expected > 0 ? expected * (p.format == SANE_FRAME_GRAY || p.format == SANE_FRAME_RGB ? 1 : 3) : -1);
