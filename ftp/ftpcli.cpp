@@ -237,6 +237,8 @@ void TCustomFtpCli::OpenAsync()
     m_requestError = 0;
     m_handler = Handler::None;
     m_quitDone = m_quitClosing = false;
+    m_epsvRefused = false;
+    m_addrIndex = 0;
     if (!m_composite)
         touch();
     m_watchdog->start();
@@ -672,6 +674,30 @@ void TCustomFtpCli::ctrlDnsLookupDone(quint16 error)
 
 void TCustomFtpCli::ctrlSessionConnected(quint16 error)
 {
+    if (error != 0 && m_addrIndex + 1 < m_ctrl->DnsResultList().size() && m_state == TFtpState::WaitingGreeting) {
+        // A name with several addresses (IPv6 first, then IPv4): try the next one.
+        const QString next = m_ctrl->DnsResultList().at(++m_addrIndex);
+        display(QStringLiteral("! Cannot connect to %1 (%2), trying %3")
+                    .arg(m_ctrl->Addr(), SocketErrorText(error), next));
+        // Closed here, quietly: this close is no end of the session.
+        const auto closed = m_ctrl->OnSessionClosed;
+        m_ctrl->OnSessionClosed = nullptr;
+        m_ctrl->Close();
+        m_ctrl->OnSessionClosed = closed;
+        QMetaObject::invokeMethod(this, [this, next] {
+            if (m_state != TFtpState::WaitingGreeting || m_ctrl->State() != wsClosed)
+                return;
+            try {
+                m_ctrl->setAddr(next);
+                m_ctrl->setProto(QStringLiteral("tcp"));
+                m_ctrl->setPort(m_port);
+                m_ctrl->Connect();
+            } catch (const ESocketException &) {
+                ctrlSessionConnected(wsaerr::HostUnreach);
+            }
+        }, Qt::QueuedConnection);
+        return;
+    }
     if (error != 0) {
         m_lastReply = winsockReply(error);
         m_replyCode = 500;
@@ -761,6 +787,9 @@ void TCustomFtpCli::handleLine(const QByteArray &raw)
             return;
         }
         setState(TFtpState::Connected);
+        display(QStringLiteral("! Connected to %1 over %2; %3 mode data connections, no TLS")
+                    .arg(m_ctrl->GetPeerAddr(), m_ctrl->IsIPv6() ? QStringLiteral("IPv6") : QStringLiteral("IPv4"),
+                         m_passive ? QStringLiteral("passive") : QStringLiteral("active")));
         emit OnSessionConnected(0);
         finishRequest(0);
         return;
@@ -768,6 +797,7 @@ void TCustomFtpCli::handleLine(const QByteArray &raw)
     case TFtpState::WaitingReply:
         switch (m_handler) {
         case Handler::Standard: standardReply(line); break;
+        case Handler::Passive: passiveReply(line); break;
         case Handler::FirstTransfer: firstTransferReply(line); break;
         case Handler::SecondTransfer: secondTransferReply(line); break;
         case Handler::FirstSend: firstSendReply(line); break;

@@ -4,8 +4,10 @@
 // always delivered from the event loop (never inside the starting call). TFtpClient adds the
 // synchronous operations, which pump events while they wait.
 //
-// Data transfers always use active mode: the engine listens on a free port of the control
-// connection's local address, announces it with PORT and accepts only the server's connection.
+// Data transfers use active mode by default: the engine listens on a free port of the control
+// connection's local address, announces it with PORT (EPRT over IPv6) and accepts only the
+// server's connection. In passive mode it asks with EPSV (PASV when the server refuses EPSV) and
+// connects to the server itself, always at the control connection's peer address.
 #include <QElapsedTimer>
 #include <QIODevice>
 #include <QObject>
@@ -85,6 +87,9 @@ public:
     void setTimeout(int seconds) { m_timeout = seconds; }
     bool MultiThreaded() const { return m_multiThreaded; }
     void setMultiThreaded(bool v) { m_multiThreaded = v; }
+    // Passive mode: the client opens the data connections (works behind NAT and firewalls).
+    bool Passive() const { return m_passive; }
+    void setPassive(bool v) { m_passive = v; }
     // Transfer block sizes (2048 for receiving and 1514 for sending by default; see bench/ftp.py
     // for what larger blocks gain on fast links).
     int RecvBlockSize() const { return m_recvBlock; }
@@ -190,7 +195,7 @@ private:
         StDir, StLs, StSyst, StMkd, StRmd, StRenFrom, StRenTo, StSize, StDele, StPwd, StQuote, StQuit,
         StCount, StNone = 99
     };
-    enum class Handler { None, Standard, FirstTransfer, SecondTransfer, FirstSend, SecondSend };
+    enum class Handler { None, Standard, Passive, FirstTransfer, SecondTransfer, FirstSend, SecondSend };
 
     static constexpr unsigned bit(Step s) { return 1u << unsigned(s); }
 
@@ -220,6 +225,11 @@ private:
 
     // Transfers.
     void portStep();
+    void passiveStep();
+    void passiveReply(const QString &line);
+    void passiveConnected(quint16 error);
+    void attachData(bool sending);
+    bool dataLost();
     void restStep();
     void receiveStep(Step s);
     void sendStep(bool append);
@@ -254,6 +264,10 @@ private:
     bool m_displayFileFlag = false;
     int m_timeout = 15;
     bool m_multiThreaded = false;
+    bool m_passive = false;
+    bool m_epsvRefused = false;   // this session's server does not know EPSV: ask with PASV
+    QString m_passiveCmd;         // "EPSV" or "PASV" while its reply is awaited
+    int m_addrIndex = 0;          // the looked-up address being tried for the control connection
     int m_recvBlock = 2048;
     int m_sendBlock = 1514;
 

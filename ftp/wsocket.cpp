@@ -146,6 +146,82 @@ static bool parseDotted(const QString &s, quint32 &out)
     return true;
 }
 
+// A numeric address of either family; IPv6 may come in brackets ("[::1]").
+static bool parseNumeric(const QString &text, sockaddr_storage &out, socklen_t &len)
+{
+    QString t = text.trimmed();
+    if (t.startsWith(QLatin1Char('[')) && t.endsWith(QLatin1Char(']')))
+        t = t.mid(1, t.size() - 2);
+    const QByteArray b = t.toLatin1();
+    out = {};
+    if (b.isEmpty())
+        return false;
+    auto *v4 = reinterpret_cast<sockaddr_in *>(&out);
+    if (inet_pton(AF_INET, b.constData(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        len = sizeof(sockaddr_in);
+        return true;
+    }
+    auto *v6 = reinterpret_cast<sockaddr_in6 *>(&out);
+    if (inet_pton(AF_INET6, b.constData(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        len = sizeof(sockaddr_in6);
+        return true;
+    }
+    return false;
+}
+
+// Text of a socket address: dotted for IPv4, RFC 5952 form for IPv6 ("" for other families).
+static QString addrText(const sockaddr_storage &a)
+{
+    char buf[INET6_ADDRSTRLEN] = {};
+    if (a.ss_family == AF_INET)
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in *>(&a)->sin_addr, buf, sizeof buf);
+    else if (a.ss_family == AF_INET6)
+        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6 *>(&a)->sin6_addr, buf, sizeof buf);
+    return QString::fromLatin1(buf);
+}
+
+static int addrPort(const sockaddr_storage &a)
+{
+    if (a.ss_family == AF_INET)
+        return ntohs(reinterpret_cast<const sockaddr_in *>(&a)->sin_port);
+    if (a.ss_family == AF_INET6)
+        return ntohs(reinterpret_cast<const sockaddr_in6 *>(&a)->sin6_port);
+    return -1;
+}
+
+static void setSockPort(sockaddr_storage &a, quint16 port)
+{
+    if (a.ss_family == AF_INET6)
+        reinterpret_cast<sockaddr_in6 *>(&a)->sin6_port = htons(port);
+    else
+        reinterpret_cast<sockaddr_in *>(&a)->sin_port = htons(port);
+}
+
+// Resolves a host of either family: numeric first, then the resolver's first answer (whose
+// order already prefers IPv6 where the machine can reach it).
+static void resolveHostAny(const QString &host, sockaddr_storage &out, socklen_t &len)
+{
+    const QString name = host.trimmed();
+    if (name.isEmpty() || host.size() > 256)
+        throw ESocketException(QStringLiteral("WSocketResolveHost: Invalid Hostname."));
+    if (parseNumeric(name, out, len))
+        return;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *res = nullptr;
+    if (getaddrinfo(name.toUtf8().constData(), nullptr, &hints, &res) == 0 && res) {
+        out = {};
+        std::memcpy(&out, res->ai_addr, res->ai_addrlen);
+        len = res->ai_addrlen;
+        freeaddrinfo(res);
+        return;
+    }
+    throw ESocketException(QStringLiteral("WSocketResolveHost: Cannot convert host address '%1'").arg(host));
+}
+
 static QString dotted(quint32 netOrder)
 {
     in_addr a{};
@@ -223,11 +299,11 @@ int WSocketResolveProto(const QString &proto)
 
 QString WSocketPeerAddr(int handle)
 {
-    sockaddr_in a{};
+    sockaddr_storage a{};
     socklen_t len = sizeof a;
-    if (handle < 0 || getpeername(handle, reinterpret_cast<sockaddr *>(&a), &len) != 0 || a.sin_family != AF_INET)
+    if (handle < 0 || getpeername(handle, reinterpret_cast<sockaddr *>(&a), &len) != 0)
         return {};
-    return dotted(a.sin_addr.s_addr);
+    return addrText(a);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -254,7 +330,8 @@ TCustomWSocket::~TCustomWSocket()
 
 void TCustomWSocket::applyDefaults()
 {
-    m_sinAddr = 0;
+    m_sa = {};
+    m_saLen = 0;
     m_sinPort = 0;
     m_addr.clear();
     m_port.clear();
@@ -401,7 +478,7 @@ void TCustomWSocket::resolveAll(const QString &prefix, bool needAddr)
             m_portResolved = true;
         }
         if (!m_addrResolved && needAddr) {
-            m_sinAddr = WSocketResolveHost(m_addr);
+            resolveHostAny(m_addr, m_sa, m_saLen);
             m_addrResolved = true;
         }
     } catch (const ESocketException &e) {
@@ -415,7 +492,8 @@ bool TCustomWSocket::createSocket(const QString &opName)
     m_queued = 0;
     m_allSent = true;
     const int type = (m_datagram ? SOCK_DGRAM : SOCK_STREAM) | SOCK_NONBLOCK | SOCK_CLOEXEC;
-    const int fd = ::socket(AF_INET, type, m_datagram ? IPPROTO_UDP : IPPROTO_TCP);
+    const int family = m_sa.ss_family == AF_INET6 ? AF_INET6 : AF_INET;
+    const int fd = ::socket(family, type, m_datagram ? IPPROTO_UDP : IPPROTO_TCP);
     if (fd < 0) {
         socketError(opName, WSocketErrnoToCode(errno));
         return false;
@@ -500,11 +578,9 @@ void TCustomWSocket::Connect()
             return;
         }
     }
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(m_sinPort);
-    sa.sin_addr.s_addr = m_sinAddr;
-    const int r = ::connect(m_fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
+    sockaddr_storage sa = m_sa;
+    setSockPort(sa, m_sinPort);
+    const int r = ::connect(m_fd, reinterpret_cast<sockaddr *>(&sa), m_saLen);
     if (r == 0 || errno == EINPROGRESS || errno == EWOULDBLOCK) {
         setState(wsConnecting);
         // Completion (success or failure) shows as writability; reading waits until connected.
@@ -537,11 +613,9 @@ void TCustomWSocket::Listen()
     }
     if (!createSocket(QStringLiteral("socket")))
         return;
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(m_sinPort);
-    sa.sin_addr.s_addr = m_sinAddr;
-    if (::bind(m_fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0) {
+    sockaddr_storage sa = m_sa;
+    setSockPort(sa, m_sinPort);
+    if (::bind(m_fd, reinterpret_cast<sockaddr *>(&sa), m_saLen) != 0) {
         const int code = WSocketErrnoToCode(errno);
         ::close(m_fd);
         m_fd = -1;
@@ -895,14 +969,27 @@ int TCustomWSocket::GetPeerName(sockaddr_in &addr)
 
 QString TCustomWSocket::GetXAddr()
 {
-    sockaddr_in a{};
-    return GetSockName(a) == 0 ? dotted(a.sin_addr.s_addr) : QString();
+    sockaddr_storage a{};
+    socklen_t len = sizeof a;
+    if (m_fd < 0 || ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&a), &len) != 0)
+        return {};
+    return addrText(a);
 }
 
 int TCustomWSocket::GetXPort()
 {
-    sockaddr_in a{};
-    return GetSockName(a) == 0 ? ntohs(a.sin_port) : -1;
+    sockaddr_storage a{};
+    socklen_t len = sizeof a;
+    if (m_fd < 0 || ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&a), &len) != 0)
+        return -1;
+    return addrPort(a);
+}
+
+bool TCustomWSocket::IsIPv6()
+{
+    sockaddr_storage a{};
+    socklen_t len = sizeof a;
+    return m_fd >= 0 && ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&a), &len) == 0 && a.ss_family == AF_INET6;
 }
 
 QString TCustomWSocket::GetPeerAddr()
@@ -927,9 +1014,10 @@ void TCustomWSocket::DnsLookup(const QString &hostName)
     }
     m_dnsResult.clear();
     m_dnsResultList.clear();
-    quint32 a = 0;
-    if (parseDotted(name, a)) {
-        m_dnsResult = dotted(a);
+    sockaddr_storage a{};
+    socklen_t alen = 0;
+    if (parseNumeric(name, a, alen)) {
+        m_dnsResult = addrText(a);
         m_dnsResultList << m_dnsResult;
         fire(OnDnsLookupDone, 0);
         return;
@@ -950,14 +1038,17 @@ void TCustomWSocket::lookupDone(const QHostInfo &info)
     default: err = wsaerr::NoRecovery; break;
     }
     if (err == 0) {
+        // In the resolver's order: it puts IPv6 first where the machine has a route for it.
         for (const QHostAddress &ha : info.addresses()) {
             bool ok = false;
             const quint32 v4 = ha.toIPv4Address(&ok);
             if (ok)
                 m_dnsResultList << dotted(htonl(v4));
+            else if (ha.protocol() == QAbstractSocket::IPv6Protocol && ha.scopeId().isEmpty())
+                m_dnsResultList << ha.toString();
         }
         if (m_dnsResultList.isEmpty())
-            err = wsaerr::NoData;  // only IPv6 addresses: this socket speaks IPv4
+            err = wsaerr::NoData;
         else
             m_dnsResult = m_dnsResultList.first();
     }

@@ -16,6 +16,8 @@
 #include <memory>
 #include <stdexcept>
 
+#include <sys/socket.h>
+
 struct sockaddr_in;
 class QSocketNotifier;
 class QHostInfo;
@@ -126,7 +128,8 @@ public:
     int Receive(void *buf, int len);
     int GetSockName(sockaddr_in &addr);
     int GetPeerName(sockaddr_in &addr);
-    QString GetXAddr();   // local address, dotted
+    QString GetXAddr();   // local address, dotted (IPv4) or in IPv6 text form
+    bool IsIPv6();        // the socket speaks IPv6
     int GetXPort();       // local port
     QString GetPeerAddr();
     void DnsLookup(const QString &hostName);
@@ -167,7 +170,8 @@ private:
     QString m_addr, m_port, m_proto;
     bool m_addrAssigned = false, m_portAssigned = false, m_protoAssigned = false;
     bool m_addrResolved = false, m_portResolved = false, m_protoResolved = false;
-    quint32 m_sinAddr = 0;  // network order
+    sockaddr_storage m_sa{};  // resolved address (IPv4 or IPv6), port not yet set
+    socklen_t m_saLen = 0;
     quint16 m_sinPort = 0;  // host order
     int m_protoNum = 6;
     bool m_datagram = false;

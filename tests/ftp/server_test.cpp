@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QProcess>
 
+#include <algorithm>
 #include <csignal>
 
 #include "ftp/ftpcli.h"
@@ -22,19 +23,32 @@ namespace {
 
 constexpr qint64 kBig = 100 * 1024 * 1024;
 
-class FtpServers : public ::testing::TestWithParam<Server::Kind> {
+// How the data connections are made, and over which address family.
+enum Mode { Active, Passive, Passive6, Active6 };
+using Param = std::tuple<Server::Kind, Mode>;
+
+class FtpServers : public ::testing::TestWithParam<Param> {
 protected:
+    Server::Kind kind() const { return std::get<0>(GetParam()); }
+    Mode mode() const { return std::get<1>(GetParam()); }
+    bool v6() const { return mode() == Passive6 || mode() == Active6; }
+    bool passive() const { return mode() == Passive || mode() == Passive6; }
+
     void SetUp() override
     {
+        if (v6() && !ftptest::loopback6Available())
+            GTEST_SKIP() << "this machine has no IPv6 loopback address ::1";
         root = testenv::makeDir(QStringLiteral("ftproot"));
         local = testenv::makeDir(QStringLiteral("local"));
-        server = std::make_unique<Server>(GetParam(), root);
+        server = std::make_unique<Server>(kind(), root);
+        server->setAddress(v6() ? QStringLiteral("::1") : QStringLiteral("127.0.0.1"));
         ASSERT_TRUE(server->start()) << server->error().toStdString();
     }
 
     void aim(TCustomFtpCli &cli)
     {
-        cli.setHostName(QStringLiteral("127.0.0.1"));
+        cli.setPassive(passive());
+        cli.setHostName(server->address());
         cli.setPort(QString::number(server->port()));
         cli.setUserName(server->user());
         cli.setPassWord(server->password());
@@ -54,9 +68,11 @@ protected:
     std::unique_ptr<Server> server;
 };
 
-QString name(const ::testing::TestParamInfo<Server::Kind> &i)
+QString name(const ::testing::TestParamInfo<Param> &i)
 {
-    return i.param == Server::PyFtpd ? QStringLiteral("pyftpdlib") : QStringLiteral("vsftpd");
+    static const char *const modes[] = {"active", "passive", "passive_ipv6", "active_ipv6"};
+    return (std::get<0>(i.param) == Server::PyFtpd ? QStringLiteral("pyftpdlib_") : QStringLiteral("vsftpd_"))
+           + QLatin1String(modes[std::get<1>(i.param)]);
 }
 
 } // namespace
@@ -66,7 +82,7 @@ TEST_P(FtpServers, LoginSystemAndDirectories)
     {
         TFtpClient bad;
         aim(bad);
-        if (GetParam() == Server::PyFtpd)
+        if (kind() == Server::PyFtpd)
             bad.setPassWord(QStringLiteral("wrong"));
         else
             bad.setUserName(QStringLiteral("bob"));
@@ -140,6 +156,9 @@ TEST_P(FtpServers, ListingsIntoFilesStreamsAndLines)
     Recorder rec(cli);
     rec.reset();
     QBuffer names;
+    // The data connection is made the way the mode says, in the address family of the session.
+    const QString how = passive() ? QStringLiteral("> EPSV") : v6() ? QStringLiteral("> EPRT |2|::1|")
+                                                                    : QStringLiteral("> PORT 127,0,0,1,");
     names.open(QIODevice::ReadWrite);
     cli.setLocalStream(&names);
     cli.LsAsync();
@@ -148,6 +167,8 @@ TEST_P(FtpServers, ListingsIntoFilesStreamsAndLines)
     QStringList got = QString::fromUtf8(names.data()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
     got.sort();
     EXPECT_EQ(got, (QStringList{"alpha.txt", "beta.bin", "gamma"}));
+    EXPECT_TRUE(std::any_of(rec.display.begin(), rec.display.end(), [&](const QString &l) { return l.startsWith(how); }))
+        << rec.display.join('\n').toStdString();
     cli.setLocalStream(nullptr);
 
     QStringList lines;
@@ -308,7 +329,8 @@ TEST_P(FtpServers, CompositeSessionsFromOpenToQuit)
     testenv::writeFile(root + QStringLiteral("/d/file.txt"), "inside d\n");
     TCustomFtpCli cli;
     aim(cli);
-    cli.setHostName(QStringLiteral("localhost"));  // an asynchronous name lookup first
+    if (!v6())
+        cli.setHostName(QStringLiteral("localhost"));  // an asynchronous name lookup first
     Recorder rec(cli);
     cli.setHostDirName(QStringLiteral("d"));
     cli.setHostFileName(QStringLiteral("file.txt"));
@@ -368,7 +390,9 @@ TEST_P(FtpServers, SynchronousCallsNestedInRequestDone)
     EXPECT_TRUE(testenv::readFile(local + QStringLiteral("/nested-list.txt")).contains("one.txt"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Real, FtpServers, ::testing::Values(Server::PyFtpd, Server::Vsftpd),
+INSTANTIATE_TEST_SUITE_P(Real, FtpServers,
+                         ::testing::Combine(::testing::Values(Server::PyFtpd, Server::Vsftpd),
+                                            ::testing::Values(Active, Passive, Passive6, Active6)),
                          [](const auto &i) { return name(i).toStdString(); });
 
 TEST(FtpServerKilled, MidTransferIsAnErrorAndKeepsThePartialFile)
