@@ -111,6 +111,9 @@ TFtpForm::TFtpForm(TFtpHost &host, const QString &profileFile, TFtpPanel *panel,
     check(ForceLowerCB, "ForceLowerCB", QStringLiteral("Force Lowercase Filenames"));
     check(ConvHtmlCB, "ConvHtmlCB", QStringLiteral("Convert .htm extensions to .html"));
     check(SlowHostCB, "SlowHostCB", QStringLiteral("Slow Host - Allow more time"));
+    check(PassiveCB, "PassiveCB", QStringLiteral("Passive mode"));
+    PassiveCB->setToolTip(QStringLiteral("This program opens the data connections (EPSV or PASV): "
+                                         "needed behind most routers and firewalls"));
     ConnectBut = new QPushButton(QStringLiteral("&Connect"), this);
     ConnectBut->setObjectName(QStringLiteral("ConnectBut"));
     ExitBut = new QPushButton(QStringLiteral("&Exit"), this);
@@ -153,7 +156,7 @@ TFtpForm::TFtpForm(TFtpHost &host, const QString &profileFile, TFtpPanel *panel,
     grid->addLayout(portRow, 6, 1);
     auto *checks = new QVBoxLayout;
     for (QWidget *w : {(QWidget *)SaveProfileCB, (QWidget *)AutoDirCB, (QWidget *)ForceLowerCB, (QWidget *)ConvHtmlCB,
-                       (QWidget *)SlowHostCB})
+                       (QWidget *)SlowHostCB, (QWidget *)PassiveCB})
         checks->addWidget(w);
     checks->addStretch(1);
     auto *buttons = new QHBoxLayout;
@@ -182,6 +185,7 @@ TFtpForm::TFtpForm(TFtpHost &host, const QString &profileFile, TFtpPanel *panel,
     ConvHtmlCB->setChecked(false);
     AutoDirCB->setChecked(true);
     SlowHostCB->setChecked(false);
+    PassiveCB->setChecked(true);  // a site typed in from scratch starts passive, like a new profile
     if (!m_ini.load())
         log(QStringLiteral("! ") + m_ini.fileName() + QStringLiteral(": ") + m_ini.error());
     SiteCB->addItems(ReadProfileNames(m_ini));
@@ -261,6 +265,7 @@ void TFtpForm::applyProfile(const TFtpProfile &p)
     ConvHtmlCB->setChecked(p.convertHtml);
     AutoDirCB->setChecked(p.autoDir);
     SlowHostCB->setChecked(p.slowHost);
+    PassiveCB->setChecked(p.passive);
 }
 
 void TFtpForm::ReadProfile(const QString &name)
@@ -306,6 +311,7 @@ void TFtpForm::NewSiteButClick()
     ConvHtmlCB->setChecked(true);
     AutoDirCB->setChecked(true);
     SlowHostCB->setChecked(false);
+    PassiveCB->setChecked(true);
     if (SaveProfileCB->isChecked())
         UpdateProfile();
 }
@@ -323,6 +329,7 @@ TFtpProfile TFtpForm::profileFromFields() const
     p.convertHtml = ConvHtmlCB->isChecked();
     p.autoDir = AutoDirCB->isChecked();
     p.slowHost = SlowHostCB->isChecked();
+    p.passive = PassiveCB->isChecked();
     return p;
 }
 
@@ -438,6 +445,7 @@ void TFtpForm::ConnectButClick()
     setBusyCursor(true);
     MaskedPassword = QString(PasswordEdit->text().size(), QLatin1Char('*'));
     FtpClient1->setBinary(true);
+    FtpClient1->setPassive(PassiveCB->isChecked());
     FtpClient1->setHostDirName(InitialDirEdit->text());
     FtpClient1->setHostName(HostNameEdit->text().trimmed());
     FtpClient1->setUserName(UserNameEdit->text());

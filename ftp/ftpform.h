@@ -39,7 +39,7 @@ public:
     QLineEdit *HostNameEdit = nullptr, *InitialLocalDirEdit = nullptr, *InitialDirEdit = nullptr,
               *UserNameEdit = nullptr, *PasswordEdit = nullptr, *PortEdit = nullptr;
     QCheckBox *SaveProfileCB = nullptr, *AutoDirCB = nullptr, *ForceLowerCB = nullptr, *ConvHtmlCB = nullptr,
-              *SlowHostCB = nullptr;
+              *SlowHostCB = nullptr, *PassiveCB = nullptr;
     QPushButton *ConnectBut = nullptr, *ExitBut = nullptr;
     QPlainTextEdit *Memo1 = nullptr;
     TFtpClient *FtpClient1 = nullptr;

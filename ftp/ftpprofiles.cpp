@@ -216,6 +216,7 @@ TFtpProfile ReadFtpProfile(const TIniFile &ini, const QString &name)
     p.convertHtml = ini.readBool(name, QStringLiteral("ConvertHtml"), true);
     p.autoDir = ini.readBool(name, QStringLiteral("AutoDir"), true);
     p.slowHost = ini.readBool(name, QStringLiteral("SlowHost"), true);
+    p.passive = ini.readBool(name, QStringLiteral("Passive"), false);
     return p;
 }
 
@@ -231,6 +232,7 @@ void WriteFtpProfile(TIniFile &ini, const QString &name, const TFtpProfile &p)
     ini.writeBool(name, QStringLiteral("ConvertHtml"), p.convertHtml);
     ini.writeBool(name, QStringLiteral("AutoDir"), p.autoDir);
     ini.writeBool(name, QStringLiteral("SlowHost"), p.slowHost);
+    ini.writeBool(name, QStringLiteral("Passive"), p.passive);
 }
 
 QStringList ReadProfileNames(const TIniFile &ini)

@@ -67,6 +67,8 @@ struct TFtpProfile {
     bool convertHtml = true;
     bool autoDir = true;
     bool slowHost = true;
+    // Stored as "Passive"; a profile written before the key existed reads as active mode.
+    bool passive = false;
 };
 
 // The profile section of `name` (defaults for what is missing).

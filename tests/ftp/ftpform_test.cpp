@@ -231,6 +231,7 @@ TEST(FtpWindow, WindowsServerDosListingAfterAnEarly226)
     form.UserNameEdit->setText(QStringLiteral("me"));
     form.PasswordEdit->setText(QStringLiteral("Zebra-42"));
     form.InitialLocalDirEdit->clear();
+    form.PassiveCB->setChecked(false);  // the script plays an active-mode server
     form.ConnectButClick();
     ASSERT_TRUE(testenv::waitFor([&] { return host.panelShown > 0; }, 15000)) << form.Memo1->toPlainText().toStdString();
     EXPECT_FALSE(panel.UnixListing);

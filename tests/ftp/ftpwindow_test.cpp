@@ -128,6 +128,7 @@ protected:
         p.password = server->password();
         p.initialLocalDir = local;
         p.slowHost = false;
+        p.passive = GetParam() == Server::Vsftpd;  // the window in both modes, one per server
         WriteFtpProfile(ini, QStringLiteral("LOCAL TEST"), p);
         ASSERT_TRUE(ini.save());
     }
