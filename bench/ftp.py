@@ -1,12 +1,13 @@
 #!/usr/bin/python3
-"""FTP transfer benchmark: our engine against curl in active mode (-P -), same vsftpd, same run.
+"""FTP transfer benchmark: our engine against curl in active mode (-P -) and in passive mode
+(--ftp-pasv), same vsftpd, same run.
 
 Builds a test file (1 GB by default) in a tmpfs, starts vsftpd on 127.0.0.1 with a private
 configuration, then alternates engine and curl runs for a download and for an upload and prints
 medians, throughput ratios (engine / curl) and peak resident memory. A second engine row uses
 larger transfer blocks to show what the default block sizes (2 KB receive, 1514 B send) cost.
 
-Usage: bench/ftp.py [--size-mb N] [--runs N] [--build DIR] [--dir DIR]
+Usage: bench/ftp.py [--size-mb N] [--runs N] [--build DIR] [--dir DIR] [--modes active,passive]
 """
 import argparse
 import os
@@ -66,6 +67,7 @@ def main():
     ap.add_argument("--runs", type=int, default=3)
     ap.add_argument("--build", default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "build"))
     ap.add_argument("--dir", default="/dev/shm" if os.path.isdir("/dev/shm") else None)
+    ap.add_argument("--modes", default="active,passive")
     args = ap.parse_args()
 
     client = os.path.join(args.build, "bin", "ftp_bench_client")
@@ -102,22 +104,26 @@ def main():
         base = "ftp://anonymous:x@127.0.0.1:%d/" % port
         dl = os.path.join(local, "dl.bin")
 
+        mode = "active"
+
         def engine(direction, blocks=None):
             extra = [str(blocks), str(blocks)] if blocks else []
+            os.environ["FTP_BENCH_PASSIVE"] = "1" if mode == "passive" else "0"
             if direction == "get":
                 return run([client, "127.0.0.1", str(port), "anonymous", "x", "get", "big.bin", dl] + extra)
             return run([client, "127.0.0.1", str(port), "anonymous", "x", "put", "up.bin", src] + extra)
 
         def curl(direction):
+            how = ["--ftp-pasv"] if mode == "passive" else ["-P", "-"]
             if direction == "get":
-                return run(["curl", "-s", "-S", "-P", "-", "-o", dl, base + "big.bin"])
-            return run(["curl", "-s", "-S", "-P", "-", "-T", src, base + "up.bin"])
+                return run(["curl", "-s", "-S"] + how + ["-o", dl, base + "big.bin"])
+            return run(["curl", "-s", "-S"] + how + ["-T", src, base + "up.bin"])
 
         # Touch the caches and fresh memory once before timing.
         engine("get")
         curl("get")
         results = {}
-        for direction in ("get", "put"):
+        for mode, direction in [(m, d) for m in args.modes.split(",") for d in ("get", "put")]:
             rows = {"engine": [], "engine-64k": [], "curl": []}
             for _ in range(args.runs):
                 rows["engine"].append(engine(direction))
@@ -126,19 +132,20 @@ def main():
                 check = dl if direction == "get" else os.path.join(root, "up.bin")
                 if os.path.getsize(check) != size:
                     sys.exit("size mismatch after %s" % direction)
-            results[direction] = rows
+            results[(mode, direction)] = rows
 
         mb = size / (1 << 20)
-        print("FTP over loopback, vsftpd, active mode, %d MB, %d runs each (medians)" % (mb, args.runs))
-        print("%-10s %-11s %9s %10s %12s %14s" % ("direction", "client", "seconds", "MB/s", "vs curl", "peak RSS MB"))
-        for direction, rows in results.items():
+        print("FTP over loopback, vsftpd, %d MB, %d runs each (medians)" % (mb, args.runs))
+        print("%-8s %-10s %-15s %6s %10s %12s %14s" % ("mode", "direction", "client", "seconds", "MB/s", "vs curl",
+                                                       "peak RSS MB"))
+        for (mode, direction), rows in results.items():
             curl_t = statistics.median(t for t, _ in rows["curl"])
             for name in ("engine", "engine-64k", "curl"):
                 t = statistics.median(x for x, _ in rows[name])
                 rss = max(r for _, r in rows[name]) / 1024
                 label = name if name != "engine" else "engine(2K/1514)"
-                print("%-10s %-15s %6.2f %10.1f %12.2f %14.1f" % (
-                    "download" if direction == "get" else "upload", label, t, mb / t, curl_t / t, rss))
+                print("%-8s %-10s %-15s %6.2f %10.1f %12.2f %14.1f" % (
+                    mode, "download" if direction == "get" else "upload", label, t, mb / t, curl_t / t, rss))
     finally:
         server.kill()
         server.wait()
