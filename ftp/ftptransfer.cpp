@@ -212,6 +212,27 @@ void TCustomFtpCli::passiveConnected(quint16 error)
     finishRequest(0);
 }
 
+// A failure ends the transfer through the data close (or, before the transfer command, makes
+// the transfer step find the data connection gone).
+void TCustomFtpCli::dataTlsDone(quint16 error)
+{
+    m_data->OnTlsDone = nullptr;
+    QString problem;
+    if (error != 0)
+        problem = QStringLiteral("425 TLS on the data connection failed: ") + m_data->TlsError();
+    else if (m_data->TlsFingerprint() != m_ctrl->TlsFingerprint())
+        problem = QStringLiteral("425 The data connection shows another certificate than the control connection");
+    if (!problem.isEmpty()) {
+        display(QStringLiteral("! ") + problem);
+        if (!m_fault) {
+            m_fault = 425;
+            m_faultText = problem;
+        }
+        if (m_data->State() != wsClosed)
+            m_data->Close();
+    }
+}
+
 // A passive data connection that the server dropped before the transfer command.
 bool TCustomFtpCli::dataLost()
 {
@@ -317,6 +338,17 @@ void TCustomFtpCli::receiveStep(Step s)
     m_handler = Handler::FirstTransfer;
     m_quitDone = false;
     sendCommand(cmd);
+    startPassiveTls();
+}
+
+// Passive mode: the data connection's TLS handshake starts with the transfer command (servers
+// take it up only then); its events go to the handshake until it is done.
+void TCustomFtpCli::startPassiveTls()
+{
+    if (!m_dataTls || m_data->State() != wsConnected || m_data->TlsActive())
+        return;
+    m_data->OnTlsDone = [this](TCustomWSocket *, quint16 e) { dataTlsDone(e); };
+    m_data->StartTls(m_hostName, m_ctrl);
 }
 
 void TCustomFtpCli::sendStep(bool append)
@@ -388,6 +420,7 @@ void TCustomFtpCli::sendStep(bool append)
     m_handler = Handler::FirstSend;
     m_quitDone = false;
     sendCommand(cmd);
+    startPassiveTls();
 }
 
 bool TCustomFtpCli::acceptData(bool sending)
@@ -411,6 +444,12 @@ bool TCustomFtpCli::acceptData(bool sending)
     m_data->OnSessionAvailable = nullptr;
     m_data->Close();  // the listener
     m_data->Dup(fd);
+    if (m_dataTls) {
+        // The client is the TLS client in either direction. TLS starts before anything can be
+        // queued: what is sent meanwhile waits for the handshake, never goes out in plain text.
+        m_data->OnTlsDone = [this](TCustomWSocket *, quint16 e) { dataTlsDone(e); };
+        m_data->StartTls(m_hostName, m_ctrl);
+    }
     attachData(sending);
     return true;
 }
@@ -696,6 +735,12 @@ void TCustomFtpCli::sendNext(quint16 error)
     }
     if (m_eof || !m_sendPermitted)
         return;
+    if (m_dataTls && !m_data->TlsActive() && m_data->State() == wsConnected) {
+        // PROT P is on: file data never goes out unencrypted.
+        startPassiveTls();
+        if (!m_data->TlsActive())
+            return;
+    }
     const qint64 n = m_data->State() == wsConnected ? m_io->read(m_block.data(), m_sendBlock) : -1;
     if (n == 0) {
         m_eof = true;

@@ -537,3 +537,34 @@ TEST(FtpEngine, PassiveModeConnectsToThePeerOnly)
     EXPECT_EQ(got.filter(QStringLiteral("EPSV")).size(), 1) << "EPSV is not asked again once refused";
     EXPECT_FALSE(got.join('|').contains(QStringLiteral("UNEXPECTED"))) << got.join('|').toStdString();
 }
+
+// TLS asked for: a server that refuses AUTH, or answers it with something that is no TLS, gets
+// neither the user name nor the password, and the session ends instead of going on in plain text.
+TEST(FtpEngine, TlsRefusedOrBrokenSendsNothingInPlainText)
+{
+    {
+        FakePeer peer(lines({"> 220 hi", "< AUTH TLS", "> 504 Security mechanism not understood", "wait"}));
+        TFtpClient cli;
+        aim(cli, peer);
+        cli.setUseTls(true);
+        Recorder rec(cli);
+        EXPECT_FALSE(cli.Connect());
+        EXPECT_TRUE(cli.TlsRefused()) << rec.display.join('\n').toStdString();
+        EXPECT_TRUE(cli.ErrorMessage().startsWith(QStringLiteral("534 The server does not offer TLS")))
+            << cli.ErrorMessage().toStdString();
+        EXPECT_TRUE(testenv::waitFor([&] { return !cli.Connected(); }));
+        ASSERT_TRUE(peer.finished());
+        EXPECT_EQ(peer.received(), QStringList{QStringLiteral("AUTH TLS")});
+    }
+    {
+        FakePeer peer(lines({"> 220 hi", "< AUTH TLS", "> 234 go ahead", "> this is not TLS at all", "wait"}));
+        TFtpClient cli;
+        aim(cli, peer);
+        cli.setUseTls(true);
+        EXPECT_FALSE(cli.Connect());
+        EXPECT_FALSE(cli.TlsRefused());
+        EXPECT_TRUE(cli.ErrorMessage().startsWith(QStringLiteral("500 TLS handshake failed"))) << cli.ErrorMessage().toStdString();
+        ASSERT_TRUE(peer.finished());
+        EXPECT_EQ(peer.received(), QStringList{QStringLiteral("AUTH TLS")});
+    }
+}

@@ -175,6 +175,21 @@ QString Server::password() const
     return m_kind == PyFtpd ? QStringLiteral("S3cret-pw") : QStringLiteral("guest@example.org");
 }
 
+QString makeCertificate(const QString &dir, const QString &commonName, const QString &altNames)
+{
+    const QString pem = dir + QStringLiteral("/") + commonName + QStringLiteral(".pem");
+    const QString key = dir + QStringLiteral("/") + commonName + QStringLiteral(".key");
+    const QString crt = dir + QStringLiteral("/") + commonName + QStringLiteral(".crt");
+    QProcess p;
+    p.start(QStringLiteral("openssl"),
+            {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", crt, "-days", "2", "-subj",
+             "/CN=" + commonName, "-addext", "subjectAltName=" + altNames});
+    if (!p.waitForFinished(60000) || p.exitCode() != 0)
+        return {};
+    testenv::writeFile(pem, testenv::readFile(crt) + testenv::readFile(key));
+    return pem;
+}
+
 bool loopback6Available()
 {
     const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -197,7 +212,7 @@ bool Server::start(int firstPort)
         // It binds port 0 itself and prints the port it got: no other program can take it first.
         m_pid = startGuarded(*m_proc, QStringLiteral("/usr/bin/python3"),
                              {testenv::sourceDir() + QStringLiteral("/tests/ftp/pyftpd_server.py"), m_root, user(),
-                              password(), m_address});
+                              password(), m_address, m_tlsPem});
         if (!m_pid || !m_proc->waitForReadyRead(10000)) {
             m_error = QStringLiteral("pyftpdlib did not start: ") + QString::fromLocal8Bit(m_proc->readAllStandardError());
             return false;
@@ -229,6 +244,10 @@ bool Server::start(int firstPort)
             "secure_chroot_dir=" + m_confDir, "allow_writeable_chroot=YES", "ascii_upload_enable=YES",
             "ascii_download_enable=YES", "syslog_enable=NO", "vsftpd_log_file=" + m_confDir + "/log",
             "ftpd_banner=" + QString::fromLatin1(banner)};
+        if (!m_tlsPem.isEmpty())
+            lines << "ssl_enable=YES" << "allow_anon_ssl=YES" << "force_anon_logins_ssl=YES"
+                  << "force_anon_data_ssl=YES" << "require_ssl_reuse=YES" << "rsa_cert_file=" + m_tlsPem
+                  << "rsa_private_key_file=" + m_tlsPem;
         testenv::writeFile(conf, lines.join(QLatin1Char('\n')).toUtf8() + "\n");
         m_proc = std::make_unique<QProcess>();
         m_pid = startGuarded(*m_proc, QStringLiteral("/usr/sbin/vsftpd"), {conf});
