@@ -372,6 +372,7 @@ TEST(FtpSessionAbort, CancelKeepsTheSessionAndTheWindowResponsive)
     form->UserNameEdit->setText(server.user());
     form->PasswordEdit->setText(server.password());
     form->InitialLocalDirEdit->setText(local);
+    form->UseTlsCB->setChecked(false);  // a plain server
     QTest::mouseClick(form->ConnectBut, Qt::LeftButton);
     ASSERT_TRUE(testenv::waitFor([&] { return gridNames(panel).contains(QStringLiteral("huge.bin")); }, 20000));
     ASSERT_TRUE(testenv::waitFor([&] { return !form->busy(); }));
