@@ -68,7 +68,8 @@ def main():
     ap.add_argument("--runs", type=int, default=3)
     ap.add_argument("--build", default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "build"))
     ap.add_argument("--dir", default="/dev/shm" if os.path.isdir("/dev/shm") else None)
-    ap.add_argument("--modes", default="active,passive,passive-tls,active-tls")
+    # active-tls: curl 7.88 fails its own active TLS download here (EAFNOSUPPORT), so it is not a default.
+    ap.add_argument("--modes", default="active,passive,passive-tls")
     args = ap.parse_args()
 
     client = os.path.join(args.build, "bin", "ftp_bench_client")
