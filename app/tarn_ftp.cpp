@@ -58,6 +58,10 @@ class TarnFtpHost final : public TFtpHost {
   QString askText(const QString &caption, const QString &prompt) override {
     return QInputDialog::getText(dialogParent(), caption, prompt);
   }
+  bool askYesNo(const QString &caption, const QString &text) override {
+    return QMessageBox::warning(dialogParent(), caption, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
+           QMessageBox::Yes;
+  }
   void showMessage(const QString &text) override {
     QMessageBox::information(dialogParent(), QStringLiteral("Tarnwick - FTP Client"), text);
   }

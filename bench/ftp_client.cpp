@@ -1,6 +1,7 @@
 // Transfer driver for bench/ftp.py: one download or upload through TFtpClient, then prints
 // "elapsed_ms bytes peak_rss_kb" on stdout.
 // Usage: ftp_bench_client HOST PORT USER PASS get|put REMOTE LOCAL [RECV_BLOCK SEND_BLOCK]
+// FTP_BENCH_PASSIVE=1 in the environment: passive mode; FTP_BENCH_TLS=1: explicit TLS, any certificate.
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <cstdio>
@@ -22,6 +23,10 @@ int main(int argc, char **argv)
     cli.setUserName(a[3]);
     cli.setPassWord(a[4]);
     cli.setTimeout(60);
+    cli.setPassive(qEnvironmentVariableIntValue("FTP_BENCH_PASSIVE") == 1);
+    cli.setUseTls(qEnvironmentVariableIntValue("FTP_BENCH_TLS") == 1);
+    QObject::connect(&cli, &TCustomFtpCli::OnCertificate, &cli,
+                     [](const QString &, const QString &, bool, bool &accept) { accept = true; }, Qt::DirectConnection);
     if (a.size() >= 10) {
         cli.setRecvBlockSize(a[8].toInt());
         cli.setSendBlockSize(a[9].toInt());

@@ -132,6 +132,7 @@ TCustomFtpCli::~TCustomFtpCli()
         s->OnSessionClosed = nullptr;
         s->OnSessionAvailable = nullptr;
         s->OnDataSent = nullptr;
+        s->OnTlsDone = nullptr;
     }
     closeLocal();
 }
@@ -237,6 +238,10 @@ void TCustomFtpCli::OpenAsync()
     m_requestError = 0;
     m_handler = Handler::None;
     m_quitDone = m_quitClosing = false;
+    m_epsvRefused = false;
+    m_addrIndex = 0;
+    m_dataTls = false;
+    m_tlsRefused = false;
     if (!m_composite)
         touch();
     m_watchdog->start();
@@ -428,6 +433,8 @@ void TCustomFtpCli::startComposite(int rq, unsigned steps)
     if (Connected() && (steps & bit(StOpen)))
         throw FtpException(QStringLiteral("FTP component already connected"));
     checkReady();
+    if ((steps & bit(StOpen)) && m_useTls)
+        steps |= bit(StAuth) | bit(StPbsz) | bit(StProt);
     m_savedReply = m_lastReply;
     m_savedCode = -1;
     m_request = rq;
@@ -503,6 +510,12 @@ void TCustomFtpCli::runStep(Step s)
 {
     switch (s) {
     case StOpen: OpenAsync(); break;
+    case StAuth:
+        execCommand(ftpConnectAsync, QStringLiteral("AUTH TLS"), {234});
+        m_handler = Handler::Auth;
+        break;
+    case StPbsz: execCommand(ftpConnectAsync, QStringLiteral("PBSZ 0"), {200}); break;
+    case StProt: execCommand(ftpConnectAsync, QStringLiteral("PROT P"), {200}); break;
     case StUser: UserAsync(); break;
     case StPass: PassAsync(); break;
     case StCwd: CwdAsync(); break;
@@ -535,6 +548,8 @@ void TCustomFtpCli::parseReplyResults(Step s)
         m_replyDir = quotedDir(m_lastReply);
     else if (s == StSize)
         m_replySize = secondNumber(m_lastReply);
+    else if (s == StProt)
+        m_dataTls = true;
 }
 
 void TCustomFtpCli::finishRequest(int error)
@@ -672,6 +687,30 @@ void TCustomFtpCli::ctrlDnsLookupDone(quint16 error)
 
 void TCustomFtpCli::ctrlSessionConnected(quint16 error)
 {
+    if (error != 0 && m_addrIndex + 1 < m_ctrl->DnsResultList().size() && m_state == TFtpState::WaitingGreeting) {
+        // A name with several addresses (IPv6 first, then IPv4): try the next one.
+        const QString next = m_ctrl->DnsResultList().at(++m_addrIndex);
+        display(QStringLiteral("! Cannot connect to %1 (%2), trying %3")
+                    .arg(m_ctrl->Addr(), SocketErrorText(error), next));
+        // Closed here, quietly: this close is no end of the session.
+        const auto closed = m_ctrl->OnSessionClosed;
+        m_ctrl->OnSessionClosed = nullptr;
+        m_ctrl->Close();
+        m_ctrl->OnSessionClosed = closed;
+        QMetaObject::invokeMethod(this, [this, next] {
+            if (m_state != TFtpState::WaitingGreeting || m_ctrl->State() != wsClosed)
+                return;
+            try {
+                m_ctrl->setAddr(next);
+                m_ctrl->setProto(QStringLiteral("tcp"));
+                m_ctrl->setPort(m_port);
+                m_ctrl->Connect();
+            } catch (const ESocketException &) {
+                ctrlSessionConnected(wsaerr::HostUnreach);
+            }
+        }, Qt::QueuedConnection);
+        return;
+    }
     if (error != 0) {
         m_lastReply = winsockReply(error);
         m_replyCode = 500;
@@ -761,6 +800,10 @@ void TCustomFtpCli::handleLine(const QByteArray &raw)
             return;
         }
         setState(TFtpState::Connected);
+        display(QStringLiteral("! Connected to %1 over %2; %3 mode data connections, %4")
+                    .arg(m_ctrl->GetPeerAddr(), m_ctrl->IsIPv6() ? QStringLiteral("IPv6") : QStringLiteral("IPv4"),
+                         m_passive ? QStringLiteral("passive") : QStringLiteral("active"),
+                         m_useTls ? QStringLiteral("TLS requested") : QStringLiteral("no TLS")));
         emit OnSessionConnected(0);
         finishRequest(0);
         return;
@@ -768,6 +811,8 @@ void TCustomFtpCli::handleLine(const QByteArray &raw)
     case TFtpState::WaitingReply:
         switch (m_handler) {
         case Handler::Standard: standardReply(line); break;
+        case Handler::Passive: passiveReply(line); break;
+        case Handler::Auth: authReply(line); break;
         case Handler::FirstTransfer: firstTransferReply(line); break;
         case Handler::SecondTransfer: secondTransferReply(line); break;
         case Handler::FirstSend: firstSendReply(line); break;
@@ -844,6 +889,86 @@ void TCustomFtpCli::ctrlSessionClosed(quint16 error)
     if (m_state != TFtpState::Aborting)
         setState(TFtpState::StepReady);
     finishRequest(m_requestError);
+}
+
+// --- TLS on the control connection ----------------------------------------------------------
+
+void TCustomFtpCli::failControl(int code, const QString &reply)
+{
+    m_lastReply = reply;
+    m_replyCode = code;
+    fillErrorMessage();
+    display(QStringLiteral("! ") + reply);
+    m_handler = Handler::None;
+    m_hasNext = false;
+    m_requestError = code;
+    finishRequest(code);
+    // Never go on in plain text after TLS was asked for.
+    if (m_ctrl->State() != wsClosed)
+        m_ctrl->Close();
+    setState(TFtpState::Ready);  // the close above reports a step end; the request is over
+}
+
+void TCustomFtpCli::authReply(const QString &line)
+{
+    display(QStringLiteral("< ") + line);
+    if (!startsWithDigit(line))
+        return;
+    int end = 0;
+    const int code = leadingNumber(line, &end);
+    if (end < line.size() && line[end] == QLatin1Char('-'))
+        return;
+    m_replyCode = code;
+    m_replyLines = 0;
+    if (code != 234) {
+        m_tlsRefused = true;
+        failControl(code >= 400 ? code : 534, QStringLiteral("534 The server does not offer TLS (") + line
+                                                  + QStringLiteral("); nothing was sent in plain text"));
+        return;
+    }
+    m_handler = Handler::None;
+    m_ctrl->OnTlsDone = [this](TCustomWSocket *, quint16 e) { ctrlTlsDone(e); };
+    try {
+        m_ctrl->StartTls(m_hostName);
+    } catch (const ESocketException &e) {
+        failControl(500, QStringLiteral("500 ") + e.message());
+    }
+}
+
+void TCustomFtpCli::ctrlTlsDone(quint16 error)
+{
+    m_ctrl->OnTlsDone = nullptr;
+    if (error != 0) {
+        failControl(500, QStringLiteral("500 TLS handshake failed: ") + m_ctrl->TlsError());
+        return;
+    }
+    const long verify = m_ctrl->TlsVerifyResult();
+    const QString fp = m_ctrl->TlsFingerprint();
+    display(QStringLiteral("! TLS session: %1, certificate %2")
+                .arg(m_ctrl->TlsVersion(),
+                     verify == 0 ? QStringLiteral("verified") : QStringLiteral("not verified (") + m_ctrl->TlsVerifyText() + QLatin1Char(')')));
+    bool ok = verify == 0 || (!m_trustedFp.isEmpty() && fp.compare(m_trustedFp, Qt::CaseInsensitive) == 0);
+    if (!ok) {
+        const bool changed = !m_trustedFp.isEmpty();
+        QString details = m_ctrl->TlsCertificateText() + QStringLiteral("\nProblem: ") + m_ctrl->TlsVerifyText();
+        QPointer<TCustomFtpCli> guard(this);
+        m_watchdog->stop();  // the user's time to decide is no silence of the server
+        emit OnCertificate(details, fp, changed, ok);
+        if (!guard)
+            return;
+        touch();
+        m_watchdog->start();
+        if (ok)
+            m_trustedFp = fp;
+    }
+    if (m_ctrl->State() != wsConnected || m_done)
+        return;  // the session ended while the user was asked
+    if (!ok) {
+        failControl(500, QStringLiteral("500 Certificate not trusted: ") + m_ctrl->TlsVerifyText());
+        return;
+    }
+    m_requestError = 0;
+    finishRequest(0);
 }
 
 // --- TFtpClient: synchronous operations ------------------------------------------------------

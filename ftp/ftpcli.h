@@ -4,8 +4,10 @@
 // always delivered from the event loop (never inside the starting call). TFtpClient adds the
 // synchronous operations, which pump events while they wait.
 //
-// Data transfers always use active mode: the engine listens on a free port of the control
-// connection's local address, announces it with PORT and accepts only the server's connection.
+// Data transfers use active mode by default: the engine listens on a free port of the control
+// connection's local address, announces it with PORT (EPRT over IPv6) and accepts only the
+// server's connection. In passive mode it asks with EPSV (PASV when the server refuses EPSV) and
+// connects to the server itself, always at the control connection's peer address.
 #include <QElapsedTimer>
 #include <QIODevice>
 #include <QObject>
@@ -85,6 +87,19 @@ public:
     void setTimeout(int seconds) { m_timeout = seconds; }
     bool MultiThreaded() const { return m_multiThreaded; }
     void setMultiThreaded(bool v) { m_multiThreaded = v; }
+    // Passive mode: the client opens the data connections (works behind NAT and firewalls).
+    bool Passive() const { return m_passive; }
+    void setPassive(bool v) { m_passive = v; }
+    // Explicit FTP over TLS: AUTH TLS before the login, then PBSZ 0 and PROT P so that data
+    // connections are encrypted too. A server that refuses is never used in plain text.
+    bool UseTls() const { return m_useTls; }
+    void setUseTls(bool v) { m_useTls = v; }
+    // SHA-256 fingerprint of a certificate the user trusts for this site although it does not
+    // verify (self-signed, unknown issuer, other name).
+    QString TrustedFingerprint() const { return m_trustedFp; }
+    void setTrustedFingerprint(const QString &fp) { m_trustedFp = fp; }
+    // The last connection failed because the server refused AUTH TLS.
+    bool TlsRefused() const { return m_tlsRefused; }
     // Transfer block sizes (2048 for receiving and 1514 for sending by default; see bench/ftp.py
     // for what larger blocks gain on fast links).
     int RecvBlockSize() const { return m_recvBlock; }
@@ -171,6 +186,10 @@ signals:
     // An upload is about to start; set cancel to refuse it.
     // (Signals with a reference argument must be connected directly: same thread, no queuing.)
     void OnReadyToTransmit(bool &cancel);
+    // The server's certificate does not verify and is not the trusted one: details (subject,
+    // issuer, validity, fingerprint, the reason), changed when another certificate was trusted
+    // before. Set accept to go on. (Direct connection only.)
+    void OnCertificate(const QString &details, const QString &fingerprint, bool changed, bool &accept);
 
 protected:
     // Time since the deadline last moved: the start of the request or of one of its commands, or
@@ -186,11 +205,11 @@ protected:
 
 private:
     enum Step : unsigned {
-        StOpen, StUser, StPass, StCwd, StCDup, StTypeSet, StPort, StRest, StGet, StPut, StAppend,
+        StOpen, StAuth, StUser, StPass, StPbsz, StProt, StCwd, StCDup, StTypeSet, StPort, StRest, StGet, StPut, StAppend,
         StDir, StLs, StSyst, StMkd, StRmd, StRenFrom, StRenTo, StSize, StDele, StPwd, StQuote, StQuit,
         StCount, StNone = 99
     };
-    enum class Handler { None, Standard, FirstTransfer, SecondTransfer, FirstSend, SecondSend };
+    enum class Handler { None, Standard, Auth, Passive, FirstTransfer, SecondTransfer, FirstSend, SecondSend };
 
     static constexpr unsigned bit(Step s) { return 1u << unsigned(s); }
 
@@ -220,6 +239,16 @@ private:
 
     // Transfers.
     void portStep();
+    void passiveStep();
+    void authReply(const QString &line);
+    void ctrlTlsDone(quint16 error);
+    void dataTlsDone(quint16 error);
+    void startPassiveTls();
+    void failControl(int code, const QString &reply);
+    void passiveReply(const QString &line);
+    void passiveConnected(quint16 error);
+    void attachData(bool sending);
+    bool dataLost();
     void restStep();
     void receiveStep(Step s);
     void sendStep(bool append);
@@ -254,6 +283,14 @@ private:
     bool m_displayFileFlag = false;
     int m_timeout = 15;
     bool m_multiThreaded = false;
+    bool m_passive = false;
+    bool m_useTls = false;
+    bool m_dataTls = false;       // PROT P accepted: data connections speak TLS
+    bool m_tlsRefused = false;
+    QString m_trustedFp;
+    bool m_epsvRefused = false;   // this session's server does not know EPSV: ask with PASV
+    QString m_passiveCmd;         // "EPSV" or "PASV" while its reply is awaited
+    int m_addrIndex = 0;          // the looked-up address being tried for the control connection
     int m_recvBlock = 2048;
     int m_sendBlock = 1514;
 

@@ -76,6 +76,7 @@ TFtpForm::TFtpForm(TFtpHost &host, const QString &profileFile, TFtpPanel *panel,
     FtpClient1->setMultiThreaded(false);
     connect(FtpClient1, &TCustomFtpCli::OnDisplay, this, &TFtpForm::FtpClient1Display, Qt::DirectConnection);
     connect(FtpClient1, &TCustomFtpCli::OnProgress, this, &TFtpForm::FtpClient1Progress, Qt::DirectConnection);
+    connect(FtpClient1, &TCustomFtpCli::OnCertificate, this, &TFtpForm::FtpClient1Certificate, Qt::DirectConnection);
     connect(FtpClient1, &TCustomFtpCli::OnRequestDone, this, &TFtpForm::FtpClient1RequestDone);
     connect(FtpClient1, &TCustomFtpCli::OnSessionConnected, this, [this](quint16) { log(QStringLiteral("Connected")); });
     connect(FtpClient1, &TCustomFtpCli::OnSessionClosed, this, [this](quint16) { log(QStringLiteral("Disconnected")); });
@@ -111,6 +112,11 @@ TFtpForm::TFtpForm(TFtpHost &host, const QString &profileFile, TFtpPanel *panel,
     check(ForceLowerCB, "ForceLowerCB", QStringLiteral("Force Lowercase Filenames"));
     check(ConvHtmlCB, "ConvHtmlCB", QStringLiteral("Convert .htm extensions to .html"));
     check(SlowHostCB, "SlowHostCB", QStringLiteral("Slow Host - Allow more time"));
+    check(PassiveCB, "PassiveCB", QStringLiteral("Passive mode"));
+    check(UseTlsCB, "UseTlsCB", QStringLiteral("Use TLS"));
+    UseTlsCB->setToolTip(QStringLiteral("Encrypt the login and the transfers (explicit FTPS)"));
+    PassiveCB->setToolTip(QStringLiteral("This program opens the data connections (EPSV or PASV): "
+                                         "needed behind most routers and firewalls"));
     ConnectBut = new QPushButton(QStringLiteral("&Connect"), this);
     ConnectBut->setObjectName(QStringLiteral("ConnectBut"));
     ExitBut = new QPushButton(QStringLiteral("&Exit"), this);
@@ -153,7 +159,7 @@ TFtpForm::TFtpForm(TFtpHost &host, const QString &profileFile, TFtpPanel *panel,
     grid->addLayout(portRow, 6, 1);
     auto *checks = new QVBoxLayout;
     for (QWidget *w : {(QWidget *)SaveProfileCB, (QWidget *)AutoDirCB, (QWidget *)ForceLowerCB, (QWidget *)ConvHtmlCB,
-                       (QWidget *)SlowHostCB})
+                       (QWidget *)SlowHostCB, (QWidget *)PassiveCB, (QWidget *)UseTlsCB})
         checks->addWidget(w);
     checks->addStretch(1);
     auto *buttons = new QHBoxLayout;
@@ -182,6 +188,8 @@ TFtpForm::TFtpForm(TFtpHost &host, const QString &profileFile, TFtpPanel *panel,
     ConvHtmlCB->setChecked(false);
     AutoDirCB->setChecked(true);
     SlowHostCB->setChecked(false);
+    PassiveCB->setChecked(true);  // a site typed in from scratch starts passive, like a new profile
+    UseTlsCB->setChecked(true);
     if (!m_ini.load())
         log(QStringLiteral("! ") + m_ini.fileName() + QStringLiteral(": ") + m_ini.error());
     SiteCB->addItems(ReadProfileNames(m_ini));
@@ -261,6 +269,34 @@ void TFtpForm::applyProfile(const TFtpProfile &p)
     ConvHtmlCB->setChecked(p.convertHtml);
     AutoDirCB->setChecked(p.autoDir);
     SlowHostCB->setChecked(p.slowHost);
+    PassiveCB->setChecked(p.passive);
+    UseTlsCB->setChecked(p.useTls);
+    m_tlsFingerprint = p.tlsFingerprint;
+}
+
+void TFtpForm::FtpClient1Certificate(const QString &details, const QString &fingerprint, bool changed, bool &accept)
+{
+    const QString head = changed ? QStringLiteral("WARNING: the certificate of this site has CHANGED since you trusted it.\n"
+                                                  "Someone may be intercepting the connection.\n\n")
+                                 : QStringLiteral("The certificate of this site could not be verified.\n\n");
+    accept = m_host.askYesNo(QStringLiteral("FTP Site Certificate"),
+                             head + details + QStringLiteral("\n\nTrust this certificate for this site?"));
+    log(accept ? QStringLiteral("! Certificate trusted by the user: ") + fingerprint
+               : QStringLiteral("! Certificate refused by the user"));
+    if (accept) {
+        m_tlsFingerprint = fingerprint;
+        rememberForSite(QStringLiteral("TlsFingerprint"), fingerprint);
+    }
+}
+
+void TFtpForm::rememberForSite(const QString &key, const QString &value)
+{
+    const QString name = SiteCB->currentText().trimmed();
+    if (name.isEmpty() || !m_ini.sectionExists(name))
+        return;  // not a stored profile yet: saving it later takes the field values
+    m_ini.writeString(name, key, value);
+    if (!m_ini.save())
+        log(QStringLiteral("! ") + m_ini.fileName() + QStringLiteral(": ") + m_ini.error());
 }
 
 void TFtpForm::ReadProfile(const QString &name)
@@ -306,6 +342,9 @@ void TFtpForm::NewSiteButClick()
     ConvHtmlCB->setChecked(true);
     AutoDirCB->setChecked(true);
     SlowHostCB->setChecked(false);
+    PassiveCB->setChecked(true);
+    UseTlsCB->setChecked(true);
+    m_tlsFingerprint.clear();
     if (SaveProfileCB->isChecked())
         UpdateProfile();
 }
@@ -323,6 +362,9 @@ TFtpProfile TFtpForm::profileFromFields() const
     p.convertHtml = ConvHtmlCB->isChecked();
     p.autoDir = AutoDirCB->isChecked();
     p.slowHost = SlowHostCB->isChecked();
+    p.passive = PassiveCB->isChecked();
+    p.useTls = UseTlsCB->isChecked();
+    p.tlsFingerprint = m_tlsFingerprint;
     return p;
 }
 
@@ -438,6 +480,9 @@ void TFtpForm::ConnectButClick()
     setBusyCursor(true);
     MaskedPassword = QString(PasswordEdit->text().size(), QLatin1Char('*'));
     FtpClient1->setBinary(true);
+    FtpClient1->setPassive(PassiveCB->isChecked());
+    FtpClient1->setUseTls(UseTlsCB->isChecked());
+    FtpClient1->setTrustedFingerprint(m_tlsFingerprint);
     FtpClient1->setHostDirName(InitialDirEdit->text());
     FtpClient1->setHostName(HostNameEdit->text().trimmed());
     FtpClient1->setUserName(UserNameEdit->text());
@@ -553,6 +598,20 @@ void TFtpForm::FtpClient1RequestDone(int rq, quint16 error)
         if (m_panel)
             m_panel->CloseBut->setEnabled(true);
         const bool cancelled = m_abort;
+        const bool noTls = rq == ftpConnectAsync && FtpClient1->TlsRefused();
+        if (noTls) {
+            // Plain FTP only when the user agrees, once per site.
+            m_connecting = false;
+            if (m_host.askYesNo(QStringLiteral("FTP without TLS"),
+                                FtpClient1->ErrorMessage()
+                                    + QStringLiteral("\n\nConnect without TLS? Your password and files would cross "
+                                                     "the network unencrypted."))) {
+                UseTlsCB->setChecked(false);
+                rememberForSite(QStringLiteral("UseTls"), QStringLiteral("0"));
+                QTimer::singleShot(0, this, &TFtpForm::ConnectButClick);
+            }
+            return;
+        }
         // A cancelled transfer is not an error to report.
         if (!cancelled)
             m_host.showMessage((error == 226 ? QStringLiteral("Message: ") : QStringLiteral("Error: ")) + FtpClient1->ErrorMessage());

@@ -39,7 +39,7 @@ public:
     QLineEdit *HostNameEdit = nullptr, *InitialLocalDirEdit = nullptr, *InitialDirEdit = nullptr,
               *UserNameEdit = nullptr, *PasswordEdit = nullptr, *PortEdit = nullptr;
     QCheckBox *SaveProfileCB = nullptr, *AutoDirCB = nullptr, *ForceLowerCB = nullptr, *ConvHtmlCB = nullptr,
-              *SlowHostCB = nullptr;
+              *SlowHostCB = nullptr, *PassiveCB = nullptr, *UseTlsCB = nullptr;
     QPushButton *ConnectBut = nullptr, *ExitBut = nullptr;
     QPlainTextEdit *Memo1 = nullptr;
     TFtpClient *FtpClient1 = nullptr;
@@ -127,5 +127,9 @@ private:
     bool m_reportPending = false;  // a request started here has not reported yet
     bool m_ended = true;  // no session, or the user ended it
     bool m_abort = false;
+    QString m_tlsFingerprint;  // the trusted certificate of the profile shown
+    void FtpClient1Certificate(const QString &details, const QString &fingerprint, bool changed, bool &accept);
+    // Writes one key of the current profile at once (answers the user gave about the site).
+    void rememberForSite(const QString &key, const QString &value);
     int m_dirRetries = 0;
 };

@@ -28,6 +28,8 @@ public:
     virtual void viewInEditor(const QString &path) = 0;
     // Asks the user for one line of text; empty on Cancel.
     virtual QString askText(const QString &caption, const QString &prompt) = 0;
+    // Asks the user a yes/no question about a risk (default no); true for yes.
+    virtual bool askYesNo(const QString &caption, const QString &text) = 0;
     // Tells the user something and waits until it is read.
     virtual void showMessage(const QString &text) = 0;
 };

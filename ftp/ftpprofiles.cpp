@@ -216,6 +216,9 @@ TFtpProfile ReadFtpProfile(const TIniFile &ini, const QString &name)
     p.convertHtml = ini.readBool(name, QStringLiteral("ConvertHtml"), true);
     p.autoDir = ini.readBool(name, QStringLiteral("AutoDir"), true);
     p.slowHost = ini.readBool(name, QStringLiteral("SlowHost"), true);
+    p.passive = ini.readBool(name, QStringLiteral("Passive"), false);
+    p.useTls = ini.readBool(name, QStringLiteral("UseTls"), false);
+    p.tlsFingerprint = ini.readString(name, QStringLiteral("TlsFingerprint"));
     return p;
 }
 
@@ -231,6 +234,9 @@ void WriteFtpProfile(TIniFile &ini, const QString &name, const TFtpProfile &p)
     ini.writeBool(name, QStringLiteral("ConvertHtml"), p.convertHtml);
     ini.writeBool(name, QStringLiteral("AutoDir"), p.autoDir);
     ini.writeBool(name, QStringLiteral("SlowHost"), p.slowHost);
+    ini.writeBool(name, QStringLiteral("Passive"), p.passive);
+    ini.writeBool(name, QStringLiteral("UseTls"), p.useTls);
+    ini.writeString(name, QStringLiteral("TlsFingerprint"), p.tlsFingerprint);
 }
 
 QStringList ReadProfileNames(const TIniFile &ini)

@@ -67,6 +67,12 @@ struct TFtpProfile {
     bool convertHtml = true;
     bool autoDir = true;
     bool slowHost = true;
+    // Stored as "Passive"; a profile written before the key existed reads as active mode.
+    bool passive = false;
+    // "UseTls" and "TlsFingerprint": explicit TLS, and the certificate the user trusts for the site
+    // although it does not verify. Missing: plain, as before.
+    bool useTls = false;
+    QString tlsFingerprint;
 };
 
 // The profile section of `name` (defaults for what is missing).

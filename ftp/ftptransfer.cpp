@@ -37,6 +37,11 @@ void TCustomFtpCli::portStep()
     m_data->OnSessionClosed = nullptr;
     m_data->OnDataAvailable = nullptr;
     m_data->OnDataSent = nullptr;
+    m_data->OnSessionConnected = nullptr;
+    if (m_passive) {
+        passiveStep();
+        return;
+    }
     // Listen on the address the server already reaches us at, not on every interface.
     const QString local = m_ctrl->GetXAddr();
     m_data->setProto(QStringLiteral("tcp"));
@@ -49,7 +54,10 @@ void TCustomFtpCli::portStep()
     const QString remote = m_ctrl->GetPeerAddr();
     m_expectedPeer = remote;
     QString cmd;
-    if (remote == QLatin1String("127.0.0.1")) {
+    if (m_ctrl->IsIPv6()) {
+        // PORT carries IPv4 only; EPRT names the family (RFC 2428).
+        cmd = QStringLiteral("EPRT |2|%1|%2|").arg(local).arg(p);
+    } else if (remote == QLatin1String("127.0.0.1")) {
         cmd = QStringLiteral("PORT 127,0,0,1,%1,%2").arg(p / 256).arg(p % 256);
     } else {
         const QStringList a = local.split(QLatin1Char('.'));
@@ -59,6 +67,186 @@ void TCustomFtpCli::portStep()
                   .arg(p % 256);
     }
     execCommand(ftpPortAsync, cmd, {200, 227});
+}
+
+// --- Passive mode ----------------------------------------------------------------------------
+
+void TCustomFtpCli::passiveStep()
+{
+    m_expectedPeer.clear();
+    // PASV answers with an IPv4 address only; over IPv6 EPSV is the one way.
+    m_passiveCmd = m_epsvRefused && !m_ctrl->IsIPv6() ? QStringLiteral("PASV") : QStringLiteral("EPSV");
+    execCommand(ftpPortAsync, m_passiveCmd, {});
+    m_handler = Handler::Passive;
+}
+
+namespace {
+// "229 Entering Extended Passive Mode (|||6446|)": the port between the delimiters; -1 if malformed.
+int epsvPort(const QString &line)
+{
+    const qsizetype open = line.indexOf(QLatin1Char('('));
+    const qsizetype close = line.indexOf(QLatin1Char(')'), open + 1);
+    if (open < 0 || close < 0 || close - open < 6)
+        return -1;
+    const QString in = line.mid(open + 1, close - open - 1);
+    const QChar d = in[0];
+    // Four delimiters: |<net-prt>|<net-addr>|<port>| with the first two fields empty here.
+    if (d.unicode() < 33 || d.unicode() > 126 || in.count(d) != 4 || !in.endsWith(d))
+        return -1;
+    const QStringList f = in.split(d);
+    bool ok = false;
+    const int port = f.value(3).toInt(&ok);
+    return ok && port > 0 && port < 65536 ? port : -1;
+}
+
+// "227 Entering Passive Mode (h1,h2,h3,h4,p1,p2)" (parentheses optional); false if malformed.
+bool pasvAddress(const QString &line, QString *addr, int *port)
+{
+    qsizetype i = 3;
+    while (i < line.size() && !line[i].isDigit())
+        ++i;
+    int v[6];
+    for (int k = 0; k < 6; ++k) {
+        if (i >= line.size() || !line[i].isDigit())
+            return false;
+        int n = 0, digits = 0;
+        while (i < line.size() && line[i].isDigit() && digits < 4) {
+            n = n * 10 + line[i].digitValue();
+            ++i;
+            ++digits;
+        }
+        if (n > 255)
+            return false;
+        v[k] = n;
+        if (k < 5) {
+            if (i >= line.size() || line[i] != QLatin1Char(','))
+                return false;
+            ++i;
+        }
+    }
+    *addr = QStringLiteral("%1.%2.%3.%4").arg(v[0]).arg(v[1]).arg(v[2]).arg(v[3]);
+    *port = v[4] * 256 + v[5];
+    return *port > 0;
+}
+} // namespace
+
+void TCustomFtpCli::passiveReply(const QString &line)
+{
+    display(QStringLiteral("< ") + line);
+    int code = 0;
+    if (!replyIsFinal(line, &code))
+        return;
+    m_replyCode = code;
+    const bool epsv = m_passiveCmd == QLatin1String("EPSV");
+    if (epsv && code >= 500 && !m_ctrl->IsIPv6()) {
+        // The server does not know EPSV (or refuses it): ask the classic way, and keep doing so.
+        m_epsvRefused = true;
+        m_passiveCmd = QStringLiteral("PASV");
+        sendCommand(m_passiveCmd);
+        return;
+    }
+    // The data connection always goes to the address the control connection reached: a PASV
+    // address differing from it (a private address behind NAT, or a third host that a hostile
+    // server would have us connect to) is never used.
+    const QString peer = m_ctrl->GetPeerAddr();
+    int port = -1;
+    bool ok = false;
+    if (epsv && code == 229) {
+        port = epsvPort(line);
+        ok = port > 0;
+    } else if (!epsv && code == 227) {
+        QString offered;
+        ok = pasvAddress(line, &offered, &port);
+        if (ok && offered != peer)
+            display(QStringLiteral("! Passive address %1 replaced by the server's address %2").arg(offered, peer));
+    }
+    if (!ok) {
+        if (code < 400) {
+            m_lastReply = QStringLiteral("500 Cannot read the passive mode reply: ") + line;
+            code = 500;
+        }
+        fillErrorMessage();
+        m_handler = Handler::None;
+        m_requestError = code;
+        finishRequest(code);
+        return;
+    }
+    m_handler = Handler::None;
+    try {
+        m_data->setProto(QStringLiteral("tcp"));
+        m_data->setAddr(peer);
+        m_data->setPort(QString::number(port));
+        m_data->setLingerOnOff(wsLingerOn);
+        m_data->setLingerTimeout(10);
+        m_data->OnSessionConnected = [this](TCustomWSocket *, quint16 e) { passiveConnected(e); };
+        m_data->Connect();
+    } catch (const ESocketException &e) {
+        m_data->OnSessionConnected = nullptr;
+        m_lastReply = QStringLiteral("500 ") + e.message();
+        m_replyCode = 500;
+        fillErrorMessage();
+        m_requestError = 500;
+        finishRequest(500);
+    }
+}
+
+void TCustomFtpCli::passiveConnected(quint16 error)
+{
+    m_data->OnSessionConnected = nullptr;
+    if (error != 0) {
+        m_lastReply = QStringLiteral("425 Cannot open the data connection: %1 (Winsock error #%2)")
+                          .arg(SocketErrorText(error))
+                          .arg(error);
+        m_replyCode = 425;
+        fillErrorMessage();
+        display(QStringLiteral("! ") + m_lastReply);
+        m_data->Close();
+        m_requestError = 425;
+        finishRequest(425);
+        return;
+    }
+    // Nothing is read before the transfer command has set its handlers.
+    m_data->Pause();
+    touch();
+    m_requestError = 0;
+    finishRequest(0);
+}
+
+// A failure ends the transfer through the data close (or, before the transfer command, makes
+// the transfer step find the data connection gone).
+void TCustomFtpCli::dataTlsDone(quint16 error)
+{
+    m_data->OnTlsDone = nullptr;
+    QString problem;
+    if (error != 0)
+        problem = QStringLiteral("425 TLS on the data connection failed: ") + m_data->TlsError();
+    else if (m_data->TlsFingerprint() != m_ctrl->TlsFingerprint())
+        problem = QStringLiteral("425 The data connection shows another certificate than the control connection");
+    if (!problem.isEmpty()) {
+        display(QStringLiteral("! ") + problem);
+        if (!m_fault) {
+            m_fault = 425;
+            m_faultText = problem;
+        }
+        if (m_data->State() != wsClosed)
+            m_data->Close();
+    }
+}
+
+// A passive data connection that the server dropped before the transfer command.
+bool TCustomFtpCli::dataLost()
+{
+    if (!m_passive || m_data->State() == wsConnected)
+        return false;
+    m_lastReply = QStringLiteral("425 Data connection closed before the transfer");
+    m_replyCode = 425;
+    fillErrorMessage();
+    display(QStringLiteral("! ") + m_lastReply);
+    closeLocal();
+    m_receiving = false;
+    m_requestError = 425;
+    finishRequest(425);
+    return true;
 }
 
 void TCustomFtpCli::restStep()
@@ -108,7 +296,12 @@ void TCustomFtpCli::receiveStep(Step s)
     m_truncatePending = false;
     m_createdLocal = false;
     m_startMs = m_clock.elapsed();
-    m_data->OnSessionAvailable = [this](TCustomWSocket *, quint16) { acceptData(false); };
+    if (dataLost())
+        return;
+    if (m_data->State() == wsConnected)
+        attachData(false);
+    else
+        m_data->OnSessionAvailable = [this](TCustomWSocket *, quint16) { acceptData(false); };
     m_data->Resume();  // a server that connected right after PORT is waiting in the backlog
 
     closeLocal();
@@ -145,6 +338,17 @@ void TCustomFtpCli::receiveStep(Step s)
     m_handler = Handler::FirstTransfer;
     m_quitDone = false;
     sendCommand(cmd);
+    startPassiveTls();
+}
+
+// Passive mode: the data connection's TLS handshake starts with the transfer command (servers
+// take it up only then); its events go to the handshake until it is done.
+void TCustomFtpCli::startPassiveTls()
+{
+    if (!m_dataTls || m_data->State() != wsConnected || m_data->TlsActive())
+        return;
+    m_data->OnTlsDone = [this](TCustomWSocket *, quint16 e) { dataTlsDone(e); };
+    m_data->StartTls(m_hostName, m_ctrl);
 }
 
 void TCustomFtpCli::sendStep(bool append)
@@ -178,8 +382,8 @@ void TCustomFtpCli::sendStep(bool append)
         finishRequest(426);
         return;
     }
-    m_data->OnSessionAvailable = [this](TCustomWSocket *, quint16) { acceptData(true); };
-    m_data->Resume();
+    if (dataLost())
+        return;
     closeLocal();
     bool ok;
     if (m_localStream) {
@@ -192,6 +396,13 @@ void TCustomFtpCli::sendStep(bool append)
     }
     m_eof = false;
     m_sendPermitted = false;
+    if (ok) {
+        if (m_data->State() == wsConnected)
+            attachData(true);
+        else
+            m_data->OnSessionAvailable = [this](TCustomWSocket *, quint16) { acceptData(true); };
+        m_data->Resume();
+    }
     if (ok && m_resumeAt > 0)
         ok = m_io->seek(m_resumeAt);
     if (!ok) {
@@ -209,6 +420,7 @@ void TCustomFtpCli::sendStep(bool append)
     m_handler = Handler::FirstSend;
     m_quitDone = false;
     sendCommand(cmd);
+    startPassiveTls();
 }
 
 bool TCustomFtpCli::acceptData(bool sending)
@@ -231,6 +443,21 @@ bool TCustomFtpCli::acceptData(bool sending)
     }
     m_data->OnSessionAvailable = nullptr;
     m_data->Close();  // the listener
+    m_data->Dup(fd);
+    if (m_dataTls) {
+        // The client is the TLS client in either direction. TLS starts before anything can be
+        // queued: what is sent meanwhile waits for the handshake, never goes out in plain text.
+        m_data->OnTlsDone = [this](TCustomWSocket *, quint16 e) { dataTlsDone(e); };
+        m_data->StartTls(m_hostName, m_ctrl);
+    }
+    attachData(sending);
+    return true;
+}
+
+// The data connection is up (accepted, or connected in passive mode): route its events to the transfer.
+void TCustomFtpCli::attachData(bool sending)
+{
+    m_data->OnSessionAvailable = nullptr;
     if (sending) {
         m_data->OnSessionClosed = [this](TCustomWSocket *, quint16 e) { sendClosed(e); };
         m_data->OnDataAvailable = [this](TCustomWSocket *s, quint16) {
@@ -243,7 +470,6 @@ bool TCustomFtpCli::acceptData(bool sending)
         m_data->OnDataAvailable = [this](TCustomWSocket *, quint16) { recvData(); };
         m_data->OnDataSent = nullptr;
     }
-    m_data->Dup(fd);
     m_startMs = m_clock.elapsed();
     touch();
     if (sending) {
@@ -260,7 +486,6 @@ bool TCustomFtpCli::acceptData(bool sending)
             startSending();
         }
     }
-    return true;
 }
 
 // --- Receiving -------------------------------------------------------------------------------
@@ -510,6 +735,12 @@ void TCustomFtpCli::sendNext(quint16 error)
     }
     if (m_eof || !m_sendPermitted)
         return;
+    if (m_dataTls && !m_data->TlsActive() && m_data->State() == wsConnected) {
+        // PROT P is on: file data never goes out unencrypted.
+        startPassiveTls();
+        if (!m_data->TlsActive())
+            return;
+    }
     const qint64 n = m_data->State() == wsConnected ? m_io->read(m_block.data(), m_sendBlock) : -1;
     if (n == 0) {
         m_eof = true;

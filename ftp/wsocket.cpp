@@ -16,6 +16,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
 struct TCustomWSocket::Chunk {
     explicit Chunk(int size) : data(new char[size]), size(size) {}
     std::unique_ptr<char[]> data;
@@ -146,6 +150,82 @@ static bool parseDotted(const QString &s, quint32 &out)
     return true;
 }
 
+// A numeric address of either family; IPv6 may come in brackets ("[::1]").
+static bool parseNumeric(const QString &text, sockaddr_storage &out, socklen_t &len)
+{
+    QString t = text.trimmed();
+    if (t.startsWith(QLatin1Char('[')) && t.endsWith(QLatin1Char(']')))
+        t = t.mid(1, t.size() - 2);
+    const QByteArray b = t.toLatin1();
+    out = {};
+    if (b.isEmpty())
+        return false;
+    auto *v4 = reinterpret_cast<sockaddr_in *>(&out);
+    if (inet_pton(AF_INET, b.constData(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        len = sizeof(sockaddr_in);
+        return true;
+    }
+    auto *v6 = reinterpret_cast<sockaddr_in6 *>(&out);
+    if (inet_pton(AF_INET6, b.constData(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        len = sizeof(sockaddr_in6);
+        return true;
+    }
+    return false;
+}
+
+// Text of a socket address: dotted for IPv4, RFC 5952 form for IPv6 ("" for other families).
+static QString addrText(const sockaddr_storage &a)
+{
+    char buf[INET6_ADDRSTRLEN] = {};
+    if (a.ss_family == AF_INET)
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in *>(&a)->sin_addr, buf, sizeof buf);
+    else if (a.ss_family == AF_INET6)
+        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6 *>(&a)->sin6_addr, buf, sizeof buf);
+    return QString::fromLatin1(buf);
+}
+
+static int addrPort(const sockaddr_storage &a)
+{
+    if (a.ss_family == AF_INET)
+        return ntohs(reinterpret_cast<const sockaddr_in *>(&a)->sin_port);
+    if (a.ss_family == AF_INET6)
+        return ntohs(reinterpret_cast<const sockaddr_in6 *>(&a)->sin6_port);
+    return -1;
+}
+
+static void setSockPort(sockaddr_storage &a, quint16 port)
+{
+    if (a.ss_family == AF_INET6)
+        reinterpret_cast<sockaddr_in6 *>(&a)->sin6_port = htons(port);
+    else
+        reinterpret_cast<sockaddr_in *>(&a)->sin_port = htons(port);
+}
+
+// Resolves a host of either family: numeric first, then the resolver's first answer (whose
+// order already prefers IPv6 where the machine can reach it).
+static void resolveHostAny(const QString &host, sockaddr_storage &out, socklen_t &len)
+{
+    const QString name = host.trimmed();
+    if (name.isEmpty() || host.size() > 256)
+        throw ESocketException(QStringLiteral("WSocketResolveHost: Invalid Hostname."));
+    if (parseNumeric(name, out, len))
+        return;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *res = nullptr;
+    if (getaddrinfo(name.toUtf8().constData(), nullptr, &hints, &res) == 0 && res) {
+        out = {};
+        std::memcpy(&out, res->ai_addr, res->ai_addrlen);
+        len = res->ai_addrlen;
+        freeaddrinfo(res);
+        return;
+    }
+    throw ESocketException(QStringLiteral("WSocketResolveHost: Cannot convert host address '%1'").arg(host));
+}
+
 static QString dotted(quint32 netOrder)
 {
     in_addr a{};
@@ -223,11 +303,11 @@ int WSocketResolveProto(const QString &proto)
 
 QString WSocketPeerAddr(int handle)
 {
-    sockaddr_in a{};
+    sockaddr_storage a{};
     socklen_t len = sizeof a;
-    if (handle < 0 || getpeername(handle, reinterpret_cast<sockaddr *>(&a), &len) != 0 || a.sin_family != AF_INET)
+    if (handle < 0 || getpeername(handle, reinterpret_cast<sockaddr *>(&a), &len) != 0)
         return {};
-    return dotted(a.sin_addr.s_addr);
+    return addrText(a);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -244,6 +324,7 @@ TCustomWSocket::~TCustomWSocket()
         QHostInfo::abortHostLookup(m_lookupId);
         m_lookupId = -1;
     }
+    freeTls(false);
     if (m_fd >= 0) {
         detachNotifiers();
         ::close(m_fd);
@@ -254,7 +335,8 @@ TCustomWSocket::~TCustomWSocket()
 
 void TCustomWSocket::applyDefaults()
 {
-    m_sinAddr = 0;
+    m_sa = {};
+    m_saLen = 0;
     m_sinPort = 0;
     m_addr.clear();
     m_port.clear();
@@ -343,7 +425,10 @@ int TCustomWSocket::RcvdCount() const
         return 0;
     int n = 0;
     if (ioctl(m_fd, FIONREAD, &n) != 0)
-        return 0;
+        n = 0;
+    // Decrypted bytes TLS already holds count too: the socket may have nothing more to say.
+    if (m_ssl && !m_handshaking)
+        n += SSL_pending(m_ssl);
     return n;
 }
 
@@ -381,6 +466,7 @@ void TCustomWSocket::socketError(const QString &op, int code)
 
 void TCustomWSocket::closeSocketQuietly()
 {
+    freeTls(false);
     if (m_fd >= 0) {
         detachNotifiers();
         ::close(m_fd);
@@ -401,7 +487,7 @@ void TCustomWSocket::resolveAll(const QString &prefix, bool needAddr)
             m_portResolved = true;
         }
         if (!m_addrResolved && needAddr) {
-            m_sinAddr = WSocketResolveHost(m_addr);
+            resolveHostAny(m_addr, m_sa, m_saLen);
             m_addrResolved = true;
         }
     } catch (const ESocketException &e) {
@@ -415,7 +501,8 @@ bool TCustomWSocket::createSocket(const QString &opName)
     m_queued = 0;
     m_allSent = true;
     const int type = (m_datagram ? SOCK_DGRAM : SOCK_STREAM) | SOCK_NONBLOCK | SOCK_CLOEXEC;
-    const int fd = ::socket(AF_INET, type, m_datagram ? IPPROTO_UDP : IPPROTO_TCP);
+    const int family = m_sa.ss_family == AF_INET6 ? AF_INET6 : AF_INET;
+    const int fd = ::socket(family, type, m_datagram ? IPPROTO_UDP : IPPROTO_TCP);
     if (fd < 0) {
         socketError(opName, WSocketErrnoToCode(errno));
         return false;
@@ -500,11 +587,9 @@ void TCustomWSocket::Connect()
             return;
         }
     }
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(m_sinPort);
-    sa.sin_addr.s_addr = m_sinAddr;
-    const int r = ::connect(m_fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
+    sockaddr_storage sa = m_sa;
+    setSockPort(sa, m_sinPort);
+    const int r = ::connect(m_fd, reinterpret_cast<sockaddr *>(&sa), m_saLen);
     if (r == 0 || errno == EINPROGRESS || errno == EWOULDBLOCK) {
         setState(wsConnecting);
         // Completion (success or failure) shows as writability; reading waits until connected.
@@ -537,11 +622,9 @@ void TCustomWSocket::Listen()
     }
     if (!createSocket(QStringLiteral("socket")))
         return;
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(m_sinPort);
-    sa.sin_addr.s_addr = m_sinAddr;
-    if (::bind(m_fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0) {
+    sockaddr_storage sa = m_sa;
+    setSockPort(sa, m_sinPort);
+    if (::bind(m_fd, reinterpret_cast<sockaddr *>(&sa), m_saLen) != 0) {
         const int code = WSocketErrnoToCode(errno);
         ::close(m_fd);
         m_fd = -1;
@@ -623,6 +706,7 @@ void TCustomWSocket::Close()
     if (m_state == wsClosed)
         return;
     detachNotifiers();
+    freeTls(true);
     ::shutdown(m_fd, SHUT_WR);
     ::close(m_fd);  // on Linux the descriptor is released even when close reports an error
     m_fd = -1;
@@ -686,16 +770,30 @@ int TCustomWSocket::SendStr(const QString &s)
 
 void TCustomWSocket::tryToSend()
 {
-    if (m_fd < 0 || m_buffer.empty())
+    if (m_fd < 0 || m_buffer.empty() || m_handshaking)
         return;
     const int flags = MSG_NOSIGNAL | (m_sendFlags == wsSendUrgent ? MSG_OOB : 0);
     for (;;) {
         Chunk &c = *m_buffer.front();
         const int len = c.wr - c.rd;
         if (len > 0) {
-            const ssize_t n = ::send(m_fd, c.data.get() + c.rd, size_t(len), flags);
+            ssize_t n;
+            int sslCode = 0;
+            if (m_ssl) {
+                ERR_clear_error();
+                const int w = SSL_write(m_ssl, c.data.get() + c.rd, len);
+                n = w;
+                if (w <= 0) {
+                    const int e = SSL_get_error(m_ssl, w);
+                    sslCode = e == SSL_ERROR_WANT_WRITE || e == SSL_ERROR_WANT_READ ? wsaerr::WouldBlock
+                                                                                     : wsaerr::ConnReset;
+                    n = -1;
+                }
+            } else {
+                n = ::send(m_fd, c.data.get() + c.rd, size_t(len), flags);
+            }
             if (n < 0) {
-                const int code = WSocketErrnoToCode(errno);
+                const int code = sslCode ? sslCode : WSocketErrnoToCode(errno);
                 if (code == wsaerr::WouldBlock || code == wsaerr::Intr)
                     break;
                 if (code == wsaerr::Inval || code == wsaerr::NotSock || code == wsaerr::ConnReset
@@ -778,6 +876,10 @@ void TCustomWSocket::onWritable()
             Close();
         return;
     }
+    if (m_handshaking) {
+        continueHandshake();
+        return;
+    }
     tryToSend();
     if (gen != m_generation || m_fd < 0)
         return;
@@ -803,12 +905,20 @@ void TCustomWSocket::onReadable()
     }
     if (m_state != wsConnected)
         return;
+    if (m_handshaking) {
+        continueHandshake();
+        return;
+    }
     if (RcvdCount() > 0) {
         receiveDispatch(0);
         if (!guard || gen != m_generation || m_fd < 0)
             return;
         if (RcvdCount() > 0)
             return;  // the level-triggered notifier calls again
+    }
+    if (m_tlsPeerClosed) {
+        peerClosed(0);
+        return;
     }
     char c;
     const ssize_t r = ::recv(m_fd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
@@ -846,6 +956,10 @@ void TCustomWSocket::receiveDispatch(int error)
             fire(OnDataAvailable, error);
             if (!guard || gen != m_generation || m_fd < 0)
                 return;
+        } else if (m_ssl) {
+            char junk[1024];
+            if (Receive(junk, sizeof junk) < 0)
+                return;
         } else {
             char junk[1024];
             const ssize_t n = ::recv(m_fd, junk, sizeof junk, MSG_DONTWAIT);
@@ -866,6 +980,38 @@ int TCustomWSocket::Receive(void *buf, int len)
 {
     if (m_fd < 0) {
         m_lastError = wsaerr::NotConn;
+        return -1;
+    }
+    if (m_ssl) {
+        if (m_handshaking || len <= 0) {
+            m_lastError = wsaerr::WouldBlock;
+            return -1;
+        }
+        ERR_clear_error();
+        const int n = SSL_read(m_ssl, buf, len);
+        if (n > 0) {
+            m_readCount += n;
+            return n;
+        }
+        const int e = SSL_get_error(m_ssl, n);
+        if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) {
+            m_lastError = wsaerr::WouldBlock;
+            return -1;
+        }
+        if (e == SSL_ERROR_ZERO_RETURN) {
+            // The peer ended TLS in order; servers wait for our answer before they close TCP.
+            m_tlsPeerClosed = true;
+            return 0;
+        }
+        // A cut without close_notify: the end of the stream all the same (FTP tells the end of a
+        // transfer on the control connection); anything else is an error of the connection.
+        const unsigned long err = ERR_peek_error();
+        if (e == SSL_ERROR_SYSCALL && errno == 0)
+            return 0;
+        if (ERR_GET_REASON(err) == SSL_R_UNEXPECTED_EOF_WHILE_READING)
+            return 0;
+        m_tlsError = QString::fromLatin1(ERR_error_string(err, nullptr));
+        m_lastError = wsaerr::ConnAborted;
         return -1;
     }
     const ssize_t n = ::recv(m_fd, buf, size_t(std::max(0, len)), MSG_DONTWAIT);
@@ -895,14 +1041,27 @@ int TCustomWSocket::GetPeerName(sockaddr_in &addr)
 
 QString TCustomWSocket::GetXAddr()
 {
-    sockaddr_in a{};
-    return GetSockName(a) == 0 ? dotted(a.sin_addr.s_addr) : QString();
+    sockaddr_storage a{};
+    socklen_t len = sizeof a;
+    if (m_fd < 0 || ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&a), &len) != 0)
+        return {};
+    return addrText(a);
 }
 
 int TCustomWSocket::GetXPort()
 {
-    sockaddr_in a{};
-    return GetSockName(a) == 0 ? ntohs(a.sin_port) : -1;
+    sockaddr_storage a{};
+    socklen_t len = sizeof a;
+    if (m_fd < 0 || ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&a), &len) != 0)
+        return -1;
+    return addrPort(a);
+}
+
+bool TCustomWSocket::IsIPv6()
+{
+    sockaddr_storage a{};
+    socklen_t len = sizeof a;
+    return m_fd >= 0 && ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&a), &len) == 0 && a.ss_family == AF_INET6;
 }
 
 QString TCustomWSocket::GetPeerAddr()
@@ -927,9 +1086,10 @@ void TCustomWSocket::DnsLookup(const QString &hostName)
     }
     m_dnsResult.clear();
     m_dnsResultList.clear();
-    quint32 a = 0;
-    if (parseDotted(name, a)) {
-        m_dnsResult = dotted(a);
+    sockaddr_storage a{};
+    socklen_t alen = 0;
+    if (parseNumeric(name, a, alen)) {
+        m_dnsResult = addrText(a);
         m_dnsResultList << m_dnsResult;
         fire(OnDnsLookupDone, 0);
         return;
@@ -950,14 +1110,17 @@ void TCustomWSocket::lookupDone(const QHostInfo &info)
     default: err = wsaerr::NoRecovery; break;
     }
     if (err == 0) {
+        // In the resolver's order: it puts IPv6 first where the machine has a route for it.
         for (const QHostAddress &ha : info.addresses()) {
             bool ok = false;
             const quint32 v4 = ha.toIPv4Address(&ok);
             if (ok)
                 m_dnsResultList << dotted(htonl(v4));
+            else if (ha.protocol() == QAbstractSocket::IPv6Protocol && ha.scopeId().isEmpty())
+                m_dnsResultList << ha.toString();
         }
         if (m_dnsResultList.isEmpty())
-            err = wsaerr::NoData;  // only IPv6 addresses: this socket speaks IPv4
+            err = wsaerr::NoData;
         else
             m_dnsResult = m_dnsResultList.first();
     }
@@ -992,4 +1155,224 @@ void TCustomWSocket::Resume()
     if (m_fd >= 0 && m_readNotifier && (m_state == wsConnected || m_state == wsListening))
         m_readNotifier->setEnabled(true);
     updateWriteNotifier();
+}
+
+// --- TLS -------------------------------------------------------------------------------------
+
+namespace {
+SSL_CTX *clientContext()
+{
+    // One context for the process: the system's CA store, TLS 1.2 at least, client-side session
+    // cache so that data connections can resume the control connection's session.
+    static SSL_CTX *ctx = [] {
+        SSL_CTX *c = SSL_CTX_new(TLS_client_method());
+        if (c) {
+            SSL_CTX_set_default_verify_paths(c);
+            SSL_CTX_set_min_proto_version(c, TLS1_2_VERSION);
+            // FTP servers tie every data connection to the control connection's session; a TLS 1.2
+            // session resumes any number of times, a TLS 1.3 ticket once (and servers differ in
+            // handing out new ones), so FTP stays on TLS 1.2.
+            SSL_CTX_set_max_proto_version(c, TLS1_2_VERSION);
+            SSL_CTX_set_session_cache_mode(c, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+            // Verification runs and its result is kept; whether to go on is the caller's question.
+            SSL_CTX_set_verify(c, SSL_VERIFY_NONE, nullptr);
+        }
+        return c;
+    }();
+    return ctx;
+}
+
+QString lastSslError()
+{
+    const unsigned long e = ERR_get_error();
+    ERR_clear_error();
+    return e ? QString::fromLatin1(ERR_error_string(e, nullptr)) : QStringLiteral("TLS handshake failed");
+}
+} // namespace
+
+void TCustomWSocket::StartTls(const QString &serverName, TCustomWSocket *resumeFrom)
+{
+    if (m_state != wsConnected || m_fd < 0 || m_ssl) {
+        raiseError(QStringLiteral("StartTls: not a connected plain socket"));
+        return;
+    }
+    SSL_CTX *ctx = clientContext();
+    m_ssl = ctx ? SSL_new(ctx) : nullptr;
+    if (!m_ssl) {
+        raiseError(QStringLiteral("StartTls: ") + lastSslError());
+        return;
+    }
+    SSL_set_fd(m_ssl, m_fd);
+    SSL_set_mode(m_ssl, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    const QByteArray name = serverName.trimmed().toUtf8();
+    sockaddr_storage numeric{};
+    socklen_t nlen = 0;
+    X509_VERIFY_PARAM *param = SSL_get0_param(m_ssl);
+    if (parseNumeric(serverName, numeric, nlen)) {
+        X509_VERIFY_PARAM_set1_ip_asc(param, addrText(numeric).toLatin1().constData());
+    } else if (!name.isEmpty()) {
+        SSL_set_tlsext_host_name(m_ssl, name.constData());
+        X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+        SSL_set1_host(m_ssl, name.constData());
+    }
+    m_resumeFrom = resumeFrom;
+    if (resumeFrom && resumeFrom->m_ssl) {
+        SSL_SESSION *s = resumeFrom->m_nextSession;
+        resumeFrom->m_nextSession = nullptr;
+        if (!s)
+            s = SSL_get1_session(resumeFrom->m_ssl);
+        if (s) {
+            SSL_set_session(m_ssl, s);
+            SSL_SESSION_free(s);
+        }
+    }
+    m_handshaking = true;
+    m_tlsPeerClosed = false;
+    m_tlsError.clear();
+    // The outcome never arrives inside this call.
+    const quint64 gen = m_generation;
+    QMetaObject::invokeMethod(this, [this, gen] {
+        if (gen == m_generation && m_handshaking && !m_paused)
+            continueHandshake();
+    }, Qt::QueuedConnection);
+}
+
+void TCustomWSocket::continueHandshake()
+{
+    if (!m_ssl || !m_handshaking)
+        return;
+    ERR_clear_error();
+    const int r = SSL_connect(m_ssl);
+    if (r == 1) {
+        m_handshaking = false;
+        if (m_readNotifier)
+            m_readNotifier->setEnabled(!m_paused);
+        const quint64 gen = m_generation;
+        QPointer<TCustomWSocket> guard(this);
+        fire(OnTlsDone, 0);
+        if (!guard || gen != m_generation || m_fd < 0)
+            return;
+        // What was queued during the handshake goes out now.
+        const bool queued = m_queued > 0;
+        tryToSend();
+        if (gen != m_generation || m_fd < 0)
+            return;
+        updateWriteNotifier();
+        if (queued && m_allSent && OnDataSent)
+            fire(OnDataSent, 0);
+        return;
+    }
+    const int e = SSL_get_error(m_ssl, r);
+    if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) {
+        if (m_readNotifier) {
+            m_readNotifier->setEnabled(e == SSL_ERROR_WANT_READ);
+            m_writeNotifier->setEnabled(e == SSL_ERROR_WANT_WRITE);
+        }
+        return;
+    }
+    m_tlsError = lastSslError();
+    if (e == SSL_ERROR_SYSCALL && m_tlsError == QLatin1String("TLS handshake failed"))
+        m_tlsError = QStringLiteral("the server closed the connection during the TLS handshake");
+    m_handshaking = false;
+    // A failed session is no session: the socket must not fall back to plain text.
+    SSL_free(m_ssl);
+    m_ssl = nullptr;
+    const quint64 gen = m_generation;
+    QPointer<TCustomWSocket> guard(this);
+    fire(OnTlsDone, wsaerr::ConnAborted);
+    if (guard && gen == m_generation && m_state != wsClosed)
+        Close();
+}
+
+void TCustomWSocket::freeTls(bool notify)
+{
+    if (m_nextSession) {
+        SSL_SESSION_free(m_nextSession);
+        m_nextSession = nullptr;
+    }
+    if (!m_ssl)
+        return;
+    if (!m_handshaking && m_resumeFrom && m_resumeFrom->m_ssl) {
+        SSL_SESSION *s = SSL_get1_session(m_ssl);
+        if (s && SSL_SESSION_is_resumable(s)) {
+            if (m_resumeFrom->m_nextSession)
+                SSL_SESSION_free(m_resumeFrom->m_nextSession);
+            m_resumeFrom->m_nextSession = s;
+        } else if (s) {
+            SSL_SESSION_free(s);
+        }
+    }
+    m_resumeFrom = nullptr;
+    if (notify && !m_handshaking && m_fd >= 0)
+        SSL_shutdown(m_ssl);  // close_notify, without waiting for the answer
+    SSL_free(m_ssl);
+    m_ssl = nullptr;
+    m_handshaking = false;
+    m_tlsPeerClosed = false;
+}
+
+long TCustomWSocket::TlsVerifyResult() const
+{
+    return m_ssl ? SSL_get_verify_result(m_ssl) : X509_V_ERR_UNSPECIFIED;
+}
+
+QString TCustomWSocket::TlsVerifyText() const
+{
+    return QString::fromLatin1(X509_verify_cert_error_string(TlsVerifyResult()));
+}
+
+QString TCustomWSocket::TlsVersion() const
+{
+    return m_ssl ? QString::fromLatin1(SSL_get_version(m_ssl)) : QString();
+}
+
+bool TCustomWSocket::TlsSessionReused() const
+{
+    return m_ssl && SSL_session_reused(m_ssl) == 1;
+}
+
+QString TCustomWSocket::TlsFingerprint() const
+{
+    if (!m_ssl)
+        return {};
+    X509 *cert = SSL_get1_peer_certificate(m_ssl);
+    if (!cert)
+        return {};
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned int n = 0;
+    X509_digest(cert, EVP_sha256(), md, &n);
+    X509_free(cert);
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(md), int(n)).toHex(':').toUpper());
+}
+
+QString TCustomWSocket::TlsCertificateText() const
+{
+    if (!m_ssl)
+        return {};
+    X509 *cert = SSL_get1_peer_certificate(m_ssl);
+    if (!cert)
+        return {};
+    auto line = [](X509_NAME *name) {
+        BIO *b = BIO_new(BIO_s_mem());
+        X509_NAME_print_ex(b, name, 0, XN_FLAG_ONELINE & ~ASN1_STRFLGS_ESC_MSB);
+        char *p = nullptr;
+        const long len = BIO_get_mem_data(b, &p);
+        const QString s = QString::fromUtf8(p, int(len));
+        BIO_free(b);
+        return s;
+    };
+    auto time = [](const ASN1_TIME *t) {
+        BIO *b = BIO_new(BIO_s_mem());
+        ASN1_TIME_print(b, t);
+        char *p = nullptr;
+        const long len = BIO_get_mem_data(b, &p);
+        const QString s = QString::fromLatin1(p, int(len));
+        BIO_free(b);
+        return s;
+    };
+    const QString text = QStringLiteral("Subject: %1\nIssuer: %2\nValid from %3 to %4\nSHA-256 fingerprint: %5")
+                             .arg(line(X509_get_subject_name(cert)), line(X509_get_issuer_name(cert)),
+                                  time(X509_get0_notBefore(cert)), time(X509_get0_notAfter(cert)), TlsFingerprint());
+    X509_free(cert);
+    return text;
 }

@@ -8,6 +8,7 @@
 // "assigned" is part of the contract. Handlers may call any operation of any socket, including
 // closing or re-listening the socket that raised the event.
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -16,7 +17,11 @@
 #include <memory>
 #include <stdexcept>
 
+#include <sys/socket.h>
+
 struct sockaddr_in;
+struct ssl_st;
+struct ssl_session_st;
 class QSocketNotifier;
 class QHostInfo;
 
@@ -84,6 +89,9 @@ public:
     TNotifyError OnDnsLookupDone;
     TChangeState OnChangeState;
     TNotify OnError;
+    // The TLS handshake started by StartTls has ended; Error 0 means the session is up (whether
+    // the certificate is trusted is a separate question: TlsVerifyResult).
+    TNotifyError OnTlsDone;
 
     // Properties.
     QString Addr() const { return m_addr; }
@@ -126,7 +134,8 @@ public:
     int Receive(void *buf, int len);
     int GetSockName(sockaddr_in &addr);
     int GetPeerName(sockaddr_in &addr);
-    QString GetXAddr();   // local address, dotted
+    QString GetXAddr();   // local address, dotted (IPv4) or in IPv6 text form
+    bool IsIPv6();        // the socket speaks IPv6
     int GetXPort();       // local port
     QString GetPeerAddr();
     void DnsLookup(const QString &hostName);
@@ -138,6 +147,23 @@ public:
     void Resume();
     // Bytes queued in the send buffer and not yet taken by the stack.
     qint64 BufferedBytes() const;
+
+    // --- TLS (client side, OpenSSL) ---------------------------------------------------------
+    // Starts a TLS handshake on the connected socket; the outcome arrives as OnTlsDone, never
+    // inside this call. serverName is checked against the certificate. resumeFrom: a socket whose
+    // TLS session this one resumes (FTP servers tie data connections to the control session).
+    // Data queued meanwhile goes out encrypted once the handshake is done.
+    void StartTls(const QString &serverName, TCustomWSocket *resumeFrom = nullptr);
+    bool TlsActive() const { return m_ssl != nullptr; }
+    // 0 when the certificate chain and the host name verified; an X509_V_ERR_... code otherwise.
+    long TlsVerifyResult() const;
+    QString TlsVerifyText() const;
+    QString TlsVersion() const;
+    QString TlsError() const { return m_tlsError; }
+    bool TlsSessionReused() const;
+    // The peer certificate: SHA-256 fingerprint (hex, colon-separated), subject, issuer and validity.
+    QString TlsFingerprint() const;
+    QString TlsCertificateText() const;
 
 private:
     struct Chunk;
@@ -159,6 +185,8 @@ private:
     void peerClosed(int error);
     void fire(const TNotifyError &h, int error);
     void closeSocketQuietly();
+    void freeTls(bool notify);
+    void continueHandshake();
     Q_SLOT void lookupDone(const QHostInfo &info);
 
     int m_fd = -1;
@@ -167,7 +195,8 @@ private:
     QString m_addr, m_port, m_proto;
     bool m_addrAssigned = false, m_portAssigned = false, m_protoAssigned = false;
     bool m_addrResolved = false, m_portResolved = false, m_protoResolved = false;
-    quint32 m_sinAddr = 0;  // network order
+    sockaddr_storage m_sa{};  // resolved address (IPv4 or IPv6), port not yet set
+    socklen_t m_saLen = 0;
     quint16 m_sinPort = 0;  // host order
     int m_protoNum = 6;
     bool m_datagram = false;
@@ -188,6 +217,14 @@ private:
     bool m_paused = false;
     bool m_closeFired = false;
     bool m_destroying = false;
+    ssl_st *m_ssl = nullptr;
+    bool m_handshaking = false;
+    bool m_tlsPeerClosed = false;  // close_notify received: the stream has ended
+    // Session resumption: TLS 1.3 tickets are good for one resumption, so each connection that
+    // resumed this socket's session hands the fresh ticket it got back for the next one.
+    QPointer<TCustomWSocket> m_resumeFrom;
+    ssl_session_st *m_nextSession = nullptr;
+    QString m_tlsError;
     QSocketNotifier *m_readNotifier = nullptr;
     QSocketNotifier *m_writeNotifier = nullptr;
 };

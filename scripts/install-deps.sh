@@ -13,6 +13,7 @@ pkgs=(
   pxlib-dev python3-dbfread dbview
   libsane-dev sane-utils
   python3-numpy python3-pil libwmf-bin fonts-urw-base35
+  libssl-dev openssl python3-openssl
 )
 missing=()
 for p in "${pkgs[@]}"; do

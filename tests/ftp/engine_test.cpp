@@ -1,6 +1,7 @@
 // The FTP engine against a scripted peer that plays a (mis)behaving server.
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -480,4 +481,90 @@ TEST(FtpEngine, RepliesInUtf8OrLatin1)
     EXPECT_EQ(cli.ReplyDir(), QStringLiteral("/caf\u00e9 \u00fcber"));
     ASSERT_TRUE(cli.Pwd());
     EXPECT_EQ(cli.ReplyDir(), QStringLiteral("/caf\u00e9"));
+}
+
+// Passive mode: the data connection goes to the control connection's peer whatever address a PASV
+// reply names (a private address behind NAT, or a third host a hostile server points at); a server
+// that refuses EPSV is asked with PASV from then on; bad or unreachable passive answers end the
+// request with an error instead of hanging.
+TEST(FtpEngine, PassiveModeConnectsToThePeerOnly)
+{
+    ftptest::ClosedPort closed;
+    const QString refused =
+        QStringLiteral("> 227 Entering Passive Mode (127,0,0,1,%1,%2)").arg(closed.port() / 256).arg(closed.port() % 256);
+    FakePeer peer(lines({"> 220 hi", "< USER", "> 230 in", "< EPSV", "> 500 EPSV not understood", "< PASV",
+                         "pasv 203.0.113.9", "dataaccept", "< LIST", "> 150 here it comes",
+                         "datasend -rw-r--r-- 1 u g 1 Jan 01 00:00 a.txt\\r\\n", "dataclose", "> 226 done",
+                         "< PASV", "pasv 10.0.0.7", "dataaccept", "< STOR up.txt", "> 150 go", "datarecv",
+                         "> 226 stored", "< PASV", "> 227 Entering Passive Mode (1,2,3)", "< PASV",
+                         "> 227 Entering Passive Mode (127,0,0,1,300,1)", "< PASV",
+                         refused.toUtf8().constData(), "< QUIT", "> 221 bye", "close"}));
+    TFtpClient cli;
+    aim(cli, peer);
+    cli.setPassive(true);
+    cli.setTimeout(10);
+    Recorder rec(cli);
+    ASSERT_TRUE(cli.Connect());
+    EXPECT_TRUE(rec.display.contains(QStringLiteral("! Connected to 127.0.0.1 over IPv4; passive mode data connections, no TLS")))
+        << rec.display.join('\n').toStdString();
+
+    QBuffer listing;
+    listing.open(QIODevice::ReadWrite);
+    cli.setLocalStream(&listing);
+    ASSERT_TRUE(cli.Dir()) << cli.ErrorMessage().toStdString();
+    EXPECT_TRUE(listing.data().contains("a.txt"));
+    EXPECT_TRUE(rec.display.contains(QStringLiteral("! Passive address 203.0.113.9 replaced by the server's address 127.0.0.1")));
+
+    QBuffer up;
+    up.setData("uploaded bytes");
+    up.open(QIODevice::ReadOnly);
+    cli.setLocalStream(&up);
+    cli.setHostFileName(QStringLiteral("up.txt"));
+    ASSERT_TRUE(cli.Put()) << cli.ErrorMessage().toStdString();
+
+    cli.setLocalStream(&listing);
+    cli.setHostFileName(QString());
+    EXPECT_FALSE(cli.Dir()) << "a PASV reply without six numbers";
+    EXPECT_TRUE(cli.ErrorMessage().startsWith(QStringLiteral("500 Cannot read the passive mode reply"))) << cli.ErrorMessage().toStdString();
+    EXPECT_FALSE(cli.Dir()) << "a port number above 255 in a PASV field";
+    EXPECT_FALSE(cli.Dir()) << "nothing listens at the offered port";
+    EXPECT_TRUE(cli.ErrorMessage().startsWith(QStringLiteral("425 "))) << cli.ErrorMessage().toStdString();
+    ASSERT_TRUE(cli.Quit());
+    ASSERT_TRUE(peer.finished());
+    const QStringList got = peer.received();
+    EXPECT_EQ(got.filter(QStringLiteral("DATAFROM")), (QStringList{"DATAFROM 127.0.0.1", "DATAFROM 127.0.0.1"}));
+    EXPECT_TRUE(got.contains(QStringLiteral("DATA 14 uploaded bytes"))) << got.join('|').toStdString();
+    EXPECT_EQ(got.filter(QStringLiteral("EPSV")).size(), 1) << "EPSV is not asked again once refused";
+    EXPECT_FALSE(got.join('|').contains(QStringLiteral("UNEXPECTED"))) << got.join('|').toStdString();
+}
+
+// TLS asked for: a server that refuses AUTH, or answers it with something that is no TLS, gets
+// neither the user name nor the password, and the session ends instead of going on in plain text.
+TEST(FtpEngine, TlsRefusedOrBrokenSendsNothingInPlainText)
+{
+    {
+        FakePeer peer(lines({"> 220 hi", "< AUTH TLS", "> 504 Security mechanism not understood", "wait"}));
+        TFtpClient cli;
+        aim(cli, peer);
+        cli.setUseTls(true);
+        Recorder rec(cli);
+        EXPECT_FALSE(cli.Connect());
+        EXPECT_TRUE(cli.TlsRefused()) << rec.display.join('\n').toStdString();
+        EXPECT_TRUE(cli.ErrorMessage().startsWith(QStringLiteral("534 The server does not offer TLS")))
+            << cli.ErrorMessage().toStdString();
+        EXPECT_TRUE(testenv::waitFor([&] { return !cli.Connected(); }));
+        ASSERT_TRUE(peer.finished());
+        EXPECT_EQ(peer.received(), QStringList{QStringLiteral("AUTH TLS")});
+    }
+    {
+        FakePeer peer(lines({"> 220 hi", "< AUTH TLS", "> 234 go ahead", "> this is not TLS at all", "wait"}));
+        TFtpClient cli;
+        aim(cli, peer);
+        cli.setUseTls(true);
+        EXPECT_FALSE(cli.Connect());
+        EXPECT_FALSE(cli.TlsRefused());
+        EXPECT_TRUE(cli.ErrorMessage().startsWith(QStringLiteral("500 TLS handshake failed"))) << cli.ErrorMessage().toStdString();
+        ASSERT_TRUE(peer.finished());
+        EXPECT_EQ(peer.received(), QStringList{QStringLiteral("AUTH TLS")});
+    }
 }

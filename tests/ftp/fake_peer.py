@@ -8,6 +8,10 @@
 #   endless       send 'x' without a line end until the client hangs up
 #   dataconnect   connect to the address of the last PORT command
 #   dataconnectfrom ADDR  connect to it from the local address ADDR (a third party), then hang up
+#   pasv ADDR     open a data listener on the control connection's address and answer
+#                 "227 ... (ADDR,p1,p2)" with ADDR as given (a foreign address, say)
+#   epsv          open a data listener likewise and answer "229 ... (|||port|)"
+#   dataaccept    accept the client's connection to that listener (fails after 5 s)
 #   datasend TEXT send TEXT on the data connection
 #   datarecv      read the data connection to its end and log "DATA <length> <text>"
 #   dataclose     close the data connection
@@ -75,6 +79,23 @@ try:
             intruder.connect(port_addr)
             time.sleep(0.2)
             intruder.close()
+        elif op in ("pasv", "epsv"):
+            listener = socket.socket(conn.family)
+            listener.bind((conn.getsockname()[0], 0))
+            listener.listen(1)
+            lp = listener.getsockname()[1]
+            if op == "pasv":
+                conn.sendall(("227 Entering Passive Mode (%s,%d,%d)\r\n"
+                              % (arg.replace(".", ","), lp // 256, lp % 256)).encode())
+            else:
+                conn.sendall(("229 Entering Extended Passive Mode (|||%d|)\r\n" % lp).encode())
+        elif op == "dataaccept":
+            listener.settimeout(5)
+            try:
+                data, who = listener.accept()
+                log.write("DATAFROM %s\n" % who[0])
+            except socket.timeout:
+                log.write("NODATA\n")
         elif op == "datarecv":
             got = b""
             while True:

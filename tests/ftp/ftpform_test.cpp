@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -231,6 +232,8 @@ TEST(FtpWindow, WindowsServerDosListingAfterAnEarly226)
     form.UserNameEdit->setText(QStringLiteral("me"));
     form.PasswordEdit->setText(QStringLiteral("Zebra-42"));
     form.InitialLocalDirEdit->clear();
+    form.PassiveCB->setChecked(false);  // the script plays an active-mode server without TLS
+    form.UseTlsCB->setChecked(false);
     form.ConnectButClick();
     ASSERT_TRUE(testenv::waitFor([&] { return host.panelShown > 0; }, 15000)) << form.Memo1->toPlainText().toStdString();
     EXPECT_FALSE(panel.UnixListing);
@@ -257,4 +260,84 @@ TEST(FtpViewer, DesktopExecLinesBecomeCommands)
               QStringList({QStringLiteral("/opt/my editor/ed"), QStringLiteral("--new-window")}));
     EXPECT_EQ(ftpviewer::execToCommand(QStringLiteral("ed --title=100%% %F")),
               QStringList({QStringLiteral("ed"), QStringLiteral("--title=100%")}));
+}
+
+// The window's side of TLS, against pyftpdlib: an unverifiable certificate is shown to the user and,
+// once trusted, stored with the site (the next connection asks nothing); a server without TLS gets
+// the login only after the user agreed to plain FTP, which the site then remembers.
+TEST(FtpWindow, TlsCertificateAndPlainFallbackAskTheUserOncePerSite)
+{
+    const QString root = testenv::makeDir(QStringLiteral("tlsroot"));
+    testenv::writeFile(root + QStringLiteral("/secret.txt"), "s");
+    const QString pem = ftptest::makeCertificate(testenv::makeDir(QStringLiteral("cert")), QStringLiteral("localhost"),
+                                                 QStringLiteral("DNS:localhost,IP:127.0.0.1"));
+    ASSERT_FALSE(pem.isEmpty());
+    const QString dir = testenv::makeDir(QStringLiteral("tlsprofiles"));
+    const QString profiles = dir + QStringLiteral("/profiles.ftp");
+    ftptest::RecordingHost host;
+    host.tree = dir;
+
+    auto connectTo = [&](TFtpForm &form, const ftptest::Server &s) {
+        form.HostNameEdit->setText(QStringLiteral("127.0.0.1"));
+        form.PortEdit->setText(QString::number(s.port()));
+        form.UserNameEdit->setText(s.user());
+        form.PasswordEdit->setText(s.password());
+        form.InitialLocalDirEdit->clear();
+        form.SaveProfileCB->setChecked(true);
+        const int shown = host.panelShown;
+        form.ConnectButClick();
+        return testenv::waitFor([&] { return host.panelShown > shown || !form.busy(); }, 20000)
+               && testenv::waitFor([&] { return host.panelShown > shown; }, 3000);
+    };
+    {
+        ftptest::Server tls(ftptest::Server::PyFtpd, root);
+        tls.setTls(pem);
+        ASSERT_TRUE(tls.start()) << tls.error().toStdString();
+        TFtpPanel panel(host);
+        TFtpForm form(host, profiles, &panel);
+        host.answers << QStringLiteral("secure site") << QStringLiteral("yes");
+        form.NewSiteButClick();
+        EXPECT_TRUE(form.UseTlsCB->isChecked()) << "a new site starts with TLS";
+        ASSERT_TRUE(connectTo(form, tls)) << form.Memo1->toPlainText().toStdString();
+        ASSERT_EQ(host.questions.size(), 1);
+        EXPECT_TRUE(host.questions[0].contains(QStringLiteral("could not be verified")));
+        EXPECT_TRUE(host.questions[0].contains(QStringLiteral("SHA-256 fingerprint")));
+        const QByteArray stored = testenv::readFile(profiles);
+        EXPECT_TRUE(stored.contains("TlsFingerprint=")) << stored.toStdString();
+        EXPECT_TRUE(stored.contains("UseTls=1"));
+        EXPECT_TRUE(form.Memo1->toPlainText().contains(QStringLiteral("! TLS session: TLSv1.2")));
+        form.programClosing();
+    }
+    {
+        // The same site again in a new window (as after a restart): the stored certificate asks nothing.
+        ftptest::Server tls(ftptest::Server::PyFtpd, root);
+        tls.setTls(pem);
+        ASSERT_TRUE(tls.start()) << tls.error().toStdString();
+        TFtpPanel panel(host);
+        TFtpForm form(host, profiles, &panel);
+        EXPECT_EQ(form.SiteCB->currentText(), QStringLiteral("SECURE SITE"));
+        ASSERT_TRUE(connectTo(form, tls)) << form.Memo1->toPlainText().toStdString();
+        EXPECT_EQ(host.questions.size(), 1);
+        form.programClosing();
+    }
+    {
+        ftptest::Server plain(ftptest::Server::PyFtpd, root);
+        ASSERT_TRUE(plain.start()) << plain.error().toStdString();
+        TFtpPanel panel(host);
+        TFtpForm form(host, profiles, &panel);
+        // No answer: plain FTP is refused, nothing logs in.
+        form.HostNameEdit->setText(QStringLiteral("127.0.0.1"));
+        form.PortEdit->setText(QString::number(plain.port()));
+        form.ConnectButClick();
+        ASSERT_TRUE(testenv::waitFor([&] { return host.questions.size() == 2; }, 20000));
+        EXPECT_TRUE(host.questions[1].contains(QStringLiteral("without TLS")));
+        EXPECT_FALSE(form.Memo1->toPlainText().contains(QStringLiteral("> USER")));
+        EXPECT_TRUE(form.UseTlsCB->isChecked());
+        host.answers << QStringLiteral("yes");
+        ASSERT_TRUE(connectTo(form, plain)) << form.Memo1->toPlainText().toStdString();
+        EXPECT_EQ(host.questions.size(), 3);
+        EXPECT_FALSE(form.UseTlsCB->isChecked());
+        EXPECT_TRUE(testenv::readFile(profiles).contains("UseTls=0"));
+        form.programClosing();
+    }
 }

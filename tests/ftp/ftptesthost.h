@@ -42,6 +42,13 @@ public:
         return answers.isEmpty() ? QString() : answers.takeFirst();
     }
     void showMessage(const QString &text) override { messages << text; }
+    QStringList questions;  // texts of the yes/no questions
+    bool askYesNo(const QString &caption, const QString &text) override
+    {
+        asked << caption;
+        questions << text;
+        return !answers.isEmpty() && answers.takeFirst() == QLatin1String("yes");
+    }
 };
 
 } // namespace ftptest

@@ -109,16 +109,27 @@ void stopGuarded(QProcess &proc, pid_t &pid)
         proc.waitForFinished(5000);
 }
 
-// Connects to 127.0.0.1:port and reads the first line; empty when nothing answers there.
-QByteArray greetingAt(int port)
+// Connects to address:port (127.0.0.1 or ::1) and reads the first line; empty when nothing answers there.
+QByteArray greetingAt(int port, bool v6)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(quint16(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_storage ss{};
+    socklen_t slen;
+    if (v6) {
+        auto *a = reinterpret_cast<sockaddr_in6 *>(&ss);
+        a->sin6_family = AF_INET6;
+        a->sin6_port = htons(quint16(port));
+        a->sin6_addr = in6addr_loopback;
+        slen = sizeof *a;
+    } else {
+        auto *a = reinterpret_cast<sockaddr_in *>(&ss);
+        a->sin_family = AF_INET;
+        a->sin_port = htons(quint16(port));
+        a->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        slen = sizeof *a;
+    }
     QByteArray line;
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) {
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&ss), slen) == 0) {
         timeval tv{5, 0};
         ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
         char c;
@@ -164,6 +175,34 @@ QString Server::password() const
     return m_kind == PyFtpd ? QStringLiteral("S3cret-pw") : QStringLiteral("guest@example.org");
 }
 
+QString makeCertificate(const QString &dir, const QString &commonName, const QString &altNames)
+{
+    const QString pem = dir + QStringLiteral("/") + commonName + QStringLiteral(".pem");
+    const QString key = dir + QStringLiteral("/") + commonName + QStringLiteral(".key");
+    const QString crt = dir + QStringLiteral("/") + commonName + QStringLiteral(".crt");
+    QProcess p;
+    p.start(QStringLiteral("openssl"),
+            {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", crt, "-days", "2", "-subj",
+             "/CN=" + commonName, "-addext", "subjectAltName=" + altNames});
+    if (!p.waitForFinished(60000) || p.exitCode() != 0)
+        return {};
+    testenv::writeFile(pem, testenv::readFile(crt) + testenv::readFile(key));
+    return pem;
+}
+
+bool loopback6Available()
+{
+    const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_addr = in6addr_loopback;
+    const bool ok = ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+    ::close(fd);
+    return ok;
+}
+
 
 bool Server::start(int firstPort)
 {
@@ -173,7 +212,7 @@ bool Server::start(int firstPort)
         // It binds port 0 itself and prints the port it got: no other program can take it first.
         m_pid = startGuarded(*m_proc, QStringLiteral("/usr/bin/python3"),
                              {testenv::sourceDir() + QStringLiteral("/tests/ftp/pyftpd_server.py"), m_root, user(),
-                              password()});
+                              password(), m_address, m_tlsPem});
         if (!m_pid || !m_proc->waitForReadyRead(10000)) {
             m_error = QStringLiteral("pyftpdlib did not start: ") + QString::fromLocal8Bit(m_proc->readAllStandardError());
             return false;
@@ -194,8 +233,10 @@ bool Server::start(int firstPort)
         const QByteArray banner = "vsftpd ready " + QByteArray::number(::getpid()) + '-' + QByteArray::number(port) + '-'
                                   + QByteArray::number(attempt);
         const QString conf = m_confDir + QStringLiteral("/vsftpd.conf");
+        const bool v6 = m_address.contains(QLatin1Char(':'));
         QStringList lines = {
-            "listen=YES", "listen_address=127.0.0.1", QStringLiteral("listen_port=%1").arg(port),
+            v6 ? "listen=NO" : "listen=YES", v6 ? "listen_ipv6=YES" : "listen_ipv6=NO",
+            (v6 ? "listen_address6=" : "listen_address=") + m_address, QStringLiteral("listen_port=%1").arg(port),
             "run_as_launching_user=YES", "anonymous_enable=YES", "no_anon_password=YES",
             "anon_root=" + m_root, "write_enable=YES", "anon_upload_enable=YES", "anon_mkdir_write_enable=YES",
             "anon_other_write_enable=YES", "anon_umask=022", "local_enable=NO", "seccomp_sandbox=NO",
@@ -203,6 +244,10 @@ bool Server::start(int firstPort)
             "secure_chroot_dir=" + m_confDir, "allow_writeable_chroot=YES", "ascii_upload_enable=YES",
             "ascii_download_enable=YES", "syslog_enable=NO", "vsftpd_log_file=" + m_confDir + "/log",
             "ftpd_banner=" + QString::fromLatin1(banner)};
+        if (!m_tlsPem.isEmpty())
+            lines << "ssl_enable=YES" << "allow_anon_ssl=YES" << "force_anon_logins_ssl=YES"
+                  << "force_anon_data_ssl=YES" << "require_ssl_reuse=YES" << "rsa_cert_file=" + m_tlsPem
+                  << "rsa_private_key_file=" + m_tlsPem;
         testenv::writeFile(conf, lines.join(QLatin1Char('\n')).toUtf8() + "\n");
         m_proc = std::make_unique<QProcess>();
         m_pid = startGuarded(*m_proc, QStringLiteral("/usr/sbin/vsftpd"), {conf});
@@ -213,7 +258,7 @@ bool Server::start(int firstPort)
         // Ours answers with its own banner; a refused connection means it is not listening yet.
         QByteArray greeting;
         testenv::waitFor([&] {
-            greeting = greetingAt(port);
+            greeting = greetingAt(port, v6);
             return !greeting.isEmpty() || m_proc->state() == QProcess::NotRunning;
         }, 10000);
         if (greeting == "220 " + banner) {

@@ -17,6 +17,11 @@ class Server {
 public:
     enum Kind { PyFtpd, Vsftpd };
     Server(Kind kind, const QString &root);
+    // The address it listens on: "127.0.0.1" (default) or "::1"; set before start().
+    void setAddress(const QString &address) { m_address = address; }
+    QString address() const { return m_address; }
+    // Explicit TLS required for login and data, with this PEM file (certificate and key); set before start().
+    void setTls(const QString &pem) { m_tlsPem = pem; }
     ~Server();
     // False with the reason in error(). firstPort: the port vsftpd tries first (0: a free one).
     bool start(int firstPort = 0);
@@ -33,6 +38,8 @@ private:
     Kind m_kind;
     QString m_root;
     QString m_confDir;
+    QString m_address = QStringLiteral("127.0.0.1");
+    QString m_tlsPem;
     int m_port = 0;
     QString m_error;
     std::unique_ptr<QProcess> m_proc;
@@ -77,6 +84,11 @@ QList<qint64> groupProcesses(qint64 pgid);
 // Whether a process still runs (a zombie does not).
 bool processRuns(qint64 pid);
 QString md5(const QString &path);
+// A self-signed certificate with its key in one PEM file, made with `openssl req` for the names
+// (DNS:... and IP:... entries of subjectAltName); empty when openssl failed.
+QString makeCertificate(const QString &dir, const QString &commonName, const QString &altNames);
+// Whether this machine can use the IPv6 loopback address ::1.
+bool loopback6Available();
 
 // A port of 127.0.0.1 that refuses connections while this object lives: bound, never listening,
 // so no other program can take it meanwhile.

@@ -117,6 +117,7 @@ TEST_F(FormFixture, NewSiteSaveReloadAndSortedAtTheEnd)
         EXPECT_EQ(f->SiteCB->currentText(), QStringLiteral("ZETA SITE"));
         EXPECT_EQ(f->InitialLocalDirEdit->text(), QStringLiteral("/Some/Mixed/Case"));
         EXPECT_TRUE(f->ConvHtmlCB->isChecked());
+        EXPECT_TRUE(f->PassiveCB->isChecked()) << "a new site starts in passive mode";
         f->HostNameEdit->setText(QStringLiteral("zeta.example"));
         f->UserNameEdit->setText(QStringLiteral("zed"));
         f->PasswordEdit->setText(QStringLiteral("pw1"));
@@ -128,6 +129,7 @@ TEST_F(FormFixture, NewSiteSaveReloadAndSortedAtTheEnd)
         f->NewSiteButClick();
         f->HostNameEdit->setText(QStringLiteral("alpha.example"));
         f->PasswordEdit->setText(QStringLiteral("secret"));
+        f->PassiveCB->setChecked(false);
         ASSERT_TRUE(f->UpdateProfile());
 
         // The same name again, in another case: shown as typed, and the stored profile is loaded.
@@ -160,10 +162,12 @@ TEST_F(FormFixture, NewSiteSaveReloadAndSortedAtTheEnd)
     EXPECT_EQ(f->HostNameEdit->text(), QStringLiteral("zeta.example"));
     EXPECT_EQ(f->UserNameEdit->text(), QStringLiteral("zed"));
     EXPECT_EQ(f->PasswordEdit->text(), QStringLiteral("pw1"));
+    EXPECT_TRUE(f->PassiveCB->isChecked());
     f->SiteCB->setCurrentIndex(0);
     f->SiteCBChange();
     EXPECT_EQ(f->HostNameEdit->text(), QStringLiteral("alpha.example"));
     EXPECT_EQ(f->PasswordEdit->text(), QStringLiteral("secret"));
+    EXPECT_FALSE(f->PassiveCB->isChecked());
 }
 
 TEST_F(FormFixture, MissingLastUsedHostlessSectionAndBadPort)
@@ -176,6 +180,8 @@ TEST_F(FormFixture, MissingLastUsedHostlessSectionAndBadPort)
     EXPECT_EQ(f->SiteCB->count(), 2);
     EXPECT_EQ(f->SiteCB->currentText(), QStringLiteral("ONE"));
     EXPECT_EQ(f->UserNameEdit->text(), QStringLiteral("uone"));
+    // Written before passive mode existed: the profile keeps working in active mode.
+    EXPECT_FALSE(f->PassiveCB->isChecked());
     // A section without a host name changes nothing but the host field.
     f->ReadProfile(QStringLiteral("TWO"));
     EXPECT_EQ(f->UserNameEdit->text(), QStringLiteral("uone"));

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QProcess>
 
+#include <algorithm>
 #include <csignal>
 
 #include "ftp/ftpcli.h"
@@ -22,19 +23,32 @@ namespace {
 
 constexpr qint64 kBig = 100 * 1024 * 1024;
 
-class FtpServers : public ::testing::TestWithParam<Server::Kind> {
+// How the data connections are made, and over which address family.
+enum Mode { Active, Passive, Passive6, Active6 };
+using Param = std::tuple<Server::Kind, Mode>;
+
+class FtpServers : public ::testing::TestWithParam<Param> {
 protected:
+    Server::Kind kind() const { return std::get<0>(GetParam()); }
+    Mode mode() const { return std::get<1>(GetParam()); }
+    bool v6() const { return mode() == Passive6 || mode() == Active6; }
+    bool passive() const { return mode() == Passive || mode() == Passive6; }
+
     void SetUp() override
     {
+        if (v6() && !ftptest::loopback6Available())
+            GTEST_SKIP() << "this machine has no IPv6 loopback address ::1";
         root = testenv::makeDir(QStringLiteral("ftproot"));
         local = testenv::makeDir(QStringLiteral("local"));
-        server = std::make_unique<Server>(GetParam(), root);
+        server = std::make_unique<Server>(kind(), root);
+        server->setAddress(v6() ? QStringLiteral("::1") : QStringLiteral("127.0.0.1"));
         ASSERT_TRUE(server->start()) << server->error().toStdString();
     }
 
     void aim(TCustomFtpCli &cli)
     {
-        cli.setHostName(QStringLiteral("127.0.0.1"));
+        cli.setPassive(passive());
+        cli.setHostName(server->address());
         cli.setPort(QString::number(server->port()));
         cli.setUserName(server->user());
         cli.setPassWord(server->password());
@@ -54,9 +68,11 @@ protected:
     std::unique_ptr<Server> server;
 };
 
-QString name(const ::testing::TestParamInfo<Server::Kind> &i)
+QString name(const ::testing::TestParamInfo<Param> &i)
 {
-    return i.param == Server::PyFtpd ? QStringLiteral("pyftpdlib") : QStringLiteral("vsftpd");
+    static const char *const modes[] = {"active", "passive", "passive_ipv6", "active_ipv6"};
+    return (std::get<0>(i.param) == Server::PyFtpd ? QStringLiteral("pyftpdlib_") : QStringLiteral("vsftpd_"))
+           + QLatin1String(modes[std::get<1>(i.param)]);
 }
 
 } // namespace
@@ -66,7 +82,7 @@ TEST_P(FtpServers, LoginSystemAndDirectories)
     {
         TFtpClient bad;
         aim(bad);
-        if (GetParam() == Server::PyFtpd)
+        if (kind() == Server::PyFtpd)
             bad.setPassWord(QStringLiteral("wrong"));
         else
             bad.setUserName(QStringLiteral("bob"));
@@ -140,6 +156,9 @@ TEST_P(FtpServers, ListingsIntoFilesStreamsAndLines)
     Recorder rec(cli);
     rec.reset();
     QBuffer names;
+    // The data connection is made the way the mode says, in the address family of the session.
+    const QString how = passive() ? QStringLiteral("> EPSV") : v6() ? QStringLiteral("> EPRT |2|::1|")
+                                                                    : QStringLiteral("> PORT 127,0,0,1,");
     names.open(QIODevice::ReadWrite);
     cli.setLocalStream(&names);
     cli.LsAsync();
@@ -148,6 +167,8 @@ TEST_P(FtpServers, ListingsIntoFilesStreamsAndLines)
     QStringList got = QString::fromUtf8(names.data()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
     got.sort();
     EXPECT_EQ(got, (QStringList{"alpha.txt", "beta.bin", "gamma"}));
+    EXPECT_TRUE(std::any_of(rec.display.begin(), rec.display.end(), [&](const QString &l) { return l.startsWith(how); }))
+        << rec.display.join('\n').toStdString();
     cli.setLocalStream(nullptr);
 
     QStringList lines;
@@ -247,7 +268,7 @@ TEST_P(FtpServers, CancelledDownloadIsKeptAndResumes)
     rec.reset();
     cli.RestGetAsync();
     ASSERT_TRUE(rec.waitDone(1, 60000));
-    EXPECT_EQ(rec.done[0], qMakePair(int(ftpRestGetAsync), 0)) << cli.ErrorMessage().toStdString();
+    EXPECT_EQ(rec.done[0], qMakePair(int(ftpRestGetAsync), 0)) << cli.ErrorMessage().toStdString() << rec.display.join('\n').toStdString();
     EXPECT_GE(firstCount, kept);
     EXPECT_EQ(ftptest::md5(target), ftptest::md5(big));
 }
@@ -308,7 +329,8 @@ TEST_P(FtpServers, CompositeSessionsFromOpenToQuit)
     testenv::writeFile(root + QStringLiteral("/d/file.txt"), "inside d\n");
     TCustomFtpCli cli;
     aim(cli);
-    cli.setHostName(QStringLiteral("localhost"));  // an asynchronous name lookup first
+    if (!v6())
+        cli.setHostName(QStringLiteral("localhost"));  // an asynchronous name lookup first
     Recorder rec(cli);
     cli.setHostDirName(QStringLiteral("d"));
     cli.setHostFileName(QStringLiteral("file.txt"));
@@ -368,8 +390,132 @@ TEST_P(FtpServers, SynchronousCallsNestedInRequestDone)
     EXPECT_TRUE(testenv::readFile(local + QStringLiteral("/nested-list.txt")).contains("one.txt"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Real, FtpServers, ::testing::Values(Server::PyFtpd, Server::Vsftpd),
+INSTANTIATE_TEST_SUITE_P(Real, FtpServers,
+                         ::testing::Combine(::testing::Values(Server::PyFtpd, Server::Vsftpd),
+                                            ::testing::Values(Active, Passive, Passive6, Active6)),
                          [](const auto &i) { return name(i).toStdString(); });
+
+// Explicit TLS against servers that require it for login and data, with a self-signed certificate
+// the test makes: the user is asked (and can refuse) before anything is sent, an accepted
+// certificate carries big transfers both ways and a resume in either data mode, a remembered
+// fingerprint asks nothing, another certificate than the remembered one warns.
+class FtpsServers : public ::testing::TestWithParam<std::tuple<Server::Kind, bool>> {
+protected:
+    void SetUp() override
+    {
+        root = testenv::makeDir(QStringLiteral("ftproot"));
+        local = testenv::makeDir(QStringLiteral("local"));
+        const QString pem = ftptest::makeCertificate(testenv::makeDir(QStringLiteral("cert")), QStringLiteral("localhost"),
+                                                     QStringLiteral("DNS:localhost,IP:127.0.0.1"));
+        ASSERT_FALSE(pem.isEmpty()) << "openssl req failed";
+        server = std::make_unique<Server>(std::get<0>(GetParam()), root);
+        server->setTls(pem);
+        ASSERT_TRUE(server->start()) << server->error().toStdString();
+    }
+
+    void aim(TCustomFtpCli &cli)
+    {
+        cli.setUseTls(true);
+        cli.setPassive(std::get<1>(GetParam()));
+        cli.setHostName(QStringLiteral("127.0.0.1"));
+        cli.setPort(QString::number(server->port()));
+        cli.setUserName(server->user());
+        cli.setPassWord(server->password());
+        cli.setTimeout(20);
+    }
+
+    QString root, local;
+    std::unique_ptr<Server> server;
+};
+
+TEST_P(FtpsServers, CertificateQuestionTransfersAndRememberedTrust)
+{
+    QStringList details;
+    QString fingerprint;
+    bool changed = false, answer = false;
+    auto watch = [&](TCustomFtpCli &c) {
+        QObject::connect(&c, &TCustomFtpCli::OnCertificate, &c,
+                         [&](const QString &d, const QString &fp, bool ch, bool &accept) {
+                             details << d;
+                             fingerprint = fp;
+                             changed = ch;
+                             accept = answer;
+                         }, Qt::DirectConnection);
+    };
+    TFtpClient cli;
+    aim(cli);
+    watch(cli);
+    Recorder rec(cli);
+    EXPECT_FALSE(cli.Connect()) << "a refused certificate ends the session";
+    ASSERT_EQ(details.size(), 1);
+    EXPECT_TRUE(details[0].contains(QStringLiteral("CN = localhost"))) << details[0].toStdString();
+    EXPECT_TRUE(details[0].contains(QStringLiteral("Valid from")));
+    EXPECT_TRUE(details[0].contains(QStringLiteral("self-signed"))) << details[0].toStdString();
+    EXPECT_TRUE(details[0].contains(fingerprint));
+    EXPECT_EQ(fingerprint.size(), 32 * 3 - 1);
+    EXPECT_FALSE(changed);
+    EXPECT_FALSE(rec.display.join('\n').contains(QStringLiteral("> USER"))) << "nothing after AUTH before trust";
+
+    answer = true;
+    ASSERT_TRUE(cli.Connect()) << cli.ErrorMessage().toStdString();
+    EXPECT_EQ(details.size(), 2);
+    const QString log = rec.display.join('\n');
+    EXPECT_TRUE(log.contains(QStringLiteral("! TLS session: TLSv1."))) << log.toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("> PROT P")));
+    EXPECT_FALSE(log.contains(server->password()));
+    ASSERT_TRUE(cli.TypeSet());
+
+    const QByteArray big = ftptest::pattern(kBig, 7);
+    testenv::writeFile(root + QStringLiteral("/big.bin"), big);
+    cli.setHostFileName(QStringLiteral("big.bin"));
+    cli.setLocalFileName(local + QStringLiteral("/big.bin"));
+    ASSERT_TRUE(cli.Get()) << cli.ErrorMessage().toStdString() << rec.display.mid(rec.display.size() - 12).join('\n').toStdString();
+    EXPECT_EQ(ftptest::md5(local + QStringLiteral("/big.bin")), ftptest::md5(root + QStringLiteral("/big.bin")));
+    cli.setHostFileName(QStringLiteral("up.bin"));
+    ASSERT_TRUE(cli.Put()) << cli.ErrorMessage().toStdString() << rec.display.mid(rec.display.size() - 12).join('\n').toStdString();
+    EXPECT_EQ(ftptest::md5(root + QStringLiteral("/up.bin")), ftptest::md5(local + QStringLiteral("/big.bin")));
+    // Resume: half a file locally, the rest comes over a new encrypted data connection.
+    testenv::writeFile(local + QStringLiteral("/half.bin"), big.left(kBig / 2));
+    cli.setHostFileName(QStringLiteral("big.bin"));
+    cli.setLocalFileName(local + QStringLiteral("/half.bin"));
+    rec.reset();
+    cli.RestGetAsync();
+    ASSERT_TRUE(rec.waitDone(1, 60000));
+    EXPECT_EQ(rec.done[0], qMakePair(int(ftpRestGetAsync), 0)) << cli.ErrorMessage().toStdString() << rec.display.join('\n').toStdString();
+    EXPECT_EQ(ftptest::md5(local + QStringLiteral("/half.bin")), ftptest::md5(root + QStringLiteral("/big.bin")));
+    QBuffer listing;
+    listing.open(QIODevice::ReadWrite);
+    cli.setLocalStream(&listing);
+    cli.setHostFileName(QString());
+    ASSERT_TRUE(cli.Dir());
+    EXPECT_TRUE(listing.data().contains("up.bin"));
+    cli.setLocalStream(nullptr);
+    ASSERT_TRUE(cli.Quit());
+
+    TFtpClient again;
+    aim(again);
+    watch(again);
+    again.setTrustedFingerprint(fingerprint);
+    ASSERT_TRUE(again.Connect()) << again.ErrorMessage().toStdString();
+    EXPECT_EQ(details.size(), 2) << "a remembered certificate asks nothing";
+    ASSERT_TRUE(again.Quit());
+
+    TFtpClient other;
+    aim(other);
+    watch(other);
+    other.setTrustedFingerprint(QStringLiteral("00:11:22"));
+    answer = false;
+    EXPECT_FALSE(other.Connect());
+    ASSERT_EQ(details.size(), 3);
+    EXPECT_TRUE(changed) << "another certificate than the trusted one";
+}
+
+INSTANTIATE_TEST_SUITE_P(Tls, FtpsServers,
+                         ::testing::Combine(::testing::Values(Server::PyFtpd, Server::Vsftpd), ::testing::Bool()),
+                         [](const auto &i) {
+                             return std::string(std::get<0>(i.param) == Server::PyFtpd ? "pyftpdlib" : "vsftpd")
+                                    + (std::get<1>(i.param) ? "_passive" : "_active");
+                         });
 
 TEST(FtpServerKilled, MidTransferIsAnErrorAndKeepsThePartialFile)
 {
