@@ -1,0 +1,18 @@
+#pragma once
+// Plain text and comma-separated tables written as RTF, for converters whose program gives text.
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+namespace rtfout {
+
+// Each line a paragraph; characters beyond ASCII as Unicode escapes.
+QByteArray fromText(const QString &text);
+// Comma-separated values (quotes doubled inside quoted fields, line breaks allowed there) as one RTF table
+// row per record; skipFirst drops the first record.
+QByteArray fromCsv(const QString &csv, bool skipFirst);
+// The records of comma-separated text.
+QVector<QStringList> parseCsv(const QString &csv);
+
+}  // namespace rtfout
