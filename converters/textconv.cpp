@@ -12,6 +12,7 @@
 #include <QStandardPaths>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QUrl>
 
 #include <csignal>
@@ -122,7 +123,16 @@ RunResult run(const QString &program, const QStringList &args, const QString &wo
     }
   }
   r.out += p.readAllStandardOutput();
-  if (pid > 0) ::kill(-static_cast<pid_t>(pid), SIGKILL);  // what the program left running in its group
+  // LibreOffice's launcher can return before its office process has finished shutting down: the next
+  // conversion would hand its work to that dying process. Wait for the group to empty (within the
+  // limit), then stop whatever still runs in it.
+  if (pid > 0) {
+    while (::kill(-static_cast<pid_t>(pid), 0) == 0 && clock.elapsed() < limit) {
+      if (output && output(0, 99) != 0) break;
+      QThread::msleep(20);
+    }
+    ::kill(-static_cast<pid_t>(pid), SIGKILL);
+  }
   if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) r.error = kConvFailed;
   return r;
 }

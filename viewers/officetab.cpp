@@ -89,6 +89,9 @@ QString TOfficeTab::descriptionFor(const QString &ext) const {
     return Word971->isChecked() ? QStringLiteral("Word 97") : QStringLiteral("Word 6.0/95 for Windows&Macintosh");
   if (ext.startsWith(QLatin1String(".wk"))) return QStringLiteral("Lotus 1-2-3");
   if (ext == QLatin1String(".xls")) return QStringLiteral("Microsoft Excel Worksheet");
+  // Beyond the old formats: the newer containers go to the same converters.
+  if (ext == QLatin1String(".docx") || ext == QLatin1String(".odt")) return QStringLiteral("Word 97");
+  if (ext == QLatin1String(".xlsx") || ext == QLatin1String(".ods")) return QStringLiteral("Microsoft Excel Worksheet");
   return QString();
 }
 

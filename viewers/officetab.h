@@ -35,7 +35,8 @@ class TOfficeTab : public QWidget {
   void registerConverters(const QString &libraryFolder);
 
   // The description a clicked file is converted with: Word 97 or Word 6.0/95 (by the Word97/Word95 choice)
-  // for ".doc", Lotus for ".wk*", Excel for ".xls"; empty for anything else.
+  // for ".doc", Lotus for ".wk*", Excel for ".xls"; Word 97 for ".docx"/".odt", Excel for ".xlsx"/".ods";
+  // empty for anything else.
   QString descriptionFor(const QString &ext) const;
   // Shows a clicked document (dispatch): status texts, the conversion, the result.
   void showDocument(const QString &file, const QString &ext);
