@@ -12,6 +12,7 @@ pkgs=(
   id3v2 eyed3 python3-mutagen sox lame
   pxlib-dev python3-dbfread dbview
   python3-numpy python3-pil libwmf-bin fonts-urw-base35
+  antiword catdoc libwps-tools libreoffice-calc-nogui gstreamer1.0-tools
 )
 missing=()
 for p in "${pkgs[@]}"; do

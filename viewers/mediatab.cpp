@@ -85,13 +85,6 @@ void TMediaTab::ensurePlayer() {
   connect(player_, &QMediaPlayer::errorOccurred, this, [this](QMediaPlayer::Error e, const QString &) {
     if (e != QMediaPlayer::NoError) CannotOpenFile();
   });
-  connect(player_, &QMediaPlayer::playbackStateChanged, this, [this](QMediaPlayer::PlaybackState s) {
-    // Stopped before its end: the pending notification reports an aborted play.
-    if (s == QMediaPlayer::StoppedState && notify_ && player_->mediaStatus() != QMediaPlayer::EndOfMedia) {
-      notify_ = false;
-      MediaPlayer1Notify(false);
-    }
-  });
   connect(player_, &QMediaPlayer::positionChanged, this, &TMediaTab::updatePosition);
   connect(player_, &QMediaPlayer::durationChanged, this, &TMediaTab::updatePosition);
 }
@@ -118,10 +111,8 @@ void TMediaTab::ShowMultiMedia(const QString &file) {
   player_->setSource(QUrl());
   open_ = false;
   player_->setSource(QUrl::fromLocalFile(file));  // open
-  if (failed_ || player_->error() != QMediaPlayer::NoError) {
-    CannotOpenFile();
-    return;
-  }
+  // The player reports a file it cannot read later, through its error and status signals.
+  if (failed_) return;
   open_ = true;
   player_->play();
   notify_ = true;
@@ -154,6 +145,11 @@ void TMediaTab::MediaPlayer1Click(TMediaPlayerBar::Button b) {
       break;
     case TMediaPlayerBar::Stop:
       player_->stop();
+      // Stopped before its end: the pending notification reports an aborted play.
+      if (notify_) {
+        notify_ = false;
+        MediaPlayer1Notify(false);
+      }
       break;
     case TMediaPlayerBar::Next:
       player_->setPosition(player_->duration());
