@@ -6,6 +6,7 @@
 #include <QMediaPlayer>
 #include <QPushButton>
 #include <QStyle>
+#include <QTimer>
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -44,9 +45,7 @@ TMediaPlayerBar::TMediaPlayerBar(QWidget *parent) : QWidget(parent) {
 TMediaTab::TMediaTab(TMediaHost &host, QWidget *parent) : QWidget(parent), host(host) {
   auto *layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
-  Video = new QVideoWidget(this);
-  Video->setObjectName(QStringLiteral("Video"));
-  layout->addWidget(Video, 1);
+  layout->addStretch(1);  // the video's place, made with the player
   MediaPanel = new QWidget(this);
   MediaPanel->setObjectName(QStringLiteral("MediaPanel"));
   auto *row = new QHBoxLayout(MediaPanel);
@@ -67,9 +66,15 @@ TMediaTab::~TMediaTab() {
   if (player_) player_->stop();
 }
 
-// The player is made on first use: start-up does not pay for the media framework.
+// The player and its video surface are made on first use: start-up does not pay for the media framework,
+// and a window that never plays holds no native video window.
 void TMediaTab::ensurePlayer() {
   if (player_) return;
+  Video = new QVideoWidget(this);
+  Video->setObjectName(QStringLiteral("Video"));
+  auto *box = static_cast<QVBoxLayout *>(layout());
+  delete box->takeAt(0);  // the stretch that kept the video's place
+  box->insertWidget(0, Video, 1);
   player_ = new QMediaPlayer(this);
   audio_ = new QAudioOutput(this);  // without one the player plays no sound at all
   player_->setAudioOutput(audio_);
@@ -114,6 +119,14 @@ void TMediaTab::ShowMultiMedia(const QString &file) {
   // The player reports a file it cannot read later, through its error and status signals.
   if (failed_) return;
   open_ = true;
+  // A file the player keeps "loading" without ever saying yes or no (some broken containers) counts as
+  // one it cannot open.
+  QTimer::singleShot(kLoadLimitMs, this, [this, file] {
+    if (player_ && open_ && fileName_ == file && !failed_ &&
+        (player_->mediaStatus() == QMediaPlayer::LoadingMedia || player_->mediaStatus() == QMediaPlayer::StalledMedia) &&
+        player_->position() == 0)
+      CannotOpenFile();
+  });
   player_->play();
   notify_ = true;
   updatePosition();

@@ -34,6 +34,8 @@ class TMediaTab : public QWidget {
   Q_OBJECT
  public:
   static const QString CannotOpenText;
+  // How long a file may stay loading before it counts as one that cannot be opened.
+  static constexpr int kLoadLimitMs = 5000;
   explicit TMediaTab(TMediaHost &host, QWidget *parent = nullptr);
   ~TMediaTab() override;
 

@@ -126,7 +126,8 @@ TEST_F(MediaTab, StopKeepsThePanelOpenOnceAndTheCloseButtonCloses) {
 TEST_F(MediaTab, UnplayableFileShowsTheBoxOnce) {
   const QString bad = testenv::writeFile(testenv::makeDir() + "/broken.avi", QByteArray("RIFF\x10\0\0\0AVI garbage garbage", 26));
   tab.ShowMultiMedia(bad);
-  ASSERT_TRUE(testenv::waitFor([&] { return !host.errors.isEmpty(); }, 10000));
+  ASSERT_TRUE(testenv::waitFor([&] { return !host.errors.isEmpty(); }, TMediaTab::kLoadLimitMs + 5000))
+      << "status " << tab.player()->mediaStatus() << " state " << tab.player()->playbackState();
   EXPECT_EQ(host.errors, QStringList{TMediaTab::CannotOpenText});
   EXPECT_FALSE(panelShown());
   EXPECT_FALSE(host.closeItem);
