@@ -115,9 +115,13 @@ bool TTextConverters::LoadConverter(const QString &description) {
   isFormat_ = nullptr;
   toRtf_ = nullptr;
   if (path.isEmpty()) return false;
-  if (lib_.isLoaded()) lib_.unload();
-  lib_.setFileName(path);
-  if (!lib_.load()) return false;
+  // The same library again stays loaded: its state (LibreOffice's private profile, made on first use)
+  // serves the next document too.
+  if (!(lib_.isLoaded() && QFileInfo(lib_.fileName()).canonicalFilePath() == QFileInfo(path).canonicalFilePath())) {
+    if (lib_.isLoaded()) lib_.unload();
+    lib_.setFileName(path);
+    if (!lib_.load()) return false;
+  }
   init_ = reinterpret_cast<TInitConverter32>(lib_.resolve("InitConverter32"));
   isFormat_ = reinterpret_cast<TIsFormatCorrect32>(lib_.resolve("IsFormatCorrect32"));
   toRtf_ = reinterpret_cast<TForeignToRtf32>(lib_.resolve("ForeignToRtf32"));

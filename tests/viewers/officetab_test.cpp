@@ -21,6 +21,7 @@
 
 #include "tests/common/testenv.h"
 #include "controls/richedit.h"
+#include "converters/rtfout.h"
 #include "platform/paths.h"
 #include "platform/regstore.h"
 #include "viewers/officetab.h"
@@ -398,6 +399,31 @@ TEST_F(OfficeTab, ReAppIsWritableOnlyWhileFocused) {
   ASSERT_TRUE(testenv::waitFor([&] { return !tab->ReApp->hasFocus(); }));
   EXPECT_TRUE(tab->ReApp->isReadOnly());
   tab->setParent(nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SheetAsRtf, QuotedFieldsAndLongSheetsAsLines) {
+  // Quotes, doubled quotes, commas and line breaks inside a field; RTF's special characters kept as text.
+  const auto rows = rtfout::parseCsv(QStringLiteral("a,\"b,\"\"c\"\"\",\"two\nlines\"\r\n{x}\\y,\n"));
+  ASSERT_EQ(rows.size(), 2);
+  EXPECT_EQ(rows[0], QStringList({"a", "b,\"c\"", "two\nlines"}));
+  EXPECT_EQ(rows[1], QStringList({"{x}\\y", ""}));
+  TRichEdit edit;
+  QString error;
+  ASSERT_TRUE(edit.loadRtf(rtfout::fromCsv(QStringLiteral("{x}\\y,Ünïcode\n1,2\n"), false), &error)) << error.toStdString();
+  QTextTable *t = firstTable(edit.document());
+  ASSERT_TRUE(t);
+  EXPECT_EQ(cellText(t, 0, 0), QStringLiteral("{x}\\y"));
+  EXPECT_EQ(cellText(t, 0, 1), QStringLiteral("Ünïcode"));
+  // Beyond the table limit: one tab-aligned line per row, none lost.
+  QString csv;
+  for (int i = 0; i <= rtfout::kMaxTableRows; ++i) csv += QStringLiteral("%1,Item %1\n").arg(i);
+  ASSERT_TRUE(edit.loadRtf(rtfout::fromCsv(csv, false), &error));
+  EXPECT_FALSE(firstTable(edit.document()));
+  EXPECT_EQ(edit.document()->findBlockByNumber(rtfout::kMaxTableRows).text(), QStringLiteral("%1\tItem %1").arg(rtfout::kMaxTableRows));
 }
 
 }  // namespace
