@@ -2,6 +2,8 @@
 #include "tools/richform.h"
 #include "tools/imgform.h"
 #include "viewers/imagestab.h"
+#include "viewers/mediatab.h"
+#include "viewers/officetab.h"
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
@@ -78,6 +80,7 @@ TTarn::TTarn(const QStringList &args, QWidget *parent) : QMainWindow(parent), ar
   buildViewers();
   buildToolBar();
   buildMenus();
+  buildMediaTab();  // after the menus: it wires "Close M&ultiMedia"
   buildSecondPair();
   buildZipTab();
   auto *central = new QWidget(this);
@@ -118,6 +121,8 @@ TTarn::~TTarn() {
   delete EditorTab;
   delete HtmlTab;
   delete ImagesTab;
+  delete OfficeTab;
+  delete MediaTab;
   qDeleteAll(findChildren<TImgForm *>(QString(), Qt::FindDirectChildrenOnly));
   StatusBar1Panel = nullptr;  // a widget that goes from under the mouse still sends its hint here
   QList<QPointer<QWidget>> widgets;
@@ -508,20 +513,7 @@ void TTarn::buildViewers() {
   buildHtmlTab();
   buildImagesTab();
   connect(Pc1, &QTabWidget::currentChanged, this, &TTarn::Pc1Change);
-  // The document tab's converter choice.
-  auto *converters = new QToolBar(ExcelCmd);
-  auto *group = new QActionGroup(this);
-  Word971 = converters->addAction(QStringLiteral("Word97"));
-  Word951 = converters->addAction(QStringLiteral("Word95"));
-  for (QAction *a : {Word971, Word951}) {
-    a->setCheckable(true);
-    group->addAction(a);
-  }
-  Word971->setObjectName(QStringLiteral("Word971"));
-  Word951->setObjectName(QStringLiteral("Word951"));
-  Word971->setChecked(true);
-  ExcelCmd->layout()->addWidget(converters);
-  static_cast<QVBoxLayout *>(ExcelCmd->layout())->addStretch(1);
+  buildOfficeTab();  // also the Word97/Word95 choice of its pop-up menu
   stack->addWidget(Pc1);
   stack->addWidget(Panel1Caption);
   FtpPanel = new QWidget(Panel1);

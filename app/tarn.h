@@ -15,6 +15,8 @@
 #include "tools/imghost.h"
 #include "tools/scanhost.h"
 #include "viewers/imageshost.h"
+#include "viewers/officehost.h"
+#include "viewers/mediahost.h"
 #include "controls/imageio.h"
 #include "tools/calchost.h"
 #include "tools/mp3host.h"
@@ -121,6 +123,16 @@ class TTarn : public QMainWindow {
   void ScanImage1Click();
   // The print dialog of the viewer tabs: pages 1..maxPage, a page range or all (from and to both 0).
   bool askPrintRange(QPrinter &printer, int maxPage);
+  // The Office97 tab and the MultiMedia tab (app/tarn_office.cpp, app/tarn_media.cpp), each with its host
+  // adapter declared before it (the destructor deletes the tabs first) and the converter records' store.
+  std::unique_ptr<platform::RegStore> converterStore_;
+  std::unique_ptr<TOfficeHost> officeHost_;
+  class TOfficeTab *OfficeTab = nullptr;
+  void buildOfficeTab();
+  std::unique_ptr<TMediaHost> mediaHost_;
+  class TMediaTab *MediaTab = nullptr;
+  void buildMediaTab();
+  void CloseMMediaClick();
   // The second browser pair of the dual file manager (app/tarn_layouts.cpp), the twin of the first.
   QSplitter *PTSplitter2 = nullptr;
   QWidget *panel2 = nullptr;

@@ -273,8 +273,6 @@ void TTarn::GetTheFile() {
 
 // Viewers that arrive with their own work; until then the click only names the viewer in the status line.
 void TTarn::ShowHtml() { HtmlTab->ShowHtml(state.CurrentFile); }
-void TTarn::ShowMultiMedia() { StatusBar1Panel->setText(QStringLiteral("The media player is not available in this version yet.")); }
-void TTarn::GetExcel() { StatusBar1Panel->setText(QStringLiteral("The document viewer is not available in this version yet.")); }
 
 void TTarn::Pc1Change() {
   item("ViewHtml")->setEnabled(Pc1->currentWidget() == HtmlCmd && HtmlTab->editing());

@@ -66,13 +66,16 @@ bool RegStore::createKey(RegRoot root, const QString &key) {
 QStringList RegStore::subKeys(RegRoot root, const QString &key) const {
   QSettings &s = settings();
   s.beginGroup(regGroup(root, key));
-  return s.childGroups();
+  const QStringList groups = s.childGroups();
+  s.endGroup();  // later reads and writes name full paths
+  return groups;
 }
 
 QStringList RegStore::valueNames(RegRoot root, const QString &key) const {
   QSettings &s = settings();
   s.beginGroup(regGroup(root, key));
   QStringList names = s.childKeys();
+  s.endGroup();
   names.removeAll(QStringLiteral("@"));
   return names;
 }

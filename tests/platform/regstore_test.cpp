@@ -34,6 +34,10 @@ TEST(RegStore, TypedValuesReadBackWithTheirTypesAcrossInstances) {
   EXPECT_FALSE(r.readString(RegRoot::CurrentUser, key, "Missing").has_value());
   EXPECT_TRUE(r.keyExists(RegRoot::CurrentUser, "Software\\Tarnwick2"));
   EXPECT_EQ(r.subKeys(RegRoot::CurrentUser, "Software\\Tarnwick2"), QStringList{"Settings"});
+  // Listing leaves later reads at the full path (a second listing and a value read after it).
+  EXPECT_EQ(r.valueNames(RegRoot::CurrentUser, key).size(), 4);
+  EXPECT_EQ(r.subKeys(RegRoot::CurrentUser, "Software\\Tarnwick2"), QStringList{"Settings"});
+  EXPECT_EQ(r.readString(RegRoot::CurrentUser, key, "StartDir"), QString("/home/x"));
   EXPECT_FALSE(r.keyExists(RegRoot::LocalMachine, "Software\\Tarnwick2"));
   ASSERT_TRUE(r.deleteValue(RegRoot::CurrentUser, key, "FormHt"));
   EXPECT_EQ(r.valueType(RegRoot::CurrentUser, key, "FormHt"), RegType::None);

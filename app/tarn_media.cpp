@@ -1,0 +1,51 @@
+// The "MultiMedia" tab: where a clicked sound or video file goes, "Close M&ultiMedia", and the host the tab
+// reaches this window through.
+#include <QMessageBox>
+#include <QTabWidget>
+
+#include "app/tarn.h"
+#include "viewers/imagestab.h"
+#include "viewers/mediatab.h"
+#include "controls/htmlview.h"
+
+namespace {
+
+class TarnMediaHost final : public TMediaHost {
+ public:
+  explicit TarnMediaHost(TTarn &w) : w(w) {}
+  void showMediaTab() override {
+    w.Pc1->setTabVisible(w.Pc1->indexOf(w.MediaCmd), true);
+    w.Pc1->setCurrentWidget(w.MediaCmd);
+  }
+  void hideMediaTab() override { w.Pc1->setTabVisible(w.Pc1->indexOf(w.MediaCmd), false); }
+  void setCloseMultimediaVisible(bool on) override {
+    if (QAction *a = w.item(QStringLiteral("CloseMultimedia1"))) a->setVisible(on);
+  }
+  void hideAnimatedImage() override {
+    if (w.ImagesTab && w.ImagesTab->Image1) w.ImagesTab->Image1->hide();
+  }
+  void showFileError(const QString &text) override {
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Tarnwick File Error"), text, QMessageBox::Ok, &w);
+    box.exec();
+  }
+
+ private:
+  TTarn &w;
+};
+
+}  // namespace
+
+void TTarn::buildMediaTab() {
+  mediaHost_ = std::make_unique<TarnMediaHost>(*this);
+  MediaTab = new TMediaTab(*mediaHost_, MediaCmd);
+  MediaTab->setObjectName(QStringLiteral("MediaTab"));
+  MediaCmd->layout()->addWidget(MediaTab);
+  if (QAction *a = item(QStringLiteral("CloseMultimedia1"))) {
+    disconnect(a, &QAction::triggered, this, &TTarn::notBuiltYet);
+    connect(a, &QAction::triggered, this, [this] { CloseMMediaClick(); });
+  }
+}
+
+void TTarn::ShowMultiMedia() { MediaTab->ShowMultiMedia(state.CurrentFile); }
+
+void TTarn::CloseMMediaClick() { MediaTab->CloseMMediaClick(TMediaTab::CloseSender::Menu); }

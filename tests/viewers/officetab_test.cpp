@@ -1,0 +1,429 @@
+// The Office97 tab and the text converters, end to end: documents made here by LibreOffice (and a Lotus
+// worksheet written record by record) converted by our converter libraries in their child processes and
+// shown in ReApp; the open dialog's filter and descriptions; refusals, cancelling and the time limit.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTextDocument>
+#include <QTextFrame>
+#include <QTextTable>
+#include <QTimer>
+#include <QLineEdit>
+#include <QToolButton>
+#include <QtTest/QTest>
+
+#include <csignal>
+
+#include "tests/common/testenv.h"
+#include "controls/richedit.h"
+#include "converters/rtfout.h"
+#include "platform/paths.h"
+#include "platform/regstore.h"
+#include "viewers/officetab.h"
+#include "viewers/textconverters.h"
+
+using platform::RegRoot;
+
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QStringList &l, std::ostream *os) { *os << '[' << l.join(QStringLiteral("] [")).toStdString() << ']'; }
+QT_END_NAMESPACE
+
+namespace {
+
+class TestOfficeHost : public TOfficeHost {
+ public:
+  explicit TestOfficeHost(const QString &storeFile) : store(storeFile) {}
+  platform::RegStore &converterStore() override { return store; }
+  QString currentFolder() const override { return folder; }
+  QString askOpenDocument(const QString &f, const QString &filter, int *filterIndex) override {
+    askedFilter = filter;
+    *filterIndex = answerIndex;
+    return answerFile;
+  }
+  void showConverterMessage(const QString &text) override { messages << text; }
+
+  platform::RegStore store;
+  QString folder;
+  QString askedFilter, answerFile;
+  int answerIndex = 0;
+  QStringList messages;
+};
+
+// Runs a program to its end (at most two minutes); false when it failed.
+bool runTool(const QString &program, const QStringList &args, const QString &dir = QString()) {
+  QProcess p;
+  if (!dir.isEmpty()) p.setWorkingDirectory(dir);
+  p.start(program, args);
+  return p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+// A Lotus 1-2-3 worksheet: beginning of file, labels and numbers, end of file.
+QByteArray lotusSheet() {
+  QByteArray d;
+  auto rec = [&d](quint16 type, const QByteArray &body) {
+    d += char(type & 0xff);
+    d += char(type >> 8);
+    d += char(body.size() & 0xff);
+    d += char(body.size() >> 8);
+    d += body;
+  };
+  auto cellHead = [](quint16 col, quint16 row) {
+    QByteArray b(1, char(0xff));
+    b += char(col & 0xff);
+    b += char(col >> 8);
+    b += char(row & 0xff);
+    b += char(row >> 8);
+    return b;
+  };
+  auto label = [&](int c, int r, const char *s) { rec(0x0f, cellHead(c, r) + '\'' + QByteArray(s) + '\0'); };
+  auto number = [&](int c, int r, double v) {
+    QByteArray b = cellHead(c, r);
+    b.append(reinterpret_cast<const char *>(&v), 8);
+    rec(0x0e, b);
+  };
+  rec(0x00, QByteArray::fromHex("0604"));
+  label(0, 0, "Name");
+  label(1, 0, "Count");
+  label(0, 1, "Apples");
+  number(1, 1, 3);
+  label(0, 2, "Pears");
+  number(1, 2, 7.5);
+  rec(0x01, QByteArray());
+  return d;
+}
+
+// The documents of the tests, made once per run.
+struct Fixtures {
+  QString dir;
+  bool office = false;
+  QString doc, docx, odt, xls, xlsx, ods, wk1;
+};
+
+const Fixtures &fixtures() {
+  static Fixtures f = [] {
+    Fixtures x;
+    x.dir = testenv::makeDir(QStringLiteral("docs"));
+    QString text;
+    for (int i = 1; i <= 40; ++i) text += QStringLiteral("Paragraph %1 of the Tarnwick test document, café.\n").arg(i);
+    testenv::writeFile(x.dir + "/words.txt", text.toUtf8());
+    testenv::writeFile(x.dir + "/sheet.csv", "Name,Count\nApples,3\nPears,\"7,5\"\n");
+    x.wk1 = testenv::writeFile(x.dir + "/sheet.wk1", lotusSheet());
+    const QString soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
+    if (soffice.isEmpty()) return x;
+    const QString profile = QStringLiteral("-env:UserInstallation=file://") + testenv::makeDir(QStringLiteral("lo"));
+    bool ok = true;
+    for (const char *fmt : {"doc", "docx", "odt"})
+      ok = ok && runTool(soffice, {profile, "--headless", "--convert-to", fmt, "--outdir", x.dir, x.dir + "/words.txt"});
+    for (const char *fmt : {"xls", "xlsx", "ods"})
+      ok = ok && runTool(soffice, {profile, "--headless", "--infilter=CSV:44,34,76", "--convert-to", fmt, "--outdir", x.dir, x.dir + "/sheet.csv"});
+    x.office = ok;
+    x.doc = x.dir + "/words.doc";
+    x.docx = x.dir + "/words.docx";
+    x.odt = x.dir + "/words.odt";
+    x.xls = x.dir + "/sheet.xls";
+    x.xlsx = x.dir + "/sheet.xlsx";
+    x.ods = x.dir + "/sheet.ods";
+    return x;
+  }();
+  return f;
+}
+
+// The first table of a document, or null.
+QTextTable *firstTable(QTextDocument *doc) {
+  for (QTextFrame *f : doc->rootFrame()->childFrames())
+    if (auto *t = qobject_cast<QTextTable *>(f)) return t;
+  return nullptr;
+}
+
+QString cellText(QTextTable *t, int row, int col) {
+  const QTextTableCell c = t->cellAt(row, col);
+  if (!c.isValid()) return QStringLiteral("<no cell>");
+  QTextCursor cur = c.firstCursorPosition();
+  cur.setPosition(c.lastCursorPosition().position(), QTextCursor::KeepAnchor);
+  return cur.selectedText();
+}
+
+class OfficeTab : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    qunsetenv("TARNWICK_CONVERTER_NO_OFFICE");
+    qunsetenv("TARNWICK_CONVERTER_TIME_LIMIT_MS");
+    qunsetenv("TARNWICK_FAKECONV");
+    host = std::make_unique<TestOfficeHost>(testenv::makeDir(QStringLiteral("reg")) + "/registry.ini");
+    tab = std::make_unique<TOfficeTab>(*host);
+    tab->registerConverters(platform::libraryFolder());
+  }
+  void TearDown() override { qputenv("PATH", savedPath); }
+
+  // Shows a file as a click would and returns the status text.
+  QString show(const QString &file) {
+    const QString ext = QStringLiteral(".") + QFileInfo(file).suffix().toLower();
+    tab->showDocument(file, ext);
+    return tab->statusText();
+  }
+  void registerFake() {
+    const QString key = TTextConverters::ImportKey + QStringLiteral("\\Fake");
+    host->store.writeString(RegRoot::LocalMachine, key, "Name", "Fake Converter");
+    host->store.writeString(RegRoot::LocalMachine, key, "Extensions", "fak");
+    host->store.writeString(RegRoot::LocalMachine, key, "Path", QStringLiteral(FAKECONV_PATH));
+  }
+
+  QByteArray savedPath = qgetenv("PATH");
+  std::unique_ptr<TestOfficeHost> host;
+  std::unique_ptr<TOfficeTab> tab;
+};
+
+TEST_F(OfficeTab, WordDocumentsThroughLibreOffice) {
+  const Fixtures &f = fixtures();
+  if (!f.office) GTEST_SKIP() << "LibreOffice is not installed";
+  for (const QString &file : {f.doc, f.docx, f.odt}) {
+    SCOPED_TRACE(file.toStdString());
+    EXPECT_EQ(show(file), QStringLiteral("Succesfully Opened: ") + file);
+    const QString text = tab->ReApp->toPlainText();
+    EXPECT_TRUE(text.contains(QStringLiteral("Paragraph 1 of the Tarnwick test document, café.")));
+    EXPECT_TRUE(text.contains(QStringLiteral("Paragraph 40 of the Tarnwick")));
+  }
+  // Word95 ticked: the ".doc" goes to the "Word 6.0/95 for Windows&Macintosh" converter.
+  tab->Word951->trigger();
+  EXPECT_EQ(tab->descriptionFor(".doc"), QStringLiteral("Word 6.0/95 for Windows&Macintosh"));
+  EXPECT_EQ(show(f.doc), QStringLiteral("Succesfully Opened: ") + f.doc);
+  EXPECT_TRUE(tab->ReApp->toPlainText().contains(QStringLiteral("Paragraph 20 of")));
+  EXPECT_TRUE(host->messages.isEmpty()) << host->messages.join('|').toStdString();
+}
+
+TEST_F(OfficeTab, SpreadsheetsThroughLibreOfficeAsTables) {
+  const Fixtures &f = fixtures();
+  if (!f.office) GTEST_SKIP() << "LibreOffice is not installed";
+  for (const QString &file : {f.xls, f.xlsx, f.ods}) {
+    SCOPED_TRACE(file.toStdString());
+    EXPECT_EQ(show(file), QStringLiteral("Succesfully Opened: ") + file);
+    QTextTable *t = firstTable(tab->ReApp->document());
+    ASSERT_TRUE(t);
+    EXPECT_EQ(t->rows(), 3);
+    EXPECT_EQ(cellText(t, 0, 1), QStringLiteral("Count"));
+    EXPECT_EQ(cellText(t, 2, 0), QStringLiteral("Pears"));
+    EXPECT_EQ(cellText(t, 2, 1), QStringLiteral("7,5"));  // a comma inside a cell stays in the cell
+  }
+}
+
+TEST_F(OfficeTab, WithoutLibreOfficeTheSmallConvertersAndOurOwnReader) {
+  const Fixtures &f = fixtures();
+  qputenv("TARNWICK_CONVERTER_NO_OFFICE", "1");
+  // Lotus through wks2csv, its own column-name line left out.
+  if (QStandardPaths::findExecutable(QStringLiteral("wks2csv")).isEmpty()) {
+    std::printf("SKIPPED part: wks2csv is not installed\n");
+  } else {
+    EXPECT_EQ(show(f.wk1), QStringLiteral("Succesfully Opened: ") + f.wk1);
+    QTextTable *t = firstTable(tab->ReApp->document());
+    ASSERT_TRUE(t);
+    EXPECT_EQ(t->rows(), 3);
+    EXPECT_EQ(cellText(t, 0, 0), QStringLiteral("Name"));
+    EXPECT_EQ(cellText(t, 1, 1), QStringLiteral("3"));
+    EXPECT_EQ(cellText(t, 2, 1), QStringLiteral("7.5"));
+  }
+  if (!f.office) GTEST_SKIP() << "LibreOffice is needed to make the Word and Excel documents";
+  EXPECT_EQ(show(f.doc), QStringLiteral("Succesfully Opened: ") + f.doc);  // antiword
+  EXPECT_TRUE(tab->ReApp->toPlainText().contains(QStringLiteral("Paragraph 40 of the Tarnwick test document, café.")));
+  for (const QString &file : {f.docx, f.odt}) {  // our own reading of the zip container
+    SCOPED_TRACE(file.toStdString());
+    EXPECT_TRUE(tab->ImportWithConverter(file, QStringLiteral("Word 97")));
+    const QString text = tab->ReApp->toPlainText();
+    EXPECT_TRUE(text.startsWith(QStringLiteral("Paragraph 1 of the Tarnwick test document, café.\nParagraph 2 "))) << text.left(80).toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("Paragraph 40 of")));
+  }
+  EXPECT_EQ(show(f.xls), QStringLiteral("Succesfully Opened: ") + f.xls);  // xls2csv
+  QTextTable *t = firstTable(tab->ReApp->document());
+  ASSERT_TRUE(t);
+  EXPECT_EQ(cellText(t, 1, 0), QStringLiteral("Apples"));
+  EXPECT_EQ(cellText(t, 2, 1), QStringLiteral("7,5"));
+  // No program at all for ".xlsx" without LibreOffice: the Part's status, no box.
+  EXPECT_EQ(show(f.xlsx), QStringLiteral("Operation cancelled or file only partially opened"));
+  EXPECT_TRUE(host->messages.isEmpty());
+}
+
+TEST_F(OfficeTab, FilterAndNamesMatchEntryForEntry) {
+  // Our four converters only, in the store's order.
+  const QString ours = "Lotus 1-2-3|*.wk1;*.wk3;*.wk4;*.wks|Microsoft Excel Worksheet|*.xls;*.xlsx;*.ods|"
+                       "Word 6.0/95 for Windows&Macintosh|*.doc|Word 97|*.doc;*.docx;*.odt";
+  TTextConverters &c = tab->converters();
+  EXPECT_EQ(c.ConverterFilter(), "Rich Text Format|*.rtf|" + ours);
+  EXPECT_EQ(c.ConverterNames(), QStringList({"Rich Text Format", "Lotus 1-2-3", "Microsoft Excel Worksheet",
+                                             "Word 6.0/95 for Windows&Macintosh", "Word 97"}));
+  // WordPad's folder with both of its converters; a converter named "Word 6.0/95..." is registered.
+  const QString wordPad = testenv::makeDir(QStringLiteral("wordpad"));
+  ASSERT_TRUE(QFile::copy(platform::libraryFolder() + "/libtarnconv_word.so", wordPad + "/mswd6_32.wpc"));
+  testenv::writeFile(wordPad + "/write32.wpc", "not a library");
+  host->store.writeString(RegRoot::LocalMachine, TTextConverters::WordPadKey, "@", wordPad + "/WORDPAD.EXE");
+  EXPECT_EQ(c.ConverterFilter(), "Word 95 via WordPad|*.doc|Windows Write|*.wri|Rich Text Format|*.rtf|" + ours);
+  const QStringList names = c.ConverterNames();
+  EXPECT_EQ(names.mid(0, 3), QStringList({"Word 95 via WordPad", "Windows Write", "Rich Text Format"}));
+  EXPECT_EQ(names.size() * 2, c.ConverterFilter().split('|').size());
+  // Choosing it loads WordPad's converter; Windows Write's file is no library: nothing loads.
+  EXPECT_TRUE(c.LoadConverter(names[0]));
+  EXPECT_EQ(QFileInfo(c.loadedPath()).fileName(), QStringLiteral("mswd6_32.wpc"));
+  EXPECT_FALSE(c.LoadConverter(names[1]));
+  // Without a "Word 6.0/95" record WordPad's entry is plain "Word 6.0/95"; a registered "Windows Write"
+  // converter keeps WordPad's out; a record without "Path" is left out.
+  const QString key = TTextConverters::ImportKey + "\\MSWord6";
+  host->store.writeString(RegRoot::LocalMachine, key, "Name", "Windows Write Converter");
+  host->store.writeString(RegRoot::LocalMachine, key, "Extensions", "wri");
+  host->store.writeString(RegRoot::LocalMachine, TTextConverters::ImportKey + "\\Broken", "Name", "Broken");
+  EXPECT_EQ(c.ConverterFilter(), "Word 6.0/95|*.doc|Rich Text Format|*.rtf|Lotus 1-2-3|*.wk1;*.wk3;*.wk4;*.wks|"
+                                 "Microsoft Excel Worksheet|*.xls;*.xlsx;*.ods|Windows Write Converter|*.wri|Word 97|*.doc;*.docx;*.odt");
+  EXPECT_EQ(c.ConverterNames().mid(0, 3), QStringList({"Word 6.0/95", "Rich Text Format", "Lotus 1-2-3"}));
+}
+
+TEST_F(OfficeTab, OpenDialogUsesTheChosenEntry) {
+  // "Rich Text Format" loads without a converter and says "Done".
+  const QString rtf = testenv::writeFile(testenv::makeDir() + "/a.rtf", "{\\rtf1\\ansi Plain rich\\par}");
+  host->answerFile = rtf;
+  host->answerIndex = 1;
+  tab->Open5->trigger();
+  EXPECT_TRUE(host->askedFilter.startsWith("Rich Text Format|*.rtf|"));
+  EXPECT_EQ(tab->statusText(), QStringLiteral("Done"));
+  EXPECT_EQ(tab->ReApp->toPlainText(), QStringLiteral("Plain rich"));
+  // Entry 2 is Lotus: the worksheet through its converter.
+  if (QStandardPaths::findExecutable("wks2csv").isEmpty() && QStandardPaths::findExecutable("soffice").isEmpty())
+    GTEST_SKIP() << "no Lotus converter program installed";
+  host->answerFile = fixtures().wk1;
+  host->answerIndex = 2;
+  tab->Open5->trigger();
+  EXPECT_EQ(tab->statusText(), QStringLiteral("Succesfully imported: ") + fixtures().wk1);
+  EXPECT_TRUE(firstTable(tab->ReApp->document()));
+  tab->Clear6->trigger();
+  EXPECT_TRUE(tab->ReApp->toPlainText().isEmpty());
+  EXPECT_TRUE(tab->statusText().isEmpty());
+}
+
+TEST_F(OfficeTab, RefusalsAndBrokenDocuments) {
+  registerFake();
+  const QString file = testenv::writeFile(testenv::makeDir() + "/x.fak", "anything");
+  const QString failed = QStringLiteral("Operation cancelled or file only partially opened");
+  qputenv("TARNWICK_FAKECONV", "initfail");
+  EXPECT_FALSE(tab->ImportWithConverter(file, "Fake Converter"));
+  qputenv("TARNWICK_FAKECONV", "wrong");
+  EXPECT_FALSE(tab->ImportWithConverter(file, "Fake Converter"));
+  EXPECT_EQ(host->messages, QStringList({"Please report: InitConverter failed", "Not the correct file format"}));
+  qputenv("TARNWICK_FAKECONV", "");
+  EXPECT_TRUE(tab->ImportWithConverter(file, "Fake Converter"));
+  EXPECT_EQ(tab->ReApp->toPlainText(), QStringLiteral("Fake text"));
+  // No converter for the description: the status only.
+  host->messages.clear();
+  EXPECT_FALSE(tab->ImportWithConverter(file, "Nobody's Format"));
+  EXPECT_TRUE(host->messages.isEmpty());
+  // A ".doc" that is no Word document and one that starts like one but is garbage: refused or failed,
+  // the file untouched, the program still here.
+  const QString dir = testenv::makeDir();
+  const QString text = testenv::writeFile(dir + "/plain.doc", "just text");
+  QByteArray junk = QByteArray::fromHex("d0cf11e0a1b11ae1") + QByteArray(6000, '\x5a');
+  const QString corrupt = testenv::writeFile(dir + "/corrupt.doc", junk);
+  EXPECT_EQ(show(text), failed);
+  EXPECT_EQ(host->messages, QStringList({"Not the correct file format"}));
+  qputenv("TARNWICK_CONVERTER_NO_OFFICE", "1");
+  EXPECT_EQ(show(corrupt), failed);
+  qunsetenv("TARNWICK_CONVERTER_NO_OFFICE");
+  // LibreOffice reads nearly anything as text: what counts there is that nothing breaks.
+  if (fixtures().office) show(corrupt);
+  EXPECT_EQ(testenv::readFile(corrupt), junk);
+  // A broken zip container: our reader says no.
+  const QString docx = testenv::writeFile(dir + "/broken.docx", QByteArray("PK\x03\x04", 4) + QByteArray(300, 'q'));
+  qputenv("TARNWICK_CONVERTER_NO_OFFICE", "1");
+  EXPECT_FALSE(tab->ImportWithConverter(docx, "Word 97"));
+}
+
+TEST_F(OfficeTab, LongOutputGrowsTheStreamAndKeepsEveryChunk) {
+  registerFake();
+  qputenv("TARNWICK_FAKECONV", "big");
+  const QString file = testenv::writeFile(testenv::makeDir() + "/x.fak", "anything");
+  ASSERT_TRUE(tab->ImportWithConverter(file, "Fake Converter"));
+  QTextDocument *doc = tab->ReApp->document();
+  EXPECT_EQ(doc->findBlockByNumber(0).text(), QStringLiteral("Line 0"));
+  EXPECT_EQ(doc->findBlockByNumber(31234).text(), QStringLiteral("Line 31234"));
+  EXPECT_EQ(doc->findBlockByNumber(59999).text(), QStringLiteral("Line 59999"));
+}
+
+TEST_F(OfficeTab, CancelFromTheStatusLineAndTheTimeLimit) {
+  registerFake();
+  qputenv("TARNWICK_FAKECONV", "hang");
+  const QString file = testenv::writeFile(testenv::makeDir() + "/x.fak", "anything");
+  // The button is pressed from inside the conversion's own event processing, as a user's click arrives.
+  QTimer presser;
+  bool pressed = false;
+  QObject::connect(&presser, &QTimer::timeout, [&] {
+    if (!pressed && tab->CancelBtn->isVisibleTo(tab.get())) {
+      pressed = true;
+      QTest::mouseClick(tab->CancelBtn, Qt::LeftButton);
+    }
+  });
+  presser.start(5);
+  EXPECT_FALSE(tab->ImportWithConverter(file, "Fake Converter"));
+  EXPECT_TRUE(pressed);
+  presser.stop();
+  EXPECT_FALSE(tab->CancelBtn->isVisibleTo(tab.get()));
+
+  // A converter program that never ends: stopped at the time limit, with what it started.
+  const QString bin = testenv::makeDir("bin");
+  const QString pidFile = bin + "/pid";
+  testenv::writeFile(bin + "/soffice", QStringLiteral("#!/bin/sh\nsleep 300 &\necho $! > %1\nwait\n").arg(pidFile).toUtf8());
+  QFile::setPermissions(bin + "/soffice", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  qputenv("PATH", (bin + ":").toUtf8() + savedPath);
+  qputenv("TARNWICK_CONVERTER_TIME_LIMIT_MS", "400");
+  const QString wk1 = fixtures().wk1;
+  EXPECT_EQ(show(wk1), QStringLiteral("Operation cancelled or file only partially opened"));
+  const QByteArray pid = testenv::readFile(pidFile).trimmed();
+  ASSERT_FALSE(pid.isEmpty());
+  EXPECT_TRUE(testenv::waitFor([&] { return !QFileInfo::exists("/proc/" + pid) || testenv::readFile("/proc/" + pid + "/stat").contains(") Z "); }))
+      << "the converter's child " << pid.constData() << " still runs";
+}
+
+TEST_F(OfficeTab, ReAppIsWritableOnlyWhileFocused) {
+  QWidget window;
+  tab->setParent(&window);
+  auto *other = new QLineEdit(&window);
+  other->move(0, 400);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  other->setFocus();
+  ASSERT_TRUE(testenv::waitFor([&] { return other->hasFocus(); }));
+  EXPECT_TRUE(tab->ReApp->isReadOnly());
+  tab->ReApp->setFocus();
+  ASSERT_TRUE(testenv::waitFor([&] { return tab->ReApp->hasFocus(); }));
+  EXPECT_FALSE(tab->ReApp->isReadOnly());
+  other->setFocus();
+  ASSERT_TRUE(testenv::waitFor([&] { return !tab->ReApp->hasFocus(); }));
+  EXPECT_TRUE(tab->ReApp->isReadOnly());
+  tab->setParent(nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SheetAsRtf, QuotedFieldsAndLongSheetsAsLines) {
+  // Quotes, doubled quotes, commas and line breaks inside a field; RTF's special characters kept as text.
+  const auto rows = rtfout::parseCsv(QStringLiteral("a,\"b,\"\"c\"\"\",\"two\nlines\"\r\n{x}\\y,\n"));
+  ASSERT_EQ(rows.size(), 2);
+  EXPECT_EQ(rows[0], QStringList({"a", "b,\"c\"", "two\nlines"}));
+  EXPECT_EQ(rows[1], QStringList({"{x}\\y", ""}));
+  TRichEdit edit;
+  QString error;
+  ASSERT_TRUE(edit.loadRtf(rtfout::fromCsv(QStringLiteral("{x}\\y,Ünïcode\n1,2\n"), false), &error)) << error.toStdString();
+  QTextTable *t = firstTable(edit.document());
+  ASSERT_TRUE(t);
+  EXPECT_EQ(cellText(t, 0, 0), QStringLiteral("{x}\\y"));
+  EXPECT_EQ(cellText(t, 0, 1), QStringLiteral("Ünïcode"));
+  // Beyond the table limit: one tab-aligned line per row, none lost.
+  QString csv;
+  for (int i = 0; i <= rtfout::kMaxTableRows; ++i) csv += QStringLiteral("%1,Item %1\n").arg(i);
+  ASSERT_TRUE(edit.loadRtf(rtfout::fromCsv(csv, false), &error));
+  EXPECT_FALSE(firstTable(edit.document()));
+  EXPECT_EQ(edit.document()->findBlockByNumber(rtfout::kMaxTableRows).text(), QStringLiteral("%1\tItem %1").arg(rtfout::kMaxTableRows));
+}
+
+}  // namespace

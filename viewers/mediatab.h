@@ -1,0 +1,77 @@
+#pragma once
+// The "MultiMedia" tab: sound and video files played with Qt Multimedia. The player bar MediaPlayer1 and
+// the Close button sit on MediaPanel at the bottom, video shows above them. As the platform's media
+// control reports it, a play started with notification on reports its end once: successful when the file
+// played to its end, aborted when it was stopped; MediaTouched tells a report caused by a button press.
+#include <QWidget>
+
+#include "viewers/mediahost.h"
+
+class QAudioOutput;
+class QLabel;
+class QMediaPlayer;
+class QPushButton;
+class QToolButton;
+class QVideoWidget;
+
+// The player bar: the seven buttons of a media player and the position.
+class TMediaPlayerBar : public QWidget {
+  Q_OBJECT
+ public:
+  enum Button { Play, Pause, Stop, Next, Prev, Step, Back };
+  explicit TMediaPlayerBar(QWidget *parent = nullptr);
+  QToolButton *button(Button b) const { return buttons_[b]; }
+  QLabel *Position = nullptr;
+
+ signals:
+  void clicked(TMediaPlayerBar::Button b);
+
+ private:
+  QToolButton *buttons_[7] = {};
+};
+
+class TMediaTab : public QWidget {
+  Q_OBJECT
+ public:
+  static const QString CannotOpenText;
+  // How long a file may stay loading before it counts as one that cannot be opened.
+  static constexpr int kLoadLimitMs = 5000;
+  explicit TMediaTab(TMediaHost &host, QWidget *parent = nullptr);
+  ~TMediaTab() override;
+
+  QVideoWidget *Video = nullptr;
+  QWidget *MediaPanel = nullptr;
+  TMediaPlayerBar *MediaPlayer1 = nullptr;
+  QPushButton *CloseMMbut = nullptr;
+  bool MediaTouched = false;
+
+  // Plays a file (dispatch of sound and video files).
+  void ShowMultiMedia(const QString &file);
+  QMediaPlayer *player() const { return player_; }
+  QString fileName() const { return fileName_; }
+  bool isOpen() const { return open_; }
+
+  // Who asked to close: the Close button, the main menu's "Close M&ultiMedia", or the player's report.
+  enum class CloseSender { Button, Menu, Player };
+  void CloseMMediaClick(CloseSender sender);
+
+ signals:
+  // The player's notification (a play started with notification on has ended).
+  void notified(bool success);
+
+ public slots:
+  void MediaPlayer1Click(TMediaPlayerBar::Button b);
+
+ private:
+  void ensurePlayer();
+  void MediaPlayer1Notify(bool success);
+  void CannotOpenFile();
+  void updatePosition();
+  TMediaHost &host;
+  QMediaPlayer *player_ = nullptr;
+  QAudioOutput *audio_ = nullptr;
+  QString fileName_;
+  bool open_ = false;
+  bool notify_ = false;
+  bool failed_ = false;
+};
