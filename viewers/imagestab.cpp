@@ -16,10 +16,7 @@ const QString TImagesTab::PictureHint =
 
 namespace {
 
-struct Decoded {
-  QImage image;
-  QString error;
-};
+using Decoded = TImagesTab::Decoded;
 
 // The picture for a view of this size: formats Qt reads are decoded straight at the size shown (a JPEG
 // decodes much faster so); the others through our readers, whole.
@@ -76,29 +73,11 @@ TImagesTab::TImagesTab(TImagesHost &h, QWidget *parent) : QWidget(parent), host(
   PGImage2->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(PGImage2, &QWidget::customContextMenuRequested, this, [this](const QPoint &p) { PGImageMenu->popup(PGImage2->mapToGlobal(p)); });
   connect(PGImage2, &TImageView::doubleClicked, this, &TImagesTab::PGImage2PicBoxOnDblClick);
-
-  connect(&watcher_, &QFutureWatcherBase::finished, this, [this] {
-    if (!pending_.isEmpty()) {  // a newer click came meanwhile: this picture is no longer wanted
-      const QString next = pending_;
-      pending_.clear();
-      showStill(next);
-      return;
-    }
-    const QString path = watcher_.property("path").toString();
-    // The future's value is the image; errors travel beside it.
-    const QImage img = watcher_.result();
-    if (img.isNull()) {
-      host.showStatusText(pendingError_.isEmpty() ? QStringLiteral("Cannot show %1.").arg(path)
-                                                  : QStringLiteral("Cannot show %1: %2").arg(path, pendingError_));
-      emit pictureShown(false);
-      return;
-    }
-    PGImage2->setImage(img, path);
-    emit pictureShown(true);
-  });
 }
 
-TImagesTab::~TImagesTab() { watcher_.waitForFinished(); }
+TImagesTab::~TImagesTab() {
+  if (decoding_) decoding_->waitForFinished();
+}
 
 void TImagesTab::showAnimated(const QString &path) {
   PGImage2->hide();
@@ -110,19 +89,36 @@ void TImagesTab::showStill(const QString &path) {
   Image1->hide();
   Image1->ClearPage();
   PGImage2->show();
-  if (watcher_.isRunning()) {
-    pending_ = path;
-    return;
-  }
+  wanted_ = path;
+  ++generation_;
+  // One decode at a time: while one runs, only the last picture asked for is remembered, and it starts when
+  // the running one ends (whose picture is then no longer wanted).
+  if (!decoding_) startDecode();
+}
+
+void TImagesTab::startDecode() {
+  const QString path = wanted_;
+  const int generation = generation_;
   const QSize room = PGImage2->viewport()->size() * PGImage2->devicePixelRatioF();
-  watcher_.setProperty("path", path);
-  pendingError_.clear();
-  QString *error = &pendingError_;
-  watcher_.setFuture(QtConcurrent::run([path, room, error] {
-    Decoded d = decode(path, room);
-    *error = d.error;  // read by the GUI thread only after the future has finished
-    return d.image;
-  }));
+  decoding_ = new QFutureWatcher<Decoded>(this);
+  connect(decoding_, &QFutureWatcherBase::finished, this, [this, path, generation] {
+    const Decoded d = decoding_->result();
+    decoding_->deleteLater();
+    decoding_ = nullptr;
+    if (generation != generation_) {  // a newer click came meanwhile
+      startDecode();
+      return;
+    }
+    if (d.image.isNull()) {
+      host.showStatusText(d.error.isEmpty() ? QStringLiteral("Cannot show %1.").arg(path)
+                                            : QStringLiteral("Cannot show %1: %2").arg(path, d.error));
+      emit pictureShown(false);
+      return;
+    }
+    PGImage2->setImage(d.image, path);
+    emit pictureShown(true);
+  });
+  decoding_->setFuture(QtConcurrent::run([path, room] { return decode(path, room); }));
 }
 
 void TImagesTab::PGImage2PicBoxOnDblClick() {

@@ -35,7 +35,13 @@ class TImagesTab : public QWidget {
   // A still picture: PGImage2 shows it (once decoded), Image1 hides and is cleared.
   void showStill(const QString &path);
   // True while a picture is being decoded for PGImage2.
-  bool isLoading() const { return watcher_.isRunning(); }
+  bool isLoading() const { return decoding_ != nullptr; }
+
+  // A picture decoded off the interface thread, with why it could not be when it could not.
+  struct Decoded {
+    QImage image;
+    QString error;
+  };
 
  signals:
   // PGImage2 shows a new picture (or could not read it: ok false).
@@ -49,9 +55,10 @@ class TImagesTab : public QWidget {
 
  private:
   TImagesHost &host;
-  QFutureWatcher<QImage> watcher_;
-  QString pending_;
-  QString pendingError_;
+  void startDecode();
+  QFutureWatcher<Decoded> *decoding_ = nullptr;  // the decode running, if any
+  QString wanted_;                               // the picture last asked for
+  int generation_ = 0;                           // counts the pictures asked for
   std::unique_ptr<QPrinter> printer_;
   bool printing_ = false;
 };
