@@ -17,24 +17,12 @@
 
 namespace {
 
-class DocumentsAndMedia : public apptest::AppTest {
+class DocumentsAndMedia : public apptest::FolderWindowTest {
  protected:
-  void SetUp() override {
-    apptest::AppTest::SetUp();
-    dir = testenv::makeDir("docs");
+  void fillFolder() override {
     testenv::writeFile(dir + "/notword.doc", "plain text pretending");
     testenv::writeFile(dir + "/broken.wav", QByteArray("RIFF\x24\0\0\0WAVEjunkjunkjunk", 24));
-    w = std::make_unique<TTarn>(QStringList{dir});
-    w->show();
-    ASSERT_TRUE(testenv::waitFor([&] { return w->PTShellList1->FolderPath() == dir && !w->PTShellList1->model()->isLoading(); }));
   }
-  void TearDown() override { w.reset(); }
-  void click(const QString &name) {
-    w->PTShellList1->selectName(name);
-    w->PTShellList1Click();
-  }
-  QString dir;
-  std::unique_ptr<TTarn> w;
   QStringList boxes;  // title: text of each box answered
   testenv::ModalWatcher watch_{[this](QWidget *m) {
     if (auto *box = qobject_cast<QMessageBox *>(m)) {
