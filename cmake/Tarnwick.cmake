@@ -29,3 +29,20 @@ function(tarnwick_test name)
   set_tests_properties(${name} PROPERTIES TIMEOUT ${A_TIMEOUT}
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TARNWICK_SKIP_LOG=${CMAKE_BINARY_DIR}/Testing/skipped.txt;TARNWICK_SOURCE_DIR=${CMAKE_SOURCE_DIR};TARNWICK_BINARY_DIR=${CMAKE_BINARY_DIR};${A_ENV}")
 endfunction()
+
+# tarnwick_fuzz(name SOURCES ... LIBS ... [MOC]): a libFuzzer target (with -DTARNWICK_FUZZ=ON and clang). The
+# code under test is compiled into the target itself, so that it carries the fuzzer's coverage instrumentation;
+# MOC when one of its headers declares a Qt object.
+function(tarnwick_fuzz name)
+  cmake_parse_arguments(A "MOC" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${A_SOURCES})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+  target_link_libraries(${name} PRIVATE ${A_LIBS})
+  if(A_MOC)
+    set_target_properties(${name} PROPERTIES AUTOMOC ON)
+  else()
+    set_target_properties(${name} PROPERTIES AUTOMOC OFF)
+  endif()
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+endfunction()
