@@ -1,0 +1,26 @@
+#pragma once
+// Removable media for spanned zip sets: which mounted volumes are removable, their labels, and formatting
+// through the desktop's disk service. A volume is named by its mount root, as everywhere in platform/.
+#include <QString>
+
+namespace platform {
+
+// True when the volume mounted at root lies on a removable device (USB stick, SD card, floppy).
+// Tests mark roots removable with the environment switch TARNWICK_REMOVABLE_VOLUMES
+// ("root=device-or-image;root2=image2"), since a test cannot plug in a stick.
+bool isRemovableVolume(const QString &root);
+
+// The label the volume's file system stores; empty when it has none or it cannot be read.
+QString readVolumeLabel(const QString &root);
+
+// Sets the volume's label; false with the reason when the file system or the device does not allow it.
+bool setVolumeLabel(const QString &root, const QString &label, QString *error);
+
+enum class FormatResult { Done, Cancelled, Failed, Unavailable };
+
+// Formats the removable volume at root as FAT with the label, through the desktop's disk service, and mounts
+// it again. Blocks the caller but keeps the event loop running. On Done, *newRoot is where the volume is
+// mounted now (it can differ from root). On Failed, *error says why.
+FormatResult formatVolume(const QString &root, const QString &label, QString *newRoot, QString *error);
+
+}  // namespace platform
