@@ -61,8 +61,19 @@ struct TestZipHost final : TZipHost {
     viewed = file;
     viewedExt = ext;
   }
-  void makeSelfExtract() override { shown << "makeSelfExtract"; }
-  void convertSpan() override { shown << "convertSpan"; }
+  QString folderAnswer;
+  // Answers of the component's questions, in order; Cancel when they run out.
+  QList<int> buttonAnswers;
+  QStringList questions;
+  QString askFolder(const QString &, const QString &) override { return folderAnswer; }
+  int askButtons(const QString &, const QString &text, int, int, int) override {
+    questions << text;
+    return buttonAnswers.isEmpty() ? TZipMaster::BtnCancel : buttonAnswers.takeFirst();
+  }
+  bool askForDisk(const QString &text, int, QString *) override {
+    questions << text;
+    return false;
+  }
   void showMessage(const QString &text) override { shown << text; }
   bool confirm(const QString &text) override {
     shown << text;
