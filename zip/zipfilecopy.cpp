@@ -20,6 +20,19 @@ namespace {
 constexpr qint64 kBlock = 4 << 20;
 
 QString errnoText() { return QString::fromLocal8Bit(std::strerror(errno)); }
+
+// Reads exactly n bytes at offset; false on an error or a short file.
+bool preadAll(int fd, qint64 offset, char *buf, qint64 n) {
+  while (n > 0) {
+    const ssize_t r = ::pread(fd, buf, size_t(n), off_t(offset));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return false;
+    offset += r;
+    buf += r;
+    n -= r;
+  }
+  return true;
+}
 }  // namespace
 
 SpliceFile::~SpliceFile() {
@@ -44,16 +57,7 @@ qint64 SpliceFile::readSome(qint64 offset, char *buf, qint64 n) const {
   }
 }
 
-bool SpliceFile::readAt(qint64 offset, char *buf, qint64 n) const {
-  while (n > 0) {
-    const qint64 r = readSome(offset, buf, n);
-    if (r <= 0) return false;
-    offset += r;
-    buf += r;
-    n -= r;
-  }
-  return true;
-}
+bool SpliceFile::readAt(qint64 offset, char *buf, qint64 n) const { return preadAll(fd_, offset, buf, n); }
 
 OutputFile::~OutputFile() {
   if (!renamed_) discard();
@@ -117,17 +121,7 @@ bool OutputFile::copyFrom(const SpliceFile &in, qint64 offset, qint64 count, con
   return true;
 }
 
-bool OutputFile::readBack(qint64 offset, char *buf, qint64 n) const {
-  while (n > 0) {
-    const ssize_t r = ::pread(fd_, buf, size_t(n), off_t(offset));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) return false;
-    offset += r;
-    buf += r;
-    n -= r;
-  }
-  return true;
-}
+bool OutputFile::readBack(qint64 offset, char *buf, qint64 n) const { return preadAll(fd_, offset, buf, n); }
 
 bool OutputFile::finish(QString *error) {
   if (fd_ < 0) return true;

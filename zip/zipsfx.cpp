@@ -24,19 +24,6 @@ using namespace zipformat;
 
 namespace {
 
-void wr16(uchar *p, uint16_t v) {
-  p[0] = uchar(v);
-  p[1] = uchar(v >> 8);
-}
-void wr32(uchar *p, uint32_t v) {
-  wr16(p, uint16_t(v));
-  wr16(p + 2, uint16_t(v >> 16));
-}
-void wr64(uchar *p, uint64_t v) {
-  wr32(p, uint32_t(v));
-  wr32(p + 4, uint32_t(v >> 32));
-}
-
 // The hourglass for the length of a conversion, when there is a screen to show it on.
 struct BusyCursor {
   bool on = qobject_cast<QGuiApplication *>(QCoreApplication::instance()) != nullptr;

@@ -29,15 +29,6 @@ constexpr int kMaxParts = 999;
 // Offsets within a part are 32-bit fields: no part grows beyond what they can address.
 constexpr qint64 kMaxPartSize = 0xFFFFFFFEll;
 
-void wr16(uchar *p, uint16_t v) {
-  p[0] = uchar(v);
-  p[1] = uchar(v >> 8);
-}
-void wr32(uchar *p, uint32_t v) {
-  wr16(p, uint16_t(v));
-  wr16(p + 2, uint16_t(v >> 16));
-}
-
 // A failure with a text of its own, outside the component's string table.
 struct SpanRefusal {
   QString text;
