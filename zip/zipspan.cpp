@@ -75,6 +75,12 @@ std::vector<CentralRef> parseCentral(const QByteArray &dir, uint64_t entries) {
   return out;
 }
 
+qint64 directorySize(const std::vector<CentralRef> &central) {
+  qint64 n = 0;
+  for (const CentralRef &c : central) n += c.length;
+  return n;
+}
+
 }  // namespace
 
 // ---- Shared by both directions
@@ -443,6 +449,8 @@ int TZipMaster::WriteSpan(const QString &inFile, const QString &outName) {
       firstOffset = w.partBytes;
     }
     auto *e = reinterpret_cast<uchar *>(end.data());
+    // Bytes between the headers are not carried over: the size says what was written.
+    wr32(e + 12, uint32_t(directorySize(central)));
     wr16(e + 4, uint16_t(w.partIndex));
     wr16(e + 6, uint16_t(firstPart));
     wr32(e + 16, uint32_t(firstOffset));
@@ -625,7 +633,9 @@ int TZipMaster::ReadSpan(const QString &inFile, QString &outFile) {
       if (out->size() - base[size_t(n)] != to) throw EZipMaster(zipmsg::DS_ZipData);
     }
     r.byteProgress = false;
-    // Every member's local header is where its directory entry now says, with the same name.
+    // Every member's local header is where its directory entry now says. Its name is not compared: a local
+    // name that differs from the directory's is the archive's own (the unzip engine warns about it), and the
+    // set was written from that archive as it was.
     const qint64 dataEnd = out->size();
     auto *d = reinterpret_cast<uchar *>(dir.data());
     for (const CentralRef &c : central) {
@@ -637,9 +647,6 @@ int TZipMaster::ReadSpan(const QString &inFile, QString &outFile) {
       uchar lh[30];
       if (!out->readBack(moved, reinterpret_cast<char *>(lh), 30)) throw EZipMaster(zipmsg::DS_LOHBadRead);
       if (rd32(lh) != kSigLocal) throw EZipMaster(zipmsg::DS_LOHWrongSig);
-      QByteArray localName(rd16(lh + 26), Qt::Uninitialized);
-      if (!out->readBack(moved + 30, localName.data(), localName.size()) || localName != c.name)
-        throw EZipMaster(zipmsg::DS_EntryLost);
       wr16(d + c.at + 34, 0);
       wr32(d + c.at + 42, uint32_t(moved));
     }
@@ -651,6 +658,7 @@ int TZipMaster::ReadSpan(const QString &inFile, QString &outFile) {
     wr16(e + 4, 0);
     wr16(e + 6, 0);
     wr16(e + 8, rd16(e + 10));  // one disk holds every entry now
+    wr32(e + 12, uint32_t(directorySize(central)));
     wr32(e + 16, uint32_t(dataEnd));
     if (!out->write(end)) throw EZipMaster(zipmsg::DS_EOCBadWrite);
     if (!out->write(comment)) throw EZipMaster(zipmsg::DS_EOArchComLen);

@@ -2,6 +2,7 @@
 
 #include "zip/zipmaster.h"
 
+#include <QDir>
 #include <QFile>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,55 @@ namespace fuzzone {
 
 namespace {
 int32_t quiet(zipapi::CallbackRecord *) { return 0; }
+
+QByteArray slurp(const QString &path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Whatever the directory holds, a conversion that succeeds comes back byte for byte, and a set that was
+// written joins back into an archive with the same members.
+void roundTrips(const QString &scratchFile, int entries) {
+  const QString dir = scratchFile + ".d";
+  QDir(dir).removeRecursively();
+  QDir().mkpath(dir + "/set");
+  const QString zip = dir + "/a.zip", stub = dir + "/stub";
+  QFile::copy(scratchFile, zip);
+  {
+    QFile f(stub);
+    if (!f.open(QIODevice::WriteOnly)) std::abort();
+    f.write(QByteArray(100, 'S'));
+  }
+  TZipMaster zm;
+  zm.setUnattended(true);
+  zm.setHowToDelete(TZipMaster::htdFinal);
+  zm.setSFXPath(stub);
+  zm.setZipFilename(zip);
+  // Bytes before the first member are not part of the archive: only an archive that starts at once comes back whole.
+  const bool plain = !zm.StructureWarning() && zm.ArchiveStart() == 0;
+  if (zm.ConvertToSfx() == 0) {
+    if (zm.ConvertToZip() != 0 || (plain && slurp(zip) != slurp(scratchFile))) {
+      std::fprintf(stderr, "self-extracting round trip lost the archive\n");
+      std::abort();
+    }
+  }
+  zm.setMaxVolumeSize(200);
+  zm.setMinFreeVolumeSize(0);
+  if (zm.WriteSpan(scratchFile, dir + "/set/s.zip") == 0) {
+    const QStringList parts = QDir(dir + "/set").entryList(QDir::Files, QDir::Name);
+    QString joined = dir + "/joined.zip";
+    if (parts.isEmpty() || zm.ReadSpan(dir + "/set/" + parts.last(), joined) != 0) {
+      std::fprintf(stderr, "a written set does not join\n");
+      std::abort();
+    }
+    zm.setZipFilename(joined);
+    if (zm.EntryCount() != entries) {
+      std::fprintf(stderr, "joined set lists %d of %d members\n", zm.EntryCount(), entries);
+      std::abort();
+    }
+  }
+  QDir(dir).removeRecursively();
+}
 }
 
 int run(const uint8_t *data, size_t size, zipapi::UnzExecFn unz, const QString &scratchFile) {
@@ -27,6 +77,7 @@ int run(const uint8_t *data, size_t size, zipapi::UnzExecFn unz, const QString &
   }
   for (const auto &e : zm.Entries())
     if (e.FileName.size() > int(size)) std::abort();
+  if (zm.EntryCount() > 0) roundTrips(scratchFile, zm.EntryCount());
   if (!unz) return 0;
   const QByteArray archive = QFile::encodeName(scratchFile);
   char password[zipapi::kPasswordBuffer] = "pw";
