@@ -571,7 +571,11 @@ FormatResult formatThroughUdisks(const Target &t, const QString &label, QString 
   // Formatting a large stick takes a while; the service answers when the new file system is there.
   const BusCall f = callUdisks(block.path, QStringLiteral("org.freedesktop.UDisks2.Block"), QStringLiteral("Format"),
                                {QStringLiteral("vfat"), options}, 3600000);
-  if (f.kind != BusCall::Ok) return outcome(f.kind, QStringLiteral("The volume could not be formatted: %1"), f.error);
+  if (f.kind != BusCall::Ok) {
+    // Cancelled or refused: the old contents are still there, so the volume goes back where it was.
+    if (t.mounted) callUdisks(block.path, fsIface, QStringLiteral("Mount"), {QVariantMap()}, 120000);
+    return outcome(f.kind, QStringLiteral("The volume could not be formatted: %1"), f.error);
+  }
   const BusCall m = callUdisks(block.path, fsIface, QStringLiteral("Mount"), {QVariantMap()}, 120000);
   if (m.kind != BusCall::Ok) return outcome(m.kind, QStringLiteral("The volume was formatted but could not be mounted: %1"), m.error);
   const QString where = m.reply.arguments().isEmpty() ? QString() : m.reply.arguments().constFirst().toString();
@@ -641,13 +645,13 @@ bool setVolumeLabel(const QString &root, const QString &labelIn, QString *error)
   const Target t = targetOf(root);
   if (t.device.isEmpty()) return fail(QStringLiteral("No device is known for the volume at %1").arg(t.root));
   const FatKind kind = kindOf(t);
-  if (kind == FatKind::Unknown)
-    return fail(QStringLiteral("Only FAT and exFAT volumes take a label here; the volume at %1 is %2")
-                    .arg(t.root, t.fsType.isEmpty() ? QStringLiteral("of an unknown kind") : t.fsType));
-  const QString label = kind == FatKind::Fat ? normalizedFatLabel(labelIn) : labelIn;
-  const QString problem = kind == FatKind::Fat ? fatLabelProblem(label) : exfatLabelProblem(label);
-  if (!problem.isEmpty()) return fail(problem);
-
+  QString label = labelIn;
+  if (kind != FatKind::Unknown) {
+    if (kind == FatKind::Fat) label = normalizedFatLabel(labelIn);
+    const QString problem = kind == FatKind::Fat ? fatLabelProblem(label) : exfatLabelProblem(label);
+    if (!problem.isEmpty()) return fail(problem);
+  }
+  // The disk service first: it knows every file system and asks for rights when the device needs them.
   QString serviceError;
   if (!t.image) {
     const BlockObject block = udisksBlockFor(t.device);
@@ -658,10 +662,17 @@ bool setVolumeLabel(const QString &root, const QString &labelIn, QString *error)
       if (c.kind == BusCall::Ok) return true;
       if (c.kind == BusCall::Cancelled) return fail(QStringLiteral("Setting the label was cancelled"));
       if (c.kind == BusCall::Failed) serviceError = c.error;
+    } else if (block.kind == BusCall::Failed) {
+      serviceError = block.error;
     }
   }
   QString toolError;
-  if (setLabelWithTool(t, kind, label, &toolError)) return true;
+  if (kind == FatKind::Unknown) {
+    toolError = QStringLiteral("Only FAT and exFAT volumes take a label without the disk service; the volume at %1 is %2")
+                    .arg(t.root, t.fsType.isEmpty() ? QStringLiteral("of an unknown kind") : t.fsType);
+  } else if (setLabelWithTool(t, kind, label, &toolError)) {
+    return true;
+  }
   return fail(serviceError.isEmpty() ? toolError : QStringLiteral("%1 (disk service: %2)").arg(toolError, serviceError));
 }
 
