@@ -320,7 +320,7 @@ ToolRun runTool(const QString &name, const QStringList &args, int timeoutMs, boo
       return r;
     }
   }
-  r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
+  if (!quietOutput) r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
   const QString err = QString::fromLocal8Bit(quietOutput ? errorFile.readAll() : p.readAllStandardError()).trimmed();
   r.ok = p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
   if (!r.ok) {

@@ -111,6 +111,12 @@ TEST_F(FatStick, LabelsAreSetAndReadBackByUsAndByFatlabel) {
   EXPECT_EQ(fatlabelOf(image_), "PKBACK# 002");
   EXPECT_EQ(platform::readVolumeLabel(root_), "PKBACK# 002");
   EXPECT_EQ(testenv::readFile(root_ + "/keep.txt"), "kept");
+  // A set's part is written after the label: the mounted file system must not write the old one back.
+  testenv::writeFile(root_ + "/PART.ZIP", QByteArray(100000, 'z'));
+  run("fusermount", {"-u", root_});
+  ASSERT_TRUE(testenv::waitFor([&] { return !mountedAt(root_); }, 10000));
+  EXPECT_EQ(fatlabelOf(image_), "PKBACK# 002");
+  EXPECT_EQ(platform::readVolumeLabel(root_), "PKBACK# 002");
 }
 
 TEST_F(FatStick, BadLabelsAreRefusedWithAReasonAndTheOldLabelStays) {
