@@ -128,7 +128,7 @@ enum class FatKind { Unknown, Fat, ExFat };
 
 class RawDevice {
  public:
-  explicit RawDevice(const QString &path) { fd_ = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC); }
+  explicit RawDevice(const QString &path) { fd_ = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); }
   ~RawDevice() {
     if (fd_ >= 0) ::close(fd_);
   }
