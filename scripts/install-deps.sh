@@ -15,6 +15,7 @@ pkgs=(
   python3-numpy python3-pil libwmf-bin fonts-urw-base35
   libssl-dev openssl python3-openssl
   antiword catdoc libwps-tools libreoffice-calc-nogui gstreamer1.0-tools
+  fusefat dosfstools exfatprogs exfat-fuse fuse dbus-daemon
 )
 missing=()
 for p in "${pkgs[@]}"; do
