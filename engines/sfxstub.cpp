@@ -376,13 +376,16 @@ struct EngineRun {
   bool quietExisting = false;  // the user already answered for existing files
   bool failed = false;
   bool progress = true;
+  std::string current;
 };
 
 int32_t onEngine(zipapi::CallbackRecord *r) {
   auto *run = static_cast<EngineRun *>(r->caller);
   const std::string text(r->text, strnlen(r->text, sizeof r->text));
-  if (r->action == zipapi::ActNewMember && run->progress) {
-    std::printf("  %s\n", text.c_str());
+  if (r->action == zipapi::ActNewMember) {
+    run->current = text;
+  } else if (r->action == zipapi::ActBytes && run->progress) {
+    std::printf("  %s\n", run->current.c_str());  // only members that were written
     std::fflush(stdout);
   } else if (r->action == zipapi::ActMessage && r->error != 0) {
     if (r->error == zipapi::ErrWarning) {
@@ -744,7 +747,6 @@ int run(int argc, char **argv) {
     if (std::find(replace.begin(), replace.end(), true) != replace.end()) {
       // The files the user chose to replace, now with overwriting on.
       EngineRun second;
-      second.progress = false;
       const auto specs = specsFor(a, replace, lost);
       if (!specs.empty()) ok = runEngine(specs, false, true, password, second) && ok;
     }
