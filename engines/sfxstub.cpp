@@ -610,10 +610,24 @@ int run(int argc, char **argv) {
       return a == "-h" || a == "--help" ? ExitOk : ExitUsage;
     }
   }
+  // Who answers the questions: nobody (-y, auto-run), the terminal, or the desktop's dialogs, which also
+  // show a refusal to a user who started the file from a file manager.
+  std::unique_ptr<Ui> ui;
+  if (!yes && !list && !test) {
+    if (::isatty(0)) {
+      ui = std::make_unique<TerminalUi>();
+    } else if ((std::getenv("DISPLAY") && *std::getenv("DISPLAY")) ||
+               (std::getenv("WAYLAND_DISPLAY") && *std::getenv("WAYLAND_DISPLAY"))) {
+      std::string p = onPath("kdialog");
+      if (!p.empty()) ui = std::make_unique<DialogUi>(p, true);
+      else if (!(p = onPath("zenity")).empty()) ui = std::make_unique<DialogUi>(p, false);
+    }
+  }
+  if (!ui) ui = std::make_unique<Ui>();
   Loaded l;
   std::string why;
   if (!load(l, why)) {
-    say("This self-extracting archive cannot be used: " + why + ".");
+    ui->tell("This self-extracting archive cannot be used: " + why + ".", true);
     return ExitRefused;
   }
   const sfx::Header &h = l.h;
@@ -642,27 +656,14 @@ int run(int argc, char **argv) {
   if (!bad.empty()) {
     std::string list;
     for (const auto &b : bad) list += "\n  " + b;
-    say("This self-extracting archive is refused: these names would be written outside the extract folder:" + list);
+    ui->tell("This self-extracting archive is refused: these names would be written outside the extract folder:" +
+                 list, true);
     return ExitRefused;
   }
 
-  // Who answers the questions: nobody (auto-run, -y), the terminal, or the desktop's dialogs.
   const bool autoRun = h.options & sfx::AutoRun;
-  std::unique_ptr<Ui> ui;
-  if (!autoRun && !yes) {
-    if (::isatty(0)) {
-      ui = std::make_unique<TerminalUi>();
-    } else if ((std::getenv("DISPLAY") && *std::getenv("DISPLAY")) ||
-               (std::getenv("WAYLAND_DISPLAY") && *std::getenv("WAYLAND_DISPLAY"))) {
-      std::string p = onPath("kdialog");
-      if (!p.empty()) ui = std::make_unique<DialogUi>(p, true);
-      else if (!(p = onPath("zenity")).empty()) ui = std::make_unique<DialogUi>(p, false);
-    }
-  }
-  if (!ui) {
-    ui = std::make_unique<Ui>();
-    if (!autoRun && !yes) say("No terminal to ask on: the defaults are taken.");
-  }
+  const bool asking = ui->asks() && !autoRun;  // an auto-run archive asks nothing
+  if (!asking && !autoRun && !yes) say("No terminal to ask on: the defaults are taken.");
   ui->caption = h.caption.empty() ? "Self-extracting archive" : shown(h.caption);
   if (dynamic_cast<TerminalUi *>(ui.get())) std::fprintf(stderr, "%s\n\n", ui->caption.c_str());
 
@@ -671,7 +672,7 @@ int run(int argc, char **argv) {
     std::string folderText = h.folder;
     if (haveFolder) {
       folderText = folderArg;
-    } else if (ui->asks()) {
+    } else if (asking) {
       const std::string def = h.folder == sfx::kFolderToken ? "a new temporary folder"
                               : h.folder.empty()            ? "the current folder"
                                                             : h.folder;
@@ -689,13 +690,13 @@ int run(int argc, char **argv) {
                      : h.options & sfx::OverwriteNever ? Overwrite::Never
                                                        : Overwrite::Ask;
     if (haveMode) mode = modeArg;
-    else if (ui->asks() && !(h.options & sfx::HideOverwrite))
+    else if (asking && !(h.options & sfx::HideOverwrite))
       mode = Overwrite(ui->choose("Existing files", kModes, size_t(mode)));
-    if (mode == Overwrite::Ask && !ui->asks()) mode = Overwrite::Never;
+    if (mode == Overwrite::Ask && !asking) mode = Overwrite::Never;
 
     // Members.
     std::vector<bool> want(a.members.size(), true);
-    if ((h.options & sfx::AskFiles) && ui->asks() && !a.members.empty()) {
+    if ((h.options & sfx::AskFiles) && asking && !a.members.empty()) {
       std::vector<std::string> names;
       for (const auto &m : a.members) names.push_back(m.name);
       for (size_t i : ui->skipList(names)) want[i] = false;
@@ -703,7 +704,7 @@ int run(int argc, char **argv) {
     bool encrypted = false;
     for (size_t i = 0; i < a.members.size(); ++i) encrypted |= want[i] && (a.members[i].flags & zipformat::kFlagEncrypted);
     std::string password;
-    if (encrypted && ui->asks()) password = ui->password("Password");
+    if (encrypted && asking) password = ui->password("Password");
 
     // Existing files: the user's answer for each.
     std::vector<bool> replace(a.members.size(), false);
@@ -760,11 +761,11 @@ int run(int argc, char **argv) {
       const auto words = commandWords(h.command, folder);
       std::string text;
       for (const auto &w : words) text += (text.empty() ? "" : " ") + w;
-      if (!(h.options & sfx::AskCommandLine) || !ui->asks() ||
+      if (!(h.options & sfx::AskCommandLine) || !asking ||
           ui->choose("Run " + shown(text) + "?", kYesNo, 0) == 0)
         return runCommand(words);
     }
-    if (ui->asks() && !dynamic_cast<TerminalUi *>(ui.get())) ui->tell("The files are in " + folder + ".", false);
+    if (asking && !dynamic_cast<TerminalUi *>(ui.get())) ui->tell("The files are in " + folder + ".", false);
     return ExitOk;
   } catch (const Cancelled &) {
     say("Cancelled.");
