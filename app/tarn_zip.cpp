@@ -13,6 +13,7 @@
 #include "controls/shelllist.h"
 #include "controls/shelltree.h"
 #include "zip/msgform.h"
+#include "zip/zipquestions.h"
 #include "zip/ziptab.h"
 
 // The main window as the Zip tab's host.
@@ -51,8 +52,13 @@ class TarnZipHost final : public TZipHost {
     w.state.CurrentExt = ext;
     w.GetTheFile();
   }
-  void makeSelfExtract() override { showMessage(QStringLiteral("Self extracting archives are not available in this version yet.")); }
-  void convertSpan() override { showMessage(QStringLiteral("Converting spanned sets is not available in this version yet.")); }
+  QString askFolder(const QString &title, const QString &start) override {
+    return QFileDialog::getExistingDirectory(&w, title, start);
+  }
+  int askButtons(const QString &caption, const QString &text, int buttons, int icon, int defaultButton) override {
+    return zipQuestion(&w, caption, text, buttons, icon, defaultButton);
+  }
+  bool askForDisk(const QString &text, int icon, QString *root) override { return zipDiskQuestion(&w, text, icon, root); }
   void showMessage(const QString &text) override { QMessageBox::information(&w, QStringLiteral("Tarnwick"), text); }
   bool confirm(const QString &text) override {
     return QMessageBox::question(&w, QStringLiteral("Tarnwick"), text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;

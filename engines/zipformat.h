@@ -20,5 +20,17 @@ inline uint32_t rd32(const unsigned char *p) {
   return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 inline uint64_t rd64(const unsigned char *p) { return rd32(p) | (uint64_t(rd32(p + 4)) << 32); }
+inline void wr16(unsigned char *p, uint16_t v) {
+  p[0] = static_cast<unsigned char>(v);
+  p[1] = static_cast<unsigned char>(v >> 8);
+}
+inline void wr32(unsigned char *p, uint32_t v) {
+  wr16(p, static_cast<uint16_t>(v));
+  wr16(p + 2, static_cast<uint16_t>(v >> 16));
+}
+inline void wr64(unsigned char *p, uint64_t v) {
+  wr32(p, static_cast<uint32_t>(v));
+  wr32(p + 4, static_cast<uint32_t>(v >> 32));
+}
 
 }  // namespace zipformat

@@ -31,10 +31,14 @@ class TZipHost {
   virtual QString selectedListItemName() const = 0;
   // Shows a file by its type (ext with its dot, lower case) through the window's viewer dispatch.
   virtual void viewFile(const QString &file, const QString &ext) = 0;
-  // Converts the open archive to or from a self-extracting program.
-  virtual void makeSelfExtract() = 0;
-  // Joins a spanned set into one archive.
-  virtual void convertSpan() = 0;
+  // Asks for a folder in the platform's folder browser, starting at start; empty when cancelled.
+  virtual QString askFolder(const QString &title, const QString &start) = 0;
+  // A question with the component's buttons (TZipMaster::MsgButton bits) and icon; returns the button chosen,
+  // TZipMaster::BtnCancel when the box was closed.
+  virtual int askButtons(const QString &caption, const QString &text, int buttons, int icon, int defaultButton) = 0;
+  // Asks for another removable disk with OK and Cancel. The question is answered by itself when a removable
+  // volume is mounted meanwhile; *root becomes that volume's root. True for OK.
+  virtual bool askForDisk(const QString &text, int icon, QString *root) = 0;
   // Shows a message and waits until the user has read it.
   virtual void showMessage(const QString &text) = 0;
   // Asks a yes/no question; true for yes.

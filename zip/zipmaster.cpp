@@ -325,18 +325,21 @@ void TZipMaster::AddFiles() {
     fspecArgs_.clear();
     return;
   }
-  runZipEngine(false, target);
+  // A new self-extracting archive starts as the stub, its header and an empty directory.
+  const bool newSfx = !spanning && zipFilename_.toUpper().endsWith(QLatin1String(".EXE")) && !QFileInfo::exists(zipFilename_);
+  if (!newSfx || convertToSfx(true) == 0) runZipEngine(false, target);
+  lastSpanPart_.clear();
   if (spanning) {
-    // Writing the parts of a spanned set comes with the span operations; until then nothing is lost:
-    // the original archive is untouched and the temporary archive is removed.
-    if (successCount_ > 0) ReportMessage(zipmsg::DS_ErrorUnknown);
-    successCount_ = 0;
+    // The engine wrote the whole archive to a temporary file; the set is cut from it.
+    if (successCount_ > 0 && WriteSpan(target, zipFilename_) != 0) successCount_ = 0;
     QFile::remove(target);
   }
   if (loadedHere) unloadEngine(true);
   fspecArgs_.clear();
   cancelRequested_ = false;
   addBusy_ = false;
+  // A set is shown by its last part, which holds the directory.
+  if (successCount_ > 0 && !lastSpanPart_.isEmpty()) zipFilename_ = lastSpanPart_;
   if (successCount_ > 0) List();
 }
 
@@ -378,14 +381,19 @@ void TZipMaster::ExtractFiles() {
     fspecArgs_.clear();
     return;
   }
+  // A spanned set is joined into one temporary archive first, extracted from, and removed.
+  QString archive = zipFilename_, joined;
   if (lastDiskNumber_ != 0) {
-    // Joining a spanned set comes with the span operations; the set is left as it is.
-    ReportMessage(zipmsg::DS_ErrorUnknown);
-    if (loadedHere) unloadEngine(false);
-    fspecArgs_.clear();
-    extractBusy_ = false;
-    cancelRequested_ = false;
-    return;
+    joined = QDir(tempFolder()).absolutePath() + QLatin1Char('/');
+    const int r = ReadSpan(zipFilename_, joined);
+    if (r != 0) {
+      if (loadedHere) unloadEngine(false);
+      fspecArgs_.clear();
+      extractBusy_ = false;
+      cancelRequested_ = false;
+      return;
+    }
+    archive = joined;
   }
   const QString previousFolder = QDir::currentPath();
   if (!extrBaseDir_.isEmpty() && QFileInfo(extrBaseDir_).isDir()) QDir::setCurrent(extrBaseDir_);
@@ -401,13 +409,14 @@ void TZipMaster::ExtractFiles() {
   h->freshen = boolField((extrOptions_ & ExtrFreshen) && !(extrOptions_ & ExtrUpdate));
   h->dirNames = boolField(extrOptions_ & ExtrDirNames);
   h->overwrite = boolField(extrOptions_ & ExtrOverWrite);
-  h->archive = buf.text(zipFilename_.toUtf8());
+  h->archive = buf.text(archive.toUtf8());
   try {
     successCount_ = unzExec_ ? reinterpret_cast<UnzExecFn>(unzExec_)(reinterpret_cast<UnzParams *>(buf.data())) : 0;
   } catch (...) {
     ReportMessage(zipmsg::EX_FatalUnZip);
   }
   QDir::setCurrent(previousFolder);
+  if (!joined.isEmpty()) QFile::remove(joined);
   if (loadedHere) unloadEngine(false);
   fspecArgs_.clear();
   cancelRequested_ = false;

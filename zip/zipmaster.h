@@ -11,10 +11,15 @@
 #include <QFlags>
 #include <QObject>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <vector>
 
 class QLibrary;
+namespace zipcopy {
+class OutputFile;
+class SpliceFile;
+}
 namespace zipapi {
 struct CallbackRecord;
 }
@@ -84,6 +89,9 @@ class TZipMaster : public QObject {
     ProgressTotalBytes
   };
   Q_ENUM(ProgressType)
+  // Buttons and icons of the questions the component asks (QuestionRequested).
+  enum MsgButton : int { BtnOk = 1, BtnCancel = 2, BtnYes = 4, BtnNo = 8, BtnRetry = 16 };
+  enum MsgIcon : int { IconNone, IconWarning, IconError, IconStop, IconQuestion };
 
   explicit TZipMaster(QObject *owner = nullptr);
   ~TZipMaster() override;
@@ -173,6 +181,14 @@ class TZipMaster : public QObject {
   void ExtractFiles();
   int ZipEngineVersion();
   int UnzipEngineVersion();
+  // Self-extracting archives: 0 on success, else the negative result of the failed step.
+  int ConvertToSfx();
+  int ConvertToZip();
+  // Spanned sets: cuts InFile into the parts of a set named OutName, or joins the set whose last part is
+  // InFile into OutFile (a folder ending in "/" gets a new temporary name). 0 on success; -7 after a
+  // reported component error, -8 out of memory, -9 any other failure.
+  int WriteSpan(const QString &inFile, const QString &outName);
+  int ReadSpan(const QString &inFile, QString &outFile);
   bool LoadZipEngine();
   bool LoadUnzipEngine();
   void UnloadZipEngine();
@@ -196,9 +212,29 @@ class TZipMaster : public QObject {
   // A text meant for a plain message box (only when not Unattended). The window that owns the
   // component shows it; the component itself never touches widgets.
   void MessageBoxRequested(const QString &text);
+  // A question with buttons (MsgButton bits); the receiver, connected directly, stores the button chosen in
+  // *answer. Left unanswered, it counts as Cancel.
+  void QuestionRequested(const QString &caption, const QString &text, int buttons, int icon, int defaultButton,
+                         int *answer);
+  // Asks for another removable disk (OK and Cancel). The receiver sets *ok, and may move *root to the root of
+  // a volume mounted meanwhile, where the disk now is.
+  void DiskRequested(const QString &text, int icon, QString *root, bool *ok);
 
  private:
   friend struct TZipMasterCallback;
+  friend struct SpanWriter;
+  friend struct SpanReader;
+  int convertToSfx(bool newArchive);
+  QString findSfxStub();
+  QByteArray sfxHeader() const;
+  int readMovedDirectory(const QString &archive, int64_t delta, qint64 &dirPos, QByteArray &dir, QByteArray &end,
+                         QByteArray &comment);
+  int finishOutput(zipcopy::OutputFile &out);
+  bool deleteByHowToDelete(const QString &path, QString *error);
+  void replaceSource(const QString &output);
+  int askQuestion(const QString &caption, const QString &text, int buttons, int icon, int defaultButton);
+  int spanResult(const std::function<void()> &work);
+  QByteArray readDirectoryAcrossParts(const ZipEndOfCentral &rec);
   void clearDirectory();
   void listArchive();
   void closeArchiveFile();
@@ -230,7 +266,7 @@ class TZipMaster : public QObject {
   qint64 archiveStart_ = 0, endRecordPos_ = 0, endOfZipData_ = 0, fileSize_ = 0, centralDirPos_ = 0;
   bool spannedArchive_ = false, structureWarning_ = false, firstPartMarker_ = false;
   int lastDiskNumber_ = 0, labelDiskNumber_ = 0;
-  QString archiveComment_, driveRoot_, volumeLabel_;
+  QString archiveComment_, driveRoot_, volumeLabel_, lastSpanPart_;
   qint64 diskFree_ = -1, diskSize_ = -1, totalToProcess_ = 0;
   QFile file_;
   QElapsedTimer pumpTimer_;

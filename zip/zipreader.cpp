@@ -5,6 +5,7 @@
 #include "engines/zipformat.h"
 #include "engines/zipnames.h"
 #include "platform/paths.h"
+#include "platform/removable.h"
 #include "platform/volumes.h"
 
 #include <QFileInfo>
@@ -61,7 +62,9 @@ bool TZipMaster::CheckDrive(const QString &root) {
     // A disk about to be formatted for spanning does not need to be readable yet.
     return addOptions_ & AddDiskSpanErase;
   }
-  volumeLabel_ = info.name().left(255);
+  // Spanned sets label their disks; the label is the file system's own, read from the device.
+  const QString label = platform::isRemovableVolume(root) ? platform::readVolumeLabel(root) : QString();
+  volumeLabel_ = (label.isEmpty() ? info.name() : label).left(255);
   diskFree_ = info.bytesAvailable();
   diskSize_ = info.bytesTotal();
   return diskSize_ >= 0;
@@ -189,25 +192,34 @@ void TZipMaster::List() {
     ReadEndRecord(full, rec, true);
     lastDiskNumber_ = int(rec.ThisDiskNo64);
     if (lastDiskNumber_ != 0) spannedArchive_ = true;
-    if (rec.CentralDiskNo64 != rec.ThisDiskNo64) {
-      // The directory begins on an earlier part of the set; reading it there comes with spanned sets.
-      throw EZipMaster(zipmsg::DS_CEHBadRead);
-    }
+    if (rec.CentralDiskNo64 > rec.ThisDiskNo64) throw EZipMaster(zipmsg::DS_CEHBadRead);
     const qint64 cdSize = qint64(qMin<uint64_t>(rec.CentralSize64, uint64_t(fileSize_)));
     const qint64 recordStart = rec.Zip64 ? endRecordPos_ - 20 - 56 : endRecordPos_;
     const qint64 commentLen = endOfZipData_ - endRecordPos_ - 22;
     centralDirPos_ = rec.Zip64 ? recordStart - cdSize : endOfZipData_ - cdSize - commentLen - 22;
     storedOffset = qint64(qMin<uint64_t>(rec.CentralOffset64, uint64_t(INT64_MAX)));
-    if (centralDirPos_ < 0) throw EZipMaster(zipmsg::LI_ReadZipError);
-    if (storedOffset != centralDirPos_) {
+    if (centralDirPos_ < 0 && rec.CentralDiskNo64 == rec.ThisDiskNo64) throw EZipMaster(zipmsg::LI_ReadZipError);
+    if (storedOffset != centralDirPos_ && rec.CentralDiskNo64 == rec.ThisDiskNo64) {
       structureWarning_ = true;
       ReportMessage(zipmsg::LI_WrongZipStruct);
     }
     // Offsets are never above the stored directory offset; starting there keeps an empty archive right.
     archiveStart_ = storedOffset;
-    if (!file_.seek(centralDirPos_)) throw EZipMaster(zipmsg::LI_ReadZipError);
+    if (rec.CentralDiskNo64 == rec.ThisDiskNo64 && !file_.seek(centralDirPos_)) throw EZipMaster(zipmsg::LI_ReadZipError);
     // The directory lies between its start and the end record: read those bytes once.
-    const QByteArray cd = file_.read(recordStart - centralDirPos_);
+    QByteArray cd;
+    if (rec.CentralDiskNo64 != rec.ThisDiskNo64) {
+      // It begins on an earlier part of a set: its bytes there come first, then this part's up to the record.
+      cd = readDirectoryAcrossParts(rec);
+      ZipEndOfCentral again;
+      ReadEndRecord(full, again, true);
+      if (!file_.seek(0)) throw EZipMaster(zipmsg::LI_ReadZipError);
+      cd.append(file_.read(recordStart));
+      centralDirPos_ = storedOffset = archiveStart_ = 0;
+      structureWarning_ = false;
+    } else {
+      cd = file_.read(recordStart - centralDirPos_);
+    }
     const auto *c = reinterpret_cast<const uchar *>(cd.constData());
     const qint64 have = cd.size();
     qint64 at = 0;

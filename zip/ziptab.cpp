@@ -15,6 +15,7 @@
 #include <QLocale>
 #include <QMenu>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
@@ -26,6 +27,9 @@
 #include "controls/dirlabel.h"
 #include "engines/zipnames.h"
 #include "platform/paths.h"
+#include "platform/removable.h"
+#include "platform/volumes.h"
+#include "zip/makesfx.h"
 #include "zip/msgform.h"
 
 // ---- Texts ----
@@ -142,6 +146,13 @@ TZipTab::TZipTab(TZipHost &host, TMsgform *msgform, QWidget *parent) : QWidget(p
   connect(ZipMaster1, &TZipMaster::OnProgress, this, &TZipTab::ZipMaster1Progress);
   connect(ZipMaster1, &TZipMaster::OnMessage, this, &TZipTab::ZipMaster1Message);
   connect(ZipMaster1, &TZipMaster::MessageBoxRequested, this, [this](const QString &t) { say(t); });
+  connect(ZipMaster1, &TZipMaster::QuestionRequested, this,
+          [this](const QString &caption, const QString &text, int buttons, int icon, int dflt, int *answer) {
+            *answer = host_.askButtons(caption, text, buttons, icon, dflt);
+          });
+  connect(ZipMaster1, &TZipMaster::DiskRequested, this, [this](const QString &text, int icon, QString *root, bool *ok) {
+    *ok = host_.askForDisk(text, icon, root);
+  });
   if (Msgform) {
     Msgform->isBusy = [this] { return ZipMaster1->AddBusy() || ZipMaster1->ExtractBusy(); };
     Msgform->requestCancel = [this] { ZipMaster1->setCancelRequested(true); };
@@ -228,7 +239,7 @@ void TZipTab::buildMenu() {
   MakeSelfExtractFile1->setStatusTip(QStringLiteral("Create a self extracting zip file"));
   MakeSelfExtractFile1->setToolTip(MakeSelfExtractFile1->statusTip());
   MakeSelfExtractFile1->setEnabled(false);
-  connect(MakeSelfExtractFile1, &QAction::triggered, this, [this] { host_.makeSelfExtract(); });
+  connect(MakeSelfExtractFile1, &QAction::triggered, this, &TZipTab::MakeSelfExtractFile1Click);
   add(ShowMessages1, "ShowMessages1", "&Show Messages", "Displays any zip messages", false, &TZipTab::ShowMessages1Click);
   add(Test1, "Test1", "&Test Zip File", "Test all files in the open zip file for any errors before extracting", false, &TZipTab::Test1Click);
   ZipMenu->addSeparator();
@@ -236,7 +247,7 @@ void TZipTab::buildMenu() {
   ConvertSpan->setObjectName(QStringLiteral("ConvertSpan"));
   ConvertSpan->setStatusTip(QStringLiteral("Convert spanned set to normal zip file"));
   ConvertSpan->setToolTip(ConvertSpan->statusTip());
-  connect(ConvertSpan, &QAction::triggered, this, [this] { host_.convertSpan(); });
+  connect(ConvertSpan, &QAction::triggered, this, &TZipTab::ConvertSpanClick);
   ZipMenu->addSeparator();
   add(DestroyZipFile1, "DestroyZipFile1", "&Delete Current Zip File", "Delete the open zip file", false, &TZipTab::DestroyZipFile1Click);
   add(CloseZipFile1, "CloseZipFile1", "&Close Zip File", "Close the open zip file", false, &TZipTab::CloseZipFile1Click);
@@ -439,6 +450,9 @@ void TZipTab::ZipMaster1DirUpdate() {
                                       ? QStringLiteral("Convert back to Zip File")
                                       : QStringLiteral("Make Self Extract File"));
     setArchiveCommands(true);
+    // A set is read and extracted whole; adding, deleting or converting would write into one part of it.
+    if (ZipMaster1->SpannedArchive())
+      for (QAction *a : {AddTo1, DeleteFrom1, MakeSelfExtractFile1}) a->setEnabled(false);
   } else {
     FillGrid();
     DeactivateZipmenu();
@@ -694,7 +708,6 @@ void TZipTab::ZipButtonClick() {
     DiskSpanCB->setChecked(false);
     FormatCB->setChecked(false);
     FormatCB->setEnabled(false);
-    setArchiveCommands(false);
   }
   host_.setTitle(QStringLiteral("Tarnwick"));
 }
@@ -849,6 +862,64 @@ void TZipTab::Test1Click() {
   if (count == ok) say(QStringLiteral("All ") + QString::number(count) + QStringLiteral(" files tested OK"));
   else say(QStringLiteral("ERROR: ") + QString::number(count - ok) + QStringLiteral(" files tested BAD, or skipped!"));
   if (Msgform) Msgform->hide();
+}
+
+void TZipTab::startLog() {
+  if (!Msgform) return;
+  Msgform->RichEdit1->clear();
+  Msgform->show();
+}
+
+void TZipTab::MakeSelfExtractFile1Click() {
+  if (running_) return;
+  if (ZipMaster1->EntryCount() == 0) {
+    say(QStringLiteral("Error: no files in archive"));
+    return;
+  }
+  const bool toZip = ZipMaster1->ZipFilename().toUpper().endsWith(QLatin1String(".EXE"));
+  if (!toZip) {
+    TMakeSFX dialog(*ZipMaster1, host_, window());
+    dialog.exec();
+    if (!dialog.confirmed()) return;
+  }
+  RunningGuard guard(running_);
+  ZipMaster1->setCancelRequested(false);
+  startLog();
+  const int result = toZip ? ZipMaster1->ConvertToZip() : ZipMaster1->ConvertToSfx();
+  if (Msgform) Msgform->hide();
+  if (result != 0) say(toZip ? QStringLiteral("Error occured in making .ZIP file") : QStringLiteral("Error occured in making .EXE file"));
+  else say(QStringLiteral("Filename is now: ") + ZipMaster1->ZipFilename());
+}
+
+void TZipTab::ConvertSpanClick() {
+  if (running_) return;
+  const QString file = host_.askOpenFile(QStringLiteral("Tarnwick - Insert last disk of spanned zip set"),
+                                         QStringLiteral("Zip Files (*.zip)"), host_.currentFolder());
+  if (file.isEmpty()) return;
+  const QFileInfo fi(file);
+  QString name = fi.fileName();
+  if (!platform::isRemovableVolume(platform::volumeRoot(fi.absoluteFilePath()))) {
+    // Numbered parts: the three characters before the extension are the part's number.
+    const QString base = fi.completeBaseName();
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{3}$"));
+    if (base.size() < 3 || !digits.match(base.right(3)).hasMatch()) {
+      say(QStringLiteral("This is not a valid (last) disk of a spanned archive"));
+      return;
+    }
+    name = base.left(base.size() - 3) + (fi.suffix().isEmpty() ? QString() : QLatin1Char('.') + fi.suffix());
+  }
+  const QString folder = host_.askFolder(QStringLiteral("Folder for the joined zip file"), host_.currentFolder());
+  if (folder.isEmpty()) return;
+  QString joined = platform::AppendSlash(folder) + name;
+  {
+    RunningGuard guard(running_);
+    ZipMaster1->setCancelRequested(false);
+    startLog();
+    if (ZipMaster1->ReadSpan(file, joined) != 0) return;  // the log stays open with what went wrong
+    if (Msgform) Msgform->hide();
+  }
+  // The joined archive is what the user wanted to see.
+  ShowZip(joined);
 }
 
 void TZipTab::ShowMessages1Click() {

@@ -108,6 +108,8 @@ class TZipTab : public QWidget {
   void DeleteFrom1Click();
   void Test1Click();
   void ShowMessages1Click();
+  void MakeSelfExtractFile1Click();
+  void ConvertSpanClick();
   void DestroyZipFile1Click();
   void CloseZipFile1Click();
   void ZipMaster1Message(int errCode, const QString &message);
@@ -138,6 +140,8 @@ class TZipTab : public QWidget {
   QString memberName(int row) const;
   void say(const QString &text);
   bool ask(const QString &text);
+  // Clears the messages window's log and shows it for a long operation.
+  void startLog();
 
   TZipHost &host_;
   bool running_ = false;

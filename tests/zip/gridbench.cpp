@@ -24,8 +24,9 @@ struct BenchHost final : TZipHost {
   QStringList listItemNames() const override { return {}; }
   QString selectedListItemName() const override { return {}; }
   void viewFile(const QString &, const QString &) override {}
-  void makeSelfExtract() override {}
-  void convertSpan() override {}
+  QString askFolder(const QString &, const QString &) override { return {}; }
+  int askButtons(const QString &, const QString &, int, int, int) override { return 2; }
+  bool askForDisk(const QString &, int, QString *) override { return false; }
   void showMessage(const QString &t) override { std::fprintf(stderr, "%s\n", qPrintable(t)); }
   bool confirm(const QString &) override { return false; }
   QString askOpenFile(const QString &, const QString &, const QString &) override { return {}; }

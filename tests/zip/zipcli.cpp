@@ -4,6 +4,10 @@
 //   tarnwick_zipcli test <archive>
 //   tarnwick_zipcli list <archive>
 //   tarnwick_zipcli delete <archive> <spec>...
+//   tarnwick_zipcli sfx <archive.zip> <stub>         (the .zip becomes archive.exe)
+//   tarnwick_zipcli unsfx <archive.exe>              (back to archive.zip)
+//   tarnwick_zipcli span <archive> <set.zip> <bytes> (numbered parts of at most <bytes>)
+//   tarnwick_zipcli join <last part> <out.zip>
 #include "zip/zipmaster.h"
 
 #include <QCoreApplication>
@@ -42,6 +46,20 @@ int main(int argc, char **argv) {
   } else if (cmd == "delete" && a.size() >= 4) {
     zm.setFSpecArgs(a.mid(3));
     zm.DeleteFiles();
+  } else if (cmd == "sfx" && a.size() == 4) {
+    zm.setSFXPath(a[3]);
+    zm.setHowToDelete(TZipMaster::htdFinal);
+    return zm.ConvertToSfx() == 0 ? 0 : 1;
+  } else if (cmd == "unsfx") {
+    zm.setHowToDelete(TZipMaster::htdFinal);
+    return zm.ConvertToZip() == 0 ? 0 : 1;
+  } else if (cmd == "span" && a.size() == 5) {
+    zm.setMaxVolumeSize(a[4].toLongLong());
+    zm.setMinFreeVolumeSize(0);
+    return zm.WriteSpan(QFileInfo(a[2]).absoluteFilePath(), QFileInfo(a[3]).absoluteFilePath()) == 0 ? 0 : 1;
+  } else if (cmd == "join" && a.size() == 4) {
+    QString out = QFileInfo(a[3]).absoluteFilePath();
+    return zm.ReadSpan(QFileInfo(a[2]).absoluteFilePath(), out) == 0 ? 0 : 1;
   } else if (cmd == "list") {
     std::printf("%d\n", zm.EntryCount());
     return zm.EntryCount() > 0 ? 0 : 1;

@@ -203,26 +203,3 @@ TEST(ZipMaster, CheckDriveReadsTheMountedVolume) {
     EXPECT_EQ(e.Message, "Not a valid drive: relative/path");
   }
 }
-
-TEST(ZipMaster, VerboseSpannedAddNamesItsTemporaryArchiveAndLeavesNoFiles) {
-  const QString src = makeDir("src");
-  writeFile(src + "/a.txt", "a");
-  const QString tmp = makeDir("tmp");
-  TZipMaster zm;
-  zm.setUnattended(true);
-  zm.setVerbose(true);
-  zm.setTempDir(tmp);
-  zm.setZipFilename(makeDir("out") + "/span.zip");
-  zm.setAddOptions(TZipMaster::AddDiskSpan);
-  QSignalSpy messages(&zm, &TZipMaster::OnMessage);
-  zm.setFSpecArgs({src + "/a.txt"});
-  zm.AddFiles();
-  ASSERT_FALSE(messages.isEmpty());
-  EXPECT_EQ(messages[0][0].toInt(), 0);
-  EXPECT_TRUE(messages[0][1].toString().startsWith("Temporary zipfile: " + tmp + "/zip"))
-      << messages[0][1].toString().toStdString();
-  // Writing the parts comes with spanned sets: nothing is claimed and nothing is left behind.
-  EXPECT_EQ(zm.SuccessCount(), 0);
-  EXPECT_TRUE(QDir(tmp).entryList(QDir::Files | QDir::Hidden).isEmpty());
-  EXPECT_FALSE(QFileInfo::exists(zm.ZipFilename()));
-}

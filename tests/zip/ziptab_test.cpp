@@ -8,6 +8,7 @@
 #include <QFontMetrics>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QLocale>
 #include <QProgressBar>
@@ -21,6 +22,7 @@
 #include <functional>
 
 #include "platform/paths.h"
+#include "zip/makesfx.h"
 #include "tests/common/testenv.h"
 #include "tests/engines/peers.h"
 #include "zip/msgform.h"
@@ -61,8 +63,19 @@ struct TestZipHost final : TZipHost {
     viewed = file;
     viewedExt = ext;
   }
-  void makeSelfExtract() override { shown << "makeSelfExtract"; }
-  void convertSpan() override { shown << "convertSpan"; }
+  QString folderAnswer;
+  // Answers of the component's questions, in order; Cancel when they run out.
+  QList<int> buttonAnswers;
+  QStringList questions;
+  QString askFolder(const QString &, const QString &) override { return folderAnswer; }
+  int askButtons(const QString &, const QString &text, int, int, int) override {
+    questions << text;
+    return buttonAnswers.isEmpty() ? TZipMaster::BtnCancel : buttonAnswers.takeFirst();
+  }
+  bool askForDisk(const QString &text, int, QString *) override {
+    questions << text;
+    return false;
+  }
   void showMessage(const QString &text) override { shown << text; }
   bool confirm(const QString &text) override {
     shown << text;
@@ -633,4 +646,80 @@ TEST(ZipTab, OpenAndDeletingAnArchiveThatIsGone) {
   EXPECT_FALSE(f.tab.DestroyZipFile1->isEnabled());
   f.tab.OKButClick();
   EXPECT_EQ(f.shown.last(), "Error: File not found: " + zip);
+}
+
+TEST(ZipTab, SelfExtractDialogConvertsBothWaysAndItsCloseButtonConvertsNothing) {
+  Fixture f;
+  const QString dir = makeDir("sfxtab");
+  const QString zip = dir + "/t.zip";
+  pyZip(zip, kThree);
+  f.tab.ZipMaster1->setSFXPath(writeFile(dir + "/ZIPSFX.BIN", QByteArray(3000, 'S')));
+  f.tab.ZipMaster1->setHowToDelete(TZipMaster::htdFinal);
+  f.tab.ShowZip(zip);
+  // The dialog starts as it should and stores what the user chose.
+  QStringList seen;
+  {
+    testenv::ModalWatcher w([&](QWidget *top) {
+      auto *d = qobject_cast<TMakeSFX *>(top);
+      if (!d) return;
+      seen << d->windowTitle() << (d->OverwriteButtons[0]->isChecked() ? "ask" : "other")
+           << (d->FileListCB->isChecked() ? "files" : "-") << (d->CmdLineCB->isChecked() ? "cmd" : "-")
+           << d->CaptionEdit->text();
+      d->OverwriteButtons[2]->setChecked(true);
+      d->AutoRunCB->setChecked(true);
+      d->CommandEdit->setText("sh|-c true");
+      d->ExecBut->click();
+    });
+    f.tab.MakeSelfExtractFile1->trigger();
+  }
+  EXPECT_EQ(seen, (QStringList{"Tarnwick - Make Self Extracting Archive", "ask", "files", "-",
+                               "Tarnwick - Self Extracting Archive"}));
+  EXPECT_EQ(f.shown.last(), "Filename is now: " + dir + "/t.exe");
+  const QByteArray exe = readFile(dir + "/t.exe");
+  EXPECT_EQ(exe.mid(3000, 4), QByteArray("MPU\x72", 4));  // never, ask files, no size check, auto-run
+  EXPECT_EQ(f.tab.MakeSelfExtractFile1->text(), "Convert back to Zip File");
+
+  f.tab.MakeSelfExtractFile1->trigger();  // no dialog this way
+  EXPECT_EQ(f.shown.last(), "Filename is now: " + dir + "/t.zip");
+  // Closed by the window's close button: nothing happens, even after a conversion in this run.
+  {
+    testenv::ModalWatcher w([&](QWidget *top) {
+      if (qobject_cast<TMakeSFX *>(top)) top->close();
+    });
+    f.tab.MakeSelfExtractFile1->trigger();
+  }
+  EXPECT_FALSE(QFileInfo::exists(dir + "/t.exe"));
+  EXPECT_EQ(f.tab.ZipMaster1->ZipFilename(), dir + "/t.zip");
+}
+
+TEST(ZipTab, ConvertSpanJoinsTheChosenLastPartAndShowsTheArchive) {
+  Fixture f;
+  const QString dir = makeDir("spantab");
+  const QString zip = dir + "/src.zip";
+  pyZip(zip, "[('big%d.bin' % i, bytes(range(256)) * 40 * (i + 1), False) for i in range(6)]");
+  TZipMaster zm;
+  zm.setMaxVolumeSize(30000);
+  zm.setMinFreeVolumeSize(0);
+  ASSERT_EQ(zm.WriteSpan(zip, dir + "/parts/bk.zip"), 0);
+  const QStringList parts = QDir(dir + "/parts").entryList(QDir::Files, QDir::Name);
+  ASSERT_GE(parts.size(), 2);
+  f.host.folder = dir;
+  f.host.openName = dir + "/parts/bk.zip";  // not a numbered part
+  f.tab.ConvertSpan->trigger();
+  EXPECT_EQ(f.host.dialogs.last(), "Tarnwick - Insert last disk of spanned zip set|Zip Files (*.zip)|" + dir);
+  EXPECT_EQ(f.shown.last(), "This is not a valid (last) disk of a spanned archive");
+
+  f.host.openName = dir + "/parts/" + parts.last();
+  f.host.folderAnswer = makeDir("joined");
+  f.tab.ConvertSpan->trigger();
+  const QString joined = f.host.folderAnswer + "/bk.zip";
+  EXPECT_EQ(readFile(joined), readFile(zip));
+  EXPECT_EQ(f.tab.ZipMaster1->ZipFilename(), joined);
+  EXPECT_EQ(f.tab.ZipMaster1->EntryCount(), 6);
+  EXPECT_TRUE(f.tab.MakeSelfExtractFile1->isEnabled());
+  // The set itself lists, but is not written into.
+  f.tab.ShowZip(dir + "/parts/" + parts.last());
+  EXPECT_EQ(f.tab.ZipMaster1->EntryCount(), 6);
+  EXPECT_FALSE(f.tab.AddTo1->isEnabled());
+  EXPECT_TRUE(f.tab.Extract1->isEnabled());
 }
