@@ -667,6 +667,7 @@ int run(int argc, char **argv) {
   ui->caption = h.caption.empty() ? "Self-extracting archive" : shown(h.caption);
   if (dynamic_cast<TerminalUi *>(ui.get())) std::fprintf(stderr, "%s\n\n", ui->caption.c_str());
 
+  std::string folder, madeTemp;
   try {
     // Folder.
     std::string folderText = h.folder;
@@ -679,12 +680,6 @@ int run(int argc, char **argv) {
       const std::string answer = ui->askText("Extract to", def);
       if (answer != def) folderText = answer;
     }
-    const std::string folder = realFolder(folderText, why);
-    if (folder.empty()) {
-      ui->tell("Nothing was extracted: " + why + ".", true);
-      return ExitFailed;
-    }
-
     // Overwrite mode.
     Overwrite mode = h.options & sfx::OverwriteAlways ? Overwrite::Always
                      : h.options & sfx::OverwriteNever ? Overwrite::Never
@@ -705,6 +700,14 @@ int run(int argc, char **argv) {
     for (size_t i = 0; i < a.members.size(); ++i) encrypted |= want[i] && (a.members[i].flags & zipformat::kFlagEncrypted);
     std::string password;
     if (encrypted && asking) password = ui->password("Password");
+
+    // The folder is made only now, so that an answer cancelled before leaves nothing behind.
+    folder = realFolder(folderText, why);
+    if (folder.empty()) {
+      ui->tell("Nothing was extracted: " + why + ".", true);
+      return ExitFailed;
+    }
+    if (folderText.rfind(sfx::kFolderToken, 0) == 0) madeTemp = folder;
 
     // Existing files: the user's answer for each.
     std::vector<bool> replace(a.members.size(), false);
@@ -768,6 +771,7 @@ int run(int argc, char **argv) {
     if (asking && !dynamic_cast<TerminalUi *>(ui.get())) ui->tell("The files are in " + folder + ".", false);
     return ExitOk;
   } catch (const Cancelled &) {
+    if (!madeTemp.empty()) ::rmdir(madeTemp.c_str());  // only while it is still empty
     say("Cancelled.");
     return ExitCancelled;
   }

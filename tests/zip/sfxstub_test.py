@@ -15,6 +15,7 @@ import unittest
 import zipfile
 
 STUB = os.environ.get("SFX_STUB", "")
+ZIPCLI = os.environ.get("SFX_ZIPCLI", "")  # the zip component's command-line driver
 
 ASK_CMD, ASK_FILES, HIDE_OVR, OVR_ALWAYS, OVR_NEVER, NO_SIZE_CHECK, AUTO_RUN = 1, 2, 4, 8, 16, 32, 64
 
@@ -124,6 +125,7 @@ class PtySession:
 class SfxStubTest(unittest.TestCase):
     def setUp(self):
         self.assertTrue(os.path.isfile(STUB), "SFX_STUB must name the built program")
+        self.assertTrue(os.path.isfile(ZIPCLI), "SFX_ZIPCLI must name the zip component's driver")
         self.dir = tempfile.mkdtemp(prefix="sfxtest-")
         self.env = dict(os.environ, HOME=self.dir, TMPDIR=os.path.join(self.dir, "tmp"), TERM="dumb")
         for k in ("DISPLAY", "WAYLAND_DISPLAY"):
@@ -148,11 +150,31 @@ class SfxStubTest(unittest.TestCase):
         out["sub/deep"] = None
         return out
 
+    def converted(self, name, zip64):
+        """A file made by the component's own conversion (ConvertToSfx through the command-line driver)."""
+        zpath = self.p(name + ".zip")
+        saved = zipfile.ZIP64_LIMIT
+        if zip64:
+            zipfile.ZIP64_LIMIT = 1 << 10
+        try:
+            with zipfile.ZipFile(zpath, "w", zipfile.ZIP_DEFLATED) as z:
+                for n, d in self.MEMBERS:
+                    z.writestr(n, d)
+        finally:
+            zipfile.ZIP64_LIMIT = saved
+        r = subprocess.run([ZIPCLI, "sfx", zpath, STUB], capture_output=True, text=True, env=self.env, timeout=120)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        exe = self.p(name + ".exe")
+        os.chmod(exe, 0o755)
+        return exe
+
     def test_extracts_everything_and_other_readers_accept_the_file(self):
-        for zip64 in (False, True):
-            with self.subTest(zip64=zip64):
-                exe = make_sfx(self.p("plain%d.exe" % zip64), self.MEMBERS, zip64=zip64)
-                out = self.p("out%d" % zip64, "new", "folder")  # missing folders are made
+        for i, (maker, zip64) in enumerate([("appended", False), ("appended", True), ("converted", False),
+                                            ("converted", True)]):
+            with self.subTest(maker=maker, zip64=zip64):
+                exe = (make_sfx(self.p("plain%d.exe" % i), self.MEMBERS, zip64=zip64) if maker == "appended"
+                       else self.converted("conv%d" % i, zip64))
+                out = self.p("out%d" % i, "new", "folder")  # missing folders are made
                 r = self.run_sfx(exe, "-y", "-d", out)
                 self.assertEqual(r.returncode, 0, r.stderr)
                 self.assertEqual(tree(out), self.expected())
