@@ -269,6 +269,15 @@ class SfxStubTest(unittest.TestCase):
                 self.assertTrue(os.path.exists(self.p("bad%d" % i, "a.txt")))
 
     def test_temporary_default_folder(self):
+        # Cancelled on the terminal after the folder question: nothing is made, and the exit says so.
+        exe = make_sfx(self.p("cancel.exe"), [("t.txt", b"temp")], header(0, folder="><"))
+        s = PtySession([exe], self.dir, self.env)
+        self.addCleanup(s.close)
+        s.expect("Extract to [a new temporary folder]")
+        s.answer("")
+        s.expect("Existing files")
+        self.assertEqual(s.finish(), 5)  # finish() ends the input: the question is cancelled
+        self.assertEqual(os.listdir(self.env["TMPDIR"]), [])
         exe = make_sfx(self.p("tmp.exe"), [("t.txt", b"temp")],
                        header(AUTO_RUN, folder="><", command="/bin/sh|-c 'pwd > %s'" % self.p("where")))
         r = self.run_sfx(exe)
