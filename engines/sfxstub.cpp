@@ -646,7 +646,7 @@ int run(int argc, char **argv) {
   if (test) {
     EngineRun r;
     r.progress = false;
-    const bool ok = runEngine({}, true, false, {}, r);
+    const bool ok = a.members.empty() || runEngine({}, true, false, {}, r);
     say(ok ? "All " + std::to_string(a.members.size()) + " files are sound." : "The archive has errors.");
     return ok ? ExitOk : ExitFailed;
   }
@@ -742,7 +742,9 @@ int run(int argc, char **argv) {
     bool lost = false, ok = true;
     EngineRun first;
     first.quietExisting = answeredExisting;
-    if (everything) {
+    if (a.members.empty()) {
+      // an archive started empty: nothing to extract, the command line still runs
+    } else if (everything) {
       ok = runEngine({}, false, mode == Overwrite::Always, password, first);
     } else {
       const auto specs = specsFor(a, want, lost);

@@ -261,6 +261,16 @@ class SfxStubTest(unittest.TestCase):
         r = self.run_sfx(exe, "-d", out)
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertEqual(tree(out), {"a.txt": b"payload", "ma rk.txt": b"payload"})
+        # An archive started empty (an end record only, as a new self-extracting archive begins) runs it too.
+        empty = self.p("empty.exe")
+        with open(STUB, "rb") as f, open(empty, "wb") as out:
+            stub = f.read()
+            out.write(stub + header(0, command="/bin/sh|-c 'echo ran > ><mark'"))
+            out.write(b"PK\x05\x06" + bytes(12) + (len(stub) + 256).to_bytes(4, "little") + bytes(2))
+        os.chmod(empty, 0o755)
+        r = self.run_sfx(empty, "-y", "-d", self.p("empty"))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(tree(self.p("empty")), {"mark": b"ran\n"})
         for i, command in enumerate(["/bin/false", "/nonexistent/program|x"]):
             with self.subTest(command=command):
                 exe = make_sfx(self.p("bad%d.exe" % i), [("a.txt", b"x")], header(0, command=command))
