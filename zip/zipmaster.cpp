@@ -67,7 +67,7 @@ struct TZipMasterCallback {
   }
 };
 
-TZipMaster::TZipMaster(QObject *owner) : QObject(owner) {}
+TZipMaster::TZipMaster(QObject *owner) : QObject(owner), sfxCaption_(QStringLiteral("Self-extracting Archive")) {}
 
 TZipMaster::~TZipMaster() = default;
 

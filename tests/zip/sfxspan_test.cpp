@@ -67,6 +67,7 @@ TEST_F(Sfx, RoundTripMovesEveryOffsetAndComesBackByteIdentical) {
   zm.setZipFilename(zip);
   zm.setSFXOverWriteMode(TZipMaster::OvrNever);
   zm.setSFXOptions({});
+  zm.setSFXCaption({});
   ASSERT_EQ(zm.ConvertToSfx(), 0) << boxes.join('\n').toStdString();
   const QString exe = dir + "/a.exe";
   EXPECT_EQ(zm.ZipFilename(), exe);

@@ -28,6 +28,7 @@ TEST(ZipMaster, NewComponentDefaults) {
   EXPECT_EQ(zm.AddCompLevel(), 9);
   EXPECT_EQ(zm.SFXOptions(), TZipMaster::SFXOptionSet(TZipMaster::SFXCheckSize));
   EXPECT_EQ(zm.SFXOverWriteMode(), TZipMaster::OvrConfirm);
+  EXPECT_EQ(zm.SFXCaption(), "Self-extracting Archive");
   EXPECT_EQ(zm.MinFreeVolumeSize(), 65536);
   EXPECT_TRUE(zm.ConfirmErase());
   EXPECT_EQ(zm.CodePage(), TZipMaster::cpAuto);
