@@ -104,7 +104,10 @@ struct SpanBase {
 
   void setSet(const QString &path) {
     setPath = QFileInfo(path).absoluteFilePath();
-    root = platform::volumeRoot(setPath);
+    // The set's file need not exist yet: its volume is that of the nearest folder that does.
+    QString existing = QFileInfo(setPath).absolutePath();
+    while (!QFileInfo(existing).isDir() && existing.size() > 1) existing = QFileInfo(existing).absolutePath();
+    root = platform::volumeRoot(existing);
     relPath = QDir(root).relativeFilePath(setPath);
   }
   DriveKind kind() const { return platform::isRemovableVolume(root) ? DriveKind::Removable : DriveKind::Fixed; }
@@ -244,16 +247,19 @@ struct SpanWriter : SpanBase {
         throw EZipMaster(zipmsg::DS_NoOutFile);
       }
       partBytes = 0;
-      freeBytes = QStorageInfo(QFileInfo(path).absolutePath()).bytesAvailable();
+      const QStorageInfo volume(QFileInfo(path).absolutePath());
+      freeBytes = volume.bytesAvailable();
+      // A volume that does not tell its size (some FUSE file systems) takes the part size asked for.
+      if (volume.bytesTotal() <= 0) freeBytes = zm.MaxVolumeSize();
       if (zm.MaxVolumeSize() > 0 && zm.MaxVolumeSize() < freeBytes) freeBytes = zm.MaxVolumeSize();
       if (partIndex == 0) freeBytes -= zm.KeepFreeOnDisk1();
       freeBytes = qMin(freeBytes, kMaxPartSize);
-      if (freeBytes < zm.MinFreeVolumeSize() || freeBytes < minNeeded) {
+      // A part takes at least one byte: a full disk would otherwise give endless empty parts.
+      if (freeBytes < std::max<qint64>({1, zm.MinFreeVolumeSize(), minNeeded})) {
         part.reset();
         if (zm.Unattended()) throw EZipMaster(zipmsg::DS_NoUnattSpan);
         // A header larger than a whole part could never be written: no part size helps.
-        if (freeBytes >= zm.MinFreeVolumeSize() && zm.MaxVolumeSize() > 0 && zm.MaxVolumeSize() < minNeeded + 4)
-          throw EZipMaster(zipmsg::DS_NoDiskSpace);
+        if (zm.MaxVolumeSize() > 0 && zm.MaxVolumeSize() < minNeeded + 4) throw EZipMaster(zipmsg::DS_NoDiskSpace);
         const int answer = zm.askQuestion(QCoreApplication::applicationName(), zipmsg::format(zipmsg::DS_NoDiskSpace),
                                           TZipMaster::BtnRetry | TZipMaster::BtnCancel, TZipMaster::IconError,
                                           TZipMaster::BtnRetry);
