@@ -643,13 +643,15 @@ void TZipTab::DiskSpanCBClick() {
 void TZipTab::VolSizeClick() {
   const QString v = QString::number(ZipMaster1->MaxVolumeSize());
   const QString answer = host_.inputBox(QStringLiteral("Max Vol size"), QStringLiteral("Maximum size of an archive part"), v);
-  ZipMaster1->setMaxVolumeSize(answer.trimmed().toLongLong());  // 0 when not a number
+  if (answer.isEmpty()) return;  // cancelled: the size stays
+  ZipMaster1->setMaxVolumeSize(qMax(0LL, answer.trimmed().toLongLong()));  // 0 when not a number
 }
 
 void TZipTab::FreeSpaceClick() {
   const QString v = QString::number(ZipMaster1->KeepFreeOnDisk1());
   const QString answer = host_.inputBox(QStringLiteral("Keep free on Disk"), QStringLiteral("Unused bytes on disk 1"), v);
-  ZipMaster1->setKeepFreeOnDisk1(answer.trimmed().toLongLong());
+  if (answer.isEmpty()) return;
+  ZipMaster1->setKeepFreeOnDisk1(qMax(0LL, answer.trimmed().toLongLong()));
 }
 
 void TZipTab::ZipButtonClick() {

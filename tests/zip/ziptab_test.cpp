@@ -504,6 +504,9 @@ TEST(ZipTab, AddPanelAidsAndOptionBoxes) {
   EXPECT_EQ(f.tab.ZipMaster1->MaxVolumeSize(), 2000000);
   f.tab.FreeSpaceClick();
   EXPECT_EQ(f.tab.ZipMaster1->KeepFreeOnDisk1(), 0);  // not a number
+  f.host.onInput = [](const QString &) { return QString(); };  // cancelled
+  f.tab.VolSizeClick();
+  EXPECT_EQ(f.tab.ZipMaster1->MaxVolumeSize(), 2000000);
   f.tab.NoAddZipClick();
   EXPECT_FALSE(f.host.addMode);
   EXPECT_FALSE(f.tab.addPanelShown());
