@@ -301,7 +301,8 @@ void TZipMaster::List() {
     entries_.clear();
     archiveStart_ = 0;
   } else {
-    archiveStart_ += centralDirPos_ - storedOffset;
+    // A stored directory offset that lies cannot put the data before the file's start or past the directory.
+    archiveStart_ = qBound<qint64>(0, archiveStart_ + centralDirPos_ - storedOffset, centralDirPos_);
   }
   emit OnDirUpdate();
 }
