@@ -35,6 +35,16 @@ QByteArray readFile(const QString &path) {
   return f.readAll();
 }
 
+bool mountedAt(const QString &root) {
+  QFile f(QStringLiteral("/proc/self/mountinfo"));
+  if (!f.open(QIODevice::ReadOnly)) return false;
+  for (const QByteArray &line : f.readAll().split('\n')) {
+    const QList<QByteArray> fields = line.split(' ');
+    if (fields.size() > 4 && QString::fromUtf8(fields[4]) == root) return true;
+  }
+  return false;
+}
+
 bool waitFor(const std::function<bool()> &pred, int timeoutMs) {
   QElapsedTimer t;
   t.start();

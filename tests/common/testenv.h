@@ -18,6 +18,9 @@ QString writeFile(const QString &path, const QByteArray &bytes);
 QByteArray readFile(const QString &path);
 // Pumps the event loop until pred() holds or the timeout passes; returns pred().
 bool waitFor(const std::function<bool()> &pred, int timeoutMs = 5000);
+// True when a file system is mounted at root, read from the kernel's mount table (not through the code
+// under test).
+bool mountedAt(const QString &root);
 // Build tree folder of the executables (bin/).
 QString binDir();
 QString sourceDir();

@@ -36,17 +36,6 @@ Run run(const QString &name, const QStringList &args, bool quiet = false) {
   return r;
 }
 
-// Our own look at the mount table, independent of the code under test.
-bool mountedAt(const QString &root) {
-  QFile f("/proc/self/mountinfo");
-  if (!f.open(QIODevice::ReadOnly)) return false;
-  for (const QByteArray &line : f.readAll().split('\n')) {
-    const QList<QByteArray> fields = line.split(' ');
-    if (fields.size() > 4 && QString::fromUtf8(fields[4]) == root) return true;
-  }
-  return false;
-}
-
 QString fatlabelOf(const QString &image) { return run("fatlabel", {image}).out.trimmed(); }
 
 QString exfatlabelOf(const QString &image) {
@@ -76,14 +65,14 @@ class FatStick : public ::testing::Test {
     ASSERT_EQ(run("mkfs.fat", {"-C", "-n", "OLDLABEL", image_, "2048"}).code, 0);
     // A machine may have the device but refuse FUSE mounts (a container without the right).
     if (run("fusefat", {"-o", "rw+", image_, root_}, true).code != 0) GTEST_SKIP() << "fusefat cannot mount here";
-    ASSERT_TRUE(testenv::waitFor([&] { return mountedAt(root_); }, 10000)) << "fusefat did not mount " << root_.toStdString();
+    ASSERT_TRUE(testenv::waitFor([&] { return testenv::mountedAt(root_); }, 10000)) << "fusefat did not mount " << root_.toStdString();
     switch_ = std::make_unique<SwitchGuard>(root_ + "=" + image_);
   }
   void TearDown() override {
     switch_.reset();
-    if (!root_.isEmpty() && mountedAt(root_)) {
+    if (!root_.isEmpty() && testenv::mountedAt(root_)) {
       run("fusermount", {"-u", root_});
-      EXPECT_TRUE(testenv::waitFor([&] { return !mountedAt(root_); }, 10000)) << "left mounted: " << root_.toStdString();
+      EXPECT_TRUE(testenv::waitFor([&] { return !testenv::mountedAt(root_); }, 10000)) << "left mounted: " << root_.toStdString();
     }
   }
 
@@ -115,7 +104,7 @@ TEST_F(FatStick, LabelsAreSetAndReadBackByUsAndByFatlabel) {
   // A set's part is written after the label: the mounted file system must not write the old one back.
   testenv::writeFile(root_ + "/PART.ZIP", QByteArray(100000, 'z'));
   run("fusermount", {"-u", root_});
-  ASSERT_TRUE(testenv::waitFor([&] { return !mountedAt(root_); }, 10000));
+  ASSERT_TRUE(testenv::waitFor([&] { return !testenv::mountedAt(root_); }, 10000));
   EXPECT_EQ(fatlabelOf(image_), "PKBACK# 002");
   EXPECT_EQ(platform::readVolumeLabel(root_), "PKBACK# 002");
 }
@@ -147,7 +136,7 @@ TEST_F(FatStick, FormatLeavesAnEmptyMountedVolumeWithTheLabel) {
   QString newRoot, error;
   ASSERT_EQ(platform::formatVolume(root_, "PKBACK# 002", &newRoot, &error), platform::FormatResult::Done) << error.toStdString();
   EXPECT_EQ(newRoot, root_);
-  EXPECT_TRUE(mountedAt(root_));
+  EXPECT_TRUE(testenv::mountedAt(root_));
   EXPECT_EQ(fatlabelOf(image_), "PKBACK# 002");
   EXPECT_EQ(platform::readVolumeLabel(root_), "PKBACK# 002");
   // fusefat lists the label entry as an empty file ("PKBACK#.002"); nothing else may be left.

@@ -27,16 +27,6 @@ int runTool(const QString &name, const QStringList &args, QString *out = nullptr
   return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 
-bool mountedAt(const QString &root) {
-  QFile f("/proc/self/mountinfo");
-  if (!f.open(QIODevice::ReadOnly)) return false;
-  for (const QByteArray &line : f.readAll().split('\n')) {
-    const QList<QByteArray> fields = line.split(' ');
-    if (fields.size() > 4 && QString::fromUtf8(fields[4]) == root) return true;
-  }
-  return false;
-}
-
 // Three floppies and the one drive they go into, one at a time.
 struct Floppies : ::testing::Test {
   QString dir;
@@ -63,7 +53,7 @@ struct Floppies : ::testing::Test {
     qputenv("TARNWICK_REMOVABLE_VOLUMES", marks.join(';').toUtf8());
     // A machine may have the device but refuse FUSE mounts (a container without the right): then no disk.
     if (runTool("fusefat", {"-o", "rw+", images[0], roots[0]}) != 0) GTEST_SKIP() << "fusefat cannot mount here";
-    ASSERT_TRUE(testenv::waitFor([&] { return mountedAt(roots[0]); }, 10000));
+    ASSERT_TRUE(testenv::waitFor([&] { return testenv::mountedAt(roots[0]); }, 10000));
     inserted = 0;
   }
   void TearDown() override {
@@ -73,14 +63,14 @@ struct Floppies : ::testing::Test {
   void eject() {
     if (inserted < 0) return;
     runTool("fusermount", {"-u", roots[inserted]});
-    EXPECT_TRUE(testenv::waitFor([&] { return !mountedAt(roots[inserted]); }, 10000));
+    EXPECT_TRUE(testenv::waitFor([&] { return !testenv::mountedAt(roots[inserted]); }, 10000));
     inserted = -1;
   }
   void insert(int i) {
     if (inserted == i) return;
     eject();
     ASSERT_EQ(runTool("fusefat", {"-o", "rw+", images[i], roots[i]}), 0);
-    ASSERT_TRUE(testenv::waitFor([&] { return mountedAt(roots[i]); }, 10000));
+    ASSERT_TRUE(testenv::waitFor([&] { return testenv::mountedAt(roots[i]); }, 10000));
     inserted = i;
   }
   // An archive of count members of 1,000,000 random bytes, made by python's zipfile.
