@@ -312,17 +312,7 @@ uint64_t programEnd(int fd) {
 }
 
 // Names the engine would refuse; the program refuses the whole archive for one of them, before writing anything.
-bool unsafeName(const std::string &name) {
-  if (name.empty() || name[0] == '/' || name[0] == '\\' || (name.size() > 1 && name[1] == ':')) return true;
-  size_t i = 0;
-  while (i <= name.size()) {
-    size_t j = name.find('/', i);
-    if (j == std::string::npos) j = name.size();
-    if (name.compare(i, j - i, "..") == 0) return true;
-    i = j + 1;
-  }
-  return false;
-}
+bool unsafeName(const std::string &name) { return name.empty() || zipnames::leavesFolder(name); }
 
 struct Loaded {
   int fd = -1;

@@ -48,8 +48,12 @@ std::string safeRelative(const std::string &name, std::string &why) {
     why = "empty name";
     return {};
   }
-  if (name[0] == '/' || name[0] == '\\' || (name.size() > 1 && name[1] == ':')) {
+  if (zipnames::isAbsoluteName(name)) {
     why = "absolute path";
+    return {};
+  }
+  if (zipnames::climbsOut(name)) {
+    why = "path climbs out of the target folder";
     return {};
   }
   std::string out;
@@ -58,10 +62,6 @@ std::string safeRelative(const std::string &name, std::string &why) {
     size_t j = name.find('/', i);
     if (j == std::string::npos) j = name.size();
     const std::string part = name.substr(i, j - i);
-    if (part == "..") {
-      why = "path climbs out of the target folder";
-      return {};
-    }
     if (!part.empty() && part != ".") {
       if (part.find('\0') != std::string::npos) {
         why = "bad name";

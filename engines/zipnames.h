@@ -126,4 +126,20 @@ inline std::string withoutControls(std::string_view s) {
   return out;
 }
 
+// Member names that would leave the folder they are extracted into: absolute (a root or a drive letter), or
+// with a ".." part. The unzip engine refuses such members, and the self-extracting program the whole archive.
+inline bool isAbsoluteName(std::string_view name) {
+  return (!name.empty() && (name[0] == '/' || name[0] == '\\')) || (name.size() > 1 && name[1] == ':');
+}
+inline bool climbsOut(std::string_view name) {
+  for (size_t i = 0; i <= name.size();) {
+    size_t j = name.find('/', i);
+    if (j == std::string_view::npos) j = name.size();
+    if (name.substr(i, j - i) == "..") return true;
+    i = j + 1;
+  }
+  return false;
+}
+inline bool leavesFolder(std::string_view name) { return isAbsoluteName(name) || climbsOut(name); }
+
 }  // namespace zipnames

@@ -33,24 +33,27 @@ struct MountEntry {
   QString source;
 };
 
-// Mount table fields escape space, tab, newline and backslash as three octal digits.
-QString unescapeMountField(const QByteArray &field) {
+// Undoes one-byte escapes: "\NNN" in octal (mount table fields: space, tab, newline, backslash) or "\xHH" in
+// hex (udev's by-label link names: blanks and other unsafe bytes).
+QString unescapeBytes(const QByteArray &in, bool hex) {
+  const int skip = hex ? 2 : 1, digits = hex ? 2 : 3;
   QByteArray out;
-  out.reserve(field.size());
-  for (int i = 0; i < field.size(); ++i) {
-    if (field[i] == '\\' && i + 3 < field.size()) {
+  out.reserve(in.size());
+  for (int i = 0; i < in.size(); ++i) {
+    if (in[i] == '\\' && i + skip + digits <= in.size() && (!hex || in[i + 1] == 'x')) {
       bool ok = false;
-      const int c = field.mid(i + 1, 3).toInt(&ok, 8);
+      const int c = in.mid(i + skip, digits).toInt(&ok, hex ? 16 : 8);
       if (ok) {
         out.append(char(c));
-        i += 3;
+        i += skip + digits - 1;
         continue;
       }
     }
-    out.append(field[i]);
+    out.append(in[i]);
   }
   return QString::fromUtf8(out);
 }
+QString unescapeMountField(const QByteArray &field) { return unescapeBytes(field, false); }
 
 // The mount at root; the last one listed wins, as a later mount hides the earlier ones.
 MountEntry mountAt(const QString &root) {
@@ -383,28 +386,10 @@ QString normalizedFatLabel(const QString &label) {
   return l;
 }
 
-// udev names the by-label links with \xHH escapes for blanks and other unsafe bytes.
-QString unescapeUdevName(const QString &name) {
-  QByteArray in = QFile::encodeName(name), out;
-  for (int i = 0; i < in.size(); ++i) {
-    if (in[i] == '\\' && i + 3 < in.size() && in[i + 1] == 'x') {
-      bool ok = false;
-      const int c = in.mid(i + 2, 2).toInt(&ok, 16);
-      if (ok) {
-        out.append(char(c));
-        i += 3;
-        continue;
-      }
-    }
-    out.append(in[i]);
-  }
-  return QString::fromUtf8(out);
-}
-
 QString labelFromByLabelLinks(const QString &device) {
   const QDir dir(QStringLiteral("/dev/disk/by-label"));
   for (const QFileInfo &link : dir.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
-    if (link.canonicalFilePath() == device) return unescapeUdevName(link.fileName());
+    if (link.canonicalFilePath() == device) return unescapeBytes(QFile::encodeName(link.fileName()), true);
   }
   return {};
 }

@@ -68,7 +68,6 @@ bool OutputFile::create() {
   QByteArray pattern = platform::toNative(QDir(fi.absolutePath()).filePath(QLatin1Char('.') + fi.fileName() + QStringLiteral(".XXXXXX")));
   fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (fd_ < 0) return false;
-  temp_ = platform::fromNative(pattern);
   tempNative_ = pattern;
   // mkstemp makes the file private; the finished file gets the usual bits, as any new file would.
   const mode_t mask = ::umask(0);

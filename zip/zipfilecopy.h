@@ -57,10 +57,9 @@ class OutputFile {
   bool rename(QString *error);
   void discard();
   const QString &target() const { return target_; }
-  const QString &tempPath() const { return temp_; }
 
  private:
-  QString target_, temp_;
+  QString target_;
   QByteArray tempNative_;
   unsigned mode_;
   int fd_ = -1;

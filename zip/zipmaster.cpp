@@ -108,11 +108,22 @@ void TZipMaster::setDLLDirectory(const QString &v) {
 }
 
 void TZipMaster::ReportMessage(int id, const QString &appended) {
-  const QString text = zipmsg::format(id) + appended;
-  lastMessage_ = text;
   errorCode_ = id;
+  reportText(zipmsg::format(id) + appended);
+}
+
+void TZipMaster::reportText(const QString &text) {
+  lastMessage_ = text;
   if (!unattended_) emit MessageBoxRequested(text);
   emit OnMessage(0, text);
+}
+
+std::function<bool(qint64)> TZipMaster::copyProgress() {
+  return [this](qint64 n) {
+    emit OnProgress(ProgressBytes, QString(), n);
+    QCoreApplication::processEvents();
+    return !cancelRequested_;
+  };
 }
 
 void TZipMaster::HandleException(const EZipMaster &e) {

@@ -232,6 +232,17 @@ class TZipMaster : public QObject {
   int finishOutput(zipcopy::OutputFile &out);
   bool deleteByHowToDelete(const QString &path, QString *error);
   void replaceSource(const QString &output);
+  // A text of our own, reported as ReportMessage reports a table text (without an id).
+  void reportText(const QString &text);
+  // Progress after each block of a copy: the bytes, pending events (the messages window's Cancel), and false
+  // once a cancel was asked for.
+  std::function<bool(qint64)> copyProgress();
+  // Marks the component busy for the length of a scope, as it was before afterwards.
+  struct BusyFlag {
+    bool &flag, was;
+    explicit BusyFlag(bool &f) : flag(f), was(f) { flag = true; }
+    ~BusyFlag() { flag = was; }
+  };
   int askQuestion(const QString &caption, const QString &text, int buttons, int icon, int defaultButton);
   int spanResult(const std::function<void()> &work);
   QByteArray readDirectoryAcrossParts(const ZipEndOfCentral &rec);

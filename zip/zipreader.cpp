@@ -210,11 +210,10 @@ void TZipMaster::List() {
     QByteArray cd;
     if (rec.CentralDiskNo64 != rec.ThisDiskNo64) {
       // It begins on an earlier part of a set: its bytes there come first, then this part's up to the record.
-      cd = readDirectoryAcrossParts(rec);
-      ZipEndOfCentral again;
-      ReadEndRecord(full, again, true);
       if (!file_.seek(0)) throw EZipMaster(zipmsg::LI_ReadZipError);
-      cd.append(file_.read(recordStart));
+      const QByteArray here = file_.read(recordStart);
+      closeArchiveFile();  // another disk may have to go in
+      cd = readDirectoryAcrossParts(rec) + here;
       centralDirPos_ = storedOffset = archiveStart_ = 0;
       structureWarning_ = false;
     } else {

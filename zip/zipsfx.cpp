@@ -16,10 +16,6 @@
 #include <QCursor>
 #include <QGuiApplication>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 using namespace zipformat;
 
 namespace {
@@ -180,11 +176,7 @@ int TZipMaster::readMovedDirectory(const QString &archive, int64_t delta, qint64
   try {
     moveDirectory(dir, end, rec.TotalEntries64, rec.Zip64, delta);
   } catch (const MoveFailure &f) {
-    if (!f.why.isEmpty()) {
-      lastMessage_ = f.why;
-      if (!unattended_) emit MessageBoxRequested(f.why);
-      emit OnMessage(0, f.why);
-    }
+    if (!f.why.isEmpty()) reportText(f.why);
     return f.result;
   }
   return 0;
@@ -200,11 +192,7 @@ int TZipMaster::finishOutput(zipcopy::OutputFile &out) {
   } else if (!deleteByHowToDelete(out.target(), &error) || !out.rename(&error)) {
     result = -1;
   }
-  if (result != 0) {
-    lastMessage_ = error;
-    if (!unattended_) emit MessageBoxRequested(error);
-    emit OnMessage(0, error);
-  }
+  if (result != 0) reportText(error);
   return result;
 }
 
@@ -215,15 +203,7 @@ void TZipMaster::replaceSource(const QString &output) {
   setZipFilename(output);
 }
 
-namespace {
 // The component counts as busy while a conversion copies, so that the messages window's Cancel reaches it.
-struct BusyFlag {
-  bool &flag, was;
-  explicit BusyFlag(bool &f) : flag(f), was(f) { flag = true; }
-  ~BusyFlag() { flag = was; }
-};
-}  // namespace
-
 int TZipMaster::ConvertToSfx() {
   BusyFlag busy(addBusy_);
   return convertToSfx(false);
@@ -280,10 +260,7 @@ int TZipMaster::convertToSfx(bool newArchive) {
   zipcopy::OutputFile out(output, 0777);
   if (!out.create()) return -1;
   int result = 0;
-  auto progress = [this](qint64 n) {
-    emit OnProgress(ProgressBytes, QString(), n);
-    return !cancelRequested_;
-  };
+  const auto progress = copyProgress();
   emit OnProgress(ProgressTotalBytes, QString(), stubSize + 256 + expected);
   if (!out.copyFrom(stubFile, 0, -1, progress)) result = -2;
   if (result == 0 && !out.write(header)) result = -2;
@@ -345,10 +322,7 @@ int TZipMaster::ConvertToZip() {
   if (!out.create()) return -1;
   zipcopy::SpliceFile in(zipFilename_);
   int result = 0;
-  auto progress = [this](qint64 n) {
-    emit OnProgress(ProgressBytes, QString(), n);
-    return !cancelRequested_;
-  };
+  const auto progress = copyProgress();
   emit OnProgress(ProgressTotalBytes, QString(), expected - start);
   if (!in.openRead()) {
     result = -3;

@@ -12,7 +12,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QHash>
 #include <QStorageInfo>
 #include <QTemporaryFile>
 #include <algorithm>
@@ -34,12 +33,17 @@ struct SpanRefusal {
   QString text;
 };
 
+SpanRefusal zip64Refusal() {
+  return {QStringLiteral("The archive has members or offsets beyond 4 GiB (Zip64), which a spanned set cannot hold.")};
+}
+SpanRefusal joinTooLarge() { return {QStringLiteral("The joined archive would pass 4 GiB, which needs Zip64 offsets.")}; }
+
 QString partLabel(int index) { return QStringLiteral("PKBACK# %1").arg(index + 1, 3, 10, QLatin1Char('0')); }
 
 // One central header as read from the directory: where its bytes lie in the directory buffer.
 struct CentralRef {
   qint64 at = 0, length = 0;
-  uint16_t flags = 0, disk = 0;
+  uint16_t disk = 0;
   uint32_t localOffset = 0, csize = 0;
   QByteArray name;
 };
@@ -62,15 +66,13 @@ std::vector<CentralRef> parseCentral(const QByteArray &dir, uint64_t entries) {
     if (at + 46 + nameLen + extraLen > have) throw EZipMaster(zipmsg::DS_CEExtraLen);
     if (at + 46 + nameLen + extraLen + commentLen > have) throw EZipMaster(zipmsg::DS_CECommentLen);
     c.length = 46 + nameLen + extraLen + commentLen;
-    c.flags = rd16(h + 8);
     c.csize = rd32(h + 20);
     c.disk = rd16(h + 34);
     c.localOffset = rd32(h + 42);
-    if (c.csize == 0xFFFFFFFFu || rd32(h + 24) == 0xFFFFFFFFu || c.localOffset == 0xFFFFFFFFu)
-      throw SpanRefusal{QStringLiteral("The archive has members or offsets beyond 4 GiB (Zip64), which a spanned set cannot hold.")};
+    if (c.csize == 0xFFFFFFFFu || rd32(h + 24) == 0xFFFFFFFFu || c.localOffset == 0xFFFFFFFFu) throw zip64Refusal();
     c.name = QByteArray(dir.constData() + at + 46, nameLen);
-    out.push_back(std::move(c));
     at += c.length;
+    out.push_back(std::move(c));
   }
   return out;
 }
@@ -92,25 +94,29 @@ enum class DriveKind { Fixed, Removable };
 struct SpanBase {
   TZipMaster &zm;
   QString root, relPath;   // the set's volume, and the set's path below it
-  QString setPath;         // the set name as given (fixed volumes number it)
+  bool removable = false;  // of the volume at root, read once per volume
   int partIndex = 0;       // -1 while the last disk is looked for
-  int partsEstimate = 0, lastDisk = 0;
+  int lastDisk = 0;
   bool newDiskDue = false, lastAnswerOk = true;
   qint64 archiveSize = 0;
   qint64 sourceDate = 0;
-  bool byteProgress = false;
 
   explicit SpanBase(TZipMaster &z) : zm(z) {}
 
   void setSet(const QString &path) {
-    setPath = QFileInfo(path).absoluteFilePath();
+    const QString setPath = QFileInfo(path).absoluteFilePath();
     // The set's file need not exist yet: its volume is that of the nearest folder that does.
     QString existing = QFileInfo(setPath).absolutePath();
     while (!QFileInfo(existing).isDir() && existing.size() > 1) existing = QFileInfo(existing).absolutePath();
-    root = platform::volumeRoot(existing);
+    setRoot(platform::volumeRoot(existing));
     relPath = QDir(root).relativeFilePath(setPath);
   }
-  DriveKind kind() const { return platform::isRemovableVolume(root) ? DriveKind::Removable : DriveKind::Fixed; }
+  // The disk moved to another volume (a stick mounted elsewhere, a formatted disk mounted again).
+  void setRoot(const QString &r) {
+    root = r;
+    removable = platform::isRemovableVolume(root);
+  }
+  DriveKind kind() const { return removable ? DriveKind::Removable : DriveKind::Fixed; }
   // The part's file on the current volume: numbered on a fixed volume (writing inserts the digits, reading
   // replaces the last three characters of the base name), the set's own name on removable media.
   QString partPath(int index, bool reading) const {
@@ -150,7 +156,7 @@ struct SpanBase {
         qint64 partSize = zm.DiskSize();
         if (zm.MaxVolumeSize() > 0 && (partSize <= 0 || zm.MaxVolumeSize() < partSize)) partSize = zm.MaxVolumeSize();
         if (partSize > 0) {
-          partsEstimate = qMax<int>(partIndex, int((archiveSize + zm.KeepFreeOnDisk1() + 4) / partSize));
+          const int partsEstimate = qMax<int>(partIndex, int((archiveSize + zm.KeepFreeOnDisk1() + 4) / partSize));
           text = zipmsg::format(zipmsg::DS_InsertVolume, {partIndex + 1, partsEstimate + 1});
         } else {
           text = zipmsg::format(zipmsg::DS_InsertAVolume, {partIndex + 1});
@@ -166,7 +172,7 @@ struct SpanBase {
       lastAnswerOk = ok;
       if (!ok) throw EZipMaster(zipmsg::DS_Canceled, QVariantList{}, false);
       if (!where.isEmpty() && where != root) {
-        root = where;
+        setRoot(where);
         k = kind();
       }
     }
@@ -180,6 +186,7 @@ struct SpanWriter : SpanBase {
   std::unique_ptr<zipcopy::OutputFile> part;
   QStringList created;  // parts this run put in place on a fixed volume: removed again when the span fails
   qint64 freeBytes = 0, partBytes = 0;
+  bool byteProgress = false;  // while member data and the directory go out
 
   using SpanBase::SpanBase;
 
@@ -209,7 +216,7 @@ struct SpanWriter : SpanBase {
         QString newRoot, error;
         switch (platform::formatVolume(root, partLabel(partIndex), &newRoot, &error)) {
           case platform::FormatResult::Done:
-            if (!newRoot.isEmpty()) root = newRoot;
+            if (!newRoot.isEmpty()) setRoot(newRoot);
             break;
           case platform::FormatResult::Cancelled:
             throw EZipMaster(zipmsg::DS_Canceled, QVariantList{}, false);
@@ -284,9 +291,7 @@ struct SpanWriter : SpanBase {
     if (zm.CancelRequested()) throw EZipMaster(zipmsg::DS_Canceled, QVariantList{}, false);
     if (!part) openPart(minNeeded);
     if (minNeeded > 0 && freeBytes < minNeeded) {
-      closePart();
-      ++partIndex;
-      newDiskDue = true;
+      next();
       openPart(minNeeded);
     }
   }
@@ -319,15 +324,10 @@ struct SpanWriter : SpanBase {
       room(0);
       const qint64 n = qMin(freeBytes, count);
       const qint64 before = part->size();
-      bool stopped = false;
-      const bool ok = part->copyFrom(in, offset, n, [&](qint64 done) {
-        if (byteProgress) emit zm.OnProgress(TZipMaster::ProgressBytes, QString(), done);
-        pump();
-        stopped = zm.CancelRequested();
-        return !stopped;
-      });
-      if (stopped) throw EZipMaster(zipmsg::DS_Canceled, QVariantList{}, false);
-      if (!ok) throw EZipMaster(zipmsg::DS_NoWrite);
+      if (!part->copyFrom(in, offset, n, zm.copyProgress())) {
+        if (zm.CancelRequested()) throw EZipMaster(zipmsg::DS_Canceled, QVariantList{}, false);
+        throw EZipMaster(zipmsg::DS_NoWrite);
+      }
       const qint64 done = part->size() - before;
       if (done != n) throw EZipMaster(readError);
       freeBytes -= n;
@@ -360,9 +360,7 @@ int TZipMaster::spanResult(const std::function<void()> &work) {
     HandleException(e);
     return -7;
   } catch (const SpanRefusal &r) {
-    lastMessage_ = r.text;
-    if (!unattended_) emit MessageBoxRequested(r.text);
-    emit OnMessage(0, r.text);
+    reportText(r.text);
     return -9;
   } catch (const std::bad_alloc &) {
     ReportMessage(zipmsg::GE_NoMem);
@@ -374,20 +372,17 @@ int TZipMaster::spanResult(const std::function<void()> &work) {
 }
 
 int TZipMaster::WriteSpan(const QString &inFile, const QString &outName) {
-  const bool wasBusy = addBusy_;
-  addBusy_ = true;
+  BusyFlag busy(addBusy_);
   SpanWriter w(*this);
   w.setSet(outName);
   w.newDiskDue = true;
   if (verbose_) emit OnMessage(0, QStringLiteral("Now creating spanning chunks from ") + inFile + QStringLiteral(" to ") + outName);
-  uint64_t entries = 0;
   const int result = spanResult([&] {
     if (!QFileInfo(inFile).isFile()) throw EZipMaster(zipmsg::DS_NoInFile);
     ZipEndOfCentral rec;
     ReadEndRecord(inFile, rec, true);
     closeArchiveFile();
-    if (rec.Zip64 || rec.TotalEntries == 0xFFFF)
-      throw SpanRefusal{QStringLiteral("The archive has members or offsets beyond 4 GiB (Zip64), which a spanned set cannot hold.")};
+    if (rec.Zip64 || rec.TotalEntries == 0xFFFF) throw zip64Refusal();
     w.sourceDate = QFileInfo(inFile).lastModified().toSecsSinceEpoch();
     w.archiveSize = endOfZipData_;
     zipcopy::SpliceFile in(inFile);
@@ -399,7 +394,7 @@ int TZipMaster::WriteSpan(const QString &inFile, const QString &outName) {
     if (!in.readAt(dirPos, dir.data(), dir.size())) throw EZipMaster(zipmsg::DS_CEHBadRead);
     if (!in.readAt(endRecordPos_, end.data(), 22)) throw EZipMaster(zipmsg::DS_EOCBadRead);
     if (!in.readAt(endRecordPos_ + 22, comment.data(), comment.size())) throw EZipMaster(zipmsg::DS_EOArchComLen);
-    entries = rec.TotalEntries;
+    const uint64_t entries = rec.TotalEntries;
     std::vector<CentralRef> central = parseCentral(dir, entries);
     // Offsets that count from the zip data rather than the file (a program glued in front) are shifted.
     const qint64 shift = dirPos - qint64(rec.CentralOffset);
@@ -473,7 +468,6 @@ int TZipMaster::WriteSpan(const QString &inFile, const QString &outName) {
   emit OnProgress(ProgressBatchEnd, QString(), 0);
   if (result != 0) w.removeCreated();
   closeArchiveFile();
-  addBusy_ = wasBusy;
   return result;
 }
 
@@ -512,6 +506,22 @@ struct SpanReader : SpanBase {
       failed = true;
     }
   }
+
+  // The directory's bytes from its start on part rec.CentralDiskNo through part `last`: up to lastEnd there, or
+  // the whole part when lastEnd is negative.
+  QByteArray readDirectory(const ZipEndOfCentral &rec, int last, qint64 lastEnd) {
+    QByteArray dir;
+    for (int n = rec.CentralDiskNo; n <= last; ++n) {
+      getNewDisk(n);
+      const qint64 from = n == rec.CentralDiskNo ? qint64(rec.CentralOffset) : 0;
+      const qint64 to = n == last && lastEnd >= 0 ? lastEnd : inSize;
+      if (from > to || to > inSize) throw EZipMaster(zipmsg::DS_CEHBadRead);
+      QByteArray chunk(to - from, Qt::Uninitialized);
+      if (!in->readAt(from, chunk.data(), chunk.size())) throw EZipMaster(zipmsg::DS_CEHBadRead);
+      dir.append(chunk);
+    }
+    return dir;
+  }
 };
 
 // The directory's bytes on the parts before the last, for List on a set's last part.
@@ -519,21 +529,11 @@ QByteArray TZipMaster::readDirectoryAcrossParts(const ZipEndOfCentral &rec) {
   SpanReader r(*this);
   r.setSet(zipFilename_);
   r.lastDisk = rec.ThisDiskNo;
-  QByteArray dir;
-  for (int n = rec.CentralDiskNo; n < rec.ThisDiskNo; ++n) {
-    r.getNewDisk(n);
-    const qint64 from = n == rec.CentralDiskNo ? qint64(rec.CentralOffset) : 0;
-    if (from > r.inSize) throw EZipMaster(zipmsg::DS_CEHBadRead);
-    QByteArray chunk(r.inSize - from, Qt::Uninitialized);
-    if (!r.in->readAt(from, chunk.data(), chunk.size())) throw EZipMaster(zipmsg::DS_CEHBadRead);
-    dir.append(chunk);
-  }
-  return dir;
+  return r.readDirectory(rec, rec.ThisDiskNo - 1, -1);
 }
 
 int TZipMaster::ReadSpan(const QString &inFile, QString &outFile) {
-  const bool wasBusy = extractBusy_;
-  extractBusy_ = true;
+  BusyFlag busy(extractBusy_);
   SpanReader r(*this);
   r.setSet(inFile);
   r.partIndex = -1;
@@ -558,7 +558,7 @@ int TZipMaster::ReadSpan(const QString &inFile, QString &outFile) {
       r.askForDisk();
       r.newDiskDue = true;
       const QString last = QDir(r.root).filePath(r.relPath);
-      if (QFileInfo(last).isFile() && ReadEndRecord(last, rec, false)) break;
+      if (QFileInfo(last).isFile() && ReadEndRecord(last, rec, false)) break;  // the last part stays open
       if (r.kind() == DriveKind::Fixed) {
         bool ok = false;
         const int number = QFileInfo(last).completeBaseName().right(3).toInt(&ok);
@@ -569,31 +569,18 @@ int TZipMaster::ReadSpan(const QString &inFile, QString &outFile) {
         throw EZipMaster(zipmsg::DS_NoValidZip);
       }
     }
-    closeArchiveFile();
-    if (rec.Zip64 || rec.TotalEntries == 0xFFFF)
-      throw SpanRefusal{QStringLiteral("The set has members or offsets beyond 4 GiB (Zip64), which cannot be joined here.")};
-    const QString lastPath = QDir(r.root).filePath(r.relPath);
-    r.sourceDate = QFileInfo(lastPath).lastModified().toSecsSinceEpoch();
-    r.lastDisk = rec.ThisDiskNo;
+    r.sourceDate = QFileInfo(file_).lastModified().toSecsSinceEpoch();
     const qint64 lastEnd = endRecordPos_, commentLen = endOfZipData_ - endRecordPos_ - 22;
+    QByteArray end = file_.seek(lastEnd) ? file_.read(22) : QByteArray();
+    const QByteArray comment = file_.read(commentLen);
+    closeArchiveFile();
+    if (end.size() != 22) throw EZipMaster(zipmsg::DS_EOCBadRead);
+    if (comment.size() != commentLen) throw EZipMaster(zipmsg::DS_EOArchComLen);
+    if (rec.Zip64 || rec.TotalEntries == 0xFFFF) throw zip64Refusal();
+    r.lastDisk = rec.ThisDiskNo;
     if (rec.CentralDiskNo > rec.ThisDiskNo) throw EZipMaster(zipmsg::DS_CEHBadRead);
-    QByteArray end(22, Qt::Uninitialized), comment(commentLen, Qt::Uninitialized);
-    {
-      zipcopy::SpliceFile lastFile(lastPath);
-      if (!lastFile.openRead() || !lastFile.readAt(lastEnd, end.data(), 22)) throw EZipMaster(zipmsg::DS_EOCBadRead);
-      if (!lastFile.readAt(lastEnd + 22, comment.data(), commentLen)) throw EZipMaster(zipmsg::DS_EOArchComLen);
-    }
     // First pass: the whole directory, which may run over several parts.
-    QByteArray dir;
-    for (int n = rec.CentralDiskNo; n <= rec.ThisDiskNo; ++n) {
-      r.getNewDisk(n);
-      const qint64 from = n == rec.CentralDiskNo ? qint64(rec.CentralOffset) : 0;
-      const qint64 to = n == rec.ThisDiskNo ? lastEnd : r.inSize;
-      if (from > to) throw EZipMaster(zipmsg::DS_CEHBadRead);
-      QByteArray chunk(to - from, Qt::Uninitialized);
-      if (!r.in->readAt(from, chunk.data(), chunk.size())) throw EZipMaster(zipmsg::DS_CEHBadRead);
-      dir.append(chunk);
-    }
+    QByteArray dir = r.readDirectory(rec, rec.ThisDiskNo, lastEnd);
     std::vector<CentralRef> central = parseCentral(dir, rec.TotalEntries);
     qint64 total = 0;
     for (const CentralRef &c : central) total += c.length - 46 + c.csize;
@@ -606,12 +593,7 @@ int TZipMaster::ReadSpan(const QString &inFile, QString &outFile) {
     if (!r.in->readAt(0, reinterpret_cast<char *>(sig), 4) || rd32(sig) != kSigSpan)
       throw EZipMaster(zipmsg::DS_ExtWrongSig);
     std::vector<qint64> base(size_t(rec.ThisDiskNo) + 1, -1);
-    r.byteProgress = true;
-    auto progress = [&](qint64 n) {
-      emit OnProgress(ProgressBytes, QString(), n);
-      r.pump();
-      return !cancelRequested_;
-    };
+    const auto progress = copyProgress();
     for (int n = 0; n <= rec.CentralDiskNo; ++n) {
       if (n > 0) r.getNewDisk(n);
       base[size_t(n)] = out->size() - (n == 0 ? 4 : 0);
@@ -638,7 +620,6 @@ int TZipMaster::ReadSpan(const QString &inFile, QString &outFile) {
       }
       if (out->size() - base[size_t(n)] != to) throw EZipMaster(zipmsg::DS_ZipData);
     }
-    r.byteProgress = false;
     // Every member's local header is where its directory entry now says. Its name is not compared: a local
     // name that differs from the directory's is the archive's own (the unzip engine warns about it), and the
     // set was written from that archive as it was.
@@ -649,7 +630,7 @@ int TZipMaster::ReadSpan(const QString &inFile, QString &outFile) {
       const qint64 moved = base[c.disk] + qint64(c.localOffset);
       if (moved < 0 || moved + 30 > dataEnd) throw EZipMaster(zipmsg::DS_EntryLost);
       if (moved >= qint64(0xFFFFFFFFu))
-        throw SpanRefusal{QStringLiteral("The joined archive would pass 4 GiB, which needs Zip64 offsets.")};
+        throw joinTooLarge();
       uchar lh[30];
       if (!out->readBack(moved, reinterpret_cast<char *>(lh), 30)) throw EZipMaster(zipmsg::DS_LOHBadRead);
       if (rd32(lh) != kSigLocal) throw EZipMaster(zipmsg::DS_LOHWrongSig);
@@ -657,7 +638,7 @@ int TZipMaster::ReadSpan(const QString &inFile, QString &outFile) {
       wr32(d + c.at + 42, uint32_t(moved));
     }
     if (dataEnd >= qint64(0xFFFFFFFFu))
-      throw SpanRefusal{QStringLiteral("The joined archive would pass 4 GiB, which needs Zip64 offsets.")};
+      throw joinTooLarge();
     for (const CentralRef &c : central)
       if (!out->write(dir.constData() + c.at, c.length)) throw EZipMaster(zipmsg::DS_CEHBadWrite);
     auto *e = reinterpret_cast<uchar *>(end.data());
@@ -681,6 +662,5 @@ int TZipMaster::ReadSpan(const QString &inFile, QString &outFile) {
   } else {
     outFile.clear();
   }
-  extractBusy_ = wasBusy;
   return result;
 }

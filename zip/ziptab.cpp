@@ -676,10 +676,7 @@ void TZipTab::ZipButtonClick() {
     }
     ZipMaster1->setPassword(password);
   }
-  if (Msgform) {
-    Msgform->RichEdit1->clear();
-    Msgform->show();
-  }
+  startLog();
   ZipMaster1Message(0, QStringLiteral("Beginning Add to ") + ziptexts::printable(ZipMaster1->ZipFilename()));
   TZipMaster::AddOptionSet o;
   if (DirNameCB->isChecked()) o |= TZipMaster::AddDirNames;
@@ -780,10 +777,7 @@ void TZipTab::OKButClick(bool viewMode) {
   }
   ZipMaster1->setFSpecArgs(specs);
   if (!viewMode) {
-    if (Msgform) {
-      Msgform->RichEdit1->clear();
-      Msgform->show();
-    }
+    startLog();
     ZipMaster1Message(0, QStringLiteral("Beginning Extract from ") + ziptexts::printable(zip));
   }
   if (viewMode) {
@@ -826,10 +820,7 @@ void TZipTab::DeleteFrom1Click() {
     return;
   }
   ZipMaster1->setFSpecArgs(specs);
-  if (Msgform) {
-    Msgform->RichEdit1->clear();
-    Msgform->show();
-  }
+  startLog();
   ZipMaster1Message(0, QStringLiteral("Beginning delete from ") + ziptexts::printable(ZipMaster1->ZipFilename()));
   try {
     ZipMaster1->DeleteFiles();
@@ -848,10 +839,7 @@ void TZipTab::Test1Click() {
     return;
   }
   if (ZipMaster1->ZipFilename().isEmpty()) return;
-  if (Msgform) {
-    Msgform->RichEdit1->clear();
-    Msgform->show();
-  }
+  startLog();
   ZipMaster1Message(0, QStringLiteral("Beginning test of ") + ziptexts::printable(ZipMaster1->ZipFilename()));
   ZipMaster1->setFSpecArgs({QStringLiteral("*.*")});
   ZipMaster1->setExtrOptions(ZipMaster1->ExtrOptions() | TZipMaster::ExtrTest);

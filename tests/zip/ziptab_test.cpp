@@ -726,3 +726,30 @@ TEST(ZipTab, ConvertSpanJoinsTheChosenLastPartAndShowsTheArchive) {
   EXPECT_FALSE(f.tab.AddTo1->isEnabled());
   EXPECT_TRUE(f.tab.Extract1->isEnabled());
 }
+
+TEST(ZipTab, CancelInTheMessagesWindowStopsAConversionMidway) {
+  Fixture f;
+  const QString dir = makeDir("sfxcancel");
+  const QString zip = dir + "/big.zip";
+  // Stored random data: the copy takes many blocks, and events are handled between them.
+  const auto r = peers::python("import sys, os, zipfile\n"
+                               "with zipfile.ZipFile(sys.argv[1], 'w') as z: z.writestr('r.bin', os.urandom(48 << 20))\n",
+                               {zip});
+  ASSERT_EQ(r.exitCode, 0) << r.out.toStdString();
+  const QByteArray before = readFile(zip);
+  f.tab.ZipMaster1->setSFXPath(writeFile(dir + "/ZIPSFX.BIN", QByteArray(3000, 'S')));
+  f.tab.ShowZip(zip);
+  QObject::connect(f.tab.ZipMaster1, &TZipMaster::OnProgress, [&](TZipMaster::ProgressType t, const QString &, qint64) {
+    // Runs only if the conversion lets events through while it copies.
+    if (t == TZipMaster::ProgressTotalBytes) QTimer::singleShot(0, [&] { f.msgform.Button2->click(); });
+  });
+  testenv::ModalWatcher w([&](QWidget *top) {
+    if (auto *d = qobject_cast<TMakeSFX *>(top)) d->ExecBut->click();
+  });
+  f.tab.MakeSelfExtractFile1->trigger();
+  EXPECT_EQ(f.shown.last(), "Error occured in making .EXE file");
+  EXPECT_EQ(readFile(zip), before);
+  QStringList left = QDir(dir).entryList(QDir::Files | QDir::Hidden);
+  left.sort();
+  EXPECT_EQ(left, (QStringList{"ZIPSFX.BIN", "big.zip"}));  // no half-made program
+}
