@@ -330,7 +330,8 @@ TEST_F(CalculatorWindow, TheTapeIsSavedLoadedClearedAndPrinted) {
   EXPECT_EQ(c->Display->text(), "4.00 ");
 
   // Printing: the tape's lines, one per line.
-  if (!QStandardPaths::findExecutable("pdftotext").isEmpty()) {
+  const bool canReadPdf = !QStandardPaths::findExecutable("pdftotext").isEmpty();
+  if (canReadPdf) {
     host.pdf = testenv::makeDir("print") + "/tape.pdf";
     QTest::keyClick(c, Qt::Key_G, Qt::ControlModifier);
     QProcess p;
@@ -355,6 +356,7 @@ TEST_F(CalculatorWindow, TheTapeIsSavedLoadedClearedAndPrinted) {
   ASSERT_EQ(host.errors.size(), 1);
   EXPECT_TRUE(host.errors.at(0).startsWith("The tape could not be saved")) << host.errors.at(0).toStdString();
   EXPECT_EQ(testenv::readFile(TTheCalculator::tapeFile()), saved);
+  if (!canReadPdf) GTEST_SKIP() << "pdftotext is not installed: the printed tape was not checked";
 }
 
 TEST_F(CalculatorWindow, OneAtATimeWithItsItemAndButtonDisabled) {

@@ -133,7 +133,7 @@ TEST_F(MediaTab, UnplayableFileShowsTheBoxOnce) {
   EXPECT_FALSE(host.closeItem);
   EXPECT_EQ(host.imageHidden, 1);
   // A good file afterwards plays as usual.
-  if (media().wav.isEmpty()) return;
+  if (media().wav.isEmpty()) GTEST_SKIP() << "sox is not installed: a good file after the broken one was not tried";
   tab.ShowMultiMedia(media().wav);
   EXPECT_TRUE(panelShown());
   ASSERT_TRUE(testenv::waitFor([&] { return !panelShown(); }, 20000));
