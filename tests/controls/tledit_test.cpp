@@ -20,11 +20,6 @@
 #include "controls/tleditfind.h"
 #include "tests/common/testenv.h"
 
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
-inline void PrintTo(const QByteArray &b, std::ostream *os) { *os << '"' << b.toPercentEncoding(" ").toStdString() << '"'; }
-QT_END_NAMESPACE
-
 namespace {
 QByteArray ConvertForTest(const QByteArray &text) { return TLEdit::ConvertLineEnds(text, TLEdit::LineEnd::Lf); }
 

@@ -5,9 +5,6 @@
 
 #include <ostream>
 
-// Readable QStrings in test failure output.
-inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
-
 namespace peers {
 
 struct Result {

@@ -12,8 +12,6 @@
 #include <gtest/gtest.h>
 #include <ostream>
 
-inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
-
 namespace {
 
 QString run(const QString &program, const QStringList &args, int *exitCode = nullptr) {
