@@ -527,8 +527,10 @@ void THtmlTab::Find1Click()
         m_findDialog->setObjectName(QStringLiteral("FindDialog"));
         m_findDialog->setWindowTitle(QStringLiteral("Find"));
         auto *grid = new QGridLayout(m_findDialog);
-        grid->addWidget(new QLabel(QStringLiteral("Fi&nd what:"), m_findDialog), 0, 0);
+        auto *label = new QLabel(QStringLiteral("Fi&nd what:"), m_findDialog);
+        grid->addWidget(label, 0, 0);
         m_findEdit = new QLineEdit(m_findDialog);
+        label->setBuddy(m_findEdit);  // without a buddy the label shows its "&" instead of Alt+N
         grid->addWidget(m_findEdit, 0, 1);
         auto *next = new QPushButton(QStringLiteral("&Find Next"), m_findDialog);
         next->setDefault(true);

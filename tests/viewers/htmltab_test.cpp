@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDialog>
 #include <QFile>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QPrinter>
 #include <QProcess>
 #include <QSignalSpy>
@@ -337,6 +340,23 @@ TEST_F(HtmlTab, WebAndMailLinksLeaveOnlyThroughFollowLink) {
   tab->FollowLink1Click();
   EXPECT_EQ(host.opened, QStringList({"HTTP://example.invalid/caps", "http://example.invalid/web",
                                       "mailto:someone@example.invalid"}));
+}
+
+// The find dialog's label names its field: Alt+N goes to the field (a label without one shows the "&").
+TEST_F(HtmlTab, FindDialogLabelIsTheFieldsMnemonic) {
+  tab->Find1Click();
+  auto *dialog = tab->findChild<QDialog *>("FindDialog");
+  ASSERT_TRUE(dialog);
+  auto *field = dialog->findChild<QLineEdit *>();
+  auto *matchCase = dialog->findChild<QCheckBox *>();
+  ASSERT_TRUE(field && matchCase);
+  QApplication::setActiveWindow(dialog);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(dialog));
+  matchCase->setFocus();
+  ASSERT_TRUE(testenv::waitFor([&] { return matchCase->hasFocus(); }));
+  QTest::keyClick(matchCase, Qt::Key_N, Qt::AltModifier);
+  EXPECT_TRUE(testenv::waitFor([&] { return field->hasFocus(); }));
+  dialog->hide();
 }
 
 TEST_F(HtmlTab, CopyAsksAboveTheLimitFindReportsTheEndAndPrintsPageRanges) {
