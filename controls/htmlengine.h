@@ -32,6 +32,8 @@ class THtmlEngine {
   virtual bool canGoForward() const = 0;
   virtual bool ViewImages() const = 0;
   virtual void setViewImages(bool on) = 0;
+  virtual bool ScriptsAllowed() const = 0;
+  virtual bool AllowScripts(bool on) = 0;
 };
 
 // The module's entry point: extern "C" THtmlEngine *tarnwick_html_engine_create(QWidget *parent).

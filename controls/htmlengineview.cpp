@@ -1,6 +1,12 @@
 // The HTML view on Qt WebEngine. Everything that reaches beyond the local disk is refused in two places: the
 // page's navigation hook (links, scripts, redirects) and the profile's request interceptor (every resource a
 // page asks for: images, scripts, frames, fetches). The engine is built on first use only.
+//
+// Pages run no scripts. In this engine every local file shares one origin with every other (a page that may
+// load its own frames and images may read any file the same way), so a script in a page shown at a click
+// could read the user's keys through a frame and put them into a link. The user may let one page's scripts
+// run: that page is then shown in a second engine page with scripts on, which never shows another file (a
+// link or script that leaves it hands the new file to the page without scripts).
 #include "controls/htmlengineview.h"
 
 #include <QCoreApplication>
@@ -33,6 +39,16 @@ bool isLocalScheme(const QUrl &url) {
 
 bool isFileUrl(const QUrl &url) { return url.scheme().compare(u"file", Qt::CaseInsensitive) == 0; }
 
+// A folder shown as a page or frame is the engine's listing of it: the names of the user's files, with links
+// to each of them.
+bool isFolderUrl(const QUrl &url) { return isFileUrl(url) && QFileInfo(url.toLocalFile()).isDir(); }
+
+// The file a local address names, without its fragment or query; empty for any other address.
+QString localPath(const QUrl &url) {
+  if (!isFileUrl(url) || url.toLocalFile().isEmpty()) return QString();
+  return QFileInfo(url.toLocalFile()).absoluteFilePath();
+}
+
 // Calls `fn` on a later turn of the event loop, unless `owner` is gone by then: completions never arrive
 // inside the call that started them.
 void later(QObject *owner, std::function<void()> fn) {
@@ -47,9 +63,10 @@ class THtmlEngineView::LocalOnly : public QWebEngineUrlRequestInterceptor {
   explicit LocalOnly(THtmlEngineView *view) : view_(view) {}
   void interceptRequest(QWebEngineUrlRequestInfo &info) override {
     const QUrl url = info.requestUrl();
-    // Pages show local files (frames, images, styles, scripts); their scripts do not read them.
+    // Pages show local files (frames, images, styles, scripts); their scripts do not read them, and no
+    // folder is shown.
     const bool scriptRead = info.resourceType() == QWebEngineUrlRequestInfo::ResourceTypeXhr && isFileUrl(url);
-    if (isLocalScheme(url) && !scriptRead) return;
+    if (isLocalScheme(url) && !scriptRead && !isFolderUrl(url)) return;
     info.block(true);
     QPointer<THtmlEngineView> v = view_;
     const QString text = url.toString();
@@ -60,18 +77,23 @@ class THtmlEngineView::LocalOnly : public QWebEngineUrlRequestInterceptor {
   THtmlEngineView *view_;
 };
 
-// The page decides which navigations happen.
+// The page decides which navigations happen. A page with scripts shows only the file they were allowed for.
 class THtmlEngineView::Page : public QWebEnginePage {
  public:
-  Page(QWebEngineProfile *profile, THtmlEngineView *owner) : QWebEnginePage(profile, owner), owner_(owner) {}
+  Page(QWebEngineProfile *profile, THtmlEngineView *owner, QString scriptFile)
+      : QWebEnginePage(profile, owner), owner_(owner), scriptFile_(std::move(scriptFile)) {}
+  bool runsScripts() const { return !scriptFile_.isEmpty(); }
+  // A page with scripts that has handed its next file on: what it still reports is not the view's.
+  bool leaving() const { return leaving_; }
 
  protected:
   bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override {
+    if (leaving_) return false;
     switch (type) {
       case NavigationTypeTyped:  // only our own loads: the view has no address bar
       case NavigationTypeBackForward:  // the history holds only pages that were accepted
       case NavigationTypeReload:
-        return true;
+        return stays(url, isMainFrame);
       case NavigationTypeLinkClicked: {
         bool handled = false;
         emit owner_->OnHotSpotTargetClick(QString(), url.toString(), handled);
@@ -79,18 +101,27 @@ class THtmlEngineView::Page : public QWebEnginePage {
           owner_->noteRefused(url);
           return false;
         }
-        if (isFileUrl(url)) return true;
+        if (isFileUrl(url) && !isFolderUrl(url)) return stays(url, isMainFrame);
         return refuse(url);
       }
       default:
         // Scripts, forms, meta refreshes and redirects: a frame of a local page may show local content;
         // the page itself may move only to another local file.
-        if (isMainFrame ? isFileUrl(url) : isLocalScheme(url)) return true;
+        if ((isMainFrame ? isFileUrl(url) : isLocalScheme(url)) && !isFolderUrl(url)) return stays(url, isMainFrame);
         return refuse(url);
     }
   }
 
  private:
+  // An allowed navigation. The main frame of the page with scripts moving to another file leaves it: that
+  // file is shown by the page without scripts instead.
+  bool stays(const QUrl &url, bool isMainFrame) {
+    if (!runsScripts() || !isMainFrame || localPath(url) == scriptFile_) return true;
+    leaving_ = true;
+    QPointer<THtmlEngineView> v = owner_;
+    later(owner_, [v, url] { if (v) v->leaveScripts(url); });
+    return false;
+  }
   bool refuse(const QUrl &url) {
     owner_->noteRefused(url);
     QPointer<THtmlEngineView> v = owner_;
@@ -99,6 +130,8 @@ class THtmlEngineView::Page : public QWebEnginePage {
     return false;
   }
   THtmlEngineView *owner_;
+  const QString scriptFile_;  // the one file shown with scripts; empty in the page without them
+  bool leaving_ = false;
 };
 
 THtmlEngineView::THtmlEngineView(QWidget *parent) : QWidget(parent) {
@@ -111,8 +144,12 @@ THtmlEngineView::~THtmlEngineView() {
   // The page must go before its profile, and the profile before the interceptor it calls.
   delete view_;
   view_ = nullptr;
-  delete page_;
   page_ = nullptr;
+  delete scriptPage_;
+  scriptPage_ = nullptr;
+  for (const QPointer<Page> &p : retired_) delete p.data();
+  delete safePage_;
+  safePage_ = nullptr;
   delete profile_;
   profile_ = nullptr;
 }
@@ -129,11 +166,20 @@ void THtmlEngineView::ensureEngine() {
   profile_->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
   profile_->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
 
-  page_ = new Page(profile_, this);
-  QWebEngineSettings *s = page_->settings();
+  safePage_ = makePage(QString());
+  page_ = safePage_;
+  view_ = new QWebEngineView(this);
+  view_->setPage(page_);
+  layout()->addWidget(view_);
+}
+
+THtmlEngineView::Page *THtmlEngineView::makePage(const QString &scriptFile) {
+  auto *page = new Page(profile_, this, scriptFile);
+  QWebEngineSettings *s = page->settings();
   s->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+  // Without it the engine refuses a local page its own frames and images too.
   s->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
-  s->setAttribute(QWebEngineSettings::JavascriptEnabled, true);
+  s->setAttribute(QWebEngineSettings::JavascriptEnabled, page->runsScripts());
   s->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
   s->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, false);
   s->setAttribute(QWebEngineSettings::PluginsEnabled, false);
@@ -143,37 +189,88 @@ void THtmlEngineView::ensureEngine() {
   s->setFontFamily(QWebEngineSettings::SerifFont, QStringLiteral("Times New Roman"));
   s->setFontFamily(QWebEngineSettings::FixedFont, QStringLiteral("Courier New"));
 
-  view_ = new QWebEngineView(this);
-  view_->setPage(page_);
-  layout()->addWidget(view_);
-
-  connect(page_, &QWebEnginePage::loadingChanged, this, &THtmlEngineView::pageLoadingChanged);
-  // A page that takes its renderer down ends its load; finds and prints waiting for it get their answer.
-  connect(page_, &QWebEnginePage::renderProcessTerminated, this, [this] {
-    if (loading_) pageLoadFinished(false);
+  // Only the page shown speaks for the view.
+  auto shown = [this, page] { return page == page_ && !page->leaving(); };
+  connect(page, &QWebEnginePage::loadingChanged, this, [this, shown](const QWebEngineLoadingInfo &info) {
+    if (shown()) pageLoadingChanged(info);
   });
-  connect(page_, &QWebEnginePage::linkHovered, this,
-          [this](const QString &url) { emit OnHotSpotTargetCovered(QString(), url); });
-  connect(page_, &QWebEnginePage::selectionChanged, this, [this] {
-    selected_ = page_->selectedText();
+  // A page that takes its renderer down ends its load; finds and prints waiting for it get their answer.
+  connect(page, &QWebEnginePage::renderProcessTerminated, this, [this, shown] {
+    if (shown() && loading_) pageLoadFinished(false);
+  });
+  connect(page, &QWebEnginePage::linkHovered, this, [this, shown](const QString &url) {
+    if (shown()) emit OnHotSpotTargetCovered(QString(), url);
+  });
+  connect(page, &QWebEnginePage::selectionChanged, this, [this, shown, page] {
+    if (!shown()) return;
+    selected_ = page->selectedText();
     emit selectionChanged();
   });
   // A link that opens a new window (target="_blank") is a click like any other, shown here; windows that
   // scripts open on their own are refused.
-  connect(page_, &QWebEnginePage::newWindowRequested, this, [this](QWebEngineNewWindowRequest &req) {
+  connect(page, &QWebEnginePage::newWindowRequested, this, [this, shown](QWebEngineNewWindowRequest &req) {
     const QUrl url = req.requestedUrl();
-    if (!req.isUserInitiated()) {
+    if (!shown() || !req.isUserInitiated()) {
       emit refused(url.toString());
       return;
     }
     bool handled = false;
     emit OnHotSpotTargetClick(QStringLiteral("_blank"), url.toString(), handled);
     if (handled) return;
-    if (isFileUrl(url))
+    if (isFileUrl(url) && !isFolderUrl(url))
       page_->load(url);
     else
       emit refused(url.toString());
   });
+  return page;
+}
+
+bool THtmlEngineView::ScriptsAllowed() const { return scriptPage_ && !scriptPage_->leaving(); }
+
+bool THtmlEngineView::AllowScripts(bool on) {
+  if (!on) {
+    const bool ran = scriptPage_ != nullptr;
+    endScripts();
+    if (ran && loading_) pageLoadFinished(true);  // the page without scripts shows that file, loaded already
+    return true;
+  }
+  if (ScriptsAllowed()) return true;
+  if (!page_) return false;
+  const QUrl url = page_->url();
+  const QString file = localPath(url);
+  if (file.isEmpty() || !QFileInfo(file).isFile()) return false;
+  endScripts();
+  scriptPage_ = makePage(file);
+  page_ = scriptPage_;
+  view_->setPage(page_);
+  beginLoad(url);
+  page_->load(url);
+  return true;
+}
+
+// Back to the page without scripts; the page with them goes, and its scripts with it.
+void THtmlEngineView::endScripts() {
+  if (!scriptPage_) return;
+  Page *old = scriptPage_;
+  scriptPage_ = nullptr;
+  page_ = safePage_;
+  view_->setPage(page_);
+  // Later: it may be inside one of its own calls now.
+  retired_.erase(std::remove_if(retired_.begin(), retired_.end(), [](const QPointer<Page> &p) { return p.isNull(); }),
+                 retired_.end());
+  retired_.emplace_back(old);
+  old->deleteLater();
+  if (!selected_.isEmpty()) {
+    selected_.clear();
+    emit selectionChanged();
+  }
+}
+
+void THtmlEngineView::leaveScripts(const QUrl &url) {
+  if (!scriptPage_ || !scriptPage_->leaving()) return;
+  endScripts();
+  beginLoad(url);
+  page_->load(url);
 }
 
 void THtmlEngineView::noteRefused(const QUrl &url) {
@@ -245,6 +342,7 @@ bool THtmlEngineView::ShowFile(const QString &path) {
   const QFileInfo fi(path);
   if (!fi.isFile() || !fi.isReadable()) return false;
   ensureEngine();
+  endScripts();  // a page's scripts were allowed for that page only
   currentFile_ = fi.absoluteFilePath();
   applyImages(viewImages_);
   const QUrl url = QUrl::fromLocalFile(currentFile_);
@@ -257,6 +355,7 @@ bool THtmlEngineView::ShowImageFile(const QString &path) {
   const QFileInfo fi(path);
   if (!fi.isFile() || !fi.isReadable()) return false;
   ensureEngine();
+  endScripts();
   currentFile_ = fi.absoluteFilePath();
   // The image is the page: it shows whatever the images option says for pages.
   applyImages(true);
@@ -278,6 +377,7 @@ void THtmlEngineView::ClearPage() {
   currentFile_.clear();
   selected_.clear();
   if (!page_) return;
+  endScripts();
   const QUrl blank(QStringLiteral("about:blank"));
   beginLoad(blank);
   page_->load(blank);
@@ -418,20 +518,24 @@ void THtmlEngineView::printRange(QPrinter *printer, int fromPage, int toPage, st
   if (!*ended) printer->setPageRanges(QPageRanges());
 }
 
+// The history is the page's without scripts (the page with them shows the history's current file): going
+// back or forward leaves the scripts behind.
 bool THtmlEngineView::GoBack() {
   if (!canGoBack()) return false;
+  endScripts();
   page_->triggerAction(QWebEnginePage::Back);
   return true;
 }
 
 bool THtmlEngineView::GoForward() {
   if (!canGoForward()) return false;
+  endScripts();
   page_->triggerAction(QWebEnginePage::Forward);
   return true;
 }
 
-bool THtmlEngineView::canGoBack() const { return page_ && page_->history()->canGoBack(); }
-bool THtmlEngineView::canGoForward() const { return page_ && page_->history()->canGoForward(); }
+bool THtmlEngineView::canGoBack() const { return safePage_ && safePage_->history()->canGoBack(); }
+bool THtmlEngineView::canGoForward() const { return safePage_ && safePage_->history()->canGoForward(); }
 
 bool THtmlEngineView::ViewImages() const { return viewImages_; }
 
@@ -441,7 +545,8 @@ void THtmlEngineView::setViewImages(bool on) {
 }
 
 void THtmlEngineView::applyImages(bool on) {
-  if (page_) page_->settings()->setAttribute(QWebEngineSettings::AutoLoadImages, on);
+  for (Page *p : {safePage_, scriptPage_})
+    if (p) p->settings()->setAttribute(QWebEngineSettings::AutoLoadImages, on);
 }
 
 void *THtmlEngineView::engineHandle() { return view_; }

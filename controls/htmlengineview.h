@@ -5,6 +5,7 @@
 // THtmlView's too and are forwarded by name.
 #include <QByteArray>
 #include <QList>
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 #include <QWidget>
@@ -47,6 +48,8 @@ class THtmlEngineView : public QWidget, public THtmlEngine {
 
   bool ViewImages() const override;
   void setViewImages(bool on) override;
+  bool ScriptsAllowed() const override;
+  bool AllowScripts(bool on) override;
 
 
  signals:
@@ -61,6 +64,9 @@ class THtmlEngineView : public QWidget, public THtmlEngine {
   class LocalOnly;
   friend class Page;
   void ensureEngine();
+  Page *makePage(const QString &scriptFile);
+  void endScripts();
+  void leaveScripts(const QUrl &url);
   // Runs `op` now when no page is loading, else once the load in progress has finished.
   void whenLoaded(std::function<void()> op);
   void pageLoadingChanged(const QWebEngineLoadingInfo &info);
@@ -74,7 +80,10 @@ class THtmlEngineView : public QWidget, public THtmlEngine {
   std::unique_ptr<LocalOnly> interceptor_;
   QWebEngineProfile *profile_ = nullptr;
   QWebEngineView *view_ = nullptr;
-  Page *page_ = nullptr;
+  Page *page_ = nullptr;        // the page shown: one of the two below
+  Page *safePage_ = nullptr;    // runs no scripts; holds the history
+  Page *scriptPage_ = nullptr;  // runs the scripts of the one file they were allowed for, while it shows
+  std::vector<QPointer<Page>> retired_;  // pages with scripts on their way out, to go before the profile
   QString currentFile_;
   QUrl lastStarted_;
   QUrl requested_;  // the address of the load asked for last (a generated page's base)

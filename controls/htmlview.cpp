@@ -87,6 +87,9 @@ bool THtmlView::canGoBack() const { return engine_ && engine_->canGoBack(); }
 bool THtmlView::canGoForward() const { return engine_ && engine_->canGoForward(); }
 bool THtmlView::ViewImages() const { return engine_ ? engine_->ViewImages() : viewImages_; }
 
+bool THtmlView::ScriptsAllowed() const { return engine_ && engine_->ScriptsAllowed(); }
+bool THtmlView::AllowScripts(bool on) { return engine_ && engine_->AllowScripts(on); }
+
 void THtmlView::setViewImages(bool on) {
   viewImages_ = on;
   if (engine_) engine_->setViewImages(on);

@@ -18,7 +18,8 @@ class THtmlView : public QWidget {
 
   // Loads and shows a file by path; false at once when it is not a readable file. loadFinished follows,
   // once per page shown (refused navigations and superseded loads are not reported). Local files only: a
-  // page's remote resources, and its scripts' reads of files (fetch, XHR), are refused.
+  // page's remote resources are refused, and so are folders (no listings, as page or frame). The page's
+  // scripts do not run (see AllowScripts).
   bool ShowFile(const QString &path);
   // Shows one image file alone on a page (animated images play).
   bool ShowImageFile(const QString &path);
@@ -52,6 +53,13 @@ class THtmlView : public QWidget {
   // except those the engine still holds in memory; starts on.
   bool ViewImages() const;
   void setViewImages(bool on);
+
+  // Pages run no scripts: a local page's scripts could read any of the user's files through its frames.
+  // AllowScripts(true) shows the page now shown again with its scripts on, until another page shows (a link,
+  // a script, Back or Forward, ShowFile): that one runs none. Still no file reads by script (fetch, XHR) and
+  // nothing from the network. False when no local page shows. AllowScripts(false) stops them.
+  bool ScriptsAllowed() const;
+  bool AllowScripts(bool on);
 
   // The engine's own view, or null before first use (tests look inside; they link WebEngine themselves).
   QWebEngineView *engineView() const;

@@ -118,6 +118,11 @@ THtmlTab::THtmlTab(THtmlHost &host, QWidget *parent) : QWidget(parent), m_host(h
     ShowImages1 = addMenuItem(HtmlMenu, "ShowImages1", QStringLiteral("Show &Images"), false, &THtmlTab::ShowImages1Click);
     ShowImages1->setCheckable(true);
     ShowImages1->setChecked(true);
+    AllowScripts1 = addMenuItem(HtmlMenu, "AllowScripts1", QStringLiteral("Allow Scrip&ts"), false,
+                                &THtmlTab::AllowScripts1Click);
+    AllowScripts1->setCheckable(true);
+    AllowScripts1->setStatusTip(QStringLiteral("Runs the scripts of this page until another page is shown "
+                                               "(a page's scripts can read your files: allow only pages you trust)"));
     HtmlMenu->addSeparator();
     Back1 = addMenuItem(HtmlMenu, "Back1", QStringLiteral("&Back"), true, &THtmlTab::Back1Click);
     Forward1 = addMenuItem(HtmlMenu, "Forward1", QStringLiteral("For&ward"), true, &THtmlTab::Forward1Click);
@@ -342,7 +347,7 @@ void THtmlTab::GoToEditHtml()
 
 void THtmlTab::ActivateHtmlMenu()
 {
-    for (QAction *a : {Copy2, Find1, SelectAll2, Print1, ShowImages1, MenuItem1})
+    for (QAction *a : {Copy2, Find1, SelectAll2, Print1, ShowImages1, AllowScripts1, MenuItem1})
         a->setEnabled(true);
     HistoryPanel->show();
     if (!HtmlFile.isEmpty() && !historyEntries().contains(HtmlFile)) {
@@ -355,7 +360,7 @@ void THtmlTab::ActivateHtmlMenu()
 
 void THtmlTab::DeActivateHtmlMenu()
 {
-    for (QAction *a : {Copy2, Find1, SelectAll2, Print1, ShowImages1, MenuItem1})
+    for (QAction *a : {Copy2, Find1, SelectAll2, Print1, ShowImages1, AllowScripts1, MenuItem1})
         a->setEnabled(false);
     HistoryPanel->hide();
 }
@@ -466,7 +471,7 @@ void THtmlTab::ClearViewer()
     }
     HtmlView->ClearPage();
     HtmlFile.clear();
-    for (QAction *a : {Copy2, Find1, SelectAll2, Print1, ShowImages1, MenuItem1})
+    for (QAction *a : {Copy2, Find1, SelectAll2, Print1, ShowImages1, AllowScripts1, MenuItem1})
         a->setEnabled(false);
 }
 
@@ -527,8 +532,10 @@ void THtmlTab::Find1Click()
         m_findDialog->setObjectName(QStringLiteral("FindDialog"));
         m_findDialog->setWindowTitle(QStringLiteral("Find"));
         auto *grid = new QGridLayout(m_findDialog);
-        grid->addWidget(new QLabel(QStringLiteral("Fi&nd what:"), m_findDialog), 0, 0);
+        auto *label = new QLabel(QStringLiteral("Fi&nd what:"), m_findDialog);
+        grid->addWidget(label, 0, 0);
         m_findEdit = new QLineEdit(m_findDialog);
+        label->setBuddy(m_findEdit);  // without a buddy the label shows its "&" instead of Alt+N
         grid->addWidget(m_findEdit, 0, 1);
         auto *next = new QPushButton(QStringLiteral("&Find Next"), m_findDialog);
         next->setDefault(true);
@@ -565,6 +572,12 @@ void THtmlTab::ShowImages1Click()
 {
     HtmlView->setViewImages(!HtmlView->ViewImages());
     ShowImages1->setChecked(HtmlView->ViewImages());
+}
+
+void THtmlTab::AllowScripts1Click()
+{
+    HtmlView->AllowScripts(!HtmlView->ScriptsAllowed());
+    AllowScripts1->setChecked(HtmlView->ScriptsAllowed());
 }
 
 void THtmlTab::Back1Click()
@@ -632,6 +645,8 @@ void THtmlTab::setHistory(const QList<browser::ListEntry> &entries)
 
 void THtmlTab::HtmlMenuPopup()
 {
+    // The page's scripts stop when another page shows, in the view or by a link.
+    AllowScripts1->setChecked(HtmlView->ScriptsAllowed());
     const bool exists = QFileInfo::exists(historyFile());
     OpenHistory1->setEnabled(exists);
     if (!exists)

@@ -34,6 +34,8 @@ class THtmlTab : public QWidget {
   QMenu *HtmlMenu;
   QAction *EditHtml, *OpenHistory1, *Copy2, *Find1, *SelectAll2, *Print1, *ShowImages1, *Back1, *Forward1,
       *FollowLink1, *MenuItem1;
+  // Lets the page shown run its scripts (checked while it does), enabled with the HTML commands.
+  QAction *AllowScripts1;
   // Pop-up of the history box.
   QMenu *HistoryMenu;
   QAction *OpenHist, *SaveHistory;
@@ -100,6 +102,7 @@ class THtmlTab : public QWidget {
   void Find1Click();
   void FindDialogFind(const QString &text, bool matchCase);
   void ShowImages1Click();
+  void AllowScripts1Click();
   void Back1Click();
   void Forward1Click();
   void FollowLink1Click();

@@ -19,6 +19,7 @@
 #include <QTest>
 #include <QUrl>
 #include <QWebEnginePage>
+#include <QWebEngineScript>
 #include <QWebEngineView>
 
 #include "tests/common/testenv.h"
@@ -68,15 +69,26 @@ class HtmlViewTest : public ::testing::Test {
   }
   QWebEnginePage *webPage() const { return view->engineView()->page(); }
   QString url() const { return webPage()->url().toString(); }
-  QVariant js(const QString &code) {
+  // Runs a script beside the page's (pages run none of their own): it sees the page's document, not the
+  // page's script variables.
+  QVariant js(const QString &code, quint32 world = QWebEngineScript::ApplicationWorld) {
     QVariant out;
     bool got = false;
-    webPage()->runJavaScript(code, [&](const QVariant &v) {
+    webPage()->runJavaScript(code, world, [&](const QVariant &v) {
       out = v;
       got = true;
     });
     testenv::waitFor([&] { return got; }, kLoad);
     return out;
+  }
+  // A script in the page's own world, where its variables are (for pages whose scripts were allowed).
+  QVariant pageJs(const QString &code) { return js(code, QWebEngineScript::MainWorld); }
+  // Shows a file, then lets its scripts run (the page loads again); returns the second load's result.
+  bool showRunning(const QString &path) {
+    if (!show(path)) return false;
+    QSignalSpy done(view.get(), &THtmlView::loadFinished);
+    if (!view->AllowScripts(true) || !done.wait(kLoad)) return false;
+    return done.last().at(0).toBool() && view->ScriptsAllowed();
   }
   bool find(const QString &text, bool matchCase) {
     int result = -1;
@@ -248,8 +260,8 @@ TEST_F(HtmlViewTest, LinkRules) {
   EXPECT_EQ(net.connections, 0);
 }
 
-// A local page's scripts and resources cannot reach the network: a script leaving for the web, remote
-// images, frames, fetches and sockets are refused and no connection is made.
+// A local page's scripts (allowed to run) and resources cannot reach the network: a script leaving for the
+// web, remote images, frames, fetches and sockets are refused and no connection is made.
 TEST_F(HtmlViewTest, PagesDoNotPhoneHome) {
   Listener net;
   ASSERT_TRUE(net.server.isListening());
@@ -270,9 +282,9 @@ TEST_F(HtmlViewTest, PagesDoNotPhoneHome) {
   };
 
   const QString away = page("away.htm", "<p>Stay</p><script>location.href='" + n + "/away';</script>");
-  // Refused navigations are not loads: every page here is reported loaded, once.
+  // Refused navigations are not loads: every page here is reported loaded, once, and again with its scripts.
   QSignalSpy loads(view.get(), &THtmlView::loadFinished);
-  ASSERT_TRUE(show(away));
+  ASSERT_TRUE(showRunning(away));
   EXPECT_TRUE(refusedAll({"/away"}));
   testenv::waitFor([&] { return !view->isLoading(); }, kLoad);
   EXPECT_TRUE(url().endsWith("/away.htm")) << url().toStdString();
@@ -280,7 +292,7 @@ TEST_F(HtmlViewTest, PagesDoNotPhoneHome) {
   const QString later = page("later.htm", "<p>Stay</p><script>setTimeout(function(){"
                                           "window.location.replace('" + n + "/later');},50);</script>");
   refused.clear();
-  ASSERT_TRUE(show(later));
+  ASSERT_TRUE(showRunning(later));
   EXPECT_TRUE(refusedAll({"/later"}));
   testenv::waitFor([&] { return !view->isLoading(); }, kLoad);
   EXPECT_TRUE(url().endsWith("/later.htm")) << url().toStdString();
@@ -297,10 +309,10 @@ TEST_F(HtmlViewTest, PagesDoNotPhoneHome) {
       "var w=new WebSocket('ws" + n.mid(4) + "/ws');w.onerror=function(){window.wsFailed=true;};"
       "window.open('" + n + "/popup');</script>");
   refused.clear();
-  ASSERT_TRUE(show(fetches));
+  ASSERT_TRUE(showRunning(fetches));
   EXPECT_TRUE(refusedAll({"/frame", "/ws"}));
   EXPECT_TRUE(testenv::waitFor([&] {
-    return js("!!(window.imgFailed&&window.cssFailed&&window.fetchFailed&&window.xhrFailed&&window.wsFailed)").toBool();
+    return pageJs("!!(window.imgFailed&&window.cssFailed&&window.fetchFailed&&window.xhrFailed&&window.wsFailed)").toBool();
   }, kLoad));
   // Nor do its scripts read the user's files.
   testenv::writeFile(dir + "/secret.txt", "secret words");
@@ -311,13 +323,14 @@ TEST_F(HtmlViewTest, PagesDoNotPhoneHome) {
       "var y=new XMLHttpRequest();y.onload=function(){window.got=y.responseText;};"
       "y.onerror=function(){window.xhrFailed=true;};y.open('GET','" + QUrl::fromLocalFile(dir + "/secret.txt").toString() + "');y.send();"
       "</script>");
-  ASSERT_TRUE(show(reader));
-  EXPECT_TRUE(testenv::waitFor([&] { return js("!!(window.fetchFailed&&window.xhrFailed)").toBool(); }, kLoad));
-  EXPECT_FALSE(js("window.got").isValid()) << js("window.got").toString().toStdString();
+  ASSERT_TRUE(showRunning(reader));
+  EXPECT_TRUE(testenv::waitFor([&] { return pageJs("!!(window.fetchFailed&&window.xhrFailed)").toBool(); }, kLoad));
+  EXPECT_FALSE(pageJs("window.got").isValid()) << pageJs("window.got").toString().toStdString();
 
-  ASSERT_TRUE(show(away));
+  ASSERT_TRUE(show(away));  // shown again, without its scripts
+  EXPECT_FALSE(view->ScriptsAllowed());
   EXPECT_EQ(net.connections, 0);
-  EXPECT_EQ(loads.count(), 5);
+  EXPECT_EQ(loads.count(), 9);
   for (const auto &args : loads) EXPECT_TRUE(args.at(0).toBool());
   EXPECT_TRUE(clicked.isEmpty()) << "scripts are not clicks: " << clicked.join(' ').toStdString();
 }

