@@ -5,10 +5,6 @@
 #include "browser/listfiles.h"
 #include "tests/common/testenv.h"
 
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
-QT_END_NAMESPACE
-
 namespace {
 
 QStringList textsOf(const QString &file) {

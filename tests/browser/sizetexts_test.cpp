@@ -7,10 +7,6 @@
 
 using namespace sizetexts;
 
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
-QT_END_NAMESPACE
-
 namespace {
 const QLocale C = QLocale::c();
 constexpr quint64 MiB = 1024ull * 1024;
