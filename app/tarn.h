@@ -379,7 +379,6 @@ class TTarn : public QMainWindow {
   void FormCreate();
   QAction *addItem(QMenu *menu, const QString &name, const QString &caption, const QString &key = {},
                    std::function<void()> handler = {}, bool checkable = false, bool checkedOnStart = false);
-  void notBuiltYet();
   void setupFtp();
   QWidget *ftpPrevViewer_ = nullptr;
   void setTitle(const QString &text);

@@ -67,14 +67,11 @@ void TTarn::setUpFavourites() {
 
   const auto wire = [this](QAction *a, std::function<void()> handler) {
     if (!a) return;
-    disconnect(a, &QAction::triggered, this, &TTarn::notBuiltYet);
     connect(a, &QAction::triggered, this, [handler = std::move(handler)] { handler(); });
   };
   wire(item("AddToFavourites2"), [this] { AddToFavourites1Click(PTShellTree1); });
   wire(item("AddToFavourites1"), [this] { AddToFavourites1Click(PTShellTree1); });
   wire(item("AddFolderToFavourites1"), [this] { AddToFavourites1Click(PTShellTree2); });
-  // E&xtensions used to share the mask combo's Edit; it follows the submenu's rule now.
-  if (QAction *a = item("Extensions1")) disconnect(a, &QAction::triggered, this, nullptr);
   wire(item("Extensions1"), [this] { openOwnFile(maskListFile(), QStringLiteral("Tarnwick.ext file not found")); });
   wire(item("Favourites1"), [this] { openOwnFile(favouritesFile(), QStringLiteral("Tarnwick.Fav file not found")); });
   wire(item("FtpProfiles1"), [this] {
