@@ -297,7 +297,9 @@ void TTarn::TreeView1Click() {
 // ---- Dual file manager ----
 
 void TTarn::DualFileManager1Click() {
-  if (treeView_) DualTreeView();
+  // Tree/list view is left first: from the dual file manager its own way, else as F11 leaves it (which
+  // gives back the menus and options it took).
+  if (treeView_) dual_ ? DualTreeView() : TreeView1Click();
   const bool opening = !dual_;
   if (opening) {
     const QString held = LEdit1->FileName();

@@ -17,6 +17,7 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QToolButton>
+#include <vector>
 #include "app/tarn.h"
 #include "controls/shellcombo.h"
 #include "controls/shelllist.h"
@@ -174,6 +175,40 @@ TEST_F(Layouts, TreeListViewFillsTheWindowAndRestoresTheLeftBlockExactly) {
   EXPECT_EQ(w->item("Vertical")->text(), "&Vertical");
   EXPECT_EQ(w->PTSplitter1->orientation(), Qt::Vertical);
   EXPECT_EQ(split(w->PTSplitter1), 120);
+}
+
+// The layouts that take "Disable &Viewers" over give it back as the user had it (on stays on), and the
+// menus and items they turned off with it.
+TEST_F(Layouts, EveryLayoutGivesBackDisabledViewersAndTheItemsItTook) {
+  w->item("Cbox4")->trigger();
+  ASSERT_TRUE(w->item("Cbox4")->isChecked());
+  const std::vector<std::vector<Qt::Key>> rounds = {
+      {Qt::Key_F11, Qt::Key_F11},                            // tree/list view
+      {Qt::Key_F9, Qt::Key_F9},                              // dual file manager
+      {Qt::Key_F9, Qt::Key_F11, Qt::Key_F11, Qt::Key_F9},    // tree/list view inside it
+      {Qt::Key_F9, Qt::Key_F11, Qt::Key_F9},                 // closed from inside tree/list view
+      {Qt::Key_F11, Qt::Key_F9, Qt::Key_F9},                 // F9 in tree/list view leaves it first
+  };
+  for (const auto &keys : rounds) {
+    QString trace;
+    for (Qt::Key k : keys) {
+      key(k);
+      trace += QKeySequence(k).toString() + " ";
+    }
+    SCOPED_TRACE(trace.toStdString());
+    ASSERT_FALSE(w->treeListView() || w->dualFileManager() || w->fullScreen());
+    EXPECT_TRUE(w->item("Cbox4")->isChecked());
+    EXPECT_TRUE(w->item("Cbox4")->isEnabled());
+    // What else the layouts took comes back too.
+    EXPECT_TRUE(menuShown("E&ditor") && menuEnabled("E&ditor"));
+    for (const char *n : {"Vertical", "FtpClient1", "Cbox3", "SaveNow1", "Clear2", "FullScreen1", "HelpTopics1", "ZipFile1"})
+      EXPECT_TRUE(w->item(n)->isEnabled()) << n;
+  }
+  // And it still holds the viewers back.
+  w->lastViewerAction.clear();
+  w->PTShellList1->selectName("a1.txt");
+  w->PTShellList1Click();
+  EXPECT_EQ(w->lastViewerAction, "");
 }
 
 TEST_F(Layouts, FiftyFiftyOnlyWhereTheLeftBlockShows) {
