@@ -216,6 +216,10 @@ void TTarn::CDEvents1AfterArrival(const QString &) {
 // ---- Viewer dispatch ----
 
 void TTarn::PTShellList1Click() {
+  if (secondPairShown()) {
+    markActivePair(0);
+    setTitle(browser::titleFor(PTShellTree1->SelectedPath()));
+  }
   const int row = PTShellList1->Selected();
   if (row < 0) return;
   pickListItem(PTShellList1, PTShellTree1, row);

@@ -7,7 +7,9 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QFileInfo>
+#include <QAbstractItemView>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
@@ -72,6 +74,9 @@ void TTarn::FormShow() {
   setLeftBlockWidth(leftBlockWidth > 0 ? qMin(leftBlockWidth, total - 40) : 312);
   const int height = PTSplitter1->height();
   PTSplitter1->setSizes({treePaneHeight, qMax(0, height - treePaneHeight - PTSplitter1->handleWidth())});
+  // A dual file manager opened at start-up was split before the window had its size: it takes the first
+  // pair's split now.
+  if (secondPairShown()) setPairStyle(PTSplitter2, PTSplitter1->orientation() == Qt::Horizontal, treePaneHeight);
   if (args_.isEmpty()) return;
   // A path with spaces may arrive unquoted as several arguments.
   QString joined;
@@ -147,6 +152,17 @@ bool TTarn::eventFilter(QObject *o, QEvent *e) {
     if (k->key() == Qt::Key_F2 && k->modifiers() == Qt::AltModifier && Pc1->isVisible() && Pc1->currentWidget() == HtmlCmd) {
       HtmlTab->GoToHtml();
       return true;
+    }
+  }
+  // A click on the empty space of a list is a click on the list too (the views report only clicks on an
+  // item): in the dual file manager it makes that pair the target, title included.
+  if (e->type() == QEvent::MouseButtonRelease && secondPairShown() && static_cast<QMouseEvent *>(e)->button() == Qt::LeftButton) {
+    for (TPTShellList *list : {PTShellList1, PTShellList2}) {
+      QAbstractItemView *view = list->currentView();
+      if (o != view->viewport() || view->indexAt(static_cast<QMouseEvent *>(e)->position().toPoint()).isValid()) continue;
+      // After the view has taken the release: it clears the selection then.
+      QMetaObject::invokeMethod(this, list == PTShellList1 ? &TTarn::PTShellList1Click : &TTarn::PTShellList2Click,
+                                Qt::QueuedConnection);
     }
   }
   if (o == StatusBar2 && e->type() == QEvent::MouseButtonRelease) StatusBar1DblClick();

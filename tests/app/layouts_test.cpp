@@ -85,6 +85,13 @@ class Layouts : public apptest::AppTest {
   }
   int leftWidth() const { return w->RxSplitter1->sizes().value(0); }
   int split(QSplitter *s) const { return s->sizes().value(0); }
+  void clickEmptySpace(TPTShellList *list) {
+    QAbstractItemView *view = list->currentView();
+    const QPoint below(view->viewport()->width() / 2, view->viewport()->height() - 4);
+    ASSERT_FALSE(view->indexAt(below).isValid());
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, below);
+    settle();
+  }
   void pressIn(QWidget *view) {
     QTest::mousePress(view, Qt::LeftButton, {}, QPoint(5, 5));
     QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(5, 5));
@@ -273,6 +280,18 @@ TEST_F(Layouts, DualFileManagerFollowsTheActivePairAndRemembersTheSecondFolder) 
   QTest::mousePress(w->panel2, Qt::LeftButton, {}, QPoint(2, 2));
   EXPECT_TRUE(w->secondPairActive());
   EXPECT_EQ(w->windowTitle(), "Tarnwick - " + right);
+  // A click on the empty space below a list's items makes its pair the target, with its folder in the title.
+  w->PTShellList2->selectName("b1.txt");
+  w->PTShellList2Click();
+  ASSERT_EQ(w->windowTitle(), "Tarnwick - " + right + "/b1.txt");
+  clickEmptySpace(w->PTShellList1);
+  EXPECT_FALSE(w->secondPairActive());
+  EXPECT_EQ(w->windowTitle(), "Tarnwick - " + left);
+  clickEmptySpace(w->PTShellList2);
+  EXPECT_TRUE(w->secondPairActive());
+  EXPECT_EQ(w->windowTitle(), "Tarnwick - " + right);
+  w->PTShellList2->selectName("b1.txt");
+  w->PTShellList2Click();
 
   // Closing with the second pair active leaves the first tree on its folder; the clicked file is shown.
   key(Qt::Key_F9);
@@ -461,12 +480,19 @@ TEST_F(Layouts, TheDualFileManagerOpensAgainAfterARestartAndLetsGoOfTheFavourite
   EXPECT_EQ(testenv::readFile(fav), left + "\r\n" + right + "\r\n");
   EXPECT_EQ(w->Hcb1->count(), 2);
 
+  w->PTSplitter1->setSizes({210, 400});
+  emit w->PTSplitter1->splitterMoved(210, 1);
+  settle();
+  ASSERT_EQ(split(w->PTSplitter2), 210);
   w->close();
   w.reset();
   open();
   EXPECT_TRUE(w->dualFileManager());
   EXPECT_FALSE(w->PTSplitter2->isHidden());
   EXPECT_TRUE(w->Panel1->isHidden());
+  // Both pairs come back split where they were.
+  EXPECT_EQ(split(w->PTSplitter1), 210);
+  EXPECT_EQ(split(w->PTSplitter2), 210);
   key(Qt::Key_F9);
   // Closed in full screen, the window comes back with its left block as wide as it was.
   w->RxSplitter1->setSizes({345, 900, 0});
