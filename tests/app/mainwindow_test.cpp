@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QDateEdit>
@@ -11,6 +12,10 @@
 #include "controls/tledit.h"
 #include "viewers/editortab.h"
 #include <QProcess>
+#include <QStandardPaths>
+#include <QTimer>
+#include <algorithm>
+#include <csignal>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -26,6 +31,9 @@
 #include "controls/shelllist.h"
 #include "controls/shelltree.h"
 #include "platform/paths.h"
+#include "platform/regstore.h"
+#include "browser/rundialog.h"
+#include <QComboBox>
 #include "tests/app/apptest.h"
 #include "tests/common/testenv.h"
 
@@ -412,4 +420,39 @@ TEST_F(MainWindow, StartsWithoutLoadingTheHtmlEngine) {
   w.show();
   ASSERT_TRUE(testenv::waitFor([&] { return !w.PTShellList1->model()->isLoading(); }));
   EXPECT_FALSE(engineLoaded());
+}
+
+namespace {
+// df's "Avail" for the folder's volume in bytes (0 when df cannot tell).
+quint64 dfAvailable(const QString &dir) {
+  QProcess df;
+  df.start("df", {"-B1", "--output=avail", dir});
+  if (!df.waitForFinished(20000) || df.exitCode() != 0) return 0;
+  return df.readAllStandardOutput().trimmed().split('\n').value(1).trimmed().toULongLong();
+}
+}  // namespace
+
+// The status line's free space is what df and every other file manager show, whichever way "Show Correct
+// Free &Disk Space" is set (blocks kept for the administrator are no space the user can fill).
+TEST_F(MainWindow, FreeSpaceIsWhatDfShowsWhicheverTheOption) {
+  const QString dir = makeSampleFolder();
+  TTarn w({dir});
+  w.show();
+  ASSERT_TRUE(waitFilled(w, dir));
+  if (dfAvailable(dir) == 0) GTEST_SKIP() << "df gives no available space for " << dir.toStdString();
+  for (bool option : {false, true}) {
+    SCOPED_TRACE(option ? "option on" : "option off");
+    if (w.item("DiskSpace")->isChecked() != option) w.item("DiskSpace")->trigger();
+    const quint64 before = dfAvailable(dir);
+    w.TreeRefreshMitmClick();
+    const QString text = w.StatusBar2Panels[2]->text();
+    const quint64 after = dfAvailable(dir);
+    const QStringList words = text.split(' ');
+    ASSERT_TRUE(text.endsWith(" Disk Space Free")) << text.toStdString();
+    const double gb = words.value(0).toDouble() / (words.value(1) == "MB" ? 1024.0 : 1.0);
+    const double GiB = 1024.0 * 1024 * 1024;
+    // Other processes write meanwhile: 64 MB either way.
+    EXPECT_GE(gb, double(std::min(before, after)) / GiB - 0.07) << text.toStdString();
+    EXPECT_LE(gb, double(std::max(before, after)) / GiB + 0.07) << text.toStdString();
+  }
 }
