@@ -101,6 +101,13 @@ TTarn::TTarn(const QStringList &args, QWidget *parent) : QMainWindow(parent), ar
   setUpSystemCommands();
   qApp->installEventFilter(this);  // the window sees every key first
   setupFtp();
+  // A screen reader names a button by its accessible name, which a button that shows only an icon lacks:
+  // its hint names it.
+  for (QToolButton *b : {DosBut, TreeBut, DualBut, Calculator, FindFiles, DeleteBtn, LargeIconsBtn, SmallIconsBtn, ListBtn,
+                         DetailsBtn, NewDir, ShowProperties, MapDisk, DiscMap}) {
+    b->setAccessibleName(b->toolTip());
+    if (b->statusTip() != b->toolTip()) b->setAccessibleDescription(b->statusTip());
+  }
   FormCreate();
 }
 

@@ -192,6 +192,5 @@ void TTarn::HelpTopics1Click() {
 
 void TTarn::About1Click() {
   QMessageBox::about(this, QStringLiteral("About Tarnwick"),
-                     QStringLiteral("Tarnwick - Version %1\n\rA file manager with quick viewers, made by the Tarnwick developers.")
-                         .arg(QCoreApplication::applicationVersion()));
+                     QStringLiteral("Tarnwick - Version 2.4\n\rA file manager with quick viewers, made by the Tarnwick developers."));
 }

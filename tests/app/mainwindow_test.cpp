@@ -422,6 +422,36 @@ TEST_F(MainWindow, StartsWithoutLoadingTheHtmlEngine) {
   EXPECT_FALSE(engineLoaded());
 }
 
+TEST_F(MainWindow, AboutBoxGivesTheVersion) {
+  TTarn w;
+  QString text;
+  testenv::ModalWatcher read([&](QWidget *m) {
+    if (auto *b = qobject_cast<QMessageBox *>(m)) text = b->text();
+    m->close();
+  });
+  w.item("About1")->trigger();
+  EXPECT_TRUE(text.startsWith("Tarnwick - Version 2.4\n\r")) << text.toStdString();
+}
+
+// A screen reader reads a button's accessible name; the tool bar's buttons show only icons.
+TEST_F(MainWindow, ToolButtonsAreNamedByTheirHints) {
+  TTarn w;
+  const QList<QToolButton *> buttons = {w.DosBut,    w.TreeBut,       w.DualBut,       w.Calculator, w.FindFiles,
+                                        w.DeleteBtn, w.LargeIconsBtn, w.SmallIconsBtn, w.ListBtn,    w.DetailsBtn,
+                                        w.NewDir,    w.ShowProperties, w.MapDisk,      w.DiscMap};
+  for (QToolButton *b : buttons) {
+    SCOPED_TRACE(b->objectName().toStdString());
+    QAccessibleInterface *a = QAccessible::queryAccessibleInterface(b);
+    ASSERT_NE(a, nullptr);
+    EXPECT_FALSE(a->text(QAccessible::Name).isEmpty());
+    EXPECT_EQ(a->text(QAccessible::Name), b->toolTip());
+  }
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(w.TreeBut)->text(QAccessible::Name), "Tree list view");
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(w.LargeIconsBtn)->text(QAccessible::Name), "Large Icons");
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(w.LargeIconsBtn)->text(QAccessible::Description),
+            "Displays items by using large icons.");
+}
+
 namespace {
 // df's "Avail" for the folder's volume in bytes (0 when df cannot tell).
 quint64 dfAvailable(const QString &dir) {
