@@ -143,8 +143,16 @@ void TTarn::Run2Click() {
   const QString text = dlg.commandLine();
   history = runcmd::remember(history, text);
   Reg.WriteString(QStringLiteral("Settings"), QStringLiteral("RunHistory"), history.join(QLatin1Char('\n')));
-  QString message;
-  if (!runcmd::run(text, state.CurrentFolder, &message)) systemMessage(message);
+  QString message, folder;
+  if (runcmd::run(text, state.CurrentFolder, &message, &folder)) return;
+  if (folder.isEmpty()) {
+    systemMessage(message);
+    return;
+  }
+  // No desktop file manager: this window is one.
+  if (QMessageBox::question(this, TRunDialog::kTitle, message + QStringLiteral("\n\nShow it in Tarnwick's file list?"),
+                            QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes)
+    activeTree()->SelectPath(folder);
 }
 
 void TTarn::Format1Click() {

@@ -486,3 +486,32 @@ TEST_F(MainWindow, FreeSpaceIsWhatDfShowsWhicheverTheOption) {
     EXPECT_LE(gb, double(std::max(before, after)) / GiB + 0.07) << text.toStdString();
   }
 }
+
+// Run on a folder, with no file manager on the desktop: the program's own list shows it, when the user
+// wants it (here a folder whose name has blanks and quotes, typed in quotes).
+TEST_F(MainWindow, RunOnAFolderWithoutAFileManagerOffersTheProgramsOwnList) {
+  const QString dir = makeSampleFolder();
+  const QString target = dir + "/Some \"odd\" folder";
+  ASSERT_TRUE(QDir().mkpath(target));
+  TTarn w({dir});
+  w.show();
+  ASSERT_TRUE(waitFilled(w, dir));
+  const QByteArray path = qgetenv("PATH");
+  qputenv("PATH", QFile::encodeName(testenv::makeDir("no-tools")));
+  QStringList asked;
+  testenv::ModalWatcher answer([&](QWidget *m) {
+    if (auto *run = qobject_cast<TRunDialog *>(m)) {
+      run->box()->setCurrentText("'" + target + "'");
+      run->accept();
+    } else if (auto *b = qobject_cast<QMessageBox *>(m)) {
+      asked << b->text();
+      (b->button(QMessageBox::Yes) ? b->button(QMessageBox::Yes) : b->buttons().first())->click();
+    } else {
+      m->close();
+    }
+  });
+  w.Run2Click();
+  qputenv("PATH", path);
+  EXPECT_EQ(asked, QStringList{"No file manager was found to open the folder " + target + ".\n\nShow it in Tarnwick's file list?"});
+  EXPECT_TRUE(testenv::waitFor([&] { return w.PTShellTree1->SelectedPath() == target; }));
+}
