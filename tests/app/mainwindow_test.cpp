@@ -515,3 +515,105 @@ TEST_F(MainWindow, RunOnAFolderWithoutAFileManagerOffersTheProgramsOwnList) {
   EXPECT_EQ(asked, QStringList{"No file manager was found to open the folder " + target + ".\n\nShow it in Tarnwick's file list?"});
   EXPECT_TRUE(testenv::waitFor([&] { return w.PTShellTree1->SelectedPath() == target; }));
 }
+
+// The desktop ends the session while text is unsaved and a question is open: nothing more is asked, the
+// question is cancelled, the file on disk is left as it was, the unsaved text is kept and named at the
+// next start, and the settings are saved as on exit.
+TEST_F(MainWindow, EndingTheSessionAsksNothingAndKeepsUnsavedText) {
+  const QString dir = makeSampleFolder();
+  const QString file = dir + "/readme";
+  {
+    TTarn w({dir});
+    w.show();
+    ASSERT_TRUE(waitFilled(w, dir));
+    ASSERT_TRUE(w.LoadEditorFile(file));
+    w.LEdit1->setCursorPosition(0, 0);
+    w.LEdit1->insert("typed ");
+    w.Word951->trigger();  // a changed option, saved as on exit
+    QStringList asked;
+    testenv::ModalWatcher record([&](QWidget *m) {
+      if (m->windowTitle() == "About Tarnwick") return;
+      asked << m->windowTitle();
+      if (auto *d = qobject_cast<QDialog *>(m)) d->reject();
+    });
+    QString openWhenEnded;
+    QTimer::singleShot(0, &w, [&] {
+      if (QApplication::activeModalWidget()) openWhenEnded = QApplication::activeModalWidget()->windowTitle();
+      w.endSession();
+    });
+    w.About1Click();  // a question of its own: it returns once the ending cancelled it
+    EXPECT_EQ(openWhenEnded, "About Tarnwick");
+    EXPECT_TRUE(asked.isEmpty()) << asked.join(", ").toStdString();
+    EXPECT_FALSE(QApplication::activeModalWidget());
+    EXPECT_FALSE(w.isVisible());
+    w.close();  // a logout closes the windows too: nothing is asked then either
+    EXPECT_TRUE(asked.isEmpty()) << asked.join(", ").toStdString();
+  }
+  EXPECT_EQ(testenv::readFile(file), "plain text\n");
+  const QStringList kept = QDir(TTarn::recoveryFolder()).entryList(QDir::Files);
+  ASSERT_EQ(kept.size(), 1);
+  EXPECT_TRUE(kept.first().endsWith(" readme")) << kept.first().toStdString();
+  EXPECT_EQ(testenv::readFile(TTarn::recoveryFolder() + "/" + kept.first()), "typed plain text\n");
+
+  QStringList told;
+  testenv::ModalWatcher read([&](QWidget *m) {
+    if (auto *b = qobject_cast<QMessageBox *>(m)) told << b->text();
+    m->close();
+  });
+  TTarn next({dir});
+  EXPECT_TRUE(next.Word951->isChecked());
+  next.show();
+  next.FormShow();
+  ASSERT_EQ(told.size(), 1);
+  EXPECT_TRUE(told.first().contains(TTarn::recoveryFolder() + "/" + kept.first())) << told.first().toStdString();
+  next.FormShow();  // told once
+  EXPECT_EQ(told.size(), 1);
+}
+
+namespace {
+// True once the process sleeps in its event loop (its main thread waits in poll).
+bool idleInEventLoop(qint64 pid) {
+  return testenv::readFile(QString("/proc/%1/wchan").arg(pid)).contains("poll");
+}
+}  // namespace
+
+// SIGTERM (a logout) and SIGHUP (the session went away) end the real program with exit code 0: a copy
+// waiting at the one-instance question ends unanswered, and the running one saves its settings as on
+// exit and frees the one-instance lock, so that the next start asks nothing.
+TEST_F(MainWindow, TermAndHangUpEndTheProgramAndFreeItsLock) {
+  const QString exe = testenv::binDir() + "/tarnwick";
+  const QString dir = makeSampleFolder();
+  const QString setUpDone = platform::userFile("tarnwick.ext");  // written at the end of the window's set-up
+  const QString store = platform::userFile("registry.ini");
+  const QString lock = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + "/tarnwick.lock";
+  for (int signo : {SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signo == SIGTERM ? "SIGTERM" : "SIGHUP");
+    apptest::cleanUserState();
+    QProcess first;
+    first.start(exe, {dir});
+    ASSERT_TRUE(first.waitForStarted());
+    ASSERT_TRUE(testenv::waitFor([&] { return QFile::exists(setUpDone) && QFile::exists(lock) && idleInEventLoop(first.processId()); },
+                                 30000));
+    QProcess second;
+    second.start(exe, {dir});
+    ASSERT_TRUE(second.waitForStarted());
+    ASSERT_TRUE(testenv::waitFor([&] { return idleInEventLoop(second.processId()); }, 30000));  // at the question
+    ::kill(second.processId(), signo);
+    EXPECT_TRUE(second.waitForFinished(20000));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_TRUE(QFile::exists(lock));  // the running copy's
+
+    ASSERT_TRUE(QFile::remove(store));
+    ::kill(first.processId(), signo);
+    EXPECT_TRUE(first.waitForFinished(20000));
+    EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(first.exitCode(), 0);
+    EXPECT_FALSE(QFile::exists(lock));
+    EXPECT_EQ(platform::RegStore().readInteger(platform::RegRoot::CurrentUser, "Software\\Tarnwick2\\Settings", "SaveSet"), 1);
+    if (first.state() != QProcess::NotRunning) first.kill();
+    if (second.state() != QProcess::NotRunning) second.kill();
+    first.waitForFinished(5000);
+    second.waitForFinished(5000);
+  }
+}
