@@ -2,18 +2,16 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QTimer>
+#include <QPointer>
 #include <cstdio>
 #include <cstdlib>
-#include <csignal>
-#include <fcntl.h>
-#include <unistd.h>
-#include <QSocketNotifier>
 #include <algorithm>
 #include "app/justoneask.h"
 #include "app/splash.h"
 #include "app/tarn.h"
 #include "controls/shelllist.h"
 #include "controls/shelltree.h"
+#include "platform/endsignals.h"
 #include <QElapsedTimer>
 
 static bool haveDisplay() {
@@ -62,22 +60,27 @@ static void benchStartup(TTarn *w) {
   QObject::connect(w->PTShellList2, &TPTShellList::OnFillComplete, w, report);
 }
 
-// SIGTERM (a session ending, a service manager) closes the window the normal way, so settings are saved.
-static int g_termPipe[2] = {-1, -1};
-static void onTerm(int) {
-  const char c = 1;
-  (void)!::write(g_termPipe[1], &c, 1);
-}
-
 int main(int argc, char **argv) {
   g_sinceMain.start();
-  if (::pipe2(g_termPipe, O_CLOEXEC | O_NONBLOCK) == 0) std::signal(SIGTERM, onTerm);
+  // First of all, so that a logout during start-up is not lost.
+  platform::EndSignals::install();
   if (!haveDisplay()) {
     std::fprintf(stderr, "Tarnwick needs a graphical display, but none was found (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
                          "Start it from a desktop session, or set QT_QPA_PLATFORM=offscreen for a window that is not shown.\n");
     return 1;
   }
   QApplication app(argc, argv);
+  // A logout (SIGTERM) or a hang-up (SIGHUP) ends the program as closing does, asking nothing; exit()
+  // also ends the loop of any question that is open, and the loops that would start after it.
+  QPointer<TTarn> main;
+  bool endRequested = false;
+  platform::EndSignals ends;
+  QObject::connect(&ends, &platform::EndSignals::arrived, &app, [&] {
+    if (endRequested) return;
+    endRequested = true;
+    if (main) main->endSession();
+    QCoreApplication::exit(0);
+  });
   TSplashForm *splash = new TSplashForm;
   splash->show();
   app.processEvents();
@@ -88,26 +91,23 @@ int main(int argc, char **argv) {
   // A second copy refused at the question ends at once: going on would let it delete files the
   // running copy uses (the zip view file).
   TJustOneAsk justOne(QFileInfo(QCoreApplication::applicationFilePath()).fileName());
-  if (!justOne.proceed()) {
+  if (!justOne.proceed() || endRequested) {
     delete splash;
     return 0;
   }
   QStringList args = app.arguments().mid(1);
-  auto *main = new TTarn(args);
-  if (g_termPipe[0] >= 0) {
-    // A SIGTERM that came during start-up is already waiting in the pipe and closes the window at once.
-    auto *n = new QSocketNotifier(g_termPipe[0], QSocketNotifier::Read, main);
-    QObject::connect(n, &QSocketNotifier::activated, main, [main] {
-      char c;
-      while (::read(g_termPipe[0], &c, 1) > 0) {
-      }
-      main->close();
-    });
+  main = new TTarn(args);
+  delete splash;
+  if (endRequested) {  // during a question of the start-up: the loop that would answer it has ended
+    main->endSession();
+    delete main.data();
+    return 0;
   }
   main->setAttribute(Qt::WA_DeleteOnClose);
-  delete splash;
   main->show();
-  QTimer::singleShot(0, main, [main] { main->FormShow(); });
+  QTimer::singleShot(0, main, [main] { if (main) main->FormShow(); });
   if (qEnvironmentVariableIsSet("TARNWICK_BENCH_STARTUP")) benchStartup(main);
-  return app.exec();
+  const int rc = app.exec();
+  delete main.data();  // ended by a signal, the window was not closed: its windows and files go now
+  return rc;
 }

@@ -101,6 +101,13 @@ TTarn::TTarn(const QStringList &args, QWidget *parent) : QMainWindow(parent), ar
   setUpSystemCommands();
   qApp->installEventFilter(this);  // the window sees every key first
   setupFtp();
+  // A screen reader names a button by its accessible name, which a button that shows only an icon lacks:
+  // its hint names it.
+  for (QToolButton *b : {DosBut, TreeBut, DualBut, Calculator, FindFiles, DeleteBtn, LargeIconsBtn, SmallIconsBtn, ListBtn,
+                         DetailsBtn, NewDir, ShowProperties, MapDisk, DiscMap}) {
+    b->setAccessibleName(b->toolTip());
+    if (b->statusTip() != b->toolTip()) b->setAccessibleDescription(b->statusTip());
+  }
   FormCreate();
 }
 
@@ -147,17 +154,13 @@ QAction *TTarn::addItem(QMenu *menu, const QString &name, const QString &caption
   }
   a->setCheckable(checkable);
   a->setChecked(checkedOnStart);
-  if (handler)
-    connect(a, &QAction::triggered, this, [handler] { handler(); });
-  else
-    connect(a, &QAction::triggered, this, &TTarn::notBuiltYet);
+  // An item without a handler here is wired once by the app/tarn_*.cpp file of its subsystem.
+  if (handler) connect(a, &QAction::triggered, this, [handler] { handler(); });
   if (menu) menu->addAction(a);
   addAction(a);  // shortcuts work while the menu bar is hidden too
   items_.insert(name, a);
   return a;
 }
-
-void TTarn::notBuiltYet() { StatusBar1Panel->setText(QStringLiteral("This command is not available in this version yet.")); }
 
 void TTarn::buildMenus() {
   QMenuBar *bar = menuBar();
@@ -257,7 +260,7 @@ void TTarn::buildMenus() {
   addItem(edit4, "SysEdit1", "&System Files");
   QMenu *tarnwick = tarnwickMenu_ = tools->addMenu(QStringLiteral("Tarnw&ick"));
   tarnwick->setObjectName(QStringLiteral("Tarnwick1"));
-  addItem(tarnwick, "Extensions1", "E&xtensions", {}, [this] { Edit3Click(); });
+  addItem(tarnwick, "Extensions1", "E&xtensions");
   addItem(tarnwick, "Favourites1", "&Favourites");
   addItem(tarnwick, "FtpProfiles1", "Ftp &Profiles");
   addItem(tarnwick, "HtmlHistory1", "&Html History");
@@ -299,10 +302,7 @@ void TTarn::buildMenus() {
   addItem(help, "HelpTopics1", "&Help");
   addItem(help, "EMailAuthor", "E:Mail &Author");
   addItem(help, "TarnwickUpdate", "&Tarnwick Web Page");
-  addItem(help, "About1", "&About", {}, [this] {
-    QMessageBox::about(this, QStringLiteral("About Tarnwick"),
-                       QStringLiteral("Tarnwick %1\nA file manager with quick viewers.").arg(QCoreApplication::applicationVersion()));
-  });
+  addItem(help, "About1", "&About");
   // Shown by the media tab and the FTP panel while they are in use.
   for (QAction *a : {addItem(nullptr, "CloseMultimedia1", "Close M&ultiMedia"), addItem(nullptr, "FtpClient2", "Ftp &Client")}) {
     bar->addAction(a);
@@ -393,10 +393,7 @@ void TTarn::buildToolBar() {
     b->setAutoRaise(true);  // flat speed buttons
     b->setToolTip(hint);
     b->setStatusTip(hint);
-    if (handler)
-      connect(b, &QToolButton::clicked, this, [handler] { handler(); });
-    else
-      connect(b, &QToolButton::clicked, this, &TTarn::notBuiltYet);
+    if (handler) connect(b, &QToolButton::clicked, this, [handler] { handler(); });
     PTGroup1->addWidget(b);
   };
   button(DosBut, "DosBut", QStyle::SP_ComputerIcon, "MsDos prompt");

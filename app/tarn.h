@@ -211,6 +211,14 @@ class TTarn : public QMainWindow {
   void AutoStartClick();
   void CloseMitmClick();
   void FormShow();
+  // The desktop ends the program (a logout: SIGTERM or SIGHUP): the window ends as closing does, but asks
+  // nothing, since nobody is there to answer. Open questions are cancelled, settings are saved as on exit,
+  // and the user's documents are neither saved nor touched: text not yet saved is kept in the recovery
+  // folder (named at the next start). The caller then ends the event loop.
+  void endSession();
+  bool sessionEnding() const { return ending_; }
+  // Where endSession keeps unsaved text.
+  static QString recoveryFolder();
   // File commands on the browser panes (app/tarn_files.cpp); the host adapter is declared first so that it
   // outlives the commands.
   std::unique_ptr<browser::FileCommandHost> fileHost;
@@ -379,7 +387,6 @@ class TTarn : public QMainWindow {
   void FormCreate();
   QAction *addItem(QMenu *menu, const QString &name, const QString &caption, const QString &key = {},
                    std::function<void()> handler = {}, bool checkable = false, bool checkedOnStart = false);
-  void notBuiltYet();
   void setupFtp();
   QWidget *ftpPrevViewer_ = nullptr;
   void setTitle(const QString &text);
@@ -401,4 +408,10 @@ class TTarn : public QMainWindow {
   int firstRunFlag_ = 0;
   bool saveNow_ = false;
   bool toldSaveFailed_ = false;
+  bool ending_ = false;
+  // Writes every unsaved text of the editors into the recovery folder; the list of what was kept is stored
+  // for the next start.
+  void keepUnsavedText();
+  // At start-up: tells what the last ended session kept, once.
+  void tellRecoveredText();
 };

@@ -97,7 +97,7 @@ void TTarn::sizePanels(TPTShellList *list, QLabel *const panels[3]) {
   for (int r = 0, n = list->itemCount(); r < n; ++r)
     if (!list->item(r).isDir) total += list->item(r).size;
   panels[1]->setText(sizetexts::SizeText(total));
-  panels[2]->setText(sizetexts::GetTheDiskSize(list->FolderPath(), checked("DiskSpace")));
+  panels[2]->setText(sizetexts::GetTheDiskSize(list->FolderPath()));
 }
 
 void TTarn::PTShellList1MouseMove() {
@@ -216,6 +216,10 @@ void TTarn::CDEvents1AfterArrival(const QString &) {
 // ---- Viewer dispatch ----
 
 void TTarn::PTShellList1Click() {
+  if (secondPairShown()) {
+    markActivePair(0);
+    setTitle(browser::titleFor(PTShellTree1->SelectedPath()));
+  }
   const int row = PTShellList1->Selected();
   if (row < 0) return;
   pickListItem(PTShellList1, PTShellTree1, row);

@@ -2,7 +2,10 @@
 // opened for hand editing, the start-up folder and the folder dialog that moves the active tree.
 #include <QAction>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
@@ -36,17 +39,68 @@ QList<browser::ListEntry> comboEntries(const QComboBox *box) {
   return out;
 }
 
+// Qt's dialog reads double quotes in its name box as the quotes around several names ("a" "b"), so a
+// folder whose name holds one could not be typed: its button stayed off. A typed name that is a folder
+// just as it stands is taken as it is.
+class FolderDialog : public QFileDialog {
+ public:
+  FolderDialog(QWidget *parent, const QString &title, const QString &from) : QFileDialog(parent, title, from) {
+    setOption(QFileDialog::DontUseNativeDialog, true);
+  }
+  // The folder typed with quotes in its name, or empty.
+  QString typedFolder() const {
+    const QString typed = nameBox_ ? nameBox_->text() : QString();
+    if (!typed.contains(QLatin1Char('"'))) return QString();
+    const QFileInfo info(QDir(directory()), typed);
+    return info.isDir() ? info.absoluteFilePath() : QString();
+  }
+  QString chosen() const { return chosen_.isEmpty() ? selectedFiles().value(0) : chosen_; }
+  void accept() override {
+    chosen_ = typedFolder();
+    if (chosen_.isEmpty()) QFileDialog::accept();
+    else QDialog::accept();
+  }
+
+ protected:
+  void showEvent(QShowEvent *e) override {
+    // The dialog's own widgets exist once it is shown.
+    if (!nameBox_) {
+      nameBox_ = findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+      if (auto *box = findChild<QDialogButtonBox *>())
+        for (QAbstractButton *b : box->buttons())
+          if (box->buttonRole(b) == QDialogButtonBox::AcceptRole) button_ = qobject_cast<QPushButton *>(b);
+      if (nameBox_ && button_) {
+        connect(nameBox_, &QLineEdit::textChanged, this, [this] { keepButtonOn(); });
+        button_->installEventFilter(this);
+      }
+    }
+    QFileDialog::showEvent(e);
+  }
+  bool eventFilter(QObject *o, QEvent *e) override {
+    // The dialog turns its button off again whenever it looks at the names.
+    if (o == button_ && e->type() == QEvent::EnabledChange) keepButtonOn();
+    return QFileDialog::eventFilter(o, e);
+  }
+
+ private:
+  void keepButtonOn() {
+    if (button_ && !button_->isEnabled() && !typedFolder().isEmpty()) button_->setEnabled(true);
+  }
+  QLineEdit *nameBox_ = nullptr;
+  QPushButton *button_ = nullptr;
+  QString chosen_;
+};
+
 // A folder dialog the tests can answer (the desktop's own dialog is out of their reach).
 QString chooseFolder(QWidget *parent, const QString &title, const QString &from, bool *confirmed) {
-  QFileDialog d(parent, title, from);
-  d.setOption(QFileDialog::DontUseNativeDialog, true);
+  FolderDialog d(parent, title, from);
   d.setFileMode(QFileDialog::Directory);
   d.setOption(QFileDialog::ShowDirsOnly, true);
   d.setFilter(d.filter() | QDir::Hidden);
   *confirmed = d.exec() == QDialog::Accepted;
   d.hide();
   parent->activateWindow();  // the dialog can go before it was ever active; the window takes the keys again
-  return *confirmed ? d.selectedFiles().value(0) : QString();
+  return *confirmed ? d.chosen() : QString();
 }
 
 }  // namespace
@@ -67,14 +121,11 @@ void TTarn::setUpFavourites() {
 
   const auto wire = [this](QAction *a, std::function<void()> handler) {
     if (!a) return;
-    disconnect(a, &QAction::triggered, this, &TTarn::notBuiltYet);
     connect(a, &QAction::triggered, this, [handler = std::move(handler)] { handler(); });
   };
   wire(item("AddToFavourites2"), [this] { AddToFavourites1Click(PTShellTree1); });
   wire(item("AddToFavourites1"), [this] { AddToFavourites1Click(PTShellTree1); });
   wire(item("AddFolderToFavourites1"), [this] { AddToFavourites1Click(PTShellTree2); });
-  // E&xtensions used to share the mask combo's Edit; it follows the submenu's rule now.
-  if (QAction *a = item("Extensions1")) disconnect(a, &QAction::triggered, this, nullptr);
   wire(item("Extensions1"), [this] { openOwnFile(maskListFile(), QStringLiteral("Tarnwick.ext file not found")); });
   wire(item("Favourites1"), [this] { openOwnFile(favouritesFile(), QStringLiteral("Tarnwick.Fav file not found")); });
   wire(item("FtpProfiles1"), [this] {

@@ -56,10 +56,7 @@ class TarnFileHost final : public browser::FileCommandHost {
     afterNextFill(l, [l, name] { l->selectName(name); });
   }
 
-  bool openRichTextEditor() override {
-    w.openRichForm(false);
-    return true;
-  }
+  void openRichTextEditor() override { w.openRichForm(false); }
 
   QWidget *dialogParent() const override { return &w; }
 
@@ -111,9 +108,7 @@ void TTarn::setUpFileCommands() {
       {"Properties3", &browser::TFileCommands::ShowPropertiesClick},
   };
   for (const auto &[name, slot] : map) {
-    QAction *a = item(name);
-    disconnect(a, &QAction::triggered, nullptr, nullptr);
-    connect(a, &QAction::triggered, fileCommands.get(), slot);
+    connect(item(name), &QAction::triggered, fileCommands.get(), slot);
   }
   const QList<QPair<QToolButton *, void (browser::TFileCommands::*)()>> buttons = {
       {FindFiles, &browser::TFileCommands::FindFilesClick},
@@ -121,10 +116,7 @@ void TTarn::setUpFileCommands() {
       {NewDir, &browser::TFileCommands::NewFolder1MitmClick},
       {ShowProperties, &browser::TFileCommands::ShowPropertiesClick},
   };
-  for (const auto &[b, slot] : buttons) {
-    disconnect(b, &QToolButton::clicked, nullptr, nullptr);
-    connect(b, &QToolButton::clicked, fileCommands.get(), slot);
-  }
+  for (const auto &[b, slot] : buttons) connect(b, &QToolButton::clicked, fileCommands.get(), slot);
   for (TPTShellList *l : {PTShellList1, PTShellList2}) {
     l->model()->setRenameHook([this](const QString &path, const QString &name) {
       return fileCommands->renameAccepted(path, name);

@@ -4,10 +4,14 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QDateTime>
+#include <QDialog>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QFileInfo>
+#include <QAbstractItemView>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
@@ -16,6 +20,7 @@
 #include <QStatusTipEvent>
 #include <QTabWidget>
 #include <cerrno>
+#include <cstdio>
 #include <unistd.h>
 #include "app/tarn.h"
 #include "tools/richform.h"
@@ -28,6 +33,10 @@
 #include "controls/shelltree.h"
 #include "platform/autostart.h"
 #include "platform/paths.h"
+#include "platform/savefile.h"
+#include "controls/richedit.h"
+#include "controls/rtfcodec.h"
+#include "controls/tledit.h"
 
 void TTarn::FormCreate() {
   Reg.RootKey = TMyRegistry::kHKEY_CURRENT_USER;
@@ -72,15 +81,20 @@ void TTarn::FormShow() {
   setLeftBlockWidth(leftBlockWidth > 0 ? qMin(leftBlockWidth, total - 40) : 312);
   const int height = PTSplitter1->height();
   PTSplitter1->setSizes({treePaneHeight, qMax(0, height - treePaneHeight - PTSplitter1->handleWidth())});
-  if (args_.isEmpty()) return;
-  // A path with spaces may arrive unquoted as several arguments.
-  QString joined;
-  for (const QString &a : args_) joined += a + ' ';
-  while (joined.endsWith(' ')) joined.chop(1);
-  if (QFileInfo(joined).isFile()) {
-    Pc1->setCurrentWidget(EditorCmd);
-    LoadEditorFile(QFileInfo(joined).absoluteFilePath());
+  // A dual file manager opened at start-up was split before the window had its size: it takes the first
+  // pair's split now.
+  if (secondPairShown()) setPairStyle(PTSplitter2, PTSplitter1->orientation() == Qt::Horizontal, treePaneHeight);
+  if (!args_.isEmpty()) {
+    // A path with spaces may arrive unquoted as several arguments.
+    QString joined;
+    for (const QString &a : args_) joined += a + ' ';
+    while (joined.endsWith(' ')) joined.chop(1);
+    if (QFileInfo(joined).isFile()) {
+      Pc1->setCurrentWidget(EditorCmd);
+      LoadEditorFile(QFileInfo(joined).absoluteFilePath());
+    }
   }
+  tellRecoveredText();
 }
 
 bool TTarn::LoadEditorFile(const QString &path) { return EditorTab->LoadFile(path); }
@@ -96,6 +110,10 @@ void TTarn::AutoStartClick() {
 void TTarn::CloseMitmClick() { close(); }
 
 void TTarn::closeEvent(QCloseEvent *e) {
+  if (ending_) {  // a logout closes the windows too: everything was done by endSession
+    e->accept();
+    return;
+  }
   if (!THexForm::closeInstance() || !TRichForm::closeAll(this) || !closeDbfWindows() || !EditorTab->QueryClose() || !HtmlTab->QueryClose()) {  // the user wanted to save but nothing was saved: keep the window
     e->ignore();
     return;
@@ -104,6 +122,58 @@ void TTarn::closeEvent(QCloseEvent *e) {
   ftpProgramClosing();
   QFile::remove(platform::userFile(QStringLiteral("TarnwickFile")));
   e->accept();
+}
+
+QString TTarn::recoveryFolder() { return platform::userFile(QStringLiteral("Recovered")); }
+
+void TTarn::endSession() {
+  if (ending_) return;
+  ending_ = true;
+  // An open question is cancelled: its loop returns once this handler is done, and the handler that asked
+  // goes on as after Cancel.
+  for (QWidget *top : QApplication::topLevelWidgets())
+    if (auto *d = qobject_cast<QDialog *>(top); d && d->isVisible()) d->reject();
+  keepUnsavedText();
+  if (!checked("TreeView1")) SaveRegSettings();
+  ftpProgramClosing();
+  QFile::remove(platform::userFile(QStringLiteral("TarnwickFile")));
+  for (QWidget *top : QApplication::topLevelWidgets()) top->hide();
+}
+
+void TTarn::keepUnsavedText() {
+  QStringList kept;
+  const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss"));
+  const auto keep = [&](const QString &document, const QString &fallbackName, const QByteArray &bytes) {
+    const QString dir = recoveryFolder();
+    QDir().mkpath(dir);
+    const QString name = QFileInfo(document).fileName().isEmpty() ? fallbackName : QFileInfo(document).fileName();
+    QString path = dir + '/' + stamp + ' ' + name;
+    for (int n = 2; QFileInfo::exists(path); ++n) path = dir + '/' + stamp + QStringLiteral(" (%1) ").arg(n) + name;
+    if (platform::saveFileAtomically(path, bytes)) kept << path;
+  };
+  const auto document = [](TLEdit *e) { return e->HasFileName() ? e->FileName() : QString(); };
+  if (LEdit1->IsModified()) keep(document(LEdit1), QStringLiteral("Untitled.txt"), LEdit1->TextBytes());
+  if (HtmlTab && HtmlTab->LEdit2->IsModified())
+    keep(document(HtmlTab->LEdit2), QStringLiteral("Untitled.htm"), HtmlTab->LEdit2->TextBytes());
+  for (TRichForm *f : findChildren<TRichForm *>(QString(), Qt::FindDirectChildrenOnly))
+    if (f->editor()->document()->isModified())
+      keep(f->fileName() == QLatin1String("Untitled") ? QString() : f->fileName(), QStringLiteral("Untitled.rtf"),
+           rtf::writeRtf(f->editor()->document()));
+  if (kept.isEmpty()) return;
+  std::fprintf(stderr, "Tarnwick: unsaved text kept in %s\n", qPrintable(kept.join(QStringLiteral(", "))));
+  Reg.WriteString(QStringLiteral("Settings"), QStringLiteral("RecoveredText"), kept.join('\n'));
+  Reg.Close();
+}
+
+void TTarn::tellRecoveredText() {
+  const QString kept = Reg.ReadString(QStringLiteral("Settings"), QStringLiteral("RecoveredText"), QString());
+  if (kept.isEmpty()) return;
+  Reg.DeleteValue(QStringLiteral("Settings"), QStringLiteral("RecoveredText"));
+  Reg.Close();
+  QMessageBox::information(this, QStringLiteral("Tarnwick"),
+                           QStringLiteral("Tarnwick was ended by the system while text in it was not saved. The "
+                                          "files you were editing were left as they were; the unsaved text was "
+                                          "kept in:\n\n%1").arg(kept));
 }
 
 void TTarn::setTitle(const QString &text) { setWindowTitle(text); }
@@ -147,6 +217,17 @@ bool TTarn::eventFilter(QObject *o, QEvent *e) {
     if (k->key() == Qt::Key_F2 && k->modifiers() == Qt::AltModifier && Pc1->isVisible() && Pc1->currentWidget() == HtmlCmd) {
       HtmlTab->GoToHtml();
       return true;
+    }
+  }
+  // A click on the empty space of a list is a click on the list too (the views report only clicks on an
+  // item): in the dual file manager it makes that pair the target, title included.
+  if (e->type() == QEvent::MouseButtonRelease && secondPairShown() && static_cast<QMouseEvent *>(e)->button() == Qt::LeftButton) {
+    for (TPTShellList *list : {PTShellList1, PTShellList2}) {
+      QAbstractItemView *view = list->currentView();
+      if (o != view->viewport() || view->indexAt(static_cast<QMouseEvent *>(e)->position().toPoint()).isValid()) continue;
+      // After the view has taken the release: it clears the selection then.
+      QMetaObject::invokeMethod(this, list == PTShellList1 ? &TTarn::PTShellList1Click : &TTarn::PTShellList2Click,
+                                Qt::QueuedConnection);
     }
   }
   if (o == StatusBar2 && e->type() == QEvent::MouseButtonRelease) StatusBar1DblClick();

@@ -93,7 +93,6 @@ void TTarn::setupFtp() {
 
   for (const char *name : {"FtpClient1", "FtpClient2"}) {
     QAction *a = item(QLatin1String(name));
-    disconnect(a, &QAction::triggered, this, &TTarn::notBuiltYet);
     connect(a, &QAction::triggered, this, [this, a] { FtpClient1Click(a); });
   }
   item("FtpClient1")->setStatusTip(QStringLiteral("Opens up an FTP client for Uploading/Downloading files from a server"));

@@ -170,7 +170,6 @@ void TTarn::buildSecondPair() {
   connect(ListPopUp2, &QMenu::aboutToShow, this, [this] { markActivePair(1); });
   PTShellList2->setPopupMenu(ListPopUp2);
   item("Columns1")->setStatusTip(QStringLiteral("Make column widths the same as the second file window"));
-  disconnect(item("Columns1"), &QAction::triggered, nullptr, nullptr);
   connect(item("Columns1"), &QAction::triggered, this, [this] { Columns1Click(0); });
 
   // The layout commands.
@@ -179,19 +178,13 @@ void TTarn::buildSecondPair() {
       {"TreeView1", &TTarn::TreeView1Click},     {"DualFileManager1", &TTarn::DualFileManager1Click},
       {"Vertical", &TTarn::VerticalClick},       {"Cbox5", &TTarn::Cbox5Click},
   };
-  for (const auto &[name, handler] : commands) {
-    QAction *a = item(name);
-    disconnect(a, &QAction::triggered, nullptr, nullptr);
-    connect(a, &QAction::triggered, this, handler);
-  }
+  for (const auto &[name, handler] : commands) connect(item(name), &QAction::triggered, this, handler);
   item("Vertical")->setCheckable(false);
   item("FullScreen2")->setCheckable(true);
   TreeBut->setCheckable(true);
   DualBut->setCheckable(true);
-  for (const auto &[button, handler] : {qMakePair(TreeBut, &TTarn::TreeView1Click), qMakePair(DualBut, &TTarn::DualFileManager1Click)}) {
-    disconnect(button, &QToolButton::clicked, nullptr, nullptr);
+  for (const auto &[button, handler] : {qMakePair(TreeBut, &TTarn::TreeView1Click), qMakePair(DualBut, &TTarn::DualFileManager1Click)})
     connect(button, &QToolButton::clicked, this, handler);
-  }
   statusBar()->setStatusTip(kSplitHint);
 }
 
@@ -304,7 +297,9 @@ void TTarn::TreeView1Click() {
 // ---- Dual file manager ----
 
 void TTarn::DualFileManager1Click() {
-  if (treeView_) DualTreeView();
+  // Tree/list view is left first: from the dual file manager its own way, else as F11 leaves it (which
+  // gives back the menus and options it took).
+  if (treeView_) dual_ ? DualTreeView() : TreeView1Click();
   const bool opening = !dual_;
   if (opening) {
     const QString held = LEdit1->FileName();

@@ -41,7 +41,6 @@ void TTarn::buildMediaTab() {
   MediaTab->setObjectName(QStringLiteral("MediaTab"));
   MediaCmd->layout()->addWidget(MediaTab);
   if (QAction *a = item(QStringLiteral("CloseMultimedia1"))) {
-    disconnect(a, &QAction::triggered, this, &TTarn::notBuiltYet);
     connect(a, &QAction::triggered, this, [this] { CloseMMediaClick(); });
   }
 }

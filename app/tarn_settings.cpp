@@ -124,7 +124,7 @@ void TTarn::SaveRegSettings() {
   }
   Reg.Close();
   firstRunFlag_ = 1;
-  if (Reg.writeFailed() && !toldSaveFailed_) {
+  if (Reg.writeFailed() && !toldSaveFailed_ && !ending_) {  // at a logout nobody could read it
     toldSaveFailed_ = true;  // once per run is enough
     QMessageBox::warning(this, QStringLiteral("Tarnwick"),
                          QStringLiteral("The settings could not be saved to %1.").arg(Reg.store().file()));

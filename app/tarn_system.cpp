@@ -43,7 +43,6 @@ void TTarn::setUpSystemCommands() {
   for (const auto &row : table) {
     QAction *a = item(QLatin1String(row.item));
     if (!a) continue;
-    disconnect(a, &QAction::triggered, this, &TTarn::notBuiltYet);
     const C command = row.command;
     connect(a, &QAction::triggered, this, [this, command] { startSystemTool(command); });
     if (row.hint) a->setStatusTip(QLatin1String(row.hint));
@@ -51,7 +50,6 @@ void TTarn::setUpSystemCommands() {
   auto wire = [this](const char *name, const char *hint, std::function<void()> handler) {
     QAction *a = item(QLatin1String(name));
     if (!a) return;
-    disconnect(a, &QAction::triggered, this, &TTarn::notBuiltYet);
     connect(a, &QAction::triggered, this, [handler] { handler(); });
     a->setStatusTip(QLatin1String(hint));
   };
@@ -77,12 +75,10 @@ void TTarn::setUpSystemCommands() {
   wire("TarnwickUpdate", "Check the Tarnwick home page for upgrades, help files etc.",
        [open] { open(kWebPage, QStringLiteral("web browser")); });
   if (QAction *about = item(QStringLiteral("About1"))) {
-    disconnect(about, &QAction::triggered, this, nullptr);
     connect(about, &QAction::triggered, this, &TTarn::About1Click);
     about->setStatusTip(QStringLiteral("Display the Tarnwick about box"));
   }
   if (helpMenu_) helpMenu_->menuAction()->setStatusTip(QStringLiteral("IMPORTANT: Before selecting help, save any open html file you are currently working on"));
-  for (QToolButton *b : {DosBut, MapDisk, DiscMap}) disconnect(b, &QToolButton::clicked, this, &TTarn::notBuiltYet);
   connect(DosBut, &QToolButton::clicked, this, [this] { startSystemTool(systools::Command::Terminal); });
   DosBut->setToolTip(QStringLiteral("Drop down to DOS"));
   DosBut->setStatusTip(DosBut->toolTip());
@@ -147,8 +143,16 @@ void TTarn::Run2Click() {
   const QString text = dlg.commandLine();
   history = runcmd::remember(history, text);
   Reg.WriteString(QStringLiteral("Settings"), QStringLiteral("RunHistory"), history.join(QLatin1Char('\n')));
-  QString message;
-  if (!runcmd::run(text, state.CurrentFolder, &message)) systemMessage(message);
+  QString message, folder;
+  if (runcmd::run(text, state.CurrentFolder, &message, &folder)) return;
+  if (folder.isEmpty()) {
+    systemMessage(message);
+    return;
+  }
+  // No desktop file manager: this window is one.
+  if (QMessageBox::question(this, TRunDialog::kTitle, message + QStringLiteral("\n\nShow it in Tarnwick's file list?"),
+                            QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes)
+    activeTree()->SelectPath(folder);
 }
 
 void TTarn::Format1Click() {
@@ -196,6 +200,5 @@ void TTarn::HelpTopics1Click() {
 
 void TTarn::About1Click() {
   QMessageBox::about(this, QStringLiteral("About Tarnwick"),
-                     QStringLiteral("Tarnwick - Version %1\n\rA file manager with quick viewers, made by the Tarnwick developers.")
-                         .arg(QCoreApplication::applicationVersion()));
+                     QStringLiteral("Tarnwick - Version 2.4\n\rA file manager with quick viewers, made by the Tarnwick developers."));
 }

@@ -91,7 +91,6 @@ void TTarn::buildZipTab() {
   ZipTab->bindColumnWidths(zipColumnWidths);
   // File > New > Zip File runs the same command as the grid's menu.
   if (QAction *a = item(QStringLiteral("ZipFile1"))) {
-    disconnect(a, nullptr, this, nullptr);
     a->setStatusTip(QStringLiteral("Create a new zip file"));
     connect(a, &QAction::triggered, this, &TTarn::NewZipClick);
   }

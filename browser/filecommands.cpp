@@ -245,10 +245,6 @@ void TFileCommands::NewFolder1MitmClick() { newFolderIn(activePair()); }
 void TFileCommands::NewFolder2MitmClick() { newFolderIn(0); }
 void TFileCommands::Lpopup2NewFolderClick() { newFolderIn(1); }
 
-void TFileCommands::RtfFile1Click() {
-  if (host_.openRichTextEditor()) return;
-  asker_->setParentWidget(host_.dialogParent());
-  asker_->inform(tr("Rtf File"), tr("The rich text editor is not available yet."));
-}
+void TFileCommands::RtfFile1Click() { host_.openRichTextEditor(); }
 
 }  // namespace browser

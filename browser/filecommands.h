@@ -47,8 +47,8 @@ class FileCommandHost {
   virtual void beginRename(int pair, const QString &path) = 0;
   // Shows the item's folder in the active pair and selects the item (Find Files' "Open Containing Folder").
   virtual void reveal(const QString &path) = 0;
-  // Opens the rich text editor window with a new, untitled, empty document; false while there is none.
-  virtual bool openRichTextEditor() = 0;
+  // Opens the rich text editor window with a new, untitled, empty document.
+  virtual void openRichTextEditor() = 0;
   // Parent for dialogs and message boxes.
   virtual QWidget *dialogParent() const = 0;
 };

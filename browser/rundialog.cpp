@@ -14,6 +14,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "browser/systemtools.h"
+
 const QString TRunDialog::kTitle = QStringLiteral("Tarnwick - Run Program");
 const QString TRunDialog::kPrompt =
     QStringLiteral("Type the name of a program, folder or document, and Tarnwick will open it for you.");
@@ -56,21 +58,104 @@ QString expandHome(const QString &s) {
   if (s.startsWith(QLatin1String("~/"))) return QDir::homePath() + s.mid(1);
   return s;
 }
+
+bool isBlank(QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n'); }
+bool isOperator(QChar c) { return QStringView(u";&|<>()").contains(c); }
 }  // namespace
 
-bool run(const QString &typed, const QString &folder, QString *message) {
+ShellLine readShellLine(const QString &line) {
+  ShellLine out;
+  QString word;
+  bool inWord = false;
+  const auto endWord = [&] {
+    if (inWord) out.words << word;
+    word.clear();
+    inWord = false;
+  };
+  for (qsizetype i = 0; i < line.size(); ++i) {
+    const QChar c = line.at(i);
+    if (isBlank(c)) {
+      endWord();
+    } else if (isOperator(c)) {
+      endWord();
+      out.complete = false;
+      return out;
+    } else if (c == QLatin1Char('\'')) {
+      inWord = true;
+      const qsizetype end = line.indexOf(QLatin1Char('\''), i + 1);
+      if (end < 0) {
+        out.closed = false;
+        word += line.mid(i + 1);
+        break;
+      }
+      word += line.mid(i + 1, end - i - 1);
+      i = end;
+    } else if (c == QLatin1Char('"')) {
+      inWord = true;
+      qsizetype j = i + 1;
+      for (; j < line.size() && line.at(j) != QLatin1Char('"'); ++j) {
+        if (line.at(j) == QLatin1Char('\\') && j + 1 < line.size() && QStringView(u"\"\\$`\n").contains(line.at(j + 1))) {
+          if (line.at(j + 1) != QLatin1Char('\n')) word += line.at(j + 1);
+          ++j;
+          continue;
+        }
+        if ((line.at(j) == QLatin1Char('$') || line.at(j) == QLatin1Char('`')) && out.words.isEmpty()) out.firstWordExpands = true;
+        word += line.at(j);
+      }
+      if (j >= line.size()) {
+        out.closed = false;
+        break;
+      }
+      i = j;
+    } else if (c == QLatin1Char('\\')) {
+      inWord = true;
+      if (i + 1 < line.size()) {
+        if (line.at(i + 1) != QLatin1Char('\n')) word += line.at(i + 1);
+        ++i;
+      }
+    } else {
+      if ((c == QLatin1Char('$') || c == QLatin1Char('`')) && out.words.isEmpty()) out.firstWordExpands = true;
+      inWord = true;
+      word += c;
+    }
+  }
+  endWord();
+  return out;
+}
+
+bool run(const QString &typed, const QString &folder, QString *message, QString *folderWithoutFileManager) {
   const QString text = typed.trimmed();
   if (text.isEmpty()) {
     if (message) *message = QStringLiteral("Nothing to run: type the name of a program, folder or document.");
     return false;
   }
   const QString dir = QFileInfo(folder).isDir() ? folder : QDir::homePath();
+  // The line is read as the shell that runs it reads it, so that the program checked is the one it runs.
+  const ShellLine line = readShellLine(text);
+  if (!line.closed) {
+    if (message) *message = QStringLiteral("A quote in the command line is not closed. Check the line and try again.");
+    return false;
+  }
   // The whole line as one name (quotes taken off): a folder, a document or a program file.
-  const QStringList words = QProcess::splitCommand(text);
-  const QString whole = expandHome(words.size() == 1 ? words.first() : text);
+  const bool oneWord = line.words.size() == 1 && line.complete && !line.firstWordExpands;
+  const QString whole = expandHome(oneWord ? line.words.first() : text);
   const QFileInfo named(QDir(dir), whole);
   if (named.exists()) {
-    if (named.isFile() && named.isExecutable()) {
+    if (named.isDir()) {
+      QString manager;
+      switch (systools::folderOpener(&manager)) {
+        case systools::FolderOpener::Association:
+          if (QDesktopServices::openUrl(QUrl::fromLocalFile(named.absoluteFilePath()))) return true;
+          break;
+        case systools::FolderOpener::Program:
+          if (QProcess::startDetached(manager, {named.absoluteFilePath()}, dir)) return true;
+          break;
+        case systools::FolderOpener::None:
+          if (message) *message = QStringLiteral("No file manager was found to open the folder %1.").arg(named.absoluteFilePath());
+          if (folderWithoutFileManager) *folderWithoutFileManager = named.absoluteFilePath();
+          return false;
+      }
+    } else if (named.isFile() && named.isExecutable()) {
       if (QProcess::startDetached(named.absoluteFilePath(), {}, dir)) return true;
     } else if (QDesktopServices::openUrl(QUrl::fromLocalFile(named.absoluteFilePath()))) {
       return true;
@@ -83,9 +168,10 @@ bool run(const QString &typed, const QString &folder, QString *message) {
   }
   // A command line: its program must exist (or be one the shell knows itself) before the shell runs it.
   static const QStringList builtins = {"cd", "echo", "export", "exit", "set", "true", "false", "test", "[", ":", "."};
-  const QString program = expandHome(words.value(0));
-  const bool known = builtins.contains(program) || (program.contains(QLatin1Char('/')) ? QFileInfo(QDir(dir), program).isExecutable()
-                                                                                        : !QStandardPaths::findExecutable(program).isEmpty());
+  const QString program = expandHome(line.words.value(0));
+  const bool known = line.firstWordExpands || line.words.isEmpty() || builtins.contains(program) ||
+                     (program.contains(QLatin1Char('/')) ? QFileInfo(QDir(dir), program).isExecutable()
+                                                         : !QStandardPaths::findExecutable(program).isEmpty());
   if (!known) {
     if (message) *message = QStringLiteral("\"%1\" was not found. Check the name and try again.").arg(program);
     return false;

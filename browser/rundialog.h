@@ -23,9 +23,21 @@ class TRunDialog : public QDialog {
 
 namespace runcmd {
 
+// A command line read as the shell that runs it (/bin/sh) reads it, up to where its grammar begins.
+struct ShellLine {
+  QStringList words;              // the words, quotes and escapes taken off
+  bool complete = true;           // the words are the whole line: no operator (; & | < > ( )) follows
+  bool closed = true;             // every quote is closed
+  bool firstWordExpands = false;  // the first word holds an unquoted $ or `: only the shell knows it
+};
+// Blanks separate words; '...' keeps everything inside; "..." keeps everything but \" \\ \$ \` (and drops
+// a backslash-newline); a backslash outside quotes keeps the next character.
+ShellLine readShellLine(const QString &line);
+
 // Runs what the user typed in folder. False with *message (one sentence) when it cannot: nothing typed, a
-// program not found, a document with no program for it.
-bool run(const QString &text, const QString &folder, QString *message);
+// program not found, a document with no program for it, quotes not closed. A folder when the desktop has
+// no file manager: false, and *folderWithoutFileManager is the folder, for the caller to show itself.
+bool run(const QString &text, const QString &folder, QString *message, QString *folderWithoutFileManager = nullptr);
 // The history with text put first, without repeats, at most max lines.
 QStringList remember(QStringList history, const QString &text, int max = 20);
 

@@ -64,23 +64,6 @@ QString DiskSpaceText(std::optional<quint64> freeBytes, const QLocale &locale)
     return ExtendedDiskSpaceText(freeBytes, locale);
 }
 
-QString OldDiskSpaceText(std::optional<quint64> freeBytes, const QLocale &locale)
-{
-    if (!freeBytes)
-        return QString();
-    const double k = double(*freeBytes) * kOneKth;
-    double value;
-    QString unit;
-    if (k < 1000000.0) {
-        value = k * kOneKth;
-        unit = QStringLiteral("MB");
-    } else {
-        value = k * kOneKth * kOneKth - 0.01;
-        unit = QStringLiteral("GB");
-    }
-    return twoDecimals(value, locale) + QStringLiteral(" ") + unit + QStringLiteral(" Disk Space Free");
-}
-
 qint64 ListedFilesTotal(const QString &folder, const QStringList &names)
 {
     const QDir dir(folder);
@@ -128,7 +111,7 @@ std::optional<quint64> VolumeFreeBytes(const QString &path)
     QStorageInfo storage(path);
     if (!storage.isValid() || !storage.isReady())
         return std::nullopt;
-    const qint64 free = storage.bytesFree();
+    const qint64 free = storage.bytesAvailable();
     if (free < 0)
         return std::nullopt;
     return quint64(free);
@@ -147,10 +130,9 @@ QString GetTheFileSizeMasked(const QString &folder, const QString &mask, bool in
     return SizeText(FolderFilesTotal(folder, mask, includeHidden), locale);
 }
 
-QString GetTheDiskSize(const QString &folder, bool correctDiskSpace, const QLocale &locale)
+QString GetTheDiskSize(const QString &folder, const QLocale &locale)
 {
-    const std::optional<quint64> free = VolumeFreeBytes(folder);
-    return correctDiskSpace ? DiskSpaceText(free, locale) : OldDiskSpaceText(free, locale);
+    return DiskSpaceText(VolumeFreeBytes(folder), locale);
 }
 
 }  // namespace sizetexts

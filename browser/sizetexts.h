@@ -12,14 +12,11 @@ namespace sizetexts {
 // megabytes truncated (not rounded) to at most two decimals. Negative totals count as 0.
 QString SizeText(qint64 totalBytes, const QLocale &locale = QLocale());
 
-// Free-space text with "Show Correct Free Disk Space" on: below 1,000,000 KB "<MB> MB Disk Space Free",
-// otherwise the extended text. No figure (the volume could not be asked) reads as the extended text of 0.
+// Free-space text: below 1,000,000 KB "<MB> MB Disk Space Free", otherwise the extended text. No figure
+// (the volume could not be asked) reads as the extended text of 0.
 QString DiskSpaceText(std::optional<quint64> freeBytes, const QLocale &locale = QLocale());
 // The extended text: whole megabytes of the free bytes shown as "<GB> GB Disk Space Free".
 QString ExtendedDiskSpaceText(std::optional<quint64> freeBytes, const QLocale &locale = QLocale());
-// Free-space text with the option off: "<MB> MB Disk Space Free" below 1,000,000 KB, otherwise
-// "<GB> GB Disk Space Free" where the GB value is 0.01 below the exact figure. No figure gives "".
-QString OldDiskSpaceText(std::optional<quint64> freeBytes, const QLocale &locale = QLocale());
 
 // Sum of the sizes of the named entries of the folder that are files (folders and missing names add
 // nothing). 64-bit, so totals of 2 GB and more are right.
@@ -27,8 +24,9 @@ qint64 ListedFilesTotal(const QString &folder, const QStringList &names);
 // Sum of the sizes of the files in the folder matching the wildcard mask ("*" or "" = all; several masks
 // may be separated by ";"); hidden files count only when includeHidden.
 qint64 FolderFilesTotal(const QString &folder, const QString &mask, bool includeHidden);
-// Free bytes of the volume holding the path (all free blocks, not only those available to this user);
-// nothing when the volume cannot be asked.
+// Free bytes of the volume holding the path that files can be written into: what df and every other file
+// manager show. Blocks the file system keeps for its administrator are not free space to the user (on a
+// large ext4 volume they can be two thirds of the free blocks). Nothing when the volume cannot be asked.
 std::optional<quint64> VolumeFreeBytes(const QString &path);
 
 // Panel 1 for a list showing these names of the folder ("0 Bytes" when the list is empty).
@@ -36,7 +34,8 @@ QString GetTheFileSize(const QString &folder, const QStringList &names, const QL
 // Panel 1 for a folder listed with a mask.
 QString GetTheFileSizeMasked(const QString &folder, const QString &mask, bool includeHidden,
                              const QLocale &locale = QLocale());
-// Panel 2 for the volume holding the folder; correctDiskSpace is the option's check mark.
-QString GetTheDiskSize(const QString &folder, bool correctDiskSpace, const QLocale &locale = QLocale());
+// Panel 2 for the volume holding the folder. "Show Correct Free Disk Space" chose between a figure capped by
+// an old 32-bit call and the true one; here the figure is always the true one, so the option changes nothing.
+QString GetTheDiskSize(const QString &folder, const QLocale &locale = QLocale());
 
 }  // namespace sizetexts

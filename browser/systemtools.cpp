@@ -99,6 +99,34 @@ Choice choose(Command c, const QString &folder, const QString &commandLine, cons
   return out;
 }
 
+FolderOpener folderOpener(QString *program, const QString &searchPath) {
+  const QStringList dirs = searchPath.isEmpty() ? QStringList() : searchPath.split(QLatin1Char(':'), Qt::SkipEmptyParts);
+  const QString xdgMime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"), dirs);
+  const QString xdgOpen = QStandardPaths::findExecutable(QStringLiteral("xdg-open"), dirs);
+  if (!xdgMime.isEmpty() && !xdgOpen.isEmpty()) {
+    QProcess query;
+    query.start(xdgMime, {QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("inode/directory")});
+    if (query.waitForFinished(3000) && query.exitCode() == 0) {
+      const QString entry = QString::fromLocal8Bit(query.readAllStandardOutput()).trimmed();
+      // An association left behind by a program that is gone opens nothing.
+      if (!entry.isEmpty() && entry != QLatin1String("tarnwick.desktop") &&
+          !QStandardPaths::locate(QStandardPaths::ApplicationsLocation, entry).isEmpty())
+        return FolderOpener::Association;
+    } else {
+      query.kill();
+      query.waitForFinished(1000);
+    }
+  }
+  for (const Candidate &c : candidates(Command::Explorer)) {
+    if (c.program == QLatin1String("xdg-open")) continue;
+    const QString path = QStandardPaths::findExecutable(c.program, dirs);
+    if (path.isEmpty()) continue;
+    if (program) *program = path;
+    return FolderOpener::Program;
+  }
+  return FolderOpener::None;
+}
+
 bool start(Command c, const QString &folder, QString *message, const QString &commandLine, const QString &searchPath) {
   if (const QString no = refusal(c); !no.isEmpty()) {
     if (message) *message = no;

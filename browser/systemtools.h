@@ -63,4 +63,10 @@ bool start(Command c, const QString &folder, QString *message, const QString &co
 // The text of the message for a command whose tools are all missing.
 QString notFoundMessage(const QStringList &lookedFor);
 
+// How the desktop opens a folder: the program associated with folders (through xdg-open), or else a known
+// file manager (*program, started with the folder), or none. An association with this program itself
+// counts as none: it would only start a second copy.
+enum class FolderOpener { Association, Program, None };
+FolderOpener folderOpener(QString *program, const QString &searchPath = QString());
+
 }  // namespace systools

@@ -5,8 +5,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -253,4 +255,64 @@ TEST_F(Favourites, StartUpFolderIsStoredAtOnceAndCtrlPMovesTheTree) {
   }
   EXPECT_EQ(platform::RegStore().readString(platform::RegRoot::CurrentUser, "Software\\Tarnwick2\\Settings", "StartDir"),
             QString("/"));
+}
+
+namespace {
+QAbstractButton *acceptButton(QFileDialog *d) {
+  if (auto *box = d->findChild<QDialogButtonBox *>())
+    for (QAbstractButton *b : box->buttons())
+      if (box->buttonRole(b) == QDialogButtonBox::AcceptRole) return b;
+  return nullptr;
+}
+}  // namespace
+
+// The folder dialog takes a folder typed into its name box as it stands, double quotes and all: the
+// dialog itself would read them as the quotes around several names and keep its button off.
+TEST_F(Favourites, CtrlPTakesATypedFolderWhoseNameHoldsDoubleQuotes) {
+  auto w = open({dir});
+  ASSERT_TRUE(treeAt(*w, dir));
+  const struct { QString folder, typed; } cases[] = {
+      {dir + "/say \"hi\"", dir + "/say \"hi\""},                  // an absolute path
+      {dir + "/\"quoted\"", "\"quoted\""},                         // a name in the dialog's folder, quotes round it
+      {dir + "/a \"b\" \"c\" d", dir + "/a \"b\" \"c\" d"},        // what the dialog reads as three names
+      {dir + "/open \"quote", "open \"quote"},                     // one quote that never closes
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.typed.toStdString());
+    ASSERT_TRUE(QDir().mkpath(c.folder));
+    bool buttonWasOn = false;
+    testenv::ModalWatcher type([&](QWidget *m) {
+      auto *d = qobject_cast<QFileDialog *>(m);
+      if (!d) {
+        m->close();
+        return;
+      }
+      d->setDirectory(dir);
+      auto *name = d->findChild<QLineEdit *>("fileNameEdit");
+      QAbstractButton *open = acceptButton(d);
+      ASSERT_NE(name, nullptr);
+      ASSERT_NE(open, nullptr);
+      name->setText(c.typed);
+      buttonWasOn = open->isEnabled();
+      open->click();
+      if (d->isVisible()) d->reject();  // the button took no click
+    });
+    w->TreeSelectPathnameMitmClick();
+    EXPECT_TRUE(buttonWasOn);
+    EXPECT_TRUE(treeAt(*w, c.folder));
+  }
+  // A name with quotes that is no folder is still the dialog's own business: it stays refused.
+  testenv::ModalWatcher refuse([&](QWidget *m) {
+    auto *d = qobject_cast<QFileDialog *>(m);
+    if (!d) {
+      m->close();
+      return;
+    }
+    d->findChild<QLineEdit *>("fileNameEdit")->setText(dir + "/no \"such\" folder");
+    if (QAbstractButton *open = acceptButton(d)) open->click();
+    if (d->isVisible()) d->reject();
+  });
+  const QString before = w->PTShellTree1->SelectedPath();
+  w->TreeSelectPathnameMitmClick();
+  EXPECT_EQ(w->PTShellTree1->SelectedPath(), before);
 }

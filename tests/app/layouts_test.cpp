@@ -17,6 +17,7 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QToolButton>
+#include <vector>
 #include "app/tarn.h"
 #include "controls/shellcombo.h"
 #include "controls/shelllist.h"
@@ -84,6 +85,13 @@ class Layouts : public apptest::AppTest {
   }
   int leftWidth() const { return w->RxSplitter1->sizes().value(0); }
   int split(QSplitter *s) const { return s->sizes().value(0); }
+  void clickEmptySpace(TPTShellList *list) {
+    QAbstractItemView *view = list->currentView();
+    const QPoint below(view->viewport()->width() / 2, view->viewport()->height() - 4);
+    ASSERT_FALSE(view->indexAt(below).isValid());
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, below);
+    settle();
+  }
   void pressIn(QWidget *view) {
     QTest::mousePress(view, Qt::LeftButton, {}, QPoint(5, 5));
     QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(5, 5));
@@ -176,6 +184,40 @@ TEST_F(Layouts, TreeListViewFillsTheWindowAndRestoresTheLeftBlockExactly) {
   EXPECT_EQ(split(w->PTSplitter1), 120);
 }
 
+// The layouts that take "Disable &Viewers" over give it back as the user had it (on stays on), and the
+// menus and items they turned off with it.
+TEST_F(Layouts, EveryLayoutGivesBackDisabledViewersAndTheItemsItTook) {
+  w->item("Cbox4")->trigger();
+  ASSERT_TRUE(w->item("Cbox4")->isChecked());
+  const std::vector<std::vector<Qt::Key>> rounds = {
+      {Qt::Key_F11, Qt::Key_F11},                            // tree/list view
+      {Qt::Key_F9, Qt::Key_F9},                              // dual file manager
+      {Qt::Key_F9, Qt::Key_F11, Qt::Key_F11, Qt::Key_F9},    // tree/list view inside it
+      {Qt::Key_F9, Qt::Key_F11, Qt::Key_F9},                 // closed from inside tree/list view
+      {Qt::Key_F11, Qt::Key_F9, Qt::Key_F9},                 // F9 in tree/list view leaves it first
+  };
+  for (const auto &keys : rounds) {
+    QString trace;
+    for (Qt::Key k : keys) {
+      key(k);
+      trace += QKeySequence(k).toString() + " ";
+    }
+    SCOPED_TRACE(trace.toStdString());
+    ASSERT_FALSE(w->treeListView() || w->dualFileManager() || w->fullScreen());
+    EXPECT_TRUE(w->item("Cbox4")->isChecked());
+    EXPECT_TRUE(w->item("Cbox4")->isEnabled());
+    // What else the layouts took comes back too.
+    EXPECT_TRUE(menuShown("E&ditor") && menuEnabled("E&ditor"));
+    for (const char *n : {"Vertical", "FtpClient1", "Cbox3", "SaveNow1", "Clear2", "FullScreen1", "HelpTopics1", "ZipFile1"})
+      EXPECT_TRUE(w->item(n)->isEnabled()) << n;
+  }
+  // And it still holds the viewers back.
+  w->lastViewerAction.clear();
+  w->PTShellList1->selectName("a1.txt");
+  w->PTShellList1Click();
+  EXPECT_EQ(w->lastViewerAction, "");
+}
+
 TEST_F(Layouts, FiftyFiftyOnlyWhereTheLeftBlockShows) {
   auto doubleClickStatusLine = [&] {
     QTest::mouseDClick(w->statusBar(), Qt::LeftButton, {}, QPoint(20, 5));
@@ -238,6 +280,18 @@ TEST_F(Layouts, DualFileManagerFollowsTheActivePairAndRemembersTheSecondFolder) 
   QTest::mousePress(w->panel2, Qt::LeftButton, {}, QPoint(2, 2));
   EXPECT_TRUE(w->secondPairActive());
   EXPECT_EQ(w->windowTitle(), "Tarnwick - " + right);
+  // A click on the empty space below a list's items makes its pair the target, with its folder in the title.
+  w->PTShellList2->selectName("b1.txt");
+  w->PTShellList2Click();
+  ASSERT_EQ(w->windowTitle(), "Tarnwick - " + right + "/b1.txt");
+  clickEmptySpace(w->PTShellList1);
+  EXPECT_FALSE(w->secondPairActive());
+  EXPECT_EQ(w->windowTitle(), "Tarnwick - " + left);
+  clickEmptySpace(w->PTShellList2);
+  EXPECT_TRUE(w->secondPairActive());
+  EXPECT_EQ(w->windowTitle(), "Tarnwick - " + right);
+  w->PTShellList2->selectName("b1.txt");
+  w->PTShellList2Click();
 
   // Closing with the second pair active leaves the first tree on its folder; the clicked file is shown.
   key(Qt::Key_F9);
@@ -426,12 +480,19 @@ TEST_F(Layouts, TheDualFileManagerOpensAgainAfterARestartAndLetsGoOfTheFavourite
   EXPECT_EQ(testenv::readFile(fav), left + "\r\n" + right + "\r\n");
   EXPECT_EQ(w->Hcb1->count(), 2);
 
+  w->PTSplitter1->setSizes({210, 400});
+  emit w->PTSplitter1->splitterMoved(210, 1);
+  settle();
+  ASSERT_EQ(split(w->PTSplitter2), 210);
   w->close();
   w.reset();
   open();
   EXPECT_TRUE(w->dualFileManager());
   EXPECT_FALSE(w->PTSplitter2->isHidden());
   EXPECT_TRUE(w->Panel1->isHidden());
+  // Both pairs come back split where they were.
+  EXPECT_EQ(split(w->PTSplitter1), 210);
+  EXPECT_EQ(split(w->PTSplitter2), 210);
   key(Qt::Key_F9);
   // Closed in full screen, the window comes back with its left block as wide as it was.
   w->RxSplitter1->setSizes({345, 900, 0});

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QDateEdit>
@@ -11,6 +12,10 @@
 #include "controls/tledit.h"
 #include "viewers/editortab.h"
 #include <QProcess>
+#include <QStandardPaths>
+#include <QTimer>
+#include <algorithm>
+#include <csignal>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -26,6 +31,9 @@
 #include "controls/shelllist.h"
 #include "controls/shelltree.h"
 #include "platform/paths.h"
+#include "platform/regstore.h"
+#include "browser/rundialog.h"
+#include <QComboBox>
 #include "tests/app/apptest.h"
 #include "tests/common/testenv.h"
 
@@ -412,4 +420,200 @@ TEST_F(MainWindow, StartsWithoutLoadingTheHtmlEngine) {
   w.show();
   ASSERT_TRUE(testenv::waitFor([&] { return !w.PTShellList1->model()->isLoading(); }));
   EXPECT_FALSE(engineLoaded());
+}
+
+TEST_F(MainWindow, AboutBoxGivesTheVersion) {
+  TTarn w;
+  QString text;
+  testenv::ModalWatcher read([&](QWidget *m) {
+    if (auto *b = qobject_cast<QMessageBox *>(m)) text = b->text();
+    m->close();
+  });
+  w.item("About1")->trigger();
+  EXPECT_TRUE(text.startsWith("Tarnwick - Version 2.4\n\r")) << text.toStdString();
+}
+
+// A screen reader reads a button's accessible name; the tool bar's buttons show only icons.
+TEST_F(MainWindow, ToolButtonsAreNamedByTheirHints) {
+  TTarn w;
+  const QList<QToolButton *> buttons = {w.DosBut,    w.TreeBut,       w.DualBut,       w.Calculator, w.FindFiles,
+                                        w.DeleteBtn, w.LargeIconsBtn, w.SmallIconsBtn, w.ListBtn,    w.DetailsBtn,
+                                        w.NewDir,    w.ShowProperties, w.MapDisk,      w.DiscMap};
+  for (QToolButton *b : buttons) {
+    SCOPED_TRACE(b->objectName().toStdString());
+    QAccessibleInterface *a = QAccessible::queryAccessibleInterface(b);
+    ASSERT_NE(a, nullptr);
+    EXPECT_FALSE(a->text(QAccessible::Name).isEmpty());
+    EXPECT_EQ(a->text(QAccessible::Name), b->toolTip());
+  }
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(w.TreeBut)->text(QAccessible::Name), "Tree list view");
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(w.LargeIconsBtn)->text(QAccessible::Name), "Large Icons");
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(w.LargeIconsBtn)->text(QAccessible::Description),
+            "Displays items by using large icons.");
+}
+
+namespace {
+// df's "Avail" for the folder's volume in bytes (0 when df cannot tell).
+quint64 dfAvailable(const QString &dir) {
+  QProcess df;
+  df.start("df", {"-B1", "--output=avail", dir});
+  if (!df.waitForFinished(20000) || df.exitCode() != 0) return 0;
+  return df.readAllStandardOutput().trimmed().split('\n').value(1).trimmed().toULongLong();
+}
+}  // namespace
+
+// The status line's free space is what df and every other file manager show, whichever way "Show Correct
+// Free &Disk Space" is set (blocks kept for the administrator are no space the user can fill).
+TEST_F(MainWindow, FreeSpaceIsWhatDfShowsWhicheverTheOption) {
+  const QString dir = makeSampleFolder();
+  TTarn w({dir});
+  w.show();
+  ASSERT_TRUE(waitFilled(w, dir));
+  if (dfAvailable(dir) == 0) GTEST_SKIP() << "df gives no available space for " << dir.toStdString();
+  for (bool option : {false, true}) {
+    SCOPED_TRACE(option ? "option on" : "option off");
+    if (w.item("DiskSpace")->isChecked() != option) w.item("DiskSpace")->trigger();
+    const quint64 before = dfAvailable(dir);
+    w.TreeRefreshMitmClick();
+    const QString text = w.StatusBar2Panels[2]->text();
+    const quint64 after = dfAvailable(dir);
+    const QStringList words = text.split(' ');
+    ASSERT_TRUE(text.endsWith(" Disk Space Free")) << text.toStdString();
+    const double gb = words.value(0).toDouble() / (words.value(1) == "MB" ? 1024.0 : 1.0);
+    const double GiB = 1024.0 * 1024 * 1024;
+    // Other processes write meanwhile: 64 MB either way.
+    EXPECT_GE(gb, double(std::min(before, after)) / GiB - 0.07) << text.toStdString();
+    EXPECT_LE(gb, double(std::max(before, after)) / GiB + 0.07) << text.toStdString();
+  }
+}
+
+// Run on a folder, with no file manager on the desktop: the program's own list shows it, when the user
+// wants it (here a folder whose name has blanks and quotes, typed in quotes).
+TEST_F(MainWindow, RunOnAFolderWithoutAFileManagerOffersTheProgramsOwnList) {
+  const QString dir = makeSampleFolder();
+  const QString target = dir + "/Some \"odd\" folder";
+  ASSERT_TRUE(QDir().mkpath(target));
+  TTarn w({dir});
+  w.show();
+  ASSERT_TRUE(waitFilled(w, dir));
+  const QByteArray path = qgetenv("PATH");
+  qputenv("PATH", QFile::encodeName(testenv::makeDir("no-tools")));
+  QStringList asked;
+  testenv::ModalWatcher answer([&](QWidget *m) {
+    if (auto *run = qobject_cast<TRunDialog *>(m)) {
+      run->box()->setCurrentText("'" + target + "'");
+      run->accept();
+    } else if (auto *b = qobject_cast<QMessageBox *>(m)) {
+      asked << b->text();
+      (b->button(QMessageBox::Yes) ? b->button(QMessageBox::Yes) : b->buttons().first())->click();
+    } else {
+      m->close();
+    }
+  });
+  w.Run2Click();
+  qputenv("PATH", path);
+  EXPECT_EQ(asked, QStringList{"No file manager was found to open the folder " + target + ".\n\nShow it in Tarnwick's file list?"});
+  EXPECT_TRUE(testenv::waitFor([&] { return w.PTShellTree1->SelectedPath() == target; }));
+}
+
+// The desktop ends the session while text is unsaved and a question is open: nothing more is asked, the
+// question is cancelled, the file on disk is left as it was, the unsaved text is kept and named at the
+// next start, and the settings are saved as on exit.
+TEST_F(MainWindow, EndingTheSessionAsksNothingAndKeepsUnsavedText) {
+  const QString dir = makeSampleFolder();
+  const QString file = dir + "/readme";
+  {
+    TTarn w({dir});
+    w.show();
+    ASSERT_TRUE(waitFilled(w, dir));
+    ASSERT_TRUE(w.LoadEditorFile(file));
+    w.LEdit1->setCursorPosition(0, 0);
+    w.LEdit1->insert("typed ");
+    w.Word951->trigger();  // a changed option, saved as on exit
+    QStringList asked;
+    testenv::ModalWatcher record([&](QWidget *m) {
+      if (m->windowTitle() == "About Tarnwick") return;
+      asked << m->windowTitle();
+      if (auto *d = qobject_cast<QDialog *>(m)) d->reject();
+    });
+    QString openWhenEnded;
+    QTimer::singleShot(0, &w, [&] {
+      if (QApplication::activeModalWidget()) openWhenEnded = QApplication::activeModalWidget()->windowTitle();
+      w.endSession();
+    });
+    w.About1Click();  // a question of its own: it returns once the ending cancelled it
+    EXPECT_EQ(openWhenEnded, "About Tarnwick");
+    EXPECT_TRUE(asked.isEmpty()) << asked.join(", ").toStdString();
+    EXPECT_FALSE(QApplication::activeModalWidget());
+    EXPECT_FALSE(w.isVisible());
+    w.close();  // a logout closes the windows too: nothing is asked then either
+    EXPECT_TRUE(asked.isEmpty()) << asked.join(", ").toStdString();
+  }
+  EXPECT_EQ(testenv::readFile(file), "plain text\n");
+  const QStringList kept = QDir(TTarn::recoveryFolder()).entryList(QDir::Files);
+  ASSERT_EQ(kept.size(), 1);
+  EXPECT_TRUE(kept.first().endsWith(" readme")) << kept.first().toStdString();
+  EXPECT_EQ(testenv::readFile(TTarn::recoveryFolder() + "/" + kept.first()), "typed plain text\n");
+
+  QStringList told;
+  testenv::ModalWatcher read([&](QWidget *m) {
+    if (auto *b = qobject_cast<QMessageBox *>(m)) told << b->text();
+    m->close();
+  });
+  TTarn next({dir});
+  EXPECT_TRUE(next.Word951->isChecked());
+  next.show();
+  next.FormShow();
+  ASSERT_EQ(told.size(), 1);
+  EXPECT_TRUE(told.first().contains(TTarn::recoveryFolder() + "/" + kept.first())) << told.first().toStdString();
+  next.FormShow();  // told once
+  EXPECT_EQ(told.size(), 1);
+}
+
+namespace {
+// True once the process sleeps in its event loop (its main thread waits in poll).
+bool idleInEventLoop(qint64 pid) {
+  return testenv::readFile(QString("/proc/%1/wchan").arg(pid)).contains("poll");
+}
+}  // namespace
+
+// SIGTERM (a logout) and SIGHUP (the session went away) end the real program with exit code 0: a copy
+// waiting at the one-instance question ends unanswered, and the running one saves its settings as on
+// exit and frees the one-instance lock, so that the next start asks nothing.
+TEST_F(MainWindow, TermAndHangUpEndTheProgramAndFreeItsLock) {
+  const QString exe = testenv::binDir() + "/tarnwick";
+  const QString dir = makeSampleFolder();
+  const QString setUpDone = platform::userFile("tarnwick.ext");  // written at the end of the window's set-up
+  const QString store = platform::userFile("registry.ini");
+  const QString lock = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + "/tarnwick.lock";
+  for (int signo : {SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signo == SIGTERM ? "SIGTERM" : "SIGHUP");
+    apptest::cleanUserState();
+    QProcess first;
+    first.start(exe, {dir});
+    ASSERT_TRUE(first.waitForStarted());
+    ASSERT_TRUE(testenv::waitFor([&] { return QFile::exists(setUpDone) && QFile::exists(lock) && idleInEventLoop(first.processId()); },
+                                 30000));
+    QProcess second;
+    second.start(exe, {dir});
+    ASSERT_TRUE(second.waitForStarted());
+    ASSERT_TRUE(testenv::waitFor([&] { return idleInEventLoop(second.processId()); }, 30000));  // at the question
+    ::kill(second.processId(), signo);
+    EXPECT_TRUE(second.waitForFinished(20000));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_TRUE(QFile::exists(lock));  // the running copy's
+
+    ASSERT_TRUE(QFile::remove(store));
+    ::kill(first.processId(), signo);
+    EXPECT_TRUE(first.waitForFinished(20000));
+    EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(first.exitCode(), 0);
+    EXPECT_FALSE(QFile::exists(lock));
+    EXPECT_EQ(platform::RegStore().readInteger(platform::RegRoot::CurrentUser, "Software\\Tarnwick2\\Settings", "SaveSet"), 1);
+    if (first.state() != QProcess::NotRunning) first.kill();
+    if (second.state() != QProcess::NotRunning) second.kill();
+    first.waitForFinished(5000);
+    second.waitForFinished(5000);
+  }
 }

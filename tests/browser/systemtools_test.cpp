@@ -90,3 +90,59 @@ TEST(RunCommand, RunsFilesWithBlanksAndCommandLinesAndSaysWhatItCannotRun) {
   EXPECT_EQ(history.size(), 20);
   EXPECT_EQ(history.first(), "29");
 }
+
+// The line is read as the shell that runs it reads it, so a program path in quotes, with quotes, blanks or
+// escapes inside, is the program that is checked and run (with its arguments).
+TEST(RunCommand, QuotedProgramPathsAreReadAsTheShellReadsThem) {
+  const QString dir = testenv::makeDir("it's a \"quoted\" dir");
+  const QString prog = standIn(dir, "prog");
+  const QString escapedForDouble = QString(dir).replace("\\", "\\\\").replace("\"", "\\\"").replace("$", "\\$").replace("`", "\\`");
+  const QString escapedForSingle = QString(dir).replace("'", "'\\''");
+  QString escapedBare;
+  for (QChar c : dir) escapedBare += QString(c.isLetterOrNumber() || c == '/' ? "" : "\\") + c;
+  const struct { QString line; QStringList args; } cases[] = {
+      {"\"" + escapedForDouble + "/prog\" one 'two words'", {"one", "two words"}},
+      {"'" + escapedForSingle + "/prog' \"a \\\"b\\\"\"", {"a \"b\""}},  // as the Browse button writes it
+      {escapedBare + "/prog x", {"x"}},
+      {"\"" + escapedForDouble + "\"/'prog' y", {"y"}},  // one word in two quotings
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.line.toStdString());
+    QFile::remove(prog + ".args");
+    QString message;
+    ASSERT_TRUE(runcmd::run(c.line, dir, &message)) << message.toStdString();
+    EXPECT_EQ(argsOf(prog), c.args);
+  }
+  // What the shell could not read is said so, and nothing runs.
+  QString message;
+  QFile::remove(prog + ".args");
+  EXPECT_FALSE(runcmd::run("\"" + escapedForDouble + "/prog one", dir, &message));
+  EXPECT_EQ(message, "A quote in the command line is not closed. Check the line and try again.");
+  EXPECT_FALSE(runcmd::run("'" + escapedForSingle + "/prog", dir, &message));
+  EXPECT_FALSE(QFile::exists(prog + ".args"));
+
+  const runcmd::ShellLine piped = runcmd::readShellLine("'a b'c\\ d \"e\\$f\" | g");
+  EXPECT_EQ(piped.words, (QStringList{"a bc d", "e$f"}));
+  EXPECT_FALSE(piped.complete);
+  EXPECT_TRUE(runcmd::readShellLine("$HOME/bin/x").firstWordExpands);
+  EXPECT_FALSE(runcmd::readShellLine("'$HOME'/x").firstWordExpands);
+}
+
+// A folder opens in the desktop's file manager; with none, the caller is told to show it itself.
+TEST(RunCommand, AFolderWithoutAFileManagerIsHandedBack) {
+  const QString folder = testenv::makeDir("a \"folder\" here");
+  const QString empty = testenv::makeDir("no-tools");
+  const QByteArray path = qgetenv("PATH");
+  qputenv("PATH", QFile::encodeName(empty));
+  QString message, shown;
+  EXPECT_FALSE(runcmd::run("'" + folder + "'", folder, &message, &shown));
+  EXPECT_EQ(shown, folder);
+  EXPECT_EQ(message, "No file manager was found to open the folder " + folder + ".");
+  // A known file manager on PATH is started with the folder.
+  const QString thunar = standIn(empty, "thunar");
+  shown.clear();
+  EXPECT_TRUE(runcmd::run("'" + folder + "'", folder, &message, &shown)) << message.toStdString();
+  EXPECT_TRUE(shown.isEmpty());
+  EXPECT_EQ(argsOf(thunar), QStringList{folder});
+  qputenv("PATH", path);
+}
