@@ -106,7 +106,3 @@ private:
 };
 
 } // namespace ftptest
-
-// Readable QString values in test failure messages.
-inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
-inline void PrintTo(const QStringList &l, std::ostream *os) { *os << l.join(QLatin1Char('|')).toStdString(); }
