@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 #include <ostream>
 
-inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
-
 namespace {
 
 // Keys as typed: "C" is the clear key (12), "<" Backspace, "R" MR, "P" M+, "N" M-, "K" MC, "E" Enter.
