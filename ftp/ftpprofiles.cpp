@@ -78,7 +78,8 @@ bool TIniFile::save()
             out += "\r\n";
         }
     }
-    return platform::saveFileAtomically(m_path, out, &m_error);
+    // Scrambled passwords and trusted certificates: the file is its owner's alone, like other clients'.
+    return platform::saveFileAtomically(m_path, out, &m_error, platform::SaveAccess::OwnerOnly);
 }
 
 TIniFile::Section *TIniFile::find(const QString &section)

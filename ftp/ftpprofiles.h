@@ -16,7 +16,8 @@ public:
     // Reads the file; a missing file is an empty profile. False (with error()) when it exists but
     // cannot be read.
     bool load();
-    // Writes through a temporary file and a rename. False with error() on failure.
+    // Writes through a temporary file and a rename, readable by its owner only (mode 0600, an existing
+    // wider file narrowed). False with error() on failure.
     bool save();
     QString error() const { return m_error; }
 

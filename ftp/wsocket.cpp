@@ -1182,6 +1182,45 @@ SSL_CTX *clientContext()
     return ctx;
 }
 
+// OpenSSL's socket BIO writes with write(), and a write to a connection the peer has reset raises SIGPIPE,
+// which ends the program (a close_notify or alert after a reset, a transfer cut by the server). This BIO is
+// the socket BIO with its writes made by send() with MSG_NOSIGNAL, so that a reset is an EPIPE like any
+// other error of the connection; reads, controls and the descriptor stay the socket BIO's own.
+int sendNoSignal(BIO *b, const char *data, int len)
+{
+    int fd = -1;
+    BIO_get_fd(b, &fd);
+    errno = 0;
+    const ssize_t n = ::send(fd, data, size_t(std::max(0, len)), MSG_NOSIGNAL);
+    BIO_clear_retry_flags(b);
+    if (n <= 0 && BIO_sock_should_retry(int(n)))
+        BIO_set_retry_write(b);
+    return int(n);
+}
+
+int putsNoSignal(BIO *b, const char *text)
+{
+    return sendNoSignal(b, text, int(std::strlen(text)));
+}
+
+const BIO_METHOD *socketWithoutSigpipe()
+{
+    static BIO_METHOD *method = [] {
+        const BIO_METHOD *plain = BIO_s_socket();
+        BIO_METHOD *m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR,
+                                     "socket without SIGPIPE");
+        if (m && (!BIO_meth_set_write(m, sendNoSignal) || !BIO_meth_set_puts(m, putsNoSignal)
+                  || !BIO_meth_set_read(m, BIO_meth_get_read(plain)) || !BIO_meth_set_ctrl(m, BIO_meth_get_ctrl(plain))
+                  || !BIO_meth_set_create(m, BIO_meth_get_create(plain))
+                  || !BIO_meth_set_destroy(m, BIO_meth_get_destroy(plain)))) {
+            BIO_meth_free(m);
+            m = nullptr;
+        }
+        return m;
+    }();
+    return method;
+}
+
 QString lastSslError()
 {
     const unsigned long e = ERR_get_error();
@@ -1202,7 +1241,16 @@ void TCustomWSocket::StartTls(const QString &serverName, TCustomWSocket *resumeF
         raiseError(QStringLiteral("StartTls: ") + lastSslError());
         return;
     }
-    SSL_set_fd(m_ssl, m_fd);
+    const BIO_METHOD *method = socketWithoutSigpipe();
+    BIO *bio = method ? BIO_new(method) : nullptr;
+    if (!bio) {
+        SSL_free(m_ssl);
+        m_ssl = nullptr;
+        raiseError(QStringLiteral("StartTls: ") + lastSslError());
+        return;
+    }
+    BIO_set_fd(bio, m_fd, BIO_NOCLOSE);
+    SSL_set_bio(m_ssl, bio, bio);
     SSL_set_mode(m_ssl, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     const QByteArray name = serverName.trimmed().toUtf8();
     sockaddr_storage numeric{};

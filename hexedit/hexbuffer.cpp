@@ -345,8 +345,12 @@ bool THexBuffer::writeInPlace(int src, const QString &to) {
   return ok;
 }
 
-bool THexBuffer::SaveToFile(const QString &requested) {
+bool THexBuffer::SaveToFile(const QString &requested, bool overChange) {
   m_error.clear();
+  if (!overChange && requested == m_fileName && changedOnDisk()) {
+    m_error = QStringLiteral("The file was changed by another program after it was opened here.");
+    return false;
+  }
   const QByteArray asked = QFile::encodeName(requested);
   struct stat st;
   // A symbolic link is saved through: the file it leads to gets the bytes and the link stays a link.

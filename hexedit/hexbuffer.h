@@ -42,7 +42,9 @@ class THexBuffer : public QObject {
   // ---- files
   void NewFile(const QString &name);
   bool LoadFromFile(const QString &name);
-  bool SaveToFile(const QString &name);
+  // Saving over the file loaded (or last saved) here is refused while another program has changed it since,
+  // so that its change is not lost unseen; overChange saves over it all the same (the user was asked).
+  bool SaveToFile(const QString &name, bool overChange = false);
   // Why the last load or save failed (empty after success).
   QString lastError() const { return m_error; }
   // Called during long copies (load, save, the first change of a large file) with done/total bytes;

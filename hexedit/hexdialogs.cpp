@@ -7,8 +7,9 @@
 
 namespace hexdlg {
 
-QMessageBox::StandardButton ask(QWidget *owner, const QString &text, QMessageBox::StandardButtons buttons) {
-  const auto answer = QMessageBox::question(owner, QString(), text, buttons);
+QMessageBox::StandardButton ask(QWidget *owner, const QString &text, QMessageBox::StandardButtons buttons,
+                                QMessageBox::StandardButton defaultButton) {
+  const auto answer = QMessageBox::question(owner, QString(), text, buttons, defaultButton);
   return answer == QMessageBox::NoButton ? QMessageBox::Cancel : answer;
 }
 

@@ -9,7 +9,8 @@
 class QWidget;
 
 namespace hexdlg {
-QMessageBox::StandardButton ask(QWidget *owner, const QString &text, QMessageBox::StandardButtons buttons);
+QMessageBox::StandardButton ask(QWidget *owner, const QString &text, QMessageBox::StandardButtons buttons,
+                                QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
 void showError(QWidget *owner, const QString &text);
 void showMessage(QWidget *owner, const QString &text);
 bool inputText(QWidget *owner, const QString &caption, const QString &prompt, QString &value);
@@ -21,8 +22,9 @@ QString saveFileName(QWidget *owner);
 // A host whose questions are the standard boxes above; a program adds only where the current file comes from.
 class THexDialogHost : public THexHost {
  public:
-  QMessageBox::StandardButton ask(QWidget *owner, const QString &text, QMessageBox::StandardButtons buttons) override {
-    return hexdlg::ask(owner, text, buttons);
+  QMessageBox::StandardButton ask(QWidget *owner, const QString &text, QMessageBox::StandardButtons buttons,
+                                  QMessageBox::StandardButton defaultButton = QMessageBox::NoButton) override {
+    return hexdlg::ask(owner, text, buttons, defaultButton);
   }
   void showError(QWidget *owner, const QString &text) override { hexdlg::showError(owner, text); }
   void showMessage(QWidget *owner, const QString &text) override { hexdlg::showMessage(owner, text); }

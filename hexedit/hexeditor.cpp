@@ -78,8 +78,8 @@ bool THexEditor::LoadFromFile(const QString &name) {
   return withProgress(QStringLiteral("Loading..."), [&] { return m_buf->LoadFromFile(name); });
 }
 
-bool THexEditor::SaveToFile(const QString &name) {
-  return withProgress(QStringLiteral("Saving..."), [&] { return m_buf->SaveToFile(name); });
+bool THexEditor::SaveToFile(const QString &name, bool overChange) {
+  return withProgress(QStringLiteral("Saving..."), [&] { return m_buf->SaveToFile(name, overChange); });
 }
 
 // ---------------------------------------------------------------- properties

@@ -38,7 +38,8 @@ class THexEditor : public QAbstractScrollArea {
 
   // Load and save show the wait cursor while the working copy is copied.
   bool LoadFromFile(const QString &name);
-  bool SaveToFile(const QString &name);
+  // overChange: see THexBuffer::SaveToFile.
+  bool SaveToFile(const QString &name, bool overChange = false);
   void NewFile(const QString &name) { m_buf->NewFile(name); }
 
   int BytesPerLine() const { return m_bpl; }

@@ -315,9 +315,12 @@ bool THexForm::Save() {
           this,
           current + QStringLiteral("\nwas changed by another program after it was opened here.\n\n"
                                    "Yes: save over that change.\nNo: open the file again and drop the changes made here."),
-          QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+          QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Cancel);
       if (answer == QMessageBox::No) HexEditor1->LoadFromFile(current);
       if (answer != QMessageBox::Yes) return false;
+      if (HexEditor1->SaveToFile(current, true)) return true;
+      saveFailed(current);
+      return false;
     }
     if (HexEditor1->SaveToFile(current)) return true;
     saveFailed(current);

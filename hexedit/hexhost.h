@@ -14,7 +14,9 @@ class THexHost {
   // Forgets the main window's current file once the hex window has looked at it.
   virtual void clearCurrentFile() = 0;
   // A question box owned by owner with these buttons; the button chosen (Cancel when the box was closed).
-  virtual QMessageBox::StandardButton ask(QWidget *owner, const QString &text, QMessageBox::StandardButtons buttons) = 0;
+  // defaultButton is the one Enter presses (NoButton: the box's own choice).
+  virtual QMessageBox::StandardButton ask(QWidget *owner, const QString &text, QMessageBox::StandardButtons buttons,
+                                          QMessageBox::StandardButton defaultButton = QMessageBox::NoButton) = 0;
   // An error box owned by owner, with the error icon and the default caption.
   virtual void showError(QWidget *owner, const QString &text) = 0;
   // A message box owned by owner ("Data not found.").

@@ -5,7 +5,8 @@
 namespace platform {
 
 // The per-user folder for every file the program writes (favourites, histories, profiles, settings,
-// the zip view file): $XDG_CONFIG_HOME/tarnwick, created on first use. Nothing else builds this path.
+// the zip view file): $XDG_CONFIG_HOME/tarnwick, created on first use, readable by its owner only (0700).
+// Nothing else builds this path.
 QString userFolder();
 // A file in the per-user folder.
 QString userFile(const QString &name);

@@ -8,7 +8,12 @@
 
 namespace platform {
 
+// Who may read the saved file: as the file it replaces (a new one by the umask), or its owner only (files
+// that hold credentials; a replaced file with a wider mode is narrowed to 0600 by the save).
+enum class SaveAccess { AsBefore, OwnerOnly };
+
 // False with *error (Qt's error text) when the bytes could not all be written; the old file is then kept.
-bool saveFileAtomically(const QString &path, const QByteArray &bytes, QString *error = nullptr);
+bool saveFileAtomically(const QString &path, const QByteArray &bytes, QString *error = nullptr,
+                        SaveAccess access = SaveAccess::AsBefore);
 
 }  // namespace platform

@@ -10,7 +10,7 @@ pkgs=(
   python3 python3-pyftpdlib vsftpd libarchive-tools 7zip poppler-utils curl time
   xvfb xauth xdotool imagemagick libreoffice-writer-nogui
   id3v2 eyed3 python3-mutagen sox lame
-  pxlib-dev python3-dbfread dbview
+  pxlib-dev python3-dbfread dbview fontconfig libfontconfig-dev
   libsane-dev sane-utils
   python3-numpy python3-pil libwmf-bin fonts-urw-base35
   libssl-dev openssl python3-openssl

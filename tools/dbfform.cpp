@@ -184,12 +184,22 @@ void TTarnDbf::SaveAsFile1Click() {
 void TTarnDbf::DbfClearButtonClick() { close(); }
 
 void TTarnDbf::closeEvent(QCloseEvent *e) {
-  // Typed edits are posted, not dropped with the table; when the table refuses them the window stays
-  // open with the message, and the navigator's Cancel lets them go.
+  // Edits that were typed but not posted are written only when the user says so: closing is no Post. Yes
+  // posts them (a table that refuses them keeps the window open with the message), No drops them, Cancel
+  // keeps the window.
   DBGrid1->finishCellEdit(true);
-  if (!DBGrid1->dbModel()->post()) {
-    e->ignore();
-    return;
+  TDbModel *m = DBGrid1->dbModel();
+  if (m->hasPendingEdits()) {
+    const auto answer = host_.ask(this,
+                                  QStringLiteral("Record %1 was changed, and the change was not posted.\n\n"
+                                                 "Yes: post it to the table.\nNo: drop it.")
+                                      .arg(m->pendingRow() + 1),
+                                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    if (answer == QMessageBox::Yes ? !m->post() : answer != QMessageBox::No) {
+      e->ignore();
+      return;
+    }
+    m->cancel();
   }
   DBGrid1->setTable(nullptr);
   table_.reset();

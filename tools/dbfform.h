@@ -2,6 +2,7 @@
 // The database viewer: a dBASE or Paradox table in a data grid with a record navigator, printed or saved
 // as a tab-separated text file through its TPrintGrid. A new window for every table the main window
 // hands over; when the table cannot be opened it shows only the message, the bottom panel and Exit.
+// Closing it with edits that were not posted asks whether to post them (Yes), drop them (No) or stay.
 #include "tools/dbtable.h"
 
 #include <QMainWindow>

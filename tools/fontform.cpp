@@ -11,6 +11,8 @@
 #include <QScreen>
 #include <QStyledItemDelegate>
 
+#include <fontconfig/fontconfig.h>
+
 namespace {
 QPointer<TFontForm> s_instance;
 
@@ -38,6 +40,28 @@ class FontRowDelegate : public QStyledItemDelegate {
   }
 };
 }  // namespace
+
+QStringList TFontForm::installedFamilies() {
+  // Qt's own list names a family once per foundry that ships it ("C059 [urw]", "C059 [UKWN]") and adds its
+  // generic aliases ("Monospace"); the fonts a user has installed are fontconfig's families, each under its
+  // first name, as fc-list names it. Sorted as Qt sorts its list.
+  QStringList names;
+  FcPattern *all = FcPatternCreate();
+  FcObjectSet *family = FcObjectSetBuild(FC_FAMILY, nullptr);
+  if (FcFontSet *set = all && family ? FcFontList(nullptr, all, family) : nullptr) {
+    for (int i = 0; i < set->nfont; ++i) {
+      FcChar8 *name = nullptr;
+      if (FcPatternGetString(set->fonts[i], FC_FAMILY, 0, &name) == FcResultMatch && name)
+        names << QString::fromUtf8(reinterpret_cast<const char *>(name));
+    }
+    FcFontSetDestroy(set);
+  }
+  if (family) FcObjectSetDestroy(family);
+  if (all) FcPatternDestroy(all);
+  names.removeDuplicates();
+  names.sort(Qt::CaseInsensitive);
+  return names;
+}
 
 int TFontForm::rowHeight(const QString &family) { return QFontMetrics(faceOf(family)).boundingRect(QStringLiteral("Wg")).height() + 2; }
 
@@ -78,7 +102,7 @@ TFontForm::TFontForm(QWidget *parent) : QWidget(parent, Qt::Window | Qt::MSWindo
   ListBox1->setPalette(pal);
   ListBox1->setItemDelegate(new FontRowDelegate(ListBox1));
   ListBox1->setUniformItemSizes(false);
-  ListBox1->addItems(QFontDatabase::families());
+  ListBox1->addItems(installedFamilies());
   connect(ListBox1, &QListWidget::currentRowChanged, this, [this] { ListBox1Click(); });
   ListBox1->setFocus();
   if (parent) move(parent->geometry().center() - rect().center());

@@ -3,6 +3,7 @@
 // time: the menu item that opens it stays disabled while it is open.
 #include <QAction>
 #include <QPointer>
+#include <QStringList>
 #include <QWidget>
 
 class QLabel;
@@ -18,6 +19,8 @@ class TFontForm : public QWidget {
 
   QLabel *FontLabel = nullptr;
   QListWidget *ListBox1 = nullptr;
+  // The installed font families, each once, by the name fc-list gives it, in alphabetical order.
+  static QStringList installedFamilies();
   // The height of a list row for a font: the text "Wg" in it at the default size, plus 2 pixels.
   static int rowHeight(const QString &family);
 

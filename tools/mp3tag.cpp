@@ -2,11 +2,20 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 
 namespace mp3tag {
 
 const QStringList &genreNames() {
+  // Numbered as every other ID3v1 reader numbers them (id3v2, eyeD3, mutagen, Winamp): "Fast Fusion" is 84,
+  // so that a genre written here reads the same there and back.
   static const QStringList names = {
       "Blues", "Classic Rock", "Country", "Dance", "Disco", "Funk", "Grunge", "Hip-Hop", "Jazz", "Metal", "New Age",
       "Oldies", "Other", "Pop", "R&B", "Rap", "Reggae", "Rock", "Techno", "Industrial", "Alternative", "Ska",
@@ -16,7 +25,7 @@ const QStringList &genreNames() {
       "Darkwave", "Techno-Industrial", "Electronic", "Pop-Folk", "Eurodance", "Dream", "Southern Rock", "Comedy",
       "Cult", "Gangsta", "Top 40", "Christian Rap", "Pop/Funk", "Jungle", "Native American", "Cabaret", "New Wave",
       "Psychadelic", "Rave", "Showtunes", "Trailer", "Lo-Fi", "Tribal", "Acid Punk", "Acid Jazz", "Polka", "Retro",
-      "Musical", "Rock & Roll", "Hard Rock", "Folk", "Folk/Rock", "National Folk", "Swing", "Bebob", "Latin",
+      "Musical", "Rock & Roll", "Hard Rock", "Folk", "Folk/Rock", "National Folk", "Swing", "Fast Fusion", "Bebob", "Latin",
       "Revival", "Celtic", "Bluegrass", "Avantgarde", "Gothic Rock", "Progressive Rock", "Psychedelic Rock",
       "Symphonic Rock", "Slow Rock", "Big Band", "Chorus", "Easy Listening", "Acoustic", "Humour", "Speech",
       "Chanson", "Opera", "Chamber Music", "Sonata", "Symphony", "Booty Bass", "Primus", "Porn Groove", "Satire",
@@ -144,6 +153,56 @@ void TMP3Tag::ReadTag() {
   valid_ = true;
 }
 
+namespace {
+// While a record is appended, the file carries this extended attribute: the size before the append and the
+// 16 bytes in front of that end. A crash in the middle of the append can leave part of a record behind the
+// audio, which no reader takes for a tag (the last 128 bytes do not start with "TAG") but which would stay
+// in the audio for good; the next write or removal finds the attribute and cuts the file back first. Where
+// the file system keeps no such attributes the append goes on without it: it is one write of 128 bytes,
+// undone at once when it comes up short.
+constexpr char kAppendMark[] = "user.tarnwick.id3v1-append";
+constexpr int kMarkTail = 16;
+
+QString errnoText() { return QString::fromLocal8Bit(std::strerror(errno)); }
+
+QByteArray bytesAt(int fd, qint64 pos, int n) {
+  QByteArray b(n, '\0');
+  const ssize_t r = ::pread(fd, b.data(), size_t(n), pos);
+  b.resize(r < 0 ? 0 : int(r));
+  return b;
+}
+
+QByteArray appendMark(int fd, qint64 size) {
+  const qint64 from = std::max<qint64>(0, size - kMarkTail);
+  return QByteArray::number(size) + ' ' + bytesAt(fd, from, int(size - from)).toHex();
+}
+
+// The file's size after what an unfinished append left behind is gone (the size it had before that
+// append); size when there was none. A mark that no longer fits the file (another program rewrote it
+// since) is only removed.
+qint64 dropUnfinishedAppend(int fd, qint64 size) {
+  char value[128];
+  const ssize_t n = ::fgetxattr(fd, kAppendMark, value, sizeof value);
+  if (n <= 0) return size;
+  const QList<QByteArray> parts = QByteArray(value, int(n)).split(' ');
+  bool ok = false;
+  const qint64 before = parts.value(0).toLongLong(&ok);
+  if (ok && before > 0 && before < size && size <= before + mp3tag::RecordSize && appendMark(fd, before) == QByteArray(value, int(n)) &&
+      ::ftruncate(fd, before) == 0) {
+    size = before;
+  }
+  (void)::fremovexattr(fd, kAppendMark);
+  return size;
+}
+
+struct Fd {
+  int fd;
+  ~Fd() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+}  // namespace
+
 bool TMP3Tag::WriteTag() {
   error_.clear();
   const QFileInfo info(filename_);
@@ -154,64 +213,70 @@ bool TMP3Tag::WriteTag() {
   // A symbolic link keeps pointing at the file it named: the target is what changes.
   const QString target = info.canonicalFilePath();
   const QByteArray record = mp3tag::encode(rec_);
-  QFile f(target);
-  if (!f.open(QIODevice::ReadWrite)) {
-    fail(QStringLiteral("Cannot write the tag to %1: %2").arg(filename_, f.errorString()));
+  const auto cannot = [this](const QString &why) {
+    fail(QStringLiteral("Cannot write the tag to %1: %2").arg(filename_, why));
     return false;
-  }
-  const qint64 size = f.size();
+  };
+  const Fd f{::open(QFile::encodeName(target).constData(), O_RDWR | O_CLOEXEC)};
+  struct stat st;
+  if (f.fd < 0 || ::fstat(f.fd, &st) != 0) return cannot(errnoText());
+  qint64 size = dropUnfinishedAppend(f.fd, st.st_size);
   // A file this small has no room for audio in front of a record, and a record written to it could never be
   // read back (reading takes a file of 128 bytes or less for no MP3): refuse rather than report a success.
   if (size <= RecordSize) {
     fail(QString::fromLatin1(TooSmallText));
     return false;
   }
-  QByteArray last;
-  if (f.seek(size - RecordSize)) last = f.read(RecordSize);
+  const QByteArray last = bytesAt(f.fd, size - RecordSize, RecordSize);
+  if (last.size() != RecordSize) return cannot(errnoText());
   if (last.startsWith("TAG")) {
     // The record keeps its place: only its own 128 bytes are rewritten, the rest of the file is not touched.
-    if (f.seek(size - RecordSize) && f.write(record) == RecordSize && f.flush()) return true;
-    const QString why = f.errorString();
-    if (f.seek(size - RecordSize)) f.write(last);
-    fail(QStringLiteral("Cannot write the tag to %1: %2").arg(filename_, why));
-    return false;
+    if (::pwrite(f.fd, record.constData(), RecordSize, size - RecordSize) == RecordSize && ::fsync(f.fd) == 0) return true;
+    const QString why = errnoText();
+    (void)::pwrite(f.fd, last.constData(), RecordSize, size - RecordSize);
+    return cannot(why);
   }
-  // The file must grow: a copy with the record behind it replaces the file only once it is complete.
-  f.seek(0);
-  QSaveFile out(target);
-  // Unbuffered, so that a short write on a full disk is seen here: a buffered flush drops it silently and the
-  // cut copy would be committed.
-  if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-    fail(QStringLiteral("Cannot write the tag to %1: %2").arg(filename_, out.errorString()));
-    return false;
+  // No record yet: it is appended in place, so the file keeps its inode (hard links stay one file), its
+  // owner and mode, and no copy of the audio is made. One write; a short one is cut off again at once.
+  const QByteArray mark = appendMark(f.fd, size);
+  const bool marked = ::fsetxattr(f.fd, kAppendMark, mark.constData(), size_t(mark.size()), 0) == 0;
+  if (marked) (void)::fsync(f.fd);
+  ssize_t n = ::pwrite(f.fd, record.constData(), RecordSize, size);
+  if (n >= 0 && n < RecordSize) {
+    // A short write gives no reason; the write of the rest does (a full disk, a size limit).
+    const ssize_t rest = ::pwrite(f.fd, record.constData() + n, size_t(RecordSize - n), size + n);
+    if (rest == RecordSize - n) n = RecordSize;
+    else if (rest >= 0) errno = ENOSPC;
   }
-  qint64 copied = 0;
-  while (copied < size) {
-    const QByteArray chunk = f.read(qMin<qint64>(1 << 20, size - copied));
-    if (chunk.isEmpty() || out.write(chunk) != chunk.size()) break;
-    copied += chunk.size();
+  if (n == RecordSize && ::fsync(f.fd) == 0) {
+    if (marked) (void)::fremovexattr(f.fd, kAppendMark);
+    return true;
   }
-  if (copied != size || out.write(record) != RecordSize || out.size() != size + RecordSize || !out.commit()) {
-    const QString why = copied != size && out.error() == QFileDevice::NoError ? f.errorString() : out.errorString();
-    out.cancelWriting();
-    fail(QStringLiteral("Cannot write the tag to %1: %2").arg(filename_, why));
-    return false;
-  }
-  return true;
+  const QString why = errnoText();
+  if (::ftruncate(f.fd, size) == 0 && marked) (void)::fremovexattr(f.fd, kAppendMark);
+  return cannot(why);
 }
 
 bool TMP3Tag::RemoveTag() {
   QString failure;
   const QFileInfo info(filename_);
   if (!filename_.isEmpty() && info.exists() && !info.isDir()) {
-    QFile f(info.canonicalFilePath());
-    const qint64 size = f.size();
-    bool tagged = false;
-    if (size > RecordSize && f.open(QIODevice::ReadOnly) && f.seek(size - RecordSize)) tagged = f.read(3) == "TAG";
-    f.close();
-    // Only the record goes: the file is cut short by its 128 bytes, everything in front stays in place.
-    if (tagged && !(f.open(QIODevice::ReadWrite) && f.resize(size - RecordSize)))
-      failure = QStringLiteral("Cannot remove the tag from %1: %2").arg(filename_, f.errorString());
+    const QByteArray path = QFile::encodeName(info.canonicalFilePath());
+    const Fd f{::open(path.constData(), O_RDWR | O_CLOEXEC)};
+    struct stat st;
+    if (f.fd >= 0 && ::fstat(f.fd, &st) == 0) {
+      const qint64 size = dropUnfinishedAppend(f.fd, st.st_size);
+      const bool tagged = size > RecordSize && bytesAt(f.fd, size - RecordSize, 3) == "TAG";
+      // Only the record goes: the file is cut short by its 128 bytes, everything in front stays in place.
+      if (tagged && ::ftruncate(f.fd, size - RecordSize) != 0)
+        failure = QStringLiteral("Cannot remove the tag from %1: %2").arg(filename_, errnoText());
+    } else {
+      // Not writable: a failure only when there is a tag to remove.
+      const QString why = errnoText();
+      const Fd r{::open(path.constData(), O_RDONLY | O_CLOEXEC)};
+      if (r.fd >= 0 && ::fstat(r.fd, &st) == 0 && st.st_size > RecordSize && bytesAt(r.fd, st.st_size - RecordSize, 3) == "TAG")
+        failure = QStringLiteral("Cannot remove the tag from %1: %2").arg(filename_, why);
+    }
   }
   clear();
   ReadTag();

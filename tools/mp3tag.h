@@ -2,7 +2,8 @@
 // TMP3Tag reads, writes and removes the ID3v1 record of a file: the 128 bytes at its very end. No widgets.
 // Text fields are 8-bit; they are shown and set as Latin-1 (what other ID3v1 readers assume).
 // Writes never touch the bytes in front of the record: an ID3v2 tag at the start, the audio and an APE tag
-// before the record stay as they were, and a failed write leaves the file as it was.
+// before the record stay as they were, and a failed write leaves the file as it was. A new record is appended
+// to the file in place (same inode, no copy of the audio).
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -11,7 +12,7 @@
 namespace mp3tag {
 
 constexpr int RecordSize = 128;
-constexpr int GenreCount = 115;
+constexpr int GenreCount = 116;
 constexpr quint8 GenreOther = 12;
 
 // The record's fields as stored: texts keep their bytes (zero bytes included), trailing blanks cut.
@@ -20,7 +21,7 @@ struct Record {
   quint8 genre = GenreOther;
 };
 
-// The 115 genre names; a genre number is a position in this list.
+// The 116 genre names, 0 (Blues) to 115 (Folklore); a genre number is a position in this list.
 const QStringList &genreNames();
 // The genre's name, or empty for a number outside the list.
 QString genreName(int id);

@@ -119,7 +119,7 @@ TMP3TagEditor::TMP3TagEditor(QWidget *parent, TMp3Host &host, const QString &fil
   Button3 = button("Button3", QStringLiteral("Cancel"), 96);
   // The third button removes the tag; it says so and asks first.
   Button4 = button("Button4", QStringLiteral("Remove Tag"), 184);
-  connect(Button2, &QPushButton::clicked, this, [this] { done(1); });
+  connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
   connect(Button3, &QPushButton::clicked, this, [this] { done(0); });
   connect(Button4, &QPushButton::clicked, this, [this] { Button4Click(); });
 
@@ -145,6 +145,22 @@ void TMP3TagEditor::showEvent(QShowEvent *e) {
   Button4->setEnabled(Mp3Tag.Valid());  // nothing to remove from a file without a tag
 }
 
+void TMP3TagEditor::Button2Click() {
+  QStringList lost;
+  const std::pair<const char *, QLineEdit *> texts[] = {
+      {"Title", Edit1}, {"Artist", Edit2}, {"Album", Edit3}, {"Year", Edit4}, {"Comment", Edit5}};
+  for (const auto &[label, edit] : texts) {
+    const QString text = edit->text();
+    const QString stored = QString::fromLatin1(text.toLatin1());
+    if (stored != text) lost << QStringLiteral("%1: \"%2\" is saved as \"%3\"").arg(QLatin1String(label), text, stored);
+  }
+  if (!lost.isEmpty() &&
+      !host_.askYesNo(this, QStringLiteral("An MP3 tag holds only Latin-1 characters; the others are saved as \"?\".\n\n") +
+                                lost.join(QLatin1Char('\n')) + QStringLiteral("\n\nSave anyway?")))
+    return;
+  done(1);
+}
+
 void TMP3TagEditor::Button4Click() {
   if (host_.askYesNo(this, QStringLiteral("Remove the MP3 tag from\n%1?").arg(Mp3Tag.Filename()))) done(2);
 }
@@ -154,8 +170,9 @@ void TMP3TagEditor::takeFields() {
   if (Edit2->text() != Mp3Tag.Artist()) Mp3Tag.setArtist(Edit2->text());
   if (Edit3->text() != Mp3Tag.Album()) Mp3Tag.setAlbum(Edit3->text());
   if (Edit4->text() != Mp3Tag.Year()) Mp3Tag.setYear(Edit4->text());
+  // No genre chosen: a number the list does not name (another program's, 116 and up) stays as it was.
   const int genre = cb1->currentIndex();
-  Mp3Tag.setGenreID(genre < 0 ? 255 : quint8(genre));
+  Mp3Tag.setGenreID(genre < 0 ? Mp3Tag.GenreID() : quint8(genre));
   if (Edit5->text() != Mp3Tag.Comment()) Mp3Tag.setComment(Edit5->text());
 }
 

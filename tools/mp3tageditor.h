@@ -2,6 +2,7 @@
 // TMP3TagEditor: the small modal window in which the user edits a file's ID3v1 tag. It holds its own
 // TMP3Tag. EditTag runs it for a tag component and carries out the result: 1 Save (writes the tag when the
 // component's EditAutoSave is on), 2 Remove Tag (cuts the tag off, asked first), 0 Cancel or the close box.
+// A genre number the list does not name is kept as it was unless another genre is chosen.
 #include <QDialog>
 
 #include "tools/mp3tag.h"
@@ -51,6 +52,9 @@ class TMP3TagEditor : public QDialog {
   void showEvent(QShowEvent *e) override;
 
  private:
+  // Save; text the tag cannot hold (it keeps 8-bit Latin-1 characters, others become "?") is named first,
+  // and the user may go back and change it.
+  void Button2Click();
   void Button4Click();
   // The edits into Mp3Tag; a field whose text is unchanged keeps its stored bytes.
   void takeFields();

@@ -568,3 +568,74 @@ TEST(FtpEngine, TlsRefusedOrBrokenSendsNothingInPlainText)
         EXPECT_EQ(peer.received(), QStringList{QStringLiteral("AUTH TLS")});
     }
 }
+
+// The server resets the connections of a TLS session: the data connection in a listing, a download and an
+// upload (then the control connection), or the control connection alone while a command waits for its
+// reply. Each is a failed request with its reason, and the program goes on: OpenSSL writes its alerts and
+// close_notify itself, and such a write to a reset connection must not raise SIGPIPE, which would end the
+// whole process (this test program with it).
+TEST(FtpEngine, TlsConnectionResetIsAFailedRequestNotADeadProgram)
+{
+    const QString pem = ftptest::makeCertificate(testenv::makeDir(QStringLiteral("cert")), QStringLiteral("localhost"),
+                                                 QStringLiteral("DNS:localhost,IP:127.0.0.1"));
+    ASSERT_FALSE(pem.isEmpty()) << "openssl req failed";
+    const QString dir = testenv::makeDir();
+    const QString upload = testenv::writeFile(dir + QStringLiteral("/up.bin"), ftptest::pattern(32 << 20, 4));
+    const QStringList login = {"> 220 hi", "< AUTH TLS", "> 234 go ahead", "tls " + pem, "< USER", "> 331 password",
+                               "< PASS", "> 230 in", "< PBSZ", "> 200 ok", "< PROT", "> 200 ok"};
+    const QStringList passive = {"< EPSV", "epsv", "dataaccept"};
+    enum Op { List, Download, Upload, Type };
+    const struct {
+        const char *what;
+        Op op;
+        QStringList script;
+    } cases[] = {
+        {"listing", List, passive + QStringList{"< LIST", "> 150 here", "datatls", "datasend a.txt\\r\\n", "datareset", "reset"}},
+        {"download", Download,
+         passive + QStringList{"< RETR f.bin", "> 150 here", "datatls", "datasend the first bytes", "datareset", "reset"}},
+        {"upload", Upload,
+         passive + QStringList{"< STOR up.bin", "> 150 go", "datatls", "datarecvsome 65536", "datareset", "reset"}},
+        {"upload, control only", Upload, passive + QStringList{"< STOR up.bin", "> 150 go", "datatls", "datarecvsome 65536", "reset"}},
+        {"command", Type, {"< TYPE", "reset"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        FakePeer peer((login + c.script).join(QLatin1Char('\n')) + QLatin1Char('\n'));
+        TFtpClient cli;
+        aim(cli, peer);
+        cli.setUseTls(true);
+        cli.setPassive(true);
+        cli.setTimeout(20);
+        QObject::connect(&cli, &TCustomFtpCli::OnCertificate, &cli,
+                         [](const QString &, const QString &, bool, bool &accept) { accept = true; }, Qt::DirectConnection);
+        Recorder rec(cli);
+        ASSERT_TRUE(cli.Connect()) << cli.ErrorMessage().toStdString() << rec.display.join('\n').toStdString();
+        QBuffer listing;
+        listing.open(QIODevice::ReadWrite);
+        bool ok = true;
+        switch (c.op) {
+        case List:
+            cli.setLocalStream(&listing);
+            ok = cli.Dir();
+            break;
+        case Download:
+            cli.setHostFileName(QStringLiteral("f.bin"));
+            cli.setLocalFileName(dir + QStringLiteral("/f.bin"));
+            ok = cli.Get();
+            break;
+        case Upload:
+            cli.setHostFileName(QStringLiteral("up.bin"));
+            cli.setLocalFileName(upload);
+            ok = cli.Put();
+            break;
+        case Type:
+            ok = cli.TypeSet();
+            break;
+        }
+        EXPECT_FALSE(ok) << "a reset connection reported as success";
+        EXPECT_FALSE(cli.ErrorMessage().isEmpty());
+        EXPECT_TRUE(testenv::waitFor([&] { return !cli.Connected(); }, 20000)) << "the reset control connection still counts as up";
+        ASSERT_TRUE(peer.finished());
+        EXPECT_FALSE(peer.received().join('|').contains(QStringLiteral("UNEXPECTED"))) << peer.received().join('|').toStdString();
+    }
+}

@@ -14,11 +14,18 @@
 #   dataaccept    accept the client's connection to that listener (fails after 5 s)
 #   datasend TEXT send TEXT on the data connection
 #   datarecv      read the data connection to its end and log "DATA <length> <text>"
+#   datarecvsome N  read at least N bytes of the data connection and log "DATASOME <length>"
 #   dataclose     close the data connection
 #   close         close the control connection
+#   tls PEM       take the control connection into TLS as its server, with PEM's certificate and key
+#   datatls       take the data connection into TLS likewise (after a tls)
+#   reset         reset the control connection (RST: SO_LINGER 0, then close)
+#   datareset     reset the data connection likewise
 #   wait          wait until the client closes the control connection
 # Usage: fake_peer.py SCRIPT LOG [ADDRESS]; prints the listening port.
 import socket
+import ssl
+import struct
 import sys
 import time
 
@@ -33,6 +40,12 @@ conn, _ = srv.accept()
 buf = b""
 port_addr = None
 data = None
+tls = None
+
+
+def reset(s):
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+    s.close()
 
 
 def read_line():
@@ -107,8 +120,28 @@ try:
             data.close()
         elif op == "datasend":
             data.sendall(arg.replace("\\r\\n", "\r\n").encode())
+        elif op == "datarecvsome":
+            got = 0
+            while got < int(arg):
+                chunk = data.recv(65536)
+                if not chunk:
+                    break
+                got += len(chunk)
+            log.write("DATASOME %d\n" % got)
         elif op == "dataclose":
             data.close()
+        elif op == "tls":
+            tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            tls.load_cert_chain(arg)
+            conn = tls.wrap_socket(conn, server_side=True)
+            buf = b""
+        elif op == "datatls":
+            data = tls.wrap_socket(data, server_side=True)
+        elif op == "reset":
+            reset(conn)
+            break
+        elif op == "datareset":
+            reset(data)
         elif op == "close":
             conn.close()
             break

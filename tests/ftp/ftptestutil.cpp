@@ -1,5 +1,7 @@
 #include "tests/ftp/ftptestutil.h"
 
+#include <iostream>
+
 #include <QCryptographicHash>
 #include <QCoreApplication>
 #include <QDir>
@@ -288,6 +290,8 @@ FakePeer::FakePeer(const QString &script, const QString &address)
                          {testenv::sourceDir() + QStringLiteral("/tests/ftp/fake_peer.py"), scriptFile, m_log, address});
     if (m_pid && m_proc->waitForReadyRead(10000))
         m_port = m_proc->readLine().trimmed().toInt();
+    if (m_port <= 0)  // why, for the test's failure message
+        std::cerr << "fake_peer.py: " << m_proc->readAllStandardError().toStdString() << std::endl;
 }
 
 FakePeer::~FakePeer() { stopGuarded(*m_proc, m_pid); }

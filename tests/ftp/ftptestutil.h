@@ -106,5 +106,3 @@ private:
 };
 
 } // namespace ftptest
-
-// Readable QString values in test failure messages.

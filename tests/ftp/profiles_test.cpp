@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QLineEdit>
 
+#include <sys/stat.h>
+
 #include "ftp/ftpform.h"
 #include "ftp/ftpprofiles.h"
 #include "tests/common/testenv.h"
@@ -219,4 +221,34 @@ TEST_F(FormFixture, EndWithoutANameAsksNothing)
     }
     EXPECT_TRUE(asked.isEmpty());
     EXPECT_FALSE(testenv::readFile(path).contains("nameless"));
+}
+
+// The profiles hold the scrambled passwords and the trusted certificates: the file is its owner's alone when
+// it is made, and an older file that others could read is narrowed by the next save.
+TEST_F(FormFixture, ProfilesFileIsReadableByItsOwnerOnly)
+{
+    const auto mode = [](const QString &p) {
+        struct stat st{};
+        return ::stat(QFile::encodeName(p).constData(), &st) == 0 ? QString::number(st.st_mode & 07777, 8) : QStringLiteral("missing");
+    };
+    const mode_t oldMask = ::umask(022);
+    {
+        auto f = makeForm();
+        answers << QStringLiteral("home");
+        f->NewSiteButClick();
+        f->PasswordEdit->setText(QStringLiteral("pw1"));
+        ASSERT_TRUE(f->UpdateProfile());
+    }
+    EXPECT_EQ(mode(path), "600");
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0644), 0);
+    {
+        auto f = makeForm();
+        f->PasswordEdit->setText(QStringLiteral("pw2"));
+        ASSERT_TRUE(f->UpdateProfile());
+    }
+    ::umask(oldMask);
+    EXPECT_EQ(mode(path), "600") << "a file others could read stays so after a save";
+    TIniFile ini(path);
+    ASSERT_TRUE(ini.load());
+    EXPECT_EQ(ReadFtpProfile(ini, QStringLiteral("HOME")).password, QStringLiteral("pw2"));
 }

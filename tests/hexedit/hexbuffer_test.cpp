@@ -868,7 +868,8 @@ TEST(HexBufferOnDisk, FileShownDirectlyIsNeverMixedWithNewBytes) {
 }
 
 // A copied file keeps its loaded bytes whatever happens to it on disk; the buffer can tell that the file
-// changed, and a load that raced with a writer never gives a mix of old and new bytes.
+// changed and will not save over that change unless told to, and a load that raced with a writer never
+// gives a mix of old and new bytes.
 TEST(HexBufferOnDisk, WorkingCopyKeepsLoadedBytesAndNoticesChanges) {
   Loaded f("abcdefgh");
   THexBuffer &b = f.buf;
@@ -877,7 +878,18 @@ TEST(HexBufferOnDisk, WorkingCopyKeepsLoadedBytesAndNoticesChanges) {
   EXPECT_TRUE(b.changedOnDisk());
   EXPECT_EQ(contents(b), "abcdefgh");
   b.ChangeByte(7, 'h', 'H');
-  ASSERT_TRUE(b.SaveToFile(f.path));  // the window asks first; the buffer's own bytes are sound
+  EXPECT_FALSE(b.SaveToFile(f.path)) << "saved over another program's change without being told to";
+  EXPECT_EQ(testenv::readFile(f.path), "XYcdefgh");
+  EXPECT_TRUE(b.lastError().contains("changed by another program")) << b.lastError().toStdString();
+  EXPECT_TRUE(b.Modified());
+  EXPECT_EQ(contents(b), "abcdefgH");
+  // Replaced under the same name by a rename: the same refusal.
+  const QString moved = f.path + ".new";
+  testenv::writeFile(moved, "other file");
+  ASSERT_TRUE(QFile::rename(f.path, f.path + ".old") && QFile::rename(moved, f.path));
+  EXPECT_FALSE(b.SaveToFile(f.path));
+  EXPECT_EQ(testenv::readFile(f.path), "other file");
+  ASSERT_TRUE(b.SaveToFile(f.path, true));  // the window asked, and the user chose to save over it
   EXPECT_EQ(testenv::readFile(f.path), "abcdefgH");
   EXPECT_FALSE(b.changedOnDisk());
   changeBehind(f.path, 3, 0, "");

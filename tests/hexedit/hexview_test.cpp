@@ -95,7 +95,8 @@ struct TestHost final : THexHost {
 
   QString currentFile() const override { return current; }
   void clearCurrentFile() override { current.clear(); }
-  QMessageBox::StandardButton ask(QWidget *, const QString &text, QMessageBox::StandardButtons buttons) override {
+  QMessageBox::StandardButton ask(QWidget *, const QString &text, QMessageBox::StandardButtons buttons,
+                                  QMessageBox::StandardButton = QMessageBox::NoButton) override {
     questions << text;
     if (answers.isEmpty()) return QMessageBox::Cancel;
     const auto a = answers.takeFirst();
@@ -653,6 +654,33 @@ TEST(HexForm, FileChangedBehindTheWindow) {
     }
   }
   EXPECT_TRUE(host.messages.isEmpty());
+}
+
+// The question about another program's change, in the real box: Enter keeps that change (Cancel is the
+// default), so a reflex does not throw it away; nothing is written and the edits made here stay.
+TEST(HexForm, EnterInTheChangedFileQuestionKeepsTheOtherProgramsChange) {
+  struct BoxHost final : THexDialogHost {
+    QString currentFile() const override { return {}; }
+    void clearCurrentFile() override {}
+  } host;
+  THexForm::resetSharedState();
+  THexForm form(host);
+  THexBuffer *b = form.editor()->buffer();
+  const QString path = writeData("abcdef", "theirs.bin");
+  ASSERT_TRUE(form.editor()->LoadFromFile(path));
+  b->ChangeByte(0, 'a', 'A');
+  changeBehind(path, -1, 3, "XYZ");
+  QString asked;
+  OnDialog<QMessageBox> enter([&](QMessageBox *box) {
+    asked = box->text();
+    QTest::keyClick(box, Qt::Key_Return);
+  });
+  EXPECT_FALSE(form.Save());
+  ASSERT_TRUE(enter.seen());
+  EXPECT_TRUE(asked.contains("was changed by another program")) << asked.toStdString();
+  EXPECT_EQ(testenv::readFile(path), "abcXYZ");
+  EXPECT_TRUE(b->Modified());
+  EXPECT_EQ(contents(b), "Abcdef");
 }
 
 namespace {

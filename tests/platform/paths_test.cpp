@@ -5,11 +5,33 @@
 #include "platform/savefile.h"
 #include "tests/common/testenv.h"
 
+#include <sys/stat.h>
+
 TEST(Paths, UserFolderLivesUnderTheTestsConfigHomeAndIsCreated) {
   const QString folder = platform::userFolder();
   EXPECT_EQ(folder, testenv::root() + "/config/tarnwick");
   EXPECT_TRUE(QFileInfo(folder).isDir());
   EXPECT_EQ(platform::userFile("Tarnwick.Fav"), folder + "/Tarnwick.Fav");
+}
+
+// The per-user folder holds the FTP site passwords: only its owner may look into it, whether it is made
+// now or was made wider before.
+TEST(Paths, UserFolderIsItsOwnersAlone) {
+  const auto mode = [](const QString &p) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(p).constData(), &st) == 0 ? QString::number(st.st_mode & 07777, 8) : QStringLiteral("missing");
+  };
+  const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+  const QString fresh = testenv::makeDir("freshconfig");
+  qputenv("XDG_CONFIG_HOME", QFile::encodeName(fresh));
+  const mode_t oldMask = ::umask(022);
+  const QString made = platform::userFolder();
+  EXPECT_EQ(made, fresh + "/tarnwick");
+  EXPECT_EQ(mode(made), "700");
+  ASSERT_EQ(::chmod(QFile::encodeName(made).constData(), 0755), 0);
+  EXPECT_EQ(mode(platform::userFile("Tarnwick.Ftp").section(QLatin1Char('/'), 0, -2)), "700");
+  ::umask(oldMask);
+  qputenv("XDG_CONFIG_HOME", saved);
 }
 
 TEST(Paths, AppendSlashLeavesEmptyAndTerminatedPathsAlone) {

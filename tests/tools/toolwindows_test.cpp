@@ -66,7 +66,7 @@ int editTag(TMp3Host &host, const QString &path, const std::function<void(TMP3Ta
 
 TEST(Mp3TagEditor, ShowsTheTagAndSavesWhatWasEdited) {
   const QString dir = testenv::makeDir("mp3ed");
-  const QString path = testenv::writeFile(dir + "/song.mp3", audio() + record("Old title", 84, "A comment"));
+  const QString path = testenv::writeFile(dir + "/song.mp3", audio() + record("Old title", 85, "A comment"));
   TestMp3Host host;
   int result = editTag(host, path, [](TMP3TagEditor *e) {
     EXPECT_EQ(e->windowTitle(), "Tarnwick - MP3 Tag Editor");
@@ -74,7 +74,7 @@ TEST(Mp3TagEditor, ShowsTheTagAndSavesWhatWasEdited) {
     EXPECT_EQ(e->Edit1->text(), "Old title");
     EXPECT_EQ(e->Edit5->text(), "A comment");
     EXPECT_EQ(e->cb1->currentText(), "Bebob");
-    EXPECT_EQ(e->cb1->count(), 115);
+    EXPECT_EQ(e->cb1->count(), 116);
     EXPECT_EQ(e->Edit6->text(), e->Mp3Tag.Filename());
     EXPECT_TRUE(e->Edit6->isReadOnly());
     EXPECT_EQ(e->Marquee->text(), e->Mp3Tag.Filename());
@@ -149,6 +149,41 @@ TEST(Mp3TagEditor, UntaggedFilesAndUnknownGenres) {
   EXPECT_EQ(quint8(bytes.at(bytes.size() - 1)), 255);
   EXPECT_EQ(bytes.at(bytes.size() - 2), '\x05');
   EXPECT_EQ(bytes.mid(audio().size() + 33, 7), "Someone");
+}
+
+// Text an ID3v1 tag cannot hold is named before the save: No goes back to the editor with nothing written,
+// Yes saves it with "?" for each such character. A genre number the list does not name (116, Ballad to
+// other tools) stays as it was when no genre is chosen.
+TEST(Mp3TagEditor, TextTheTagCannotHoldWarnsFirstAndUnknownGenresStay) {
+  const QString dir = testenv::makeDir("mp3ed");
+  const QByteArray original = audio() + record("Old", 116);
+  const QString path = testenv::writeFile(dir + "/song.mp3", original);
+  TestMp3Host host;
+  host.answer = false;
+  bool stillOpen = false;
+  QByteArray afterNo;
+  const int result = editTag(host, path, [&](TMP3TagEditor *e) {
+    EXPECT_EQ(e->cb1->currentIndex(), -1);
+    e->Edit1->setText(QString::fromUtf8("Привет"));
+    e->Edit3->setText(QString::fromUtf8("Café"));  // Latin-1: stored as it is
+    QTest::mouseClick(e->Button2, Qt::LeftButton);
+    stillOpen = e->isVisible();
+    afterNo = testenv::readFile(path);
+    host.answer = true;
+    QTest::mouseClick(e->Button2, Qt::LeftButton);
+  });
+  EXPECT_TRUE(stillOpen) << "No must go back to the editor";
+  EXPECT_EQ(afterNo, original);
+  EXPECT_EQ(result, 1);
+  ASSERT_EQ(host.asked.size(), 2);
+  EXPECT_TRUE(host.asked[0].contains(QString::fromUtf8("Title: \"Привет\" is saved as \"??????\""))) << host.asked[0].toStdString();
+  EXPECT_FALSE(host.asked[0].contains("Album")) << host.asked[0].toStdString();
+  const QByteArray bytes = testenv::readFile(path);
+  ASSERT_EQ(bytes.size(), original.size());
+  EXPECT_EQ(bytes.mid(audio().size() + 3, 7), QByteArray("??????\0", 7));
+  EXPECT_EQ(bytes.mid(audio().size() + 63, 5), QByteArray("Caf\xe9\0", 5));
+  EXPECT_EQ(quint8(bytes.at(bytes.size() - 1)), 116);
+  EXPECT_TRUE(host.errors.isEmpty());
 }
 
 TEST(Mp3TagEditor, RemoveTagAsksFirstAndFailedSavesAreShown) {
