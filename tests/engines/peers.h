@@ -3,11 +3,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <ostream>
-
-// Readable QStrings in test failure output.
-inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
-
 namespace peers {
 
 struct Result {
