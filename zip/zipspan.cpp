@@ -44,7 +44,7 @@ QString partLabel(int index) { return QStringLiteral("PKBACK# %1").arg(index + 1
 struct CentralRef {
   qint64 at = 0, length = 0;
   uint16_t disk = 0;
-  uint32_t localOffset = 0, csize = 0;
+  uint32_t localOffset = 0, csize = 0, crc = 0;
   QByteArray name;
 };
 
@@ -67,6 +67,7 @@ std::vector<CentralRef> parseCentral(const QByteArray &dir, uint64_t entries) {
     if (at + 46 + nameLen + extraLen + commentLen > have) throw EZipMaster(zipmsg::DS_CECommentLen);
     c.length = 46 + nameLen + extraLen + commentLen;
     c.csize = rd32(h + 20);
+    c.crc = rd32(h + 16);
     c.disk = rd16(h + 34);
     c.localOffset = rd32(h + 42);
     if (c.csize == 0xFFFFFFFFu || rd32(h + 24) == 0xFFFFFFFFu || c.localOffset == 0xFFFFFFFFu) throw zip64Refusal();
@@ -592,7 +593,7 @@ int TZipMaster::ReadSpan(const QString &inFile, QString &outFile) {
     uchar sig[4];
     if (!r.in->readAt(0, reinterpret_cast<char *>(sig), 4) || rd32(sig) != kSigSpan)
       throw EZipMaster(zipmsg::DS_ExtWrongSig);
-    std::vector<qint64> base(size_t(rec.ThisDiskNo) + 1, -1);
+    std::vector<qint64> base(size_t(rec.ThisDiskNo) + 1, -1), partEnd(size_t(rec.ThisDiskNo) + 1, -1);
     const auto progress = copyProgress();
     for (int n = 0; n <= rec.CentralDiskNo; ++n) {
       if (n > 0) r.getNewDisk(n);
@@ -619,12 +620,18 @@ int TZipMaster::ReadSpan(const QString &inFile, QString &outFile) {
         }
       }
       if (out->size() - base[size_t(n)] != to) throw EZipMaster(zipmsg::DS_ZipData);
+      partEnd[size_t(n)] = out->size();
     }
     // Every member's local header is where its directory entry now says. Its name is not compared: a local
     // name that differs from the directory's is the archive's own (the unzip engine warns about it), and the
     // set was written from that archive as it was.
+    // A part that lost bytes (a cut copy, a disk that filled up) moves everything after it: the headers there
+    // may still be found, but the member before runs into them. So each member's record, header, data and
+    // descriptor, must fit where the directory puts it, before the next one begins.
     const qint64 dataEnd = out->size();
     auto *d = reinterpret_cast<uchar *>(dir.data());
+    std::vector<std::pair<qint64, qint64>> records;  // start, end in the joined archive
+    records.reserve(central.size());
     for (const CentralRef &c : central) {
       if (c.disk > rec.CentralDiskNo) throw EZipMaster(zipmsg::DS_EntryLost);
       const qint64 moved = base[c.disk] + qint64(c.localOffset);
@@ -634,8 +641,28 @@ int TZipMaster::ReadSpan(const QString &inFile, QString &outFile) {
       uchar lh[30];
       if (!out->readBack(moved, reinterpret_cast<char *>(lh), 30)) throw EZipMaster(zipmsg::DS_LOHBadRead);
       if (rd32(lh) != kSigLocal) throw EZipMaster(zipmsg::DS_LOHWrongSig);
+      // A local header with its name and extra field never straddles two parts.
+      const qint64 headEnd = moved + 30 + rd16(lh + 26) + rd16(lh + 28);
+      if (headEnd > partEnd[c.disk]) throw EZipMaster(zipmsg::DS_LOHBadRead);
+      qint64 end = headEnd + qint64(c.csize);
+      if (end > dataEnd) throw EZipMaster(zipmsg::DS_ZipData);
+      if (rd16(lh + 6) & kFlagDescriptor) {
+        // 12 bytes, or 16 with the optional signature in front of the CRC.
+        uchar dd[8];
+        const bool signed16 = end + 16 <= dataEnd && out->readBack(end, reinterpret_cast<char *>(dd), 8) &&
+                              rd32(dd) == kSigDescriptor && rd32(dd + 4) == c.crc;
+        end += signed16 ? 16 : 12;
+        if (end > dataEnd) throw EZipMaster(zipmsg::DS_DataDesc);
+      }
+      records.emplace_back(moved, end);
       wr16(d + c.at + 34, 0);
       wr32(d + c.at + 42, uint32_t(moved));
+    }
+    std::sort(records.begin(), records.end());
+    for (size_t i = 1; i < records.size(); ++i) {
+      // Members that share one record (the same start) are the archive's own affair; overlap is not.
+      if (records[i].first != records[i - 1].first && records[i - 1].second > records[i].first)
+        throw EZipMaster(zipmsg::DS_ZipData);
     }
     if (dataEnd >= qint64(0xFFFFFFFFu))
       throw joinTooLarge();
