@@ -339,6 +339,41 @@ struct SpanWriter : SpanBase {
     }
   }
 
+  // Numbered parts beyond this set's last one, left by an older and longer set of the same name: a join
+  // started from one of them would take this set's parts for its own. They go after asking, as an
+  // overwritten part does; kept, they are named in the log.
+  void offerStaleParts() {
+    if (kind() != DriveKind::Fixed) return;
+    QStringList stale;
+    for (int n = partIndex + 1; n < kMaxParts; ++n) {
+      const QString path = partPath(n, false);
+      if (QFileInfo::exists(path) || QFileInfo(path).isSymLink()) stale << path;
+    }
+    if (stale.isEmpty()) return;
+    QStringList names;
+    for (const QString &path : stale) names << QFileInfo(path).fileName();
+    if (names.size() > 6) names = names.mid(0, 3) + QStringList{QStringLiteral("...")} + names.mid(names.size() - 2);
+    const QString folder = QDir::toNativeSeparators(QFileInfo(stale.front()).absolutePath());
+    const QString list = names.join(QStringLiteral(", "));
+    const bool remove =
+        !zm.Unattended() &&
+        zm.askQuestion(QStringLiteral("Confirm"),
+                       QStringLiteral("The folder %1 still holds parts of an older set of this name (%2), which do "
+                                      "not belong to the new set.\nDo you want to delete them")
+                           .arg(folder, list),
+                       TZipMaster::BtnYes | TZipMaster::BtnNo, TZipMaster::IconWarning, TZipMaster::BtnNo) ==
+            TZipMaster::BtnYes;
+    if (!remove) {
+      emit zm.OnMessage(0, QStringLiteral("Parts of an older set were kept in %1: %2").arg(folder, list));
+      return;
+    }
+    for (const QString &path : stale) {
+      QString error;
+      if (!zm.deleteByHowToDelete(path, &error))
+        zm.reportText(error.isEmpty() ? QStringLiteral("%1 could not be deleted.").arg(QDir::toNativeSeparators(path)) : error);
+    }
+  }
+
   void removeCreated() {
     part.reset();
     for (const QString &p : created) QFile::remove(p);
@@ -465,6 +500,7 @@ int TZipMaster::WriteSpan(const QString &inFile, const QString &outName) {
     const QString last = w.part ? w.part->target() : QString();
     w.closePart();
     lastSpanPart_ = last;
+    w.offerStaleParts();
   });
   emit OnProgress(ProgressBatchEnd, QString(), 0);
   if (result != 0) w.removeCreated();

@@ -496,3 +496,57 @@ TEST_F(Span, JoiningASetWhosePartsLostBytesFailsAndLeavesNothing) {
   ASSERT_EQ(zm.ReadSpan(parts.back(), out), 0) << zm.LastMessage().toStdString();
   EXPECT_EQ(readFile(out), readFile(zip));
 }
+
+TEST_F(Span, SpanningAgainUnderTheSameNameDealsWithTheOlderSetsExtraParts) {
+  const QString bigZip = makeArchive(dir);
+  const QString smallZip = noiseArchive(dir + "/small.zip", {30000});
+  zm.setMaxVolumeSize(20000);
+  zm.setHowToDelete(TZipMaster::htdFinal);
+  QObject::disconnect(&zm, &TZipMaster::QuestionRequested, nullptr, nullptr);
+  QStringList staleQuestions;
+  int staleAnswer = TZipMaster::BtnNo;
+  QObject::connect(&zm, &TZipMaster::QuestionRequested,
+                   [&](const QString &, const QString &text, int, int, int, int *answer) {
+                     const bool overwrite = text.startsWith("There is already a file") || text.startsWith("ATTENTION");
+                     if (!overwrite) staleQuestions << text;
+                     *answer = overwrite ? TZipMaster::BtnYes : staleAnswer;
+                   });
+  const QString setDir = makeDir("again");
+  ASSERT_EQ(zm.WriteSpan(bigZip, setDir + "/set.zip"), 0) << zm.LastMessage().toStdString();
+  const QStringList bigParts = partsIn(setDir);
+  ASSERT_GE(bigParts.size(), 4);
+  EXPECT_TRUE(staleQuestions.isEmpty());
+
+  // How many parts the smaller archive makes, in a folder of its own.
+  const QString alone = makeDir("alone");
+  ASSERT_EQ(zm.WriteSpan(smallZip, alone + "/set.zip"), 0) << zm.LastMessage().toStdString();
+  const int newCount = int(partsIn(alone).size());
+  ASSERT_GE(newCount, 2);
+  ASSERT_LT(newCount, bigParts.size());
+
+  // Kept when the answer is No: the new set is whole, and the log names what stayed.
+  QSignalSpy log(&zm, &TZipMaster::OnMessage);
+  ASSERT_EQ(zm.WriteSpan(smallZip, setDir + "/set.zip"), 0) << zm.LastMessage().toStdString();
+  ASSERT_EQ(staleQuestions.size(), 1);
+  QStringList stale;
+  for (int i = newCount; i < bigParts.size(); ++i) stale << QFileInfo(bigParts[i]).fileName();
+  EXPECT_TRUE(staleQuestions[0].contains(stale.join(", "))) << staleQuestions[0].toStdString();
+  EXPECT_EQ(partsIn(setDir).size(), bigParts.size());
+  bool named = false;
+  for (const auto &args : log) named |= args[1].toString().startsWith("Parts of an older set were kept");
+  EXPECT_TRUE(named);
+
+  // Deleted when the answer is Yes: only the new set's parts remain, and its last part joins to the source.
+  staleQuestions.clear();
+  staleAnswer = TZipMaster::BtnYes;
+  ASSERT_EQ(zm.WriteSpan(smallZip, setDir + "/set.zip"), 0) << zm.LastMessage().toStdString();
+  EXPECT_EQ(staleQuestions.size(), 1);
+  EXPECT_EQ(partsIn(setDir).size(), newCount);
+  QString out = makeDir("againout") + "/joined.zip";
+  ASSERT_EQ(zm.ReadSpan(partsIn(setDir).back(), out), 0) << zm.LastMessage().toStdString();
+  EXPECT_EQ(readFile(out), readFile(smallZip));
+  // And a set that ends where the older one did asks nothing more.
+  staleQuestions.clear();
+  ASSERT_EQ(zm.WriteSpan(smallZip, setDir + "/set.zip"), 0);
+  EXPECT_TRUE(staleQuestions.isEmpty());
+}
