@@ -84,6 +84,39 @@ qint64 directorySize(const std::vector<CentralRef> &central) {
   return n;
 }
 
+// One member's record: where its local header starts and its name and extra field end, and its flags.
+struct LocalRecord {
+  qint64 at = 0, headEnd = 0;
+  uint16_t flags = 0;
+  const CentralRef *central = nullptr;
+};
+
+// Each record, its header, the data the directory gives it and, with flag bit 3, its data descriptor (12
+// bytes, or 16 with the optional signature), must end before the next record begins (members sharing one
+// record aside) or, for the last, at limit. A set is cut from an archive only when this holds, and a join
+// checks it again: a part that lost bytes moves everything after it, so the headers there may still be
+// found while the member before runs into them. read(offset, buf, n) reads the archive's bytes.
+template <class Read>
+void checkRecords(std::vector<LocalRecord> records, qint64 limit, const Read &read) {
+  std::sort(records.begin(), records.end(), [](const LocalRecord &a, const LocalRecord &b) { return a.at < b.at; });
+  for (size_t i = 0; i < records.size(); ++i) {
+    const LocalRecord &r = records[i];
+    size_t next = i + 1;
+    while (next < records.size() && records[next].at == r.at) ++next;
+    const qint64 stop = next < records.size() ? records[next].at : limit;
+    if (r.headEnd > stop) throw EZipMaster(zipmsg::DS_LOExtraLen);
+    qint64 end = r.headEnd + qint64(r.central->csize);
+    if (end > stop) throw EZipMaster(zipmsg::DS_ZipData);
+    if (r.flags & kFlagDescriptor) {
+      uchar dd[8];
+      const bool signed16 = end + 16 <= stop && read(end, reinterpret_cast<char *>(dd), 8) &&
+                            rd32(dd) == kSigDescriptor && rd32(dd + 4) == r.central->crc;
+      end += signed16 ? 16 : 12;
+      if (end > stop) throw EZipMaster(zipmsg::DS_DataDesc);
+    }
+  }
+}
+
 }  // namespace
 
 // ---- Shared by both directions
@@ -440,6 +473,19 @@ int TZipMaster::WriteSpan(const QString &inFile, const QString &outName) {
     std::sort(starts.begin(), starts.end());
     starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
     if (!starts.empty() && (starts.front() < 0 || starts.back() >= dirPos)) throw EZipMaster(zipmsg::DS_LOHBadRead);
+    // The source's records are whole, as a join will check them: a set is not cut from a damaged archive.
+    {
+      std::vector<LocalRecord> records;
+      records.reserve(central.size());
+      for (const CentralRef &c : central) {
+        const qint64 at = qint64(c.localOffset) + shift;
+        uchar lh[30];
+        if (at + 30 > dirPos || !in.readAt(at, reinterpret_cast<char *>(lh), 30)) throw EZipMaster(zipmsg::DS_LOHBadRead);
+        if (rd32(lh) != kSigLocal) throw EZipMaster(zipmsg::DS_LOHWrongSig);
+        records.push_back({at, at + 30 + rd16(lh + 26) + rd16(lh + 28), rd16(lh + 6), &c});
+      }
+      checkRecords(records, dirPos, [&](qint64 at, char *buf, qint64 n) { return in.readAt(at, buf, n); });
+    }
     std::map<qint64, std::pair<int, qint64>> placed;  // source offset -> part index, offset in part
 
     emit OnProgress(ProgressTotalMembers, QString(), qint64(entries));
@@ -661,12 +707,10 @@ int TZipMaster::ReadSpan(const QString &inFile, QString &outFile) {
     // Every member's local header is where its directory entry now says. Its name is not compared: a local
     // name that differs from the directory's is the archive's own (the unzip engine warns about it), and the
     // set was written from that archive as it was.
-    // A part that lost bytes (a cut copy, a disk that filled up) moves everything after it: the headers there
-    // may still be found, but the member before runs into them. So each member's record, header, data and
-    // descriptor, must fit where the directory puts it, before the next one begins.
+    // Every member's record is whole where its directory entry now puts it (a part that lost bytes fails here).
     const qint64 dataEnd = out->size();
     auto *d = reinterpret_cast<uchar *>(dir.data());
-    std::vector<std::pair<qint64, qint64>> records;  // start, end in the joined archive
+    std::vector<LocalRecord> records;
     records.reserve(central.size());
     for (const CentralRef &c : central) {
       if (c.disk > rec.CentralDiskNo) throw EZipMaster(zipmsg::DS_EntryLost);
@@ -680,26 +724,11 @@ int TZipMaster::ReadSpan(const QString &inFile, QString &outFile) {
       // A local header with its name and extra field never straddles two parts.
       const qint64 headEnd = moved + 30 + rd16(lh + 26) + rd16(lh + 28);
       if (headEnd > partEnd[c.disk]) throw EZipMaster(zipmsg::DS_LOHBadRead);
-      qint64 end = headEnd + qint64(c.csize);
-      if (end > dataEnd) throw EZipMaster(zipmsg::DS_ZipData);
-      if (rd16(lh + 6) & kFlagDescriptor) {
-        // 12 bytes, or 16 with the optional signature in front of the CRC.
-        uchar dd[8];
-        const bool signed16 = end + 16 <= dataEnd && out->readBack(end, reinterpret_cast<char *>(dd), 8) &&
-                              rd32(dd) == kSigDescriptor && rd32(dd + 4) == c.crc;
-        end += signed16 ? 16 : 12;
-        if (end > dataEnd) throw EZipMaster(zipmsg::DS_DataDesc);
-      }
-      records.emplace_back(moved, end);
+      records.push_back({moved, headEnd, rd16(lh + 6), &c});
       wr16(d + c.at + 34, 0);
       wr32(d + c.at + 42, uint32_t(moved));
     }
-    std::sort(records.begin(), records.end());
-    for (size_t i = 1; i < records.size(); ++i) {
-      // Members that share one record (the same start) are the archive's own affair; overlap is not.
-      if (records[i].first != records[i - 1].first && records[i - 1].second > records[i].first)
-        throw EZipMaster(zipmsg::DS_ZipData);
-    }
+    checkRecords(records, dataEnd, [&](qint64 at, char *buf, qint64 n) { return out->readBack(at, buf, n); });
     if (dataEnd >= qint64(0xFFFFFFFFu))
       throw joinTooLarge();
     for (const CentralRef &c : central)

@@ -495,6 +495,16 @@ TEST_F(Span, JoiningASetWhosePartsLostBytesFailsAndLeavesNothing) {
   QString out = makeDir("lossyout") + "/joined.zip";
   ASSERT_EQ(zm.ReadSpan(parts.back(), out), 0) << zm.LastMessage().toStdString();
   EXPECT_EQ(readFile(out), readFile(zip));
+
+  // Nor is a set cut from an archive whose directory gives a member more data than lies before the next.
+  QByteArray damaged = readFile(zip);
+  const qint64 cd = qFromLittleEndian<uint32_t>(damaged.constData() + damaged.size() - 22 + 16);
+  qToLittleEndian<uint32_t>(qFromLittleEndian<uint32_t>(damaged.constData() + cd + 20) + 100, damaged.data() + cd + 20);
+  const QString damagedZip = writeFile(dir + "/damaged.zip", damaged);
+  const QString refused = makeDir("refused");
+  EXPECT_EQ(zm.WriteSpan(damagedZip, refused + "/set.zip"), -7);
+  EXPECT_EQ(zm.ErrorCode(), 11021) << zm.LastMessage().toStdString();
+  EXPECT_TRUE(filesIn(refused).isEmpty());
 }
 
 TEST_F(Span, SpanningAgainUnderTheSameNameDealsWithTheOlderSetsExtraParts) {
