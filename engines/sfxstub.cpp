@@ -12,6 +12,7 @@
 #include <elf.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -39,7 +40,30 @@ using zipcore::Member;
 enum Exit { ExitOk = 0, ExitFailed = 1, ExitUsage = 2, ExitRefused = 3, ExitCommand = 4, ExitCancelled = 5 };
 enum class Overwrite { Ask, Always, Never };
 
-struct Cancelled {};  // the user closed a question
+struct Cancelled {};  // the user closed a question, or a signal asked the program to stop
+
+// Ctrl+C, SIGTERM and SIGHUP stop the program as a cancelled question does: the member being written is
+// given up and its temporary file removed (the engine sees the stop between blocks), nothing more is
+// extracted or run, and the exit code is the cancel code. The handler only stores.
+volatile sig_atomic_t stopSignal = 0;
+
+extern "C" void onStopSignal(int sig) {
+  stopSignal = sig;
+  zipcore::requestStop();
+}
+
+void catchStopSignals() {
+  struct sigaction sa {};
+  sa.sa_handler = onStopSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = 0;  // no SA_RESTART: a question waiting for the terminal returns at once
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(sig, &sa, nullptr);
+}
+
+bool stopAsked() { return stopSignal != 0; }
+void checkStop() {
+  if (stopAsked()) throw Cancelled{};
+}
 
 const char *kSelf = "/proc/self/exe";
 
@@ -85,11 +109,16 @@ class TerminalUi : public Ui {
  public:
   bool asks() const override { return true; }
   std::string line(const std::string &prompt) {
+    checkStop();
     std::fprintf(stderr, "%s", prompt.c_str());
     std::fflush(stderr);
     std::string s;
     int c;
     while ((c = std::getchar()) != EOF && c != '\n') s += char(c);
+    if (stopAsked()) {
+      std::fprintf(stderr, "\n");
+      throw Cancelled{};
+    }
     if (c == EOF && s.empty()) {
       std::fprintf(stderr, "\n");
       throw Cancelled{};
@@ -200,8 +229,14 @@ int capture(const std::string &program, const std::vector<std::string> &args, st
   ::close(fds[1]);
   char buf[4096];
   ssize_t n;
-  while ((n = ::read(fds[0], buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
+  bool ended = false;
+  while ((n = ::read(fds[0], buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR)) {
     if (n > 0) out.append(buf, size_t(n));
+    if (stopAsked() && !ended) {
+      ::kill(pid, SIGTERM);  // the dialog of a stopped program closes with it
+      ended = true;
+    }
+  }
   ::close(fds[0]);
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
@@ -275,8 +310,9 @@ class DialogUi : public Ui {
   }
   // The chosen text; Cancelled when the dialog was closed.
   std::string run(const std::vector<std::string> &args) {
+    checkStop();
     std::string out;
-    if (capture(program_, withTitle(args), out) != 0) throw Cancelled{};
+    if (capture(program_, withTitle(args), out) != 0 || stopAsked()) throw Cancelled{};
     while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
     return out;
   }
@@ -385,7 +421,7 @@ int32_t onEngine(zipapi::CallbackRecord *r) {
       say("Error: " + text);
     }
   }
-  return 0;
+  return stopAsked() ? 1 : 0;
 }
 
 // Runs the engine on the members named in specs (all members when specs is empty). False on any failure.
@@ -508,9 +544,21 @@ int runCommand(const std::vector<std::string> &words) {
   const bool notStarted = pid < 0 || ::read(fds[0], &e, sizeof e) == ssize_t(sizeof e);
   ::close(fds[0]);
   int status = 0;
-  if (pid > 0)
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  // A stop while the command runs is passed on to it, and the program waits until it has ended.
+  bool forwarded = false;
+  const auto forward = [&] {
+    if (pid > 0 && stopAsked() && !forwarded) {
+      ::kill(pid, stopSignal);
+      forwarded = true;
     }
+  };
+  forward();
+  if (pid > 0)
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) forward();
+  if (stopAsked()) {
+    say("Cancelled.");
+    return ExitCancelled;
+  }
   if (notStarted) {
     say("Cannot run " + shown(words[0]) + ": " + std::strerror(pid < 0 ? errno : e));
     return ExitCommand;
@@ -582,7 +630,7 @@ int run(int argc, char **argv) {
   bool haveFolder = false;
   Overwrite modeArg = Overwrite::Ask;
   bool haveMode = false;
-  bool yes = false, list = false, test = false;
+  bool yes = false, list = false, test = false, always = false, never = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "-d" && i + 1 < argc) {
@@ -591,6 +639,7 @@ int run(int argc, char **argv) {
     } else if (a == "-y") yes = true;
     else if (a == "-o" || a == "-n") {
       modeArg = a == "-o" ? Overwrite::Always : Overwrite::Never;
+      (a == "-o" ? always : never) = true;
       haveMode = true;
     }
     else if (a == "-l") list = true;
@@ -600,6 +649,13 @@ int run(int argc, char **argv) {
       return a == "-h" || a == "--help" ? ExitOk : ExitUsage;
     }
   }
+  // Options that contradict each other: no guess at which one was meant.
+  if ((always && never) || (list && test)) {
+    say(always && never ? "The options -o and -n cannot be used together." : "The options -l and -t cannot be used together.");
+    usage();
+    return ExitUsage;
+  }
+  catchStopSignals();
   // Who answers the questions: nobody (-y, auto-run), the terminal, or the desktop's dialogs, which also
   // show a refusal to a user who started the file from a file manager.
   std::unique_ptr<Ui> ui;
@@ -637,6 +693,10 @@ int run(int argc, char **argv) {
     EngineRun r;
     r.progress = false;
     const bool ok = a.members.empty() || runEngine({}, true, false, {}, r);
+    if (stopAsked()) {
+      say("Cancelled.");
+      return ExitCancelled;
+    }
     say(ok ? "All " + std::to_string(a.members.size()) + " files are sound." : "The archive has errors.");
     return ok ? ExitOk : ExitFailed;
   }
@@ -692,6 +752,7 @@ int run(int argc, char **argv) {
     if (encrypted && asking) password = ui->password("Password");
 
     // The folder is made only now, so that an answer cancelled before leaves nothing behind.
+    checkStop();
     folder = realFolder(folderText, why);
     if (folder.empty()) {
       ui->tell("Nothing was extracted: " + why + ".", true);
@@ -740,12 +801,14 @@ int run(int argc, char **argv) {
       const auto specs = specsFor(a, want, lost);
       if (!specs.empty()) ok = runEngine(specs, false, mode == Overwrite::Always, password, first);
     }
+    checkStop();
     if (std::find(replace.begin(), replace.end(), true) != replace.end()) {
       // The files the user chose to replace, now with overwriting on.
       EngineRun second;
       const auto specs = specsFor(a, replace, lost);
       if (!specs.empty()) ok = runEngine(specs, false, true, password, second) && ok;
     }
+    checkStop();
     if (!ok || lost) {
       ui->tell("Extraction to " + shown(folder) + " failed; the command line was not run.", true);
       return ExitFailed;

@@ -353,6 +353,11 @@ class UnzJob {
   int baseFd_ = -1;
   mode_t defaultMode_ = 0644;
   std::atomic<bool> cancel_{false};  // set on this thread when the callback asks to stop
+  // For the workers: a stop asked for by a callback or from outside. A member being written is given up
+  // at its next block, its temporary file removed.
+  bool halted() const { return cancel_ || stopRequested(); }
+  // For the calling thread, which alone reads the reporter.
+  bool stopping() const { return rep_.stopped() || stopRequested(); }
 };
 
 bool UnzJob::enterParent(const std::string &rel, FolderCursor &cur, std::string &leaf, std::string &why) {
@@ -363,7 +368,8 @@ bool UnzJob::enterParent(const std::string &rel, FolderCursor &cur, std::string 
 
 Outcome UnzJob::testMember(const Member &m) {
   Decoder d(fd_, a_, m, o_.password);
-  Outcome o = d.run([](const unsigned char *, size_t) { return true; });
+  Outcome o = d.run([this](const unsigned char *, size_t) { return !halted(); });
+  if (o.kind != Outcome::Done && halted()) return Outcome{Outcome::Skipped, 0, {}};
   if (o.kind == Outcome::Done && o_.verbose) o.message = "testing: " + m.name + "  OK";
   return o;
 }
@@ -420,10 +426,21 @@ Outcome UnzJob::extractMember(const Member &m, FolderCursor &cur) {
     return o;
   }
   Decoder d(fd_, a_, m, o_.password);
-  o = d.run([out](const unsigned char *p, size_t n) { return writeAll(out, p, n); });
+  o = d.run([out, this](const unsigned char *p, size_t n) {
+    // In blocks, so that a stop ends even a member decoded as one buffer soon.
+    while (n > 0) {
+      if (halted()) return false;
+      const size_t step = std::min<size_t>(n, size_t(4) << 20);
+      if (!writeAll(out, p, step)) return false;
+      p += step;
+      n -= step;
+    }
+    return true;
+  });
   if (o.kind != Outcome::Done) {
     ::close(out);
     ::unlinkat(dir, temp.c_str(), 0);
+    if (halted()) return Outcome{Outcome::Skipped, 0, {}};
     return o;
   }
   const mode_t mode = m.mode() & 0777;
@@ -567,7 +584,7 @@ int32_t UnzJob::run() {
   }
   // Every callback may ask to stop; nothing is written once one has.
   auto stopped = [&] {
-    if (!rep_.stopped()) return false;
+    if (!stopping()) return false;
     rep_.message(zipapi::ErrCancelled, "Operation cancelled");
     return true;
   };
@@ -585,7 +602,7 @@ int32_t UnzJob::run() {
   WorkerPool pool(workerCount());
   OrderedPipeline<std::vector<Outcome>> pipe(pool, pool.size() * 32, 384u << 20);
   auto deliver = [&](const Member &m, Outcome &o) {
-    if (rep_.stopped()) return;
+    if (stopping()) return;
     if (!rep_.newMember(m.name, m.usize)) {
       cancel_ = true;
       return;
@@ -599,7 +616,7 @@ int32_t UnzJob::run() {
   // Folder entries and files travel in batches of small members, in archive order; each batch keeps
   // its last folder open for the next member.
   auto work = [this](const Member &m, FolderCursor &cur) {
-    if (cancel_) return Outcome{Outcome::Skipped, 0, {}};
+    if (halted()) return Outcome{Outcome::Skipped, 0, {}};
     if (!m.isDir()) return o_.test ? testMember(m) : extractMember(m, cur);
     Outcome o;
     std::string rel, why;
@@ -633,7 +650,7 @@ int32_t UnzJob::run() {
     batchBytes = 0;
   };
   for (const Member *m : chosen) {
-    if (rep_.stopped()) break;
+    if (stopping()) break;
     if (m->isSymlink() && !o_.test) {
       links.push_back(m);
       continue;
@@ -642,17 +659,17 @@ int32_t UnzJob::run() {
     batchBytes += m->csize + m->usize;
     if (batch.size() >= 64 || batchBytes >= (1u << 20)) flush();
   }
-  if (!rep_.stopped()) flush();
-  if (rep_.stopped()) pipe.drainQuietly();
+  if (!stopping()) flush();
+  if (stopping()) pipe.drainQuietly();
   else pipe.drain();
   // Links last, so that no file of this archive is written through a link it made.
   FolderCursor linkFolder;
   for (const Member *m : links) {
-    if (rep_.stopped()) break;
+    if (stopping()) break;
     Outcome o = extractLink(*m, linkFolder);
     deliver(*m, o);
   }
-  if (rep_.stopped()) {
+  if (stopping()) {
     rep_.message(zipapi::ErrCancelled, "Operation cancelled");
     return ok;
   }

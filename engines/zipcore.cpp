@@ -93,6 +93,14 @@ bool preadAll(int fd, void *buf, size_t n, uint64_t offset) {
   return true;
 }
 
+namespace {
+std::atomic<bool> stopAsked{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+}  // namespace
+
+void requestStop() noexcept { stopAsked.store(true, std::memory_order_relaxed); }
+bool stopRequested() noexcept { return stopAsked.load(std::memory_order_relaxed); }
+
 bool writeAll(int fd, const void *buf, size_t n) {
   const auto *p = static_cast<const char *>(buf);
   while (n > 0) {

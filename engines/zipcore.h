@@ -134,6 +134,11 @@ class Reporter {
   bool stop_ = false;
 };
 
+// A stop asked for from outside the callbacks, by a program that owns its process (the self-extracting
+// program's signal handler). Async-signal-safe. The unzip engine sees it between blocks of a member.
+void requestStop() noexcept;
+bool stopRequested() noexcept;
+
 // Fixed set of worker threads running posted jobs.
 class WorkerPool {
  public:

@@ -16,6 +16,7 @@
 #include <QStandardPaths>
 #include <QTemporaryFile>
 #include <QVariantMap>
+#include <climits>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -356,6 +357,35 @@ bool waitForMount(const QString &root, bool mounted, int timeoutMs) {
   return reached;
 }
 
+QString linkTarget(const QByteArray &path) {
+  char buf[PATH_MAX];
+  const ssize_t n = ::readlink(path.constData(), buf, sizeof buf - 1);
+  return n > 0 ? QFile::decodeName(QByteArray(buf, int(n))) : QString();
+}
+
+// Unmounts an image volume. Right after a file on it was closed the FUSE daemon may not have answered the
+// kernel's release yet, and another program may be reading every volume's size as the mount table changes
+// (a file manager's mount watcher): either makes an unmount fail as busy for a moment, so it is tried again
+// while the volume is still there.
+ToolRun unmountImage(const QString &root, const QString &fusermount) {
+  QElapsedTimer clock;
+  clock.start();
+  for (;;) {
+    ToolRun u = runTool(fusermount, {QStringLiteral("-u"), root}, 60000);
+    if (u.ok || !mountAt(root).found) {
+      u.ok = true;
+      return u;
+    }
+    if (clock.elapsed() > 15000) {
+      QStringList users;
+      for (const VolumeUser &v : volumeUsers(root)) users << QStringLiteral("%1 (pid %2: %3)").arg(v.name).arg(v.pid).arg(v.what);
+      if (!users.isEmpty()) u.error += QStringLiteral("; it is in use by ") + users.join(QStringLiteral(", "));
+      return u;
+    }
+    waitForMount(root, false, 100);
+  }
+}
+
 // ---- labels: what each file system accepts ----
 
 // FAT labels: up to 11 characters of plain ASCII, without the characters the desktop refuses in names.
@@ -516,7 +546,7 @@ FormatResult formatImage(const Target &t, const QString &label, QString *newRoot
   };
   if (t.mounted) {
     const QString fusermount = findTool(QStringLiteral("fusermount")).isEmpty() ? QStringLiteral("fusermount3") : QStringLiteral("fusermount");
-    const ToolRun u = runTool(fusermount, {QStringLiteral("-u"), t.root}, 60000);
+    const ToolRun u = unmountImage(t.root, fusermount);
     if (!u.ok) return fail(QStringLiteral("The volume at %1 could not be unmounted: %2").arg(t.root, u.error));
     if (!waitForMount(t.root, false, 30000)) return fail(QStringLiteral("The volume at %1 stayed mounted").arg(t.root));
     // Let mount watchers see the volume go: the kernel reuses mount ids, so a quick remount would look
@@ -585,6 +615,42 @@ bool isRemovableBlockDevice(const QString &device, const QString &sysRoot) {
   // Many USB sticks and card readers call their media fixed; the bus tells the truth.
   const QString busPath = node.mid(sys.size());
   return busPath.contains(QLatin1String("/usb")) || busPath.contains(QLatin1String("/mmc"));
+}
+
+QList<VolumeUser> volumeUsers(const QString &rootIn) {
+  const QString root = cleanRoot(rootIn);
+  const QString prefix = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
+  auto inside = [&](const QString &path) { return path == root || path.startsWith(prefix); };
+  QList<VolumeUser> out;
+  const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+  for (const QString &pidText : pids) {
+    bool isPid = false;
+    const qint64 pid = pidText.toLongLong(&isPid);
+    if (!isPid) continue;
+    const QByteArray base = "/proc/" + pidText.toLatin1();
+    QStringList what;
+    if (inside(linkTarget(base + "/cwd"))) what << QStringLiteral("working folder");
+    if (inside(linkTarget(base + "/root"))) what << QStringLiteral("root folder");
+    const QStringList fds = QDir(QFile::decodeName(base + "/fd")).entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
+    for (const QString &fd : fds) {
+      const QString target = linkTarget(base + "/fd/" + fd.toLatin1());
+      if (inside(target)) what << QStringLiteral("open file ") + target;
+    }
+    QFile maps(QFile::decodeName(base + "/maps"));
+    if (maps.open(QIODevice::ReadOnly)) {
+      for (const QByteArray &line : maps.readAll().split('\n')) {
+        const int slash = line.indexOf('/');
+        if (slash < 0) continue;
+        const QString mapped = QFile::decodeName(line.mid(slash));
+        if (inside(mapped) && !what.contains(QStringLiteral("mapped file ") + mapped)) what << QStringLiteral("mapped file ") + mapped;
+      }
+    }
+    if (what.isEmpty()) continue;
+    QFile comm(QFile::decodeName(base + "/comm"));
+    const QString name = comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll()).trimmed() : QString();
+    out << VolumeUser{pid, name.isEmpty() ? pidText : name, what.join(QStringLiteral(", "))};
+  }
+  return out;
 }
 
 bool isRemovableVolume(const QString &root) {

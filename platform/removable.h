@@ -1,6 +1,7 @@
 #pragma once
 // Removable media for spanned zip sets: which mounted volumes are removable, their labels, and formatting
 // through the desktop's disk service. A volume is named by its mount root, as everywhere in platform/.
+#include <QList>
 #include <QString>
 
 namespace platform {
@@ -21,6 +22,17 @@ QString readVolumeLabel(const QString &root);
 // Sets the volume's label; false with the reason when the file system or the device does not allow it.
 // FAT labels are stored in capitals, as the desktop's own tools do.
 bool setVolumeLabel(const QString &root, const QString &label, QString *error);
+
+// A process that keeps the volume at root busy, so that it cannot be unmounted.
+struct VolumeUser {
+  qint64 pid = 0;
+  QString name;  // the program's name
+  QString what;  // "working folder", "open file /media/stick/a.zip", ...
+};
+
+// The processes (of those this one may look at) with their working or root folder, an open file or a mapped
+// file on the volume mounted at root.
+QList<VolumeUser> volumeUsers(const QString &root);
 
 enum class FormatResult { Done, Cancelled, Failed, Unavailable };
 

@@ -44,7 +44,7 @@ QString partLabel(int index) { return QStringLiteral("PKBACK# %1").arg(index + 1
 struct CentralRef {
   qint64 at = 0, length = 0;
   uint16_t disk = 0;
-  uint32_t localOffset = 0, csize = 0;
+  uint32_t localOffset = 0, csize = 0, crc = 0;
   QByteArray name;
 };
 
@@ -67,6 +67,7 @@ std::vector<CentralRef> parseCentral(const QByteArray &dir, uint64_t entries) {
     if (at + 46 + nameLen + extraLen + commentLen > have) throw EZipMaster(zipmsg::DS_CECommentLen);
     c.length = 46 + nameLen + extraLen + commentLen;
     c.csize = rd32(h + 20);
+    c.crc = rd32(h + 16);
     c.disk = rd16(h + 34);
     c.localOffset = rd32(h + 42);
     if (c.csize == 0xFFFFFFFFu || rd32(h + 24) == 0xFFFFFFFFu || c.localOffset == 0xFFFFFFFFu) throw zip64Refusal();
@@ -81,6 +82,39 @@ qint64 directorySize(const std::vector<CentralRef> &central) {
   qint64 n = 0;
   for (const CentralRef &c : central) n += c.length;
   return n;
+}
+
+// One member's record: where its local header starts and its name and extra field end, and its flags.
+struct LocalRecord {
+  qint64 at = 0, headEnd = 0;
+  uint16_t flags = 0;
+  const CentralRef *central = nullptr;
+};
+
+// Each record, its header, the data the directory gives it and, with flag bit 3, its data descriptor (12
+// bytes, or 16 with the optional signature), must end before the next record begins (members sharing one
+// record aside) or, for the last, at limit. A set is cut from an archive only when this holds, and a join
+// checks it again: a part that lost bytes moves everything after it, so the headers there may still be
+// found while the member before runs into them. read(offset, buf, n) reads the archive's bytes.
+template <class Read>
+void checkRecords(std::vector<LocalRecord> records, qint64 limit, const Read &read) {
+  std::sort(records.begin(), records.end(), [](const LocalRecord &a, const LocalRecord &b) { return a.at < b.at; });
+  for (size_t i = 0; i < records.size(); ++i) {
+    const LocalRecord &r = records[i];
+    size_t next = i + 1;
+    while (next < records.size() && records[next].at == r.at) ++next;
+    const qint64 stop = next < records.size() ? records[next].at : limit;
+    if (r.headEnd > stop) throw EZipMaster(zipmsg::DS_LOExtraLen);
+    qint64 end = r.headEnd + qint64(r.central->csize);
+    if (end > stop) throw EZipMaster(zipmsg::DS_ZipData);
+    if (r.flags & kFlagDescriptor) {
+      uchar dd[8];
+      const bool signed16 = end + 16 <= stop && read(end, reinterpret_cast<char *>(dd), 8) &&
+                            rd32(dd) == kSigDescriptor && rd32(dd + 4) == r.central->crc;
+      end += signed16 ? 16 : 12;
+      if (end > stop) throw EZipMaster(zipmsg::DS_DataDesc);
+    }
+  }
 }
 
 }  // namespace
@@ -338,6 +372,41 @@ struct SpanWriter : SpanBase {
     }
   }
 
+  // Numbered parts beyond this set's last one, left by an older and longer set of the same name: a join
+  // started from one of them would take this set's parts for its own. They go after asking, as an
+  // overwritten part does; kept, they are named in the log.
+  void offerStaleParts() {
+    if (kind() != DriveKind::Fixed) return;
+    QStringList stale;
+    for (int n = partIndex + 1; n < kMaxParts; ++n) {
+      const QString path = partPath(n, false);
+      if (QFileInfo::exists(path) || QFileInfo(path).isSymLink()) stale << path;
+    }
+    if (stale.isEmpty()) return;
+    QStringList names;
+    for (const QString &path : stale) names << QFileInfo(path).fileName();
+    if (names.size() > 6) names = names.mid(0, 3) + QStringList{QStringLiteral("...")} + names.mid(names.size() - 2);
+    const QString folder = QDir::toNativeSeparators(QFileInfo(stale.front()).absolutePath());
+    const QString list = names.join(QStringLiteral(", "));
+    const bool remove =
+        !zm.Unattended() &&
+        zm.askQuestion(QStringLiteral("Confirm"),
+                       QStringLiteral("The folder %1 still holds parts of an older set of this name (%2), which do "
+                                      "not belong to the new set.\nDo you want to delete them")
+                           .arg(folder, list),
+                       TZipMaster::BtnYes | TZipMaster::BtnNo, TZipMaster::IconWarning, TZipMaster::BtnNo) ==
+            TZipMaster::BtnYes;
+    if (!remove) {
+      emit zm.OnMessage(0, QStringLiteral("Parts of an older set were kept in %1: %2").arg(folder, list));
+      return;
+    }
+    for (const QString &path : stale) {
+      QString error;
+      if (!zm.deleteByHowToDelete(path, &error))
+        zm.reportText(error.isEmpty() ? QStringLiteral("%1 could not be deleted.").arg(QDir::toNativeSeparators(path)) : error);
+    }
+  }
+
   void removeCreated() {
     part.reset();
     for (const QString &p : created) QFile::remove(p);
@@ -404,6 +473,19 @@ int TZipMaster::WriteSpan(const QString &inFile, const QString &outName) {
     std::sort(starts.begin(), starts.end());
     starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
     if (!starts.empty() && (starts.front() < 0 || starts.back() >= dirPos)) throw EZipMaster(zipmsg::DS_LOHBadRead);
+    // The source's records are whole, as a join will check them: a set is not cut from a damaged archive.
+    {
+      std::vector<LocalRecord> records;
+      records.reserve(central.size());
+      for (const CentralRef &c : central) {
+        const qint64 at = qint64(c.localOffset) + shift;
+        uchar lh[30];
+        if (at + 30 > dirPos || !in.readAt(at, reinterpret_cast<char *>(lh), 30)) throw EZipMaster(zipmsg::DS_LOHBadRead);
+        if (rd32(lh) != kSigLocal) throw EZipMaster(zipmsg::DS_LOHWrongSig);
+        records.push_back({at, at + 30 + rd16(lh + 26) + rd16(lh + 28), rd16(lh + 6), &c});
+      }
+      checkRecords(records, dirPos, [&](qint64 at, char *buf, qint64 n) { return in.readAt(at, buf, n); });
+    }
     std::map<qint64, std::pair<int, qint64>> placed;  // source offset -> part index, offset in part
 
     emit OnProgress(ProgressTotalMembers, QString(), qint64(entries));
@@ -464,6 +546,7 @@ int TZipMaster::WriteSpan(const QString &inFile, const QString &outName) {
     const QString last = w.part ? w.part->target() : QString();
     w.closePart();
     lastSpanPart_ = last;
+    w.offerStaleParts();
   });
   emit OnProgress(ProgressBatchEnd, QString(), 0);
   if (result != 0) w.removeCreated();
@@ -592,7 +675,7 @@ int TZipMaster::ReadSpan(const QString &inFile, QString &outFile) {
     uchar sig[4];
     if (!r.in->readAt(0, reinterpret_cast<char *>(sig), 4) || rd32(sig) != kSigSpan)
       throw EZipMaster(zipmsg::DS_ExtWrongSig);
-    std::vector<qint64> base(size_t(rec.ThisDiskNo) + 1, -1);
+    std::vector<qint64> base(size_t(rec.ThisDiskNo) + 1, -1), partEnd(size_t(rec.ThisDiskNo) + 1, -1);
     const auto progress = copyProgress();
     for (int n = 0; n <= rec.CentralDiskNo; ++n) {
       if (n > 0) r.getNewDisk(n);
@@ -619,12 +702,16 @@ int TZipMaster::ReadSpan(const QString &inFile, QString &outFile) {
         }
       }
       if (out->size() - base[size_t(n)] != to) throw EZipMaster(zipmsg::DS_ZipData);
+      partEnd[size_t(n)] = out->size();
     }
     // Every member's local header is where its directory entry now says. Its name is not compared: a local
     // name that differs from the directory's is the archive's own (the unzip engine warns about it), and the
     // set was written from that archive as it was.
+    // Every member's record is whole where its directory entry now puts it (a part that lost bytes fails here).
     const qint64 dataEnd = out->size();
     auto *d = reinterpret_cast<uchar *>(dir.data());
+    std::vector<LocalRecord> records;
+    records.reserve(central.size());
     for (const CentralRef &c : central) {
       if (c.disk > rec.CentralDiskNo) throw EZipMaster(zipmsg::DS_EntryLost);
       const qint64 moved = base[c.disk] + qint64(c.localOffset);
@@ -634,9 +721,14 @@ int TZipMaster::ReadSpan(const QString &inFile, QString &outFile) {
       uchar lh[30];
       if (!out->readBack(moved, reinterpret_cast<char *>(lh), 30)) throw EZipMaster(zipmsg::DS_LOHBadRead);
       if (rd32(lh) != kSigLocal) throw EZipMaster(zipmsg::DS_LOHWrongSig);
+      // A local header with its name and extra field never straddles two parts.
+      const qint64 headEnd = moved + 30 + rd16(lh + 26) + rd16(lh + 28);
+      if (headEnd > partEnd[c.disk]) throw EZipMaster(zipmsg::DS_LOHBadRead);
+      records.push_back({moved, headEnd, rd16(lh + 6), &c});
       wr16(d + c.at + 34, 0);
       wr32(d + c.at + 42, uint32_t(moved));
     }
+    checkRecords(records, dataEnd, [&](qint64 at, char *buf, qint64 n) { return out->readBack(at, buf, n); });
     if (dataEnd >= qint64(0xFFFFFFFFu))
       throw joinTooLarge();
     for (const CentralRef &c : central)

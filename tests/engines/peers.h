@@ -3,8 +3,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <ostream>
-
 namespace peers {
 
 struct Result {

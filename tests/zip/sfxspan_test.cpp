@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QDateTime>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QtEndian>
@@ -408,4 +409,154 @@ TEST_F(Span, SpannedAddAndExtractThroughTheComponent) {
   EXPECT_GT(zm.SuccessCount(), 0);
   for (const QString &f : files) EXPECT_EQ(readFile(out + "/" + f), readFile(src + "/" + f)) << f.toStdString();
   EXPECT_TRUE(filesIn(tmp).isEmpty());
+}
+
+namespace {
+// An archive of members of random bytes (which do not compress), made by the real zip engine.
+QString noiseArchive(const QString &path, const QList<int> &sizes) {
+  const QString src = makeDir("noisesrc");
+  QStringList names;
+  for (int i = 0; i < sizes.size(); ++i) {
+    QByteArray noise(sizes[i], Qt::Uninitialized);
+    QRandomGenerator(i + 7).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+    names << QString("m%1.bin").arg(i);
+    writeFile(src + "/" + names.back(), noise);
+  }
+  TZipMaster maker;
+  maker.setUnattended(true);
+  maker.setZipFilename(path);
+  QDir::setCurrent(src);
+  maker.setFSpecArgs(names);
+  maker.AddFiles();
+  EXPECT_EQ(maker.SuccessCount(), sizes.size());
+  return path;
+}
+
+// The set's part files in a folder, in order.
+QStringList partsIn(const QString &folder, const QString &base = QStringLiteral("set")) {
+  QStringList out;
+  for (const QString &f : filesIn(folder).filter(QRegularExpression("^" + base + "\\d{3}\\.zip$"))) out << folder + "/" + f;
+  return out;
+}
+}  // namespace
+
+TEST_F(Span, JoiningASetWhosePartsLostBytesFailsAndLeavesNothing) {
+  // Members that start on a middle part and run over the next.
+  const QString zip = noiseArchive(dir + "/noise.zip", {30000, 30000, 30000});
+  zm.setUnattended(true);
+  zm.setMaxVolumeSize(20000);
+  const QString setDir = makeDir("lossy");
+  ASSERT_EQ(zm.WriteSpan(zip, setDir + "/set.zip"), 0) << zm.LastMessage().toStdString();
+  const QStringList parts = partsIn(setDir);
+  ASSERT_GE(parts.size(), 4);
+  QList<QByteArray> original;
+  for (const QString &p : parts) original << readFile(p);
+  // Where the first member that starts on the second part begins there: its header is cut off whole.
+  qint64 headerOnSecond = -1;
+  {
+    const QByteArray &last = original.back();
+    const auto *e = reinterpret_cast<const uchar *>(last.constData() + last.size() - 22);
+    ASSERT_EQ(zipformat::rd16(e + 6), parts.size() - 1) << "the directory is expected on the last part";
+    const auto *h = reinterpret_cast<const uchar *>(last.constData() + zipformat::rd32(e + 16));
+    for (int n = 0; n < zipformat::rd16(e + 10); ++n) {
+      if (zipformat::rd16(h + 34) == 1 && (headerOnSecond < 0 || zipformat::rd32(h + 42) < headerOnSecond))
+        headerOnSecond = zipformat::rd32(h + 42);
+      h += 46 + zipformat::rd16(h + 28) + zipformat::rd16(h + 30) + zipformat::rd16(h + 32);
+    }
+  }
+  ASSERT_GT(headerOnSecond, 0) << "no member starts on the second part";
+  const struct {
+    const char *what;
+    int part;
+    qint64 keep;  // bytes kept of the part; negative: that many cut off its end
+  } damages[] = {
+      {"the middle part one byte short", 1, -1},
+      {"the middle part cut in half", 1, original[1].size() / 2},
+      {"the middle part cut where a member's header begins", 1, headerOnSecond},
+      {"the middle part empty", 1, 0},
+      {"another middle part 4,000 bytes short", 2, -4000},
+      {"the first part one byte short", 0, -1},
+  };
+  for (const auto &d : damages) {
+    SCOPED_TRACE(d.what);
+    for (int i = 0; i < parts.size(); ++i) writeFile(parts[i], original[i]);
+    const QByteArray &whole = original[d.part];
+    writeFile(parts[d.part], whole.left(d.keep < 0 ? whole.size() + d.keep : d.keep));
+    const QString outDir = makeDir("lossyout");
+    QString out = outDir + "/joined.zip";
+    EXPECT_EQ(zm.ReadSpan(parts.back(), out), -7);
+    EXPECT_TRUE(QList<int>({11012, 11014, 11020, 11021}).contains(zm.ErrorCode()))
+        << zm.ErrorCode() << " " << zm.LastMessage().toStdString();
+    EXPECT_TRUE(out.isEmpty());
+    EXPECT_TRUE(filesIn(outDir).isEmpty()) << filesIn(outDir).join(' ').toStdString();  // nor a temporary
+  }
+  // The set whole again joins as before.
+  for (int i = 0; i < parts.size(); ++i) writeFile(parts[i], original[i]);
+  QString out = makeDir("lossyout") + "/joined.zip";
+  ASSERT_EQ(zm.ReadSpan(parts.back(), out), 0) << zm.LastMessage().toStdString();
+  EXPECT_EQ(readFile(out), readFile(zip));
+
+  // Nor is a set cut from an archive whose directory gives a member more data than lies before the next.
+  QByteArray damaged = readFile(zip);
+  const qint64 cd = qFromLittleEndian<uint32_t>(damaged.constData() + damaged.size() - 22 + 16);
+  qToLittleEndian<uint32_t>(qFromLittleEndian<uint32_t>(damaged.constData() + cd + 20) + 100, damaged.data() + cd + 20);
+  const QString damagedZip = writeFile(dir + "/damaged.zip", damaged);
+  const QString refused = makeDir("refused");
+  EXPECT_EQ(zm.WriteSpan(damagedZip, refused + "/set.zip"), -7);
+  EXPECT_EQ(zm.ErrorCode(), 11021) << zm.LastMessage().toStdString();
+  EXPECT_TRUE(filesIn(refused).isEmpty());
+}
+
+TEST_F(Span, SpanningAgainUnderTheSameNameDealsWithTheOlderSetsExtraParts) {
+  const QString bigZip = makeArchive(dir);
+  const QString smallZip = noiseArchive(dir + "/small.zip", {30000});
+  zm.setMaxVolumeSize(20000);
+  zm.setHowToDelete(TZipMaster::htdFinal);
+  QObject::disconnect(&zm, &TZipMaster::QuestionRequested, nullptr, nullptr);
+  QStringList staleQuestions;
+  int staleAnswer = TZipMaster::BtnNo;
+  QObject::connect(&zm, &TZipMaster::QuestionRequested,
+                   [&](const QString &, const QString &text, int, int, int, int *answer) {
+                     const bool overwrite = text.startsWith("There is already a file") || text.startsWith("ATTENTION");
+                     if (!overwrite) staleQuestions << text;
+                     *answer = overwrite ? TZipMaster::BtnYes : staleAnswer;
+                   });
+  const QString setDir = makeDir("again");
+  ASSERT_EQ(zm.WriteSpan(bigZip, setDir + "/set.zip"), 0) << zm.LastMessage().toStdString();
+  const QStringList bigParts = partsIn(setDir);
+  ASSERT_GE(bigParts.size(), 4);
+  EXPECT_TRUE(staleQuestions.isEmpty());
+
+  // How many parts the smaller archive makes, in a folder of its own.
+  const QString alone = makeDir("alone");
+  ASSERT_EQ(zm.WriteSpan(smallZip, alone + "/set.zip"), 0) << zm.LastMessage().toStdString();
+  const int newCount = int(partsIn(alone).size());
+  ASSERT_GE(newCount, 2);
+  ASSERT_LT(newCount, bigParts.size());
+
+  // Kept when the answer is No: the new set is whole, and the log names what stayed.
+  QSignalSpy log(&zm, &TZipMaster::OnMessage);
+  ASSERT_EQ(zm.WriteSpan(smallZip, setDir + "/set.zip"), 0) << zm.LastMessage().toStdString();
+  ASSERT_EQ(staleQuestions.size(), 1);
+  QStringList stale;
+  for (int i = newCount; i < bigParts.size(); ++i) stale << QFileInfo(bigParts[i]).fileName();
+  EXPECT_TRUE(staleQuestions[0].contains(stale.join(", "))) << staleQuestions[0].toStdString();
+  EXPECT_EQ(partsIn(setDir).size(), bigParts.size());
+  bool named = false;
+  for (const auto &args : log) named |= args[1].toString().startsWith("Parts of an older set were kept");
+  EXPECT_TRUE(named);
+
+  // Deleted when the answer is Yes: only the new set's parts remain, and its last part joins to the source.
+  staleQuestions.clear();
+  staleAnswer = TZipMaster::BtnYes;
+  ASSERT_EQ(zm.WriteSpan(smallZip, setDir + "/set.zip"), 0) << zm.LastMessage().toStdString();
+  EXPECT_EQ(staleQuestions.size(), 1);
+  EXPECT_EQ(partsIn(setDir).size(), newCount);
+  QString out = makeDir("againout") + "/joined.zip";
+  ASSERT_EQ(zm.ReadSpan(partsIn(setDir).back(), out), 0) << zm.LastMessage().toStdString();
+  EXPECT_EQ(readFile(out), readFile(smallZip));
+  // And a set that ends where the older one did asks nothing more.
+  staleQuestions.clear();
+  ASSERT_EQ(zm.WriteSpan(smallZip, setDir + "/set.zip"), 0);
+  EXPECT_TRUE(staleQuestions.isEmpty());
 }

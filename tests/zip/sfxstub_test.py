@@ -321,6 +321,53 @@ class SfxStubTest(unittest.TestCase):
         self.assertFalse(os.path.islink(os.path.join(inner, "ln")))
         self.assertEqual({k for k in tree(outside) if not k.startswith("in")}, set())
 
+    def test_contradicting_options_are_wrong_options(self):
+        exe = make_sfx(self.p("opts.exe"), [("a.txt", b"a")])
+        for args in (["-o", "-n"], ["-n", "-o"], ["-l", "-t"], ["-y", "-t", "-l"]):
+            with self.subTest(args=args):
+                out = self.p("opts-out")
+                r = self.run_sfx(exe, "-y", "-d", out, *args)
+                self.assertEqual(r.returncode, 2, r.stdout + r.stderr)
+                self.assertIn("cannot be used together", r.stderr)
+                self.assertFalse(os.path.exists(out))
+
+    def test_a_stop_signal_cancels_and_leaves_no_temporary_file(self):
+        # One member of 1 GiB of zeros (a few MB deflated): still being written when the signal comes.
+        exe = self.p("huge.exe")
+        with open(exe, "wb") as f:
+            with open(STUB, "rb") as s:
+                shutil.copyfileobj(s, f)
+            f.write(header())
+        with zipfile.ZipFile(exe, "a", zipfile.ZIP_DEFLATED, compresslevel=1) as z:
+            with z.open("zeros.bin", "w") as w:
+                chunk = bytes(1 << 20)
+                for _ in range(1024):
+                    w.write(chunk)
+        os.chmod(exe, 0o755)
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            with self.subTest(signal=sig.name):
+                out = self.p("stopped-" + sig.name)
+                proc = subprocess.Popen([exe, "-y", "-d", out], cwd=self.dir, env=self.env, stdin=subprocess.DEVNULL,
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                deadline = time.monotonic() + 120
+                temps = []
+                while not temps and proc.poll() is None and time.monotonic() < deadline:
+                    temps = [n for n in (os.listdir(out) if os.path.isdir(out) else []) if n.startswith(".tarnwick-unz-")]
+                self.assertTrue(temps, "the member was never being written")
+                proc.send_signal(sig)
+                stdout, stderr = proc.communicate(timeout=120)
+                self.assertEqual(proc.returncode, 5, stdout + stderr)
+                self.assertIn("Cancelled.", stderr)
+                self.assertEqual(os.listdir(out), [])  # neither the temporary file nor a cut member
+        # Stopped while a question waits on the terminal: nothing is made.
+        exe = make_sfx(self.p("asking.exe"), [("a.txt", b"a")], header(0, folder=self.p("asked")))
+        s = PtySession([exe], self.dir, self.env)
+        self.addCleanup(s.close)
+        s.expect("Extract to")
+        os.kill(s.pid, signal.SIGTERM)
+        self.assertEqual(s.finish(), 5, s.seen.decode(errors="replace"))
+        self.assertFalse(os.path.exists(self.p("asked")))
+
     def test_lying_files_are_refused(self):
         members = [("a.txt", b"a" * 1000)]
         good = make_sfx(self.p("good.exe"), members)

@@ -2,6 +2,7 @@
 // each at a root of its own as the desktop mounts sticks, and the disk question swaps them.
 #include <gtest/gtest.h>
 
+#include "platform/removable.h"
 #include "tests/common/testenv.h"
 #include "tests/engines/peers.h"
 #include "zip/zipmaster.h"
@@ -13,6 +14,8 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <map>
+#include <memory>
 #include <unistd.h>
 
 using testenv::readFile;
@@ -22,9 +25,24 @@ namespace {
 int runTool(const QString &name, const QStringList &args, QString *out = nullptr) {
   QProcess p;
   p.start(QStandardPaths::findExecutable(name, {"/usr/sbin", "/sbin", "/usr/bin", "/bin"}), args);
-  if (!p.waitForFinished(60000)) return -1;
+  if (!p.waitForFinished(60000)) {
+    p.kill();
+    p.waitForFinished();
+    return -1;
+  }
   if (out) *out = QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
   return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+// How long a mount or an unmount may take on a loaded machine; the waits end as soon as it is done.
+constexpr int kMountBudgetMs = 60000;
+
+QString tool(const char *name) { return QStandardPaths::findExecutable(name, {"/usr/sbin", "/sbin", "/usr/bin", "/bin"}); }
+
+QString usersText(const QList<platform::VolumeUser> &users) {
+  QStringList out;
+  for (const auto &u : users) out << QString("%1 (pid %2: %3)").arg(u.name).arg(u.pid).arg(u.what);
+  return out.join("; ");
 }
 
 // Three floppies and the one drive they go into, one at a time.
@@ -33,14 +51,17 @@ struct Floppies : ::testing::Test {
   QStringList images, roots;
   int inserted = -1;
   QStringList asked;
-  QString answerRootFor(const QString &text);
+  // The file system of each disk put in by the test: fusefat in the foreground.
+  std::map<int, std::unique_ptr<QProcess>> daemons;
+  // Takes out every disk once this process ends, however it ends (a crash, a test timeout's kill): it waits
+  // for the end of its input, which this process holds open.
+  QProcess watchdog;
 
   void SetUp() override {
     if (::geteuid() != 0) GTEST_SKIP() << "mounting FAT images through FUSE needs root here";
     if (::access("/dev/fuse", R_OK | W_OK) != 0) GTEST_SKIP() << "/dev/fuse is not usable, so no FAT image can be mounted";
     for (const char *t : {"fusefat", "mkfs.fat", "fatlabel", "fusermount"})
-      if (QStandardPaths::findExecutable(t, {"/usr/sbin", "/sbin", "/usr/bin", "/bin"}).isEmpty())
-        GTEST_SKIP() << t << " is not installed (scripts/install-deps.sh)";
+      if (tool(t).isEmpty()) GTEST_SKIP() << t << " is not installed (scripts/install-deps.sh)";
     dir = QFileInfo(testenv::makeDir("floppies")).canonicalFilePath();
     QStringList marks;
     for (int i = 0; i < 3; ++i) {
@@ -51,26 +72,75 @@ struct Floppies : ::testing::Test {
       marks << roots.back() + "=" + images.back();
     }
     qputenv("TARNWICK_REMOVABLE_VOLUMES", marks.join(';').toUtf8());
+    watchdog.setStandardOutputFile(QProcess::nullDevice());
+    watchdog.setStandardErrorFile(QProcess::nullDevice());
+    watchdog.start("/bin/sh", QStringList{"-c", "trap '' INT TERM HUP; read _; for r; do \"$0\" -u -z \"$r\"; done",
+                                          tool("fusermount")} + roots);
+    ASSERT_TRUE(watchdog.waitForStarted());
     // A machine may have the device but refuse FUSE mounts (a container without the right): then no disk.
-    if (runTool("fusefat", {"-o", "rw+", images[0], roots[0]}) != 0) GTEST_SKIP() << "fusefat cannot mount here";
-    ASSERT_TRUE(testenv::waitFor([&] { return testenv::mountedAt(roots[0]); }, 10000));
+    if (!mount(0)) GTEST_SKIP() << "fusefat cannot mount here";
     inserted = 0;
   }
+  // Every disk comes out, whatever the test did or where it stopped: no mount outlives the test.
   void TearDown() override {
     qunsetenv("TARNWICK_REMOVABLE_VOLUMES");
-    eject();
+    inserted = -1;
+    for (const QString &root : roots) {
+      if (!testenv::mountedAt(root)) continue;
+      if (!unmount(root)) {
+        ADD_FAILURE() << root.toStdString() << " stayed busy: " << usersText(platform::volumeUsers(root)).toStdString();
+        runTool("fusermount", {"-u", "-z", root});  // detached now, gone once its user lets go
+      }
+    }
+    for (auto &[disk, daemon] : daemons)
+      if (daemon->state() != QProcess::NotRunning && !daemon->waitForFinished(kMountBudgetMs)) daemon->kill();
+    if (watchdog.state() != QProcess::NotRunning) {
+      watchdog.closeWriteChannel();
+      watchdog.waitForFinished(kMountBudgetMs);
+    }
+  }
+  bool mount(int i) {
+    // The disk's last file system ends once its volume is gone.
+    if (auto &old = daemons[i]; old && old->state() != QProcess::NotRunning && !old->waitForFinished(kMountBudgetMs))
+      old->kill();
+    auto p = std::make_unique<QProcess>();
+    p->setProgram(tool("fusefat"));
+    p->setArguments({"-f", "-o", "rw+", images[i], roots[i]});
+    p->setStandardOutputFile(QProcess::nullDevice());
+    p->setStandardErrorFile(dir + QString("/fusefat%1.log").arg(i + 1), QIODevice::Append);
+    p->start();
+    if (!p->waitForStarted(kMountBudgetMs)) return false;
+    QProcess *daemon = p.get();
+    daemons[i] = std::move(p);
+    return testenv::waitFor([&] { return testenv::mountedAt(roots[i]) || daemon->state() == QProcess::NotRunning; },
+                            kMountBudgetMs) &&
+           testenv::mountedAt(roots[i]);
+  }
+  // Unmounts until the mount is gone. This process holds nothing there: a disk the component wrote can be
+  // taken out. But right after a part was closed the FUSE daemon may not have answered the kernel's release
+  // yet, and another program may be reading every volume's size as the mount table changes (a file
+  // manager's mount watcher): either makes one unmount fail as busy, and a later one goes through.
+  bool unmount(const QString &root) {
+    for (const auto &u : platform::volumeUsers(root))
+      EXPECT_NE(u.pid, qint64(::getpid())) << "this process keeps " << root.toStdString() << " busy: " << u.what.toStdString();
+    return testenv::waitFor(
+        [&] {
+          if (!testenv::mountedAt(root)) return true;
+          runTool("fusermount", {"-u", root});
+          return !testenv::mountedAt(root);
+        },
+        kMountBudgetMs);
   }
   void eject() {
     if (inserted < 0) return;
-    runTool("fusermount", {"-u", roots[inserted]});
-    EXPECT_TRUE(testenv::waitFor([&] { return !testenv::mountedAt(roots[inserted]); }, 10000));
+    const QString root = roots[inserted];
     inserted = -1;
+    EXPECT_TRUE(unmount(root)) << root.toStdString() << " stayed busy: " << usersText(platform::volumeUsers(root)).toStdString();
   }
   void insert(int i) {
     if (inserted == i) return;
     eject();
-    ASSERT_EQ(runTool("fusefat", {"-o", "rw+", images[i], roots[i]}), 0);
-    ASSERT_TRUE(testenv::waitFor([&] { return testenv::mountedAt(roots[i]); }, 10000));
+    ASSERT_TRUE(mount(i)) << "fusefat could not mount " << images[i].toStdString();
     inserted = i;
   }
   // An archive of count members of 1,000,000 random bytes, made by python's zipfile.
