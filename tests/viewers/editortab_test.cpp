@@ -9,10 +9,6 @@
 #include "tests/common/testenv.h"
 #include "viewers/editortab.h"
 
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
-QT_END_NAMESPACE
-
 namespace {
 // Records what the tab asks of its window and answers its questions from fields.
 struct TestHost : TEditorHost {

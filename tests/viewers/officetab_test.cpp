@@ -29,11 +29,6 @@
 
 using platform::RegRoot;
 
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
-inline void PrintTo(const QStringList &l, std::ostream *os) { *os << '[' << l.join(QStringLiteral("] [")).toStdString() << ']'; }
-QT_END_NAMESPACE
-
 namespace {
 
 class TestOfficeHost : public TOfficeHost {
