@@ -1,0 +1,14 @@
+#pragma once
+// What a viewer learns from a file's own bytes before it shows it: whether a RIFF file (AVI, WAV) holds
+// all it claims. No widgets.
+#include <QString>
+
+namespace viewers {
+
+// True when the file is a RIFF file (AVI, WAV) one of whose chunks claims more bytes than the file holds:
+// a cut download or copy, or a broken header. Such a file ends early or never, and the player would
+// report its early end as a finished play. Sizes that writers of streams leave open (0 and 0xFFFFFFFF)
+// and the 8-byte slack of writers that count the RIFF header in are no claim. Files of other kinds: false.
+bool riffClaimsMissingBytes(const QString &path);
+
+}  // namespace viewers
