@@ -39,6 +39,11 @@ class THexEditor : public QAbstractScrollArea {
   // Load and save show the wait cursor while the working copy is copied.
   bool LoadFromFile(const QString &name);
   bool SaveToFile(const QString &name);
+  // Shows a file for looking only (THexBuffer::ViewFile); with ViewOnly on, keys and the mouse move the
+  // caret and select but never change a byte.
+  bool ViewFile(const QString &name) { return m_buf->ViewFile(name); }
+  bool ViewOnly() const { return m_viewOnly; }
+  void setViewOnly(bool on) { m_viewOnly = on; }
   void NewFile(const QString &name) { m_buf->NewFile(name); }
 
   int BytesPerLine() const { return m_bpl; }
@@ -144,5 +149,6 @@ class THexEditor : public QAbstractScrollArea {
   qint64 m_topRow = 0;
   qint64 m_vScale = 1;  // rows per scroll bar step, for files with more rows than the bar can count
   bool m_inAccept = false;
+  bool m_viewOnly = false;
   QPointer<QProgressDialog> m_progressBox;
 };

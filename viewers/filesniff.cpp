@@ -55,4 +55,42 @@ bool riffClaimsMissingBytes(const QString &path) {
   }
 }
 
+namespace {
+
+// UTF-16 text of either byte order without a byte order mark: no NUL character, no control character
+// other than tab, line feed, form feed and carriage return, every surrogate in a pair, and at least half
+// of it ASCII (the NUL bytes of such text are the high bytes of its ASCII characters; read as UTF-16,
+// 8-bit text with a stray NUL gives CJK characters instead). A cut last character or pair is let go.
+bool readsAsUtf16(const QByteArray &b, bool bigEndian) {
+  const qsizetype n = b.size() / 2;
+  if (n == 0) return false;
+  const auto *p = reinterpret_cast<const uchar *>(b.constData());
+  qsizetype ascii = 0;
+  for (qsizetype i = 0; i < n; ++i) {
+    const char16_t c = bigEndian ? char16_t(p[2 * i] << 8 | p[2 * i + 1]) : char16_t(p[2 * i + 1] << 8 | p[2 * i]);
+    if (c < 0x20 && c != '\t' && c != '\n' && c != '\f' && c != '\r') return false;
+    if (c < 0x80) ++ascii;
+    if (c >= 0xD800 && c <= 0xDBFF) {
+      if (i + 1 == n) break;
+      const char16_t d = bigEndian ? char16_t(p[2 * i + 2] << 8 | p[2 * i + 3]) : char16_t(p[2 * i + 3] << 8 | p[2 * i + 2]);
+      if (d < 0xDC00 || d > 0xDFFF) return false;
+      ++i;
+    } else if (c >= 0xDC00 && c <= 0xDFFF) {
+      return false;
+    }
+  }
+  return 2 * ascii >= n;
+}
+
+}  // namespace
+
+bool looksBinary(const QByteArray &start) {
+  const QByteArray head = start.left(kSniffBlockSize);
+  if (!head.contains('\0')) return false;
+  // Byte order marks: UTF-32 first, its little-endian mark begins with UTF-16's.
+  if (head.startsWith(QByteArray("\xFF\xFE\0\0", 4)) || head.startsWith(QByteArray("\0\0\xFE\xFF", 4))) return false;
+  if (head.startsWith("\xFF\xFE") || head.startsWith("\xFE\xFF")) return false;
+  return !readsAsUtf16(head, false) && !readsAsUtf16(head, true);
+}
+
 }  // namespace viewers
