@@ -27,10 +27,6 @@
 #include "tests/common/testenv.h"
 #include "viewers/editortab.h"
 
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
-QT_END_NAMESPACE
-
 namespace {
 
 class Layouts : public apptest::AppTest {
