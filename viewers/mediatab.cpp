@@ -84,10 +84,9 @@ void TMediaTab::ensurePlayer() {
   player_->setAudioOutput(audio_);
   player_->setVideoSink(Video->videoSink());
   connect(player_, &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus s) {
-    if (s == QMediaPlayer::LoadedMedia || s == QMediaPlayer::BufferingMedia || s == QMediaPlayer::BufferedMedia) loaded_ = true;
     if (s == QMediaPlayer::InvalidMedia) {
       CannotOpenFile();
-    } else if (s == QMediaPlayer::EndOfMedia && notify_ && loaded_) {
+    } else if (s == QMediaPlayer::EndOfMedia && notify_) {
       notify_ = false;
       MediaPlayer1Notify(true);
     }
@@ -116,7 +115,6 @@ void TMediaTab::ShowMultiMedia(const QString &file) {
   ensurePlayer();
   failed_ = false;
   notify_ = false;
-  loaded_ = false;
   fileName_ = file;
   Video->clear(QFileInfo(file).fileName());
   closePlayer();

@@ -80,5 +80,4 @@ class TMediaTab : public QWidget {
   bool open_ = false;
   bool notify_ = false;
   bool failed_ = false;
-  bool loaded_ = false;  // the current file was opened: an end report before that is a former file's
 };
