@@ -21,6 +21,7 @@
 #include "viewers/dispatch.h"
 #include "viewers/editortab.h"
 #include "viewers/htmltab.h"
+#include "viewers/mediatab.h"
 #include "zip/ziptab.h"
 #include "browser/sizetexts.h"
 #include "platform/volumes.h"
@@ -288,6 +289,7 @@ void TTarn::Viewers1Click() {
   EditorTab->ClearViewer();
   HtmlTab->ClearViewer();
   ZipTab->ClearViewer();
+  MediaTab->ClearViewer();
   setTitle(browser::titleFor(PTShellTree1->SelectedPath()));
 }
 

@@ -1,6 +1,7 @@
 // The "MultiMedia" tab: where a clicked sound or video file goes, "Close M&ultiMedia", and the host the tab
 // reaches this window through.
 #include <QMessageBox>
+#include <QPointer>
 #include <QTabWidget>
 
 #include "app/tarn.h"
@@ -14,10 +15,16 @@ class TarnMediaHost final : public TMediaHost {
  public:
   explicit TarnMediaHost(TTarn &w) : w(w) {}
   void showMediaTab() override {
+    if (w.Pc1->currentWidget() != w.MediaCmd) before_ = w.Pc1->currentWidget();
     w.Pc1->setTabVisible(w.Pc1->indexOf(w.MediaCmd), true);
     w.Pc1->setCurrentWidget(w.MediaCmd);
   }
-  void hideMediaTab() override { w.Pc1->setTabVisible(w.Pc1->indexOf(w.MediaCmd), false); }
+  // The tab the user came from comes back, not whichever neighbour the tab bar would pick.
+  void hideMediaTab() override {
+    const int back = before_ ? w.Pc1->indexOf(before_) : -1;
+    if (w.Pc1->currentWidget() == w.MediaCmd && back >= 0 && w.Pc1->isTabVisible(back)) w.Pc1->setCurrentIndex(back);
+    w.Pc1->setTabVisible(w.Pc1->indexOf(w.MediaCmd), false);
+  }
   void setCloseMultimediaVisible(bool on) override {
     if (QAction *a = w.item(QStringLiteral("CloseMultimedia1"))) a->setVisible(on);
   }
@@ -31,6 +38,7 @@ class TarnMediaHost final : public TMediaHost {
 
  private:
   TTarn &w;
+  QPointer<QWidget> before_;
 };
 
 }  // namespace

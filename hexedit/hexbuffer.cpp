@@ -225,7 +225,11 @@ void THexBuffer::NewFile(const QString &name) {
   setCaret(0, haHex, 0);
 }
 
-bool THexBuffer::LoadFromFile(const QString &name) {
+bool THexBuffer::LoadFromFile(const QString &name) { return load(name, false); }
+
+bool THexBuffer::ViewFile(const QString &name) { return load(name, true); }
+
+bool THexBuffer::load(const QString &name, bool viewOnly) {
   closeWorkingCopy();
   m_diskStamp = hexio::Stamp();
   m_error.clear();
@@ -239,12 +243,14 @@ bool THexBuffer::LoadFromFile(const QString &name) {
     // Whether it can be written back in place: the file itself and (for the rename on save) its folder.
     // The file is never opened for writing to find out.
     const QByteArray dir = QFile::encodeName(QFileInfo(name).absolutePath());
-    bool writable = ::access(path.constData(), W_OK) == 0 && ::access(dir.constData(), W_OK) == 0;
-    // What killed saves of this file (or of its backup) left beside it goes now.
-    const QString real = QFileInfo(name).canonicalFilePath();
-    hexio::removeStaleSaveTemps(QFile::encodeName(real));
-    hexio::removeStaleSaveTemps(QFile::encodeName(backupName(real)));
-    if (st.st_size > kEagerCopyLimit && !(ensureWorkingCopy() && hexio::clone(src, m_fd))) {
+    bool writable = !viewOnly && ::access(path.constData(), W_OK) == 0 && ::access(dir.constData(), W_OK) == 0;
+    if (!viewOnly) {
+      // What killed saves of this file (or of its backup) left beside it goes now.
+      const QString real = QFileInfo(name).canonicalFilePath();
+      hexio::removeStaleSaveTemps(QFile::encodeName(real));
+      hexio::removeStaleSaveTemps(QFile::encodeName(backupName(real)));
+    }
+    if (viewOnly || (st.st_size > kEagerCopyLimit && !(ensureWorkingCopy() && hexio::clone(src, m_fd)))) {
       // A large file that cannot be cloned is shown straight from disk (read-only) and copied on the first
       // change, so that opening it does not wait for a full copy.
       closeWorkingCopy();

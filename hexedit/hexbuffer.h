@@ -42,6 +42,9 @@ class THexBuffer : public QObject {
   // ---- files
   void NewFile(const QString &name);
   bool LoadFromFile(const QString &name);
+  // Shows a file straight from disk for looking only: nothing is copied, whatever its size, and nothing is
+  // written beside it; ReadOnly is set. An edit would still make a working copy first, as for a large file.
+  bool ViewFile(const QString &name);
   // Saving over the file loaded (or last saved) here is refused while another program has changed it since,
   // so that its change is not lost unseen; overChange saves over it all the same (the user was asked).
   bool SaveToFile(const QString &name, bool overChange = false);
@@ -144,6 +147,7 @@ class THexBuffer : public QObject {
   void sourceChanged(const QString &name);
 
  private:
+  bool load(const QString &name, bool viewOnly);
   void postStateChanged();
   void resetUndo();
   bool record(int type, qint64 pos, qint64 count, qint64 replaced);

@@ -399,6 +399,7 @@ bool THexEditor::handleKey(QKeyEvent *e) {
     return true;
   }
   if (key == Qt::Key_Delete && mods == Qt::ControlModifier) {
+    if (m_viewOnly) return true;
     if (!m_buf->DeleteSelection() && !m_buf->lastError().isEmpty())
       QMessageBox::warning(this, QString(), m_buf->lastError());
     return true;
@@ -492,6 +493,7 @@ bool THexEditor::handleKey(QKeyEvent *e) {
 }
 
 void THexEditor::typeText(const QString &text) {
+  if (m_viewOnly) return;
   for (QChar ch : text) {
     const qint64 size = m_buf->DataSize();
     const qint64 p = m_buf->CaretPosition();

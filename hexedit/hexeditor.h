@@ -40,6 +40,11 @@ class THexEditor : public QAbstractScrollArea {
   bool LoadFromFile(const QString &name);
   // overChange: see THexBuffer::SaveToFile.
   bool SaveToFile(const QString &name, bool overChange = false);
+  // Shows a file for looking only (THexBuffer::ViewFile); with ViewOnly on, keys and the mouse move the
+  // caret and select but never change a byte.
+  bool ViewFile(const QString &name) { return m_buf->ViewFile(name); }
+  bool ViewOnly() const { return m_viewOnly; }
+  void setViewOnly(bool on) { m_viewOnly = on; }
   void NewFile(const QString &name) { m_buf->NewFile(name); }
 
   int BytesPerLine() const { return m_bpl; }
@@ -145,5 +150,6 @@ class THexEditor : public QAbstractScrollArea {
   qint64 m_topRow = 0;
   qint64 m_vScale = 1;  // rows per scroll bar step, for files with more rows than the bar can count
   bool m_inAccept = false;
+  bool m_viewOnly = false;
   QPointer<QProgressDialog> m_progressBox;
 };

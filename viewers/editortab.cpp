@@ -1,16 +1,21 @@
 #include "viewers/editortab.h"
 #include "controls/tledit.h"
+#include "hexedit/hexeditor.h"
+#include "viewers/filesniff.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QFrame>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLineEdit>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStackedWidget>
 #include <QVBoxLayout>
 
 const QString TEditorTab::ModifiedQuestion =
@@ -88,9 +93,33 @@ TEditorTab::TEditorTab(TEditorHost &host, QWidget *parent) : QWidget(parent), m_
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
-    LEdit1 = new TLEdit(this);
+    m_pages = new QStackedWidget(this);
+    layout->addWidget(m_pages, 1);
+    LEdit1 = new TLEdit(m_pages);
     LEdit1->setObjectName(QStringLiteral("LEdit1"));
-    layout->addWidget(LEdit1, 1);
+    m_pages->addWidget(LEdit1);
+
+    BinaryPage = new QWidget(m_pages);
+    BinaryPage->setObjectName(QStringLiteral("BinaryPage"));
+    auto *binaryLayout = new QVBoxLayout(BinaryPage);
+    binaryLayout->setContentsMargins(0, 0, 0, 0);
+    binaryLayout->setSpacing(0);
+    auto *noteRow = new QHBoxLayout;
+    noteRow->setContentsMargins(4, 2, 4, 2);
+    BinaryNote = new QLabel(BinaryPage);
+    BinaryNote->setObjectName(QStringLiteral("BinaryNote"));
+    BinaryNote->setWordWrap(true);
+    noteRow->addWidget(BinaryNote, 1);
+    ShowAsTextBut = new QPushButton(tr("Show as Text"), BinaryPage);
+    ShowAsTextBut->setObjectName(QStringLiteral("ShowAsTextBut"));
+    noteRow->addWidget(ShowAsTextBut);
+    binaryLayout->addLayout(noteRow);
+    BinaryView = new THexEditor(BinaryPage);
+    BinaryView->setObjectName(QStringLiteral("BinaryView"));
+    BinaryView->setViewOnly(true);
+    BinaryView->setFont(LEdit1->Font());
+    binaryLayout->addWidget(BinaryView, 1);
+    m_pages->addWidget(BinaryPage);
 
     SBar = new TEditorStatusBar({50, 195, 110, 75, 100}, InitialPanelTexts(), this);
     SBar->setObjectName(QStringLiteral("SBar"));
@@ -136,6 +165,12 @@ TEditorTab::TEditorTab(TEditorHost &host, QWidget *parent) : QWidget(parent), m_
     LEdit1->OnFileChangedOnDisk = [this](const QString &path) { return m_host.askOverwriteChangedFile(path); };
     connect(SBar, &TEditorStatusBar::doubleClicked, this, &TEditorTab::SBarDblClick);
     connect(TabBut, &QPushButton::clicked, this, &TEditorTab::TabButClick);
+    connect(ShowAsTextBut, &QPushButton::clicked, this, &TEditorTab::ShowAsTextClick);
+    // The shown file was rewritten by another program: the view lets go of it, and shows it anew.
+    connect(BinaryView->buffer(), &THexBuffer::sourceChanged, this, [this](const QString &name) {
+        if (showsBinary() && name == m_binaryFile)
+            showBinary(name);
+    });
 
     SetTabSize(6);
     LEdit1->SetMacStyleSave(false);  // every start saves MsDos / Win line ends
@@ -161,7 +196,62 @@ int TEditorTab::TabSize() const
 
 bool TEditorTab::LoadFile(const QString &path)
 {
+    // The first block decides, as grep and diff decide; a file that cannot be read goes to the editor,
+    // which says why.
+    QFile file(path);
+    if (!QFileInfo(path).isDir() && file.open(QIODevice::ReadOnly) && viewers::looksBinary(file.read(viewers::kSniffBlockSize))) {
+        file.close();
+        showBinary(path);
+        return true;
+    }
+    file.close();
+    showText();
     return LEdit1->LoadFile(path);
+}
+
+bool TEditorTab::showsBinary() const
+{
+    return m_pages->currentWidget() == BinaryPage;
+}
+
+void TEditorTab::showBinary(const QString &path)
+{
+    // What the editor held goes, as when another text is loaded into it.
+    LEdit1->NewText();
+    LEdit1->SetFileName(QString());
+    m_binaryFile = path;
+    const QString name = QFileInfo(path).fileName();
+    if (BinaryView->ViewFile(path)) {
+        BinaryNote->setText(tr("%1 is a binary file (%2 bytes): its bytes are shown, read-only. "
+                               "The Hex Editor (Tools menu) changes them; \"Show as Text\" opens it in the editor.")
+                                .arg(name).arg(BinaryView->buffer()->DataSize()));
+    } else {
+        BinaryNote->setText(tr("%1 is a binary file, and it cannot be shown: %2").arg(name, BinaryView->buffer()->lastError()));
+    }
+    m_pages->setCurrentWidget(BinaryPage);
+    resetPanels();
+    SBar->setPanelText(1, QStringLiteral("Filename: ") + name);
+}
+
+void TEditorTab::showText()
+{
+    if (!showsBinary())
+        return;
+    m_pages->setCurrentWidget(LEdit1);
+    m_binaryFile.clear();
+    BinaryView->NewFile(QStringLiteral("Untitled"));  // lets go of the file
+    BinaryNote->clear();
+}
+
+bool TEditorTab::ShowAsTextClick()
+{
+    const QString path = m_binaryFile;
+    if (path.isEmpty())
+        return false;
+    showText();
+    const bool loaded = LEdit1->LoadFile(path);
+    LEdit1->setFocus();
+    return loaded;
 }
 
 void TEditorTab::LEdit1Change()
@@ -221,7 +311,7 @@ void TEditorTab::Unix1Click()
 
 void TEditorTab::SetTabValue1Click()
 {
-    TabPanel->move(LEdit1->geometry().topLeft() + QPoint(20, 20));
+    TabPanel->move(m_pages->geometry().topLeft() + QPoint(20, 20));
     TabPanel->raise();
     TabPanel->show();
     EditTab->setFocus();
@@ -251,6 +341,7 @@ void TEditorTab::resetPanels()
 
 void TEditorTab::ClearViewer()
 {
+    showText();
     LEdit1->NewText();
     LEdit1->SetFileName(QString());
     resetPanels();
@@ -260,6 +351,7 @@ void TEditorTab::SBarDblClick()
 {
     const bool wasFavourites =
         QFileInfo(LEdit1->FileName()).fileName().compare(FavouritesFileName, Qt::CaseInsensitive) == 0;
+    showText();
     LEdit1->NewText();
     LEdit1->SetFileName(QString());
     m_host.resetTitle();

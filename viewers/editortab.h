@@ -10,6 +10,8 @@ class QFrame;
 class QLabel;
 class QPushButton;
 class QSpinBox;
+class QStackedWidget;
+class THexEditor;
 class TLEdit;
 
 // Status bar with fixed panels; a double click anywhere on it raises doubleClicked().
@@ -39,6 +41,12 @@ public:
     explicit TEditorTab(TEditorHost &host, QWidget *parent = nullptr);
 
     TLEdit *LEdit1;
+    // A binary file shows on this page instead of LEdit1: a note, "Show as Text" and its bytes in the hex
+    // editor's grid, read-only.
+    QWidget *BinaryPage;
+    QLabel *BinaryNote;
+    QPushButton *ShowAsTextBut;
+    THexEditor *BinaryView;
     TEditorStatusBar *SBar;
     QFrame *TabPanel;
     QSpinBox *EditTab;  // the box and its up-down control UpDown4 in one
@@ -51,8 +59,14 @@ public:
     int TabSize() const;
     LineEndStyle lineEndStyle() const { return m_style; }
 
-    // Loads a file (viewer dispatch, command line, list files); the status panels follow.
+    // Loads a file (viewer dispatch, command line, list files); the status panels follow. A binary file
+    // (filesniff's rule) is shown as bytes on BinaryPage; the text editor is then emptied.
     bool LoadFile(const QString &path);
+    // True while BinaryPage shows a file; which one.
+    bool showsBinary() const;
+    QString binaryFile() const { return m_binaryFile; }
+    // The binary file shown goes into the text editor as it is ("Show as Text").
+    bool ShowAsTextClick();
     // "Clear All Internal Viewers": empty the editor, forget its file name, reset panels 1 to 4.
     // The window sets its own title afterwards.
     void ClearViewer();
@@ -84,7 +98,11 @@ public slots:
 private:
     void setLineEndStyle(LineEndStyle style);
     void resetPanels();
+    void showBinary(const QString &path);
+    void showText();
 
     TEditorHost &m_host;
     LineEndStyle m_style = LineEndStyle::MsDosWin;
+    QStackedWidget *m_pages;
+    QString m_binaryFile;
 };

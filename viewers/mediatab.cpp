@@ -1,6 +1,7 @@
 #include "viewers/mediatab.h"
 
 #include <QAudioOutput>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMediaPlayer>
@@ -10,7 +11,9 @@
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
-#include <QVideoWidget>
+
+#include "viewers/filesniff.h"
+#include "viewers/videosurface.h"
 
 const QString TMediaTab::CannotOpenText = QStringLiteral("Sorry, Tarnwick is unable to open this MultiMedia file");
 
@@ -45,7 +48,9 @@ TMediaPlayerBar::TMediaPlayerBar(QWidget *parent) : QWidget(parent) {
 TMediaTab::TMediaTab(TMediaHost &host, QWidget *parent) : QWidget(parent), host(host) {
   auto *layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
-  layout->addStretch(1);  // the video's place, made with the player
+  Video = new TVideoSurface(this);
+  Video->setObjectName(QStringLiteral("Video"));
+  layout->addWidget(Video, 1);
   MediaPanel = new QWidget(this);
   MediaPanel->setObjectName(QStringLiteral("MediaPanel"));
   auto *row = new QHBoxLayout(MediaPanel);
@@ -63,22 +68,21 @@ TMediaTab::TMediaTab(TMediaHost &host, QWidget *parent) : QWidget(parent), host(
 }
 
 TMediaTab::~TMediaTab() {
+  // The player goes before the surface whose sink it feeds.
   if (player_) player_->stop();
+  delete player_;
+  player_ = nullptr;
 }
 
-// The player and its video surface are made on first use: start-up does not pay for the media framework,
-// and a window that never plays holds no native video window.
+// The player is made on first use: start-up does not pay for the media framework.
 void TMediaTab::ensurePlayer() {
   if (player_) return;
-  Video = new QVideoWidget(this);
-  Video->setObjectName(QStringLiteral("Video"));
-  auto *box = static_cast<QVBoxLayout *>(layout());
-  delete box->takeAt(0);  // the stretch that kept the video's place
-  box->insertWidget(0, Video, 1);
   player_ = new QMediaPlayer(this);
-  audio_ = new QAudioOutput(this);  // without one the player plays no sound at all
+  // Without an audio output a sound file does not play at all; with one that has no device behind it (no
+  // sound server) the player plays in silence at the file's pace, so a video still shows.
+  audio_ = new QAudioOutput(this);
   player_->setAudioOutput(audio_);
-  player_->setVideoOutput(Video);
+  player_->setVideoSink(Video->videoSink());
   connect(player_, &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus s) {
     if (s == QMediaPlayer::InvalidMedia) {
       CannotOpenFile();
@@ -112,9 +116,13 @@ void TMediaTab::ShowMultiMedia(const QString &file) {
   failed_ = false;
   notify_ = false;
   fileName_ = file;
-  player_->stop();  // close
-  player_->setSource(QUrl());
-  open_ = false;
+  Video->clear(QFileInfo(file).fileName());
+  closePlayer();
+  // A cut AVI or WAV would play what it holds and end early, as if it had played to its end.
+  if (viewers::riffClaimsMissingBytes(file)) {
+    CannotOpenFile();
+    return;
+  }
   player_->setSource(QUrl::fromLocalFile(file));  // open
   // The player reports a file it cannot read later, through its error and status signals.
   if (failed_) return;
@@ -138,6 +146,7 @@ void TMediaTab::CannotOpenFile() {
   notify_ = false;
   open_ = false;
   if (player_) player_->stop();
+  Video->clear();
   MediaPanel->hide();
   host.setCloseMultimediaVisible(false);
   host.hideAnimatedImage();
@@ -190,13 +199,25 @@ void TMediaTab::CloseMMediaClick(CloseSender sender) {
     MediaTouched = false;  // the report came from a button press
     return;
   }
+  closePlayer();
+  if (sender != CloseSender::Player) host.hideMediaTab();
+  MediaPanel->hide();
+  host.setCloseMultimediaVisible(false);
+}
+
+void TMediaTab::closePlayer() {
   notify_ = false;
+  open_ = false;
   if (player_) {
     player_->stop();
     player_->setSource(QUrl());
   }
-  open_ = false;
-  host.hideMediaTab();
+}
+
+void TMediaTab::ClearViewer() {
+  MediaTouched = false;
+  closePlayer();
+  Video->clear();
   MediaPanel->hide();
   host.setCloseMultimediaVisible(false);
 }

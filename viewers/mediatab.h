@@ -3,6 +3,8 @@
 // the Close button sit on MediaPanel at the bottom, video shows above them. As the platform's media
 // control reports it, a play started with notification on reports its end once: successful when the file
 // played to its end, aborted when it was stopped; MediaTouched tells a report caused by a button press.
+// A file that played to its end closes the player and the panel but leaves the tab where it is (the user
+// is looking at it); the Close button and "Close M&ultiMedia" take the tab away.
 #include <QWidget>
 
 #include "viewers/mediahost.h"
@@ -12,7 +14,7 @@ class QLabel;
 class QMediaPlayer;
 class QPushButton;
 class QToolButton;
-class QVideoWidget;
+class TVideoSurface;
 
 // The player bar: the seven buttons of a media player and the position.
 class TMediaPlayerBar : public QWidget {
@@ -39,7 +41,7 @@ class TMediaTab : public QWidget {
   explicit TMediaTab(TMediaHost &host, QWidget *parent = nullptr);
   ~TMediaTab() override;
 
-  QVideoWidget *Video = nullptr;
+  TVideoSurface *Video = nullptr;
   QWidget *MediaPanel = nullptr;
   TMediaPlayerBar *MediaPlayer1 = nullptr;
   QPushButton *CloseMMbut = nullptr;
@@ -50,6 +52,9 @@ class TMediaTab : public QWidget {
   QMediaPlayer *player() const { return player_; }
   QString fileName() const { return fileName_; }
   bool isOpen() const { return open_; }
+
+  // "Clear All Internal Viewers": the playing mark cleared and the player closed.
+  void ClearViewer();
 
   // Who asked to close: the Close button, the main menu's "Close M&ultiMedia", or the player's report.
   enum class CloseSender { Button, Menu, Player };
@@ -64,6 +69,7 @@ class TMediaTab : public QWidget {
 
  private:
   void ensurePlayer();
+  void closePlayer();
   void MediaPlayer1Notify(bool success);
   void CannotOpenFile();
   void updatePosition();

@@ -925,3 +925,32 @@ TEST(HexBufferOnDisk, WorkingCopyKeepsLoadedBytesAndNoticesChanges) {
     EXPECT_EQ(b.DataSize(), 0);
   }
 }
+
+// Viewing a file (the editor tab's binary view): the file itself is shown, whatever its size, read-only,
+// with no working copy made and nothing beside it removed, even what a killed save left there.
+TEST(HexBufferFiles, ViewingShowsTheFileItselfAndTouchesNothingBesideIt) {
+  const QString dir = testenv::makeDir("view");
+  const QString path = testenv::writeFile(dir + "/data.bin", QByteArray("\x7f" "ELF\0\1\2\3", 8));
+  const QString stale = testenv::writeFile(dir + "/.data.bin.tarnwick-save-a1B2c3", "half");
+  struct timespec t[2];
+  t[0].tv_sec = t[1].tv_sec = ::time(nullptr) - 3600;
+  t[0].tv_nsec = t[1].tv_nsec = 0;
+  ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(stale).constData(), t, 0), 0);
+  THexBuffer b;
+  ASSERT_TRUE(b.ViewFile(path));
+  EXPECT_TRUE(b.showsFileDirectly());
+  EXPECT_FALSE(b.hasWorkingCopy());
+  EXPECT_TRUE(b.ReadOnly());
+  EXPECT_EQ(b.FileName(), path);
+  EXPECT_EQ(b.DataSize(), 8);
+  EXPECT_EQ(b.cachedBytes(0, 8), QByteArray("\x7f" "ELF\0\1\2\3", 8));
+  EXPECT_TRUE(QFileInfo::exists(stale));
+  // Loading for editing still cleans up.
+  ASSERT_TRUE(b.LoadFromFile(path));
+  EXPECT_FALSE(QFileInfo::exists(stale));
+  // A file that cannot be viewed leaves an empty, nameless buffer.
+  EXPECT_FALSE(b.ViewFile(dir + "/missing"));
+  EXPECT_EQ(b.DataSize(), 0);
+  EXPECT_EQ(b.FileName(), "Untitled");
+  EXPECT_FALSE(b.ViewFile(dir));
+}

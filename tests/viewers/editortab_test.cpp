@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 #include <QApplication>
+#include <QFile>
+#include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QSignalSpy>
@@ -7,7 +9,9 @@
 #include "controls/tledit.h"
 #include "platform/paths.h"
 #include "tests/common/testenv.h"
+#include "hexedit/hexeditor.h"
 #include "viewers/editortab.h"
+#include "viewers/filesniff.h"
 
 namespace {
 // Records what the tab asks of its window and answers its questions from fields.
@@ -225,4 +229,125 @@ TEST_F(EditorTab, SavingOverAFileChangedBehindTheEditorAsksTheWindowFirst) {
   EXPECT_TRUE(tab.SaveFile1Click());
   EXPECT_EQ(testenv::readFile(path), "edit mine\r\n");
   EXPECT_FALSE(tab.LEdit1->IsModified());
+}
+
+// Binary or text, from the first block of a file: NUL bytes make a file binary unless the block reads as
+// UTF-16 or UTF-32 text; what lies past the first block is not looked at.
+TEST(BinaryOrText, NulBytesOutsideUtf16AndUtf32Text) {
+  auto utf16 = [](const QString &s, bool bigEndian) {
+    QByteArray b;
+    for (QChar c : s) {
+      const char hi = char(c.unicode() >> 8), lo = char(c.unicode() & 0xFF);
+      b += bigEndian ? QByteArray{&hi, 1} + QByteArray{&lo, 1} : QByteArray{&lo, 1} + QByteArray{&hi, 1};
+    }
+    return b;
+  };
+  const QString text = QStringLiteral("Line one\r\n\tsecond line, caf\u00e9 \u65e5\u672c \U0001F600\r\n\f");
+  // Text of every encoding stays text.
+  EXPECT_FALSE(viewers::looksBinary(QByteArray()));
+  EXPECT_FALSE(viewers::looksBinary(text.toUtf8()));
+  EXPECT_FALSE(viewers::looksBinary(QByteArray("caf\xe9 na\xefve \x80\x9f\xff control \x01\x1b", 25)));  // 8-bit, controls but no NUL
+  EXPECT_FALSE(viewers::looksBinary("\xFF\xFE" + utf16(text, false)));
+  EXPECT_FALSE(viewers::looksBinary("\xFE\xFF" + utf16(text, true)));
+  EXPECT_FALSE(viewers::looksBinary(utf16(text, false)));  // without a byte order mark
+  EXPECT_FALSE(viewers::looksBinary(utf16(text, true)));
+  EXPECT_FALSE(viewers::looksBinary(utf16(text, false).chopped(1)));  // cut in a character
+  EXPECT_FALSE(viewers::looksBinary(utf16(text, false).chopped(2)));  // cut between a surrogate pair
+  EXPECT_FALSE(viewers::looksBinary(QByteArray("\xFF\xFE\0\0", 4) + QByteArray("A\0\0\0\n\0\0\0", 8)));  // UTF-32
+  EXPECT_FALSE(viewers::looksBinary(QByteArray("\0\0\xFE\xFF", 4) + QByteArray("\0\0\0A\0\0\0\n", 8)));
+  EXPECT_FALSE(viewers::looksBinary(QByteArray(viewers::kSniffBlockSize, 'a') + QByteArray(10, '\0')));  // NULs past the block
+  // Binary: executables, libraries, pictures, and text with a NUL.
+  EXPECT_TRUE(viewers::looksBinary(QByteArray("\x7f" "ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0\x03\0>\0", 20)));
+  EXPECT_TRUE(viewers::looksBinary(QByteArray("MZ\x90\0\x03\0\0\0\x04\0\0\0\xff\xff\0\0", 16)));
+  EXPECT_TRUE(viewers::looksBinary(QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)));
+  EXPECT_TRUE(viewers::looksBinary(QByteArray("plain text\0with a NUL\n", 22)));
+  EXPECT_TRUE(viewers::looksBinary(QByteArray(4096, '\0')));
+  EXPECT_TRUE(viewers::looksBinary(utf16(QStringLiteral("broken \xd800 pair"), false)));  // a lone surrogate
+  EXPECT_TRUE(viewers::looksBinary(utf16(QStringLiteral("with a NUL character"), false) + QByteArray(2, '\0') + utf16("x", false)));
+  QFile self(QCoreApplication::applicationFilePath());
+  ASSERT_TRUE(self.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(viewers::looksBinary(self.read(viewers::kSniffBlockSize)));
+}
+
+// A binary file shows its bytes in the hex editor's grid, read-only, with a note; typing and Ctrl+Delete
+// there change nothing, "Show as Text" puts it into the editor as it is, clearing goes back to the editor,
+// and text files of every encoding still load as text.
+TEST_F(EditorTab, BinaryFilesShowTheirBytesReadOnly) {
+  const QByteArray elf = QByteArray("\x7f" "ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0\x03\0>\0", 20) + QByteArray(3000, '\x90');
+  const QString program = testenv::writeFile(dir + "/program", elf);
+  testenv::writeFile(dir + "/notes.txt", "some text\r\n");
+  ASSERT_TRUE(tab.LoadFile(dir + "/notes.txt"));
+  ASSERT_TRUE(tab.LoadFile(program));
+  ASSERT_TRUE(tab.showsBinary());
+  EXPECT_TRUE(tab.BinaryView->isVisibleTo(&tab));
+  EXPECT_FALSE(tab.LEdit1->isVisibleTo(&tab));
+  EXPECT_EQ(tab.binaryFile(), program);
+  EXPECT_TRUE(tab.BinaryNote->text().contains("program is a binary file (3020 bytes)")) << tab.BinaryNote->text().toStdString();
+  EXPECT_EQ(tab.BinaryView->buffer()->DataSize(), elf.size());
+  EXPECT_EQ(tab.BinaryView->buffer()->cachedBytes(0, 20), elf.left(20));
+  EXPECT_TRUE(tab.BinaryView->buffer()->ReadOnly());
+  EXPECT_EQ(panels().mid(1), QStringList({"Filename: program", "Line Count:", "Column: ", "Line Number:"}));
+  // The editor let go of the text before: nothing of it can be saved over the binary file.
+  EXPECT_EQ(tab.LEdit1->length(), 0);
+  EXPECT_FALSE(tab.LEdit1->HasFileName());
+  // Keys in the grid move and select, never change a byte, in either block.
+  tab.show();
+  QApplication::setActiveWindow(&tab);
+  tab.BinaryView->setFocus();
+  ASSERT_TRUE(testenv::waitFor([&] { return tab.BinaryView->hasFocus(); }, 3000));
+  QTest::keyClicks(tab.BinaryView, "ab12");
+  QTest::keyClick(tab.BinaryView, Qt::Key_Tab);
+  QTest::keyClicks(tab.BinaryView, "xyz");
+  QTest::keyClick(tab.BinaryView, Qt::Key_End, Qt::ShiftModifier);
+  QTest::keyClick(tab.BinaryView, Qt::Key_Delete, Qt::ControlModifier);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(tab.BinaryView->buffer()->DataSize(), elf.size());
+  EXPECT_EQ(tab.BinaryView->buffer()->cachedBytes(0, 20), elf.left(20));
+  EXPECT_FALSE(tab.BinaryView->buffer()->Modified());
+  EXPECT_EQ(testenv::readFile(program), elf);
+  EXPECT_FALSE(tab.SaveFile1Click());
+  // Rewritten in place by another program while shown: shown anew once read again.
+  const QByteArray longer = elf + QByteArray(100, '\0');
+  testenv::writeFile(program, longer);
+  tab.BinaryView->buffer()->dropCache();  // as a scroll past the bytes read so far
+  tab.BinaryView->buffer()->cachedBytes(0, 20);
+  EXPECT_TRUE(testenv::waitFor([&] { return tab.BinaryView->buffer()->DataSize() == longer.size(); }, 3000));
+  EXPECT_TRUE(tab.showsBinary());
+  // "Show as Text": in the editor as it is, every byte kept.
+  ASSERT_TRUE(tab.ShowAsTextClick());
+  EXPECT_FALSE(tab.showsBinary());
+  EXPECT_TRUE(tab.LEdit1->isVisibleTo(&tab));
+  EXPECT_EQ(tab.LEdit1->FileName(), program);
+  EXPECT_EQ(tab.LEdit1->TextBytes(), longer);
+  EXPECT_EQ(tab.SBar->panelText(1), "Filename: program");
+  // Clearing from a binary file goes back to an empty editor.
+  ASSERT_TRUE(tab.LoadFile(program));
+  ASSERT_TRUE(tab.showsBinary());
+  tab.SBarDblClick();
+  EXPECT_FALSE(tab.showsBinary());
+  EXPECT_TRUE(tab.binaryFile().isEmpty());
+  EXPECT_EQ(tab.BinaryView->buffer()->DataSize(), 0);
+  ASSERT_TRUE(tab.LoadFile(program));
+  tab.ClearViewer();
+  EXPECT_FALSE(tab.showsBinary());
+  // Text of every encoding loads as text, byte for byte.
+  const QString u16 = QStringLiteral("UTF-16 text\r\n\u65e5\u672c\r\n");
+  QByteArray le("\xFF\xFE"), noBom;
+  for (QChar c : u16) {
+    le += char(c.unicode() & 0xFF);
+    le += char(c.unicode() >> 8);
+  }
+  noBom = le.mid(2);
+  const QList<QByteArray> texts = {u16.toUtf8(), QByteArray("Latin-1 caf\xe9\r\n"), le, noBom, QByteArray()};
+  for (const QByteArray &bytes : texts) {
+    const QString path = testenv::writeFile(dir + "/text.txt", bytes);
+    ASSERT_TRUE(tab.LoadFile(path)) << bytes.toHex().toStdString();
+    EXPECT_FALSE(tab.showsBinary()) << bytes.toHex().toStdString();
+    EXPECT_EQ(tab.LEdit1->TextBytes(), bytes);
+    ASSERT_TRUE(tab.LoadFile(program));
+  }
+  // A file that cannot be read still goes to the editor, which says why.
+  EXPECT_FALSE(tab.LoadFile(dir + "/missing"));
+  EXPECT_FALSE(tab.showsBinary());
+  EXPECT_FALSE(tab.LEdit1->LastError().isEmpty());
 }

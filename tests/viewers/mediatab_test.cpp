@@ -1,9 +1,12 @@
 // The MultiMedia tab on the real player (Qt Multimedia over GStreamer), headless: sound and video files
-// made here by sox and GStreamer's test sources play to their end and close the panel; Stop keeps it open;
-// a file that cannot be played shows the box. No sound card is needed.
+// made here by sox and GStreamer's test sources play to their end and close the panel, the tab staying;
+// Stop keeps the panel open; a file that cannot be played, or that holds less than it claims, shows the
+// box. No sound card is needed.
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFileInfo>
+#include <QtEndian>
 #include <QLabel>
 #include <QMediaPlayer>
 #include <QProcess>
@@ -13,7 +16,9 @@
 #include <QtTest/QTest>
 
 #include "tests/common/testenv.h"
+#include "viewers/filesniff.h"
 #include "viewers/mediatab.h"
+#include "viewers/videosurface.h"
 
 namespace {
 
@@ -84,9 +89,18 @@ TEST_F(MediaTab, SoundAndVideoPlayToTheEndAndCloseThePanel) {
     ASSERT_TRUE(testenv::waitFor([&] { return !panelShown(); }, 20000))
         << "still playing: state " << tab.player()->playbackState() << " status " << tab.player()->mediaStatus() << " position "
         << tab.player()->position() << " error " << tab.player()->errorString().toStdString();
-    EXPECT_FALSE(host.tabShown);
+    // Played to its end: the player and the panel close, the tab stays in front of the user.
+    EXPECT_TRUE(host.tabShown);
     EXPECT_FALSE(host.closeItem);
     EXPECT_EQ(tab.player()->playbackState(), QMediaPlayer::StoppedState);
+    EXPECT_TRUE(tab.player()->source().isEmpty());
+    if (file == m.avi) {
+      // The video's frames reached the tab's own surface, and its last one stays there.
+      EXPECT_GE(tab.Video->frameCount(), 6);
+      EXPECT_TRUE(tab.Video->hasPicture());
+    } else {
+      EXPECT_EQ(tab.Video->caption(), QFileInfo(file).fileName());
+    }
     ++played;
   }
   EXPECT_TRUE(host.errors.isEmpty()) << host.errors.join('|').toStdString();
@@ -138,6 +152,89 @@ TEST_F(MediaTab, UnplayableFileShowsTheBoxOnce) {
   EXPECT_TRUE(panelShown());
   ASSERT_TRUE(testenv::waitFor([&] { return !panelShown(); }, 20000));
   EXPECT_EQ(host.errors.size(), 1);
+}
+
+TEST_F(MediaTab, FilesThatHoldLessThanTheyClaimShowTheBox) {
+  const Media &m = media();
+  if (m.wav.isEmpty() || m.avi.isEmpty()) GTEST_SKIP() << "sox or gst-launch-1.0 missing: no files to cut";
+  const QString dir = testenv::makeDir("cut");
+  // A video cut in the middle of its frames, and a sound whose header claims 2 GB.
+  const QByteArray avi = testenv::readFile(m.avi);
+  const QString cutAvi = testenv::writeFile(dir + "/cut.avi", avi.left(avi.size() / 2));
+  QByteArray wav = testenv::readFile(m.wav);
+  const qsizetype data = wav.indexOf("data");
+  ASSERT_GT(data, 0);
+  qToLittleEndian<quint32>(0x80000024u, wav.data() + 4);
+  qToLittleEndian<quint32>(0x80000000u, wav.data() + data + 4);
+  const QString bigWav = testenv::writeFile(dir + "/claims2gb.wav", wav);
+  for (const QString &file : {cutAvi, bigWav}) {
+    SCOPED_TRACE(file.toStdString());
+    host.errors.clear();
+    tab.ShowMultiMedia(file);
+    ASSERT_TRUE(testenv::waitFor([&] { return !host.errors.isEmpty() || !panelShown(); }, 20000));
+    EXPECT_EQ(host.errors, QStringList{TMediaTab::CannotOpenText});
+    EXPECT_FALSE(panelShown());
+    EXPECT_FALSE(host.closeItem);
+  }
+  // The whole files still play.
+  tab.ShowMultiMedia(m.avi);
+  ASSERT_TRUE(testenv::waitFor([&] { return !panelShown(); }, 20000));
+  EXPECT_EQ(host.errors.size(), 1);
+  EXPECT_GT(tab.Video->frameCount(), 0);
+}
+
+// RIFF files built here byte by byte: a chunk that claims more than the file holds is caught; the sizes
+// that stream writers leave open, the writers that count the header in and a last odd chunk without its
+// pad byte are not claims; other files are not RIFF files.
+TEST(RiffClaims, ChunksBeyondTheFileAndTheSizesWritersLeaveOpen) {
+  auto le = [](quint32 v) {
+    QByteArray b(4, '\0');
+    qToLittleEndian<quint32>(v, b.data());
+    return b;
+  };
+  auto chunk = [&](const char *id, const QByteArray &body, qint64 claim = -1) {
+    return QByteArray(id, 4) + le(claim < 0 ? quint32(body.size()) : quint32(claim)) + body + (body.size() % 2 ? QByteArray(1, '\0') : QByteArray());
+  };
+  const QByteArray fmt = chunk("fmt ", QByteArray(16, '\1'));
+  auto wav = [&](const QByteArray &dataChunk, qint64 riffClaim = -1) {
+    const QByteArray body = "WAVE" + fmt + dataChunk;
+    return QByteArray("RIFF") + le(riffClaim < 0 ? quint32(body.size()) : quint32(riffClaim)) + body;
+  };
+  const QByteArray samples(1000, '\x40');
+  const QString dir = testenv::makeDir("riff");
+  int n = 0;
+  auto claims = [&](const QByteArray &bytes) { return viewers::riffClaimsMissingBytes(testenv::writeFile(dir + QStringLiteral("/f%1").arg(++n), bytes)); };
+
+  const QByteArray whole = wav(chunk("data", samples));
+  EXPECT_FALSE(claims(whole));
+  EXPECT_TRUE(claims(whole.left(whole.size() - 100)));                    // cut: both sizes claim more
+  EXPECT_TRUE(claims(wav(chunk("data", samples, 0x80000000u))));           // the data claims 2 GB
+  EXPECT_TRUE(claims(wav(chunk("data", samples), 0x7FFFFFF0u)));           // the RIFF claims 2 GB
+  EXPECT_FALSE(claims(wav(chunk("data", samples), whole.size())));         // a writer counting the header in
+  EXPECT_FALSE(claims(wav(chunk("data", samples, 0xFFFFFFFFu), 0xFFFFFFFFu)));  // a stream's open sizes
+  EXPECT_FALSE(claims(wav(chunk("data", samples, 0), 0)));
+  EXPECT_FALSE(claims(wav(chunk("data", samples, 0xFFFFFFFFu))));
+  QByteArray odd = wav(chunk("data", samples.left(999)));
+  odd.chop(1);  // the last chunk's pad byte never written
+  EXPECT_FALSE(claims(odd));
+  // An AVI of two parts, the second (RIFF "AVIX") cut.
+  const QByteArray movi = chunk("LIST", "movi" + chunk("00dc", samples));
+  const QByteArray first = QByteArray("RIFF") + le(4 + movi.size()) + "AVI " + movi;
+  const QByteArray second = QByteArray("RIFF") + le(4 + movi.size()) + "AVIX" + movi;
+  EXPECT_FALSE(claims(first + second));
+  EXPECT_TRUE(claims(first + second.left(second.size() - 10)));
+  EXPECT_FALSE(claims(first + "junk at the end"));
+  // Not RIFF files, or too short to say.
+  EXPECT_FALSE(claims(QByteArray()));
+  EXPECT_FALSE(claims("RIFF"));
+  EXPECT_FALSE(claims("RIFX" + whole.mid(4)));
+  EXPECT_FALSE(claims("RF64" + le(0xFFFFFFFFu) + "WAVE"));
+  EXPECT_FALSE(claims(QByteArray(5000, '\xff')));
+  EXPECT_FALSE(viewers::riffClaimsMissingBytes(dir + "/missing.wav"));
+  // A file of a million empty chunks is answered, not walked for ever.
+  QByteArray empties = QByteArray("RIFF") + le(4 + 8 * 1000000) + "WAVE";
+  for (int i = 0; i < 1000000; ++i) empties += QByteArray("JUNK\0\0\0\0", 8);
+  EXPECT_FALSE(claims(empties));
 }
 
 }  // namespace
