@@ -62,6 +62,10 @@ TImgForm::TImgForm(TImgHost &h, const imageio::Info &current, bool thumbnails, Q
     setWindowState(windowState() & Qt::WindowMaximized ? windowState() & ~Qt::WindowMaximized : windowState() | Qt::WindowMaximized);
   });
   connect(PGImage1, &TImageView::focusLeft, this, &QWidget::close);
+  connect(PGImage1, &TImageView::imageRequested, this, [this](int index) {
+    if (busy()) return;  // a filter works on the image shown
+    showFile(shownFile(), index);
+  });
   progressTimer_ = new QTimer(this);
   progressTimer_->setInterval(50);
   connect(progressTimer_, &QTimer::timeout, this, &TImgForm::progressTick);
@@ -132,12 +136,16 @@ bool TImgForm::statusVisible() const { return statusBar()->isVisible(); }
 
 void TImgForm::setImageName(const QString &path) { ImageName->setTitle(QFileInfo(path).fileName().toUpper()); }
 
-bool TImgForm::showFile(const QString &path) {
+bool TImgForm::showFile(const QString &path, int index) {
   QString error;
-  if (!PGImage1->setFileName(path, &error)) {
+  if (!PGImage1->setFileName(path, &error, index)) {
     host.showError(this, error);
     return false;
   }
+  // The window's texts are fixed; the view's tip tells of the other images of the file.
+  PGImage1->setToolTip(PGImage1->imageCount() > 1 ? QStringLiteral("Image %1 of %2: Page Down and Page Up show the others.")
+                                                        .arg(PGImage1->imageIndex() + 1).arg(PGImage1->imageCount())
+                                                  : QString());
   return true;
 }
 
@@ -189,7 +197,7 @@ void TImgForm::newAutoSize(int w, int h) {
 }
 
 void TImgForm::ImageOptionsPopup() {
-  const imageio::Info i = imageio::info(shownFile());
+  const imageio::Info i = imageio::info(shownFile(), PGImage1->imageIndex());
   const QStringList texts = {QStringLiteral("Image Type: ") + i.type, QStringLiteral("Sub Type: ") + i.subType,
                              QStringLiteral("Image Width: ") + QString::number(i.width),
                              QStringLiteral("Image Height: ") + QString::number(i.height),

@@ -68,7 +68,7 @@ class TImgForm : public QMainWindow {
 
  private:
   void buildMenu();
-  bool showFile(const QString &path);
+  bool showFile(const QString &path, int index = -1);
   void setImageName(const QString &path);
   void newAutoSize(int w, int h);
   // Runs work on a copy of the image on a worker thread; the result replaces the shown image.

@@ -9,6 +9,7 @@
 #include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QListWidget>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
@@ -220,6 +221,34 @@ TEST_F(ImgForm, SaveAsWritesTheChosenFormatAndACancelledDialogKeepsTheFilteredIm
   form->ImageOptionsPopup();
   EXPECT_EQ(form->item("ll3")->text(), "Image Width: 40");
   EXPECT_EQ(form->item("ll4")->text(), "Image Height: 30");
+}
+
+TEST_F(ImgForm, PageKeysReachEveryImageOfTheFileAndTheInformationFollows) {
+  host.current = dir + "/pages.tif";
+  if (QProcess::execute("convert", {"-size", "30x20", "xc:green", "-size", "40x25", "xc:red", host.current}) != 0)
+    GTEST_SKIP() << "ImageMagick's convert is not installed";
+  open();
+  TImageView *v = form->view();
+  EXPECT_EQ(v->image().size(), QSize(30, 20));
+  EXPECT_EQ(v->imageCount(), 2);
+  form->ImageOptionsPopup();
+  EXPECT_EQ(form->item("ll3")->text(), "Image Width: 30");
+  QTest::keyClick(v, Qt::Key_PageDown);
+  EXPECT_EQ(v->image().size(), QSize(40, 25));
+  EXPECT_EQ(QColor(v->image().pixel(2, 2)), QColor(Qt::red));
+  EXPECT_EQ(form->shownFile(), host.current);
+  form->ImageOptionsPopup();
+  EXPECT_EQ(form->item("ll3")->text(), "Image Width: 40");
+  EXPECT_EQ(form->item("ll4")->text(), "Image Height: 25");
+  QTest::keyClick(v, Qt::Key_PageUp);
+  EXPECT_EQ(v->image().size(), QSize(30, 20));
+  // A file of one picture: the keys scroll as they always did, nothing is reloaded.
+  delete form.data();
+  host.current = dir + "/pic.png";
+  open();
+  QTest::keyClick(form->view(), Qt::Key_PageDown);
+  EXPECT_EQ(form->view()->image().size(), QSize(40, 30));
+  EXPECT_TRUE(host.errors.isEmpty());
 }
 
 TEST_F(ImgForm, ThumbnailsStartWithTheOpenDialogInTheCurrentFolder) {
