@@ -63,7 +63,7 @@ TImgForm::TImgForm(TImgHost &h, const imageio::Info &current, bool thumbnails, Q
   });
   connect(PGImage1, &TImageView::focusLeft, this, &QWidget::close);
   connect(PGImage1, &TImageView::imageRequested, this, [this](int index) {
-    if (busy()) return;  // a filter works on the image shown
+    if (watcher_) return;  // a filter works on the image shown
     showFile(shownFile(), index);
   });
   progressTimer_ = new QTimer(this);
@@ -76,6 +76,8 @@ TImgForm::~TImgForm() {
     *cancel_ = true;
     watcher_->waitForFinished();
   }
+  if (loadCancel_) *loadCancel_ = true;
+  for (QFutureWatcherBase *w : findChildren<QFutureWatcherBase *>()) w->waitForFinished();  // loads replaced too
 }
 
 void TImgForm::buildMenu() {
@@ -136,17 +138,64 @@ bool TImgForm::statusVisible() const { return statusBar()->isVisible(); }
 
 void TImgForm::setImageName(const QString &path) { ImageName->setTitle(QFileInfo(path).fileName().toUpper()); }
 
-bool TImgForm::showFile(const QString &path, int index) {
-  QString error;
-  if (!PGImage1->setFileName(path, &error, index)) {
-    host.showError(this, error);
-    return false;
+void TImgForm::showFile(const QString &path, int index) {
+  if (loading_) *loadCancel_ = true;  // the newer request wins; the older one ends unseen
+  auto cancel = std::make_shared<std::atomic_bool>(false);
+  auto done = std::make_shared<std::atomic_int>(0), total = std::make_shared<std::atomic_int>(0);
+  loadCancel_ = cancel;
+  done_ = done;
+  total_ = total;
+  auto *watcher = new QFutureWatcher<Loaded>(this);
+  loading_ = watcher;
+  connect(watcher, &QFutureWatcher<Loaded>::finished, this, [this, watcher, path, cancel] {
+    const Loaded l = watcher->result();
+    watcher->deleteLater();
+    if (loading_ != watcher) return;  // replaced by a newer load
+    loading_ = nullptr;
+    showStatusProgress(false);
+    if (l.image.isNull()) {
+      if (!*cancel) host.showError(this, l.error);
+      emit fileLoaded(false);
+      if (thumbnails_ && PGImage1->isEmpty()) close();  // nothing to show: no empty window on top
+      return;
+    }
+    PGImage1->setImage(l.image, path, l.index, l.count);
+    setImageName(path);
+    // The window's texts are fixed; the view's tip tells of the other images of the file.
+    PGImage1->setToolTip(l.count > 1 ? QStringLiteral("Image %1 of %2: Page Down and Page Up show the others.")
+                                           .arg(l.index + 1).arg(l.count)
+                                     : QString());
+    emit fileLoaded(true);
+  });
+  watcher->setFuture(QtConcurrent::run([path, index, cancel, done, total] {
+    Loaded l;
+    const imageio::Info info = imageio::info(path, index);
+    l.count = std::max(1, info.count);
+    l.index = index < 0 ? info.shown : index;
+    imageio::ReadOptions options;
+    options.index = index;
+    options.cancel = cancel.get();
+    options.progress = [done, total](int p) {
+      done->store(p);
+      total->store(100);
+    };
+    l.image = imageio::read(path, &l.error, options);
+    return l;
+  }));
+  showStatusProgress(true);
+}
+
+void TImgForm::showStatusProgress(bool on) {
+  if (on) {
+    statusBar()->show();
+    statusBar()->showMessage(QStringLiteral("0%"));
+    lastProgress_ = QDateTime::currentMSecsSinceEpoch();
+    progressTimer_->start();
+    return;
   }
-  // The window's texts are fixed; the view's tip tells of the other images of the file.
-  PGImage1->setToolTip(PGImage1->imageCount() > 1 ? QStringLiteral("Image %1 of %2: Page Down and Page Up show the others.")
-                                                        .arg(PGImage1->imageIndex() + 1).arg(PGImage1->imageCount())
-                                                  : QString());
-  return true;
+  progressTimer_->stop();
+  statusBar()->clearMessage();
+  statusBar()->hide();
 }
 
 void TImgForm::showEvent(QShowEvent *e) {
@@ -157,7 +206,7 @@ void TImgForm::showEvent(QShowEvent *e) {
     const QString chosen = host.openImageFile(this, kThumbTitle, host.currentFolder(), filedlg::qtFilter(kOpenFilter));
     if (!chosen.isEmpty()) showFile(chosen);
     // Nothing chosen: an empty window would only stand in the way (it stays on top of everything).
-    if (PGImage1->isEmpty())
+    if (chosen.isEmpty())
       QTimer::singleShot(0, this, [this] {
         if (QWidget *owner = parentWidget()) owner->activateWindow();  // the keyboard goes back where it was
         close();
@@ -171,6 +220,7 @@ void TImgForm::showEvent(QShowEvent *e) {
 
 void TImgForm::closeEvent(QCloseEvent *e) {
   if (watcher_) *cancel_ = true;  // the destructor waits for the worker
+  if (loading_) *loadCancel_ = true;
   QMainWindow::closeEvent(e);
 }
 
@@ -179,6 +229,10 @@ void TImgForm::contextMenuEvent(QContextMenuEvent *e) { ImageOptions->popup(e->g
 void TImgForm::keyPressEvent(QKeyEvent *e) {
   if (e->key() == Qt::Key_Escape && watcher_) {
     *cancel_ = true;
+    return;
+  }
+  if (e->key() == Qt::Key_Escape && loading_) {
+    *loadCancel_ = true;
     return;
   }
   QMainWindow::keyPressEvent(e);
@@ -208,6 +262,7 @@ void TImgForm::ImageOptionsPopup() {
 }
 
 void TImgForm::Open2Click() {
+  if (watcher_) return;  // a filter works on the picture shown
   const QString folder = shownFile().isEmpty() ? host.currentFolder() : QFileInfo(shownFile()).absolutePath();
   const QString chosen = host.openImageFile(this, kOpenTitle, folder, filedlg::qtFilter(kOpenFilter));
   if (!chosen.isEmpty()) showFile(chosen);

@@ -89,6 +89,7 @@ TEST_F(ImagesInWindow, WindowOptionAndDoubleClickOpenImageWindows) {
   ASSERT_TRUE(w->item("ImageWindow")->isChecked());
   click("still.png");
   ASSERT_EQ(windows().size(), 1);
+  ASSERT_TRUE(testenv::waitFor([&] { return !windows()[0]->loading(); }));
   EXPECT_EQ(windows()[0]->shownFile(), dir + "/still.png");
   EXPECT_FALSE(w->ImagesTab->PGImage2->isVisible());
   // Animations stay in the tab whatever the option says.
@@ -105,6 +106,7 @@ TEST_F(ImagesInWindow, WindowOptionAndDoubleClickOpenImageWindows) {
   ASSERT_TRUE(w->fullScreen());
   emit w->ImagesTab->PGImage2->doubleClicked();
   ASSERT_EQ(windows().size(), 1);
+  ASSERT_TRUE(testenv::waitFor([&] { return !windows()[0]->loading(); }));
   EXPECT_EQ(windows()[0]->shownFile(), dir + "/still.png");
   EXPECT_FALSE(w->ImagesTab->PGImage2->isVisible());
   EXPECT_FALSE(w->fullScreen());  // the browser comes back for the window's file
