@@ -125,6 +125,9 @@ int drawingRecords(const QByteArray &file) {
 
 QString cancelledText() { return tr("Cancelled."); }
 
+// Icons are read whole; a larger file with an icon's first bytes is left to Qt's plug-in.
+constexpr qint64 kIconFileMax = 64 * 1024 * 1024;
+
 // The drawing size a placeable header gives, as the converter draws it: the bounding box, shrunk into
 // 8192 x 8192 keeping its shape. Empty without such a header.
 QSize placeableSize(const QByteArray &h) {
@@ -177,8 +180,10 @@ QImage readWmf(const QString &path, QString *error, const ReadOptions *options, 
       fail(error, cancelledText());
       return {};
     }
-    if (sizeOnly && svg.indexOf('>', std::max<qsizetype>(0, svg.indexOf("<svg"))) > svg.indexOf("<svg") && svg.contains("<svg"))
-      break;
+    if (sizeOnly) {  // the size is in the first tag: enough
+      const qsizetype tag = svg.indexOf("<svg");
+      if (tag >= 0 && svg.indexOf('>', tag) > tag) break;
+    }
     if (progress && records > 0) {
       for (qsizetype i = svg.indexOf("\n<", from); i >= 0; i = svg.indexOf("\n<", i + 2))
         if (i + 2 < svg.size() && svg[i + 2] != '/') ++elements;
@@ -637,7 +642,7 @@ QImage read(const QString &path, QString *error, const ReadOptions &options) {
     case Kind::Ico: {
       const int index = options.index;
       QString why;
-      if (fi.size() <= limitBytes()) {
+      if (fi.size() <= kIconFileMax) {
         QFile f(path);
         if (f.open(QIODevice::ReadOnly)) img = readIcon(f.readAll(), index, &why);
       }
@@ -732,7 +737,7 @@ Info info(const QString &path, int index) {
       return info;
     case Kind::Ico: {
       QFile f(path);
-      if (f.size() > limitBytes() || !f.open(QIODevice::ReadOnly)) break;
+      if (f.size() > kIconFileMax || !f.open(QIODevice::ReadOnly)) break;
       const QVector<IconEntry> entries = iconEntries(f.readAll());
       if (entries.isEmpty()) break;  // perhaps one Qt's plug-in knows
       info.ok = true;

@@ -1041,6 +1041,15 @@ TEST(ImageIo, MetafilesAreMeasuredWithoutDrawingAndDrawingCanBeCancelled) {
     EXPECT_EQ(QSize(i.width, i.height), QSize(300, 200));
   }
   if (QStandardPaths::findExecutable("wmf2svg").isEmpty()) GTEST_SKIP() << "wmf2svg (libwmf-bin) is not installed";
+  // Without a placeable header the converter measures it, and is stopped once it has.
+  const QString plain = testenv::writeFile(dir + "/plain.wmf", twoRectangleWmf().mid(22));
+  QString why;
+  const QImage drawn = imageio::read(plain, &why);
+  ASSERT_FALSE(drawn.isNull()) << why.toStdString();
+  const imageio::Info measured = imageio::info(plain);
+  EXPECT_TRUE(measured.ok);
+  EXPECT_EQ(QSize(measured.width, measured.height), drawn.size());
+
   std::atomic_bool cancel{false};
   std::atomic_int seen{-1};
   imageio::ReadOptions o;
