@@ -182,13 +182,14 @@ void TImgForm::showFile(const QString &path, int index) {
     l.image = imageio::read(path, &l.error, options);
     return l;
   }));
-  showStatusProgress(true);
+  showStatusProgress(true, QFileInfo(path).fileName());
 }
 
-void TImgForm::showStatusProgress(bool on) {
+void TImgForm::showStatusProgress(bool on, const QString &name) {
   if (on) {
     statusBar()->show();
-    statusBar()->showMessage(QStringLiteral("0%"));
+    // Most readers cannot tell how far they are: until one does, the name of what is being opened.
+    statusBar()->showMessage(QStringLiteral("Opening %1").arg(name));
     lastProgress_ = QDateTime::currentMSecsSinceEpoch();
     progressTimer_->start();
     return;

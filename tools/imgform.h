@@ -75,7 +75,7 @@ class TImgForm : public QMainWindow {
   // Starts loading image `index` of the file (-1: the one shown first); the view keeps what it shows until
   // the new picture is there.
   void showFile(const QString &path, int index = -1);
-  void showStatusProgress(bool on);
+  void showStatusProgress(bool on, const QString &name = QString());
   void setImageName(const QString &path);
   void newAutoSize(int w, int h);
   // Runs work on a copy of the image on a worker thread; the result replaces the shown image.
