@@ -130,6 +130,12 @@ void TImagesTab::say(const QString &text) {
 }
 
 void TImagesTab::showAnimated(const QString &path) {
+  // A still picture still decoding is no longer wanted, nor a message about another picture.
+  wanted_.clear();
+  ++generation_;
+  if (decoding_) *cancel_ = true;
+  if (!said_.isEmpty()) host.clearStatusText(said_);
+  said_.clear();
   PGImage2->hide();
   Image1->show();
   Image1->ShowImageFile(path);
@@ -198,7 +204,7 @@ void TImagesTab::startDecode() {
     progressTimer_->stop();
     LoadPanel->hide();
     if (generation != generation_) {  // a newer click came meanwhile
-      startDecode();
+      if (!wanted_.isEmpty()) startDecode();
       return;
     }
     if (cancelledByUser_) {

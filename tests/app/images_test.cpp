@@ -178,7 +178,10 @@ TEST_F(ImagesInWindow, TheStatusLineForgetsOtherPicturesAndPageDownReachesEveryP
   QTest::keyClick(tab->PGImage2, Qt::Key_PageDown);
   ASSERT_TRUE(testenv::waitFor([&] { return shown.count() > 0 && !tab->isLoading(); }));
   EXPECT_EQ(tab->PGImage2->image().size(), QSize(30, 20));
-  // A file of one picture clears the page note.
+  // A file of one picture clears the page note, and an animation a message about a still picture.
   ASSERT_TRUE(show("still.png"));
+  EXPECT_EQ(w->StatusBar1Panel->text(), "");
+  ASSERT_TRUE(show("broken.png"));
+  click("moving.gif");
   EXPECT_EQ(w->StatusBar1Panel->text(), "");
 }
