@@ -23,6 +23,9 @@ class TarnImagesHost final : public TImagesHost {
   void showStatusText(const QString &text) override {
     if (w.StatusBar1Panel) w.StatusBar1Panel->setText(text);
   }
+  void clearStatusText(const QString &text) override {
+    if (w.StatusBar1Panel && w.StatusBar1Panel->text() == text) w.StatusBar1Panel->clear();
+  }
   bool askPrint(QPrinter &printer, int maxPage) override { return w.askPrintRange(printer, maxPage); }
 
  private:
@@ -70,7 +73,9 @@ TImgForm *TTarn::newImageWindow(bool thumbnails) {
 
 void TTarn::ShowImages() {
   const imageio::Info info = CheckIfAnimated();
-  if (info.count >= 2) {
+  // Animations go to the page view; the pages of a TIFF and the sizes of an icon, which it cannot show, stay
+  // with the picture control.
+  if (info.animated) {
     Pc1->setCurrentWidget(ImageCmd);
     if (QAction *a = item(QStringLiteral("ViewHtml"))) a->setEnabled(false);
     ImagesTab->showAnimated(state.CurrentFile);

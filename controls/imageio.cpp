@@ -1,5 +1,6 @@
 #include "controls/imageio.h"
 
+#include "controls/imagedecoders.h"
 #include "platform/savefile.h"
 
 #include <QBuffer>
@@ -42,7 +43,7 @@ QByteArray head(const QString &path, qint64 n) {
   return f.read(n);
 }
 
-enum class Kind { Other, Pcx, Tga, Wmf, Emf };
+enum class Kind { Other, Pcx, Tga, Wmf, Emf, Bmp, Ico, Tiff, Png };
 
 bool hasTgaFooter(const QString &path) {
   QFile f(path);
@@ -70,6 +71,11 @@ Kind kindOf(const QString &path, const QByteArray &h) {
                          h.startsWith("BM") || h.startsWith("II*") || h.startsWith(QByteArrayView("MM\0*", 4));
     if (!signed_) return Kind::Tga;
   }
+  if (h.startsWith("BM")) return Kind::Bmp;
+  if (h.startsWith("\x89PNG")) return Kind::Png;
+  if (h.startsWith("II*") || h.startsWith(QByteArrayView("MM\0*", 4)) || h.startsWith("II+") || h.startsWith(QByteArrayView("MM\0+", 4)))
+    return Kind::Tiff;
+  if (h.size() >= 6 && u16(p) == 0 && (u16(p + 2) == 1 || u16(p + 2) == 2) && u16(p + 4) > 0) return Kind::Ico;
   return Kind::Other;
 }
 
@@ -87,13 +93,69 @@ const QRgb kEga[16] = {0xff000000, 0xff0000aa, 0xff00aa00, 0xff00aaaa, 0xffaa000
 
 // ---- Metafiles -------------------------------------------------------------------------------------------
 
+// Records that draw something: each gives the converter one element of output, which is how far it is.
+bool drawsSomething(quint16 function) {
+  switch (function) {
+    case 0x0817: case 0x0830: case 0x0418: case 0x0548: case 0x0A32: case 0x0228: case 0x0419: case 0x0429:
+    case 0x012A: case 0x0213: case 0x012B: case 0x061D: case 0x081A: case 0x0325: case 0x0324: case 0x0538:
+    case 0x041B: case 0x061C: case 0x041F: case 0x0521: case 0x0922: case 0x0B23: case 0x0940: case 0x0B41:
+    case 0x0F43:
+      return true;
+    default:
+      return false;
+  }
+}
+
+int drawingRecords(const QByteArray &file) {
+  const uchar *p = reinterpret_cast<const uchar *>(file.constData());
+  const qsizetype n = file.size();
+  qsizetype at = n >= 4 && u32(p) == 0x9AC6CDD7u ? 22 : 0;
+  if (at + 18 > n) return 0;
+  at += qsizetype(u16(p + at + 2)) * 2;  // the metafile header's own size, in words
+  int count = 0;
+  while (at + 6 <= n) {
+    const quint32 words = u32(p + at);
+    const quint16 function = u16(p + at + 4);
+    if (function == 0 || words < 3) break;
+    count += drawsSomething(function);
+    at += qsizetype(words) * 2;
+  }
+  return count;
+}
+
+QString cancelledText() { return tr("Cancelled."); }
+
+// Icons are read whole; a larger file with an icon's first bytes is left to Qt's plug-in.
+constexpr qint64 kIconFileMax = 64 * 1024 * 1024;
+
+// The drawing size a placeable header gives, as the converter draws it: the bounding box, shrunk into
+// 8192 x 8192 keeping its shape. Empty without such a header.
+QSize placeableSize(const QByteArray &h) {
+  const uchar *p = reinterpret_cast<const uchar *>(h.constData());
+  if (h.size() < 22 || u32(p) != 0x9AC6CDD7u) return {};
+  const int w = std::abs(int(qint16(u16(p + 10))) - int(qint16(u16(p + 6))));
+  const int ht = std::abs(int(qint16(u16(p + 12))) - int(qint16(u16(p + 8))));
+  if (w == 0 || ht == 0) return {};
+  if (w <= 8192 && ht <= 8192) return QSize(w, ht);
+  const double f = std::min(8192.0 / w, 8192.0 / ht);
+  return QSize(std::max(1, int(w * f)), std::max(1, int(ht * f)));
+}
+
 // libwmf's converter runs as a separate process: a hostile metafile can at worst make it fail, not us.
-QImage readWmf(const QString &path, QString *error) {
+// With sizeOnly it is stopped as soon as it has told the drawing's size, and an image of that size (not
+// drawn) comes back.
+QImage readWmf(const QString &path, QString *error, const ReadOptions *options, bool sizeOnly = false) {
   const QString tool = QStandardPaths::findExecutable(QStringLiteral("wmf2svg"));
   if (tool.isEmpty()) {
     fail(error, tr("Windows metafiles are drawn by the program wmf2svg (Debian package libwmf-bin), which is not "
                    "installed."));
     return {};
+  }
+  const bool progress = options && options->progress && !sizeOnly;
+  int records = 0;
+  if (progress) {
+    QFile f(path);
+    if (f.open(QIODevice::ReadOnly) && f.size() <= limitBytes()) records = drawingRecords(f.readAll());
   }
   QProcess p;
   p.setStandardErrorFile(QProcess::nullDevice());  // its font warnings would fill a pipe nobody reads
@@ -104,15 +166,53 @@ QImage readWmf(const QString &path, QString *error) {
   // writes without end.
   QElapsedTimer t;
   t.start();
+  int elements = 0, shown = -1;
+  auto stop = [&p] {
+    p.kill();
+    p.waitForFinished(5000);
+  };
   while (ok && p.state() != QProcess::NotRunning) {
-    p.waitForReadyRead(200);
+    p.waitForReadyRead(100);
+    const qsizetype from = std::max<qsizetype>(0, svg.size() - 1);
     svg += p.readAllStandardOutput();
-    if (svg.size() > 256 * 1024 * 1024 || t.elapsed() > 30000) {
-      p.kill();
-      p.waitForFinished(5000);
+    if (options && options->cancel && options->cancel->load()) {
+      stop();
+      fail(error, cancelledText());
+      return {};
+    }
+    if (sizeOnly) {  // the size is in the first tag: enough
+      const qsizetype tag = svg.indexOf("<svg");
+      if (tag >= 0 && svg.indexOf('>', tag) > tag) break;
+    }
+    if (progress && records > 0) {
+      for (qsizetype i = svg.indexOf("\n<", from); i >= 0; i = svg.indexOf("\n<", i + 2))
+        if (i + 2 < svg.size() && svg[i + 2] != '/') ++elements;
+      const int percent = int(std::min<qint64>(95, qint64(elements) * 95 / records));
+      if (percent != shown) options->progress(shown = percent);
+    }
+    if (svg.size() > 256 * 1024 * 1024 || t.elapsed() > 60000) {
+      stop();
       fail(error, tr("The metafile %1 is too large or too complex to draw.").arg(QFileInfo(path).fileName()));
       return {};
     }
+  }
+  if (sizeOnly) {
+    if (p.state() != QProcess::NotRunning) stop();
+    const qsizetype start = svg.indexOf("<svg");
+    const QByteArray tag = start >= 0 ? svg.mid(start, svg.indexOf('>', start) - start) : QByteArray();
+    auto number = [&tag](const char *attr) {
+      const qsizetype at = tag.indexOf(attr);
+      if (at < 0) return 0;
+      const qsizetype from = at + qsizetype(strlen(attr));
+      return int(tag.mid(from, tag.indexOf('"', from) - from).toDouble());
+    };
+    const int w = number("width=\""), h = number("height=\"");
+    if (w <= 0 || h <= 0) {
+      fail(error, tr("%1 is not a Windows metafile that can be drawn.").arg(QFileInfo(path).fileName()));
+      return {};
+    }
+    QImage sized(std::min(w, 8192), std::min(h, 8192), QImage::Format_Mono);  // only its size is wanted
+    return sized;
   }
   svg += p.readAllStandardOutput();
   if (!ok || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0 || !svg.contains("<svg")) {
@@ -134,11 +234,17 @@ QImage readWmf(const QString &path, QString *error) {
     fail(error, tr("The metafile %1 could not be drawn: %2.").arg(QFileInfo(path).fileName(), r.errorString()));
     return {};
   }
+  if (options && options->cancel && options->cancel->load()) {
+    fail(error, cancelledText());
+    return {};
+  }
   // A metafile draws on a page: put it on white, as it would print.
   QImage out(drawn.size(), QImage::Format_RGB32);
   out.fill(Qt::white);
   QPainter painter(&out);
   painter.drawImage(0, 0, drawn);
+  painter.end();
+  if (progress) options->progress(100);
   return out;
 }
 
@@ -147,10 +253,15 @@ QImage readWmf(const QString &path, QString *error) {
 void describe(const QByteArray &h, const QByteArray &format, Info &info) {
   const uchar *p = reinterpret_cast<const uchar *>(h.constData());
   const qsizetype n = h.size();
-  if (format == "bmp" && n >= 34) {
-    info.bitsPerPixel = u16(p + 28);
-    const quint32 comp = u32(p + 30);
-    info.subType = comp == 1 || comp == 2 ? QStringLiteral("RLE") : comp == 3 ? QStringLiteral("Bitfields") : QString();
+  if (format == "bmp") {
+    const BmpHeader b = bmpHeader(h);  // OS/2 1.x headers are shorter, with the depth elsewhere
+    if (!b.ok) return;
+    info.bitsPerPixel = b.bitsPerPixel;
+    const quint32 comp = b.compression;
+    info.subType = b.headerSize == 12 ? QStringLiteral("OS/2")
+                   : comp == 1 || comp == 2 ? QStringLiteral("RLE")
+                   : comp == 3 || comp == 6 ? (b.headerSize == 64 ? QStringLiteral("Huffman") : QStringLiteral("Bitfields"))
+                                            : QString();
   } else if (format == "png" && n >= 29) {
     const int depth = p[24], type = p[25];
     const int channels = type == 2 ? 3 : type == 4 ? 2 : type == 6 ? 4 : 1;
@@ -180,7 +291,8 @@ void describe(const QByteArray &h, const QByteArray &format, Info &info) {
   } else if ((format == "pbm" || format == "pgm" || format == "ppm") && n >= 2 && p[0] == 'P') {
     const int v = p[1] - '0';
     info.subType = v >= 1 && v <= 3 ? QStringLiteral("ASCII") : QStringLiteral("Binary");
-    info.bitsPerPixel = v == 1 || v == 4 ? 1 : v == 2 || v == 5 ? 8 : 24;
+    const int sampleBits = pnmMaxValue(h) > 255 ? 16 : 8;  // 16 bits a sample above 255
+    info.bitsPerPixel = v == 1 || v == 4 ? 1 : v == 2 || v == 5 ? sampleBits : 3 * sampleBits;
   }
 }
 
@@ -218,8 +330,7 @@ QImage readPcx(const QByteArray &bytes, QString *error) {
   if (!known)
     return fail(error, tr("PCX pictures of %1 bits in %2 planes are not supported.").arg(bpp).arg(planes)), QImage();
   if (qint64(bpl) * 8 < qint64(w) * bpp) return fail(error, tr("The PCX file's line length is wrong.")), QImage();
-  if (qint64(w) * h * 4 > limitBytes())
-    return fail(error, tr("The PCX picture (%1 x %2) is larger than this machine can hold.").arg(w).arg(h)), QImage();
+  if (!fits(w, h)) return fail(error, tooLargeText(QString(), w, h)), QImage();
 
   // 256-colour pictures carry their palette after the pixels, behind a 12.
   bool tailPalette = false;
@@ -328,8 +439,7 @@ QImage readTga(const QByteArray &bytes, QString *error) {
                      : base == 2 ? depth == 15 || depth == 16 || depth == 24 || depth == 32
                                  : depth == 8 || depth == 16;
   if (!depthOk) return fail(error, tr("TGA pictures of %1 bits are not supported.").arg(depth)), QImage();
-  if (qint64(w) * h * 4 > limitBytes())
-    return fail(error, tr("The TGA picture (%1 x %2) is larger than this machine can hold.").arg(w).arg(h)), QImage();
+  if (!fits(w, h)) return fail(error, tooLargeText(QString(), w, h)), QImage();
 
   auto colourOf = [](const uchar *p, int bits) -> QRgb {
     switch (bits) {
@@ -438,42 +548,52 @@ QByteArray writeTga(const QImage &image) {
   return out;
 }
 
-QImage read(const QString &path, QString *error) {
-  setAllocationLimit();
+bool fits(qint64 width, qint64 height) {
+  return width > 0 && height > 0 && width <= limitBytes() && width * height <= limitBytes() / 4;
+}
+
+QString tooLargeText(const QString &name, qint64 width, qint64 height) {
+  const qint64 megapixels = limitBytes() / 4 / 1000000;
+  return name.isEmpty() ? tr("The picture is %1 x %2 pixels: more than the %3 million pixels one picture may have on "
+                             "this machine.").arg(width).arg(height).arg(megapixels)
+                        : tr("%1 is %2 x %3 pixels: more than the %4 million pixels one picture may have on this "
+                             "machine.").arg(name).arg(width).arg(height).arg(megapixels);
+}
+
+namespace {
+
+QImage readFileWith(const QString &path, QString *error, QImage (*reader)(const QByteArray &, QString *)) {
   const QFileInfo fi(path);
   const QString name = fi.fileName();
-  if (!fi.exists()) return fail(error, tr("The file %1 does not exist.").arg(path)), QImage();
-  const QByteArray h = head(path, 128);
-  switch (kindOf(path, h)) {
-    case Kind::Pcx: {
-      if (fi.size() > limitBytes()) return fail(error, tr("%1 is too large to be a picture this machine can hold.").arg(name)), QImage();
-      QFile f(path);
-      if (!f.open(QIODevice::ReadOnly)) return fail(error, tr("Cannot open %1: %2").arg(name, f.errorString())), QImage();
-      QString why;
-      const QImage img = readPcx(f.readAll(), &why);
-      if (img.isNull()) fail(error, tr("Cannot read %1: %2").arg(name, why));
-      return img;
-    }
-    case Kind::Tga: {
-      if (fi.size() > limitBytes()) return fail(error, tr("%1 is too large to be a picture this machine can hold.").arg(name)), QImage();
-      QFile f(path);
-      if (!f.open(QIODevice::ReadOnly)) return fail(error, tr("Cannot open %1: %2").arg(name, f.errorString())), QImage();
-      QString why;
-      const QImage img = readTga(f.readAll(), &why);
-      if (img.isNull()) fail(error, tr("Cannot read %1: %2").arg(name, why));
-      return img;
-    }
-    case Kind::Wmf:
-      return readWmf(path, error);
-    case Kind::Emf:
-      return fail(error, tr("%1 is an enhanced metafile (EMF); this version shows Windows metafiles (WMF) only.").arg(name)),
-             QImage();
-    case Kind::Other:
-      break;
-  }
+  if (fi.size() > limitBytes()) return fail(error, tr("%1 is too large to be a picture this machine can hold.").arg(name)), QImage();
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly)) return fail(error, tr("Cannot open %1: %2").arg(name, f.errorString())), QImage();
+  QString why;
+  const QImage img = reader(f.readAll(), &why);
+  if (img.isNull()) fail(error, tr("Cannot read %1: %2").arg(name, why));
+  return img;
+}
+
+// Qt's plug-ins: the size rule checked from the header before anything is decoded, a photograph turned as
+// its EXIF data says, decoded straight at the size shown when a room is given.
+QImage readWithQt(const QString &path, QString *error, const ReadOptions &options) {
+  const QString name = QFileInfo(path).fileName();
   QImageReader r(path);
   r.setDecideFormatFromContent(true);
   r.setAutoTransform(true);
+  if (options.index > 0 && !r.jumpToImage(options.index))
+    return fail(error, tr("%1 has no image %2.").arg(name).arg(options.index + 1)), QImage();
+  const QSize stored = r.size();
+  if (stored.isValid() && !fits(stored.width(), stored.height()))
+    return fail(error, tooLargeText(name, stored.width(), stored.height())), QImage();
+  if (stored.isValid() && !options.room.isEmpty()) {
+    const bool turned = r.transformation() & QImageIOHandler::TransformationRotate90;
+    const QSize shown = turned ? stored.transposed() : stored;
+    if (shown.width() > options.room.width() || shown.height() > options.room.height()) {
+      const QSize target = shown.scaled(options.room, Qt::KeepAspectRatio).expandedTo({1, 1});
+      r.setScaledSize(turned ? target.transposed() : target);
+    }
+  }
   QImage img = r.read();
   if (img.isNull()) {
     const QString why = r.error() == QImageReader::UnsupportedFormatError ? tr("it is not a picture in a known format")
@@ -483,19 +603,100 @@ QImage read(const QString &path, QString *error) {
   return img;
 }
 
-Info info(const QString &path) {
+}  // namespace
+
+QImage read(const QString &path, QString *error) { return read(path, error, ReadOptions()); }
+
+QImage read(const QString &path, QString *error, const ReadOptions &options) {
+  setAllocationLimit();
+  const QFileInfo fi(path);
+  const QString name = fi.fileName();
+  if (!fi.exists()) return fail(error, tr("The file %1 does not exist.").arg(path)), QImage();
+  const QByteArray h = head(path, 128);
+  const Kind kind = kindOf(path, h);
+  // The size rule from the header, before anything is allocated (metafiles are drawn at most 8192 square).
+  if (kind != Kind::Wmf && kind != Kind::Emf) {
+    const Info i = info(path, options.index);
+    if (i.ok && !fits(i.width, i.height)) return fail(error, tooLargeText(name, i.width, i.height)), QImage();
+  }
+  QImage img;
+  switch (kind) {
+    case Kind::Pcx:
+      img = readFileWith(path, error, readPcx);
+      break;
+    case Kind::Tga:
+      img = readFileWith(path, error, readTga);
+      break;
+    case Kind::Wmf:
+      img = readWmf(path, error, &options);
+      break;
+    case Kind::Emf:
+      return fail(error, tr("%1 is an enhanced metafile (EMF); this version shows Windows metafiles (WMF) only.").arg(name)),
+             QImage();
+    case Kind::Bmp:
+      if (bmpNeedsOwnReader(bmpHeader(head(path, 14 + 124 + 16))))
+        img = readFileWith(path, error, readBmpBitfields);
+      else
+        img = readWithQt(path, error, options);
+      break;
+    case Kind::Ico: {
+      const int index = options.index;
+      QString why;
+      if (fi.size() <= kIconFileMax) {
+        QFile f(path);
+        if (f.open(QIODevice::ReadOnly)) img = readIcon(f.readAll(), index, &why);
+      }
+      if (img.isNull()) {
+        // A directory ours cannot follow may still be one Qt's plug-in can.
+        ReadOptions qt = options;
+        qt.index = std::max(0, index);
+        img = readWithQt(path, nullptr, qt);
+        if (img.isNull()) fail(error, tr("Cannot read %1: %2").arg(name, why.isEmpty() ? tr("it is not an icon") : why));
+      }
+      break;
+    }
+    case Kind::Tiff: {
+      QString why;
+      const int page = std::max(0, options.index);
+      img = readTiffStraightAlpha(path, page, &why);
+      if (img.isNull() && !why.isEmpty()) return fail(error, tr("Cannot read %1: %2").arg(name, why)), QImage();
+      if (img.isNull()) {
+        ReadOptions qt = options;
+        qt.index = page;
+        img = readWithQt(path, error, qt);
+      }
+      break;
+    }
+    case Kind::Png:
+      // The transparent colour comes before the pixels, so the first part of the file tells.
+      if (pngNeedsOwnReader(head(path, 1 << 20)))
+        img = readFileWith(path, error, readPng);
+      else
+        img = readWithQt(path, error, options);
+      break;
+    case Kind::Other:
+      img = readWithQt(path, error, options);
+      break;
+  }
+  if (!img.isNull() && options.cancel && options.cancel->load()) return fail(error, cancelledText()), QImage();
+  return img;
+}
+
+Info info(const QString &path) { return info(path, -1); }
+
+Info info(const QString &path, int index) {
   setAllocationLimit();
   Info info;
   const QByteArray h = head(path, 64 * 1024);
   if (h.isEmpty()) return info;
   const uchar *p = reinterpret_cast<const uchar *>(h.constData());
+  info.count = 1;
   switch (kindOf(path, h)) {
     case Kind::Pcx: {
       if (h.size() < 128 || p[0] != 0x0A) return info;
       const int xmin = u16(p + 4), ymin = u16(p + 6), xmax = u16(p + 8), ymax = u16(p + 10);
       if (xmax < xmin || ymax < ymin) return info;
       info.ok = true;
-      info.count = 1;
       info.type = QStringLiteral("PCX");
       info.width = xmax - xmin + 1;
       info.height = ymax - ymin + 1;
@@ -509,7 +710,6 @@ Info info(const QString &path) {
       const int type = p[2];
       if (!((type >= 1 && type <= 3) || (type >= 9 && type <= 11))) return info;
       info.ok = true;
-      info.count = 1;
       info.type = QStringLiteral("TGA");
       info.width = u16(p + 12);
       info.height = u16(p + 14);
@@ -519,14 +719,15 @@ Info info(const QString &path) {
       return info;
     }
     case Kind::Wmf: {
-      const QImage img = readWmf(path, nullptr);
-      if (img.isNull()) return info;
+      // Measured, not drawn: drawing a large metafile takes seconds, and this runs before it is shown.
+      QSize size = placeableSize(h);
+      if (size.isEmpty()) size = readWmf(path, nullptr, nullptr, true).size();
+      if (size.isEmpty()) return info;
       info.ok = true;
-      info.count = 1;
       info.type = QStringLiteral("WMF");
       info.subType = u32(p) == 0x9AC6CDD7u ? QStringLiteral("Placeable") : QString();
-      info.width = img.width();
-      info.height = img.height();
+      info.width = size.width();
+      info.height = size.height();
       info.bitsPerPixel = 24;
       info.colours = colourText(24);
       return info;
@@ -534,6 +735,49 @@ Info info(const QString &path) {
     case Kind::Emf:
       info.type = QStringLiteral("EMF");
       return info;
+    case Kind::Ico: {
+      QFile f(path);
+      if (f.size() > kIconFileMax || !f.open(QIODevice::ReadOnly)) break;
+      const QVector<IconEntry> entries = iconEntries(f.readAll());
+      if (entries.isEmpty()) break;  // perhaps one Qt's plug-in knows
+      info.ok = true;
+      info.type = u16(p + 2) == 2 ? QStringLiteral("CUR") : QStringLiteral("ICO");
+      info.count = int(entries.size());
+      info.shown = largestIcon(entries);
+      const IconEntry &e = entries[index >= 0 && index < entries.size() ? index : info.shown];
+      info.width = e.width;
+      info.height = e.height;
+      info.bitsPerPixel = e.bitsPerPixel;
+      info.subType = e.png ? QStringLiteral("PNG") : QString();
+      info.colours = colourText(e.bitsPerPixel);
+      return info;
+    }
+    case Kind::Tiff: {
+      const TiffInfo t = tiffInfo(path, std::max(0, index));
+      if (!t.ok) break;
+      info.ok = true;
+      info.type = QStringLiteral("TIFF");
+      info.count = std::max(1, t.pages);
+      info.width = t.width;
+      info.height = t.height;
+      info.bitsPerPixel = t.bitsPerSample * t.samples;
+      info.subType = t.compression;
+      info.colours = colourText(t.palette ? t.bitsPerSample : info.bitsPerPixel);
+      return info;
+    }
+    case Kind::Bmp: {
+      // From the header: Qt's plug-in measures only what it can decode.
+      const BmpHeader b = bmpHeader(h);
+      if (!b.ok || b.width <= 0 || b.height <= 0 || b.bitsPerPixel <= 0) break;
+      info.ok = true;
+      info.type = QStringLiteral("BMP");
+      info.width = b.width;
+      info.height = b.height;
+      describe(h, "bmp", info);
+      info.colours = colourText(info.bitsPerPixel);
+      return info;
+    }
+    case Kind::Png:
     case Kind::Other:
       break;
   }
@@ -541,19 +785,21 @@ Info info(const QString &path) {
   r.setDecideFormatFromContent(true);
   if (!r.canRead()) return info;
   const QByteArray format = r.format().toLower();
+  if (index > 0) r.jumpToImage(index);
   QSize size = r.size();
   if (!size.isValid()) {  // the handler tells its size only by decoding
     const QImage img = r.read();
     if (img.isNull()) return info;
     size = img.size();
   }
+  // A photograph stored on its side shows turned: its information is the turned size.
+  if (r.transformation() & QImageIOHandler::TransformationRotate90) size.transpose();
   info.ok = true;
   info.width = size.width();
   info.height = size.height();
   info.type = format == "jpeg" ? QStringLiteral("JPEG") : QString::fromLatin1(format).toUpper();
-  // Pages of a TIFF or the sizes of an icon are not an animation: only a format that animates counts its
-  // frames, so the dispatch shows several pages as the first picture.
-  info.count = r.supportsAnimation() ? std::max(1, r.imageCount()) : 1;
+  info.count = std::max(1, r.imageCount());
+  info.animated = r.supportsAnimation() && info.count >= 2;
   describe(h, format, info);
   if (info.bitsPerPixel <= 0 && r.imageFormat() != QImage::Format_Invalid)
     info.bitsPerPixel = QImage::toPixelFormat(r.imageFormat()).bitsPerPixel();
@@ -570,9 +816,17 @@ bool write(const QImage &image, const QString &path, QString *error) {
   if (format.isEmpty())
     return fail(error, tr("Pictures cannot be saved as \".%1\": choose bmp, jpg, pbm, pgm, png, ppm, tga or tif.").arg(ext));
   if (image.isNull()) return fail(error, tr("There is no picture to save."));
+  // The largest sides the encoders take: libpng's own limit (Qt does not raise it), libjpeg's, TGA's 16 bits.
+  const int maxSide = format == "png" ? 1000000 : format == "jpeg" ? 65500 : format == "tga" ? 65535 : 0;
+  if (maxSide && (image.width() > maxSide || image.height() > maxSide))
+    return fail(error, tr("Cannot write %1: %2 pictures can be at most %3 pixels wide and high, and this one is %4 x %5. "
+                          "Choose another format.")
+                           .arg(QFileInfo(path).fileName(), QString::fromLatin1(format).toUpper())
+                           .arg(maxSide).arg(image.width()).arg(image.height()));
   QImage out = image;
-  // Formats without transparency get the picture as it looks on white, not the colours hidden under it.
-  if (out.hasAlphaChannel() && (format == "jpeg" || format == "pbm" || format == "pgm" || format == "ppm")) {
+  // Formats without transparency, all alike, get the picture as it looks on white, not the colours hidden
+  // under it.
+  if (out.hasAlphaChannel() && (format == "bmp" || format == "jpeg" || format == "pbm" || format == "pgm" || format == "ppm")) {
     QImage flat(out.size(), QImage::Format_RGB32);
     flat.fill(Qt::white);
     flat.setDotsPerMeterX(out.dotsPerMeterX());
@@ -594,7 +848,14 @@ bool write(const QImage &image, const QString &path, QString *error) {
     buffer.open(QIODevice::WriteOnly);
     QImageWriter w(&buffer, format);
     if (format == "jpeg") w.setQuality(90);
-    if (!w.write(out)) return fail(error, tr("Cannot write %1: %2").arg(path, w.errorString()));
+    if (!w.write(out)) {
+      // Qt's writers tell little more than "Unknown error": say at least what was refused.
+      const QString why = w.error() == QImageWriter::UnknownError
+                              ? tr("the %1 encoder refused this %2 x %3 picture").arg(QString::fromLatin1(format).toUpper())
+                                    .arg(out.width()).arg(out.height())
+                              : w.errorString();
+      return fail(error, tr("Cannot write %1: %2").arg(path, why));
+    }
   }
   QString why;
   if (!platform::saveFileAtomically(path, bytes, &why)) return fail(error, tr("Cannot write %1: %2").arg(path, why));

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QFocusEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -15,15 +16,17 @@ TImageView::TImageView(QWidget *parent) : QAbstractScrollArea(parent) {
   viewport()->setAutoFillBackground(true);
 }
 
-bool TImageView::setFileName(const QString &path, QString *error) {
+bool TImageView::setFileName(const QString &path, QString *error, int index) {
   QString why;
-  const QImage img = imageio::read(path, &why);
+  imageio::ReadOptions options;
+  options.index = index;
+  const QImage img = imageio::read(path, &why, options);
   if (img.isNull()) {
     if (error) *error = why;
     return false;
   }
-  fileName_ = path;
-  setImage(img);
+  const imageio::Info info = imageio::info(path, index);
+  setImage(img, path, index < 0 ? info.shown : index, std::max(1, info.count));
   return true;
 }
 
@@ -35,8 +38,10 @@ void TImageView::setImage(const QImage &image) {
   announceSize();
 }
 
-void TImageView::setImage(const QImage &image, const QString &fileName) {
+void TImageView::setImage(const QImage &image, const QString &fileName, int index, int count) {
   fileName_ = fileName;
+  index_ = index;
+  count_ = count;
   setImage(image);
 }
 
@@ -45,6 +50,8 @@ void TImageView::clear() {
   preview_ = QImage();
   scaled_ = QImage();
   fileName_.clear();
+  index_ = 0;
+  count_ = 1;
   updateScrollBars();
   viewport()->update();
 }
@@ -161,6 +168,15 @@ void TImageView::scrollContentsBy(int, int) { viewport()->update(); }
 
 void TImageView::mouseDoubleClickEvent(QMouseEvent *e) {
   if (e->button() == Qt::LeftButton) emit doubleClicked();
+}
+
+void TImageView::keyPressEvent(QKeyEvent *e) {
+  // Of several images the keys go through them, round at the ends; otherwise they scroll.
+  if (count_ > 1 && (e->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier && (e->key() == Qt::Key_PageDown || e->key() == Qt::Key_PageUp)) {
+    emit imageRequested((index_ + (e->key() == Qt::Key_PageDown ? 1 : count_ - 1)) % count_);
+    return;
+  }
+  QAbstractScrollArea::keyPressEvent(e);
 }
 
 void TImageView::focusOutEvent(QFocusEvent *e) {

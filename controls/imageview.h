@@ -2,7 +2,8 @@
 // TImageView: a picture control. Shows one image centred, at its natural size times a zoom factor, fitted
 // into the control, or shrunk to fit when larger; scroll bars when it is larger than the control. Reports
 // the size it would like after a new image (clamped to its automatic-size limits), double clicks, and the
-// loss of the keyboard focus to another control of its window.
+// loss of the keyboard focus to another control of its window. Of a file with several images (a TIFF's
+// pages, an icon's sizes) it shows one; Page Down and Page Up ask for the next and the previous.
 #include <QAbstractScrollArea>
 #include <QImage>
 
@@ -17,13 +18,16 @@ class TImageView : public QAbstractScrollArea {
 
   explicit TImageView(QWidget *parent = nullptr);
 
-  // Loads a picture file through imageio; false with *error when it cannot be read (the shown image stays).
-  bool setFileName(const QString &path, QString *error = nullptr);
+  // Loads a picture file through imageio (image `index` of it, -1: the one it shows first); false with
+  // *error when it cannot be read (the shown image stays).
+  bool setFileName(const QString &path, QString *error = nullptr, int index = -1);
   QString fileName() const { return fileName_; }
   // Shows an image (the file name is kept: a filtered image still belongs to its file).
   void setImage(const QImage &image);
-  // Shows an image read from fileName (decoded elsewhere, in the background say).
-  void setImage(const QImage &image, const QString &fileName);
+  // Shows an image read from fileName (decoded elsewhere, in the background say): image `index` of `count`.
+  void setImage(const QImage &image, const QString &fileName, int index = 0, int count = 1);
+  int imageIndex() const { return index_; }
+  int imageCount() const { return count_; }
   const QImage &image() const { return image_; }
   bool isEmpty() const { return image_.isNull(); }
   // Frees the image and forgets the file name.
@@ -53,6 +57,8 @@ class TImageView : public QAbstractScrollArea {
   // After a new image: the size of the image as drawn, clamped to the automatic-size limits.
   void newAutoSize(int width, int height);
   void doubleClicked();
+  // Page Down or Page Up on a file of several images: show image `index` of it.
+  void imageRequested(int index);
   // The keyboard focus went to another control of the same window.
   void focusLeft();
 
@@ -60,6 +66,7 @@ class TImageView : public QAbstractScrollArea {
   void paintEvent(QPaintEvent *e) override;
   void resizeEvent(QResizeEvent *e) override;
   void mouseDoubleClickEvent(QMouseEvent *e) override;
+  void keyPressEvent(QKeyEvent *e) override;
   void focusOutEvent(QFocusEvent *e) override;
   void scrollContentsBy(int dx, int dy) override;
 
@@ -72,6 +79,7 @@ class TImageView : public QAbstractScrollArea {
   QImage scaled_;  // the image at the drawn size when it is drawn smaller (kept between paints)
   QImage preview_;
   QString fileName_;
+  int index_ = 0, count_ = 1;
   StretchMode mode_ = ZoomKAR;
   double zoom_ = 1.0;
   bool center_ = true;

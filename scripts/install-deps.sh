@@ -12,7 +12,7 @@ pkgs=(
   id3v2 eyed3 python3-mutagen sox lame
   pxlib-dev python3-dbfread dbview fontconfig libfontconfig-dev
   libsane-dev sane-utils
-  python3-numpy python3-pil libwmf-bin fonts-urw-base35
+  python3-numpy python3-pil libwmf-bin fonts-urw-base35 libpng-dev libtiff-dev
   libssl-dev openssl python3-openssl
   antiword catdoc libwps-tools libreoffice-calc-nogui gstreamer1.0-tools
   fusefat dosfstools exfatprogs exfat-fuse fuse dbus-daemon

@@ -62,6 +62,10 @@ TImgForm::TImgForm(TImgHost &h, const imageio::Info &current, bool thumbnails, Q
     setWindowState(windowState() & Qt::WindowMaximized ? windowState() & ~Qt::WindowMaximized : windowState() | Qt::WindowMaximized);
   });
   connect(PGImage1, &TImageView::focusLeft, this, &QWidget::close);
+  connect(PGImage1, &TImageView::imageRequested, this, [this](int index) {
+    if (watcher_) return;  // a filter works on the image shown
+    showFile(shownFile(), index);
+  });
   progressTimer_ = new QTimer(this);
   progressTimer_->setInterval(50);
   connect(progressTimer_, &QTimer::timeout, this, &TImgForm::progressTick);
@@ -72,6 +76,8 @@ TImgForm::~TImgForm() {
     *cancel_ = true;
     watcher_->waitForFinished();
   }
+  if (loadCancel_) *loadCancel_ = true;
+  for (QFutureWatcherBase *w : findChildren<QFutureWatcherBase *>()) w->waitForFinished();  // loads replaced too
 }
 
 void TImgForm::buildMenu() {
@@ -132,13 +138,65 @@ bool TImgForm::statusVisible() const { return statusBar()->isVisible(); }
 
 void TImgForm::setImageName(const QString &path) { ImageName->setTitle(QFileInfo(path).fileName().toUpper()); }
 
-bool TImgForm::showFile(const QString &path) {
-  QString error;
-  if (!PGImage1->setFileName(path, &error)) {
-    host.showError(this, error);
-    return false;
+void TImgForm::showFile(const QString &path, int index) {
+  if (loading_) *loadCancel_ = true;  // the newer request wins; the older one ends unseen
+  auto cancel = std::make_shared<std::atomic_bool>(false);
+  auto done = std::make_shared<std::atomic_int>(0), total = std::make_shared<std::atomic_int>(0);
+  loadCancel_ = cancel;
+  done_ = done;
+  total_ = total;
+  auto *watcher = new QFutureWatcher<Loaded>(this);
+  loading_ = watcher;
+  connect(watcher, &QFutureWatcher<Loaded>::finished, this, [this, watcher, path, cancel] {
+    const Loaded l = watcher->result();
+    watcher->deleteLater();
+    if (loading_ != watcher) return;  // replaced by a newer load
+    loading_ = nullptr;
+    showStatusProgress(false);
+    if (l.image.isNull()) {
+      if (!*cancel) host.showError(this, l.error);
+      emit fileLoaded(false);
+      if (thumbnails_ && PGImage1->isEmpty()) close();  // nothing to show: no empty window on top
+      return;
+    }
+    PGImage1->setImage(l.image, path, l.index, l.count);
+    setImageName(path);
+    // The window's texts are fixed; the view's tip tells of the other images of the file.
+    PGImage1->setToolTip(l.count > 1 ? QStringLiteral("Image %1 of %2: Page Down and Page Up show the others.")
+                                           .arg(l.index + 1).arg(l.count)
+                                     : QString());
+    emit fileLoaded(true);
+  });
+  watcher->setFuture(QtConcurrent::run([path, index, cancel, done, total] {
+    Loaded l;
+    const imageio::Info info = imageio::info(path, index);
+    l.count = std::max(1, info.count);
+    l.index = index < 0 ? info.shown : index;
+    imageio::ReadOptions options;
+    options.index = index;
+    options.cancel = cancel.get();
+    options.progress = [done, total](int p) {
+      done->store(p);
+      total->store(100);
+    };
+    l.image = imageio::read(path, &l.error, options);
+    return l;
+  }));
+  showStatusProgress(true, QFileInfo(path).fileName());
+}
+
+void TImgForm::showStatusProgress(bool on, const QString &name) {
+  if (on) {
+    statusBar()->show();
+    // Most readers cannot tell how far they are: until one does, the name of what is being opened.
+    statusBar()->showMessage(QStringLiteral("Opening %1").arg(name));
+    lastProgress_ = QDateTime::currentMSecsSinceEpoch();
+    progressTimer_->start();
+    return;
   }
-  return true;
+  progressTimer_->stop();
+  statusBar()->clearMessage();
+  statusBar()->hide();
 }
 
 void TImgForm::showEvent(QShowEvent *e) {
@@ -149,7 +207,7 @@ void TImgForm::showEvent(QShowEvent *e) {
     const QString chosen = host.openImageFile(this, kThumbTitle, host.currentFolder(), filedlg::qtFilter(kOpenFilter));
     if (!chosen.isEmpty()) showFile(chosen);
     // Nothing chosen: an empty window would only stand in the way (it stays on top of everything).
-    if (PGImage1->isEmpty())
+    if (chosen.isEmpty())
       QTimer::singleShot(0, this, [this] {
         if (QWidget *owner = parentWidget()) owner->activateWindow();  // the keyboard goes back where it was
         close();
@@ -163,6 +221,7 @@ void TImgForm::showEvent(QShowEvent *e) {
 
 void TImgForm::closeEvent(QCloseEvent *e) {
   if (watcher_) *cancel_ = true;  // the destructor waits for the worker
+  if (loading_) *loadCancel_ = true;
   QMainWindow::closeEvent(e);
 }
 
@@ -171,6 +230,10 @@ void TImgForm::contextMenuEvent(QContextMenuEvent *e) { ImageOptions->popup(e->g
 void TImgForm::keyPressEvent(QKeyEvent *e) {
   if (e->key() == Qt::Key_Escape && watcher_) {
     *cancel_ = true;
+    return;
+  }
+  if (e->key() == Qt::Key_Escape && loading_) {
+    *loadCancel_ = true;
     return;
   }
   QMainWindow::keyPressEvent(e);
@@ -189,7 +252,7 @@ void TImgForm::newAutoSize(int w, int h) {
 }
 
 void TImgForm::ImageOptionsPopup() {
-  const imageio::Info i = imageio::info(shownFile());
+  const imageio::Info i = imageio::info(shownFile(), PGImage1->imageIndex());
   const QStringList texts = {QStringLiteral("Image Type: ") + i.type, QStringLiteral("Sub Type: ") + i.subType,
                              QStringLiteral("Image Width: ") + QString::number(i.width),
                              QStringLiteral("Image Height: ") + QString::number(i.height),
@@ -200,6 +263,7 @@ void TImgForm::ImageOptionsPopup() {
 }
 
 void TImgForm::Open2Click() {
+  if (watcher_) return;  // a filter works on the picture shown
   const QString folder = shownFile().isEmpty() ? host.currentFolder() : QFileInfo(shownFile()).absolutePath();
   const QString chosen = host.openImageFile(this, kOpenTitle, folder, filedlg::qtFilter(kOpenFilter));
   if (!chosen.isEmpty()) showFile(chosen);

@@ -1,8 +1,9 @@
 #pragma once
 // TImgForm: the image window. Shows one picture file, sizes itself to it within the screen, and offers from
 // its right-button menu: the picture's information, open, save in another format, fit, flips, five
-// filters, zoom and clear. Filters run on worker threads with their progress in the status bar; Escape
-// cancels one. The main window makes a new one for every hand-over; each is deleted when it closes.
+// filters, zoom and clear. Pictures load and filters run on worker threads with their progress in the
+// status bar; Escape cancels either. The main window makes a new one for every hand-over; each is deleted
+// when it closes.
 #include <QFutureWatcher>
 #include <QImage>
 #include <QMainWindow>
@@ -36,8 +37,9 @@ class TImgForm : public QMainWindow {
   QAction *item(const QString &name) const;
   // The file shown (empty when none).
   QString shownFile() const;
-  // True while a filter runs.
-  bool busy() const { return watcher_ != nullptr; }
+  // True while a filter runs or a picture loads.
+  bool busy() const { return watcher_ != nullptr || loading_ != nullptr; }
+  bool loading() const { return loading_ != nullptr; }
   QString statusText() const;
   bool statusVisible() const;
 
@@ -59,6 +61,8 @@ class TImgForm : public QMainWindow {
  signals:
   // A filter run ended (applied, or cancelled).
   void filterFinished(bool applied);
+  // A picture load ended (shown, or not: failed or cancelled).
+  void fileLoaded(bool ok);
 
  protected:
   void showEvent(QShowEvent *e) override;
@@ -68,7 +72,10 @@ class TImgForm : public QMainWindow {
 
  private:
   void buildMenu();
-  bool showFile(const QString &path);
+  // Starts loading image `index` of the file (-1: the one shown first); the view keeps what it shows until
+  // the new picture is there.
+  void showFile(const QString &path, int index = -1);
+  void showStatusProgress(bool on, const QString &name = QString());
   void setImageName(const QString &path);
   void newAutoSize(int w, int h);
   // Runs work on a copy of the image on a worker thread; the result replaces the shown image.
@@ -92,6 +99,15 @@ class TImgForm : public QMainWindow {
   imgfilter::ContourParams contour_;
   double blurRadius_ = 2.5;
   int blurStrength_ = 100;
+
+  // The picture loading.
+  struct Loaded {
+    QImage image;
+    QString error;
+    int index = 0, count = 1;
+  };
+  QFutureWatcher<Loaded> *loading_ = nullptr;
+  std::shared_ptr<std::atomic_bool> loadCancel_;
 
   // The running filter.
   QFutureWatcher<QImage> *watcher_ = nullptr;

@@ -1,12 +1,16 @@
 // Pictures in the main window: a click sends a still picture to the "Images" tab's picture control, an
 // animation to its page view, and, with "Open Images in &Window" on, a still one to an image window; a
-// double click on the tab's picture opens a window on it.
+// double click on the tab's picture opens a window on it. A picture that takes long draws in the background
+// with its progress and a Cancel button; the status line never keeps a message about another picture.
 #include <gtest/gtest.h>
 #include <QAction>
 #include <QApplication>
 #include <QImage>
 #include <QLabel>
 #include <QProcess>
+#include <QProgressBar>
+#include <QStandardPaths>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
@@ -32,6 +36,10 @@ class ImagesInWindow : public apptest::FolderWindowTest {
     ASSERT_EQ(QProcess::execute("convert", {"-size", "8x8", "xc:red", "xc:blue", "-set", "delay", "10", "-loop", "0",
                                             dir + "/moving.gif"}), 0);
     testenv::writeFile(dir + "/broken.png", "\x89PNG\r\n\x1a\n but nothing after");
+    // Two pages of different sizes; a metafile of 200,000 records, which takes seconds to draw.
+    ASSERT_EQ(QProcess::execute("convert", {"-size", "30x20", "xc:green", "-size", "40x25", "xc:red", dir + "/pages.tif"}), 0);
+    ASSERT_EQ(QProcess::execute("/usr/bin/python3", {testenv::sourceDir() + "/tests/controls/picture_cases.py", "--wmf",
+                                                     dir + "/big.wmf", "200000"}), 0);
   }
   QList<TImgForm *> windows() const { return w->findChildren<TImgForm *>(QString(), Qt::FindDirectChildrenOnly); }
 };
@@ -81,6 +89,7 @@ TEST_F(ImagesInWindow, WindowOptionAndDoubleClickOpenImageWindows) {
   ASSERT_TRUE(w->item("ImageWindow")->isChecked());
   click("still.png");
   ASSERT_EQ(windows().size(), 1);
+  ASSERT_TRUE(testenv::waitFor([&] { return !windows()[0]->loading(); }));
   EXPECT_EQ(windows()[0]->shownFile(), dir + "/still.png");
   EXPECT_FALSE(w->ImagesTab->PGImage2->isVisible());
   // Animations stay in the tab whatever the option says.
@@ -97,8 +106,82 @@ TEST_F(ImagesInWindow, WindowOptionAndDoubleClickOpenImageWindows) {
   ASSERT_TRUE(w->fullScreen());
   emit w->ImagesTab->PGImage2->doubleClicked();
   ASSERT_EQ(windows().size(), 1);
+  ASSERT_TRUE(testenv::waitFor([&] { return !windows()[0]->loading(); }));
   EXPECT_EQ(windows()[0]->shownFile(), dir + "/still.png");
   EXPECT_FALSE(w->ImagesTab->PGImage2->isVisible());
   EXPECT_FALSE(w->fullScreen());  // the browser comes back for the window's file
   EXPECT_EQ(w->state.CurrentFile, dir + "/still.png");
+}
+
+TEST_F(ImagesInWindow, ALongPictureDrawsInTheBackgroundWithProgressAndCancel) {
+  if (QStandardPaths::findExecutable("wmf2svg").isEmpty()) GTEST_SKIP() << "wmf2svg (libwmf-bin) is not installed";
+  TImagesTab *tab = w->ImagesTab;
+  click("big.wmf");
+  // The click came back before the drawing was done: the dispatch measured the metafile, it did not draw it.
+  ASSERT_TRUE(tab->isLoading());
+  EXPECT_EQ(w->imageInfo_.width, 300);
+  ASSERT_TRUE(testenv::waitFor([&] { return tab->LoadPanel->isVisible() && tab->LoadProgress->value() > 0; }, 30000))
+      << "no progress shown";
+  EXPECT_TRUE(tab->LoadCancel->isVisible());
+  QTest::mouseClick(tab->LoadCancel, Qt::LeftButton);
+  EXPECT_FALSE(tab->LoadPanel->isVisible());
+  ASSERT_TRUE(testenv::waitFor([&] { return !tab->isLoading(); }, 30000));
+  EXPECT_NE(tab->PGImage2->fileName(), dir + "/big.wmf");
+  EXPECT_TRUE(w->StatusBar1Panel->text().contains("Cancelled") && w->StatusBar1Panel->text().contains("big.wmf"))
+      << w->StatusBar1Panel->text().toStdString();
+
+  // Left alone, it is drawn and shown; a click elsewhere while it draws stops it for the newer picture.
+  QSignalSpy shown(tab, &TImagesTab::pictureShown);
+  click("big.wmf");
+  click("still.png");
+  ASSERT_TRUE(testenv::waitFor([&] { return !tab->isLoading() && shown.count() > 0; }, 30000));
+  EXPECT_EQ(tab->PGImage2->fileName(), dir + "/still.png");
+  shown.clear();
+  click("big.wmf");
+  ASSERT_TRUE(testenv::waitFor([&] { return shown.count() > 0; }, 60000));
+  EXPECT_TRUE(shown.last().at(0).toBool());
+  EXPECT_EQ(tab->PGImage2->fileName(), dir + "/big.wmf");
+  EXPECT_EQ(tab->PGImage2->image().pixel(5, 5), qRgb(255, 0, 0));
+}
+
+TEST_F(ImagesInWindow, TheStatusLineForgetsOtherPicturesAndPageDownReachesEveryPage) {
+  TImagesTab *tab = w->ImagesTab;
+  QSignalSpy shown(tab, &TImagesTab::pictureShown);
+  auto show = [&](const QString &name) {
+    shown.clear();
+    click(name);
+    return testenv::waitFor([&] { return shown.count() > 0 && !tab->isLoading(); }, 10000);
+  };
+  ASSERT_TRUE(show("broken.png"));
+  EXPECT_TRUE(w->StatusBar1Panel->text().contains("Cannot show")) << w->StatusBar1Panel->text().toStdString();
+  ASSERT_TRUE(show("still.png"));
+  EXPECT_EQ(w->StatusBar1Panel->text(), "") << "a stale message stayed";
+  // Someone else's text is left alone.
+  ASSERT_TRUE(show("broken.png"));
+  w->StatusBar1Panel->setText("Change to another drive");
+  ASSERT_TRUE(show("still.png"));
+  EXPECT_EQ(w->StatusBar1Panel->text(), "Change to another drive");
+
+  // Both pages of a TIFF: the first shown, Page Down the second, Page Down again the first.
+  ASSERT_TRUE(show("pages.tif"));
+  EXPECT_EQ(tab->PGImage2->image().size(), QSize(30, 20));
+  EXPECT_EQ(tab->PGImage2->imageCount(), 2);
+  EXPECT_TRUE(w->StatusBar1Panel->text().contains("1 of 2")) << w->StatusBar1Panel->text().toStdString();
+  shown.clear();
+  QTest::keyClick(tab->PGImage2, Qt::Key_PageDown);
+  ASSERT_TRUE(testenv::waitFor([&] { return shown.count() > 0 && !tab->isLoading(); }));
+  EXPECT_EQ(tab->PGImage2->image().size(), QSize(40, 25));
+  EXPECT_EQ(tab->PGImage2->image().pixel(3, 3), qRgb(255, 0, 0));
+  EXPECT_EQ(tab->PGImage2->imageIndex(), 1);
+  EXPECT_TRUE(w->StatusBar1Panel->text().contains("2 of 2")) << w->StatusBar1Panel->text().toStdString();
+  shown.clear();
+  QTest::keyClick(tab->PGImage2, Qt::Key_PageDown);
+  ASSERT_TRUE(testenv::waitFor([&] { return shown.count() > 0 && !tab->isLoading(); }));
+  EXPECT_EQ(tab->PGImage2->image().size(), QSize(30, 20));
+  // A file of one picture clears the page note, and an animation a message about a still picture.
+  ASSERT_TRUE(show("still.png"));
+  EXPECT_EQ(w->StatusBar1Panel->text(), "");
+  ASSERT_TRUE(show("broken.png"));
+  click("moving.gif");
+  EXPECT_EQ(w->StatusBar1Panel->text(), "");
 }

@@ -11,8 +11,12 @@
 #include <QFile>
 #include <QImageReader>
 #include <QProcess>
+#include <QStandardPaths>
+#include <QtConcurrent>
 #include <QtEndian>
 #include <gtest/gtest.h>
+
+#include <atomic>
 
 namespace {
 
@@ -108,6 +112,41 @@ QImage fromRaw(const QString &path) {
   for (int y = 0; y < img.height(); ++y)
     for (int x = 0; x < img.width(); ++x, p += 4) img.setPixel(x, y, qRgba(p[0], p[1], p[2], p[3]));
   return img;
+}
+
+// The nasty files of tests/controls/picture_cases.py and the independent readers' view of them, made once a
+// process.
+QString cases() {
+  static QString dir;
+  if (!dir.isEmpty()) return dir;
+  dir = testenv::makeDir("cases");
+  QProcess py;
+  py.start(QStringLiteral("/usr/bin/python3"), {testenv::sourceDir() + "/tests/controls/picture_cases.py", dir});
+  if (!py.waitForFinished(180000) || py.exitStatus() != QProcess::NormalExit || py.exitCode() != 0)
+    ADD_FAILURE() << "picture_cases.py: " << py.readAllStandardError().toStdString();
+  return dir;
+}
+
+// Straight (not premultiplied) colours compared where a pixel shows at all, alpha everywhere: the colour of a
+// nearly transparent pixel must survive, the colour under a fully transparent one is nobody's business.
+std::string straightDifference(const QImage &ours0, const QImage &peer0, int tolerance = 0) {
+  if (ours0.size() != peer0.size())
+    return QStringLiteral("size %1x%2 against %3x%4").arg(ours0.width()).arg(ours0.height()).arg(peer0.width()).arg(peer0.height()).toStdString();
+  const QImage a = ours0.convertToFormat(QImage::Format_ARGB32), b = peer0.convertToFormat(QImage::Format_ARGB32);
+  int worst = 0;
+  QString where;
+  for (int y = 0; y < a.height(); ++y)
+    for (int x = 0; x < a.width(); ++x) {
+      const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+      int d = std::abs(qAlpha(p) - qAlpha(q));
+      if (qAlpha(q) > 0)
+        d = std::max({d, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)), std::abs(qBlue(p) - qBlue(q))});
+      if (d > worst) {
+        worst = d;
+        where = QStringLiteral("pixel (%1,%2): %3 against %4").arg(x).arg(y).arg(p, 8, 16).arg(q, 8, 16);
+      }
+    }
+  return worst > tolerance ? where.toStdString() : std::string();
 }
 
 // ---- A PCX encoder of the tests' own, for the layouts no other tool here writes -------------------------
@@ -630,7 +669,7 @@ TEST(ImageIo, InformationTellsTypeSubTypeColoursDepthAndFrames) {
                         {"b.jpg", "JPEG", "Baseline", 1, 24, "16.7 Million"},
                         {"r.bmp", "BMP", "RLE", 1, 8, "256"},
                         {"anim.gif", "GIF", "89a", 3, 4, "16"},
-                        {"pages.tif", "TIFF", "", 1, 0, nullptr},
+                        {"pages.tif", "TIFF", "Deflate", 2, 0, nullptr},
                         {"t.pcx", "PCX", "RLE", 1, 24, "16.7 Million"},
                         {"r.tga", "TGA", "RLE", 1, 0, nullptr},
                         {"t.tga", "TGA", "", 1, 24, "16.7 Million"},
@@ -647,6 +686,29 @@ TEST(ImageIo, InformationTellsTypeSubTypeColoursDepthAndFrames) {
     else EXPECT_GT(i.bitsPerPixel, 0) << w.file;
     if (w.colours) EXPECT_EQ(i.colours, w.colours) << w.file;
     else EXPECT_FALSE(i.colours.isEmpty()) << w.file;
+  }
+
+  // Headers that were misread: sizes and depths against ImageMagick's own view of the file (its image as
+  // shown: a photograph turned by its EXIF data).
+  const QString c = cases();
+  struct Deep {
+    const char *file, *sub;
+    int bpp;
+  };
+  const Deep deep[] = {{"os2.bmp", "OS/2", 24},     {"grey16.pgm", "Binary", 16}, {"colour16.ppm", "Binary", 48},
+                       {"ascii16.ppm", "ASCII", 48}, {"rgb24.tif", "", 24},         {"rgb48.tif", "", 48},
+                       {"turned.jpg", "Baseline", 24}, {"rgb565.bmp", "Bitfields", 16}, {"straight.tif", "", 32}};
+  for (const Deep &d : deep) {
+    const imageio::Info i = imageio::info(c + '/' + d.file);
+    ASSERT_TRUE(i.ok) << d.file;
+    const QStringList peer = QString::fromLatin1(testenv::readFile(c + '/' + d.file + ".id")).split(' ');
+    ASSERT_EQ(peer.size(), 4) << d.file;
+    EXPECT_EQ(QSize(i.width, i.height), QSize(peer[0].toInt(), peer[1].toInt())) << d.file;
+    EXPECT_EQ(i.bitsPerPixel, d.bpp) << d.file;
+    const int channels = peer[3] == "gray" ? 1 : peer[3] == "graya" ? 2 : peer[3] == "srgb" ? 3 : peer[3] == "srgba" ? 4 : 0;
+    if (!QByteArray(d.file).endsWith(".bmp"))  // ImageMagick widens BMP channels to 8 bits
+      EXPECT_EQ(i.bitsPerPixel, peer[2].toInt() * channels) << d.file << ": " << peer.join(' ').toStdString();
+    EXPECT_EQ(i.subType, d.sub) << d.file;
   }
 }
 
@@ -691,4 +753,324 @@ TEST(ImageIo, PcxFuzzCorpusReplays) {
     const QByteArray bytes = testenv::readFile(corpus.filePath(f));
     pcxfuzz::run(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size()));
   }
+}
+
+// Layouts where Qt's plug-ins round, shift or premultiply: every pixel as ImageMagick decodes it (and Pillow,
+// where Pillow reads the layout right).
+TEST(ImageIo, DecodesEveryPixelAsTheIndependentReadersDo) {
+  if (!havePeers()) GTEST_SKIP() << "ImageMagick or python3-pil is not installed";
+  const QString dir = cases();
+  struct Case {
+    const char *file;
+    int index;            // the image the independent readers were asked for
+    const char *peer;     // "im": ImageMagick; "ref": the pixels from the format's rule, where ImageMagick errs
+    int tolerance;        // 1 where ImageMagick narrows 16 bits by truncating, not rounding
+    int pillowTolerance;  // -1: Pillow misreads this layout or cannot read it; 1 where it truncates
+    const char *why;
+  };
+  const Case table[] = {
+      {"rgb565.bmp", 0, "im", 0, 1, "every 16-bit value: 5 and 6 bit channels widened, white is white"},
+      {"rgb555.bmp", 0, "im", 0, 1, "16 bits without masks, rows stored top first"},
+      {"argb1555.bmp", 0, "ref", 0, -1, "a one-bit alpha mask in a V5 header"},
+      {"argb4444.bmp", 0, "ref", 0, -1, "4-bit channels and alpha in a V4 header"},
+      {"rgb101010.bmp", 0, "im", 1, -1, "10-bit channels in 32 bits (ImageMagick truncates)"},
+      {"trns16rgb.png", 0, "im", 1, -1, "16-bit RGB with a transparent colour: only the exact colour is transparent"},
+      {"trns16grey.png", 0, "im", 1, -1, "16-bit grey with a transparent level"},
+      {"trns8rgb.png", 0, "im", 0, 0, "8-bit RGB with a transparent colour"},
+      {"straight.tif", 0, "im", 0, 0, "straight alpha: colours under alpha 1, 2, 3 kept"},
+      {"straightgrey.tif", 0, "im", 0, 0, "grey with straight alpha"},
+      {"straight16.tif", 0, "im", 0, -1, "16-bit straight alpha"},
+      {"tiled.tif", 0, "im", 0, 0, "straight alpha in tiles"},
+      {"alpha.ico", 1, "im", 0, 0, "an icon's 32-bit images with alpha; the largest shown"},
+      {"sizes.ico", 1, "im", 0, 0, "an icon of PNG images; the largest shown"},
+      {"palette.ico", 1, "im", 0, 0, "a 16-colour icon with a mask; the largest shown"},
+  };
+  for (const Case &c : table) {
+    const QString file = dir + '/' + c.file;
+    QString error;
+    const QImage ours = imageio::read(file, &error);
+    ASSERT_FALSE(ours.isNull()) << c.file << ": " << error.toStdString();
+    const QString base = file + '.' + QString::number(c.index);
+    const QImage peer = fromRaw(base + '.' + c.peer);
+    ASSERT_FALSE(peer.isNull()) << c.file;
+    EXPECT_EQ(straightDifference(ours, peer, c.tolerance), "") << c.file << " against " << c.peer << ": " << c.why;
+    if (c.pillowTolerance >= 0) {
+      ASSERT_FALSE(QFile::exists(base + ".pil.err")) << c.file << ": " << testenv::readFile(base + ".pil.err").toStdString();
+      EXPECT_EQ(straightDifference(ours, fromRaw(base + ".pil"), c.pillowTolerance), "") << c.file << " against Pillow: " << c.why;
+    }
+  }
+}
+
+// A picture with transparency keeps its colours in the formats that hold alpha, and looks as it does on white
+// in every format that does not (BMP as much as JPEG or PPM: no colour hidden under a transparent pixel
+// comes out).
+TEST(ImageIo, TransparencySurvivesSavingAndOpaqueFormatsShowItOnWhite) {
+  if (!havePeers()) GTEST_SKIP() << "ImageMagick or python3-pil is not installed";
+  const QString dir = cases(), out = testenv::makeDir("saved");
+  struct Kept {
+    const char *from;
+    int index;
+    const char *to;
+  };
+  const Kept kept[] = {{"straight.tif", 0, "tif.png"},  {"straightgrey.tif", 0, "grey.png"}, {"alpha.ico", 1, "ico.png"},
+                       {"sizes.ico", 1, "pngico.png"}, {"straight.tif", 0, "tif.tga"},      {"straight.tif", 0, "tif.tif"}};
+  QStringList dumps;
+  for (const Kept &k : kept) {
+    QString error;
+    const QImage img = imageio::read(dir + '/' + k.from, &error);
+    ASSERT_FALSE(img.isNull()) << k.from << ": " << error.toStdString();
+    ASSERT_TRUE(imageio::write(img, out + '/' + k.to, &error)) << k.to << ": " << error.toStdString();
+    dumps << "dump " + out + '/' + k.to + ' ' + out + '/' + k.to + ".raw";
+  }
+  pillow(out, dumps);
+  for (const Kept &k : kept) {
+    const QImage source = fromRaw(dir + '/' + k.from + '.' + QString::number(k.index) + ".im");
+    EXPECT_EQ(straightDifference(fromRaw(out + '/' + k.to + ".raw"), source), "") << k.from << " saved as " << k.to;
+    QString error;
+    EXPECT_EQ(straightDifference(imageio::read(out + '/' + k.to, &error), source), "") << k.to << " read back";
+  }
+
+  // Without alpha: as ImageMagick composites it on white, within rounding (JPEG within its losses).
+  QString error;
+  const QImage straight = imageio::read(dir + "/straight.png", &error);
+  ASSERT_FALSE(straight.isNull()) << error.toStdString();
+  const QImage onWhite = fromRaw(dir + "/straight.onwhite.txt");
+  for (const char *ext : {"bmp", "ppm", "jpg"}) {
+    const QString to = out + "/flat." + ext;
+    ASSERT_TRUE(imageio::write(straight, to, &error)) << ext << ": " << error.toStdString();
+    const QImage back = imageio::read(to, &error);
+    if (QByteArray(ext) == "jpg")
+      EXPECT_LT(meanDifference(back, onWhite), 12.0) << ext;  // a pattern of single pixels: JPEG's worst case
+    else
+      EXPECT_EQ(straightDifference(back, onWhite, 1), "") << ext;
+  }
+  // One rule for all of them: what is hidden under a transparent half never shows.
+  QImage hidden(32, 16, QImage::Format_ARGB32);
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 32; ++x) hidden.setPixel(x, y, x < 16 ? qRgba(255, 0, 0, 0) : qRgba(0, 0, 0, 255));
+  for (const char *ext : {"bmp", "jpg", "pbm", "pgm", "ppm"}) {
+    const QString to = out + "/hidden." + ext;
+    ASSERT_TRUE(imageio::write(hidden, to, &error)) << ext << ": " << error.toStdString();
+    const QImage back = imageio::read(to, &error);
+    ASSERT_FALSE(back.isNull()) << ext << ": " << error.toStdString();
+    const QRgb left = back.pixel(6, 8), right = back.pixel(26, 8);
+    EXPECT_GE(std::min({qRed(left), qGreen(left), qBlue(left)}), 250) << ext << " shows the hidden colour: " << std::hex << left;
+    EXPECT_LE(std::max({qRed(right), qGreen(right), qBlue(right)}), 5) << ext << ": " << std::hex << right;
+  }
+}
+
+// A file of several images tells how many it has, shows the right one first and gives every one when asked.
+TEST(ImageIo, MultiImageFilesCountTheirImagesAndGiveEachOne) {
+  if (!havePeers()) GTEST_SKIP() << "ImageMagick or python3-pil is not installed";
+  const QString dir = cases();
+  struct Case {
+    const char *file;
+    int count, shown;
+  };
+  const Case table[] = {{"pages.tif", 2, 0}, {"alpha.ico", 2, 1}, {"sizes.ico", 2, 1}, {"palette.ico", 2, 1}};
+  for (const Case &c : table) {
+    const QString file = dir + '/' + c.file;
+    const imageio::Info i = imageio::info(file);
+    ASSERT_TRUE(i.ok) << c.file;
+    EXPECT_EQ(i.count, c.count) << c.file;
+    EXPECT_EQ(i.shown, c.shown) << c.file;
+    EXPECT_FALSE(i.animated) << c.file << ": pages and sizes are not frames";
+    for (int index = 0; index < c.count; ++index) {
+      const QImage peer = fromRaw(file + '.' + QString::number(index) + ".im");
+      imageio::ReadOptions o;
+      o.index = index;
+      QString error;
+      const QImage img = imageio::read(file, &error, o);
+      ASSERT_FALSE(img.isNull()) << c.file << " image " << index << ": " << error.toStdString();
+      EXPECT_EQ(straightDifference(img, peer), "") << c.file << " image " << index;
+      const imageio::Info one = imageio::info(file, index);
+      EXPECT_EQ(QSize(one.width, one.height), peer.size()) << c.file << " image " << index;
+    }
+    QString error;
+    EXPECT_EQ(imageio::read(file, &error).size(), fromRaw(file + '.' + QString::number(c.shown) + ".im").size()) << c.file;
+    imageio::ReadOptions past;
+    past.index = c.count;
+    EXPECT_TRUE(imageio::read(file, &error, past).isNull()) << c.file;
+    EXPECT_FALSE(error.isEmpty()) << c.file;
+  }
+  // An animation is one.
+  const QString gif = dir + "/moving.gif";
+  ASSERT_TRUE(convert({"-size", "8x8", "xc:red", "xc:blue", "xc:lime", "-set", "delay", "10", gif}));
+  const imageio::Info anim = imageio::info(gif);
+  EXPECT_TRUE(anim.animated);
+  EXPECT_EQ(anim.count, 3);
+}
+
+// One size rule for every format, told before anything is decoded, in one message; and a picture too large
+// for the format it is saved in says which limit it meets.
+TEST(ImageIo, TooLargePicturesGetOneRuleAndOneClearMessage) {
+  const QString dir = testenv::makeDir("large");
+  const qint64 most = qint64(imageio::allocationLimitMb()) * 1024 * 1024 / 4;  // pixels
+  EXPECT_TRUE(imageio::fits(16384, most / 16384));
+  EXPECT_FALSE(imageio::fits(16384, most / 16384 + 1));
+  EXPECT_FALSE(imageio::fits(0, 10));
+
+  auto crc = [](const QByteArray &bytes) {
+    quint32 c = 0xffffffffu;
+    for (char ch : bytes) {
+      c ^= uchar(ch);
+      for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
+    }
+    return ~c;
+  };
+  auto png = [&](int w, int h, int type) {
+    QByteArray ihdr("IHDR");
+    char b[13] = {};
+    qToBigEndian<quint32>(quint32(w), b);
+    qToBigEndian<quint32>(quint32(h), b + 4);
+    b[8] = 8, b[9] = char(type);
+    ihdr.append(b, 13);
+    QByteArray out("\x89PNG\r\n\x1a\n", 8);
+    char len[4], sum[4];
+    qToBigEndian<quint32>(13, len);
+    qToBigEndian<quint32>(crc(ihdr), sum);
+    out.append(len, 4).append(ihdr).append(sum, 4);
+    return out + QByteArray::fromHex("0000000a4944415478da636000000000ffff") + QByteArray(32, '\0');
+  };
+  auto bmp = [](int w, int h) {
+    QByteArray b(54, '\0');
+    uchar *p = reinterpret_cast<uchar *>(b.data());
+    p[0] = 'B', p[1] = 'M';
+    qToLittleEndian<quint32>(54, p + 10);
+    qToLittleEndian<quint32>(40, p + 14);
+    qToLittleEndian<qint32>(w, p + 18);
+    qToLittleEndian<qint32>(h, p + 22);
+    qToLittleEndian<quint16>(1, p + 26);
+    qToLittleEndian<quint16>(24, p + 28);
+    return b + QByteArray(64, '\0');
+  };
+  auto tiff = [](int w, int h) {  // one strip of nothing: only the header is ever read
+    QByteArray t("II*\0\x08\0\0\0", 8);
+    const quint16 tags[][2] = {{256, 4}, {257, 4}, {258, 3}, {259, 3}, {262, 3}, {273, 4}, {277, 3}, {278, 4}, {279, 4}};
+    const quint32 values[] = {quint32(w), quint32(h), 8, 1, 1, 200, 1, quint32(h), 16};
+    char n[2];
+    qToLittleEndian<quint16>(9, n);
+    t.append(n, 2);
+    for (int i = 0; i < 9; ++i) {
+      char e[12] = {};
+      qToLittleEndian<quint16>(tags[i][0], e);
+      qToLittleEndian<quint16>(tags[i][1], e + 2);
+      qToLittleEndian<quint32>(1, e + 4);
+      if (tags[i][1] == 3)
+        qToLittleEndian<quint16>(quint16(values[i]), e + 8);
+      else
+        qToLittleEndian<quint32>(values[i], e + 8);
+      t.append(e, 12);
+    }
+    return t + QByteArray(4 + 256, '\0');
+  };
+  auto jpeg = [](int w, int h) {  // a real JPEG whose frame header is made to lie
+    QByteArray j;
+    QBuffer buf(&j);
+    buf.open(QIODevice::WriteOnly);
+    QImage(8, 8, QImage::Format_RGB32).save(&buf, "JPEG");
+    const qsizetype sof = j.indexOf("\xff\xc0");
+    qToBigEndian<quint16>(quint16(h), j.data() + sof + 5);
+    qToBigEndian<quint16>(quint16(w), j.data() + sof + 7);
+    return j;
+  };
+  QByteArray pcx(128, '\0');
+  pcx[0] = 0x0A, pcx[1] = 5, pcx[2] = 1, pcx[3] = 8, pcx[65] = 1;
+  qToLittleEndian<quint16>(59999, pcx.data() + 8);
+  qToLittleEndian<quint16>(59999, pcx.data() + 10);
+  qToLittleEndian<quint16>(60000, pcx.data() + 66);
+  QByteArray tga(18, '\0');
+  tga[2] = 2, tga[16] = 24;
+  qToLittleEndian<quint16>(65535, tga.data() + 12);
+  qToLittleEndian<quint16>(65535, tga.data() + 14);
+  struct Case {
+    const char *file;
+    QByteArray bytes;
+    int w, h;
+  };
+  const Case table[] = {
+      {"grey.png", png(30000, 30000, 0), 30000, 30000},  // Qt said "Unable to read image data."
+      {"rgba.png", png(30000, 30000, 6), 30000, 30000},  // ... and showed this one, scaled, after a minute
+      {"wide.png", png(1000000, 1000, 2), 1000000, 1000},
+      {"big.bmp", bmp(30000, 30000), 30000, 30000},
+      {"topdown.bmp", bmp(30000, -30000), 30000, 30000},
+      {"big.tif", tiff(40000, 40000), 40000, 40000},
+      {"big.jpg", jpeg(60000, 60000), 60000, 60000},
+      {"big.pcx", pcx + QByteArray(64, '\0'), 60000, 60000},
+      {"big.tga", tga + QByteArray(64, '\0'), 65535, 65535},
+  };
+  for (const Case &c : table) {
+    const QString file = testenv::writeFile(dir + '/' + c.file, c.bytes);
+    QString error;
+    EXPECT_TRUE(imageio::read(file, &error).isNull()) << c.file;
+    EXPECT_EQ(error, imageio::tooLargeText(c.file, c.w, c.h)) << c.file;
+    const imageio::Info i = imageio::info(file);
+    EXPECT_TRUE(i.ok) << c.file << ": its information still reads";
+    EXPECT_EQ(QSize(i.width, i.height), QSize(c.w, c.h)) << c.file;
+  }
+
+  // Saving: each format's own limit, named.
+  const QImage wide(5963837, 1, QImage::Format_RGB32);
+  ASSERT_FALSE(wide.isNull());
+  QString error;
+  EXPECT_FALSE(imageio::write(wide, dir + "/wide-out.png", &error));
+  EXPECT_TRUE(error.contains("1000000") && error.contains("5963837 x 1")) << error.toStdString();
+  EXPECT_FALSE(QFile::exists(dir + "/wide-out.png"));
+  const QImage jpegWide(70000, 1, QImage::Format_RGB32);
+  EXPECT_FALSE(imageio::write(jpegWide, dir + "/wide-out.jpg", &error));
+  EXPECT_TRUE(error.contains("65500")) << error.toStdString();
+  EXPECT_TRUE(imageio::write(jpegWide, dir + "/wide-out.bmp", &error)) << error.toStdString();
+}
+
+// A metafile's information comes from its header, not from drawing it (the dispatch asks before showing);
+// drawing reports progress and stops when cancelled.
+TEST(ImageIo, MetafilesAreMeasuredWithoutDrawingAndDrawingCanBeCancelled) {
+  const QString dir = testenv::makeDir("wmfbig");
+  QProcess py;
+  py.start(QStringLiteral("/usr/bin/python3"), {testenv::sourceDir() + "/tests/controls/picture_cases.py", "--wmf",
+                                                 dir + "/big.wmf", "200000"});
+  ASSERT_TRUE(py.waitForFinished(60000) && py.exitCode() == 0) << py.readAllStandardError().toStdString();
+  const QString wmf = dir + "/big.wmf";
+  {
+    // No converter to be found: the information still reads.
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", testenv::makeDir("nothing").toLocal8Bit());
+    const imageio::Info i = imageio::info(wmf);
+    qputenv("PATH", path);
+    EXPECT_TRUE(i.ok);
+    EXPECT_EQ(QSize(i.width, i.height), QSize(300, 200));
+  }
+  if (QStandardPaths::findExecutable("wmf2svg").isEmpty()) GTEST_SKIP() << "wmf2svg (libwmf-bin) is not installed";
+  // Without a placeable header the converter measures it, and is stopped once it has.
+  const QString plain = testenv::writeFile(dir + "/plain.wmf", twoRectangleWmf().mid(22));
+  QString why;
+  const QImage drawn = imageio::read(plain, &why);
+  ASSERT_FALSE(drawn.isNull()) << why.toStdString();
+  const imageio::Info measured = imageio::info(plain);
+  EXPECT_TRUE(measured.ok);
+  EXPECT_EQ(QSize(measured.width, measured.height), drawn.size());
+
+  std::atomic_bool cancel{false};
+  std::atomic_int seen{-1};
+  imageio::ReadOptions o;
+  o.cancel = &cancel;
+  o.progress = [&seen](int p) { seen = p; };
+  QString error;
+  QFuture<QImage> job = QtConcurrent::run([&] { return imageio::read(wmf, &error, o); });
+  EXPECT_TRUE(testenv::waitFor([&] { return seen.load() > 0 || job.isFinished(); }, 60000));
+  EXPECT_FALSE(job.isFinished()) << "drawn before any progress was told";
+  cancel = true;
+  job.waitForFinished();
+  EXPECT_TRUE(job.result().isNull());
+  EXPECT_EQ(error, "Cancelled.");
+
+  // Not cancelled, it draws, and the progress ends at 100.
+  cancel = false;
+  seen = -1;
+  const QImage img = imageio::read(wmf, &error, o);
+  ASSERT_FALSE(img.isNull()) << error.toStdString();
+  EXPECT_EQ(img.size(), QSize(300, 200));
+  EXPECT_EQ(seen.load(), 100);
+  EXPECT_EQ(img.pixel(5, 5), qRgb(255, 0, 0));     // the red page
+  EXPECT_EQ(img.pixel(11, 11), qRgb(0, 0, 255));   // the first small rectangle
 }

@@ -9,6 +9,8 @@
 #include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QListWidget>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
@@ -82,8 +84,11 @@ class ImgForm : public ::testing::Test {
     form = new TImgForm(host, info, thumbnails);
     form->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(form));
+    EXPECT_TRUE(loaded());
     return form;
   }
+  // The picture asked for is there (it loads on a worker thread).
+  bool loaded() { return testenv::waitFor([&] { return form && !form->loading(); }, 20000); }
   bool runFilter(QAction *item) {
     QSignalSpy done(form.data(), &TImgForm::filterFinished);
     item->trigger();
@@ -207,6 +212,7 @@ TEST_F(ImgForm, SaveAsWritesTheChosenFormatAndACancelledDialogKeepsTheFilteredIm
 
   host.saveAnswer = dir + "/out.bmp";
   form->item("SaveAs1")->trigger();
+  ASSERT_TRUE(loaded());
   EXPECT_EQ(QImage(host.saveAnswer).convertToFormat(QImage::Format_RGB32), negative);
   EXPECT_EQ(form->item("ImageName")->text(), "OUT.BMP");
   EXPECT_EQ(form->shownFile(), host.saveAnswer);
@@ -222,6 +228,64 @@ TEST_F(ImgForm, SaveAsWritesTheChosenFormatAndACancelledDialogKeepsTheFilteredIm
   EXPECT_EQ(form->item("ll4")->text(), "Image Height: 30");
 }
 
+TEST_F(ImgForm, PageKeysReachEveryImageOfTheFileAndTheInformationFollows) {
+  host.current = dir + "/pages.tif";
+  if (QProcess::execute("convert", {"-size", "30x20", "xc:green", "-size", "40x25", "xc:red", host.current}) != 0)
+    GTEST_SKIP() << "ImageMagick's convert is not installed";
+  open();
+  TImageView *v = form->view();
+  EXPECT_EQ(v->image().size(), QSize(30, 20));
+  EXPECT_EQ(v->imageCount(), 2);
+  form->ImageOptionsPopup();
+  EXPECT_EQ(form->item("ll3")->text(), "Image Width: 30");
+  QTest::keyClick(v, Qt::Key_PageDown);
+  ASSERT_TRUE(loaded());
+  EXPECT_EQ(v->image().size(), QSize(40, 25));
+  EXPECT_EQ(QColor(v->image().pixel(2, 2)), QColor(Qt::red));
+  EXPECT_EQ(form->shownFile(), host.current);
+  form->ImageOptionsPopup();
+  EXPECT_EQ(form->item("ll3")->text(), "Image Width: 40");
+  EXPECT_EQ(form->item("ll4")->text(), "Image Height: 25");
+  QTest::keyClick(v, Qt::Key_PageUp);
+  ASSERT_TRUE(loaded());
+  EXPECT_EQ(v->image().size(), QSize(30, 20));
+  // A file of one picture: the keys scroll as they always did, nothing is reloaded.
+  delete form.data();
+  host.current = dir + "/pic.png";
+  open();
+  QTest::keyClick(form->view(), Qt::Key_PageDown);
+  EXPECT_FALSE(form->loading());
+  EXPECT_EQ(form->view()->image().size(), QSize(40, 30));
+  EXPECT_TRUE(host.errors.isEmpty());
+}
+
+TEST_F(ImgForm, ALongPictureLoadsWithItsProgressAndEscapeStopsIt) {
+  if (QStandardPaths::findExecutable("wmf2svg").isEmpty()) GTEST_SKIP() << "wmf2svg (libwmf-bin) is not installed";
+  host.current = dir + "/big.wmf";
+  ASSERT_EQ(QProcess::execute("/usr/bin/python3", {testenv::sourceDir() + "/tests/controls/picture_cases.py", "--wmf",
+                                                   host.current, "200000"}), 0);
+  form = new TImgForm(host, imageio::info(host.current), false);
+  form->show();
+  ASSERT_TRUE(form->loading()) << "the window waited for the drawing";
+  EXPECT_EQ(form->statusText(), "Opening big.wmf");
+  ASSERT_TRUE(testenv::waitFor([&] { return form->statusVisible() && form->statusText().endsWith('%'); }, 30000))
+      << form->statusText().toStdString();
+  QTest::keyClick(form, Qt::Key_Escape);
+  ASSERT_TRUE(loaded());
+  EXPECT_TRUE(form->view()->isEmpty());
+  EXPECT_FALSE(form->statusVisible());
+  EXPECT_TRUE(host.errors.isEmpty()) << host.errors.join('\n').toStdString();
+  // Again, left alone: it is shown.
+  QSignalSpy done(form.data(), &TImgForm::fileLoaded);
+  form->Open2Click();  // the open dialog answers nothing: the window keeps its state
+  host.openAnswer = host.current;
+  form->Open2Click();
+  ASSERT_TRUE(done.count() > 0 || done.wait(60000));
+  EXPECT_TRUE(done.last().at(0).toBool());
+  EXPECT_EQ(form->view()->image().size(), QSize(300, 200));
+  EXPECT_EQ(form->item("ImageName")->text(), "BIG.WMF");
+}
+
 TEST_F(ImgForm, ThumbnailsStartWithTheOpenDialogInTheCurrentFolder) {
   const QString other = dir + "/other.png";
   ASSERT_TRUE(pattern(12, 8).save(other));
@@ -232,6 +296,7 @@ TEST_F(ImgForm, ThumbnailsStartWithTheOpenDialogInTheCurrentFolder) {
   EXPECT_EQ(form->shownFile(), other);
   EXPECT_EQ(form->item("ImageName")->text(), "OTHER.PNG");
   form->Open2Click();
+  ASSERT_TRUE(loaded());
   EXPECT_EQ(host.openTitles.last(), "Tarnwick - Open Image File");
   delete form.data();
 
