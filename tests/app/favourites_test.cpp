@@ -22,10 +22,6 @@
 #include "tests/common/testenv.h"
 #include "viewers/editortab.h"
 
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
-QT_END_NAMESPACE
-
 namespace {
 
 QString favFile() { return platform::userFile("Tarnwick.Fav"); }

@@ -29,10 +29,6 @@
 #include "tests/app/apptest.h"
 #include "tests/common/testenv.h"
 
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
-QT_END_NAMESPACE
-
 namespace {
 
 // A folder with a few files of known types.
