@@ -21,6 +21,7 @@
 #include "viewers/dispatch.h"
 #include "viewers/editortab.h"
 #include "viewers/htmltab.h"
+#include "viewers/officetab.h"
 #include "zip/ziptab.h"
 #include "browser/sizetexts.h"
 #include "platform/volumes.h"
@@ -284,6 +285,7 @@ void TTarn::Viewers1Click() {
   EditorTab->ClearViewer();
   HtmlTab->ClearViewer();
   ZipTab->ClearViewer();
+  OfficeTab->Clear6Click();  // also stops a conversion in progress
   setTitle(browser::titleFor(PTShellTree1->SelectedPath()));
 }
 

@@ -96,6 +96,10 @@ void TTarn::AutoStartClick() {
 void TTarn::CloseMitmClick() { close(); }
 
 void TTarn::closeEvent(QCloseEvent *e) {
+  if (!officeLetsClose()) {
+    e->ignore();
+    return;
+  }
   if (!THexForm::closeInstance() || !TRichForm::closeAll(this) || !closeDbfWindows() || !EditorTab->QueryClose() || !HtmlTab->QueryClose()) {  // the user wanted to save but nothing was saved: keep the window
     e->ignore();
     return;
