@@ -76,13 +76,13 @@ class Compound {
         continue;
       }
       if (type != 2 || !names.contains(name, Qt::CaseInsensitive)) continue;
-      if (size >= cutoff_) return chain(start, fat_, nullptr).left(static_cast<qsizetype>(size));
+      if (size >= cutoff_) return exactly(chain(start, fat_, nullptr), size);
       // A small stream lives in the mini stream (the root entry's chain), in 64-byte sectors.
-      root = chain(rootStart, fat_, nullptr).left(static_cast<qsizetype>(rootSize));
+      root = exactly(chain(rootStart, fat_, nullptr), rootSize);
       const QByteArray miniFatBytes = chain(miniFatStart_, fat_, nullptr);
       std::vector<quint32> miniFat;
       for (qsizetype i = 0; i + 4 <= miniFatBytes.size(); i += 4) miniFat.push_back(le32(miniFatBytes, i));
-      return chain(start, miniFat, &root).left(static_cast<qsizetype>(size));
+      return exactly(chain(start, miniFat, &root), size);
     }
     return QByteArray();
   }
@@ -95,18 +95,22 @@ class Compound {
     return d;
   }
   // The chain from `start` through `table`: whole sectors of the file, or mini sectors of `mini`. A chain
-  // that loops, leaves the table or points past the data ends with what was read before.
+  // that loops, leaves the table or points past the data is damaged: nothing.
   QByteArray chain(quint32 start, const std::vector<quint32> &table, const QByteArray *mini) const {
     QByteArray out;
     const quint32 count = mini ? static_cast<quint32>(mini->size() / mss_) : sectors_;
     std::vector<bool> seen(std::min<size_t>(table.size(), count), false);
     for (quint32 s = start; s != kEndOfChain;) {
-      if (s >= seen.size() || seen[s]) break;
+      if (s >= seen.size() || seen[s]) return QByteArray();
       seen[s] = true;
       out += mini ? mini->mid(qsizetype(s) * mss_, mss_) : sector(s);
       s = table[s];
     }
     return out;
+  }
+  // The first `size` bytes of a chain, or nothing when the chain is shorter.
+  static QByteArray exactly(const QByteArray &chained, quint64 size) {
+    return chained.size() >= 0 && quint64(chained.size()) >= size ? chained.left(static_cast<qsizetype>(size)) : QByteArray();
   }
 
   const QByteArray &f_;
@@ -123,16 +127,19 @@ QList<Sheet> read(const QByteArray &file) {
   const QByteArray book = c.stream({QStringLiteral("Workbook"), QStringLiteral("Book")});
   QList<Sheet> sheets;
   int version = 0;
+  bool ended = false;
   // The workbook globals: records up to the first end-of-file record.
   for (qsizetype at = 0; at + 4 <= book.size();) {
     const quint16 type = le16(book, at), len = le16(book, at + 2);
     const qsizetype body = at + 4;
     if (body + len > book.size()) break;
+    if (body == 4 && type != 0x0809) return {};  // a workbook begins with its beginning-of-file record
     at = body + len;
     if (type == 0x0809 && len >= 2) {
-      if (version) break;  // a second beginning-of-file: past the globals
+      if (version) return {};  // a second beginning-of-file before the globals' end
       version = le16(book, body);
     } else if (type == 0x000a) {
+      ended = true;
       break;
     } else if (type == 0x002f) {
       return {};  // encrypted: the names are not readable
@@ -157,7 +164,7 @@ QList<Sheet> read(const QByteArray &file) {
       sheets << s;
     }
   }
-  if (!version) return {};
+  if (!version || !ended) return {};  // cut short: the list may lack sheets
   return sheets;
 }
 

@@ -24,6 +24,7 @@
 #include "tests/viewers/convertertest.h"
 #include "controls/richedit.h"
 #include "converters/rtfout.h"
+#include "converters/xlssheets.h"
 #include "platform/paths.h"
 #include "platform/regstore.h"
 #include "viewers/officetab.h"
@@ -577,6 +578,51 @@ TEST_F(OfficeTab, ClearOrTheTabGoingWhileConvertingEndsTheConverter) {
   EXPECT_FALSE(tab);
   ASSERT_EQ(office.groups().size(), 2);
   EXPECT_EQ(office.running(), QStringList());
+}
+
+TEST(XlsSheets, NamesInOrderOrNoneFromADamagedWorkbook) {
+  const Fixtures &f = fixtures();
+  if (!f.office) GTEST_SKIP() << "LibreOffice is needed to make the workbook";
+  const QByteArray book = testenv::readFile(f.book[0]);
+  const auto names = [](const QByteArray &file) {
+    QStringList list;
+    for (const xlssheets::Sheet &s : xlssheets::read(file)) list << s.name + (s.type ? "(not a worksheet)" : "");
+    return list;
+  };
+  ASSERT_EQ(names(book), bookSheets);
+  // Every sector chained to itself, the file cut at every 64 bytes, the header's counts and starts out of
+  // range: the whole list or nothing, never part of it or a wrong one.
+  QList<QByteArray> damaged;
+  const quint32 fatSector = qFromLittleEndian<quint32>(book.constData() + 76);
+  for (quint32 s = 0; s < quint32((book.size() - 512) / 512); ++s) {
+    QByteArray d = book;
+    qToLittleEndian<quint32>(s, d.data() + 512 + qsizetype(fatSector) * 512 + qsizetype(s) * 4);
+    damaged << d;
+  }
+  for (qsizetype cut = 0; cut < book.size(); cut += 64) damaged << book.left(cut);
+  // The root folder's second entry is the workbook stream (LibreOffice writes it so): its start and size.
+  const qsizetype entry = 512 + qsizetype(qFromLittleEndian<quint32>(book.constData() + 48)) * 512 + 128;
+  for (const std::pair<qsizetype, quint32> &field :
+       {std::pair<qsizetype, quint32>{44, 0xffffffffu}, {44, 0}, {48, 0xfffffffdu}, {48, 100000}, {60, 0}, {68, 0},
+        {76, 0xffffffffu}, {entry + 116, 0xfffffff0u}, {entry + 116, 0}, {entry + 120, 0xfffffff0u}, {entry + 120, 100}}) {
+    if (field.first + 4 > book.size()) continue;
+    QByteArray d = book;
+    qToLittleEndian<quint32>(field.second, d.data() + field.first);
+    damaged << d;
+  }
+  for (int shift : {0, 7, 16, 30}) {
+    QByteArray d = book;
+    qToLittleEndian<quint16>(quint16(shift), d.data() + 30);
+    damaged << d;
+  }
+  int whole = 0;
+  for (qsizetype i = 0; i < damaged.size(); ++i) {
+    const QStringList got = names(damaged[i]);
+    EXPECT_TRUE(got.isEmpty() || got == bookSheets) << "variant " << i << ": " << got.join('|').toStdString();
+    whole += got == bookSheets;
+  }
+  EXPECT_GT(whole, 0);  // sectors outside the workbook's chains do not matter
+  EXPECT_LT(whole, damaged.size());
 }
 
 TEST_F(OfficeTab, ReAppIsWritableOnlyWhileFocused) {
