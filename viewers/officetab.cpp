@@ -118,7 +118,7 @@ void TOfficeTab::showDocument(const QString &file, const QString &ext) {
       const QString f = pendingFile_, x = pendingExt_;
       pendingFile_.clear();
       pendingExt_.clear();
-      showDocument(f, x);
+      if (!f.isEmpty()) showDocument(f, x);  // empty: given up meanwhile (Clear, closing)
     });
   }
 }
