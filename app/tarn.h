@@ -129,6 +129,10 @@ class TTarn : public QMainWindow {
   std::unique_ptr<TOfficeHost> officeHost_;
   class TOfficeTab *OfficeTab = nullptr;
   void buildOfficeTab();
+  // At the program's close: false while a document conversion runs below the close (the window must not
+  // go from under it); the conversion is then stopped and the window closes again once it has returned.
+  bool officeLetsClose();
+  bool closeAfterConversion_ = false;
   std::unique_ptr<TMediaHost> mediaHost_;
   class TMediaTab *MediaTab = nullptr;
   void buildMediaTab();

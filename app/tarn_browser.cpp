@@ -22,6 +22,7 @@
 #include "viewers/editortab.h"
 #include "viewers/htmltab.h"
 #include "viewers/mediatab.h"
+#include "viewers/officetab.h"
 #include "zip/ziptab.h"
 #include "browser/sizetexts.h"
 #include "platform/volumes.h"
@@ -290,6 +291,7 @@ void TTarn::Viewers1Click() {
   HtmlTab->ClearViewer();
   ZipTab->ClearViewer();
   MediaTab->ClearViewer();
+  OfficeTab->Clear6Click();  // also stops a conversion in progress
   setTitle(browser::titleFor(PTShellTree1->SelectedPath()));
 }
 

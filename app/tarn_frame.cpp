@@ -114,6 +114,10 @@ void TTarn::closeEvent(QCloseEvent *e) {
     e->accept();
     return;
   }
+  if (!officeLetsClose()) {
+    e->ignore();
+    return;
+  }
   if (!THexForm::closeInstance() || !TRichForm::closeAll(this) || !closeDbfWindows() || !EditorTab->QueryClose() || !HtmlTab->QueryClose()) {  // the user wanted to save but nothing was saved: keep the window
     e->ignore();
     return;
@@ -133,6 +137,7 @@ void TTarn::endSession() {
   // goes on as after Cancel.
   for (QWidget *top : QApplication::topLevelWidgets())
     if (auto *d = qobject_cast<QDialog *>(top); d && d->isVisible()) d->reject();
+  if (OfficeTab) OfficeTab->abortConversion();  // its child's whole group ends before the program does
   keepUnsavedText();
   if (!checked("TreeView1")) SaveRegSettings();
   ftpProgramClosing();

@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QTabWidget>
+#include <QTimer>
 
 #include "app/tarn.h"
 #include "platform/paths.h"
@@ -59,4 +60,24 @@ void TTarn::GetExcel() {
   Pc1->setCurrentWidget(ExcelCmd);
   OfficeTab->showDocument(state.CurrentFile, state.CurrentExt);
   state.CurrentExt.clear();
+}
+
+bool TTarn::officeLetsClose() {
+  // The conversion lets events through from inside the click that started it, so a close can arrive
+  // while the converter library and this window's click handler are still on the stack below it.
+  if (OfficeTab->isConverting()) {
+    if (!closeAfterConversion_) {
+      closeAfterConversion_ = true;
+      connect(OfficeTab, &TOfficeTab::conversionEnded, this, [this] {
+        QTimer::singleShot(0, this, [this] {
+          closeAfterConversion_ = false;
+          close();
+        });
+      }, Qt::SingleShotConnection);
+    }
+    OfficeTab->abortConversion();
+    return false;
+  }
+  OfficeTab->abortConversion();  // a document clicked meanwhile is not started any more
+  return true;
 }

@@ -92,12 +92,12 @@ QVector<QStringList> parseCsv(const QString &csv) {
   return rows;
 }
 
-QByteArray fromCsv(const QString &csv, bool skipFirst) {
-  QVector<QStringList> rows = parseCsv(csv);
-  if (skipFirst && !rows.isEmpty()) rows.removeFirst();
+namespace {
+
+// One sheet's rows: an RTF table, or tab-aligned lines when it is long.
+void appendRows(QByteArray &out, const QVector<QStringList> &rows) {
   qsizetype columns = 0;
   for (const QStringList &r : rows) columns = std::max(columns, r.size());
-  QByteArray out(kHeader);
   if (rows.size() > kMaxTableRows) {
     // A long sheet as tab-aligned lines: a rich-text table of that many rows takes the text control
     // seconds to lay out, lines take a fraction of that.
@@ -111,8 +111,7 @@ QByteArray fromCsv(const QString &csv, bool skipFirst) {
       }
       out += "\\par\n";
     }
-    out += '}';
-    return out;
+    return;
   }
   QByteArray cells = "\\trowd\\trgaph60";
   for (qsizetype c = 1; c <= columns; ++c) cells += "\\cellx" + QByteArray::number(c * 1800);
@@ -125,7 +124,29 @@ QByteArray fromCsv(const QString &csv, bool skipFirst) {
     }
     out += "\\row\n";
   }
-  out += "\\pard\\par}";
+  out += "\\pard\\par\n";
+}
+
+}  // namespace
+
+QByteArray fromCsv(const QString &csv, bool skipFirst) {
+  QVector<QStringList> rows = parseCsv(csv);
+  if (skipFirst && !rows.isEmpty()) rows.removeFirst();
+  QByteArray out(kHeader);
+  appendRows(out, rows);
+  out += '}';
+  return out;
+}
+
+QByteArray fromSheets(const QList<Sheet> &sheets) {
+  QByteArray out(kHeader);
+  for (const Sheet &s : sheets) {
+    out += "\\pard{\\b ";
+    appendEscaped(out, s.name);
+    out += "}\\par\n";
+    appendRows(out, parseCsv(s.csv));
+  }
+  out += '}';
   return out;
 }
 

@@ -2,26 +2,25 @@
 // The conversion itself is done by a program in a child process (LibreOffice headless when installed, else
 // antiword, catdoc's xls2csv or libwps' wks2csv), so that a document that makes it hang or crash never takes
 // the caller down: the child runs in a process group of its own, under a time limit, and the caller can
-// stop it through its output function. Documents are only read; nothing in them is run.
+// stop it through its output function; its address space has a ceiling. Documents are only read; nothing
+// in them is run.
 #include <QByteArray>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QUrl>
 
-#include <csignal>
+#include <algorithm>
 #include <memory>
-#include <unistd.h>
 
+#include "converters/childrun.h"
 #include "converters/convapi.h"
 #include "converters/docxtext.h"
 #include "converters/rtfout.h"
+#include "converters/xlssheets.h"
 
 #define TARNCONV_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -61,11 +60,6 @@ bool formatCorrect(const QString &file) {
   return false;
 }
 
-int timeLimitMs() {
-  const int fromEnv = qEnvironmentVariableIntValue("TARNWICK_CONVERTER_TIME_LIMIT_MS");
-  return fromEnv > 0 ? fromEnv : 120000;
-}
-
 // LibreOffice keeps a profile that only one of its processes may use at a time: ours is private to this
 // library's life in the process, made on first use and removed when the library is unloaded.
 std::unique_ptr<QTemporaryDir> &officeProfile() {
@@ -78,68 +72,19 @@ QString officeProgram() {
   return QStandardPaths::findExecutable(QStringLiteral("soffice"));
 }
 
-struct RunResult {
-  long error = 0;
-  QByteArray out;
+using RunResult = childrun::Result;
+using childrun::run;
+
+// A file LibreOffice wrote: the document itself, or one sheet of a workbook under the sheet's name.
+struct Produced {
+  QString sheet;
+  QByteArray bytes;
 };
 
-// Runs a program in its own process group, asking `output` between waits whether to go on; stopped (with
-// its whole group, LibreOffice starts children) when asked to or when the time limit passes.
-RunResult run(const QString &program, const QStringList &args, const QString &workDir, TConvOutput output) {
-  RunResult r;
-  QProcess p;
-  p.setProgram(program);
-  p.setArguments(args);
-  if (!workDir.isEmpty()) p.setWorkingDirectory(workDir);
-  p.setStandardInputFile(QProcess::nullDevice());
-  p.setChildProcessModifier([] { ::setsid(); });
-  p.start();
-  if (!p.waitForStarted(10000)) {
-    r.error = kConvNoBackend;
-    return r;
-  }
-  const qint64 pid = p.processId();
-  auto stopGroup = [&] {
-    if (pid > 0) ::kill(-static_cast<pid_t>(pid), SIGKILL);
-    p.kill();
-    p.waitForFinished(5000);
-  };
-  QElapsedTimer clock;
-  clock.start();
-  const int limit = timeLimitMs();
-  while (!p.waitForFinished(50)) {
-    r.out += p.readAllStandardOutput();
-    if (p.state() == QProcess::NotRunning) break;
-    const int percent = static_cast<int>(qMin<qint64>(99, clock.elapsed() * 100 / limit));
-    if (output && output(0, percent) != 0) {
-      stopGroup();
-      r.error = kConvCancelled;
-      return r;
-    }
-    if (clock.elapsed() > limit) {
-      stopGroup();
-      r.error = kConvTimedOut;
-      return r;
-    }
-  }
-  r.out += p.readAllStandardOutput();
-  // LibreOffice's launcher can return before its office process has finished shutting down: the next
-  // conversion would hand its work to that dying process. Wait for the group to empty (within the
-  // limit), then stop whatever still runs in it.
-  if (pid > 0) {
-    while (::kill(-static_cast<pid_t>(pid), 0) == 0 && clock.elapsed() < limit) {
-      if (output && output(0, 99) != 0) break;
-      QThread::msleep(20);
-    }
-    ::kill(-static_cast<pid_t>(pid), SIGKILL);
-  }
-  if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) r.error = kConvFailed;
-  return r;
-}
-
-// LibreOffice headless: the document converted to `format` in a scratch folder; the result's bytes.
+// LibreOffice headless: the document converted to `format` in a scratch folder. *produced gets what it
+// wrote there (for a workbook, one file per sheet), in the order it wrote it.
 RunResult viaOffice(const QString &soffice, const QString &file, const QString &format, const QString &ext,
-                    TConvOutput output) {
+                    TConvOutput output, QList<Produced> *produced) {
   RunResult r;
   auto &profile = officeProfile();
   if (!profile) profile = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/tarnwick-office-XXXXXX"));
@@ -159,16 +104,60 @@ RunResult viaOffice(const QString &soffice, const QString &file, const QString &
                             QStringLiteral("--convert-to"), format, QStringLiteral("--outdir"), outDir.path(), input};
   r = run(soffice, args, outDir.path(), output);
   if (r.error) return r;
-  const QString produced = outDir.filePath(QStringLiteral("in.") + format.section(':', 0, 0));
-  QFile f(produced);
-  if (!f.open(QIODevice::ReadOnly)) {
-    r.error = kConvFailed;
-    return r;
+  const QString suffix = QStringLiteral(".") + format.section(':', 0, 0);
+  // Every sheet goes to "in-<sheet name>.csv", and LibreOffice says "Writing sheet <name> -> <file>" as it
+  // goes: that gives the workbook's order. Files it did not mention follow by the time they were written.
+  QFileInfoList files = QDir(outDir.path()).entryInfoList({QStringLiteral("in") + suffix, QStringLiteral("in-*") + suffix},
+                                                          QDir::Files, QDir::Time | QDir::Reversed);
+  QStringList said;
+  for (const QByteArray &line : r.out.split('\n')) {
+    const qsizetype arrow = line.indexOf(" -> ");
+    if (line.startsWith("Writing sheet ") && arrow > 0) said << QFileInfo(QString::fromUtf8(line.mid(arrow + 4).trimmed())).fileName();
   }
-  r.out = f.readAll();
-  if (r.out.isEmpty()) r.error = kConvFailed;
+  std::stable_sort(files.begin(), files.end(), [&said](const QFileInfo &a, const QFileInfo &b) {
+    const qsizetype ia = said.indexOf(a.fileName()), ib = said.indexOf(b.fileName());
+    return (ia < 0 ? said.size() : ia) < (ib < 0 ? said.size() : ib);
+  });
+  const qint64 maxOut = childrun::memoryLimitBytes() / 4;
+  qint64 total = 0;
+  r.out.clear();
+  for (const QFileInfo &fi : files) {
+    total += fi.size();
+    if (total > maxOut) {
+      r.error = kConvOutOfMemory;
+      return r;
+    }
+    QFile f(fi.filePath());
+    if (!f.open(QIODevice::ReadOnly)) continue;
+    const QString name = fi.completeBaseName();
+    produced->append({name.startsWith(QLatin1String("in-")) ? name.mid(3) : QString(), f.readAll()});
+  }
+  if (produced->isEmpty() || (produced->size() == 1 && produced->first().bytes.isEmpty())) r.error = kConvFailed;
   return r;
 }
+
+#ifdef TARNCONV_SHEET
+// xls2csv ends every sheet with a form feed and names none of them: the names come from the workbook's
+// own list of sheets when it holds as many worksheets (or sheets) as there are parts.
+QList<rtfout::Sheet> xls2csvSheets(const QString &file, const QString &csv) {
+  QStringList parts = csv.split('\f');
+  if (parts.size() > 1 && parts.last().trimmed().isEmpty()) parts.removeLast();
+  const QList<xlssheets::Sheet> listed = xlssheets::readFile(file);
+  QStringList all, worksheets;
+  for (const xlssheets::Sheet &s : listed) {
+    all << s.name;
+    if (s.type == 0) worksheets << s.name;
+  }
+  const QStringList names = worksheets.size() == parts.size() ? worksheets : all.size() == parts.size() ? all : QStringList();
+  QList<rtfout::Sheet> sheets;
+  for (qsizetype i = 0; i < parts.size(); ++i) {
+    QString part = parts[i];
+    if (part.startsWith('\n')) part.remove(0, 1);  // the line end after the form feed
+    sheets.append({names.isEmpty() ? QStringLiteral("Sheet %1").arg(i + 1) : names[i], part});
+  }
+  return sheets;
+}
+#endif
 
 // The RTF of a document, or an error.
 RunResult convert(const QString &file, TConvOutput output) {
@@ -183,8 +172,13 @@ RunResult convert(const QString &file, TConvOutput output) {
   }
   const QString ext = extensionOf(file);
   const QString soffice = officeProgram();
+  QList<Produced> produced;
 #ifdef TARNCONV_WORD
-  if (!soffice.isEmpty()) return viaOffice(soffice, file, QStringLiteral("rtf"), ext, output);
+  if (!soffice.isEmpty()) {
+    r = viaOffice(soffice, file, QStringLiteral("rtf"), ext, output, &produced);
+    if (!r.error) r.out = produced.first().bytes;
+    return r;
+  }
   if (ext == QLatin1String("doc")) {
     const QString antiword = QStandardPaths::findExecutable(QStringLiteral("antiword"));
     if (antiword.isEmpty()) {
@@ -193,6 +187,8 @@ RunResult convert(const QString &file, TConvOutput output) {
     }
     r = run(antiword, {QStringLiteral("-m"), QStringLiteral("UTF-8.txt"), QStringLiteral("-w"), QStringLiteral("0"), file},
             QString(), output);
+    // A program that says it succeeded but wrote nothing has not converted anything.
+    if (!r.error && r.out.isEmpty()) r.error = kConvFailed;
     if (!r.error) r.out = rtfout::fromText(QString::fromUtf8(r.out));
     return r;
   }
@@ -205,8 +201,15 @@ RunResult convert(const QString &file, TConvOutput output) {
   return r;
 #else
   if (!soffice.isEmpty()) {
-    r = viaOffice(soffice, file, QStringLiteral("csv:Text - txt - csv (StarCalc):44,34,76"), ext, output);
-    if (!r.error) r.out = rtfout::fromCsv(QString::fromUtf8(r.out), false);
+    // Field 12 of the filter's options, -1: every sheet, each to a file of its own.
+    r = viaOffice(soffice, file, QStringLiteral("csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,true,false,false,-1"),
+                  ext, output, &produced);
+    if (r.error) return r;
+    QList<rtfout::Sheet> sheets;
+    for (const Produced &p : produced) sheets.append({p.sheet, QString::fromUtf8(p.bytes)});
+    // One file without a sheet's name: an office that wrote the first sheet only.
+    r.out = sheets.size() == 1 && sheets.first().name.isEmpty() ? rtfout::fromCsv(sheets.first().csv, false)
+                                                                : rtfout::fromSheets(sheets);
     return r;
   }
   const bool lotus = ext.startsWith(QLatin1String("wk"));
@@ -221,8 +224,11 @@ RunResult convert(const QString &file, TConvOutput output) {
   }
   const QStringList args = lotus ? QStringList{file} : QStringList{QStringLiteral("-d"), QStringLiteral("utf-8"), file};
   r = run(program, args, QString(), output);
+  // A program that says it succeeded but wrote nothing has not converted anything.
+  if (!r.error && r.out.isEmpty()) r.error = kConvFailed;
+  if (r.error) return r;
   // wks2csv names the columns in a first line of its own ("Col1,Col2,..."): not part of the sheet.
-  if (!r.error) r.out = rtfout::fromCsv(QString::fromUtf8(r.out), lotus);
+  r.out = lotus ? rtfout::fromCsv(QString::fromUtf8(r.out), true) : rtfout::fromSheets(xls2csvSheets(file, QString::fromUtf8(r.out)));
   return r;
 #endif
 }
@@ -240,6 +246,7 @@ TARNCONV_EXPORT long ForeignToRtf32(TConvBlock *fileName, void *, TConvBlock *bu
   if (!buffer || !output) return kConvFailed;
   const RunResult r = convert(blockText(fileName), output);
   if (r.error) return r.error;
+  if (r.out.isEmpty()) return kConvFailed;
   // Handed over in chunks of the transfer block's size (less its last byte, kept zero).
   const qsizetype chunk = buffer->size > 1 ? static_cast<qsizetype>(buffer->size - 1) : 0;
   if (chunk <= 0) return kConvOutOfMemory;

@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QPointer>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
@@ -105,35 +106,53 @@ void TOfficeTab::showDocument(const QString &file, const QString &ext) {
   ReApp->clearDocument();
   setStatus(QString());
   setStatus(QStringLiteral("Opening ") + file);
+  QPointer<TOfficeTab> alive(this);
   const bool ok = ImportWithConverter(file, descriptionFor(ext));
-  setStatus(ok ? QStringLiteral("Succesfully Opened: ") + file : QStringLiteral("Operation cancelled or file only partially opened"));
+  if (!alive) return;
+  if (!cleared_)
+    setStatus(ok ? QStringLiteral("Succesfully Opened: ") + file : QStringLiteral("Operation cancelled or file only partially opened"));
+  cleared_ = false;
   emit documentShown(ok);
   if (!pendingFile_.isEmpty()) {
     QTimer::singleShot(0, this, [this] {
       const QString f = pendingFile_, x = pendingExt_;
       pendingFile_.clear();
       pendingExt_.clear();
-      showDocument(f, x);
+      if (!f.isEmpty()) showDocument(f, x);  // empty: given up meanwhile (Clear, closing)
     });
   }
 }
 
 void TOfficeTab::cancelConversion() { cancel_ = true; }
 
+void TOfficeTab::abortConversion() {
+  pendingFile_.clear();
+  pendingExt_.clear();
+  if (converting_) cancel_ = true;
+}
+
 bool TOfficeTab::ImportWithConverter(const QString &file, const QString &description) {
   if (converting_) return false;
   converting_ = true;
   cancel_ = false;
+  cleared_ = false;
   CancelBtn->show();
   QApplication::setOverrideCursor(Qt::WaitCursor);
   // Between chunks and while the converter's program works: the window keeps painting and answering.
-  const auto progress = [this](int) {
+  // Whatever those events do may destroy this tab; then the conversion stops and nothing here is touched.
+  QPointer<TOfficeTab> alive(this);
+  const auto progress = [this, alive](int) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    return !cancel_;
+    return alive && !cancel_;
   };
   QByteArray rtf;
   bool ok = false;
-  switch (converters_->convert(file, description, progress, &rtf)) {
+  const TTextConverters::Result result = converters_->convert(file, description, progress, &rtf);
+  if (!alive) {
+    QApplication::restoreOverrideCursor();
+    return false;
+  }
+  switch (result) {
     case TTextConverters::Result::Done: {
       QString error;
       ok = ReApp->loadRtf(rtf, &error);
@@ -146,6 +165,7 @@ bool TOfficeTab::ImportWithConverter(const QString &file, const QString &descrip
   QApplication::restoreOverrideCursor();
   CancelBtn->hide();
   converting_ = false;
+  emit conversionEnded();
   return ok;
 }
 
@@ -164,13 +184,19 @@ void TOfficeTab::Open5Click() {
     ok = ReApp->loadFromFile(file, &error);
     setStatus(ok ? QStringLiteral("Done") : error);
   } else {
+    QPointer<TOfficeTab> alive(this);
     ok = ImportWithConverter(file, description);
-    setStatus(ok ? QStringLiteral("Succesfully imported: ") + file : QStringLiteral("Operation cancelled or file only partially opened"));
+    if (!alive) return;
+    if (!cleared_)
+      setStatus(ok ? QStringLiteral("Succesfully imported: ") + file : QStringLiteral("Operation cancelled or file only partially opened"));
+    cleared_ = false;
   }
   emit documentShown(ok);
 }
 
 void TOfficeTab::Clear6Click() {
+  if (converting_) cleared_ = true;
+  abortConversion();
   ReApp->clearDocument();
   setStatus(QString());
 }

@@ -1,8 +1,10 @@
 #pragma once
 // The "Office97" tab: Word, Excel and Lotus documents converted to RTF by the text converters and shown in
 // the read-only rich-edit control ReApp (writable while it has the focus), with the one-panel status line
-// SbStatus. A conversion runs in the converter's child process; the window stays alive meanwhile and the
-// status line's Cancel button stops it.
+// SbStatus. A conversion runs in the converter's child process; the window stays alive meanwhile (events are
+// let through from inside the conversion) and the status line's Cancel button stops it. Anything that
+// would end the conversion's document (another document, "Clear", closing) stops it first; the tab may
+// even be destroyed from inside it without anything touching the tab afterwards.
 #include <QWidget>
 
 #include <memory>
@@ -44,6 +46,9 @@ class TOfficeTab : public QWidget {
   // conversion was cancelled.
   bool ImportWithConverter(const QString &file, const QString &description);
   bool isConverting() const { return converting_; }
+  // Stops the conversion in progress (its converter's processes end with it) and forgets a document
+  // clicked meanwhile; the conversion returns soon after, and conversionEnded() tells when.
+  void abortConversion();
   QString statusText() const;
 
  public slots:
@@ -54,6 +59,8 @@ class TOfficeTab : public QWidget {
  signals:
   // A conversion finished (whatever its outcome) and ReApp and SbStatus show it.
   void documentShown(bool ok);
+  // A conversion has returned (whatever its outcome): the converter library is no longer on the stack.
+  void conversionEnded();
 
  protected:
   bool eventFilter(QObject *o, QEvent *e) override;
@@ -64,6 +71,7 @@ class TOfficeTab : public QWidget {
   std::unique_ptr<TTextConverters> converters_;
   bool converting_ = false;
   bool cancel_ = false;
+  bool cleared_ = false;  // "Clear" while converting: the conversion's end shows nothing
   // A document clicked while another converts: shown once that one has stopped.
   QString pendingFile_, pendingExt_;
 };

@@ -8,11 +8,17 @@ using platform::RegRoot;
 
 const QString TTextConverters::ImportKey = QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools\\Text Converters\\Import");
 const QString TTextConverters::WordPadKey = QStringLiteral("\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\WORDPAD.EXE");
-TTextConverters *TTextConverters::active_ = nullptr;
+TTextConverters::Conversion *TTextConverters::active_ = nullptr;
 
 TTextConverters::TTextConverters(platform::RegStore &store) : store_(store) {}
 
 TTextConverters::~TTextConverters() {
+  // Destroyed from inside its own conversion (the window went while the converter waited): the library's
+  // code is still on the stack below, so it stays mapped, and the conversion is told to stop.
+  if (active_ && active_->owner == this) {
+    active_->owner = nullptr;
+    return;
+  }
   if (lib_.isLoaded()) lib_.unload();
 }
 
@@ -129,17 +135,18 @@ bool TTextConverters::LoadConverter(const QString &description) {
 }
 
 long TTextConverters::output(long bytes, int percent) {
-  TTextConverters *self = active_;
-  if (!self) return 1;
+  Conversion *c = active_;
+  if (!c || !c->owner) return 1;
   if (bytes > 0) {
-    if (!self->transfer_ || bytes > static_cast<long>(self->transfer_->size)) return 1;  // more than the block holds
+    if (!c->transfer || bytes > static_cast<long>(c->transfer->size)) return 1;  // more than the block holds
     // When the chunk would reach the stream's end, the stream first grows by a quarter.
-    while (self->written_ + bytes >= self->stream_.size()) self->stream_.resize(self->stream_.size() + self->stream_.size() / 4);
-    std::memcpy(self->stream_.data() + self->written_, self->transfer_->data, static_cast<size_t>(bytes));
-    self->written_ += bytes;
+    while (c->written + bytes >= c->stream.size()) c->stream.resize(c->stream.size() + c->stream.size() / 4);
+    std::memcpy(c->stream.data() + c->written, c->transfer->data, static_cast<size_t>(bytes));
+    c->written += bytes;
   }
-  if (self->progress_ && *self->progress_ && !(*self->progress_)(percent)) self->cancelled_ = true;
-  return self->cancelled_ ? 1 : 0;
+  if (c->progress && *c->progress && !(*c->progress)(percent)) c->cancelled = true;
+  // The progress function lets events through: the converter object may be gone since.
+  return c->cancelled || !c->owner ? 1 : 0;
 }
 
 TTextConverters::Result TTextConverters::convert(const QString &file, const QString &description,
@@ -153,35 +160,35 @@ TTextConverters::Result TTextConverters::convert(const QString &file, const QStr
   TConvBlock *fileBlock = convBlockForText(name.constData());
   TConvBlock *classBlock = convBlockForText("");
   TConvBlock *subsetBlock = convBlockForText("");
-  transfer_ = convBlockAlloc(4097);
+  Conversion c;
+  c.owner = this;
+  c.transfer = convBlockAlloc(4097);
   Result result = Result::Failed;
-  if (fileBlock && classBlock && subsetBlock && transfer_) {
+  if (fileBlock && classBlock && subsetBlock && c.transfer) {
     if (!isFormat_ || isFormat_(fileBlock, classBlock) == 0) {
       result = Result::WrongFormat;
     } else if (toRtf_) {
-      stream_ = QByteArray(524288, '\0');
-      written_ = 0;
-      cancelled_ = false;
-      progress_ = &progress;
-      active_ = this;
-      const long rc = toRtf_(fileBlock, nullptr, transfer_, classBlock, subsetBlock, &TTextConverters::output);
+      c.stream = QByteArray(524288, '\0');
+      c.progress = &progress;
+      active_ = &c;
+      const long rc = toRtf_(fileBlock, nullptr, c.transfer, classBlock, subsetBlock, &TTextConverters::output);
       active_ = nullptr;
-      progress_ = nullptr;
       if (code) *code = rc;
-      if (rc == 0 && !cancelled_) {
-        stream_.truncate(written_);
-        *rtf = stream_;
+      if (!c.owner) {
+        result = Result::Cancelled;  // this object is gone: nothing more of it is touched
+      } else if (rc == 0 && !c.cancelled && c.written > 0) {
+        c.stream.truncate(c.written);
+        *rtf = c.stream;
         result = Result::Done;
       } else {
-        result = cancelled_ || rc == kConvCancelled ? Result::Cancelled : Result::Failed;
+        // Success with nothing written is no conversion either.
+        result = c.cancelled || rc == kConvCancelled ? Result::Cancelled : Result::Failed;
       }
-      stream_ = QByteArray();
     }
   }
   convBlockFree(fileBlock);
   convBlockFree(classBlock);
   convBlockFree(subsetBlock);
-  convBlockFree(transfer_);
-  transfer_ = nullptr;
+  convBlockFree(c.transfer);
   return result;
 }

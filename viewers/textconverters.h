@@ -47,17 +47,22 @@ class TTextConverters {
   QList<Entry> entries() const;
   static long output(long bytes, int percent);
 
+  // One conversion, kept on the stack of convert(): the output function reaches it through active_, and
+  // a converter object destroyed meanwhile only cuts it loose (owner becomes null), so nothing that
+  // returns from the library afterwards touches a destroyed object.
+  struct Conversion {
+    TTextConverters *owner = nullptr;
+    QByteArray stream;
+    qsizetype written = 0;
+    TConvBlock *transfer = nullptr;
+    const std::function<bool(int)> *progress = nullptr;
+    bool cancelled = false;
+  };
+  static Conversion *active_;
+
   platform::RegStore &store_;
   QLibrary lib_;
   TInitConverter32 init_ = nullptr;
   TIsFormatCorrect32 isFormat_ = nullptr;
   TForeignToRtf32 toRtf_ = nullptr;
-
-  // The conversion in progress, for the output function (which carries no context of its own).
-  static TTextConverters *active_;
-  QByteArray stream_;
-  qsizetype written_ = 0;
-  TConvBlock *transfer_ = nullptr;
-  const std::function<bool(int)> *progress_ = nullptr;
-  bool cancelled_ = false;
 };

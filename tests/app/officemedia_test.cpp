@@ -1,20 +1,24 @@
 // Documents and media in the main window: a clicked ".doc" goes to the "Office97" tab through the
 // converters recorded at start-up, the pop-up's Word95/Word97 choice is the stored one, a sound file
 // that cannot be played shows the "Tarnwick File Error" box and leaves no player bar behind, and one that
-// plays leaves its tab in place.
+// plays leaves its tab in place. A conversion that hangs (a stand-in LibreOffice) survives closing the
+// window and a burst of clicks: the converter's processes end each time and the window goes or stays cleanly.
 #include <gtest/gtest.h>
 #include <QAction>
 #include <QMediaPlayer>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTabWidget>
+#include <QTimer>
 #include "app/tarn.h"
 #include "controls/richedit.h"
 #include "controls/shelllist.h"
 #include "platform/regstore.h"
 #include "tests/app/apptest.h"
 #include "tests/common/testenv.h"
+#include "tests/viewers/convertertest.h"
 #include "viewers/mediatab.h"
 #include "viewers/officetab.h"
 #include "viewers/textconverters.h"
@@ -35,6 +39,11 @@ class DocumentsAndMedia : public apptest::FolderWindowTest {
       p.start(sox, {"-n", "-r", "8000", "-c", "1", dir + "/long.wav", "synth", "30", "sine", "440"});
       soundMade = soundMade && p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
     }
+    testenv::writeFile(dir + "/hang.doc", convtest::oleLookalike("HANG"));
+    testenv::writeFile(dir + "/hang2.doc", convtest::oleLookalike("HANG too"));
+    testenv::writeFile(dir + "/good.doc", convtest::oleLookalike("fine"));
+    testenv::writeFile(dir + "/letter.docx", "no zip inside");
+    testenv::writeFile(dir + "/song.ogg", "no sound inside");
   }
   bool soundMade = false;
   QStringList boxes;  // title: text of each box answered
@@ -104,4 +113,73 @@ TEST_F(DocumentsAndMedia, PlayedSoundLeavesItsTabAndCloseGoesBackToTheFormerTab)
   EXPECT_FALSE(w->MediaTab->MediaPanel->isVisibleTo(w->MediaTab));
   EXPECT_FALSE(close->isVisible());
   EXPECT_TRUE(boxes.isEmpty()) << boxes.join('|').toStdString();
+}
+
+TEST_F(DocumentsAndMedia, ClosingWhileAConversionHangsEndsTheConverterAndTheWindow) {
+  convtest::StandInOffice office;
+  // As the program runs: the window deletes itself when it closes.
+  w->setAttribute(Qt::WA_DeleteOnClose);
+  TTarn *window = w.release();
+  QPointer<TTarn> alive(window);
+  // While the document converts: a text file is clicked, then the window is closed (Alt+F4).
+  bool textClicked = false, closed = false;
+  QTimer user;
+  QObject::connect(&user, &QTimer::timeout, [&] {
+    if (!alive || closed || !alive->OfficeTab->isConverting() || office.running().isEmpty()) return;
+    if (!textClicked) {
+      textClicked = true;
+      alive->PTShellList1->selectName("notes.txt");
+      alive->PTShellList1Click();
+      return;
+    }
+    closed = true;
+    alive->close();
+  });
+  user.start(5);
+  window->PTShellList1->selectName("hang.doc");
+  window->PTShellList1Click();
+  EXPECT_TRUE(textClicked);
+  EXPECT_TRUE(closed);
+  ASSERT_TRUE(testenv::waitFor([&] { return !alive; }, 20000)) << "the window did not close";
+  ASSERT_EQ(office.groups().size(), 1);
+  EXPECT_EQ(office.running(), QStringList());
+}
+
+TEST_F(DocumentsAndMedia, AQuickBurstOfDocumentClicksEndsEveryConverterAndShowsTheLast) {
+  convtest::StandInOffice office;
+  // Twenty clicks, one every few milliseconds, on two documents whose conversion hangs, the last one on a
+  // document that converts.
+  int clicks = 0;
+  qsizetype mostRunning = 0;
+  QTimer user;
+  QObject::connect(&user, &QTimer::timeout, [&] {
+    mostRunning = std::max(mostRunning, office.running().size());
+    if (clicks == 20) return;
+    ++clicks;
+    click(clicks == 20 ? "good.doc" : clicks % 2 ? "hang2.doc" : "hang.doc");
+  });
+  user.start(3);
+  click("hang.doc");
+  const QString shown = QStringLiteral("Succesfully Opened: ") + dir + "/good.doc";
+  ASSERT_TRUE(testenv::waitFor([&] { return clicks == 20 && !w->OfficeTab->isConverting() && w->OfficeTab->statusText() == shown; }, 30000))
+      << w->OfficeTab->statusText().toStdString();
+  user.stop();
+  EXPECT_EQ(w->OfficeTab->ReApp->toPlainText(), QStringLiteral("Converted by the stand-in"));
+  EXPECT_LE(mostRunning, 1);
+  EXPECT_GE(office.groups().size(), 2);
+  EXPECT_LE(office.groups().size(), 21);
+  EXPECT_EQ(office.running(), QStringList());
+  EXPECT_EQ(w->Pc1->currentWidget(), w->ExcelCmd);
+}
+
+TEST_F(DocumentsAndMedia, NewerDocumentAndMediaFilesReachTheirTabs) {
+  click("letter.docx");
+  EXPECT_EQ(w->lastViewerAction, "GetExcel");
+  EXPECT_EQ(w->Pc1->currentWidget(), w->ExcelCmd);
+  ASSERT_TRUE(testenv::waitFor([&] { return !w->OfficeTab->isConverting() && !boxes.isEmpty(); }));
+  EXPECT_EQ(boxes.value(0).section(": ", 1), QStringLiteral("Not the correct file format"));
+  click("song.ogg");
+  EXPECT_EQ(w->lastViewerAction, "ShowMultiMedia");
+  EXPECT_TRUE(testenv::waitFor([&] { return boxes.size() == 2; }, 10000));
+  EXPECT_EQ(boxes.value(1), QStringLiteral("Tarnwick File Error: Sorry, Tarnwick is unable to open this MultiMedia file"));
 }

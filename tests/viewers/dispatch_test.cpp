@@ -50,3 +50,18 @@ TEST(Dispatch, ExtensionAndCurrentFile) {
   EXPECT_EQ(viewers::currentFileFrom("/", "etc"), "/etc");
   EXPECT_EQ(viewers::currentFileFrom("/home/u", "a b.txt"), "/home/u/a b.txt");
 }
+
+TEST(Dispatch, NewerDocumentAndMediaFilesBesideTheTable) {
+  // Added by exact name: the Office97 tab for today's document containers, the MultiMedia tab for
+  // today's sound and video files.
+  for (const char *ext : {".docx", ".odt", ".xlsx", ".ods"})
+    EXPECT_EQ(decideViewer(ext, false), ViewerAction::GetExcel) << ext;
+  for (const char *ext : {".ogg", ".flac", ".webm", ".mp4", ".mkv", ".m4a", ".opus"})
+    for (bool mp3 : {false, true}) EXPECT_EQ(decideViewer(ext, mp3), ViewerAction::ShowMultiMedia) << ext;
+  // No prefix rule for them, and their neighbours keep the table's answer.
+  for (const char *ext : {".doc", ".xls"}) EXPECT_EQ(decideViewer(ext, false), ViewerAction::GetExcel) << ext;
+  for (const char *ext : {".ogv", ".og", ".fla", ".mp", ".odp", ".docm", ".xlsm", ".mkd", ".m4", ".opu", ".webp"})
+    EXPECT_EQ(decideViewer(ext, false), ViewerAction::Editor) << ext;
+  EXPECT_EQ(decideViewer(".mp3", false), ViewerAction::Nothing);
+  EXPECT_EQ(decideViewer(".mp3", true), ViewerAction::GetMp3);
+}

@@ -1,6 +1,7 @@
 // A converter library for tests, steered by the environment: TARNWICK_FAKECONV=initfail (InitConverter32
 // fails), wrong (IsFormatCorrect32 refuses), hang (waits until the caller stops it), big (a long document in
-// many chunks, each paragraph "Line N"); anything else converts to one paragraph "Fake text".
+// many chunks, each paragraph "Line N"), empty (reports success without a byte); anything else converts to
+// one paragraph "Fake text".
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +24,7 @@ EXPORT long ForeignToRtf32(TConvBlock *, void *, TConvBlock *buffer, TConvBlock 
     for (;;)
       if (output(0, 0) != 0) return kConvCancelled;
   }
+  if (mode() == "empty") return 0;
   std::string rtf = "{\\rtf1\\ansi ";
   if (mode() == "big") {
     for (int i = 0; i < 60000; ++i) rtf += "Line " + std::to_string(i) + "\\par\n";

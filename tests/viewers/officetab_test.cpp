@@ -15,13 +15,16 @@
 #include <QTimer>
 #include <QLineEdit>
 #include <QToolButton>
+#include <QtEndian>
 #include <QtTest/QTest>
 
 #include <csignal>
 
 #include "tests/common/testenv.h"
+#include "tests/viewers/convertertest.h"
 #include "controls/richedit.h"
 #include "converters/rtfout.h"
+#include "converters/xlssheets.h"
 #include "platform/paths.h"
 #include "platform/regstore.h"
 #include "viewers/officetab.h"
@@ -98,7 +101,34 @@ struct Fixtures {
   QString dir;
   bool office = false;
   QString doc, docx, odt, xls, xlsx, ods, wk1;
+  QString book[3];  // a workbook of five sheets (bookSheets) as .xls, .xlsx and .ods
 };
+
+// The five sheets' names, in order: blanks, a comma, RTF's own characters and letters beyond ASCII. Sheet
+// i holds three rows: "<name> r<row>" and the number row * i.
+const QStringList bookSheets = {QStringLiteral("Alpha"), QStringLiteral("Zeta two"), QStringLiteral("Mid"),
+                                QStringLiteral("B,eta"), QStringLiteral("Ünï{x}")};
+
+// The workbook as a flat OpenDocument file, which LibreOffice turns into the others.
+QByteArray flatBook() {
+  QString body;
+  for (int i = 0; i < bookSheets.size(); ++i) {
+    QString rows;
+    for (int r = 0; r < 3; ++r)
+      rows += QStringLiteral("<table:table-row><table:table-cell office:value-type=\"string\"><text:p>%1 r%2</text:p></table:table-cell>"
+                             "<table:table-cell office:value-type=\"float\" office:value=\"%3\"><text:p>%3</text:p></table:table-cell></table:table-row>")
+                  .arg(bookSheets[i].toHtmlEscaped()).arg(r).arg(r * i);
+    body += QStringLiteral("<table:table table:name=\"%1\">%2</table:table>").arg(bookSheets[i].toHtmlEscaped(), rows);
+  }
+  return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                        "<office:document xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+                        "xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\" "
+                        "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\" office:version=\"1.2\" "
+                        "office:mimetype=\"application/vnd.oasis.opendocument.spreadsheet\"><office:body><office:spreadsheet>%1"
+                        "</office:spreadsheet></office:body></office:document>\n")
+      .arg(body)
+      .toUtf8();
+}
 
 const Fixtures &fixtures() {
   static Fixtures f = [] {
@@ -117,6 +147,9 @@ const Fixtures &fixtures() {
       ok = ok && runTool(soffice, {profile, "--headless", "--convert-to", fmt, "--outdir", x.dir, x.dir + "/words.txt"});
     for (const char *fmt : {"xls", "xlsx", "ods"})
       ok = ok && runTool(soffice, {profile, "--headless", "--infilter=CSV:44,34,76", "--convert-to", fmt, "--outdir", x.dir, x.dir + "/sheet.csv"});
+    testenv::writeFile(x.dir + "/book.fods", flatBook());
+    for (const char *fmt : {"xls", "xlsx", "ods"})
+      ok = ok && runTool(soffice, {profile, "--headless", "--convert-to", fmt, "--outdir", x.dir, x.dir + "/book.fods"});
     x.office = ok;
     x.doc = x.dir + "/words.doc";
     x.docx = x.dir + "/words.docx";
@@ -124,6 +157,9 @@ const Fixtures &fixtures() {
     x.xls = x.dir + "/sheet.xls";
     x.xlsx = x.dir + "/sheet.xlsx";
     x.ods = x.dir + "/sheet.ods";
+    x.book[0] = x.dir + "/book.xls";
+    x.book[1] = x.dir + "/book.xlsx";
+    x.book[2] = x.dir + "/book.ods";
     return x;
   }();
   return f;
@@ -142,6 +178,55 @@ QString cellText(QTextTable *t, int row, int col) {
   QTextCursor cur = c.firstCursorPosition();
   cur.setPosition(c.lastCursorPosition().position(), QTextCursor::KeepAnchor);
   return cur.selectedText();
+}
+
+// Each table of a document with the line just above it, written "<name>|bold" or "<name>|plain", and its
+// cells, row by row, "a,b;c,d".
+QStringList shownSheets(QTextDocument *doc) {
+  QStringList list;
+  for (QTextFrame *f : doc->rootFrame()->childFrames()) {
+    auto *t = qobject_cast<QTextTable *>(f);
+    if (!t) continue;
+    const QTextBlock above = doc->findBlock(t->firstPosition()).previous();
+    const bool bold = above.isValid() && above.begin() != above.end() && above.begin().fragment().charFormat().fontWeight() >= QFont::Bold;
+    QStringList rows;
+    for (int r = 0; r < t->rows(); ++r) {
+      QStringList cells;
+      for (int c = 0; c < t->columns(); ++c) cells << cellText(t, r, c);
+      rows << cells.join(',');
+    }
+    list << above.text() + (bold ? "|bold " : "|plain ") + rows.join(';');
+  }
+  return list;
+}
+
+// What shownSheets() gives for the workbook of five sheets.
+QStringList bookAsShown() {
+  QStringList list;
+  for (int i = 0; i < bookSheets.size(); ++i) {
+    QStringList rows;
+    for (int r = 0; r < 3; ++r) rows << QStringLiteral("%1 r%2,%3").arg(bookSheets[i]).arg(r).arg(r * i);
+    list << bookSheets[i] + "|bold " + rows.join(';');
+  }
+  return list;
+}
+
+// An Excel file whose workbook stream's first sector is chained to itself in the allocation table.
+QByteArray selfChainedWorkbook(const QByteArray &xls) {
+  auto le32 = [&](qsizetype at) { return qFromLittleEndian<quint32>(xls.constData() + at); };
+  if (xls.size() < 1024 || qFromLittleEndian<quint16>(xls.constData() + 30) != 9) return {};
+  const quint32 fatSector = le32(76), dirSector = le32(48);
+  for (int i = 0; i < 4; ++i) {
+    const qsizetype e = 512 + qsizetype(dirSector) * 512 + i * 128;
+    if (e + 128 > xls.size()) break;
+    if (QString::fromUtf16(reinterpret_cast<const char16_t *>(xls.constData() + e), 8) != QLatin1String("Workbook")) continue;
+    const quint32 start = le32(e + 116), size = le32(e + 120);
+    if (size < 4096) return {};  // kept in the small-stream area: no sector of its own
+    QByteArray out = xls;
+    qToLittleEndian<quint32>(start, out.data() + 512 + qsizetype(fatSector) * 512 + qsizetype(start) * 4);
+    return out;
+  }
+  return {};
 }
 
 class OfficeTab : public ::testing::Test {
@@ -375,6 +460,169 @@ TEST_F(OfficeTab, CancelFromTheStatusLineAndTheTimeLimit) {
   ASSERT_FALSE(pid.isEmpty());
   EXPECT_TRUE(testenv::waitFor([&] { return !QFileInfo::exists("/proc/" + pid) || testenv::readFile("/proc/" + pid + "/stat").contains(") Z "); }))
       << "the converter's child " << pid.constData() << " still runs";
+}
+
+TEST_F(OfficeTab, WorkbooksShowEverySheetUnderItsName) {
+  const Fixtures &f = fixtures();
+  if (!f.office) GTEST_SKIP() << "LibreOffice is not installed";
+  for (const QString &file : f.book) {
+    SCOPED_TRACE(file.toStdString());
+    EXPECT_EQ(show(file), QStringLiteral("Succesfully Opened: ") + file);
+    EXPECT_EQ(shownSheets(tab->ReApp->document()), bookAsShown());
+  }
+  // Without LibreOffice: xls2csv's sheets, named from the workbook's own list.
+  qputenv("TARNWICK_CONVERTER_NO_OFFICE", "1");
+  if (QStandardPaths::findExecutable(QStringLiteral("xls2csv")).isEmpty()) GTEST_SKIP() << "xls2csv is not installed";
+  EXPECT_EQ(show(f.book[0]), QStringLiteral("Succesfully Opened: ") + f.book[0]);
+  EXPECT_EQ(shownSheets(tab->ReApp->document()), bookAsShown());
+}
+
+TEST_F(OfficeTab, AConverterThatSucceedsWithNothingHasFailed) {
+  const QString failed = QStringLiteral("Operation cancelled or file only partially opened");
+  const QString dir = testenv::makeDir();
+  // A converter library that reports success without handing over a byte.
+  registerFake();
+  qputenv("TARNWICK_FAKECONV", "empty");
+  const QString fak = testenv::writeFile(dir + "/x.fak", "anything");
+  EXPECT_FALSE(tab->ImportWithConverter(fak, "Fake Converter"));
+  qunsetenv("TARNWICK_FAKECONV");
+  // A converter program that exits 0 and writes nothing.
+  qputenv("TARNWICK_CONVERTER_NO_OFFICE", "1");
+  const QString bin = testenv::makeDir("bin");
+  testenv::writeFile(bin + "/antiword", "#!/bin/sh\nexit 0\n");
+  QFile::setPermissions(bin + "/antiword", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  qputenv("PATH", (bin + ":").toUtf8() + savedPath);
+  const QString doc = testenv::writeFile(dir + "/a.doc", convtest::oleLookalike("words"));
+  EXPECT_EQ(show(doc), failed);
+  qputenv("PATH", savedPath);
+  // The real xls2csv on a workbook whose stream loops on its first sector: it prints nothing, exits 0.
+  if (!fixtures().office) GTEST_SKIP() << "LibreOffice is needed to make the workbook";
+  if (QStandardPaths::findExecutable(QStringLiteral("xls2csv")).isEmpty()) GTEST_SKIP() << "xls2csv is not installed";
+  const QByteArray looped = selfChainedWorkbook(testenv::readFile(fixtures().book[0]));
+  ASSERT_FALSE(looped.isEmpty());
+  const QString xls = testenv::writeFile(dir + "/looped.xls", looped);
+  EXPECT_EQ(show(xls), failed);
+  EXPECT_EQ(testenv::readFile(xls), looped);
+}
+
+TEST_F(OfficeTab, ConverterProgramsAndTheirOutputHaveACeiling) {
+  qputenv("TARNWICK_CONVERTER_NO_OFFICE", "1");
+  qputenv("TARNWICK_CONVERTER_MEMORY_LIMIT_MB", "256");
+  qputenv("TARNWICK_CONVERTER_TIME_LIMIT_MS", "60000");
+  const QString dir = testenv::makeDir();
+  const QString bin = testenv::makeDir("bin");
+  const QString report = dir + "/report";
+  // An xls2csv that takes address space without end (untouched mappings, so without a ceiling it costs
+  // the machine nothing): it says how far it got; at 4 GB it gives up and "converts".
+  testenv::writeFile(bin + "/xls2csv", QStringLiteral(
+      "#!/bin/sh\nexec /usr/bin/python3 -c '\n"
+      "import mmap, sys\n"
+      "held = []\n"
+      "try:\n"
+      "    while len(held) < 256:\n"
+      "        held.append(mmap.mmap(-1, 16 << 20))\n"
+      "except (MemoryError, OSError):\n"
+      "    open(sys.argv[1], \"w\").write(\"stopped at %d MB\" % (16 * len(held)))\n"
+      "    sys.exit(3)\n"
+      "open(sys.argv[1], \"w\").write(\"took 4096 MB\")\n"
+      "print(\"a,b\")\n"
+      "' '%1'\n").arg(report).toUtf8());
+  // An antiword that writes 100 MB of text.
+  testenv::writeFile(bin + "/antiword", "#!/bin/sh\nhead -c 100000000 /dev/zero | tr '\\0' a\n");
+  for (const char *p : {"/xls2csv", "/antiword"}) QFile::setPermissions(bin + p, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  qputenv("PATH", (bin + ":").toUtf8() + savedPath);
+  const QString xls = testenv::writeFile(dir + "/big.xls", convtest::oleLookalike("cells"));
+  EXPECT_EQ(show(xls), QStringLiteral("Operation cancelled or file only partially opened"));
+  const QByteArray reached = testenv::readFile(report);
+  ASSERT_TRUE(reached.startsWith("stopped at ")) << reached.constData();
+  EXPECT_LE(reached.mid(11).split(' ').first().toInt(), 256);
+  // The text a program hands back is held in this process: a quarter of the ceiling at most.
+  qputenv("TARNWICK_CONVERTER_MEMORY_LIMIT_MB", "64");
+  const QString doc = testenv::writeFile(dir + "/big.doc", convtest::oleLookalike("words"));
+  QByteArray rtf;
+  long code = 0;
+  EXPECT_EQ(tab->converters().convert(doc, "Word 97", [](int) { return true; }, &rtf, &code), TTextConverters::Result::Failed);
+  EXPECT_EQ(code, kConvOutOfMemory);
+  EXPECT_TRUE(rtf.isEmpty());
+  qunsetenv("TARNWICK_CONVERTER_MEMORY_LIMIT_MB");
+}
+
+TEST_F(OfficeTab, ClearOrTheTabGoingWhileConvertingEndsTheConverter) {
+  convtest::StandInOffice office;
+  qputenv("TARNWICK_CONVERTER_TIME_LIMIT_MS", "60000");
+  const QString doc = testenv::writeFile(testenv::makeDir() + "/hang.doc", convtest::oleLookalike("HANG"));
+  // "Clear" from the pop-up menu as soon as the converter runs: its whole group ends, nothing is shown.
+  QTimer clearer;
+  QObject::connect(&clearer, &QTimer::timeout, [&] {
+    if (tab && tab->isConverting() && office.groups().size() == 1 && !office.running().isEmpty()) {
+      clearer.stop();
+      tab->Clear6->trigger();
+    }
+  });
+  clearer.start(5);
+  EXPECT_EQ(show(doc), QString());
+  EXPECT_TRUE(tab->ReApp->toPlainText().isEmpty());
+  ASSERT_EQ(office.groups().size(), 1);
+  EXPECT_EQ(office.running(), QStringList());
+  // The tab destroyed from inside its conversion: the conversion stops, nothing touches the tab again.
+  QTimer destroyer;
+  QObject::connect(&destroyer, &QTimer::timeout, [&] {
+    if (tab && tab->isConverting() && office.groups().size() == 2 && !office.running().isEmpty()) {
+      destroyer.stop();
+      tab.reset();
+    }
+  });
+  destroyer.start(5);
+  TOfficeTab *raw = tab.get();
+  raw->showDocument(doc, QStringLiteral(".doc"));
+  EXPECT_FALSE(tab);
+  ASSERT_EQ(office.groups().size(), 2);
+  EXPECT_EQ(office.running(), QStringList());
+}
+
+TEST(XlsSheets, NamesInOrderOrNoneFromADamagedWorkbook) {
+  const Fixtures &f = fixtures();
+  if (!f.office) GTEST_SKIP() << "LibreOffice is needed to make the workbook";
+  const QByteArray book = testenv::readFile(f.book[0]);
+  const auto names = [](const QByteArray &file) {
+    QStringList list;
+    for (const xlssheets::Sheet &s : xlssheets::read(file)) list << s.name + (s.type ? "(not a worksheet)" : "");
+    return list;
+  };
+  ASSERT_EQ(names(book), bookSheets);
+  // Every sector chained to itself, the file cut at every 64 bytes, the header's counts and starts out of
+  // range: the whole list or nothing, never part of it or a wrong one.
+  QList<QByteArray> damaged;
+  const quint32 fatSector = qFromLittleEndian<quint32>(book.constData() + 76);
+  for (quint32 s = 0; s < quint32((book.size() - 512) / 512); ++s) {
+    QByteArray d = book;
+    qToLittleEndian<quint32>(s, d.data() + 512 + qsizetype(fatSector) * 512 + qsizetype(s) * 4);
+    damaged << d;
+  }
+  for (qsizetype cut = 0; cut < book.size(); cut += 64) damaged << book.left(cut);
+  // The root folder's second entry is the workbook stream (LibreOffice writes it so): its start and size.
+  const qsizetype entry = 512 + qsizetype(qFromLittleEndian<quint32>(book.constData() + 48)) * 512 + 128;
+  for (const std::pair<qsizetype, quint32> &field :
+       {std::pair<qsizetype, quint32>{44, 0xffffffffu}, {44, 0}, {48, 0xfffffffdu}, {48, 100000}, {60, 0}, {68, 0},
+        {76, 0xffffffffu}, {entry + 116, 0xfffffff0u}, {entry + 116, 0}, {entry + 120, 0xfffffff0u}, {entry + 120, 100}}) {
+    if (field.first + 4 > book.size()) continue;
+    QByteArray d = book;
+    qToLittleEndian<quint32>(field.second, d.data() + field.first);
+    damaged << d;
+  }
+  for (int shift : {0, 7, 16, 30}) {
+    QByteArray d = book;
+    qToLittleEndian<quint16>(quint16(shift), d.data() + 30);
+    damaged << d;
+  }
+  int whole = 0;
+  for (qsizetype i = 0; i < damaged.size(); ++i) {
+    const QStringList got = names(damaged[i]);
+    EXPECT_TRUE(got.isEmpty() || got == bookSheets) << "variant " << i << ": " << got.join('|').toStdString();
+    whole += got == bookSheets;
+  }
+  EXPECT_GT(whole, 0);  // sectors outside the workbook's chains do not matter
+  EXPECT_LT(whole, damaged.size());
 }
 
 TEST_F(OfficeTab, ReAppIsWritableOnlyWhileFocused) {
