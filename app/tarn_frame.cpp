@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <unistd.h>
 #include "app/tarn.h"
+#include "viewers/officetab.h"
 #include "tools/richform.h"
 #include "browser/panerules.h"
 #include "controls/dirlabel.h"
