@@ -36,10 +36,11 @@ class MediaClicks : public apptest::FolderWindowTest {
   void fillFolder() override {
     const QString gst = QStandardPaths::findExecutable(QStringLiteral("gst-launch-1.0"));
     if (gst.isEmpty()) GTEST_SKIP() << "gst-launch-1.0 is not installed: no video to click";
-    // Two seconds of picture and sound: long enough to be playing while the next file is clicked.
+    // Ten seconds of picture and sound: long enough to be still playing when a loaded machine's event loop
+    // next looks (a two-second clip could play to its end between two looks).
     ASSERT_TRUE(runTool(gst, {"-q", "avimux", "name=mux", "!", "filesink", "location=" + dir + "/clip.avi", "videotestsrc",
-                              "num-buffers=50", "!", "video/x-raw,width=160,height=120,framerate=25/1", "!", "jpegenc", "!",
-                              "mux.", "audiotestsrc", "num-buffers=90", "!", "audio/x-raw,rate=44100,channels=1", "!",
+                              "num-buffers=250", "!", "video/x-raw,width=160,height=120,framerate=25/1", "!", "jpegenc", "!",
+                              "mux.", "audiotestsrc", "num-buffers=431", "!", "audio/x-raw,rate=44100,channels=1", "!",
                               "audioconvert", "!", "mux."}));
     ASSERT_TRUE(runTool(gst, {"-q", "audiotestsrc", "num-buffers=20", "!", "audio/x-raw,rate=22050,channels=1", "!", "wavenc",
                               "!", "filesink", "location=" + dir + "/tone.wav"}));
