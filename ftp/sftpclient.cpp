@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <algorithm>
 #include <deque>
 #include <mutex>
 #include <vector>
@@ -17,6 +18,8 @@
 #include <libssh/sftp.h>
 
 #include <cerrno>
+#include <csignal>
+#include <pthread.h>
 #include <cstring>
 #include <fcntl.h>
 #include <netdb.h>
@@ -34,6 +37,7 @@ namespace {
 // OpenSSH's server takes requests up to 256 KiB.
 constexpr uint32_t kBlock = 64 * 1024;
 constexpr int kReadAhead = 32;
+constexpr int kWriteAhead = 32;
 constexpr int kPassphraseTries = 3;
 
 QString decodeName(const QByteArray &raw)
@@ -134,6 +138,13 @@ public:
         m_ctx->moveToThread(&m_thread);
         m_thread.setObjectName(QStringLiteral("sftp"));
         m_thread.start();
+        // A write to a connection the server has dropped must fail with EPIPE, not end the program.
+        QMetaObject::invokeMethod(m_ctx, [] {
+            sigset_t set;
+            sigemptyset(&set);
+            sigaddset(&set, SIGPIPE);
+            pthread_sigmask(SIG_BLOCK, &set, nullptr);
+        }, Qt::QueuedConnection);
     }
 
     ~TSftpWorker()
@@ -215,6 +226,8 @@ public:
     }
     // After a failed call: when the session itself is gone, forget it and say so.
     void checkAlive(TSftpResult &r);
+    // Ends the session and tells the client why.
+    void dropSession(const QString &reason);
 
 private:
     bool openSocket(const TSftpSettings &st, quint64 seq, QString &error);
@@ -227,6 +240,8 @@ private:
     QString sftpError() const;
     QByteArray absolute(const QByteArray &name) const { return TSftpClient::joinPath(m_cwd, name); }
     void progress(qint64 done, qint64 total, bool force);
+    // Reads exactly len bytes of the SFTP channel; false with error when it ends or times out.
+    bool readChannel(void *buf, uint32_t len, QString &error);
 
     TSftpClient *m_client;
     QThread m_thread;
@@ -236,6 +251,7 @@ private:
     sftp_session m_sftp = nullptr;
     QByteArray m_cwd;
     QByteArray m_hostLabel;
+    int m_timeoutMs = 30000;
     QElapsedTimer m_progressClock;
 
     // Shared with the caller's thread.
@@ -266,6 +282,25 @@ void TSftpWorker::progress(qint64 done, qint64 total, bool force)
     m_progressClock.restart();
     TSftpClient *c = m_client;
     toClient([c, done, total] { emit c->progress(done, total); });
+}
+
+bool TSftpWorker::readChannel(void *buf, uint32_t len, QString &error)
+{
+    char *p = static_cast<char *>(buf);
+    while (len > 0) {
+        const int n = ssh_channel_read_timeout(m_sftp->channel, p, len, 0, m_timeoutMs > 0 ? m_timeoutMs : -1);
+        if (n < 0 || (n == 0 && (ssh_channel_is_eof(m_sftp->channel) || !ssh_is_connected(m_session)))) {
+            error = QStringLiteral("the connection was lost (%1)").arg(sshError());
+            return false;
+        }
+        if (n == 0) {
+            error = QStringLiteral("the server did not answer in time");
+            return false;
+        }
+        p += n;
+        len -= uint32_t(n);
+    }
+    return true;
 }
 
 void TSftpWorker::teardown()
@@ -299,12 +334,17 @@ void TSftpWorker::checkAlive(TSftpResult &r)
     if (!m_session || ssh_is_connected(m_session))
         return;
     const QString reason = QStringLiteral("Connection to %1 lost: %2").arg(QString::fromUtf8(m_hostLabel), sshError());
+    dropSession(reason);
+    if (r.error.isEmpty())
+        r.error = reason;
+}
+
+void TSftpWorker::dropSession(const QString &reason)
+{
     teardown();
     log(QStringLiteral("! ") + reason);
     TSftpClient *c = m_client;
     toClient([c, reason] { emit c->disconnected(reason); });
-    if (r.error.isEmpty())
-        r.error = reason;
 }
 
 bool TSftpWorker::openSocket(const TSftpSettings &st, quint64 seq, QString &error)
@@ -642,6 +682,7 @@ TSftpResult TSftpWorker::connectTo(const TSftpSettings &st, quint64 seq)
     ssh_options_set(m_session, SSH_OPTIONS_PORT, &st.port);
     if (!st.user.isEmpty())
         ssh_options_set(m_session, SSH_OPTIONS_USER, st.user.constData());
+    m_timeoutMs = st.timeout * 1000;
     long timeout = st.timeout;
     if (timeout > 0)
         ssh_options_set(m_session, SSH_OPTIONS_TIMEOUT, &timeout);
@@ -885,8 +926,7 @@ TSftpResult TSftpWorker::download(const QByteArray &remoteName, const QString &l
     if (failure.isEmpty() && !stopped)
         ::ftruncate(fd, off_t(start + done));
     const bool closeOk = ::close(fd) == 0;
-    if (ssh_is_connected(m_session))
-        sftp_close(rf);
+    sftp_close(rf);  // on a lost session it only frees the handle
     if (failure.isEmpty() && !stopped && !closeOk)
         failure = QStringLiteral("cannot write %1: %2").arg(r.localFile, QString::fromLocal8Bit(std::strerror(errno)));
     r.bytes = done;
@@ -964,42 +1004,125 @@ TSftpResult TSftpWorker::upload(const QString &localFile, const QByteArray &remo
     r.resumedFrom = start;
     m_progressClock.invalidate();
     progress(start, total, true);
-    std::vector<char> buf(kBlock);
+    // libssh 0.10 waits for the server's answer after every sftp_write, so a block would cost a
+    // round trip. The write requests go on the SFTP channel directly instead, kWriteAhead at a
+    // time, and their answers are read back here before libssh reads the channel again.
+    std::vector<char> packet(kBlock + 64 + ssh_string_len(wf->handle));
+    std::deque<uint32_t> inFlight;
     qint64 done = 0;
+    qint64 acked = 0;
     QString failure;
     bool stopped = false;
+    bool broken = false;  // the channel is out of step: the session must go
     off_t pos = off_t(start);
+    bool eof = false;
+    std::deque<uint32_t> sizes;
     while (true) {
-        if (cancelled(seq)) {
-            stopped = true;
-            break;
-        }
-        const ssize_t n = ::pread(fd, buf.data(), buf.size(), pos);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            failure = QStringLiteral("cannot read %1: %2").arg(localFile, QString::fromLocal8Bit(std::strerror(errno)));
-            break;
-        }
-        if (n == 0)
-            break;
-        ssize_t off = 0;
-        while (off < n) {
-            const ssize_t w = sftp_write(wf, buf.data() + off, size_t(n - off));
-            if (w <= 0) {
-                failure = sftpError();
+        while (!eof && !stopped && failure.isEmpty() && int(inFlight.size()) < kWriteAhead) {
+            if (cancelled(seq)) {
+                stopped = true;
                 break;
             }
-            off += w;
+            const size_t hlen = ssh_string_len(wf->handle);
+            const size_t head = 4 + 1 + 4 + 4 + hlen + 8 + 4;
+            const ssize_t n = ::pread(fd, packet.data() + head, kBlock, pos);
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                failure = QStringLiteral("cannot read %1: %2").arg(localFile, QString::fromLocal8Bit(std::strerror(errno)));
+                break;
+            }
+            if (n == 0) {
+                eof = true;
+                break;
+            }
+            const uint32_t id = ++m_sftp->id_counter;
+            char *p = packet.data();
+            const auto put32 = [&p](uint32_t v) {
+                *p++ = char(v >> 24);
+                *p++ = char(v >> 16);
+                *p++ = char(v >> 8);
+                *p++ = char(v);
+            };
+            put32(uint32_t(head - 4 + size_t(n)));
+            *p++ = char(SSH_FXP_WRITE);
+            put32(id);
+            put32(uint32_t(hlen));
+            std::memcpy(p, ssh_string_data(wf->handle), hlen);
+            p += hlen;
+            put32(uint32_t(uint64_t(pos) >> 32));
+            put32(uint32_t(uint64_t(pos)));
+            put32(uint32_t(n));
+            const uint32_t total_len = uint32_t(head + size_t(n));
+            if (ssh_channel_write(m_sftp->channel, packet.data(), total_len) != int(total_len)) {
+                failure = sftpError();
+                broken = true;
+                break;
+            }
+            inFlight.push_back(id);
+            sizes.push_back(uint32_t(n));
+            pos += n;
+            done += n;
         }
-        if (!failure.isEmpty())
+        if (inFlight.empty())
             break;
-        pos += n;
-        done += n;
-        progress(start + done, total, false);
+        // The answer to the oldest request: a status packet.
+        unsigned char hdr[4];
+        QString readError;
+        if (!readChannel(hdr, 4, readError)) {
+            failure = readError;
+            broken = true;
+            break;
+        }
+        const uint32_t len = uint32_t(hdr[0]) << 24 | uint32_t(hdr[1]) << 16 | uint32_t(hdr[2]) << 8 | hdr[3];
+        if (len < 9 || len > 256 * 1024) {
+            failure = QStringLiteral("the server sent a malformed answer");
+            broken = true;
+            break;
+        }
+        std::vector<unsigned char> reply(len);
+        if (!readChannel(reply.data(), len, readError)) {
+            failure = readError;
+            broken = true;
+            break;
+        }
+        const uint32_t rid = uint32_t(reply[1]) << 24 | uint32_t(reply[2]) << 16 | uint32_t(reply[3]) << 8 | reply[4];
+        const auto it = std::find(inFlight.begin(), inFlight.end(), rid);
+        if (reply[0] != SSH_FXP_STATUS || len < 9 || it == inFlight.end()) {
+            failure = QStringLiteral("the server sent an unexpected answer");
+            broken = true;
+            break;
+        }
+        const uint32_t code = uint32_t(reply[5]) << 24 | uint32_t(reply[6]) << 16 | uint32_t(reply[7]) << 8 | reply[8];
+        const qsizetype idx = it - inFlight.begin();
+        const uint32_t blockSize = sizes[size_t(idx)];
+        inFlight.erase(it);
+        sizes.erase(sizes.begin() + idx);
+        if (code != SSH_FX_OK) {
+            if (failure.isEmpty())
+                failure = sftpErrorText(int(code));
+            continue;  // the others still have answers on the way
+        }
+        acked += blockSize;
+        progress(start + acked, total, false);
     }
+    if (broken) {
+        // What libssh would read next is no longer a packet boundary: the session cannot go on.
+        ::close(fd);
+        r.bytes = acked;
+        r.error = QStringLiteral("Upload of %1 failed: %2").arg(localFile, failure);
+        if (!ssh_is_connected(m_session)) {
+            sftp_close(wf);  // only frees the handle: nothing goes out on a lost connection
+        } else {
+            // A live channel out of step: its handle is left (closing would wait for an answer
+            // that cannot be told apart), and the session goes.
+            dropSession(QStringLiteral("Connection to %1 closed: %2").arg(QString::fromUtf8(m_hostLabel), failure));
+        }
+        return r;
+    }
+    done = acked;
     ::close(fd);
-    if (ssh_is_connected(m_session) && sftp_close(wf) != SSH_OK && failure.isEmpty() && !stopped)
+    if (sftp_close(wf) != SSH_OK && failure.isEmpty() && !stopped)
         failure = sftpError();
     r.bytes = done;
     progress(start + done, total, true);
