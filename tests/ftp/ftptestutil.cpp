@@ -386,12 +386,15 @@ bool SshServer::start()
     const bool root = ::geteuid() == 0;
     if (root) {
         // A user of its own, never root: what the tests do with files runs with a user's rights.
+        // A shell, since sshd runs a subsystem other than its own through it.
         if (!::getpwnam(kSshUser)
             && runTool(QStringLiteral("/usr/sbin/useradd"), {"--system", "--no-create-home", "--home-dir", "/nonexistent",
-                                                            "--shell", "/usr/sbin/nologin", kSshUser}) != 0) {
+                                                            "--shell", "/bin/sh", kSshUser}) != 0) {
             m_error = QStringLiteral("useradd failed");
             return false;
         }
+        if (QByteArray(::getpwnam(kSshUser)->pw_shell) != "/bin/sh")
+            runTool(QStringLiteral("/usr/sbin/usermod"), {"--shell", "/bin/sh", kSshUser});
         m_user = QString::fromLatin1(kSshUser);
         m_password = QString::fromLatin1(pattern(12, int(::getpid())).toHex()) + QStringLiteral("-Pw");
         if (runTool(QStringLiteral("/usr/sbin/chpasswd"), {}, (m_user + QLatin1Char(':') + m_password + QLatin1Char('\n')).toUtf8()) != 0) {
@@ -433,10 +436,19 @@ bool SshServer::start()
             QStringLiteral("Port %1").arg(port), "ListenAddress 127.0.0.1", "HostKey " + hostKey, "PidFile none",
             "AuthorizedKeysFile " + authorizedKeysFile(), "StrictModes no", "UsePAM no", "PasswordAuthentication yes",
             "KbdInteractiveAuthentication no", "PubkeyAuthentication yes", "PermitRootLogin no", "AllowUsers " + m_user,
-            "Subsystem sftp internal-sftp", "ForceCommand internal-sftp -d " + m_root, "LogLevel VERBOSE",
+            "LogLevel VERBOSE",
             "MaxAuthTries 20", "MaxStartups 50", "LoginGraceTime 120", "PermitEmptyPasswords no"};
         if (m_v6)
             lines << "ListenAddress ::1";
+        if (m_script.isEmpty()) {
+            lines << "Subsystem sftp internal-sftp" << "ForceCommand internal-sftp -d " + m_root;
+        } else {
+            const QString copy = m_dir + QStringLiteral("/subsystem.py");  // where the served user can read it
+            QFile::remove(copy);
+            QFile::copy(m_script, copy);
+            ::chmod(QFile::encodeName(copy).constData(), 0644);
+            lines << "Subsystem sftp /usr/bin/python3 " + copy;
+        }
         testenv::writeFile(conf, lines.join(QLatin1Char('\n')).toUtf8() + "\n");
         const QString logFile = m_dir + QStringLiteral("/sshd.log");
         QFile::remove(logFile);

@@ -74,6 +74,9 @@ class SshServer {
 public:
     explicit SshServer(const QString &root);
     ~SshServer();
+    // Instead of OpenSSH's own SFTP server, this script (run with python3 as the served user)
+    // speaks SFTP on the session's stdin and stdout; set before start().
+    void setSubsystemScript(const QString &script) { m_script = script; }
     bool start();            // false with error()
     void kill();             // SIGKILL of sshd and of every session process it started
     int port() const { return m_port; }
@@ -97,6 +100,7 @@ private:
     QString m_dir;
     QString m_user;
     QString m_password;
+    QString m_script;
     int m_port = 0;
     bool m_v6 = false;
     QString m_error;

@@ -586,4 +586,37 @@ TEST_F(Sftp, RemoteNamesNeverLeaveTheLocalFolder)
     const TSftpResult ok = cl.call([&](TSftpClient &c) { c.download("inner.txt", dest); });
     ASSERT_TRUE(ok.ok) << ok.error.toStdString();
     EXPECT_EQ(testenv::readFile(dest + QStringLiteral("/inner.txt")), "inner");
+
+    // A server whose listing itself holds such names (sshd with a hostile SFTP subsystem): they are
+    // listed as sent, and downloading each one, as a window would from the list, writes nothing.
+    SshServer hostile(root);
+    const QString script = testenv::sourceDir() + QStringLiteral("/tests/ftp/hostile_sftp.py");
+    ASSERT_TRUE(QFileInfo::exists(script)) << "TARNWICK_SOURCE_DIR must name the source tree (ctest sets it)";
+    hostile.setSubsystemScript(script);
+    ASSERT_TRUE(hostile.start()) << hostile.error().toStdString();
+    hostile.authorize(userKey);
+    trustServer(hostile);
+    Client h(hostile);
+    const TSftpResult hc = h.connect();
+    ASSERT_TRUE(hc.ok) << hc.error.toStdString() << hostile.log().toStdString();
+    const TSftpResult listing = h.call([](TSftpClient &c) { c.list(); });
+    ASSERT_TRUE(listing.ok) << listing.error.toStdString();
+    QList<QByteArray> names;
+    for (const TSftpEntry &e : listing.entries)
+        names << e.name;
+    // "." and ".." are never listed; the rest come as the server sent them.
+    EXPECT_EQ(names, QList<QByteArray>({"../escape.txt", "/tmp/absolute.txt", "a/b.txt", "..\\..\\win.txt", "ok.txt"}));
+    const QString dest2 = testenv::makeDir(QStringLiteral("parent")) + QStringLiteral("/dest");
+    QDir().mkpath(dest2);
+    for (const QByteArray &n : names) {
+        const TSftpResult r = h.call([&](TSftpClient &c) { c.download(n, dest2); });
+        // A backslash is an ordinary character here: that name stays inside as one file.
+        const bool plain = n == "ok.txt" || n == "..\\..\\win.txt";
+        EXPECT_EQ(r.ok, plain && n == "ok.txt") << n.toStdString() << ": " << r.error.toStdString();
+        EXPECT_EQ(TSftpClient::isSafeLocalName(n), plain) << n.toStdString();
+    }
+    EXPECT_EQ(QDir(dest2).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"ok.txt"});
+    EXPECT_EQ(QDir(QFileInfo(dest2).absolutePath()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"dest"});
+    EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/tmp/absolute.txt")));
+    EXPECT_EQ(testenv::readFile(dest2 + QStringLiteral("/ok.txt")), "plain file\n");
 }
