@@ -212,6 +212,7 @@ public:
     bool connected() const { return m_sftp != nullptr; }
     QByteArray cwd() const { return m_cwd; }
     bool cancelled(quint64 seq) const { return m_stopping || seq <= m_cancelUpTo.load(); }
+    bool stopping() const { return m_stopping; }
 
     // Posts to the caller's thread.
     template <typename F>
@@ -1247,6 +1248,8 @@ struct TSftpJobs {
                                                            bool needsSession = true)
     {
         return [client, op, names, f = std::forward<F>(f), needsSession](TSftpWorker &w, quint64 seq) {
+            if (w.stopping())
+                return;  // the client is going: nobody waits for this any more
             TSftpResult r;
             r.op = op;
             bool nul = false;
