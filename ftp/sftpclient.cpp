@@ -890,6 +890,7 @@ TSftpResult TSftpWorker::download(const QByteArray &remoteName, const QString &l
             break;
         const Req q = queue.front();
         queue.pop_front();
+        sftp_seek64(rf, q.offset);  // clears the end-of-file mark, so every answer is collected
         const int n = sftp_async_read(rf, buf.data(), kBlock, uint32_t(q.id));
         if (n < 0) {
             if (failure.isEmpty())
