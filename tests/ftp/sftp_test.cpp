@@ -1,13 +1,15 @@
 // The SFTP engine against OpenSSH's sshd, started here with its own host key and configuration:
 // logins (keys, agent, passphrases, passwords), the known-hosts flows, every file operation with
 // awkward names, resuming, Cancel, a server that dies mid-transfer, and remote names that try to
-// leave the local folder.
+// leave the local folder; a server that never answers.
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTimer>
 
 #include "ftp/sftpclient.h"
@@ -619,4 +621,43 @@ TEST_F(Sftp, RemoteNamesNeverLeaveTheLocalFolder)
     EXPECT_EQ(QDir(QFileInfo(dest2).absolutePath()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"dest"});
     EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/tmp/absolute.txt")));
     EXPECT_EQ(testenv::readFile(dest2 + QStringLiteral("/ok.txt")), "plain file\n");
+}
+
+TEST(SftpSilentPeer, TimesOutAndTheClientCanGoWhileItWaits)
+{
+    // Takes connections and never says a word.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    QList<QTcpSocket *> held;
+    QObject::connect(&silent, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket *s = silent.nextPendingConnection())
+            held << s;
+    });
+    TSftpClient c;
+    c.setHost(QStringLiteral("127.0.0.1"));
+    c.setPort(silent.serverPort());
+    c.setTimeout(1);
+    QList<TSftpResult> results;
+    QObject::connect(&c, &TSftpClient::finished, [&](const TSftpResult &r) { results << r; });
+    QElapsedTimer clock;
+    clock.start();
+    c.connectToHost();
+    ASSERT_TRUE(testenv::waitFor([&] { return !results.isEmpty(); }, 20000));
+    EXPECT_FALSE(results[0].ok);
+    EXPECT_TRUE(results[0].error.startsWith(QStringLiteral("SSH connection to 127.0.0.1"))) << results[0].error.toStdString();
+    EXPECT_LT(clock.elapsed(), 15000);
+    EXPECT_FALSE(c.isConnected());
+
+    // A client that goes while its connection waits for the server does not wait for the timeout.
+    auto waiting = std::make_unique<TSftpClient>();
+    waiting->setHost(QStringLiteral("127.0.0.1"));
+    waiting->setPort(silent.serverPort());
+    waiting->setTimeout(600);
+    waiting->connectToHost();
+    waiting->list();  // queued behind it: dropped
+    ASSERT_TRUE(testenv::waitFor([&] { return held.size() >= 2; }, 10000));
+    clock.restart();
+    waiting.reset();
+    EXPECT_LT(clock.elapsed(), 3000);
+    qDeleteAll(held);
 }
