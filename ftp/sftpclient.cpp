@@ -428,15 +428,21 @@ bool TSftpWorker::storeHostKey(const TSftpSettings &st, QString &error)
     ssh_string_free_char(entry);
     if (!line.endsWith('\n'))
         line += '\n';
-    const QFileInfo fi(st.knownHosts);
+    // A linked known_hosts (kept with the user's other dot files, say) is written where it points.
+    QFileInfo fi(st.knownHosts);
+    const QString target = fi.isSymLink() && fi.exists() ? fi.canonicalFilePath() : st.knownHosts;
+    fi = QFileInfo(target);
+    const bool madeDir = !QFileInfo::exists(fi.absolutePath());
     QDir().mkpath(fi.absolutePath());
-    if (fi.absolutePath() == QFileInfo(st.sshDir).absoluteFilePath())
-        ::chmod(QFile::encodeName(st.sshDir).constData(), 0700);
+    if (madeDir && fi.absolutePath() == QFileInfo(st.sshDir).absoluteFilePath())
+        ::chmod(QFile::encodeName(st.sshDir).constData(), 0700);  // as OpenSSH makes it
     QByteArray all;
-    QFile f(st.knownHosts);
-    if (f.exists()) {
+    struct stat old {};
+    const bool existed = ::stat(QFile::encodeName(target).constData(), &old) == 0;
+    QFile f(target);
+    if (existed) {
         if (!f.open(QIODevice::ReadOnly)) {
-            error = QStringLiteral("Cannot read %1: %2").arg(st.knownHosts, f.errorString());
+            error = QStringLiteral("Cannot read %1: %2").arg(target, f.errorString());
             return false;
         }
         all = f.readAll();
@@ -446,11 +452,12 @@ bool TSftpWorker::storeHostKey(const TSftpSettings &st, QString &error)
     }
     all += line;
     QString saveError;
-    if (!platform::saveFileAtomically(st.knownHosts, all, &saveError)) {
-        error = QStringLiteral("Cannot write %1: %2").arg(st.knownHosts, saveError);
+    if (!platform::saveFileAtomically(target, all, &saveError)) {
+        error = QStringLiteral("Cannot write %1: %2").arg(target, saveError);
         return false;
     }
-    ::chmod(QFile::encodeName(st.knownHosts).constData(), 0600);
+    // The file keeps the mode it had; a new one is the user's alone, as OpenSSH would make it.
+    ::chmod(QFile::encodeName(target).constData(), existed ? (old.st_mode & 07777) : 0600);
     return true;
 }
 

@@ -299,6 +299,33 @@ TEST_F(Sftp, HostKeysRefusedAreNotStoredAndChangedKeysAreRefused)
         EXPECT_EQ(testenv::readFile(knownHosts()), "# mine\n" + record);
         EXPECT_FALSE(cl.c.isConnected());
     }
+    // A key accepted into the user's own file: added to what was there (a last line without its
+    // line end included), through a link to where the file really is, with the file's mode kept.
+    const QString real = testenv::makeDir(QStringLiteral("dotfiles")) + QStringLiteral("/known_hosts");
+    testenv::writeFile(real, "# mine\nother.example ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIB1aH5L3dkXMLE5XTcq1p4QCGlaB3Q1dm0Yq2m9F8cZ7");
+    ::chmod(QFile::encodeName(real).constData(), 0644);
+    QFile::remove(knownHosts());
+    ASSERT_TRUE(QFile::link(real, knownHosts()));
+    {
+        Client cl(*server);
+        const TSftpResult r = cl.connect();
+        ASSERT_TRUE(r.ok) << r.error.toStdString();
+        EXPECT_EQ(cl.unknownKeys.size(), 1);
+    }
+    EXPECT_TRUE(QFileInfo(knownHosts()).isSymLink());
+    const QList<QByteArray> lines = testenv::readFile(real).split('\n');
+    ASSERT_EQ(lines.size(), 4);  // the last is empty: the file ends with a line end
+    EXPECT_EQ(lines[0], "# mine");
+    EXPECT_TRUE(lines[1].startsWith("other.example ssh-ed25519 "));
+    EXPECT_TRUE(lines[2].startsWith(QStringLiteral("[127.0.0.1]:%1 ssh-ed25519 ").arg(server->port()).toUtf8()));
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(real).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    {
+        Client cl(*server);  // and known from now on
+        EXPECT_TRUE(cl.connect().ok);
+        EXPECT_TRUE(cl.unknownKeys.isEmpty());
+    }
 }
 
 TEST_F(Sftp, FileAndFolderOperationsKeepAwkwardNames)
