@@ -202,6 +202,17 @@ QString DecodePassword(const QString &stored)
     return QString::fromUtf8(StrDecrypt(Base64Decode(stored)));
 }
 
+QString FtpProtocolKey(TFtpProtocol protocol)
+{
+    switch (protocol) {
+    case TFtpProtocol::Ftps: return QStringLiteral("ftps");
+    case TFtpProtocol::Sftp: return QStringLiteral("sftp");
+    default: return QStringLiteral("ftp");
+    }
+}
+
+int DefaultFtpPort(TFtpProtocol protocol) { return protocol == TFtpProtocol::Sftp ? 22 : 21; }
+
 TFtpProfile ReadFtpProfile(const TIniFile &ini, const QString &name)
 {
     TFtpProfile p;
@@ -220,6 +231,21 @@ TFtpProfile ReadFtpProfile(const TIniFile &ini, const QString &name)
     p.passive = ini.readBool(name, QStringLiteral("Passive"), false);
     p.useTls = ini.readBool(name, QStringLiteral("UseTls"), false);
     p.tlsFingerprint = ini.readString(name, QStringLiteral("TlsFingerprint"));
+    const QString protocol = ini.readString(name, QStringLiteral("Protocol")).trimmed().toLower();
+    if (protocol == QLatin1String("sftp")) {
+        p.protocol = TFtpProtocol::Sftp;
+        if (p.port == 21)
+            p.port = 22;
+    } else if (protocol == QLatin1String("ftps")) {
+        p.protocol = TFtpProtocol::Ftps;
+        p.useTls = true;
+    } else if (protocol == QLatin1String("ftp")) {
+        p.protocol = TFtpProtocol::Ftp;
+        p.useTls = false;
+    } else {
+        // Missing (an older profile) or not understood: today's TLS flag decides, as before.
+        p.protocol = p.useTls ? TFtpProtocol::Ftps : TFtpProtocol::Ftp;
+    }
     return p;
 }
 
@@ -236,8 +262,12 @@ void WriteFtpProfile(TIniFile &ini, const QString &name, const TFtpProfile &p)
     ini.writeBool(name, QStringLiteral("AutoDir"), p.autoDir);
     ini.writeBool(name, QStringLiteral("SlowHost"), p.slowHost);
     ini.writeBool(name, QStringLiteral("Passive"), p.passive);
-    ini.writeBool(name, QStringLiteral("UseTls"), p.useTls);
+    const TFtpProtocol protocol = p.protocol == TFtpProtocol::Sftp ? TFtpProtocol::Sftp
+                                  : (p.protocol == TFtpProtocol::Ftps || p.useTls) ? TFtpProtocol::Ftps
+                                                                                  : TFtpProtocol::Ftp;
+    ini.writeBool(name, QStringLiteral("UseTls"), protocol == TFtpProtocol::Ftps);
     ini.writeString(name, QStringLiteral("TlsFingerprint"), p.tlsFingerprint);
+    ini.writeString(name, QStringLiteral("Protocol"), FtpProtocolKey(protocol));
 }
 
 QStringList ReadProfileNames(const TIniFile &ini)

@@ -57,6 +57,12 @@ QByteArray Base64Decode(const QString &text, bool *ok = nullptr);
 QString EncodePassword(const QString &password);
 QString DecodePassword(const QString &stored);
 
+// How a site is reached. Stored as "Protocol" = "ftp", "ftps" or "sftp".
+enum class TFtpProtocol { Ftp, Ftps, Sftp };
+QString FtpProtocolKey(TFtpProtocol protocol);
+// 21 for FTP and FTP over TLS, 22 for SFTP.
+int DefaultFtpPort(TFtpProtocol protocol);
+
 struct TFtpProfile {
     QString hostName;
     QString initialLocalDir = QStringLiteral("/");
@@ -74,6 +80,11 @@ struct TFtpProfile {
     // although it does not verify. Missing: plain, as before.
     bool useTls = false;
     QString tlsFingerprint;
+    // "Protocol". A profile written before the key existed reads as FTP over TLS when "UseTls" is
+    // set, else as FTP. Written as "ftps" when this says so or when useTls is set for FTP (callers
+    // that only know the TLS flag keep working); "UseTls" is written to match, for older readers.
+    // With SFTP, a port of 21 (FTP's) reads as 22.
+    TFtpProtocol protocol = TFtpProtocol::Ftp;
 };
 
 // The profile section of `name` (defaults for what is missing).

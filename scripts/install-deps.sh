@@ -16,6 +16,7 @@ pkgs=(
   libssl-dev openssl python3-openssl
   antiword catdoc libwps-tools libreoffice-calc-nogui gstreamer1.0-tools
   fusefat dosfstools exfatprogs exfat-fuse fuse dbus-daemon
+  libssh-dev openssh-server openssh-client
 )
 missing=()
 for p in "${pkgs[@]}"; do
@@ -26,5 +27,16 @@ echo "Installing: ${missing[*]}"
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 export DEBIAN_FRONTEND=noninteractive
+# The SFTP tests start sshd themselves with a private configuration; a system sshd that the
+# package would start is never needed, so services are kept from starting during the install
+# (Docker images already have such a policy; it is left as it was).
+policy=/usr/sbin/policy-rc.d
+made_policy=0
+if [ ! -e "$policy" ]; then
+  printf '#!/bin/sh\nexit 101\n' | $SUDO tee "$policy" >/dev/null
+  $SUDO chmod 755 "$policy"
+  made_policy=1
+fi
+trap 'if [ "$made_policy" = 1 ]; then $SUDO rm -f "$policy"; fi' EXIT
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

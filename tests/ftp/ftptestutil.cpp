@@ -10,6 +10,8 @@
 #include "tests/common/testenv.h"
 
 #include <arpa/inet.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <csignal>
 #include <netinet/in.h>
 #include <sys/prctl.h>
@@ -270,6 +272,211 @@ bool Server::start(int firstPort)
         m_error = QStringLiteral("vsftpd on port %1: %2 %3").arg(port).arg(QString::fromLatin1(greeting),
                   QString::fromLocal8Bit(m_proc->readAllStandardError() + m_proc->readAllStandardOutput()));
         stopGuarded(*m_proc, m_pid);
+    }
+    return false;
+}
+
+qint64 startGuardedProcess(QProcess &proc, const QString &program, const QStringList &args)
+{
+    return startGuarded(proc, program, args);
+}
+
+void stopGuardedProcess(QProcess &proc, qint64 &pid)
+{
+    pid_t p = pid_t(pid);
+    stopGuarded(proc, p);
+    pid = p;
+}
+
+int runTool(const QString &program, const QStringList &args, const QByteArray &input, QByteArray *output)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    if (!p.waitForStarted(10000))
+        return -1;
+    if (!input.isEmpty())
+        p.write(input);
+    p.closeWriteChannel();
+    if (!p.waitForFinished(60000)) {
+        p.kill();
+        p.waitForFinished();
+        return -1;
+    }
+    if (output)
+        *output = p.readAll();
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+namespace {
+
+bool procStat(qint64 pid, char &state, qint64 &ppid, qint64 &pgrp);
+
+// Every process below pid, found through the parents in /proc.
+QList<qint64> descendants(qint64 pid)
+{
+    QList<qint64> out;
+    QList<qint64> todo{pid};
+    while (!todo.isEmpty()) {
+        const qint64 parent = todo.takeFirst();
+        for (const QString &name : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+            bool ok = false;
+            const qint64 p = name.toLongLong(&ok);
+            char state;
+            qint64 ppid, pgrp;
+            if (ok && procStat(p, state, ppid, pgrp) && ppid == parent && !out.contains(p)) {
+                out << p;
+                todo << p;
+            }
+        }
+    }
+    return out;
+}
+
+constexpr const char *kSshUser = "tarnsftp";
+
+} // namespace
+
+SshServer::SshServer(const QString &root) : m_root(root) {}
+
+SshServer::~SshServer() { kill(); }
+
+void SshServer::kill()
+{
+    if (!m_proc)
+        return;
+    if (m_pid > 0)
+        for (const qint64 p : descendants(m_pid))
+            ::kill(pid_t(p), SIGKILL);
+    stopGuarded(*m_proc, m_pid);
+}
+
+QString SshServer::log() const { return QString::fromLocal8Bit(testenv::readFile(m_dir + QStringLiteral("/sshd.log"))); }
+
+void SshServer::authorize(const QString &publicKeyFile)
+{
+    QFile f(authorizedKeysFile());
+    if (f.open(QIODevice::Append))
+        f.write(testenv::readFile(publicKeyFile).trimmed() + "\n");
+}
+
+QByteArray SshServer::hostPublicKey() const
+{
+    const QList<QByteArray> parts = testenv::readFile(m_dir + QStringLiteral("/host_ed25519.pub")).trimmed().split(' ');
+    return parts.size() >= 2 ? parts[0] + ' ' + parts[1] : QByteArray();
+}
+
+QString SshServer::hostFingerprint() const
+{
+    QByteArray out;
+    runTool(QStringLiteral("ssh-keygen"), {"-l", "-E", "sha256", "-f", m_dir + QStringLiteral("/host_ed25519.pub")}, {}, &out);
+    const QList<QByteArray> parts = out.split(' ');
+    return parts.size() >= 2 ? QString::fromLatin1(parts[1]) : QString();
+}
+
+void SshServer::giveToUser(const QString &path) const
+{
+    if (::geteuid() != 0)
+        return;
+    if (const passwd *pw = ::getpwnam(kSshUser))
+        ::lchown(QFile::encodeName(path).constData(), pw->pw_uid, pw->pw_gid);
+}
+
+bool SshServer::start()
+{
+    m_dir = testenv::makeDir(QStringLiteral("sshd"));
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        // A user of its own, never root: what the tests do with files runs with a user's rights.
+        // A shell, since sshd runs a subsystem other than its own through it.
+        if (!::getpwnam(kSshUser)
+            && runTool(QStringLiteral("/usr/sbin/useradd"), {"--system", "--no-create-home", "--home-dir", "/nonexistent",
+                                                            "--shell", "/bin/sh", kSshUser}) != 0) {
+            m_error = QStringLiteral("useradd failed");
+            return false;
+        }
+        if (QByteArray(::getpwnam(kSshUser)->pw_shell) != "/bin/sh")
+            runTool(QStringLiteral("/usr/sbin/usermod"), {"--shell", "/bin/sh", kSshUser});
+        m_user = QString::fromLatin1(kSshUser);
+        m_password = QString::fromLatin1(pattern(12, int(::getpid())).toHex()) + QStringLiteral("-Pw");
+        if (runTool(QStringLiteral("/usr/sbin/chpasswd"), {}, (m_user + QLatin1Char(':') + m_password + QLatin1Char('\n')).toUtf8()) != 0) {
+            m_error = QStringLiteral("chpasswd failed");
+            return false;
+        }
+        QDir().mkpath(QStringLiteral("/run/sshd"));  // its privilege separation folder
+        // The user must pass through the private test folders to reach root.
+        for (QString d = QFileInfo(m_root).absoluteFilePath(); d.startsWith(testenv::root()); d = QFileInfo(d).absolutePath()) {
+            struct stat st {};
+            if (::stat(QFile::encodeName(d).constData(), &st) == 0)
+                ::chmod(QFile::encodeName(d).constData(), (st.st_mode & 07777) | 0111);
+            if (d == testenv::root())
+                break;
+        }
+        giveToUser(m_root);
+    } else {
+        m_user = QString::fromLocal8Bit(::getpwuid(::geteuid())->pw_name);
+        m_password.clear();
+    }
+    const QString hostKey = m_dir + QStringLiteral("/host_ed25519");
+    if (runTool(QStringLiteral("ssh-keygen"), {"-q", "-t", "ed25519", "-N", "", "-C", "test-host", "-f", hostKey}) != 0) {
+        m_error = QStringLiteral("ssh-keygen failed");
+        return false;
+    }
+    testenv::writeFile(authorizedKeysFile(), {});
+    ::chmod(QFile::encodeName(authorizedKeysFile()).constData(), 0644);
+    m_v6 = loopback6Available();
+    // sshd cannot listen on port 0, so it gets a port that was free a moment ago; when another
+    // program took it meanwhile, sshd exits and a new one is tried.
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        int port;
+        {
+            ClosedPort probe;
+            port = probe.port();
+        }
+        const QString conf = m_dir + QStringLiteral("/sshd_config");
+        QStringList lines = {
+            QStringLiteral("Port %1").arg(port), "ListenAddress 127.0.0.1", "HostKey " + hostKey, "PidFile none",
+            "AuthorizedKeysFile " + authorizedKeysFile(), "StrictModes no", "UsePAM no", "PasswordAuthentication yes",
+            "KbdInteractiveAuthentication no", "PubkeyAuthentication yes", "PermitRootLogin no", "AllowUsers " + m_user,
+            "LogLevel VERBOSE",
+            "MaxAuthTries 20", "MaxStartups 50", "LoginGraceTime 120", "PermitEmptyPasswords no"};
+        if (m_v6)
+            lines << "ListenAddress ::1";
+        if (m_script.isEmpty()) {
+            lines << "Subsystem sftp internal-sftp" << "ForceCommand internal-sftp -d " + m_root;
+        } else {
+            const QString copy = m_dir + QStringLiteral("/subsystem.py");  // where the served user can read it
+            QFile::remove(copy);
+            QFile::copy(m_script, copy);
+            ::chmod(QFile::encodeName(copy).constData(), 0644);
+            lines << "Subsystem sftp /usr/bin/python3 " + copy;
+        }
+        testenv::writeFile(conf, lines.join(QLatin1Char('\n')).toUtf8() + "\n");
+        const QString logFile = m_dir + QStringLiteral("/sshd.log");
+        QFile::remove(logFile);
+        m_proc = std::make_unique<QProcess>();
+        m_proc->setStandardOutputFile(logFile, QIODevice::Append);
+        m_proc->setStandardErrorFile(logFile, QIODevice::Append);
+        m_pid = startGuarded(*m_proc, QStringLiteral("/usr/sbin/sshd"), {"-D", "-e", "-f", conf});
+        if (!m_pid) {
+            m_error = QStringLiteral("sshd did not start");
+            return false;
+        }
+        const QString want4 = QStringLiteral("Server listening on 127.0.0.1 port %1").arg(port);
+        const QString want6 = QStringLiteral("Server listening on ::1 port %1").arg(port);
+        testenv::waitFor([&] {
+            const QString l = log();
+            return (l.contains(want4) && (!m_v6 || l.contains(want6))) || m_proc->state() == QProcess::NotRunning;
+        }, 10000);
+        const QString l = log();
+        if (m_proc->state() == QProcess::Running && l.contains(want4) && (!m_v6 || l.contains(want6))) {
+            m_port = port;
+            return true;
+        }
+        m_error = QStringLiteral("sshd on port %1: %2").arg(port).arg(l);
+        stopGuarded(*m_proc, m_pid);
+        if (!l.contains(QStringLiteral("Address already in use")))
+            return false;
     }
     return false;
 }

@@ -64,6 +64,57 @@ private:
     int m_pid = 0;
 };
 
+// OpenSSH's sshd on a free port of 127.0.0.1 (and of ::1 when this machine has it), with its own
+// host key and a private configuration: SFTP only (internal-sftp, starting in `root`), keys from
+// authorizedKeysFile(), passwords without PAM. Run as root it serves an unprivileged user of its
+// own (made on the first start when missing, with a new random password each start); run as
+// another user it can only serve that user, by key. Guarded like the FTP servers; its session
+// processes end with the connections of the test process.
+class SshServer {
+public:
+    explicit SshServer(const QString &root);
+    ~SshServer();
+    // Instead of OpenSSH's own SFTP server, this script (run with python3 as the served user)
+    // speaks SFTP on the session's stdin and stdout; set before start().
+    void setSubsystemScript(const QString &script) { m_script = script; }
+    bool start();            // false with error()
+    void kill();             // SIGKILL of sshd and of every session process it started
+    int port() const { return m_port; }
+    bool hasIpv6() const { return m_v6; }
+    QString error() const { return m_error; }
+    QString user() const { return m_user; }
+    // Empty when password login cannot work here (not root).
+    QString password() const { return m_password; }
+    QString root() const { return m_root; }
+    QString authorizedKeysFile() const { return m_dir + QStringLiteral("/authorized_keys"); }
+    void authorize(const QString &publicKeyFile);
+    // "ssh-ed25519 AAAA..." of the host key, and its "SHA256:..." fingerprint from ssh-keygen.
+    QByteArray hostPublicKey() const;
+    QString hostFingerprint() const;
+    // Makes a file or folder of root() the served user's own, so the session may change it.
+    void giveToUser(const QString &path) const;
+    QString log() const;
+
+private:
+    QString m_root;
+    QString m_dir;
+    QString m_user;
+    QString m_password;
+    QString m_script;
+    int m_port = 0;
+    bool m_v6 = false;
+    QString m_error;
+    std::unique_ptr<QProcess> m_proc;
+    int m_pid = 0;
+};
+
+// A helper program (an agent, say) guarded like the servers: its process id, 0 when it did not start.
+qint64 startGuardedProcess(QProcess &proc, const QString &program, const QStringList &args);
+void stopGuardedProcess(QProcess &proc, qint64 &pid);
+
+// Runs a program to its end (stdin from `input`); its exit code, -1 when it did not start or run out.
+int runTool(const QString &program, const QStringList &args, const QByteArray &input = {}, QByteArray *output = nullptr);
+
 // Records what an engine reports.
 struct Recorder {
     explicit Recorder(TCustomFtpCli &cli);

@@ -90,6 +90,76 @@ TEST(IniFile, HandEditedAndDamagedFilesLoadWhatTheyCan)
     EXPECT_FALSE(bad.error().isEmpty());
 }
 
+TEST(Profiles, ProtocolChoiceKeepsOldProfilesAndTheOtherKeys)
+{
+    const QString dir = testenv::makeDir(QStringLiteral("proto"));
+    const QByteArray old = "[Profiles]\r\nName0=PLAIN\r\nName1=TLS\r\n"
+                           "[PLAIN]\r\nHostName=plain.example\r\nPort=2121\r\nUserName=me\r\nPassive=1\r\n"
+                           "[TLS]\r\nHostName=tls.example\r\nUseTls=1\r\nTlsFingerprint=ab:cd\r\n"
+                           "[S1]\r\nHostName=s1\r\nProtocol=sftp\r\nPort=21\r\n"
+                           "[S2]\r\nHostName=s2\r\nProtocol= SFTP \r\n"
+                           "[S3]\r\nHostName=s3\r\nProtocol=sftp\r\nPort=2222\r\n"
+                           "[F1]\r\nProtocol=ftps\r\nUseTls=0\r\n"
+                           "[F2]\r\nProtocol=ftp\r\nUseTls=1\r\n"
+                           "[ODD]\r\nProtocol=gopher\r\nUseTls=1\r\nPort=990\r\n";
+    const QString path = testenv::writeFile(dir + QStringLiteral("/Tarnwick.Ftp"), old);
+    TIniFile ini(path);
+    ASSERT_TRUE(ini.load());
+    // Without the key: what the TLS flag says, everything else as before.
+    const TFtpProfile plain = ReadFtpProfile(ini, QStringLiteral("PLAIN"));
+    EXPECT_EQ(plain.protocol, TFtpProtocol::Ftp);
+    EXPECT_FALSE(plain.useTls);
+    EXPECT_EQ(plain.port, 2121);
+    EXPECT_TRUE(plain.passive);
+    const TFtpProfile tls = ReadFtpProfile(ini, QStringLiteral("TLS"));
+    EXPECT_EQ(tls.protocol, TFtpProtocol::Ftps);
+    EXPECT_TRUE(tls.useTls);
+    EXPECT_EQ(tls.port, 21);
+    EXPECT_EQ(tls.tlsFingerprint, QStringLiteral("ab:cd"));
+    // SFTP: FTP's port 21, stored or by default, means 22; another port stays.
+    for (const char *n : {"S1", "S2"}) {
+        const TFtpProfile s = ReadFtpProfile(ini, QString::fromLatin1(n));
+        EXPECT_EQ(s.protocol, TFtpProtocol::Sftp) << n;
+        EXPECT_EQ(s.port, 22) << n;
+    }
+    EXPECT_EQ(ReadFtpProfile(ini, QStringLiteral("S3")).port, 2222);
+    // The key, when understood, wins over the flag; a value it does not know leaves the flag to decide.
+    EXPECT_EQ(ReadFtpProfile(ini, QStringLiteral("F1")).protocol, TFtpProtocol::Ftps);
+    EXPECT_TRUE(ReadFtpProfile(ini, QStringLiteral("F1")).useTls);
+    EXPECT_EQ(ReadFtpProfile(ini, QStringLiteral("F2")).protocol, TFtpProtocol::Ftp);
+    EXPECT_FALSE(ReadFtpProfile(ini, QStringLiteral("F2")).useTls);
+    const TFtpProfile odd = ReadFtpProfile(ini, QStringLiteral("ODD"));
+    EXPECT_EQ(odd.protocol, TFtpProtocol::Ftps);
+    EXPECT_EQ(odd.port, 990);
+
+    // Written back: the protocol round-trips, "UseTls" matches it for older readers, and the other
+    // keys keep their values.
+    TFtpProfile s = plain;
+    s.protocol = TFtpProtocol::Sftp;
+    s.port = DefaultFtpPort(TFtpProtocol::Sftp);
+    WriteFtpProfile(ini, QStringLiteral("PLAIN"), s);
+    TFtpProfile onlyFlag = tls;  // a caller that knows only the TLS flag
+    onlyFlag.protocol = TFtpProtocol::Ftp;
+    WriteFtpProfile(ini, QStringLiteral("TLS"), onlyFlag);
+    ASSERT_TRUE(ini.save());
+    TIniFile again(path);
+    ASSERT_TRUE(again.load());
+    EXPECT_EQ(again.readString(QStringLiteral("PLAIN"), QStringLiteral("Protocol")), QStringLiteral("sftp"));
+    EXPECT_EQ(again.readString(QStringLiteral("PLAIN"), QStringLiteral("UseTls")), QStringLiteral("0"));
+    EXPECT_EQ(again.readString(QStringLiteral("TLS"), QStringLiteral("Protocol")), QStringLiteral("ftps"));
+    EXPECT_EQ(again.readString(QStringLiteral("TLS"), QStringLiteral("UseTls")), QStringLiteral("1"));
+    const TFtpProfile back = ReadFtpProfile(again, QStringLiteral("PLAIN"));
+    EXPECT_EQ(back.protocol, TFtpProtocol::Sftp);
+    EXPECT_EQ(back.port, 22);
+    EXPECT_EQ(back.hostName, plain.hostName);
+    EXPECT_EQ(back.userName, plain.userName);
+    EXPECT_EQ(back.passive, plain.passive);
+    EXPECT_EQ(again.readString(QStringLiteral("PLAIN"), QStringLiteral("Port")), QStringLiteral("22"));
+    EXPECT_EQ(ReadFtpProfile(again, QStringLiteral("TLS")).tlsFingerprint, QStringLiteral("ab:cd"));
+    EXPECT_EQ(ReadProfileNames(again), QStringList({QStringLiteral("PLAIN"), QStringLiteral("TLS")}));
+    EXPECT_EQ(ReadFtpProfile(again, QStringLiteral("S3")).port, 2222);  // sections not written stay as they were
+}
+
 namespace {
 
 struct FormFixture : ::testing::Test {
