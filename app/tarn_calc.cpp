@@ -1,8 +1,8 @@
 // The main window's side of the calculator: the Tools "Calcula&tor" item and the tool bar's Calculator
 // button (both disabled while it is open), and the host its print dialog and messages go through.
 #include "app/tarn.h"
-#include "tools/calchost.h"
-#include "tools/calculator.h"
+#include "windows/calc/calchost.h"
+#include "windows/calc/calculator.h"
 
 #include <QMessageBox>
 #include <QPrintDialog>

@@ -1,8 +1,8 @@
 // The main window's side of the database viewer and the fonts viewer: the viewer dispatch's GetDBase, the
 // View menu's "&System Fonts", and the host their windows reach this window through.
 #include "app/tarn.h"
-#include "tools/dbfform.h"
-#include "tools/fontform.h"
+#include "windows/dbview/tarndbf.h"
+#include "windows/fonts/fontform.h"
 
 #include <QFileDialog>
 #include <QPrintDialog>

@@ -27,7 +27,7 @@
 #include "tools/richform.h"
 #include "browser/panerules.h"
 #include "controls/dirlabel.h"
-#include "hexedit/hexform.h"
+#include "windows/hex/hexform.h"
 #include "viewers/editortab.h"
 #include "viewers/htmltab.h"
 #include "controls/shelllist.h"

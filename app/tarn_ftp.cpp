@@ -14,10 +14,10 @@
 #include "app/tarn.h"
 #include "controls/shelllist.h"
 #include "controls/shelltree.h"
-#include "ftp/ftpcli.h"
-#include "ftp/ftpform.h"
-#include "ftp/ftphost.h"
-#include "ftp/ftppanel.h"
+#include "windows/ftp/ftpcli.h"
+#include "windows/ftp/ftpform.h"
+#include "windows/ftp/ftphost.h"
+#include "windows/ftp/ftppanel.h"
 #include "platform/paths.h"
 
 namespace {

@@ -1,8 +1,8 @@
 // The main window's side of the hex editor: the Tools menu command and the host its window reaches this
 // window through.
 #include "app/tarn.h"
-#include "hexedit/hexdialogs.h"
-#include "hexedit/hexform.h"
+#include "windows/hex/hexdialogs.h"
+#include "windows/hex/hexform.h"
 
 namespace {
 class TarnHexHost final : public THexDialogHost {

@@ -11,7 +11,7 @@
 #include "app/tarn.h"
 #include "controls/imagefiledialog.h"
 #include "controls/shelllist.h"
-#include "tools/imgform.h"
+#include "windows/image/imgform.h"
 #include "viewers/imagestab.h"
 
 namespace {

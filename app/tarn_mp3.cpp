@@ -1,9 +1,9 @@
 // The main window's side of the MP3 tag editor: the clicked ".mp3" goes to the editor through Mp31 when
 // "Edit Mp3 File &Tags" is on, and the host the editor's questions go through.
 #include "app/tarn.h"
-#include "tools/mp3host.h"
-#include "tools/mp3tag.h"
-#include "tools/mp3tageditor.h"
+#include "windows/mp3/mp3host.h"
+#include "formats/id3/mp3tag.h"
+#include "windows/mp3/mp3tageditor.h"
 
 #include <QMessageBox>
 

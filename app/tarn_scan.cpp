@@ -1,8 +1,8 @@
 // The main window's side of the scanner window: Tools "Sca&n Image", the device kept between runs, and
 // the saved scan shown in the image viewer.
 #include "app/tarn.h"
-#include "tools/scandialogs.h"
-#include "tools/scanform.h"
+#include "windows/scan/scandialogs.h"
+#include "windows/scan/tarnscan.h"
 
 namespace {
 class TarnScanHost final : public TScanDialogHost {

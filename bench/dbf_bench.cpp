@@ -1,10 +1,10 @@
 // Measuring driver of bench/dbf: opens a table in the database viewer's grid offscreen and reports, in
 // milliseconds, the first screen painted, the scroll to the last record painted, and the tab-separated
 // export written; then the peak resident memory in kB. Usage: dbf_bench TABLE EXPORT-FILE
-#include "tools/dbfform.h"
-#include "tools/dbfhost.h"
-#include "tools/dbgrid.h"
-#include "tools/printgrid.h"
+#include "windows/dbview/tarndbf.h"
+#include "windows/dbview/dbfhost.h"
+#include "windows/dbview/dbgrid.h"
+#include "windows/dbview/printgrid.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <sys/resource.h>
 
-#include "ftp/ftpcli.h"
+#include "windows/ftp/ftpcli.h"
 
 int main(int argc, char **argv)
 {

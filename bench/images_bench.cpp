@@ -4,8 +4,8 @@
 //   images_bench filters FILE B C R        decode, then brightness B / contrast C (in place), then blur radius R
 //                                          (strength 100) into a new picture: bcg_ms, blur_ms, peak_mb
 //   images_bench kernel R                  the blur kernel as "size w,w,..." (for the peer to run the same)
-#include "controls/imageio.h"
-#include "tools/imagefilters.h"
+#include "formats/raster/imageio.h"
+#include "windows/image/imagefilters.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -2,7 +2,7 @@
 //   mp3_bench FOLDER   reads the tag of every file in FOLDER in turn, as clicks through a list would:
 //                      files, valid (tags found), ms, rss_before_kb and rss_after_kb (resident memory
 //                      after a first pass and after a second one, to show that it does not grow)
-#include "tools/mp3tag.h"
+#include "formats/id3/mp3tag.h"
 
 #include <QCoreApplication>
 #include <QDir>

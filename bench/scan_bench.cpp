@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <sys/resource.h>
 
-#include "tools/scansession.h"
+#include "windows/scan/scansession.h"
 
 int main(int argc, char **argv) {
   QCoreApplication app(argc, argv);

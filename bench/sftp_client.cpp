@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <sys/resource.h>
 
-#include "ftp/sftpclient.h"
+#include "windows/ftp/sftpclient.h"
 
 int main(int argc, char **argv)
 {

@@ -1,6 +1,6 @@
 #include "controls/imageview.h"
 
-#include "controls/imageio.h"
+#include "formats/raster/imageio.h"
 
 #include <QApplication>
 #include <QFocusEvent>

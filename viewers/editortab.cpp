@@ -1,6 +1,6 @@
 #include "viewers/editortab.h"
 #include "controls/tledit.h"
-#include "hexedit/hexeditor.h"
+#include "windows/hex/hexeditor.h"
 #include "viewers/filesniff.h"
 
 #include <QApplication>

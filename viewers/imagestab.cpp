@@ -1,7 +1,7 @@
 #include "viewers/imagestab.h"
 
 #include "controls/htmlview.h"
-#include "controls/imageio.h"
+#include "formats/raster/imageio.h"
 #include "controls/imageview.h"
 
 #include <QContextMenuEvent>

@@ -10,7 +10,7 @@
 #include <QTabWidget>
 #include "app/tarn.h"
 #include "controls/tledit.h"
-#include "hexedit/hexeditor.h"
+#include "windows/hex/hexeditor.h"
 #include "tests/app/apptest.h"
 #include "tests/common/testenv.h"
 #include "viewers/editortab.h"

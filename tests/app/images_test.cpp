@@ -20,7 +20,7 @@
 #include "controls/shelllist.h"
 #include "tests/app/apptest.h"
 #include "tests/common/testenv.h"
-#include "tools/imgform.h"
+#include "windows/image/imgform.h"
 #include "viewers/imagestab.h"
 
 namespace {
@@ -38,7 +38,7 @@ class ImagesInWindow : public apptest::FolderWindowTest {
     testenv::writeFile(dir + "/broken.png", "\x89PNG\r\n\x1a\n but nothing after");
     // Two pages of different sizes; a metafile of 200,000 records, which takes seconds to draw.
     ASSERT_EQ(QProcess::execute("convert", {"-size", "30x20", "xc:green", "-size", "40x25", "xc:red", dir + "/pages.tif"}), 0);
-    ASSERT_EQ(QProcess::execute("/usr/bin/python3", {testenv::sourceDir() + "/tests/controls/picture_cases.py", "--wmf",
+    ASSERT_EQ(QProcess::execute("/usr/bin/python3", {testenv::sourceDir() + "/tests/formats/raster/picture_cases.py", "--wmf",
                                                      dir + "/big.wmf", "200000"}), 0);
   }
   QList<TImgForm *> windows() const { return w->findChildren<TImgForm *>(QString(), Qt::FindDirectChildrenOnly); }

@@ -23,7 +23,7 @@
 #include <QToolButton>
 #include "app/justoneask.h"
 #include "app/tarn.h"
-#include "hexedit/hexform.h"
+#include "windows/hex/hexform.h"
 #include "controls/richedit.h"
 #include "tools/richform.h"
 #include <QMessageBox>

@@ -12,8 +12,8 @@
 #include "controls/shelllist.h"
 #include "tests/app/apptest.h"
 #include "tests/common/testenv.h"
-#include "tools/calculator.h"
-#include "tools/mp3tageditor.h"
+#include "windows/calc/calculator.h"
+#include "windows/mp3/mp3tageditor.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "controls/tledit.h"
 #include "platform/paths.h"
 #include "tests/common/testenv.h"
-#include "hexedit/hexeditor.h"
+#include "windows/hex/hexeditor.h"
 #include "viewers/editortab.h"
 #include "viewers/filesniff.h"
 

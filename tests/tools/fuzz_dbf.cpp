@@ -1,7 +1,0 @@
-// libFuzzer target for the dBASE table reader (built with -DTARNWICK_FUZZ=ON and clang).
-#include "tests/tools/dbffuzzone.h"
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  dbffuzz::run(data, size);
-  return 0;
-}
