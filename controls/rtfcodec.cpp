@@ -1423,6 +1423,8 @@ class Writer {
   void closeFields() { fields(QTextCharFormat()); }
   void object(const QTextCharFormat &f);
   void paraProps(const QTextBlock &b, bool inTable);
+  static int numberKind(const QTextList *l);
+  void assignList(const QTextList *l);
   void block(const QTextBlock &b, bool inTable);
   void frame(const QTextFrame *f);
   void table(const QTextTable *t);
@@ -1441,7 +1443,8 @@ class Writer {
   QHash<QRgb, int> colorIndex_;
   QStringList openFields_;  // keys of the fields open now, outermost first
   QHash<const QTextList *, int> lists_;  // list -> \ls number
-  std::vector<const QTextList *> listOrder_;
+  std::vector<std::array<int, 9>> families_;  // per \ls: the kind of number of each level (-1: none given)
+  int currentFamily_ = 0;
   QTextBlock last_;
 };
 
@@ -1652,6 +1655,41 @@ void Writer::frame(const QTextFrame *f) {
   }
 }
 
+int Writer::numberKind(const QTextList *l) {
+  switch (l->format().style()) {
+    case QTextListFormat::ListDisc: case QTextListFormat::ListCircle: case QTextListFormat::ListSquare: return 23;
+    case QTextListFormat::ListLowerAlpha: return 4;
+    case QTextListFormat::ListUpperAlpha: return 3;
+    case QTextListFormat::ListLowerRoman: return 2;
+    case QTextListFormat::ListUpperRoman: return 1;
+    default: return 0;
+  }
+}
+
+void Writer::assignList(const QTextList *l) {
+  const int level = std::clamp(l->format().indent() - 1, 0, 8);
+  const int nfc = numberKind(l);
+  if (const auto it = lists_.constFind(l); it != lists_.constEnd()) {
+    currentFamily_ = *it;
+    return;
+  }
+  // A nested list joins the list it follows, unless that one numbers its level otherwise.
+  int family = 0;
+  if (level > 0 && currentFamily_ > 0) {
+    const int had = families_[size_t(currentFamily_ - 1)][size_t(level)];
+    if (had < 0 || had == nfc) family = currentFamily_;
+  }
+  if (family == 0) {
+    std::array<int, 9> levels;
+    levels.fill(-1);
+    families_.push_back(levels);
+    family = int(families_.size());
+  }
+  families_[size_t(family - 1)][size_t(level)] = nfc;
+  lists_.insert(l, family);
+  currentFamily_ = family;
+}
+
 QByteArray Writer::run() {
   last_ = doc_->lastBlock();
   fontIndex(doc_->defaultFont().family());
@@ -1659,10 +1697,7 @@ QByteArray Writer::run() {
     collect(b.charFormat());
     for (auto it = b.begin(); !it.atEnd(); ++it)
       if (it.fragment().isValid()) collect(it.fragment().charFormat());
-    if (const QTextList *l = b.textList(); l && !lists_.contains(l)) {
-      lists_.insert(l, int(listOrder_.size()) + 1);
-      listOrder_.push_back(l);
-    }
+    if (const QTextList *l = b.textList()) assignList(l);
   }
   QByteArray charset = doc_->property("rtf.charset").toByteArray();
   if (charset.isEmpty()) charset = "\\ansi\\ansicpg1252";
@@ -1684,24 +1719,16 @@ QByteArray Writer::run() {
   }
   out_ += "}\n";
   out_ += doc_->property("rtf.head").toByteArray();
-  if (!listOrder_.empty()) {
-    // One list per QTextList, so each numbering starts on its own; a nested list is the level of its indent.
+  if (!families_.empty()) {
+    // One list per top-level QTextList with the lists nested in it as its deeper levels, so that each
+    // numbering starts on its own and readers see the nesting.
     QByteArray table = "{\\*\\listtable";
     QByteArray overrides = "{\\*\\listoverridetable";
-    for (size_t i = 0; i < listOrder_.size(); ++i) {
-      const QTextListFormat lf = listOrder_[i]->format();
+    for (size_t i = 0; i < families_.size(); ++i) {
       const QByteArray id = QByteArray::number(qulonglong(i + 1));
-      int nfc = 0;
-      switch (lf.style()) {
-        case QTextListFormat::ListDisc: case QTextListFormat::ListCircle: case QTextListFormat::ListSquare: nfc = 23; break;
-        case QTextListFormat::ListLowerAlpha: nfc = 4; break;
-        case QTextListFormat::ListUpperAlpha: nfc = 3; break;
-        case QTextListFormat::ListLowerRoman: nfc = 2; break;
-        case QTextListFormat::ListUpperRoman: nfc = 1; break;
-        default: nfc = 0; break;
-      }
       table += "{\\list\\listtemplateid" + id;
       for (int level = 0; level < 9; ++level) {
+        const int nfc = std::max(0, families_[i][size_t(level)]);
         const QByteArray levelText = nfc == 23 ? QByteArray("{\\leveltext\\'01\\u8226 ?;}{\\levelnumbers;}")
                                                : "{\\leveltext\\'02\\'0" + QByteArray::number(level) + ".;}{\\levelnumbers\\'01;}";
         table += "{\\listlevel\\levelnfc" + QByteArray::number(nfc) + "\\leveljc0\\levelfollow0\\levelstartat1" + levelText +

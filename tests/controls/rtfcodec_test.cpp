@@ -7,6 +7,7 @@
 #include "tests/controls/rtffuzzone.h"
 
 #include <QBuffer>
+#include <cctype>
 #include <QDir>
 #include <QImage>
 #include <QFileInfo>
@@ -750,6 +751,140 @@ TEST(RtfLibreOffice, OurFilesOpenInLibreOfficeAndItsFilesReadBack) {
   EXPECT_EQ(table->columns(), 2);
   EXPECT_EQ(theirs.find("cell01").currentTable(), table);
   EXPECT_EQ(theirs.find("the end").currentTable(), nullptr);
+}
+
+namespace {
+
+// The pictures in RTF bytes, as the bytes of the PNG files they hold.
+QList<QByteArray> pngsIn(const QByteArray &rtf) {
+  QList<QByteArray> out;
+  const QByteArray signature = "89504e470d0a1a0a";
+  for (qsizetype at = rtf.indexOf(signature); at >= 0; at = rtf.indexOf(signature, at + 1)) {
+    QByteArray hex;
+    for (qsizetype i = at; i < rtf.size(); ++i) {
+      const char c = rtf[i];
+      if (std::isxdigit(static_cast<unsigned char>(c))) hex += c;
+      else if (c != '\r' && c != '\n' && c != ' ') break;
+    }
+    out << QByteArray::fromHex(hex);
+  }
+  return out;
+}
+
+QStringList matches(const QString &text, const QString &pattern) {
+  QStringList out;
+  QRegularExpressionMatchIterator it = QRegularExpression(pattern).globalMatch(text);
+  while (it.hasNext()) out << it.next().captured(1);
+  return out;
+}
+
+QString loText(const QString &path) {
+  QString txt = QString::fromUtf8(testenv::readFile(path));
+  if (txt.startsWith(QChar(0xFEFF))) txt.remove(0, 1);
+  return txt.replace("\r\n", "\n").trimmed();
+}
+
+// A document another program made, opened here and saved: LibreOffice finds in our file what it finds in
+// the original: the text, the pictures byte for byte, the link targets, and what needles (patterns in its
+// flat document format) name.
+void expectSameThroughLibreOffice(const QString &exe, const QString &source, const QStringList &needles) {
+  const QString name = QFileInfo(source).completeBaseName();
+  QTextDocument doc;
+  const rtf::ReadResult r = rtf::readRtfFile(source, &doc);
+  ASSERT_TRUE(r.ok) << r.error.toStdString();
+  EXPECT_TRUE(r.losses.isEmpty()) << r.losses.join('|').toStdString();
+  const QString ours = testenv::makeDir("ours") + "/" + name + ".rtf";
+  ASSERT_TRUE(rtf::writeRtfFile(ours, &doc));
+  // Our pictures are the original's, byte for byte.
+  const QList<QByteArray> pictures = pngsIn(testenv::readFile(source));
+  ASSERT_FALSE(pictures.isEmpty());
+  EXPECT_EQ(pngsIn(testenv::readFile(ours)), pictures);
+
+  const QString profile = testenv::makeDir("lo-profile");
+  const QString theirsOut = testenv::makeDir("theirs-out"), oursOut = testenv::makeDir("ours-out");
+  QString log;
+  for (const auto &[file, outDir] : {std::pair{source, theirsOut}, std::pair{ours, oursOut}}) {
+    for (const char *format : {"fodt", "txt:Text (encoded):UTF8"})
+      ASSERT_TRUE(soffice(exe, profile, {"--convert-to", format, "--outdir", outDir, file}, &log)) << log.toStdString();
+  }
+  const QString theirsFlat = QString::fromUtf8(testenv::readFile(theirsOut + "/" + name + ".fodt"));
+  const QString oursFlat = QString::fromUtf8(testenv::readFile(oursOut + "/" + name + ".fodt"));
+  ASSERT_FALSE(oursFlat.isEmpty());
+  // Text: list numbers aside (our list table numbers nested levels its own way).
+  auto withoutLabels = [](QString t) {
+    QStringList lines = t.remove(QRegularExpression(QStringLiteral("(?m)^\\s*(([0-9]+|[a-z])[.)])+\\s*"))).split('\n');
+    for (QString &line : lines) line = line.trimmed();
+    return lines;
+  };
+  EXPECT_EQ(withoutLabels(loText(oursOut + "/" + name + ".txt")), withoutLabels(loText(theirsOut + "/" + name + ".txt")));
+  // Pictures as LibreOffice reads them from each file, and the link targets.
+  auto pictures64 = [](const QString &flatXml) {
+    QStringList out = matches(flatXml, QStringLiteral("<office:binary-data>([^<]*)</office:binary-data>"));
+    for (QString &p : out) p.remove(QRegularExpression(QStringLiteral("\\s")));
+    return out;
+  };
+  EXPECT_EQ(pictures64(oursFlat), pictures64(theirsFlat));
+  EXPECT_FALSE(pictures64(oursFlat).isEmpty());
+  const QString href = QStringLiteral("xlink:href=\"([^\"#][^\"]*)\"");
+  EXPECT_EQ(matches(oursFlat, href), matches(theirsFlat, href));
+  EXPECT_FALSE(matches(oursFlat, href).isEmpty());
+  for (const QString &needle : needles) {
+    EXPECT_TRUE(theirsFlat.contains(QRegularExpression(needle))) << "theirs: " << needle.toStdString();
+    EXPECT_TRUE(oursFlat.contains(QRegularExpression(needle))) << "ours: " << needle.toStdString();
+  }
+}
+
+}  // namespace
+
+// A document made by LibreOffice, with what a word processor's file holds beyond text.
+TEST(RtfLibreOffice, LibreOfficeDocumentsKeepTheirContentThroughOurSave) {
+  const QString exe = QStandardPaths::findExecutable("soffice");
+  if (exe.isEmpty()) GTEST_SKIP() << "soffice (libreoffice-writer-nogui) is not installed";
+  const QString dir = testenv::makeDir("lo-src");
+  const QByteArray flat = QByteArray(R"xml(<?xml version="1.0" encoding="UTF-8"?>
+<office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" xmlns:style="urn:oasis:names:tc:opendocument:xmlns:style:1.0" xmlns:fo="urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0" xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0" xmlns:xlink="http://www.w3.org/1999/xlink" xmlns:svg="urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0" office:version="1.3" office:mimetype="application/vnd.oasis.opendocument.text">
+<office:automatic-styles>
+ <style:style style:name="Prtl" style:family="paragraph"><style:paragraph-properties style:writing-mode="rl-tb"/></style:style>
+ <style:style style:name="Thidden" style:family="text"><style:text-properties text:display="none"/></style:style>
+ <text:list-style style:name="L1"><text:list-level-style-number text:level="1" style:num-format="1" style:num-suffix="."/><text:list-level-style-number text:level="2" style:num-format="a" style:num-suffix=")"/></text:list-style>
+</office:automatic-styles>
+<office:body><office:text>
+<text:table-of-content text:name="TOC1"><text:table-of-content-source text:outline-level="2"/><text:index-body><text:p>Chapter one	1</text:p></text:index-body></text:table-of-content>
+<text:h text:outline-level="1">Chapter one</text:h>
+<text:p>See <text:a xlink:type="simple" xlink:href="https://example.org/a?b=1">the link</text:a> here<text:note text:id="ftn1" text:note-class="footnote"><text:note-citation>1</text:note-citation><text:note-body><text:p>Foot text</text:p></text:note-body></text:note>.</text:p>
+<text:p>Visible<text:span text:style-name="Thidden">secret</text:span>end</text:p>
+<text:p>Pic <draw:frame draw:name="i1" text:anchor-type="as-char" svg:width="1cm" svg:height="0.75cm"><draw:image><office:binary-data>PICTURE</office:binary-data></draw:image></draw:frame> after</text:p>
+<text:list text:style-name="L1"><text:list-item><text:p>outer one</text:p><text:list><text:list-item><text:p>inner one</text:p></text:list-item><text:list-item><text:p>inner two</text:p></text:list-item></text:list></text:list-item><text:list-item><text:p>outer two</text:p></text:list-item></text:list>
+<text:p text:style-name="Prtl">)xml") + QString::fromUtf16(u"\u05E9\u05DC\u05D5\u05DD").toUtf8() +
+      "</text:p>\n</office:text></office:body></office:document>\n";
+  testenv::writeFile(dir + "/made.fodt", QByteArray(flat).replace("PICTURE", pngOf(testPicture(8, 6)).toBase64()));
+  QString log;
+  ASSERT_TRUE(soffice(exe, testenv::makeDir("lo-profile"), {"--convert-to", "rtf", "--outdir", dir, dir + "/made.fodt"}, &log))
+      << log.toStdString();
+  expectSameThroughLibreOffice(exe, dir + "/made.rtf",
+                               {"(?s)<text:note [^>]*>.*Foot text", "text:display=\"none\"", ">secret<",
+                                "<text:table-of-content", "style:writing-mode=\"rl-tb\"", "(?s)outer one(</text:span>)?</text:p>\\s*<text:list>"});
+}
+
+// A document made by AbiWord: its own list tags, pictures and fields.
+TEST(RtfLibreOffice, AbiWordDocumentsKeepTheirContentThroughOurSave) {
+  const QString exe = QStandardPaths::findExecutable("soffice");
+  if (exe.isEmpty()) GTEST_SKIP() << "soffice (libreoffice-writer-nogui) is not installed";
+  const QString abiword = QStandardPaths::findExecutable("abiword");
+  if (abiword.isEmpty()) GTEST_SKIP() << "abiword is not installed";
+  const QString dir = testenv::makeDir("abi-src");
+  testenv::writeFile(dir + "/p.png", pngOf(testPicture(8, 6)));
+  testenv::writeFile(dir + "/made.html",
+                     "<html><body><h1>Title</h1><p>See <a href=\"https://example.org/x\">link text</a> end.</p>"
+                     "<p>Pic <img src=\"p.png\" width=\"8\" height=\"6\"> after</p>"
+                     "<ol><li>first</li><li>second<ol><li>inner</li></ol></li><li>third</li></ol></body></html>\n");
+  QProcess p;
+  p.setWorkingDirectory(dir);
+  p.setProcessChannelMode(QProcess::MergedChannels);
+  p.start(abiword, {"--to=rtf", "-o", dir + "/made.rtf", dir + "/made.html"});
+  ASSERT_TRUE(p.waitForFinished(120000)) << "abiword did not finish";
+  ASSERT_TRUE(QFileInfo::exists(dir + "/made.rtf")) << p.readAll().constData();
+  expectSameThroughLibreOffice(exe, dir + "/made.rtf", {">link text<", ">inner<"});
 }
 
 TEST(RtfFuzzCorpus, EverySeedAndFindingReplaysCleanly) {
