@@ -237,7 +237,7 @@ enum Kw : int {
   K_dropdest,  // a group whose content the writer writes anew (numbering of old readers, generator, ...)
   K_ignored,   // a formatting word the model has no place for: never a destination, even after \*
   K_docfmt,    // page format of the document, kept as read
-  K_s, K_cs, K_rtlpar, K_ltrpar, K_ilvl,
+  K_s, K_cs, K_rtlpar, K_ltrpar, K_ilvl, K_nesttableprops,
 };
 
 const std::unordered_map<std::string_view, Kw> &keywords() {
@@ -247,7 +247,7 @@ const std::unordered_map<std::string_view, Kw> &keywords() {
         {"pntext", K_pntext}, {"object", K_object}, {"result", K_result}, {"upr", K_upr}, {"ud", K_ud},
         {"pict", K_pict}, {"shppict", K_shppict}, {"nonshppict", K_nonshppict}, {"fldinst", K_fldinst},
         {"footnote", K_footnote}, {"listtable", K_listtable}, {"listoverridetable", K_listoverridetable},
-        {"s", K_s}, {"cs", K_cs}, {"rtlpar", K_rtlpar}, {"ltrpar", K_ltrpar}, {"ilvl", K_ilvl}, {"field", K_field}, {"fldrslt", K_fldrslt},
+        {"s", K_s}, {"cs", K_cs}, {"rtlpar", K_rtlpar}, {"ltrpar", K_ltrpar}, {"ilvl", K_ilvl}, {"nesttableprops", K_nesttableprops}, {"field", K_field}, {"fldrslt", K_fldrslt},
         {"ansi", K_ansi}, {"mac", K_mac}, {"pc", K_pc}, {"pca", K_pca}, {"ansicpg", K_ansicpg},
         {"deff", K_deff}, {"f", K_f}, {"fcharset", K_fcharset}, {"cpg", K_cpg}, {"red", K_red},
         {"green", K_green}, {"blue", K_blue}, {"plain", K_plain}, {"b", K_b}, {"i", K_i}, {"ul", K_ul},
@@ -284,7 +284,7 @@ const std::unordered_map<std::string_view, Kw> &keywords() {
     // (the font table is kept whole), of an object or of the document information read elsewhere.
     for (const char *d : {"pn", "pnseclvl", "pntxta", "pntxtb", "listtag", "abilist", "generator", "falt", "panose",
                           "fname", "objdata", "objclass", "objname", "shprslt", "datafield", "title", "subject",
-                          "author", "operator", "keywords", "comment", "doccomm"})
+                          "author", "operator", "keywords", "comment", "doccomm", "nonesttables"})
       m.emplace(d, K_dropdest);
     // Formatting the model has no place for. Some writers put \* in front of these in the middle of text;
     // they never start a destination.
@@ -835,6 +835,11 @@ bool Reader::controlWord(std::string_view name, bool hasParam, int param) {
       s.dest = Dest::Skip;
       return true;
     case K_dropdest: s.dest = Dest::Skip; return true;
+    case K_nesttableprops:
+      // A nested table's row: its cells were read as text of the outer cell, its layout cannot be kept.
+      ++nestedTables_;
+      s.dest = Dest::Skip;
+      return true;
     case K_pict: case K_shppict:
       if (canKeep) return keepGroup(Keep::Picture);
       s.dest = Dest::Skip;
@@ -954,7 +959,7 @@ bool Reader::controlWord(std::string_view name, bool hasParam, int param) {
       return true;
     case K_line: addChar(u'\u2028'); return true;
     case K_tab: case K_nestcell: addChar(u'\t'); return true;
-    case K_nestrow: ++nestedTables_; addChar(u'\u2028'); return true;
+    case K_nestrow: addChar(u'\u2028'); return true;
     case K_emdash: addChar(u'\u2014'); return true;
     case K_endash: addChar(u'\u2013'); return true;
     case K_bullet: addChar(u'\u2022'); return true;
