@@ -348,6 +348,7 @@ class Reader {
   void placeKept(const QByteArray &raw, Keep what);
   void addObject(const QTextCharFormat &f);
   void markFieldShown(int field);
+  bool inField(int field, int id) const;  // whether field is id or lies in id's result
   void storeDocumentTables();
 
   // Building the document
@@ -568,6 +569,7 @@ bool Reader::closeGroup() {
   const qsizetype start = st().groupStart;
   // A field that showed nothing (no result, or one of its own kind) is kept whole where it stood.
   const bool unshownField = st().fieldOwner && st().fieldGroup > 0 && !fields_[size_t(st().fieldGroup - 1)].shown;
+  const int closedField = unshownField ? st().fieldGroup : 0;
   stack_.pop_back();
   if (stack_.empty()) {
     finished_ = true;
@@ -577,7 +579,12 @@ bool Reader::closeGroup() {
   if (was == Dest::FontTable && st().dest == Dest::FontTable) st().fontNum = -1;
   if (was == Dest::FontTable && st().dest != Dest::FontTable && fontTableRaw_.isEmpty())
     fontTableRaw_ = QByteArray(s_ + start, pos_ - start);
-  if (unshownField) placeKept(QByteArray(s_ + start, pos_ - start), Keep::Text);
+  if (unshownField) {
+    // Its hidden result is part of the group kept: not kept a second time.
+    const int id = closedField;
+    while (id > 0 && !para_.runs.empty() && inField(para_.runs.back().props.field, id)) para_.runs.pop_back();
+    placeKept(QByteArray(s_ + start, pos_ - start), Keep::Text);
+  }
   return true;
 }
 
@@ -1011,6 +1018,14 @@ void Reader::addObject(const QTextCharFormat &f) {
   para_.runs.push_back(Run{QString(QChar::ObjectReplacementCharacter), st().chr, int(objects_.size() - 1)});
 }
 
+bool Reader::inField(int field, int id) const {
+  for (int guard = 0; field > 0 && guard < 1000; ++guard) {
+    if (field == id) return true;
+    field = fields_[size_t(field - 1)].parent;
+  }
+  return false;
+}
+
 void Reader::markFieldShown(int field) {
   for (int guard = 0; field > 0 && guard < 1000; ++guard) {
     Field &f = fields_[size_t(field - 1)];
@@ -1067,8 +1082,8 @@ void Reader::placeKept(const QByteArray &raw, Keep what) {
 QTextBlockFormat Reader::blockFormat(const ParaProps &p, bool pageBefore) const {
   QTextBlockFormat f;
   static const Qt::Alignment aligns[] = {Qt::AlignLeft, Qt::AlignHCenter, Qt::AlignRight, Qt::AlignJustify};
-  // A right-to-left paragraph's left is still the page's left: absolute, as RTF means it.
-  f.setAlignment(p.rtl ? aligns[p.align] | Qt::AlignAbsolute : aligns[p.align]);
+  // In a right-to-left paragraph \ql means its start, the right (as LibreOffice reads it): Qt's left too.
+  f.setAlignment(aligns[p.align]);
   if (p.rtl) f.setLayoutDirection(Qt::RightToLeft);
   if (p.style >= 0) f.setProperty(kParaStyleProperty, p.style);
   f.setTextIndent(p.fi / kTwipsPerUnit);
@@ -1549,8 +1564,8 @@ void Writer::paraProps(const QTextBlock &b, bool inTable) {
   const bool rtl = f.hasProperty(QTextFormat::LayoutDirection) && f.layoutDirection() == Qt::RightToLeft;
   if (rtl) out_ += "\\rtlpar";
   Qt::Alignment a = f.alignment() & Qt::AlignHorizontal_Mask;
-  // RTF's left is the page's left; Qt's is the paragraph's start unless marked absolute.
-  if (rtl && !(f.alignment() & Qt::AlignAbsolute) && (a & (Qt::AlignLeft | Qt::AlignRight)) && !(a & Qt::AlignJustify))
+  // RTF's left in a right-to-left paragraph is its start, as Qt's left is unless marked absolute.
+  if (rtl && (f.alignment() & Qt::AlignAbsolute) && (a & (Qt::AlignLeft | Qt::AlignRight)) && !(a & Qt::AlignJustify))
     a = (a & Qt::AlignLeft) ? Qt::AlignRight : Qt::AlignLeft;
   if (a & Qt::AlignHCenter) out_ += "\\qc";
   else if (a & Qt::AlignJustify) out_ += "\\qj";

@@ -392,6 +392,15 @@ TEST(RtfKeep, WhatTheModelCannotShowIsWrittenBackWhereItStood) {
   EXPECT_EQ(back.toPlainText(), doc.toPlainText());
   EXPECT_EQ(rtf::writeRtf(&back), out);
 
+  // A field that shows only hidden text is kept once, whole.
+  const QByteArray hiddenField = "{\\field{\\*\\fldinst XE \"entry\"}{\\fldrslt {\\v hidden result}}}";
+  QTextDocument indexed;
+  ASSERT_TRUE(rtf::readRtf("{\\rtf1 before" + hiddenField + "after\\par}", &indexed).ok);
+  EXPECT_EQ(indexed.toPlainText(), QString("before") + QChar::ObjectReplacementCharacter + "after");
+  const QByteArray indexedOut = rtf::writeRtf(&indexed);
+  EXPECT_TRUE(indexedOut.contains(hiddenField)) << indexedOut.constData();
+  EXPECT_EQ(indexedOut.count("hidden result"), 1);
+
   // Links made here get a field of their own; a place in the document is a bookmark link.
   QTextDocument made;
   QTextCursor c(&made);
