@@ -881,6 +881,7 @@ bool Reader::controlWord(std::string_view name, bool hasParam, int param) {
         fields_.push_back(Field{{}, {}, s.chr.field, false});
         s.fieldGroup = int(fields_.size());
         s.fieldOwner = true;
+        s.chr.field = s.fieldGroup;  // text right in the field's group (outside \fldrslt) is its result too
       }
       return true;
     case K_fldinst:
