@@ -183,6 +183,7 @@ struct State {
   bool fresh = true;         // nothing but \* read in the group yet: a \*\word here names a destination
   int fieldGroup = 0;        // the field this group (or one around it) is
   bool fieldOwner = false;   // the group of \field itself
+  bool fontTableOwner = false;  // the group that starts with \fonttbl (kept whole for the writer)
 };
 
 struct Run {
@@ -237,7 +238,7 @@ enum Kw : int {
   K_dropdest,  // a group whose content the writer writes anew (numbering of old readers, generator, ...)
   K_ignored,   // a formatting word the model has no place for: never a destination, even after \*
   K_docfmt,    // page format of the document, kept as read
-  K_s, K_cs, K_rtlpar, K_ltrpar, K_ilvl, K_nesttableprops,
+  K_s, K_cs, K_rtlpar, K_ltrpar, K_ilvl, K_nesttableprops, K_trowd, K_cellx,
 };
 
 const std::unordered_map<std::string_view, Kw> &keywords() {
@@ -247,7 +248,8 @@ const std::unordered_map<std::string_view, Kw> &keywords() {
         {"pntext", K_pntext}, {"object", K_object}, {"result", K_result}, {"upr", K_upr}, {"ud", K_ud},
         {"pict", K_pict}, {"shppict", K_shppict}, {"nonshppict", K_nonshppict}, {"fldinst", K_fldinst},
         {"footnote", K_footnote}, {"listtable", K_listtable}, {"listoverridetable", K_listoverridetable},
-        {"s", K_s}, {"cs", K_cs}, {"rtlpar", K_rtlpar}, {"ltrpar", K_ltrpar}, {"ilvl", K_ilvl}, {"nesttableprops", K_nesttableprops}, {"field", K_field}, {"fldrslt", K_fldrslt},
+        {"s", K_s}, {"cs", K_cs}, {"rtlpar", K_rtlpar}, {"ltrpar", K_ltrpar}, {"ilvl", K_ilvl}, {"nesttableprops", K_nesttableprops},
+        {"trowd", K_trowd}, {"cellx", K_cellx}, {"field", K_field}, {"fldrslt", K_fldrslt},
         {"ansi", K_ansi}, {"mac", K_mac}, {"pc", K_pc}, {"pca", K_pca}, {"ansicpg", K_ansicpg},
         {"deff", K_deff}, {"f", K_f}, {"fcharset", K_fcharset}, {"cpg", K_cpg}, {"red", K_red},
         {"green", K_green}, {"blue", K_blue}, {"plain", K_plain}, {"b", K_b}, {"i", K_i}, {"ul", K_ul},
@@ -414,6 +416,7 @@ class Reader {
   int footnotes_ = 0;
   int alternateObjects_ = 0;  // objects without a picture, shown by their result text only
   int nestedTables_ = 0;
+  std::vector<int> rowCellx_;  // the cell edges of the row being read
 };
 
 ReadResult Reader::run() {
@@ -552,6 +555,7 @@ bool Reader::openGroup() {
   } else {
     State s = st();
     s.fieldOwner = false;
+    s.fontTableOwner = false;
     stack_.push_back(s);
   }
   st().groupStart = pos_ - 1;
@@ -567,6 +571,7 @@ bool Reader::closeGroup() {
   if (st().dest == Dest::FontTable && st().fontNum >= 0 && !fontName_.isEmpty()) commitFont();
   const Dest was = st().dest;
   const qsizetype start = st().groupStart;
+  const bool fontTable = st().fontTableOwner;
   // A field that showed nothing (no result, or one of its own kind) is kept whole where it stood.
   const bool unshownField = st().fieldOwner && st().fieldGroup > 0 && !fields_[size_t(st().fieldGroup - 1)].shown;
   const int closedField = unshownField ? st().fieldGroup : 0;
@@ -577,7 +582,7 @@ bool Reader::closeGroup() {
   }
   // A font entry whose name ended without ";" still names its font.
   if (was == Dest::FontTable && st().dest == Dest::FontTable) st().fontNum = -1;
-  if (was == Dest::FontTable && st().dest != Dest::FontTable && fontTableRaw_.isEmpty())
+  if (fontTable && fontTableRaw_.isEmpty())
     fontTableRaw_ = QByteArray(s_ + start, pos_ - start);
   if (unshownField) {
     // Its hidden result is part of the group kept: not kept a second time.
@@ -705,6 +710,7 @@ void Reader::commitColor() {
 }
 
 bool Reader::controlSymbol(char c) {
+  if (c != '*' && !stack_.empty()) st().fresh = false;
   if (c == '\'') {
     // \'hh: one byte in the current code page.
     auto hex = [](char h) {
@@ -734,7 +740,6 @@ bool Reader::controlSymbol(char c) {
     starNext_ = true;
     return true;
   }
-  if (!stack_.empty()) st().fresh = false;
   if (skipChars_ > 0) {
     --skipChars_;
     return true;
@@ -778,8 +783,9 @@ bool Reader::controlWord(std::string_view name, bool hasParam, int param) {
     return true;
   }
   if (s.dest == Dest::Skip) return true;
-  // Groups kept whole. Only from the text: in the tables and in what is skipped they are part of those.
-  const bool canKeep = stack_.size() >= 2 && (s.dest == Dest::Body || s.dest == Dest::Alternate);
+  // Groups kept whole: only from the text (in the tables and in what is skipped they are part of those), and
+  // only when the group starts with its destination (what came before it in the group is read already).
+  const bool canKeep = fresh && stack_.size() >= 2 && (s.dest == Dest::Body || s.dest == Dest::Alternate);
   if (star && kw == K_unknown) {
     // \*\word names a destination only at the start of a group; elsewhere it marks just that word.
     if (!fresh) return true;
@@ -877,7 +883,8 @@ bool Reader::controlWord(std::string_view name, bool hasParam, int param) {
       s.dest = Dest::Skip;
       return true;
     case K_field:
-      if (s.dest == Dest::Body && fields_.size() < 1'000'000) {
+      // A field is a group of its own that starts with \field.
+      if (s.dest == Dest::Body && fresh && stack_.size() >= 2 && fields_.size() < 1'000'000) {
         fields_.push_back(Field{{}, {}, s.chr.field, false});
         s.fieldGroup = int(fields_.size());
         s.fieldOwner = true;
@@ -896,7 +903,11 @@ bool Reader::controlWord(std::string_view name, bool hasParam, int param) {
       if (stack_.size() == 1 && docFormat_.size() < 4096)
         docFormat_ += '\\' + QByteArray(name.data(), qsizetype(name.size())) + (hasParam ? QByteArray::number(param) : QByteArray());
       return true;
-    case K_fonttbl: s.dest = Dest::FontTable; s.fontNum = -1; return true;
+    case K_fonttbl:
+      s.dest = Dest::FontTable;
+      s.fontNum = -1;
+      s.fontTableOwner = fresh;
+      return true;
     case K_colortbl: s.dest = Dest::ColorTable; return true;
     case K_listtext: case K_pntext:
       para_.listText.clear();
@@ -957,6 +968,10 @@ bool Reader::controlWord(std::string_view name, bool hasParam, int param) {
         bodyStarted_ = true;
         return endParagraph(false);
       }
+      return true;
+    case K_trowd: rowCellx_.clear(); return true;
+    case K_cellx:
+      if (rowCellx_.size() < size_t(lim_.maxColumns)) rowCellx_.push_back(std::clamp(p, 0, 31680 * 4));
       return true;
     case K_cell: return s.dest == Dest::Body ? endParagraph(true) : true;
     case K_row: return s.dest == Dest::Body ? endRow() : true;
@@ -1349,6 +1364,16 @@ bool Reader::endRow() {
     tf.setBorder(1);
     tf.setBorderStyle(QTextFrameFormat::BorderStyle_Solid);
     tf.setBorderCollapse(true);
+    // The columns as wide as the row's cell edges (\cellx, in twips from the left) say.
+    if (int(rowCellx_.size()) == cols) {
+      QList<QTextLength> widths;
+      int left = 0;
+      for (int edge : rowCellx_) {
+        widths << QTextLength(QTextLength::FixedLength, std::max(1, edge - left) / kTwipsPerUnit);
+        left = std::max(left, edge);
+      }
+      tf.setColumnWidthConstraints(widths);
+    }
     table_ = cursor_.insertTable(1, cols, tf);
   }
   for (int c = 0; c < cols; ++c) {
@@ -1639,10 +1664,19 @@ void Writer::block(const QTextBlock &b, bool inTable) {
 void Writer::table(const QTextTable *t) {
   closeFields();
   const int cols = t->columns();
-  const int width = 9000 / std::max(cols, 1);
+  // Cell edges from the columns' widths where they are fixed, else the page's width shared out.
+  const QList<QTextLength> widths = t->format().columnWidthConstraints();
+  const bool fixed = widths.size() == cols && std::all_of(widths.begin(), widths.end(), [](const QTextLength &l) {
+                       return l.type() == QTextLength::FixedLength;
+                     });
+  QByteArray edges;
+  double left = 0;
+  for (int c = 0; c < cols; ++c) {
+    left += fixed ? widths[c].rawValue() * kTwipsPerUnit : 9000.0 / std::max(cols, 1);
+    edges += "\\cellx" + QByteArray::number(qlonglong(std::lround(std::min(left, 1e9))));
+  }
   for (int r = 0; r < t->rows(); ++r) {
-    out_ += "\\trowd\\trgaph108";
-    for (int c = 0; c < cols; ++c) out_ += "\\cellx" + QByteArray::number(width * (c + 1));
+    out_ += "\\trowd\\trgaph108" + edges;
     out_ += '\n';
     for (int c = 0; c < cols; ++c) {
       const QTextTableCell cell = t->cellAt(r, c);

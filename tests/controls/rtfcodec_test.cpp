@@ -401,6 +401,11 @@ TEST(RtfKeep, WhatTheModelCannotShowIsWrittenBackWhereItStood) {
   EXPECT_TRUE(indexedOut.contains(hiddenField)) << indexedOut.constData();
   EXPECT_EQ(indexedOut.count("hidden result"), 1);
 
+  // Table columns keep their widths.
+  QTextDocument table;
+  ASSERT_TRUE(rtf::readRtf("{\\rtf1\\trowd\\cellx1440\\cellx5000\\pard\\intbl a\\cell b\\cell\\row}", &table).ok);
+  EXPECT_TRUE(rtf::writeRtf(&table).contains("\\trowd\\trgaph108\\cellx1440\\cellx5000\n"));
+
   // Links made here get a field of their own; a place in the document is a bookmark link.
   QTextDocument made;
   QTextCursor c(&made);
