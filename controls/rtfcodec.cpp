@@ -197,6 +197,7 @@ struct Field {
   QString href;     // a hyperlink's target
   int parent = 0;   // the field whose result holds this one
   bool shown = false;
+  qsizetype paragraphsBefore = 0;  // paragraphs ended before it began
 };
 
 struct Para {
@@ -573,7 +574,9 @@ bool Reader::closeGroup() {
   const qsizetype start = st().groupStart;
   const bool fontTable = st().fontTableOwner;
   // A field that showed nothing (no result, or one of its own kind) is kept whole where it stood.
-  const bool unshownField = st().fieldOwner && st().fieldGroup > 0 && !fields_[size_t(st().fieldGroup - 1)].shown;
+  // (Only one within a paragraph: one that ended paragraphs has put them in the document already.)
+  const bool unshownField = st().fieldOwner && st().fieldGroup > 0 && !fields_[size_t(st().fieldGroup - 1)].shown &&
+                            fields_[size_t(st().fieldGroup - 1)].paragraphsBefore == paragraphs_;
   const int closedField = unshownField ? st().fieldGroup : 0;
   stack_.pop_back();
   if (stack_.empty()) {
@@ -588,7 +591,9 @@ bool Reader::closeGroup() {
     // Its hidden result is part of the group kept: not kept a second time.
     const int id = closedField;
     while (id > 0 && !para_.runs.empty() && inField(para_.runs.back().props.field, id)) para_.runs.pop_back();
-    placeKept(QByteArray(s_ + start, pos_ - start), Keep::Text);
+    // Hidden around it, it stays hidden where it is written back (else its text would show).
+    const QByteArray raw(s_ + start, pos_ - start);
+    placeKept(st().chr.hidden ? "{\\v " + raw + '}' : raw, Keep::Text);
   }
   return true;
 }
@@ -885,7 +890,7 @@ bool Reader::controlWord(std::string_view name, bool hasParam, int param) {
     case K_field:
       // A field is a group of its own that starts with \field.
       if (s.dest == Dest::Body && fresh && stack_.size() >= 2 && fields_.size() < 1'000'000) {
-        fields_.push_back(Field{{}, {}, s.chr.field, false});
+        fields_.push_back(Field{{}, {}, s.chr.field, false, paragraphs_});
         s.fieldGroup = int(fields_.size());
         s.fieldOwner = true;
         s.chr.field = s.fieldGroup;  // text right in the field's group (outside \fldrslt) is its result too
