@@ -206,6 +206,8 @@ struct Para {
   QString listText;
   CharProps listProps;
   bool pageBefore = false;
+  ParaProps seen;  // the paragraph properties where its text stood
+  bool hasSeen = false;
   bool empty() const { return runs.empty() && listText.isEmpty(); }
 };
 
@@ -355,7 +357,8 @@ class Reader {
   void storeDocumentTables();
 
   // Building the document
-  bool endParagraph(bool cell);
+  // atEnd: the document ended the paragraph (no \par): its properties are those where its text stood.
+  bool endParagraph(bool cell, bool atEnd = false);
   bool endRow();
   bool emitParagraph(Para &p);
   bool countParagraph() {
@@ -541,7 +544,7 @@ void Reader::storeDocumentTables() {
 
 bool Reader::finishDocument() {
   flushBytes();
-  if (!para_.empty() && !endParagraph(false)) return false;
+  if (!para_.empty() && !endParagraph(false, true)) return false;
   if (!cellParas_.empty() || !rowCells_.empty()) return endRow();
   return true;
 }
@@ -679,6 +682,8 @@ void Reader::addText(const QString &raw) {
       if (t.chr.field > 0 && !t.chr.hidden) markFieldShown(t.chr.field);
       if (!para_.runs.empty() && para_.runs.back().object < 0 && para_.runs.back().props == t.chr) para_.runs.back().text += s;
       else para_.runs.push_back(Run{s, t.chr});
+      para_.seen = t.para;
+      para_.hasSeen = true;
       break;
     }
     case Dest::ListText:
@@ -1037,6 +1042,8 @@ void Reader::addObject(const QTextCharFormat &f) {
   if (st().chr.field > 0) markFieldShown(st().chr.field);
   objects_.push_back(f);
   para_.runs.push_back(Run{QString(QChar::ObjectReplacementCharacter), st().chr, int(objects_.size() - 1)});
+  para_.seen = st().para;
+  para_.hasSeen = true;
 }
 
 bool Reader::inField(int field, int id) const {
@@ -1196,10 +1203,10 @@ void Reader::insertRuns(QTextCursor &c, const Para &p) {
   flushUnshown();
 }
 
-bool Reader::endParagraph(bool cell) {
+bool Reader::endParagraph(bool cell, bool atEnd) {
   Para p = std::move(para_);
   para_ = Para{};
-  p.props = st().para;
+  p.props = atEnd && p.hasSeen ? p.seen : st().para;
   p.pageBefore = pendingPageBreak_;
   pendingPageBreak_ = false;
   if (cell || p.props.intbl) {
