@@ -1500,6 +1500,7 @@ class Writer {
   QList<QColor> colors_;  // entry 0 is the automatic colour unless the table read had a colour there
   QHash<QRgb, int> colorIndex_;
   QStringList openFields_;  // keys of the fields open now, outermost first
+  bool fieldClosed_ = false;  // a field closed since the paragraph's properties were written
   QHash<const QTextList *, int> lists_;  // list -> \ls number
   std::vector<std::array<int, 9>> families_;  // per \ls: the kind of number of each level (-1: none given)
   int currentFamily_ = 0;
@@ -1570,6 +1571,7 @@ void Writer::fields(const QTextCharFormat &f) {
   while (openFields_.size() > same) {
     out_ += "}}";
     openFields_.removeLast();
+    fieldClosed_ = true;
   }
   for (qsizetype i = same; i < keys.size(); ++i) {
     out_ += "{\\field" + insts[i] + "{\\fldrslt ";
@@ -1634,6 +1636,7 @@ void Writer::block(const QTextBlock &b, bool inTable) {
       break;
     }
   paraProps(b, inTable);
+  fieldClosed_ = false;
   if (const QTextList *l = b.textList()) {
     out_ += "{\\listtext";
     charProps(b.charFormat());
@@ -1662,6 +1665,8 @@ void Writer::block(const QTextBlock &b, bool inTable) {
     any = true;
   }
   if (inTable) closeFields();  // a field does not run from one cell into the next
+  // The properties written inside a field's group ended with it: the paragraph's mark needs them again.
+  if (fieldClosed_) paraProps(b, inTable);
   if (!any) charProps(b.charFormat());  // an empty paragraph keeps its font size
   if (!inTable && (b.blockFormat().pageBreakPolicy() & QTextFormat::PageBreak_AlwaysAfter)) {
     // written as a break before the next paragraph, the way \page reads back
@@ -1709,6 +1714,8 @@ void Writer::table(const QTextTable *t) {
     }
     out_ += "\\row\n";
   }
+  // Out of the table: a paragraph whose properties end with a group (a field's) falls back to these.
+  out_ += "\\pard ";
 }
 
 void Writer::frame(const QTextFrame *f) {
