@@ -260,7 +260,9 @@ void Writer::block(const QTextBlock &b, bool inTable) {
   }
   if (inTable) return;  // the caller ends a cell's paragraphs
   // The last paragraph needs no mark, unless it is empty: then only the mark makes it one.
-  if (b != last_ || (b.length() <= 1 && b != doc_->begin())) out_ += "\\par\n";
+  // (Nor after its text's field closed: its properties written again stand after the text, and only a mark
+  // makes them the paragraph's.)
+  if (b != last_ || (b.length() <= 1 && b != doc_->begin()) || fieldClosed_) out_ += "\\par\n";
 }
 
 void Writer::table(const QTextTable *t) {
