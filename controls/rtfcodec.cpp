@@ -197,6 +197,7 @@ struct Field {
   int parent = 0;   // the field whose result holds this one
   bool shown = false;
   qsizetype paragraphsBefore = 0;  // paragraphs ended before it began
+  QString listTextBefore;          // the paragraph's list text before it began
 };
 
 struct Para {
@@ -593,6 +594,7 @@ bool Reader::closeGroup() {
     // Its hidden result is part of the group kept: not kept a second time.
     const int id = closedField;
     while (id > 0 && !para_.runs.empty() && inField(para_.runs.back().props.field, id)) para_.runs.pop_back();
+    para_.listText = fields_[size_t(id - 1)].listTextBefore;
     // Hidden around it, it stays hidden where it is written back (else its text would show).
     const QByteArray raw(s_ + start, pos_ - start);
     placeKept(st().chr.hidden ? "{\\v " + raw + '}' : raw, Keep::Text);
@@ -894,7 +896,7 @@ bool Reader::controlWord(std::string_view name, bool hasParam, int param) {
     case K_field:
       // A field is a group of its own that starts with \field.
       if (s.dest == Dest::Body && fresh && stack_.size() >= 2 && fields_.size() < 1'000'000) {
-        fields_.push_back(Field{{}, {}, s.chr.field, false, paragraphs_});
+        fields_.push_back(Field{{}, {}, s.chr.field, false, paragraphs_, para_.listText});
         s.fieldGroup = int(fields_.size());
         s.fieldOwner = true;
         s.chr.field = s.fieldGroup;  // text right in the field's group (outside \fldrslt) is its result too
