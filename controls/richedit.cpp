@@ -3,6 +3,7 @@
 
 #include "controls/rtfcodec.h"
 
+#include <QCryptographicHash>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -110,6 +111,7 @@ void TRichEdit::adopt(QTextDocument *doc) {
   setDocument(doc);
   if (ours) delete old;
   connect(doc, &QTextDocument::modificationChanged, this, &TRichEdit::modificationChanged);
+  rtf::registerObjectHandlers(doc);
   applyInset();
   doc->setModified(false);
   moveCursor(QTextCursor::Start);
@@ -172,24 +174,28 @@ bool TRichEdit::loadFromFile(const QString &path, QString *error) {
   latin1File_ = latin1;
   diskPath_ = path;
   diskIdentity_ = identity;
+  diskDigest_ = QCryptographicHash::hash(bytes, QCryptographicHash::Sha1);
   return true;
 }
 
 bool TRichEdit::saveToFile(const QString &path, bool plainText, QString *error) {
+  QByteArray bytes;
   if (!plainText) {
-    if (!rtf::writeRtfFile(path, document(), error)) return false;
+    bytes = rtf::writeRtf(document());
   } else {
-    const QString text = document()->toPlainText();
-    QByteArray bytes;
+    const QString text = document()->toPlainText().remove(QChar::ObjectReplacementCharacter);
     if (!latin1File_ || !encode1252(text, &bytes)) bytes = text.toUtf8();
-    QString why;
-    if (!platform::saveFileAtomically(path, bytes, &why)) {
-      if (error) *error = tr("Cannot save %1: %2").arg(path, why);
-      return false;
-    }
+  }
+  // Owner, mode and other names of the file stay as they were.
+  QString why;
+  if (!platform::saveFileKeepingAttributes(path, bytes, &why)) {
+    if (error) *error = tr("Cannot save %1: %2").arg(path, why);
+    return false;
   }
   diskPath_ = path;
   diskIdentity_ = platform::FileIdentity::of(path);
+  diskDigest_ = QCryptographicHash::hash(bytes, QCryptographicHash::Sha1);
+  if (!plainText) rtf::forgetLosses(document());  // the file now holds what the document holds
   document()->setModified(false);
   return true;
 }
@@ -197,14 +203,26 @@ bool TRichEdit::saveToFile(const QString &path, bool plainText, QString *error) 
 bool TRichEdit::changedOnDisk(const QString &path) const {
   if (path != diskPath_) return false;
   const platform::FileIdentity now = platform::FileIdentity::of(path);
-  return now.exists && now.changedSince(diskIdentity_);
+  if (!now.exists) return false;
+  if (now.changedSince(diskIdentity_)) return true;
+  // Size and time alone miss a change within the clock's step, or one that set the time back (a copy that
+  // keeps times): the bytes tell.
+  if (now.size > kMaxFileBytes) return false;
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly)) return false;
+  QCryptographicHash hash(QCryptographicHash::Sha1);
+  if (!hash.addData(&f)) return false;
+  return hash.result() != diskDigest_;
 }
+
+QStringList TRichEdit::unkeptContent() const { return rtf::documentLosses(document()); }
 
 void TRichEdit::clearDocument() {
   adopt(newDocument());
   latin1File_ = false;
   diskPath_.clear();
   diskIdentity_ = {};
+  diskDigest_.clear();
 }
 
 bool TRichEdit::isModified() const { return document()->isModified(); }

@@ -38,8 +38,11 @@ class TRichEdit : public QTextEdit {
   // Writes the content through a temporary file and a rename: plain text (in the encoding it was read in
   // when it can hold every character, else UTF-8) or RTF. A failed save leaves the file as it was.
   bool saveToFile(const QString &path, bool plainText, QString *error);
-  // True when the file at path is the one last loaded or saved here and another program changed it since.
+  // True when the file at path is the one last loaded or saved here and another program changed it since
+  // (its identity or its bytes).
   bool changedOnDisk(const QString &path) const;
+  // What saving the document as RTF cannot write back of the file it was read from (one phrase each).
+  QStringList unkeptContent() const;
   // Empties the document (a new one: nothing to undo, not modified).
   void clearDocument();
 
@@ -85,5 +88,6 @@ class TRichEdit : public QTextEdit {
 
   platform::FileIdentity diskIdentity_;
   QString diskPath_;
+  QByteArray diskDigest_;  // of the bytes last loaded or saved
   bool latin1File_ = false;  // plain text read as Windows-1252: written back so when it can be
 };

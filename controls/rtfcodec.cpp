@@ -1,11 +1,16 @@
 #include "controls/rtfcodec.h"
-#include "platform/savefile.h"
 
 #include "controls/rtfcodepages.h"
+#include "controls/rtfkept.h"
 
 #include <QColor>
 #include <QFile>
 #include <QHash>
+#include <QImage>
+#include <QPixmap>
+#include <QUrl>
+#include <QVariant>
+#include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QStringDecoder>
 #include <QTextBlock>
@@ -32,25 +37,51 @@ const detail::CodePageTable *tableFor(int cp) {
   return nullptr;
 }
 
-// Names the Qt build may know for the multi-byte code pages of East Asian Windows.
+// Names the Qt build may know for the multi-byte code pages of East Asian Windows and for the Mac ones
+// (Mac Japanese, Chinese and Korean are Shift_JIS, Big5, GB2312 and EUC-KR but for a few symbols).
 const char *decoderName(int cp) {
   switch (cp) {
-    case 932: return "Shift_JIS";
+    case 932: case 10001: return "Shift_JIS";
     case 936: return "GBK";
+    case 10008: return "GB2312";
     case 949: return "windows-949";
-    case 950: return "Big5";
+    case 10003: return "EUC-KR";
+    case 950: case 10002: return "Big5";
     case 1361: return "Johab";
     case 65001: return "UTF-8";
+    case 10004: return "x-mac-arabic";
+    case 10005: return "x-mac-hebrew";
+    case 10006: return "x-mac-greek";
+    case 10007: return "x-mac-cyrillic";
+    case 10017: return "x-mac-ukrainian";
+    case 10029: return "x-mac-centraleurroman";
+    case 10079: return "x-mac-icelandic";
+    case 10081: return "x-mac-turkish";
+    case 10082: return "x-mac-croatian";
+    case 10010: return "x-mac-romanian";
     default: return nullptr;
   }
 }
 
-// \fcharset values to Windows code pages; 0 for "the document's code page".
+// \fcharset values to Windows code pages; 0 for "the document's code page", -1 for ANSI (code page 1252,
+// or the document's own in a Mac file, whose writers mark Mac Roman fonts as ANSI).
 int charsetCodePage(int charset) {
   switch (charset) {
-    case 0: return 1252;
+    case 0: return -1;
     case 2: return 1252;  // symbol fonts: bytes are glyph numbers, 1252 keeps them visible
     case 77: return 10000;
+    case 78: return 10001;
+    case 79: return 10003;
+    case 80: return 10008;
+    case 81: return 10002;
+    case 82: return 10003;
+    case 83: return 10005;
+    case 84: return 10004;
+    case 85: return 10006;
+    case 86: return 10081;
+    case 87: return 874;
+    case 88: return 10029;
+    case 89: return 10007;
     case 128: return 932;
     case 129: return 949;
     case 130: return 1361;
@@ -124,6 +155,8 @@ struct CharProps {
   int fg = 0, bg = 0;
   int vert = 0;  // 1 superscript, -1 subscript
   bool bold = false, italic = false, underline = false, strike = false, hidden = false;
+  int field = 0;  // the innermost field whose result this is
+  int cs = -1;    // \csN
   bool operator==(const CharProps &) const = default;
 };
 
@@ -131,6 +164,9 @@ struct ParaProps {
   int align = 0;  // 0 left, 1 centre, 2 right, 3 justified
   int fi = 0, li = 0, ri = 0, sb = 0, sa = 0;
   int ls = 0;
+  int ilvl = 0;
+  int style = -1;  // \sN
+  bool rtl = false;
   bool intbl = false;
   bool pageBefore = false;
 };
@@ -142,11 +178,26 @@ struct State {
   int uc = 1;
   int fontNum = -1;   // font table entry being read
   int fontCp = 0;     // its code page from \fcharset / \cpg
+  qsizetype groupStart = 0;  // where the group's "{" is
+  bool fresh = true;         // nothing but \* read in the group yet: a \*\word here names a destination
+  int fieldGroup = 0;        // the field this group (or one around it) is
+  bool fieldOwner = false;   // the group of \field itself
+  bool fontTableOwner = false;  // the group that starts with \fonttbl (kept whole for the writer)
 };
 
 struct Run {
   QString text;
   CharProps props;
+  int object = -1;  // an object (U+FFFC): its format in Reader::objects_
+};
+
+struct Field {
+  QByteArray inst;  // {\*\fldinst ...} as read
+  QString href;     // a hyperlink's target
+  int parent = 0;   // the field whose result holds this one
+  bool shown = false;
+  qsizetype paragraphsBefore = 0;  // paragraphs ended before it began
+  QString listTextBefore;          // the paragraph's list text before it began
 };
 
 struct Para {
@@ -155,6 +206,8 @@ struct Para {
   QString listText;
   CharProps listProps;
   bool pageBefore = false;
+  ParaProps seen;  // the paragraph properties where its text stood
+  bool hasSeen = false;
   bool empty() const { return runs.empty() && listText.isEmpty(); }
 };
 
@@ -166,7 +219,7 @@ struct Font {
 enum Kw : int {
   K_unknown = 0,
   // destinations
-  K_rtf, K_fonttbl, K_colortbl, K_skipdest, K_listtext, K_pntext, K_object, K_result, K_upr, K_ud,
+  K_rtf, K_fonttbl, K_colortbl, K_listtext, K_pntext, K_object, K_result, K_upr, K_ud,
   K_pict, K_field, K_fldrslt,
   // document
   K_ansi, K_mac, K_pc, K_pca, K_ansicpg, K_deff,
@@ -181,6 +234,14 @@ enum Kw : int {
   K_par, K_sect, K_line, K_page, K_tab, K_cell, K_row, K_nestcell, K_nestrow, K_emdash, K_endash,
   K_bullet, K_lquote, K_rquote, K_ldblquote, K_rdblquote, K_emspace, K_enspace, K_qmspace, K_zwj, K_zwnj,
   K_ltrmark, K_rtlmark, K_u, K_uc, K_bin,
+  // kept and dropped groups, styles, direction, lists, page format
+  K_shppict, K_nonshppict, K_fldinst, K_footnote, K_listtable, K_listoverridetable,
+  K_headdest,  // a document table kept as read and written before the text (style sheet, information, ...)
+  K_keepdest,  // a group kept where it stands in the text, not shown (headers, bookmarks, ...)
+  K_dropdest,  // a group whose content the writer writes anew (numbering of old readers, generator, ...)
+  K_ignored,   // a formatting word the model has no place for: never a destination, even after \*
+  K_docfmt,    // page format of the document, kept as read
+  K_s, K_cs, K_rtlpar, K_ltrpar, K_ilvl, K_nesttableprops, K_trowd, K_cellx,
 };
 
 const std::unordered_map<std::string_view, Kw> &keywords() {
@@ -188,7 +249,10 @@ const std::unordered_map<std::string_view, Kw> &keywords() {
     std::unordered_map<std::string_view, Kw> m{
         {"rtf", K_rtf}, {"fonttbl", K_fonttbl}, {"colortbl", K_colortbl}, {"listtext", K_listtext},
         {"pntext", K_pntext}, {"object", K_object}, {"result", K_result}, {"upr", K_upr}, {"ud", K_ud},
-        {"pict", K_pict}, {"shppict", K_pict}, {"field", K_field}, {"fldrslt", K_fldrslt},
+        {"pict", K_pict}, {"shppict", K_shppict}, {"nonshppict", K_nonshppict}, {"fldinst", K_fldinst},
+        {"footnote", K_footnote}, {"listtable", K_listtable}, {"listoverridetable", K_listoverridetable},
+        {"s", K_s}, {"cs", K_cs}, {"rtlpar", K_rtlpar}, {"ltrpar", K_ltrpar}, {"ilvl", K_ilvl}, {"nesttableprops", K_nesttableprops},
+        {"trowd", K_trowd}, {"cellx", K_cellx}, {"field", K_field}, {"fldrslt", K_fldrslt},
         {"ansi", K_ansi}, {"mac", K_mac}, {"pc", K_pc}, {"pca", K_pca}, {"ansicpg", K_ansicpg},
         {"deff", K_deff}, {"f", K_f}, {"fcharset", K_fcharset}, {"cpg", K_cpg}, {"red", K_red},
         {"green", K_green}, {"blue", K_blue}, {"plain", K_plain}, {"b", K_b}, {"i", K_i}, {"ul", K_ul},
@@ -209,22 +273,44 @@ const std::unordered_map<std::string_view, Kw> &keywords() {
     for (const char *u : {"uld", "uldb", "ulw", "uldash", "uldashd", "uldashdd", "ulwave", "ulth", "ulhwave",
                           "ululdbwave", "ulthd", "ulthdash", "ulthdashd", "ulthdashdd", "ulldash", "ulthldash"})
       m.emplace(u, K_ul);
-    // Destinations written without \* that hold no shown text.
-    for (const char *d : {"info", "stylesheet", "header", "headerl", "headerr", "headerf", "footer", "footerl",
-                          "footerr", "footerf", "footnote", "annotation", "fldinst", "pn", "xe", "tc", "txe",
-                          "rxe", "listtable", "listoverridetable", "revtbl", "nonshppict", "shp", "shprslt",
-                          "objdata", "objclass", "objname", "bkmkstart", "bkmkend", "template", "docvar",
-                          "title", "subject", "author", "operator", "keywords", "comment", "doccomm",
-                          "falt", "panose", "fname", "datafield", "atnid", "atnauthor", "atnref", "atndate",
-                          "themedata", "colorschememapping", "latentstyles", "datastore", "xmlnstbl",
-                          "generator", "rsidtbl", "mmathPr", "pgdsctbl", "listpicture", "pnseclvl",
-                          "pntxta", "pntxtb", "ftnsep", "ftnsepc", "ftncn", "aftnsep", "aftnsepc",
-                          "aftncn", "private"})
-      m.emplace(d, K_skipdest);
+    // Document tables: kept as read, written back before the text.
+    for (const char *d : {"info", "stylesheet", "revtbl", "rsidtbl", "themedata", "colorschememapping",
+                          "latentstyles", "datastore", "xmlnstbl", "mmathPr", "pgdsctbl", "template", "docvar",
+                          "listpicture", "private", "ftnsep", "ftnsepc", "ftncn", "aftnsep", "aftnsepc", "aftncn",
+                          "userprops", "filetbl", "protusertbl", "wgrffmtfilter", "defchp", "defpap", "pgptbl"})
+      m.emplace(d, K_headdest);
+    // Groups in the text that are not shown: kept where they stand.
+    for (const char *d : {"header", "headerl", "headerr", "headerf", "footer", "footerl", "footerr", "footerf",
+                          "annotation", "atnid", "atnauthor", "atnref", "atndate", "atrfstart", "atrfend", "xe",
+                          "tc", "txe", "rxe", "bkmkstart", "bkmkend", "shp"})
+      m.emplace(d, K_keepdest);
+    // Groups whose content our writer writes anew, or that only their own writer reads back: old-style
+    // numbering (the list table says it), AbiWord's list tags, the generator's name, parts of a font entry
+    // (the font table is kept whole), of an object or of the document information read elsewhere.
+    for (const char *d : {"pn", "pnseclvl", "pntxta", "pntxtb", "listtag", "abilist", "generator", "falt", "panose",
+                          "fname", "objdata", "objclass", "objname", "shprslt", "datafield", "title", "subject",
+                          "author", "operator", "keywords", "comment", "doccomm", "nonesttables"})
+      m.emplace(d, K_dropdest);
+    // Formatting the model has no place for. Some writers put \* in front of these in the middle of text;
+    // they never start a destination.
+    for (const char *d : {"ds", "ts", "charscalex", "expnd", "expndtw", "kerning", "lang", "langfe", "langnp",
+                          "langfenp", "loch", "hich", "dbch", "rtlch", "ltrch", "af", "afs", "ab", "ai", "alang",
+                          "insrsid", "charrsid", "pararsid", "sectrsid", "rsid", "delrsid", "ulc", "noproof",
+                          "cgrid", "outlinelevel", "hyphpar", "nowidctlpar", "widctlpar", "snext", "sbasedon",
+                          "sautoupd", "slink", "sqformat", "spriority", "ssemihidden", "sunhideused", "styrsid",
+                          "aspalpha", "aspnum", "faauto", "adjustright", "caps", "scaps", "outl", "shad", "embo",
+                          "impr", "up", "dn", "fittext", "charrsid", "nosectexpand", "keepn", "keep",
+                          "sl", "slmult", "tx", "tqr", "tqc", "tqdec", "tldot", "tlhyph", "tlul", "tlth", "tleq"})
+      m.emplace(d, K_ignored);
+    for (const char *d : {"paperw", "paperh", "margl", "margr", "margt", "margb", "gutter", "landscape", "deftab",
+                          "facingp", "margmirror"})
+      m.emplace(d, K_docfmt);
     return m;
   }();
   return map;
 }
+
+Q_LOGGING_CATEGORY(lcRtf, "tarnwick.rtf")
 
 constexpr int kMaxWordLength = 32;
 constexpr qint64 kMaxParam = 0x7fffffff;
@@ -260,8 +346,19 @@ class Reader {
   void commitFont();
   void commitColor();
 
+  // Kept groups
+  enum class Keep { Unknown, Head, Text, Footnote, Picture, NonShpPict, FieldInst, ListTable, OverrideTable };
+  // Takes the current group whole, from its "{" to its "}", and puts it where it belongs.
+  bool keepGroup(Keep what);
+  void placeKept(const QByteArray &raw, Keep what);
+  void addObject(const QTextCharFormat &f);
+  void markFieldShown(int field);
+  bool inField(int field, int id) const;  // whether field is id or lies in id's result
+  void storeDocumentTables();
+
   // Building the document
-  bool endParagraph(bool cell);
+  // atEnd: the document ended the paragraph (no \par): its properties are those where its text stood.
+  bool endParagraph(bool cell, bool atEnd = false);
   bool endRow();
   bool emitParagraph(Para &p);
   bool countParagraph() {
@@ -272,6 +369,7 @@ class Reader {
   QTextCharFormat charFormat(const CharProps &p);
   QTextBlockFormat blockFormat(const ParaProps &p, bool pageBefore) const;
   void applyList(const Para &p);
+  bool applyTableList(const Para &p);
 
   const char *s_;
   qsizetype n_;
@@ -308,7 +406,21 @@ class Reader {
   CharProps lastProps_;
   QTextCharFormat lastFormat_;
   bool haveLastFormat_ = false;
-  int skippedPictures_ = 0;
+  // What is kept for the writer.
+  bool bodyStarted_ = false;    // past the document's tables: an unknown group at its top level is text now
+  QByteArray head_;             // document tables kept as read
+  QByteArray docFormat_;        // page format words
+  QByteArray charsetWords_;     // \ansi\ansicpgN, \mac, ...
+  QByteArray fontTableRaw_;
+  QByteArray listTableRaw_, overrideTableRaw_;
+  QHash<int, kept::ListLevels> tableLists_;                 // \ls -> its levels
+  QHash<int, std::array<QTextList *, 9>> levelLists_;      // \ls -> the list now filled at each level
+  std::vector<QTextCharFormat> objects_;
+  std::vector<Field> fields_;
+  int footnotes_ = 0;
+  int alternateObjects_ = 0;  // objects without a picture, shown by their result text only
+  int nestedTables_ = 0;
+  std::vector<int> rowCellx_;  // the cell edges of the row being read
 };
 
 ReadResult Reader::run() {
@@ -375,10 +487,15 @@ ReadResult Reader::run() {
     }
   }
   if (finished_ && !failed_) {
-    // After the document's closing brace only white space may follow; anything else means a brace closed
-    // the document early and the rest would be lost.
+    // Bytes after the document's closing brace (mail programs leave some) are not part of it: ignored, as
+    // other readers do, and said, since a save would not write them back.
     while (pos_ < n_ && (s_[pos_] == ' ' || s_[pos_] == '\r' || s_[pos_] == '\n' || s_[pos_] == '\t' || s_[pos_] == '\0')) ++pos_;
-    if (pos_ < n_) fail(QObject::tr("The file's braces are unbalanced: text follows the end of the document."));
+    if (pos_ < n_) {
+      const int extra = int(std::min<qsizetype>(n_ - pos_, std::numeric_limits<int>::max()));
+      warn(QObject::tr("%n byte(s) after the end of the document were ignored.", nullptr, extra));
+      result_.losses << QObject::tr("%n byte(s) after the end of the document", nullptr, extra);
+      qCInfo(lcRtf, "ignored %d bytes after the end of the document", extra);
+    }
   }
   cursor_.endEditBlock();
   if (failed_) {
@@ -389,14 +506,45 @@ ReadResult Reader::run() {
     result_.warnings.clear();
     return result_;
   }
-  if (skippedPictures_ > 0) warn(QObject::tr("%n picture(s) not shown.", nullptr, skippedPictures_));
+  if (nestedTables_ > 0)
+    result_.losses << QObject::tr("%n table row(s) nested in other tables (their cells are read as text)", nullptr, nestedTables_);
+  if (alternateObjects_ > 0)
+    result_.losses << QObject::tr("%n embedded object(s) without a picture (only their shown text is kept)", nullptr, alternateObjects_);
+  storeDocumentTables();
   result_.ok = true;
   return result_;
 }
 
+// The writer finds what the document was read with on the document itself.
+void Reader::storeDocumentTables() {
+  doc_->setProperty("rtf.head", head_);
+  doc_->setProperty("rtf.docFormat", docFormat_);
+  doc_->setProperty("rtf.charset", charsetWords_);
+  doc_->setProperty("rtf.codePage", docCp_);
+  doc_->setProperty("rtf.losses", result_.losses);
+  if (!fontTableRaw_.isEmpty()) {
+    QVariantMap numbers;
+    int highest = -1;
+    for (auto it = fonts_.constBegin(); it != fonts_.constEnd(); ++it) {
+      highest = std::max(highest, it.key());
+      const QString name = QString(it->name).remove(u';');
+      if (!numbers.contains(name) || numbers.value(name).toInt() > it.key()) numbers.insert(name, it.key());
+    }
+    doc_->setProperty("rtf.fontTable", fontTableRaw_);
+    doc_->setProperty("rtf.fontNumbers", numbers);
+    doc_->setProperty("rtf.fontHighest", highest);
+    doc_->setProperty("rtf.deff", deff_);
+  }
+  if (!colors_.empty()) {
+    QVariantList colours;
+    for (const QColor &c : colors_) colours << c;
+    doc_->setProperty("rtf.colors", colours);
+  }
+}
+
 bool Reader::finishDocument() {
   flushBytes();
-  if (!para_.empty() && !endParagraph(false)) return false;
+  if (!para_.empty() && !endParagraph(false, true)) return false;
   if (!cellParas_.empty() || !rowCells_.empty()) return endRow();
   return true;
 }
@@ -410,8 +558,12 @@ bool Reader::openGroup() {
     stack_.emplace_back();
   } else {
     State s = st();
+    s.fieldOwner = false;
+    s.fontTableOwner = false;
     stack_.push_back(s);
   }
+  st().groupStart = pos_ - 1;
+  st().fresh = true;
   return true;
 }
 
@@ -422,6 +574,13 @@ bool Reader::closeGroup() {
   if (stack_.size() == 1 && !finishDocument()) return false;
   if (st().dest == Dest::FontTable && st().fontNum >= 0 && !fontName_.isEmpty()) commitFont();
   const Dest was = st().dest;
+  const qsizetype start = st().groupStart;
+  const bool fontTable = st().fontTableOwner;
+  // A field that showed nothing (no result, or one of its own kind) is kept whole where it stood.
+  // (Only one within a paragraph: one that ended paragraphs has put them in the document already.)
+  const bool unshownField = st().fieldOwner && st().fieldGroup > 0 && !fields_[size_t(st().fieldGroup - 1)].shown &&
+                            fields_[size_t(st().fieldGroup - 1)].paragraphsBefore == paragraphs_;
+  const int closedField = unshownField ? st().fieldGroup : 0;
   stack_.pop_back();
   if (stack_.empty()) {
     finished_ = true;
@@ -429,14 +588,27 @@ bool Reader::closeGroup() {
   }
   // A font entry whose name ended without ";" still names its font.
   if (was == Dest::FontTable && st().dest == Dest::FontTable) st().fontNum = -1;
+  if (fontTable && fontTableRaw_.isEmpty())
+    fontTableRaw_ = QByteArray(s_ + start, pos_ - start);
+  if (unshownField) {
+    // Its hidden result is part of the group kept: not kept a second time.
+    const int id = closedField;
+    while (id > 0 && !para_.runs.empty() && inField(para_.runs.back().props.field, id)) para_.runs.pop_back();
+    para_.listText = fields_[size_t(id - 1)].listTextBefore;
+    // Hidden around it, it stays hidden where it is written back (else its text would show).
+    const QByteArray raw(s_ + start, pos_ - start);
+    placeKept(st().chr.hidden ? "{\\v " + raw + '}' : raw, Keep::Text);
+  }
   return true;
 }
 
 int Reader::codePageNow() {
   const State &s = st();
-  if (s.dest == Dest::FontTable) return s.fontCp > 0 ? s.fontCp : docCp_;
+  const bool mac = docCp_ >= 10000 && docCp_ < 10100;
+  auto resolve = [&](int cp) { return cp == -1 ? (mac ? docCp_ : 1252) : cp > 0 ? cp : docCp_; };
+  if (s.dest == Dest::FontTable) return resolve(s.fontCp);
   const int f = s.chr.font >= 0 ? s.chr.font : deff_;
-  if (auto it = fonts_.constFind(f); it != fonts_.constEnd() && it->cp > 0) return it->cp;
+  if (auto it = fonts_.constFind(f); it != fonts_.constEnd()) return resolve(it->cp);
   return docCp_;
 }
 
@@ -456,6 +628,7 @@ void Reader::textByte(char c) {
   if (stack_.empty()) return;
   if (c == '\r' || c == '\n' || c == '\0') return;
   starNext_ = false;
+  st().fresh = false;
   if (skipChars_ > 0) {
     --skipChars_;
     return;
@@ -506,9 +679,12 @@ void Reader::addText(const QString &raw) {
   State &t = st();
   switch (t.dest) {
     case Dest::Body: {
-      if (t.chr.hidden) return;
-      if (!para_.runs.empty() && para_.runs.back().props == t.chr) para_.runs.back().text += s;
+      bodyStarted_ = true;
+      if (t.chr.field > 0 && !t.chr.hidden) markFieldShown(t.chr.field);
+      if (!para_.runs.empty() && para_.runs.back().object < 0 && para_.runs.back().props == t.chr) para_.runs.back().text += s;
       else para_.runs.push_back(Run{s, t.chr});
+      para_.seen = t.para;
+      para_.hasSeen = true;
       break;
     }
     case Dest::ListText:
@@ -545,6 +721,7 @@ void Reader::commitColor() {
 }
 
 bool Reader::controlSymbol(char c) {
+  if (c != '*' && !stack_.empty()) st().fresh = false;
   if (c == '\'') {
     // \'hh: one byte in the current code page.
     auto hex = [](char h) {
@@ -597,6 +774,8 @@ bool Reader::controlWord(std::string_view name, bool hasParam, int param) {
   if (stack_.empty()) return true;
   const bool star = starNext_;
   starNext_ = false;
+  const bool fresh = st().fresh;
+  st().fresh = false;
   const auto &map = keywords();
   const auto it = map.find(name);
   const Kw kw = it == map.end() ? K_unknown : it->second;
@@ -606,10 +785,6 @@ bool Reader::controlWord(std::string_view name, bool hasParam, int param) {
     return true;
   }
   State &s = st();
-  if (star && (kw == K_unknown || kw == K_skipdest)) {
-    s.dest = Dest::Skip;
-    return true;
-  }
   if (kw == K_bin) {
     // \binN: N raw bytes follow; they are never text.
     const qint64 len = hasParam && param > 0 ? param : 0;
@@ -619,9 +794,18 @@ bool Reader::controlWord(std::string_view name, bool hasParam, int param) {
     return true;
   }
   if (s.dest == Dest::Skip) return true;
+  // Groups kept whole: only from the text (in the tables and in what is skipped they are part of those), and
+  // only when the group starts with its destination (what came before it in the group is read already).
+  const bool canKeep = fresh && stack_.size() >= 2 && (s.dest == Dest::Body || s.dest == Dest::Alternate);
+  if (star && kw == K_unknown) {
+    // \*\word names a destination only at the start of a group; elsewhere it marks just that word.
+    if (!fresh) return true;
+    if (canKeep && s.dest == Dest::Body) return keepGroup(Keep::Unknown);
+    s.dest = Dest::Skip;
+    return true;
+  }
   if (s.dest == Dest::Alternate) {
     if (kw == K_result || kw == K_ud) s.dest = Dest::Body;
-    else if (kw == K_pict) ++skippedPictures_;
     return true;
   }
   const int p = hasParam ? param : 0;
@@ -636,7 +820,7 @@ bool Reader::controlWord(std::string_view name, bool hasParam, int param) {
         return true;
       case K_fcharset: s.fontCp = charsetCodePage(p); return true;
       case K_cpg: if (p > 0) s.fontCp = p; return true;
-      case K_skipdest: s.dest = Dest::Skip; return true;
+      case K_headdest: case K_keepdest: case K_dropdest: s.dest = Dest::Skip; return true;
       case K_u: break;  // a \u in a font name
       default: return true;
     }
@@ -651,29 +835,112 @@ bool Reader::controlWord(std::string_view name, bool hasParam, int param) {
     }
     return true;
   }
+  if (s.dest == Dest::ListText) {
+    // The list text is read for lists without a list table; its groups are not kept.
+    if (kw == K_pict || kw == K_shppict || kw == K_nonshppict || kw == K_headdest || kw == K_keepdest ||
+        kw == K_dropdest || kw == K_footnote || kw == K_field || kw == K_fldinst) {
+      s.dest = Dest::Skip;
+      return true;
+    }
+  }
 
   switch (kw) {
-    case K_unknown: return true;
-    case K_skipdest: s.dest = Dest::Skip; return true;
-    case K_pict: ++skippedPictures_; s.dest = Dest::Skip; return true;
-    case K_object: s.dest = Dest::Alternate; return true;
+    case K_unknown: case K_ignored: return true;
+    case K_headdest:
+      if (canKeep) return keepGroup(Keep::Head);
+      s.dest = Dest::Skip;
+      return true;
+    case K_keepdest:
+      if (canKeep) return keepGroup(Keep::Text);
+      s.dest = Dest::Skip;
+      return true;
+    case K_footnote:
+      if (canKeep) return keepGroup(Keep::Footnote);
+      s.dest = Dest::Skip;
+      return true;
+    case K_dropdest: s.dest = Dest::Skip; return true;
+    case K_nesttableprops:
+      // A nested table's row: its cells were read as text of the outer cell, its layout cannot be kept.
+      ++nestedTables_;
+      s.dest = Dest::Skip;
+      return true;
+    case K_pict: case K_shppict:
+      if (canKeep) return keepGroup(Keep::Picture);
+      s.dest = Dest::Skip;
+      return true;
+    case K_nonshppict:
+      if (canKeep) return keepGroup(Keep::NonShpPict);
+      s.dest = Dest::Skip;
+      return true;
+    case K_object: {
+      // An object with a picture (its result) is kept whole and shows the picture; one without is shown
+      // by its result's text, and the object itself cannot be written back.
+      if (canKeep) {
+        const qsizetype end = kept::groupEnd(s_, n_, pos_, lim_.maxDepth - int(stack_.size()) + 1);
+        if (end > 0 && kept::holdsPicture(QByteArray::fromRawData(s_ + s.groupStart, end - s.groupStart)))
+          return keepGroup(Keep::Picture);
+      }
+      ++alternateObjects_;
+      s.dest = Dest::Alternate;
+      return true;
+    }
     case K_upr: s.dest = Dest::Alternate; return true;
-    case K_result: case K_ud: case K_fldrslt: case K_field: case K_rtf: return true;
-    case K_fonttbl: s.dest = Dest::FontTable; s.fontNum = -1; return true;
+    case K_listtable:
+      if (canKeep) return keepGroup(Keep::ListTable);
+      s.dest = Dest::Skip;
+      return true;
+    case K_listoverridetable:
+      if (canKeep) return keepGroup(Keep::OverrideTable);
+      s.dest = Dest::Skip;
+      return true;
+    case K_field:
+      // A field is a group of its own that starts with \field.
+      if (s.dest == Dest::Body && fresh && stack_.size() >= 2 && fields_.size() < 1'000'000) {
+        fields_.push_back(Field{{}, {}, s.chr.field, false, paragraphs_, para_.listText});
+        s.fieldGroup = int(fields_.size());
+        s.fieldOwner = true;
+        s.chr.field = s.fieldGroup;  // text right in the field's group (outside \fldrslt) is its result too
+      }
+      return true;
+    case K_fldinst:
+      if (canKeep && s.fieldGroup > 0 && stack_[stack_.size() - 2].fieldOwner) return keepGroup(Keep::FieldInst);
+      s.dest = Dest::Skip;
+      return true;
+    case K_fldrslt:
+      if (s.fieldGroup > 0) s.chr.field = s.fieldGroup;
+      return true;
+    case K_result: case K_ud: case K_rtf: return true;
+    case K_docfmt:
+      if (stack_.size() == 1 && docFormat_.size() < 4096)
+        docFormat_ += '\\' + QByteArray(name.data(), qsizetype(name.size())) + (hasParam ? QByteArray::number(param) : QByteArray());
+      return true;
+    case K_fonttbl:
+      s.dest = Dest::FontTable;
+      s.fontNum = -1;
+      s.fontTableOwner = fresh;
+      return true;
     case K_colortbl: s.dest = Dest::ColorTable; return true;
     case K_listtext: case K_pntext:
       para_.listText.clear();
       s.dest = Dest::ListText;
       return true;
-    case K_ansi: docCp_ = 1252; return true;
-    case K_mac: docCp_ = 10000; return true;
-    case K_pc: docCp_ = 437; return true;
-    case K_pca: docCp_ = 850; return true;
-    case K_ansicpg: if (p > 0) docCp_ = p; return true;
+    case K_ansi: docCp_ = 1252; charsetWords_ = "\\ansi"; return true;
+    case K_mac: docCp_ = 10000; charsetWords_ = "\\mac"; return true;
+    case K_pc: docCp_ = 437; charsetWords_ = "\\pc"; return true;
+    case K_pca: docCp_ = 850; charsetWords_ = "\\pca"; return true;
+    case K_ansicpg:
+      if (p > 0) {
+        docCp_ = p;
+        if (!charsetWords_.contains("ansicpg")) charsetWords_ += "\\ansicpg" + QByteArray::number(p);
+      }
+      return true;
     case K_deff: deff_ = p; return true;
     case K_f: s.chr.font = p; return true;
     case K_plain: {
+      if (stack_.size() <= 2) bodyStarted_ = true;
+      const int field = s.chr.field;
       s.chr = CharProps{};
+      s.chr.field = field;  // a result's formatting may start anew; it is still the field's result
       return true;
     }
     case K_b: s.chr.bold = on; return true;
@@ -688,7 +955,8 @@ bool Reader::controlWord(std::string_view name, bool hasParam, int param) {
     case K_super: s.chr.vert = 1; return true;
     case K_sub: s.chr.vert = -1; return true;
     case K_nosupersub: s.chr.vert = 0; return true;
-    case K_pard: s.para = ParaProps{}; return true;
+    case K_cs: s.chr.cs = std::clamp(p, 0, 1 << 20); return true;
+    case K_pard: bodyStarted_ = true; s.para = ParaProps{}; return true;
     case K_ql: s.para.align = 0; return true;
     case K_qc: s.para.align = 1; return true;
     case K_qr: s.para.align = 2; return true;
@@ -701,9 +969,20 @@ bool Reader::controlWord(std::string_view name, bool hasParam, int param) {
     case K_intbl: s.para.intbl = on; return true;
     case K_itap: s.para.intbl = p > 0; return true;
     case K_ls: s.para.ls = std::clamp(p, 0, 1 << 20); return true;
+    case K_ilvl: s.para.ilvl = std::clamp(p, 0, 8); return true;
+    case K_s: s.para.style = std::clamp(p, 0, 1 << 20); return true;
+    case K_rtlpar: s.para.rtl = true; return true;
+    case K_ltrpar: s.para.rtl = false; return true;
     case K_pagebb: s.para.pageBefore = on; return true;
     case K_par: case K_sect:
-      if (s.dest == Dest::Body) return endParagraph(false);
+      if (s.dest == Dest::Body) {
+        bodyStarted_ = true;
+        return endParagraph(false);
+      }
+      return true;
+    case K_trowd: rowCellx_.clear(); return true;
+    case K_cellx:
+      if (rowCellx_.size() < size_t(lim_.maxColumns)) rowCellx_.push_back(std::clamp(p, 0, 31680 * 4));
       return true;
     case K_cell: return s.dest == Dest::Body ? endParagraph(true) : true;
     case K_row: return s.dest == Dest::Body ? endRow() : true;
@@ -744,10 +1023,98 @@ bool Reader::controlWord(std::string_view name, bool hasParam, int param) {
   }
 }
 
+bool Reader::keepGroup(Keep what) {
+  flushBytes();
+  const qsizetype start = st().groupStart;
+  const qsizetype end = kept::groupEnd(s_, n_, pos_, lim_.maxDepth - int(stack_.size()) + 1);
+  if (end == -2) return fail(QObject::tr("The file nests groups deeper than %1 levels.").arg(lim_.maxDepth));
+  if (end == -3) return fail(QObject::tr("The file is incomplete: binary data runs past its end."));
+  if (end < 0) return fail(QObject::tr("The file is incomplete: %n group(s) are not closed.", nullptr, int(stack_.size() - 1)));
+  pos_ = end;
+  skipChars_ = 0;
+  stack_.pop_back();
+  placeKept(QByteArray(s_ + start, end - start), what);
+  return !failed_;
+}
+
+void Reader::addObject(const QTextCharFormat &f) {
+  if (st().dest != Dest::Body) return;
+  bodyStarted_ = true;
+  if (st().chr.field > 0) markFieldShown(st().chr.field);
+  objects_.push_back(f);
+  para_.runs.push_back(Run{QString(QChar::ObjectReplacementCharacter), st().chr, int(objects_.size() - 1)});
+  para_.seen = st().para;
+  para_.hasSeen = true;
+}
+
+bool Reader::inField(int field, int id) const {
+  for (int guard = 0; field > 0 && guard < 1000; ++guard) {
+    if (field == id) return true;
+    field = fields_[size_t(field - 1)].parent;
+  }
+  return false;
+}
+
+void Reader::markFieldShown(int field) {
+  for (int guard = 0; field > 0 && guard < 1000; ++guard) {
+    Field &f = fields_[size_t(field - 1)];
+    if (f.shown) return;
+    f.shown = true;
+    field = f.parent;
+  }
+}
+
+void Reader::placeKept(const QByteArray &raw, Keep what) {
+  if (what == Keep::Unknown) what = stack_.size() == 1 && !bodyStarted_ ? Keep::Head : Keep::Text;
+  switch (what) {
+    case Keep::Head:
+      head_ += raw;
+      return;
+    case Keep::ListTable:
+    case Keep::OverrideTable:
+      (what == Keep::ListTable ? listTableRaw_ : overrideTableRaw_) = raw;
+      tableLists_ = kept::readListTables(listTableRaw_, overrideTableRaw_);
+      return;
+    case Keep::FieldInst: {
+      Field &f = fields_[size_t(st().fieldGroup - 1)];
+      f.inst = raw;
+      f.href = kept::hyperlinkTarget(raw);
+      return;
+    }
+    case Keep::Picture:
+      addObject(kept::pictureFormat(raw, doc_));
+      return;
+    case Keep::NonShpPict:
+      // The stand-in of a picture for readers without \shppict belongs to the picture before it.
+      if (!para_.runs.empty() && para_.runs.back().object >= 0) {
+        QTextCharFormat &f = objects_[size_t(para_.runs.back().object)];
+        if (f.isImageFormat()) {
+          f.setProperty(kRawGroupProperty, f.property(kRawGroupProperty).toByteArray() + raw);
+          return;
+        }
+      }
+      [[fallthrough]];
+    case Keep::Text:
+    case Keep::Footnote:
+    case Keep::Unknown: {
+      QTextCharFormat f;
+      f.setObjectType(kOpaqueObjectType);
+      f.setProperty(kRawGroupProperty, raw);
+      f.setProperty(kKeptKindProperty, int(what == Keep::Footnote ? KeptKind::Footnote : KeptKind::Hidden));
+      if (what == Keep::Footnote) f.setProperty(kFootnoteNumberProperty, ++footnotes_);
+      addObject(f);
+      return;
+    }
+  }
+}
+
 QTextBlockFormat Reader::blockFormat(const ParaProps &p, bool pageBefore) const {
   QTextBlockFormat f;
   static const Qt::Alignment aligns[] = {Qt::AlignLeft, Qt::AlignHCenter, Qt::AlignRight, Qt::AlignJustify};
+  // In a right-to-left paragraph \ql means its start, the right (as LibreOffice reads it): Qt's left too.
   f.setAlignment(aligns[p.align]);
+  if (p.rtl) f.setLayoutDirection(Qt::RightToLeft);
+  if (p.style >= 0) f.setProperty(kParaStyleProperty, p.style);
   f.setTextIndent(p.fi / kTwipsPerUnit);
   f.setLeftMargin(std::max(p.li, 0) / kTwipsPerUnit);
   f.setRightMargin(std::max(p.ri, 0) / kTwipsPerUnit);
@@ -772,6 +1139,25 @@ QTextCharFormat Reader::charFormat(const CharProps &p) {
   if (p.bg > 0 && p.bg < int(colors_.size()) && colors_[size_t(p.bg)].isValid()) f.setBackground(colors_[size_t(p.bg)]);
   if (p.vert > 0) f.setVerticalAlignment(QTextCharFormat::AlignSuperScript);
   else if (p.vert < 0) f.setVerticalAlignment(QTextCharFormat::AlignSubScript);
+  if (p.cs >= 0) f.setProperty(kCharStyleProperty, p.cs);
+  if (p.field > 0) {
+    // The fields around the text, outermost first, each with its instruction; a link's target on top.
+    QVariantList ids, insts;
+    QString href;
+    for (int id = p.field, guard = 0; id > 0 && guard < 1000; ++guard) {
+      const Field &fd = fields_[size_t(id - 1)];
+      ids.prepend(id);
+      insts.prepend(fd.inst);
+      if (href.isEmpty()) href = fd.href;
+      id = fd.parent;
+    }
+    f.setProperty(kFieldIdsProperty, ids);
+    f.setProperty(kFieldInstsProperty, insts);
+    if (!href.isEmpty()) {
+      f.setAnchor(true);
+      f.setAnchorHref(href);
+    }
+  }
   lastProps_ = p;
   lastFormat_ = f;
   haveLastFormat_ = true;
@@ -779,13 +1165,49 @@ QTextCharFormat Reader::charFormat(const CharProps &p) {
 }
 
 void Reader::insertRuns(QTextCursor &c, const Para &p) {
-  for (const Run &r : p.runs) c.insertText(r.text, charFormat(r.props));
+  // What is kept but not shown (hidden text, bookmarks, ...) and stands together becomes one object, so
+  // that the cursor does not stop at each piece of it.
+  QByteArray unshown;
+  QTextCharFormat unshownFormat;
+  auto flushUnshown = [&] {
+    if (unshown.isEmpty()) return;
+    unshownFormat.setObjectType(kOpaqueObjectType);
+    unshownFormat.setProperty(kKeptKindProperty, int(KeptKind::Hidden));
+    unshownFormat.setProperty(kRawGroupProperty, unshown);
+    c.insertText(QString(QChar::ObjectReplacementCharacter), unshownFormat);
+    unshown.clear();
+  };
+  for (const Run &r : p.runs) {
+    if (r.object >= 0) {
+      const QTextCharFormat &of = objects_[size_t(r.object)];
+      if (of.objectType() == kOpaqueObjectType && of.intProperty(kKeptKindProperty) == int(KeptKind::Hidden)) {
+        if (unshown.isEmpty()) unshownFormat = charFormat(r.props);
+        unshown += of.property(kRawGroupProperty).toByteArray();
+        continue;
+      }
+      flushUnshown();
+      QTextCharFormat f = charFormat(r.props);
+      f.merge(of);
+      c.insertText(QString(QChar::ObjectReplacementCharacter), f);
+      continue;
+    }
+    if (r.props.hidden) {
+      if (unshown.isEmpty()) unshownFormat = charFormat(r.props);
+      unshown += "{\\v ";
+      kept::appendText(unshown, r.text, true);
+      unshown += '}';
+      continue;
+    }
+    flushUnshown();
+    c.insertText(r.text, charFormat(r.props));
+  }
+  flushUnshown();
 }
 
-bool Reader::endParagraph(bool cell) {
+bool Reader::endParagraph(bool cell, bool atEnd) {
   Para p = std::move(para_);
   para_ = Para{};
-  p.props = st().para;
+  p.props = atEnd && p.hasSeen ? p.seen : st().para;
   p.pageBefore = pendingPageBreak_;
   pendingPageBreak_ = false;
   if (cell || p.props.intbl) {
@@ -828,6 +1250,7 @@ bool Reader::emitParagraph(Para &p) {
 // The list text a word processor writes before a list paragraph tells the list's kind; a paragraph with a
 // list text we do not recognise keeps it as text.
 void Reader::applyList(const Para &p) {
+  if (applyTableList(p)) return;
   const QString t = p.listText.trimmed();
   QTextListFormat::Style style = QTextListFormat::ListStyleUndefined;
   if (!t.isEmpty()) {
@@ -857,7 +1280,8 @@ void Reader::applyList(const Para &p) {
   if (numbered && number != 1 && !(continues && number == list_->count() + 1)) style = QTextListFormat::ListStyleUndefined;
   if (style == QTextListFormat::ListStyleUndefined) {
     list_ = nullptr;
-    if (!p.listText.isEmpty()) cursor_.insertText(p.listText, charFormat(p.listProps));
+    // A list text of only blanks and a tab stands for no number at all (AbiWord writes such).
+    if (!t.isEmpty()) cursor_.insertText(p.listText, charFormat(p.listProps));
     return;
   }
   // The list's indent goes to the list; the block keeps what lies beyond it.
@@ -875,6 +1299,53 @@ void Reader::applyList(const Para &p) {
     list_ = cursor_.createList(lf);
     listKey_ = key;
   }
+}
+
+// A paragraph of a list in the list table: its level's kind of number, nested lists for nested levels.
+// False when the paragraph is in no such list.
+bool Reader::applyTableList(const Para &p) {
+  const auto found = tableLists_.constFind(p.props.ls);
+  if (p.props.ls <= 0 || found == tableLists_.constEnd()) return false;
+  list_ = nullptr;
+  const int level = std::clamp(p.props.ilvl, 0, 8);
+  const kept::ListLevel &lv = (*found)[size_t(level)];
+  QTextListFormat::Style style;
+  switch (lv.nfc) {
+    case 1: style = QTextListFormat::ListUpperRoman; break;
+    case 2: style = QTextListFormat::ListLowerRoman; break;
+    case 3: style = QTextListFormat::ListUpperAlpha; break;
+    case 4: style = QTextListFormat::ListLowerAlpha; break;
+    case 23: {
+      const char16_t b = lv.bullet.unicode();
+      style = b == u'o' || b == u'\u25E6' || b == u'\u25CB' ? QTextListFormat::ListCircle
+              : b == u'\u25AA' || b == u'\u25A0' || b == u'\u00A7' || b == 0xF0A7 ? QTextListFormat::ListSquare
+                                                                               : QTextListFormat::ListDisc;
+      break;
+    }
+    case 255: return true;  // a level without a number: its list text is only a tab
+    default: style = QTextListFormat::ListDecimal; break;
+  }
+  // Our lists count from 1: a level that starts elsewhere keeps the number its writer showed, as text.
+  if (lv.nfc != 23 && lv.start != 1) {
+    if (!p.listText.trimmed().isEmpty()) cursor_.insertText(p.listText, charFormat(p.listProps));
+    return true;
+  }
+  std::array<QTextList *, 9> &lists = levelLists_[p.props.ls];
+  for (int i = level + 1; i < 9; ++i) lists[size_t(i)] = nullptr;  // a higher level starts the deeper ones anew
+  QTextBlockFormat bf = cursor_.blockFormat();
+  bf.setLeftMargin(std::max(0.0, p.props.li / kTwipsPerUnit - (level + 1) * doc_->indentWidth()));
+  bf.setTextIndent(0);
+  cursor_.setBlockFormat(bf);
+  QTextList *&list = lists[size_t(level)];
+  if (list && list->format().style() == style) {
+    list->add(cursor_.block());
+  } else {
+    QTextListFormat lf;
+    lf.setStyle(style);
+    lf.setIndent(level + 1);
+    list = cursor_.createList(lf);
+  }
+  return true;
 }
 
 bool Reader::endRow() {
@@ -906,6 +1377,16 @@ bool Reader::endRow() {
     tf.setBorder(1);
     tf.setBorderStyle(QTextFrameFormat::BorderStyle_Solid);
     tf.setBorderCollapse(true);
+    // The columns as wide as the row's cell edges (\cellx, in twips from the left) say.
+    if (int(rowCellx_.size()) == cols) {
+      QList<QTextLength> widths;
+      int left = 0;
+      for (int edge : rowCellx_) {
+        widths << QTextLength(QTextLength::FixedLength, std::max(1, edge - left) / kTwipsPerUnit);
+        left = std::max(left, edge);
+      }
+      tf.setColumnWidthConstraints(widths);
+    }
     table_ = cursor_.insertTable(1, cols, tf);
   }
   for (int c = 0; c < cols; ++c) {
@@ -923,7 +1404,7 @@ bool Reader::endRow() {
         cc.insertBlock(bf, cf);
       }
       first = false;
-      if (!p.listText.isEmpty()) cc.insertText(p.listText, charFormat(p.listProps));
+      if (!p.listText.trimmed().isEmpty()) cc.insertText(p.listText, charFormat(p.listProps));
       insertRuns(cc, p);
     }
   }
@@ -953,290 +1434,6 @@ ReadResult readRtfFile(const QString &path, QTextDocument *doc, const ReadLimits
     return r;
   }
   return readRtf(f.readAll(), doc, limits);
-}
-
-// ---------------------------------------------------------------------------------------------------------
-// Writer
-// ---------------------------------------------------------------------------------------------------------
-namespace {
-
-class Writer {
- public:
-  explicit Writer(const QTextDocument *doc) : doc_(doc) {}
-  QByteArray run();
-
- private:
-  int fontIndex(const QString &family) {
-    const auto it = fontIndex_.constFind(family);
-    if (it != fontIndex_.constEnd()) return *it;
-    const int i = int(fonts_.size());
-    fonts_ << family;
-    fontIndex_.insert(family, i);
-    return i;
-  }
-  int colorIndex(const QColor &c) {
-    const QRgb key = c.rgb();
-    const auto it = colorIndex_.constFind(key);
-    if (it != colorIndex_.constEnd()) return *it;
-    const int i = int(colors_.size()) + 1;  // entry 0 is the automatic colour
-    colors_ << c;
-    colorIndex_.insert(key, i);
-    return i;
-  }
-  QString family(const QTextCharFormat &f) const {
-    const QStringList fams = f.fontFamilies().toStringList();
-    QString name = !fams.isEmpty() ? fams.front() : f.stringProperty(QTextFormat::FontFamily);
-    if (name.isEmpty()) name = doc_->defaultFont().family();
-    return name.remove(u';');  // ";" ends a font table entry
-  }
-  void collect(const QTextCharFormat &f) {
-    fontIndex(family(f));
-    if (f.hasProperty(QTextFormat::ForegroundBrush) && f.foreground().style() != Qt::NoBrush) colorIndex(f.foreground().color());
-    if (f.hasProperty(QTextFormat::BackgroundBrush) && f.background().style() != Qt::NoBrush) colorIndex(f.background().color());
-  }
-  void text(const QString &s);
-  void charProps(const QTextCharFormat &f);
-  void paraProps(const QTextBlock &b, bool inTable);
-  void block(const QTextBlock &b, bool inTable);
-  void frame(const QTextFrame *f);
-  void table(const QTextTable *t);
-  // Clamped: a model can hold any double, RTF parameters are 16-bit in most readers.
-  static int twips(double units) { return int(std::lround(std::clamp(units * kTwipsPerUnit, -31680.0, 31680.0))); }
-
-  const QTextDocument *doc_;
-  QByteArray out_;
-  QStringList fonts_;
-  QHash<QString, int> fontIndex_;
-  QList<QColor> colors_;
-  QHash<QRgb, int> colorIndex_;
-  QHash<const QTextList *, int> lists_;  // list -> \ls number
-  std::vector<const QTextList *> listOrder_;
-  QTextBlock last_;
-};
-
-// Bytes of code page 1252 for its characters above 0x7F: the fallback after \uN for readers without Unicode.
-int cp1252Byte(char16_t c) {
-  const detail::CodePageTable *t = tableFor(1252);
-  for (int i = 0; i < 128; ++i)
-    if (t->high[i] == c) return 0x80 + i;
-  return -1;
-}
-
-void Writer::text(const QString &s) {
-  for (const QChar ch : s) {
-    const char16_t c = ch.unicode();
-    switch (c) {
-      case u'\\': out_ += "\\\\"; continue;
-      case u'{': out_ += "\\{"; continue;
-      case u'}': out_ += "\\}"; continue;
-      case u'\t': out_ += "\\tab "; continue;
-      case u'\u2028': case u'\n': case u'\r': out_ += "\\line "; continue;
-      case u'\u00A0': out_ += "\\~"; continue;
-      case u'\u00AD': out_ += "\\-"; continue;
-      case u'\u2011': out_ += "\\_"; continue;
-      case u'\uFFFC': continue;  // an embedded object: no picture support
-      default: break;
-    }
-    if (c >= 0x20 && c < 0x7F) {
-      out_ += char(c);
-    } else if (c < 0x20) {
-      continue;
-    } else {
-      out_ += "\\u" + QByteArray::number(c > 32767 ? int(c) - 65536 : int(c));
-      const int b = cp1252Byte(c);
-      if (b >= 0) out_ += "\\'" + QByteArray::number(b, 16).rightJustified(2, '0');
-      else out_ += '?';
-    }
-  }
-}
-
-void Writer::charProps(const QTextCharFormat &f) {
-  out_ += "\\plain\\f" + QByteArray::number(fontIndex(family(f)));
-  double pt = 0;
-  if (f.hasProperty(QTextFormat::FontPointSize)) pt = f.fontPointSize();
-  else if (f.hasProperty(QTextFormat::FontPixelSize)) pt = f.intProperty(QTextFormat::FontPixelSize) * 0.75;
-  if (pt <= 0) pt = doc_->defaultFont().pointSizeF();
-  if (pt <= 0) pt = 12;
-  out_ += "\\fs" + QByteArray::number(int(std::lround(std::clamp(pt, 0.5, 1638.0) * 2)));
-  if (f.fontWeight() >= QFont::DemiBold) out_ += "\\b";
-  if (f.fontItalic()) out_ += "\\i";
-  if (f.fontUnderline()) out_ += "\\ul";
-  if (f.fontStrikeOut()) out_ += "\\strike";
-  if (f.verticalAlignment() == QTextCharFormat::AlignSuperScript) out_ += "\\super";
-  else if (f.verticalAlignment() == QTextCharFormat::AlignSubScript) out_ += "\\sub";
-  if (f.hasProperty(QTextFormat::ForegroundBrush) && f.foreground().style() != Qt::NoBrush)
-    out_ += "\\cf" + QByteArray::number(colorIndex(f.foreground().color()));
-  if (f.hasProperty(QTextFormat::BackgroundBrush) && f.background().style() != Qt::NoBrush)
-    out_ += "\\highlight" + QByteArray::number(colorIndex(f.background().color()));
-  out_ += ' ';
-}
-
-void Writer::paraProps(const QTextBlock &b, bool inTable) {
-  const QTextBlockFormat f = b.blockFormat();
-  out_ += "\\pard";
-  if (inTable) out_ += "\\intbl";
-  const Qt::Alignment a = f.alignment() & Qt::AlignHorizontal_Mask;
-  if (a & Qt::AlignHCenter) out_ += "\\qc";
-  else if (a & Qt::AlignJustify) out_ += "\\qj";
-  else if (a & Qt::AlignRight) out_ += "\\qr";
-  else out_ += "\\ql";
-  double left = f.leftMargin() + f.indent() * doc_->indentWidth();
-  double first = f.textIndent();
-  if (const QTextList *l = b.textList()) {
-    left += l->format().indent() * doc_->indentWidth();
-    first = -24;  // the bullet or number hangs a quarter inch in front of the text
-    out_ += "\\ls" + QByteArray::number(lists_.value(l));
-  }
-  if (first) out_ += "\\fi" + QByteArray::number(twips(first));
-  if (left) out_ += "\\li" + QByteArray::number(twips(left));
-  if (f.rightMargin()) out_ += "\\ri" + QByteArray::number(twips(f.rightMargin()));
-  if (f.topMargin()) out_ += "\\sb" + QByteArray::number(twips(f.topMargin()));
-  if (f.bottomMargin()) out_ += "\\sa" + QByteArray::number(twips(f.bottomMargin()));
-  if (!inTable && (f.pageBreakPolicy() & QTextFormat::PageBreak_AlwaysBefore)) out_ += "\\pagebb";
-  out_ += ' ';
-}
-
-void Writer::block(const QTextBlock &b, bool inTable) {
-  paraProps(b, inTable);
-  if (const QTextList *l = b.textList()) {
-    out_ += "{\\listtext";
-    charProps(b.charFormat());
-    const QTextListFormat::Style style = l->format().style();
-    if (style == QTextListFormat::ListDisc || style == QTextListFormat::ListCircle || style == QTextListFormat::ListSquare)
-      text(QStringLiteral("\u2022"));
-    else
-      text(l->itemText(b));
-    out_ += "\\tab}";
-  }
-  bool any = false;
-  for (auto it = b.begin(); !it.atEnd(); ++it) {
-    const QTextFragment frag = it.fragment();
-    if (!frag.isValid()) continue;
-    out_ += '{';
-    charProps(frag.charFormat());
-    text(frag.text());
-    out_ += '}';
-    any = true;
-  }
-  if (!any) charProps(b.charFormat());  // an empty paragraph keeps its font size
-  if (!inTable && (b.blockFormat().pageBreakPolicy() & QTextFormat::PageBreak_AlwaysAfter)) {
-    // written as a break before the next paragraph, the way \page reads back
-    if (b != last_) out_ += "\\par\\page ";
-    return;
-  }
-  if (inTable) return;  // the caller ends a cell's paragraphs
-  // The last paragraph needs no mark, unless it is empty: then only the mark makes it one.
-  if (b != last_ || (b.length() <= 1 && b != doc_->begin())) out_ += "\\par\n";
-}
-
-void Writer::table(const QTextTable *t) {
-  const int cols = t->columns();
-  const int width = 9000 / std::max(cols, 1);
-  for (int r = 0; r < t->rows(); ++r) {
-    out_ += "\\trowd\\trgaph108";
-    for (int c = 0; c < cols; ++c) out_ += "\\cellx" + QByteArray::number(width * (c + 1));
-    out_ += '\n';
-    for (int c = 0; c < cols; ++c) {
-      const QTextTableCell cell = t->cellAt(r, c);
-      if (cell.row() == r && cell.column() == c) {
-        bool firstBlock = true;
-        for (QTextFrame::iterator it = cell.begin(); !it.atEnd(); ++it) {
-          const QTextBlock b = it.currentBlock();
-          if (!b.isValid()) continue;  // a frame inside a cell: its text is not written
-          if (!firstBlock) out_ += "\\par ";
-          block(b, true);
-          firstBlock = false;
-        }
-        if (firstBlock) out_ += "\\pard\\intbl ";
-      } else {
-        out_ += "\\pard\\intbl ";  // covered by a spanning cell
-      }
-      out_ += "\\cell ";
-    }
-    out_ += "\\row\n";
-  }
-}
-
-void Writer::frame(const QTextFrame *f) {
-  for (QTextFrame::iterator it = f->begin(); !it.atEnd(); ++it) {
-    if (const QTextFrame *child = it.currentFrame()) {
-      if (const auto *t = qobject_cast<const QTextTable *>(child)) table(t);
-      else frame(child);
-    } else if (it.currentBlock().isValid()) {
-      block(it.currentBlock(), false);
-    }
-  }
-}
-
-QByteArray Writer::run() {
-  last_ = doc_->lastBlock();
-  fontIndex(doc_->defaultFont().family());
-  for (QTextBlock b = doc_->begin(); b.isValid(); b = b.next()) {
-    collect(b.charFormat());
-    for (auto it = b.begin(); !it.atEnd(); ++it)
-      if (it.fragment().isValid()) collect(it.fragment().charFormat());
-    if (const QTextList *l = b.textList(); l && !lists_.contains(l)) {
-      lists_.insert(l, int(listOrder_.size()) + 1);
-      listOrder_.push_back(l);
-    }
-  }
-  out_ = "{\\rtf1\\ansi\\ansicpg1252\\deff0\\uc1\n{\\fonttbl";
-  for (int i = 0; i < fonts_.size(); ++i) {
-    out_ += "{\\f" + QByteArray::number(i) + "\\fnil\\fcharset0 ";
-    text(fonts_[i]);
-    out_ += ";}";
-  }
-  out_ += "}\n{\\colortbl;";
-  for (const QColor &c : colors_)
-    out_ += "\\red" + QByteArray::number(c.red()) + "\\green" + QByteArray::number(c.green()) + "\\blue" +
-            QByteArray::number(c.blue()) + ';';
-  out_ += "}\n";
-  if (!listOrder_.empty()) {
-    // One list per QTextList, so each numbering starts on its own.
-    QByteArray table = "{\\*\\listtable";
-    QByteArray overrides = "{\\*\\listoverridetable";
-    for (size_t i = 0; i < listOrder_.size(); ++i) {
-      const QTextListFormat lf = listOrder_[i]->format();
-      const QByteArray id = QByteArray::number(qulonglong(i + 1));
-      int nfc = 0;
-      QByteArray levelText = "{\\leveltext\\'02\\'00.;}{\\levelnumbers\\'01;}";
-      switch (lf.style()) {
-        case QTextListFormat::ListDisc: case QTextListFormat::ListCircle: case QTextListFormat::ListSquare:
-          nfc = 23;
-          levelText = "{\\leveltext\\'01\\u8226 ?;}{\\levelnumbers;}";
-          break;
-        case QTextListFormat::ListLowerAlpha: nfc = 4; break;
-        case QTextListFormat::ListUpperAlpha: nfc = 3; break;
-        case QTextListFormat::ListLowerRoman: nfc = 2; break;
-        case QTextListFormat::ListUpperRoman: nfc = 1; break;
-        default: nfc = 0; break;
-      }
-      table += "{\\list\\listtemplateid" + id + "\\listsimple{\\listlevel\\levelnfc" + QByteArray::number(nfc) +
-               "\\leveljc0\\levelfollow0\\levelstartat1" + levelText +
-               "\\fi-360\\li720}\\listid" + id + "}";
-      overrides += "{\\listoverride\\listid" + id + "\\listoverridecount0\\ls" + id + "}";
-    }
-    out_ += table + "}\n" + overrides + "}\n";
-  }
-  frame(doc_->rootFrame());
-  out_ += "}\n";
-  return out_;
-}
-
-}  // namespace
-
-QByteArray writeRtf(const QTextDocument *doc) {
-  Writer w(doc);
-  return w.run();
-}
-
-bool writeRtfFile(const QString &path, const QTextDocument *doc, QString *error) {
-  QString why;
-  if (!platform::saveFileAtomically(path, writeRtf(doc), &why)) {
-    if (error) *error = QObject::tr("Cannot save %1: %2").arg(path, why);
-    return false;
-  }
-  return true;
 }
 
 }  // namespace rtf

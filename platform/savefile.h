@@ -17,3 +17,14 @@ bool saveFileAtomically(const QString &path, const QByteArray &bytes, QString *e
                         SaveAccess access = SaveAccess::AsBefore);
 
 }  // namespace platform
+
+namespace platform {
+
+// Saves over a user's file keeping what the file is apart from its bytes: its owner, group and mode stay, a
+// symbolic link named stays a link (the file it leads to is saved), and a file with other names (hard links)
+// is written in place so that every name sees the new bytes; so is one whose owner a new file could not
+// have (another user's file in a folder we may write). Otherwise the bytes go to a temporary file beside it,
+// which is renamed over it when complete. A new file is made as saveFileAtomically makes it.
+bool saveFileKeepingAttributes(const QString &path, const QByteArray &bytes, QString *error = nullptr);
+
+}  // namespace platform

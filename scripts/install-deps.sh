@@ -14,7 +14,7 @@ pkgs=(
   libsane-dev sane-utils
   python3-numpy python3-pil libwmf-bin fonts-urw-base35 libpng-dev libtiff-dev
   libssl-dev openssl python3-openssl
-  antiword catdoc libwps-tools libreoffice-calc-nogui gstreamer1.0-tools
+  antiword catdoc libwps-tools libreoffice-calc-nogui gstreamer1.0-tools abiword
   fusefat dosfstools exfatprogs exfat-fuse fuse dbus-daemon
   libssh-dev openssh-server openssh-client
 )

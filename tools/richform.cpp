@@ -517,6 +517,15 @@ void TRichForm::FileOpen() {
 bool TRichForm::writeTo(const QString &path) {
   // Plain text stays plain text: a file named .txt is written as text, every other one as RTF.
   const bool plain = QFileInfo(path).suffix().compare(QLatin1String("txt"), Qt::CaseInsensitive) == 0;
+  // What the document keeps of its file is written back; what it could not keep is lost, so the user is
+  // told which before the file is replaced.
+  const QStringList unkept = Editor->unkeptContent();
+  if (!plain && !unkept.isEmpty()
+      && host.ask(this,
+                  QStringLiteral("Saving \"%1\" as rich text loses what this editor could not keep of the file it "
+                                 "was read from:\n\n- %2\n\nSave anyway?").arg(path, unkept.join(QStringLiteral("\n- "))),
+                  QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+    return false;
   QString error;
   bool saved;
   {

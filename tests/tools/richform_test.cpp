@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QDropEvent>
 #include <QLabel>
 #include <QMimeData>
@@ -21,6 +22,11 @@
 #include "tests/common/testenv.h"
 #include "tools/richform.h"
 #include "tools/richhost.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -130,6 +136,119 @@ TEST_F(RichForm, NewDocumentSavesThroughTheDialogAnOpenedOneStraightToItsFile) {
   EXPECT_TRUE(host.asked.last().contains("changed by another program"));
   EXPECT_EQ(docText(dir + "/letter.rtf"), "theirs, longer than before");
   EXPECT_EQ(form->panelText(1), "Modified");
+}
+
+// Another program changed the file to different bytes of the same size and set its time back, as a copy
+// that keeps times does: the save still asks before replacing them.
+TEST_F(RichForm, SaveAsksWhenAnotherProgramChangedTheFileToTheSameSize) {
+  const QString path = dir + "/same.rtf";
+  const QByteArray theirs = "{\\rtf1 them\\par}";
+  testenv::writeFile(path, "{\\rtf1 ours\\par}");
+  struct stat loaded;
+  ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &loaded), 0);
+  host.current = path;
+  open(true);
+  type("x");
+  {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));  // in place: the same file, the same size
+    ASSERT_EQ(f.write(theirs), theirs.size());
+  }
+  const struct timespec times[2] = {loaded.st_atim, loaded.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+  host.answers << QMessageBox::No;
+  EXPECT_FALSE(form->FileSave());
+  ASSERT_FALSE(host.asked.isEmpty());
+  EXPECT_TRUE(host.asked.last().contains("changed by another program"));
+  EXPECT_EQ(testenv::readFile(path), theirs);
+  // Unchanged since it was saved here: no question.
+  host.answers << QMessageBox::Yes;
+  EXPECT_TRUE(form->FileSave());
+  const int questions = int(host.asked.size());
+  type("y");
+  EXPECT_TRUE(form->FileSave());
+  EXPECT_EQ(host.asked.size(), questions);
+}
+
+// A save writes the user's file rather than a new file in its place: its other names (hard links) show the
+// new text, a symbolic link stays a link, and owner, group and mode stay, also for another user's file
+// saved by root.
+TEST_F(RichForm, SaveKeepsTheFilesOtherNamesOwnerAndMode) {
+  const bool root = ::geteuid() == 0;
+  const struct passwd *nobody = ::getpwnam("nobody");
+  auto make = [&](const QString &path, mode_t mode) {
+    testenv::writeFile(path, "{\\rtf1 old\\par}");
+    const QByteArray p = QFile::encodeName(path);
+    EXPECT_EQ(::chmod(p.constData(), mode), 0);
+    if (root && nobody) EXPECT_EQ(::chown(p.constData(), nobody->pw_uid, nobody->pw_gid), 0);
+  };
+  auto statOf = [](const QString &path) {
+    struct stat st{};
+    EXPECT_EQ(::lstat(QFile::encodeName(path).constData(), &st), 0) << path.toStdString();
+    return st;
+  };
+  auto edit = [&](const QString &path) {
+    delete form.data();
+    host.current = path;
+    open(true);
+    type("new ");
+    EXPECT_TRUE(form->FileSave()) << host.errors.join('|').toStdString();
+  };
+  // Two names of one file.
+  const QString linked = dir + "/linked.rtf";
+  make(linked, 0640);
+  ASSERT_EQ(::link(QFile::encodeName(linked).constData(), QFile::encodeName(dir + "/other name.rtf").constData()), 0);
+  const struct stat before = statOf(linked);
+  edit(linked);
+  struct stat after = statOf(linked);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_nlink, 2u);
+  EXPECT_EQ(docText(dir + "/other name.rtf"), "new old");
+  EXPECT_EQ(after.st_mode & 07777, 0640u);
+  EXPECT_EQ(after.st_uid, before.st_uid);
+  EXPECT_EQ(after.st_gid, before.st_gid);
+  // One name, reached through a symbolic link.
+  const QString single = dir + "/single.rtf";
+  make(single, 0604);
+  ASSERT_TRUE(QFile::link(single, dir + "/shortcut.rtf"));
+  const struct stat singleBefore = statOf(single);
+  edit(dir + "/shortcut.rtf");
+  EXPECT_TRUE(S_ISLNK(statOf(dir + "/shortcut.rtf").st_mode));
+  EXPECT_EQ(docText(single), "new old");
+  after = statOf(single);
+  EXPECT_EQ(after.st_mode & 07777, 0604u);
+  EXPECT_EQ(after.st_uid, singleBefore.st_uid);
+  EXPECT_EQ(after.st_gid, singleBefore.st_gid);
+  EXPECT_TRUE(QDir(dir).entryList(QDir::Hidden | QDir::Files).filter("tarnwick-save").isEmpty());
+  if (!root || !nobody) GTEST_SKIP() << "another user's file needs root (to give it to nobody); links and mode were checked";
+  EXPECT_EQ(after.st_uid, nobody->pw_uid);
+}
+
+// What the editor could not keep of a file (a table nested in a table) is named before a save replaces
+// the file; No leaves the file as it was.
+TEST_F(RichForm, SavingWhatCannotBeKeptAsksFirst) {
+  const QString path = dir + "/nested.rtf";
+  const QByteArray in =
+      "{\\rtf1\\pard\\intbl\\itap2 in1\\nestcell in2\\nestcell{\\*\\nesttableprops\\trowd\\cellx1000\\cellx2000\\nestrow}"
+      "{\\nonesttables\\par}\\pard\\intbl\\itap1 outer\\cell\\row\\pard after\\par}";
+  testenv::writeFile(path, in);
+  host.current = path;
+  open(true);
+  EXPECT_EQ(ed()->toPlainText(), "\nin1\tin2\touter\nafter");  // Qt keeps a paragraph before a table
+  type("x");
+  host.answers << QMessageBox::No;
+  EXPECT_FALSE(form->FileSave());
+  ASSERT_EQ(host.asked.size(), 1);
+  EXPECT_TRUE(host.asked.last().contains("nested")) << host.asked.last().toStdString();
+  EXPECT_EQ(testenv::readFile(path), in);
+  EXPECT_EQ(form->panelText(1), "Modified");
+  host.answers << QMessageBox::Yes;
+  EXPECT_TRUE(form->FileSave());
+  EXPECT_EQ(docText(path), "x\nin1\tin2\touter\nafter");
+  // The file holds what the document holds now: the next save asks nothing.
+  type("y");
+  EXPECT_TRUE(form->FileSave());
+  EXPECT_EQ(host.asked.size(), 2);
 }
 
 TEST_F(RichForm, SaveQuestionAnswersOnCloseNewAndOpen) {
