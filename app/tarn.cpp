@@ -1,5 +1,5 @@
 #include "app/tarn.h"
-#include "tools/richform.h"
+#include "windows/rich/richform.h"
 #include "windows/image/imgform.h"
 #include "viewers/imagestab.h"
 #include "viewers/mediatab.h"

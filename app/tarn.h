@@ -11,7 +11,7 @@
 #include "browser/systemtools.h"
 #include "windows/ftp/ftphost.h"
 #include "windows/hex/hexhost.h"
-#include "tools/richhost.h"
+#include "windows/rich/richhost.h"
 #include "windows/image/imghost.h"
 #include "windows/scan/scanhost.h"
 #include "viewers/imageshost.h"

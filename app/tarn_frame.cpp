@@ -24,7 +24,7 @@
 #include <unistd.h>
 #include "app/tarn.h"
 #include "viewers/officetab.h"
-#include "tools/richform.h"
+#include "windows/rich/richform.h"
 #include "browser/panerules.h"
 #include "controls/dirlabel.h"
 #include "windows/hex/hexform.h"
@@ -36,7 +36,7 @@
 #include "platform/paths.h"
 #include "platform/savefile.h"
 #include "controls/richedit.h"
-#include "controls/rtfcodec.h"
+#include "formats/rtf/rtfcodec.h"
 #include "controls/tledit.h"
 
 void TTarn::FormCreate() {

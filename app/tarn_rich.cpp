@@ -1,8 +1,8 @@
 // The main window's side of the rich text window: a clicked ".rtf", the "&Rtf File" items, and the host
 // its windows reach this one through.
 #include "app/tarn.h"
-#include "tools/richdialogs.h"
-#include "tools/richform.h"
+#include "windows/rich/richdialogs.h"
+#include "windows/rich/richform.h"
 
 namespace {
 class TarnRichHost final : public TRichDialogHost {

@@ -8,7 +8,7 @@
 #include <sys/resource.h>
 
 #include "controls/richedit.h"
-#include "controls/rtfcodec.h"
+#include "formats/rtf/rtfcodec.h"
 
 static long peakKb() {
   rusage u{};

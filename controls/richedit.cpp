@@ -1,7 +1,7 @@
 #include "controls/richedit.h"
 #include "platform/savefile.h"
 
-#include "controls/rtfcodec.h"
+#include "formats/rtf/rtfcodec.h"
 
 #include <QCryptographicHash>
 #include <QDragEnterEvent>

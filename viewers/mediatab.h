@@ -36,8 +36,9 @@ class TMediaTab : public QWidget {
   Q_OBJECT
  public:
   static const QString CannotOpenText;
-  // How long a file may stay loading before it counts as one that cannot be opened.
-  static constexpr int kLoadLimitMs = 5000;
+  // How long a file may stay loading before it counts as one that cannot be opened: long enough that a
+  // busy machine's player still prepares a good file in time (five seconds were not).
+  static constexpr int kLoadLimitMs = 15000;
   explicit TMediaTab(TMediaHost &host, QWidget *parent = nullptr);
   ~TMediaTab() override;
 

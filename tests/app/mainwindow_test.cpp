@@ -25,7 +25,7 @@
 #include "app/tarn.h"
 #include "windows/hex/hexform.h"
 #include "controls/richedit.h"
-#include "tools/richform.h"
+#include "windows/rich/richform.h"
 #include <QMessageBox>
 #include <QPushButton>
 #include "controls/shelllist.h"

@@ -1,6 +1,6 @@
-#include "tests/controls/rtffuzzone.h"
+#include "tests/formats/rtf/rtffuzzone.h"
 
-#include "controls/rtfcodec.h"
+#include "formats/rtf/rtfcodec.h"
 
 #include <QTextDocument>
 #include <cstdio>

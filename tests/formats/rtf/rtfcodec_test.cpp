@@ -2,9 +2,9 @@
 // round trips through our writer checked on the document model, and round trips through LibreOffice.
 #include <gtest/gtest.h>
 
-#include "controls/rtfcodec.h"
+#include "formats/rtf/rtfcodec.h"
 #include "tests/common/testenv.h"
-#include "tests/controls/rtffuzzone.h"
+#include "tests/formats/rtf/rtffuzzone.h"
 
 #include <QBuffer>
 #include <cctype>
@@ -902,7 +902,7 @@ TEST(RtfLibreOffice, AbiWordDocumentsKeepTheirContentThroughOurSave) {
 }
 
 TEST(RtfFuzzCorpus, EverySeedAndFindingReplaysCleanly) {
-  const QDir corpus(testenv::sourceDir() + "/tests/controls/rtf-fuzz-corpus");
+  const QDir corpus(testenv::sourceDir() + "/tests/formats/rtf/rtf-fuzz-corpus");
   const QStringList files = corpus.entryList(QDir::Files);
   ASSERT_GE(files.size(), 6);
   for (const QString &name : files) {

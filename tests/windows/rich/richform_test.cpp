@@ -18,10 +18,10 @@
 #include <QUrl>
 
 #include "controls/richedit.h"
-#include "controls/rtfcodec.h"
+#include "formats/rtf/rtfcodec.h"
 #include "tests/common/testenv.h"
-#include "tools/richform.h"
-#include "tools/richhost.h"
+#include "windows/rich/richform.h"
+#include "windows/rich/richhost.h"
 
 #include <fcntl.h>
 #include <pwd.h>

@@ -1,4 +1,4 @@
-#include "tools/richdialogs.h"
+#include "windows/rich/richdialogs.h"
 
 #include "controls/filedialogs.h"
 

@@ -1,7 +1,7 @@
-#include "controls/rtfcodec.h"
+#include "formats/rtf/rtfcodec.h"
 
-#include "controls/rtfcodepages.h"
-#include "controls/rtfkept.h"
+#include "formats/rtf/rtfcodepages.h"
+#include "formats/rtf/rtfkept.h"
 
 #include <QColor>
 #include <QFile>

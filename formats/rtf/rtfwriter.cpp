@@ -1,8 +1,8 @@
 // The RTF writer (rtfcodec.h): the document as RTF, with what the reader kept put back where it stood.
-#include "controls/rtfcodec.h"
+#include "formats/rtf/rtfcodec.h"
 #include "platform/savefile.h"
 
-#include "controls/rtfkept.h"
+#include "formats/rtf/rtfkept.h"
 
 #include <QColor>
 #include <QHash>

@@ -1,5 +1,5 @@
 // libFuzzer target for the RTF reader (built with -DTARNWICK_FUZZ=ON and clang).
-#include "tests/controls/rtffuzzone.h"
+#include "tests/formats/rtf/rtffuzzone.h"
 
 #include <QGuiApplication>
 

@@ -1,8 +1,8 @@
-#include "tools/richform.h"
+#include "windows/rich/richform.h"
 
 #include "controls/filedialogs.h"
 #include "controls/richedit.h"
-#include "tools/richhost.h"
+#include "windows/rich/richhost.h"
 
 #include <QActionGroup>
 #include <QApplication>

@@ -1,7 +1,7 @@
 #pragma once
 // The rich text window's boxes and dialogs as the user sees them; the main window's host adds only where the
 // current file and folder come from.
-#include "tools/richhost.h"
+#include "windows/rich/richhost.h"
 
 class TRichDialogHost : public TRichHost {
  public:

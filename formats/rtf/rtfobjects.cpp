@@ -1,5 +1,5 @@
 // How the objects that stand for kept RTF groups take their place in a document's layout.
-#include "controls/rtfcodec.h"
+#include "formats/rtf/rtfcodec.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QFontMetricsF>

@@ -1,7 +1,7 @@
-#include "controls/rtfkept.h"
+#include "formats/rtf/rtfkept.h"
 
-#include "controls/rtfcodec.h"
-#include "controls/rtfcodepages.h"
+#include "formats/rtf/rtfcodec.h"
+#include "formats/rtf/rtfcodepages.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
