@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <stdexcept>
+#include <vector>
 
 #include <sys/socket.h>
 
@@ -182,6 +183,8 @@ private:
     void postedWrite(quint64 generation);
     void receiveDispatch(int error);
     void tryToSend();
+    void recycleFront();
+    std::unique_ptr<Chunk> newChunk();
     void peerClosed(int error);
     void fire(const TNotifyError &h, int error);
     void closeSocketQuietly();
@@ -212,6 +215,12 @@ private:
     TSocketSendFlags m_sendFlags = wsSendNormal;
     int m_chunkSize = 1514;
     std::deque<std::unique_ptr<Chunk>> m_buffer;
+    std::vector<std::unique_ptr<Chunk>> m_spare;  // drained chunks kept for reuse
+    std::vector<char> m_record;                    // a TLS record joined from small chunks
+    static constexpr int kTlsRecord = 16384;       // the largest TLS record's payload
+    static constexpr int kMaxIov = 256;            // chunks per gathered send
+    static constexpr size_t kMaxSpare = 512;
+    static constexpr qint64 kDispatchShare = 4 << 20;  // bytes one read notification may deliver
     qint64 m_queued = 0;
     bool m_allSent = true;
     bool m_paused = false;
