@@ -877,7 +877,7 @@ void TCustomWSocket::recycleFront()
     std::unique_ptr<Chunk> c = std::move(m_buffer.front());
     m_buffer.pop_front();
     // A transfer refills the buffer at the pace it drains: keep the chunks for the next blocks.
-    if (c->size == m_chunkSize && m_spare.size() < kMaxSpare) {
+    if (c->size == m_chunkSize && qint64(m_spare.size() + 1) * m_chunkSize <= kSpareBytes) {
         c->rd = c->wr = 0;
         m_spare.push_back(std::move(c));
     }

@@ -117,7 +117,8 @@ public:
     void setLingerTimeout(int v) { m_lingerTimeout = v; }
     TSocketSendFlags SendFlags() const { return m_sendFlags; }
     void setSendFlags(TSocketSendFlags v) { m_sendFlags = v; }
-    // Size of one send-buffer chunk (1514 by default); larger chunks mean fewer send calls.
+    // Size of one send-buffer chunk (1514 by default). One send call carries many chunks (or one
+    // full TLS record), so the chunk size does not bound the calls.
     int BufSize() const { return m_chunkSize; }
     void setBufSize(int v);
     int HSocket() const { return m_fd; }
@@ -219,7 +220,7 @@ private:
     std::vector<char> m_record;                    // a TLS record joined from small chunks
     static constexpr int kTlsRecord = 16384;       // the largest TLS record's payload
     static constexpr int kMaxIov = 256;            // chunks per gathered send
-    static constexpr size_t kMaxSpare = 512;
+    static constexpr qint64 kSpareBytes = 512 * 1024;  // at most this much kept for reuse
     static constexpr qint64 kDispatchShare = 4 << 20;  // bytes one read notification may deliver
     qint64 m_queued = 0;
     bool m_allSent = true;
