@@ -119,7 +119,7 @@ TCustomFtpCli::TCustomFtpCli(QObject *owner) : QObject(owner)
     connect(m_watchdog, &QTimer::timeout, this, [this] { watchdog(); });
     m_activity.start();
     m_clock.start();
-    m_block.resize(qMax(m_recvBlock, m_sendBlock));
+    m_block.resize(qMax(kBatch, qMax(m_recvBlock, m_sendBlock)));
 }
 
 TCustomFtpCli::~TCustomFtpCli()
@@ -140,13 +140,13 @@ TCustomFtpCli::~TCustomFtpCli()
 void TCustomFtpCli::setRecvBlockSize(int v)
 {
     m_recvBlock = qBound(512, v, 4 * 1024 * 1024);
-    m_block.resize(qMax(m_recvBlock, m_sendBlock));
+    m_block.resize(qMax(kBatch, qMax(m_recvBlock, m_sendBlock)));
 }
 
 void TCustomFtpCli::setSendBlockSize(int v)
 {
     m_sendBlock = qBound(512, v, 4 * 1024 * 1024);
-    m_block.resize(qMax(m_recvBlock, m_sendBlock));
+    m_block.resize(qMax(kBatch, qMax(m_recvBlock, m_sendBlock)));
 }
 
 bool TCustomFtpCli::Connected() const

@@ -100,8 +100,9 @@ public:
     void setTrustedFingerprint(const QString &fp) { m_trustedFp = fp; }
     // The last connection failed because the server refused AUTH TLS.
     bool TlsRefused() const { return m_tlsRefused; }
-    // Transfer block sizes (2048 for receiving and 1514 for sending by default; see bench/ftp.py
-    // for what larger blocks gain on fast links).
+    // Transfer block sizes (2048 for receiving and 1514 for sending by default). They set the
+    // socket's send chunks and the smallest step of a transfer; the file and the socket are still
+    // read and written in batches of up to 256 KiB, so they do not bound the system calls.
     int RecvBlockSize() const { return m_recvBlock; }
     void setRecvBlockSize(int v);
     int SendBlockSize() const { return m_sendBlock; }
@@ -337,6 +338,11 @@ private:
     bool m_waitAccept = false;  // sending was permitted before the server's connection was accepted
     qint64 m_startMs = 0;
     QElapsedTimer m_clock;
+    // One batch of a transfer: what one read of the file (upload) or one read notification
+    // (download) moves at most. Uploads start at the send block and double while the network
+    // takes each batch at once, so a slow link still sees progress (and moves the deadline) often.
+    static constexpr int kBatch = 256 * 1024;
+    qint64 m_sendBatch = 0;
     QByteArray m_block;
     QByteArray m_lineCarry;  // DisplayFileFlag: a line split across blocks
     QString m_expectedPeer;

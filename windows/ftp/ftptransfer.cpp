@@ -311,11 +311,13 @@ void TCustomFtpCli::receiveStep(Step s)
         m_file = new QFile(m_localFileName);
         const bool existed = m_file->exists();
         bool ok;
+        // Unbuffered: each batch is one write, and a failing write (a full disk) is seen at once,
+        // never lost in a buffer flushed on close.
         if (m_resumeAt > 0) {
-            ok = m_file->open(QIODevice::ReadWrite) && m_file->seek(m_resumeAt);
+            ok = m_file->open(QIODevice::ReadWrite | QIODevice::Unbuffered) && m_file->seek(m_resumeAt);
         } else {
             // Truncating waits for the server's go-ahead: a refused RETR must not wipe a local file.
-            ok = m_file->open(QIODevice::ReadWrite);
+            ok = m_file->open(QIODevice::ReadWrite | QIODevice::Unbuffered);
             m_truncatePending = ok;
             m_createdLocal = ok && !existed;
         }
@@ -391,11 +393,12 @@ void TCustomFtpCli::sendStep(bool append)
         ok = m_io->isReadable();
     } else {
         m_file = new QFile(m_localFileName);
-        ok = m_file->open(QIODevice::ReadOnly);
+        ok = m_file->open(QIODevice::ReadOnly | QIODevice::Unbuffered);  // one read per batch
         m_io = m_file;
     }
     m_eof = false;
     m_sendPermitted = false;
+    m_sendBatch = m_sendBlock;
     if (ok) {
         if (m_data->State() == wsConnected)
             attachData(true);
@@ -531,22 +534,37 @@ void TCustomFtpCli::recvData()
 {
     if (progressAbort())
         return;
-    const int n = m_data->Receive(m_block.data(), m_recvBlock);
-    if (n > 0) {
-        m_byteCount += n;
-        if (m_io && !writeLocal(m_block.constData(), n)) {
+    // Everything waiting, up to one batch, in as few reads as the socket allows: a short plain
+    // read means the socket is empty; TLS hands out one record per read.
+    const int room = qMax(m_recvBlock, kBatch);
+    int got = 0;
+    int n = 0;
+    while (got < room) {
+        n = m_data->Receive(m_block.data() + got, room - got);
+        if (n <= 0)
+            break;
+        const bool shortRead = n < room - got;
+        got += n;
+        if (shortRead && !m_data->TlsActive())
+            break;
+    }
+    if (got > 0) {
+        m_byteCount += got;
+        if (m_io && !writeLocal(m_block.constData(), got)) {
             display(QStringLiteral("! Error writing local file"));
             if (!m_fault) {
                 m_fault = 550;
                 m_faultText = QStringLiteral("550 Error writing local file ") + m_localFileName;
             }
             m_data->Shutdown(2);
+            return;
         }
         if (m_displayFileFlag) {
-            m_lineCarry.append(m_block.constData(), n);
+            m_lineCarry.append(m_block.constData(), got);
             flushDisplayFile(false);
         }
-    } else if (n < 0 && m_data->State() == wsConnected && m_data->LastError() != wsaerr::WouldBlock) {
+    }
+    if (n < 0 && m_data->State() == wsConnected && m_data->LastError() != wsaerr::WouldBlock) {
         display(QStringLiteral("! Data: Receive error %1").arg(m_data->LastError()));
         if (!m_fault) {
             m_fault = m_data->LastError();
@@ -741,7 +759,8 @@ void TCustomFtpCli::sendNext(quint16 error)
         if (!m_data->TlsActive())
             return;
     }
-    const qint64 n = m_data->State() == wsConnected ? m_io->read(m_block.data(), m_sendBlock) : -1;
+    const qint64 want = qBound(qint64(m_sendBlock), m_sendBatch, qint64(qMax(m_sendBlock, kBatch)));
+    const qint64 n = m_data->State() == wsConnected ? m_io->read(m_block.data(), want) : -1;
     if (n == 0) {
         m_eof = true;
         m_data->Close();
@@ -754,6 +773,12 @@ void TCustomFtpCli::sendNext(quint16 error)
             sent = m_data->Send(m_block.constData(), int(n)) == n;
         } catch (const ESocketException &) {
             sent = false;
+        }
+        // The next batch: twice as much while the network takes a whole batch at once, else
+        // what it took, so the bytes waiting in the socket stay about one wake-up's worth.
+        if (sent && m_data->State() == wsConnected) {
+            const qint64 waiting = m_data->BufferedBytes();
+            m_sendBatch = waiting == 0 ? want * 2 : qMax<qint64>(m_sendBlock, n - waiting);
         }
     }
     if (!sent) {

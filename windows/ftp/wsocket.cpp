@@ -14,6 +14,7 @@
 #include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <openssl/err.h>
@@ -741,7 +742,7 @@ int TCustomWSocket::Send(const void *data, int len)
     int left = len;
     while (left > 0) {
         if (m_buffer.empty() || m_buffer.back()->wr == m_buffer.back()->size)
-            m_buffer.push_back(std::make_unique<Chunk>(m_chunkSize));
+            m_buffer.push_back(newChunk());
         Chunk &c = *m_buffer.back();
         const int n = std::min(left, c.size - c.wr);
         memcpy(c.data.get() + c.wr, p, size_t(n));
@@ -768,64 +769,129 @@ int TCustomWSocket::SendStr(const QString &s)
     return Send(b.constData(), int(b.size()));
 }
 
+// Hands the stack as much of the send buffer as it takes. The chunks keep their size, but one
+// system call carries many of them (a gathered send, or a full TLS record), so the chunk size does
+// not bound the calls.
 void TCustomWSocket::tryToSend()
 {
     if (m_fd < 0 || m_buffer.empty() || m_handshaking)
         return;
     const int flags = MSG_NOSIGNAL | (m_sendFlags == wsSendUrgent ? MSG_OOB : 0);
     for (;;) {
-        Chunk &c = *m_buffer.front();
-        const int len = c.wr - c.rd;
-        if (len > 0) {
-            ssize_t n;
-            int sslCode = 0;
-            if (m_ssl) {
-                ERR_clear_error();
-                const int w = SSL_write(m_ssl, c.data.get() + c.rd, len);
-                n = w;
-                if (w <= 0) {
-                    const int e = SSL_get_error(m_ssl, w);
-                    sslCode = e == SSL_ERROR_WANT_WRITE || e == SSL_ERROR_WANT_READ ? wsaerr::WouldBlock
-                                                                                     : wsaerr::ConnReset;
-                    n = -1;
+        // Emptied chunks before the last one are done with.
+        while (m_buffer.size() > 1 && m_buffer.front()->rd == m_buffer.front()->wr)
+            recycleFront();
+        if (m_queued == 0) {
+            Chunk &c = *m_buffer.front();
+            c.rd = c.wr = 0;
+            m_allSent = true;
+            break;
+        }
+        ssize_t n;
+        qint64 asked;
+        int sslCode = 0;
+        if (m_ssl) {
+            // One record per write: a record carries up to 16 KiB, so small chunks are joined first.
+            const Chunk &head = *m_buffer.front();
+            const char *p = head.data.get() + head.rd;
+            int len = head.wr - head.rd;
+            if (len < kTlsRecord && m_buffer.size() > 1) {
+                len = 0;
+                for (const auto &c : m_buffer) {
+                    const int take = std::min(c->wr - c->rd, kTlsRecord - len);
+                    memcpy(m_record.data() + len, c->data.get() + c->rd, size_t(take));
+                    len += take;
+                    if (len == kTlsRecord)
+                        break;
                 }
-            } else {
-                n = ::send(m_fd, c.data.get() + c.rd, size_t(len), flags);
+                p = m_record.data();
             }
-            if (n < 0) {
-                const int code = sslCode ? sslCode : WSocketErrnoToCode(errno);
-                if (code == wsaerr::WouldBlock || code == wsaerr::Intr)
+            // A write that must be retried is retried with the same leading bytes and at least
+            // as many of them: nothing is taken from the buffer until the stack has them.
+            len = std::min(len, kTlsRecord);
+            asked = len;
+            ERR_clear_error();
+            const int w = SSL_write(m_ssl, p, len);
+            n = w;
+            if (w <= 0) {
+                const int e = SSL_get_error(m_ssl, w);
+                sslCode = e == SSL_ERROR_WANT_WRITE || e == SSL_ERROR_WANT_READ ? wsaerr::WouldBlock
+                                                                                 : wsaerr::ConnReset;
+                n = -1;
+            }
+        } else {
+            iovec iov[kMaxIov];
+            int count = 0;
+            asked = 0;
+            for (const auto &c : m_buffer) {
+                if (count == kMaxIov)
                     break;
-                if (code == wsaerr::Inval || code == wsaerr::NotSock || code == wsaerr::ConnReset
-                    || code == wsaerr::NotConn) {
-                    m_closeFired = true;
-                    const TNotifyError h = OnSessionClosed;
-                    closeSocketQuietly();
-                    setState(wsClosed);
-                    applyDefaults();
-                    m_lastError = code;
-                    if (h)
-                        h(this, quint16(code));
-                    return;
-                }
-                socketError(QStringLiteral("TryToSend failed"), code);
+                const int len = c->wr - c->rd;
+                if (len <= 0)
+                    continue;
+                iov[count].iov_base = c->data.get() + c->rd;
+                iov[count].iov_len = size_t(len);
+                asked += len;
+                ++count;
+            }
+            msghdr msg{};
+            msg.msg_iov = iov;
+            msg.msg_iovlen = size_t(count);
+            n = ::sendmsg(m_fd, &msg, flags);
+        }
+        if (n < 0) {
+            const int code = sslCode ? sslCode : WSocketErrnoToCode(errno);
+            if (code == wsaerr::WouldBlock || code == wsaerr::Intr)
+                break;
+            if (code == wsaerr::Inval || code == wsaerr::NotSock || code == wsaerr::ConnReset
+                || code == wsaerr::NotConn) {
+                m_closeFired = true;
+                const TNotifyError h = OnSessionClosed;
+                closeSocketQuietly();
+                setState(wsClosed);
+                applyDefaults();
+                m_lastError = code;
+                if (h)
+                    h(this, quint16(code));
                 return;
             }
-            c.rd += int(n);
-            m_queued -= n;
-            if (c.rd == c.wr)
-                c.rd = c.wr = 0;
-            if (n < len)
-                break;
-            continue;
+            socketError(QStringLiteral("TryToSend failed"), code);
+            return;
         }
-        if (m_buffer.size() > 1) {
-            m_buffer.pop_front();
-            continue;
+        m_queued -= n;
+        for (qint64 left = n; left > 0;) {
+            Chunk &c = *m_buffer.front();
+            const qint64 take = std::min<qint64>(left, c.wr - c.rd);
+            c.rd += int(take);
+            left -= take;
+            if (c.rd == c.wr && m_buffer.size() > 1)
+                recycleFront();
         }
-        m_allSent = true;
-        break;
+        if (n < asked)
+            break;  // the stack is full: wait for the next write notification
     }
+}
+
+void TCustomWSocket::recycleFront()
+{
+    std::unique_ptr<Chunk> c = std::move(m_buffer.front());
+    m_buffer.pop_front();
+    // A transfer refills the buffer at the pace it drains: keep the chunks for the next blocks.
+    if (c->size == m_chunkSize && qint64(m_spare.size() + 1) * m_chunkSize <= kSpareBytes) {
+        c->rd = c->wr = 0;
+        m_spare.push_back(std::move(c));
+    }
+}
+
+std::unique_ptr<TCustomWSocket::Chunk> TCustomWSocket::newChunk()
+{
+    while (!m_spare.empty()) {
+        std::unique_ptr<Chunk> c = std::move(m_spare.back());
+        m_spare.pop_back();
+        if (c->size == m_chunkSize)
+            return c;
+    }
+    return std::make_unique<Chunk>(m_chunkSize);
 }
 
 void TCustomWSocket::postedWrite(quint64 generation)
@@ -949,6 +1015,7 @@ void TCustomWSocket::receiveDispatch(int error)
 {
     const quint64 gen = m_generation;
     QPointer<TCustomWSocket> guard(this);
+    const qint64 start = m_readCount;
     for (;;) {
         m_lastError = 0;
         const qint64 before = m_readCount;
@@ -973,6 +1040,15 @@ void TCustomWSocket::receiveDispatch(int error)
             return;  // a handler that did not read must not spin this loop
         if (RcvdCount() <= 0)
             return;
+        if (m_readCount - start >= kDispatchShare) {
+            // A sender faster than its reader must not hold the event loop: the rest comes from
+            // the next notification (posted too, for what TLS holds and the socket no longer shows).
+            QMetaObject::invokeMethod(this, [this, gen] {
+                if (gen == m_generation && m_fd >= 0 && !m_paused)
+                    onReadable();
+            }, Qt::QueuedConnection);
+            return;
+        }
     }
 }
 
@@ -1274,6 +1350,8 @@ void TCustomWSocket::StartTls(const QString &serverName, TCustomWSocket *resumeF
             SSL_SESSION_free(s);
         }
     }
+    if (m_record.size() < size_t(kTlsRecord))
+        m_record.resize(size_t(kTlsRecord));
     m_handshaking = true;
     m_tlsPeerClosed = false;
     m_tlsError.clear();

@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <stdexcept>
+#include <vector>
 
 #include <sys/socket.h>
 
@@ -116,7 +117,8 @@ public:
     void setLingerTimeout(int v) { m_lingerTimeout = v; }
     TSocketSendFlags SendFlags() const { return m_sendFlags; }
     void setSendFlags(TSocketSendFlags v) { m_sendFlags = v; }
-    // Size of one send-buffer chunk (1514 by default); larger chunks mean fewer send calls.
+    // Size of one send-buffer chunk (1514 by default). One send call carries many chunks (or one
+    // full TLS record), so the chunk size does not bound the calls.
     int BufSize() const { return m_chunkSize; }
     void setBufSize(int v);
     int HSocket() const { return m_fd; }
@@ -182,6 +184,8 @@ private:
     void postedWrite(quint64 generation);
     void receiveDispatch(int error);
     void tryToSend();
+    void recycleFront();
+    std::unique_ptr<Chunk> newChunk();
     void peerClosed(int error);
     void fire(const TNotifyError &h, int error);
     void closeSocketQuietly();
@@ -212,6 +216,12 @@ private:
     TSocketSendFlags m_sendFlags = wsSendNormal;
     int m_chunkSize = 1514;
     std::deque<std::unique_ptr<Chunk>> m_buffer;
+    std::vector<std::unique_ptr<Chunk>> m_spare;  // drained chunks kept for reuse
+    std::vector<char> m_record;                    // a TLS record joined from small chunks
+    static constexpr int kTlsRecord = 16384;       // the largest TLS record's payload
+    static constexpr int kMaxIov = 256;            // chunks per gathered send
+    static constexpr qint64 kSpareBytes = 512 * 1024;  // at most this much kept for reuse
+    static constexpr qint64 kDispatchShare = 4 << 20;  // bytes one read notification may deliver
     qint64 m_queued = 0;
     bool m_allSent = true;
     bool m_paused = false;

@@ -3,13 +3,20 @@
 
 #include <QBuffer>
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
+#include <QTimer>
 
 #include "windows/ftp/ftpcli.h"
 #include "tests/common/testenv.h"
 #include "tests/windows/ftp/ftptestutil.h"
+
+#include <algorithm>
+#include <csignal>
+#include <sys/resource.h>
 
 using ftptest::FakePeer;
 using ftptest::Recorder;
@@ -638,4 +645,100 @@ TEST(FtpEngine, TlsConnectionResetIsAFailedRequestNotADeadProgram)
         ASSERT_TRUE(peer.finished());
         EXPECT_FALSE(peer.received().join('|').contains(QStringLiteral("UNEXPECTED"))) << peer.received().join('|').toStdString();
     }
+}
+
+// A server that reads slowly: the socket takes only part of each batch, again and again, and must
+// go on exactly after the last byte the stack (or TLS) took, in plain text and in TLS records, in
+// both modes. Progress still comes, never backwards, and no more often than once a send block.
+TEST(FtpEngine, UploadToASlowReaderArrivesWhole)
+{
+    const QString pem = ftptest::makeCertificate(testenv::makeDir(QStringLiteral("cert")), QStringLiteral("localhost"),
+                                                 QStringLiteral("DNS:localhost,IP:127.0.0.1"));
+    ASSERT_FALSE(pem.isEmpty()) << "openssl req failed";
+    const QString dir = testenv::makeDir();
+    const QByteArray content = ftptest::pattern((4 << 20) + 777, 11);
+    const QString upload = testenv::writeFile(dir + QStringLiteral("/up.bin"), content);
+    const QString md5 = QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex());
+    const QStringList plainLogin = {"> 220 hi", "< USER", "> 331 password", "< PASS", "> 230 in"};
+    const QStringList tlsLogin = {"> 220 hi", "< AUTH TLS", "> 234 go ahead", "tls " + pem, "< USER", "> 331 password",
+                                  "< PASS", "> 230 in", "< PBSZ", "> 200 ok", "< PROT", "> 200 ok"};
+    const struct {
+        const char *what;
+        bool tls, passive;
+        QStringList script;
+    } cases[] = {
+        {"active", false, false, plainLogin + QStringList{"< PORT", "> 200 ok", "< STOR up.bin", "> 150 go", "dataconnect"}},
+        {"passive", false, true, plainLogin + QStringList{"< EPSV", "epsv", "dataaccept", "< STOR up.bin", "> 150 go"}},
+        {"active, TLS", true, false,
+         tlsLogin + QStringList{"< PORT", "> 200 ok", "< STOR up.bin", "> 150 go", "dataconnect", "datatls"}},
+        {"passive, TLS", true, true,
+         tlsLogin + QStringList{"< EPSV", "epsv", "dataaccept", "< STOR up.bin", "> 150 go", "datatls"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        FakePeer peer((c.script + QStringList{"datarecvslow 0.3", "> 226 stored", "wait"}).join(QLatin1Char('\n'))
+                      + QLatin1Char('\n'));
+        TFtpClient cli;
+        aim(cli, peer);
+        cli.setUseTls(c.tls);
+        cli.setPassive(c.passive);
+        cli.setTimeout(30);
+        QObject::connect(&cli, &TCustomFtpCli::OnCertificate, &cli,
+                         [](const QString &, const QString &, bool, bool &accept) { accept = true; }, Qt::DirectConnection);
+        Recorder rec(cli);
+        QList<qint64> counts;
+        QObject::connect(&cli, &TCustomFtpCli::OnProgress, &cli, [&](qint64 count, bool &) { counts << count; });
+        ASSERT_TRUE(cli.Connect()) << cli.ErrorMessage().toStdString() << rec.display.join('\n').toStdString();
+        cli.setHostFileName(QStringLiteral("up.bin"));
+        cli.setLocalFileName(upload);
+        qint64 held = 0;  // the most the socket ever kept back
+        QTimer look;
+        QObject::connect(&look, &QTimer::timeout, &cli, [&] { held = qMax(held, cli.DataSocket()->BufferedBytes()); });
+        look.start(1);
+        EXPECT_TRUE(cli.Put()) << cli.ErrorMessage().toStdString() << rec.display.join('\n').toStdString();
+        look.stop();
+        EXPECT_GT(held, 0) << "the server never held the upload back";
+        EXPECT_EQ(cli.ByteCount(), content.size());
+        cli.Abort();
+        ASSERT_TRUE(peer.finished(20000));
+        const QStringList got = peer.received();
+        EXPECT_EQ(got.filter(QStringLiteral("DATAMD5")), QStringList{QStringLiteral("DATAMD5 %1 %2").arg(content.size()).arg(md5)})
+            << got.join('|').toStdString();
+        EXPECT_FALSE(got.join('|').contains(QStringLiteral("UNEXPECTED"))) << got.join('|').toStdString();
+        ASSERT_FALSE(counts.isEmpty());
+        EXPECT_TRUE(std::is_sorted(counts.begin(), counts.end()));
+        EXPECT_EQ(counts.last(), content.size());
+        EXPECT_LE(counts.size(), content.size() / cli.SendBlockSize() + 2);
+    }
+}
+
+// The disk fills up near the end of a download (a file size limit stands in for a full disk, just
+// past the last whole 16 KiB of the file): the download fails with its reason, however small the
+// part that did not fit.
+TEST(FtpEngine, DownloadOntoAFullDiskIsAnError)
+{
+    const QString dir = testenv::makeDir();
+    const qint64 size = 4 * 16384 + 3000;
+    FakePeer peer(lines({"> 220 hi", "< USER", "> 230 ok", "< PORT", "> 200 ok", "< RETR", "> 150 here", "dataconnect",
+                         "datasendsize 68536", "dataclose", "> 226 done", "wait"}));
+    TFtpClient cli;
+    aim(cli, peer);
+    Recorder rec(cli);
+    ASSERT_TRUE(cli.Connect());
+    cli.setHostFileName(QStringLiteral("f.bin"));
+    const QString local = dir + QStringLiteral("/f.bin");
+    cli.setLocalFileName(local);
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    void (*savedSignal)(int) = signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead of ending the process
+    rlimit full = saved;
+    full.rlim_cur = rlim_t(size - 2000);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+    const bool ok = cli.Get();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, savedSignal);
+    EXPECT_FALSE(ok) << "a download that did not fit was reported as done";
+    EXPECT_TRUE(cli.ErrorMessage().startsWith(QStringLiteral("550 Error writing local file"))) << cli.ErrorMessage().toStdString();
+    EXPECT_TRUE(rec.display.contains(QStringLiteral("! Error writing local file")));
+    EXPECT_LT(QFileInfo(local).size(), size);
 }

@@ -15,6 +15,10 @@
 #   datasend TEXT send TEXT on the data connection
 #   datarecv      read the data connection to its end and log "DATA <length> <text>"
 #   datarecvsome N  read at least N bytes of the data connection and log "DATASOME <length>"
+#   datarecvslow SECS  read nothing for SECS, then read the data connection to its end in small
+#                 pieces with pauses (so the client's sends stop part-way, again and again) and log
+#                 "DATAMD5 <length> <md5 hex>"
+#   datasendsize N  send N bytes on the data connection
 #   dataclose     close the data connection
 #   close         close the control connection
 #   tls PEM       take the control connection into TLS as its server, with PEM's certificate and key
@@ -23,6 +27,7 @@
 #   datareset     reset the data connection likewise
 #   wait          wait until the client closes the control connection
 # Usage: fake_peer.py SCRIPT LOG [ADDRESS]; prints the listening port.
+import hashlib
 import socket
 import ssl
 import struct
@@ -128,6 +133,21 @@ try:
                     break
                 got += len(chunk)
             log.write("DATASOME %d\n" % got)
+        elif op == "datarecvslow":
+            time.sleep(float(arg))
+            md5 = hashlib.md5()
+            got = 0
+            while True:
+                chunk = data.recv(8192)
+                if not chunk:
+                    break
+                md5.update(chunk)
+                got += len(chunk)
+                time.sleep(0.001)
+            log.write("DATAMD5 %d %s\n" % (got, md5.hexdigest()))
+            data.close()
+        elif op == "datasendsize":
+            data.sendall(b"x" * int(arg))
         elif op == "dataclose":
             data.close()
         elif op == "tls":
