@@ -8,6 +8,7 @@
 #include <algorithm>
 #include "app/justoneask.h"
 #include "app/splash.h"
+#include "app/layouts.h"
 #include "app/tarn.h"
 #include "controls/shelllist.h"
 #include "controls/shelltree.h"
@@ -38,7 +39,7 @@ static void benchStartup(TTarn *w) {
   tick->start(5);
   const QString second = qEnvironmentVariable("TARNWICK_BENCH_DUAL");
   if (!second.isEmpty()) {
-    w->DualFileManager1Click();
+    w->layouts().DualFileManager1Click();
     w->PTShellTree2->SelectPath(second);
   }
   const auto complete = [w, second](TPTShellList *l, const QString &folder) {

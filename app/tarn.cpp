@@ -1,4 +1,5 @@
 #include "app/tarn.h"
+#include "app/layouts.h"
 #include "windows/rich/richform.h"
 #include "windows/image/imgform.h"
 #include "viewers/imagestab.h"
@@ -71,7 +72,8 @@ void keepKeyWhileHidden(QAction *a, QWidget *window) {
 }
 }  // namespace
 
-TTarn::TTarn(const QStringList &args, QWidget *parent) : QMainWindow(parent), args_(args) {
+TTarn::TTarn(const QStringList &args, QWidget *parent)
+    : QMainWindow(parent), layouts_(std::make_unique<TLayouts>(*this)), args_(args) {
   setObjectName(QStringLiteral("Tarn"));
   setWindowTitle(QStringLiteral("Tarnwick"));
   resize(710, 526);
@@ -82,6 +84,7 @@ TTarn::TTarn(const QStringList &args, QWidget *parent) : QMainWindow(parent), ar
   buildMenus();
   buildMediaTab();  // after the menus: it wires "Close M&ultiMedia"
   buildSecondPair();
+  layouts_->wire();
   buildZipTab();
   auto *central = new QWidget(this);
   auto *lay = new QVBoxLayout(central);

@@ -35,6 +35,7 @@ class QToolBar;
 class QToolButton;
 class QWidget;
 class TDirLabel;
+class TLayouts;
 class TEditorHost;
 class TEditorTab;
 class THtmlHost;
@@ -189,7 +190,6 @@ class TTarn : public QMainWindow {
   void RefreshExt1Click();
   void Edit3Click();
   void CDEvents1AfterArrival(const QString &root);
-  void StatusBar1DblClick();
 
   // Viewer dispatch.
   void GetTheFile();
@@ -258,27 +258,14 @@ class TTarn : public QMainWindow {
 
   QString maskListFile() const;
 
-  // Layouts and the dual file manager (app/tarn_layouts.cpp).
+  // The layouts and the dual file manager (app/layouts.h); the two pairs (app/tarn_pairs.cpp).
+  TLayouts &layouts() { return *layouts_; }
   // True while the dual file manager shows the second pair's marker: the shared commands go to that pair.
   bool secondPairActive() const;
   // The tree and drive combo of the active pair.
   TPTShellTree *activeTree() const;
   TPTShellCombo *activeCombo() const;
   TPTShellList *activeList() const;
-  bool fullScreen() const { return fullScreen_; }
-  bool treeListView() const { return treeView_; }
-  bool dualFileManager() const { return dual_; }
-  void FullScreen1Click();
-  void TreeView1Click();
-  void DualFileManager1Click();
-  void DualTreeView();
-  void VerticalClick();
-  void Cbox5Click();
-  // Gives one list the other's column widths: from the first list's pop-up (fromPair 0) the first list
-  // takes the second's, from the second's pop-up the other way round.
-  void Columns1Click(int fromPair);
-  // Shows the pair's marker and hides the other (only while the second pair is shown).
-  void markActivePair(int pair);
   // Handlers of the second pair.
   void PTShellTree2Change(const QString &path);
   void PTShellList2Change();
@@ -343,6 +330,8 @@ class TTarn : public QMainWindow {
 
  private:
   friend class TarnZipHost;
+  friend class TLayouts;
+  std::unique_ptr<TLayouts> layouts_;
   void buildMenus();
   void setUpFileCommands();
   // ---- Favourites (app/tarn_favourites.cpp) ----
@@ -364,29 +353,17 @@ class TTarn : public QMainWindow {
   void toggleHideFolders(QAction *item, TPTShellList *list);
   // Arrow keys in a list re-run its click.
   static bool isArrowKey(int key);
-  // Sets a pair's arrangement (side by side or tree above list) and the size of its first pane.
-  static void setPairStyle(QSplitter *pair, bool sideBySide, int split);
-  // Gives the left block (the first pair) this width; the visible one of viewers and second pair takes the rest.
-  void setLeftBlockWidth(int width);
-  int leftBlockWidthNow() const;
   // A list's status texts: count, then size and free space when its column 1 is "Size" (else empty).
   void fillSizePanels(TPTShellList *list, QLabel *const panels[3]);
   // Size of the listed files and free space into panels 1 and 2.
   void sizePanels(TPTShellList *list, QLabel *const panels[3]);
   void refreshSecondPair();
-  void keepTreeSelectionInView();
   void pickListItem(TPTShellList *list, TPTShellTree *tree, int row);
   bool secondPairShown() const;
   QMenu *fileMenu_ = nullptr, *editorMenu_ = nullptr, *miscMenu_ = nullptr, *optionsMenu_ = nullptr, *toolsMenu_ = nullptr,
         *viewMenu_ = nullptr, *helpMenu_ = nullptr, *tarnwickMenu_ = nullptr;
   QList<QAction *> secondViewItems_;  // the second list's four view items, tagged 0..3
   QAction *HideFolders2 = nullptr;
-  bool fullScreen_ = false, treeView_ = false, dual_ = false;
-  int savedLeftWidth_ = 0, savedSplit_ = 0;  // the first pair's, kept while tree/list view is on
-  int fullScreenLeftWidth_ = 0;
-  QString secondFolder_;  // the second pair's folder when the dual file manager last closed (empty before)
-  bool secondWasActive_ = false;  // while tree/list view is entered from the dual file manager
-  bool viewersWereDisabled_ = false;  // "Disable Viewers" as the user had it before a layout took it over
   void applyStringTableCaptions();
   void FormCreate();
   QAction *addItem(QMenu *menu, const QString &name, const QString &caption, const QString &key = {},

@@ -13,6 +13,7 @@
 #include <QToolButton>
 #include <cerrno>
 #include <unistd.h>
+#include "app/layouts.h"
 #include "app/tarn.h"
 #include "browser/panerules.h"
 #include "controls/dirlabel.h"
@@ -184,7 +185,7 @@ void TTarn::ChangeFontClick() {
 }
 
 void TTarn::Edit2Click() {
-  if (fullScreen_) return;
+  if (layouts_->fullScreen()) return;
   activeList()->setFileFilter(Edit2->currentText());
 }
 
@@ -219,7 +220,7 @@ void TTarn::CDEvents1AfterArrival(const QString &) {
 
 void TTarn::PTShellList1Click() {
   if (secondPairShown()) {
-    markActivePair(0);
+    layouts_->markActivePair(0);
     setTitle(browser::titleFor(PTShellTree1->SelectedPath()));
   }
   const int row = PTShellList1->Selected();

@@ -22,6 +22,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <unistd.h>
+#include "app/layouts.h"
 #include "app/tarn.h"
 #include "viewers/officetab.h"
 #include "windows/rich/richform.h"
@@ -73,18 +74,18 @@ void TTarn::FormCreate() {
   // The stored "DualFile" set the mark; the layout itself opens now.
   if (checked("DualFileManager1")) {
     item("DualFileManager1")->setChecked(false);
-    DualFileManager1Click();
+    layouts_->DualFileManager1Click();
   }
 }
 
 void TTarn::FormShow() {
   const int total = RxSplitter1->width();
-  setLeftBlockWidth(leftBlockWidth > 0 ? qMin(leftBlockWidth, total - 40) : 312);
+  layouts_->setLeftBlockWidth(leftBlockWidth > 0 ? qMin(leftBlockWidth, total - 40) : 312);
   const int height = PTSplitter1->height();
   PTSplitter1->setSizes({treePaneHeight, qMax(0, height - treePaneHeight - PTSplitter1->handleWidth())});
   // A dual file manager opened at start-up was split before the window had its size: it takes the first
   // pair's split now.
-  if (secondPairShown()) setPairStyle(PTSplitter2, PTSplitter1->orientation() == Qt::Horizontal, treePaneHeight);
+  if (secondPairShown()) TLayouts::setPairStyle(PTSplitter2, PTSplitter1->orientation() == Qt::Horizontal, treePaneHeight);
   if (!args_.isEmpty()) {
     // A path with spaces may arrive unquoted as several arguments.
     QString joined;
@@ -213,7 +214,7 @@ bool TTarn::eventFilter(QObject *o, QEvent *e) {
         TPTShellList *list = pair ? PTShellList2 : PTShellList1;
         const QWidget *tree = pair ? PTShellTree2 : PTShellTree1;
         if ((list->hasListFocus() && !list->isEditingName()) || o == tree) {
-          markActivePair(pair);
+          layouts_->markActivePair(pair);
           item(QLatin1String(command))->trigger();
           return true;
         }
@@ -236,14 +237,14 @@ bool TTarn::eventFilter(QObject *o, QEvent *e) {
                                 Qt::QueuedConnection);
     }
   }
-  if (o == StatusBar2 && e->type() == QEvent::MouseButtonRelease) StatusBar1DblClick();
+  if (o == StatusBar2 && e->type() == QEvent::MouseButtonRelease) layouts_->StatusBar1DblClick();
   if (o == StatusBar3 && e->type() == QEvent::MouseButtonRelease) TreeRefreshMitmClick();
   if ((o == Panel4 || o == panel2) && e->type() == QEvent::MouseButtonPress && secondPairShown()) {
     const int pair = o == panel2 ? 1 : 0;
-    markActivePair(pair);
+    layouts_->markActivePair(pair);
     setTitle(browser::titleFor((pair ? PTShellTree2 : PTShellTree1)->SelectedPath()));
   }
-  if (o == statusBar() && e->type() == QEvent::MouseButtonDblClick) StatusBar1DblClick();
+  if (o == statusBar() && e->type() == QEvent::MouseButtonDblClick) layouts_->StatusBar1DblClick();
   return QMainWindow::eventFilter(o, e);
 }
 

@@ -8,6 +8,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "app/layouts.h"
 #include "app/tarn.h"
 #include "controls/imagefiledialog.h"
 #include "controls/shelllist.h"
@@ -91,7 +92,7 @@ void TTarn::ShowImages() {
 }
 
 void TTarn::openImageWindowOn(const QString &path) {
-  if (fullScreen()) FullScreen1Click();
+  if (layouts_->fullScreen()) layouts_->FullScreen1Click();
   state.CurrentFile = path;
   imageInfo_ = imageio::info(path);
   newImageWindow(false);

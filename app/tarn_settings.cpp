@@ -6,6 +6,7 @@
 #include <QSplitter>
 #include <QStandardPaths>
 #include <QDir>
+#include "app/layouts.h"
 #include "app/tarn.h"
 #include "controls/shelllist.h"
 #include "platform/autostart.h"
@@ -105,7 +106,7 @@ void TTarn::SaveRegSettings() {
     Reg.WriteInteger(kSettings, "FormHt", g.height());
     Reg.WriteInteger(kSettings, "FormWid", g.width());
     // A hidden left block (full screen) keeps the width it comes back with.
-    const int left = fullScreen_ ? fullScreenLeftWidth_ : RxSplitter1->sizes().value(0);
+    const int left = layouts_->leftBlockWidthToStore();
     Reg.WriteInteger(kSettings, "Splitter1", left);
     Reg.WriteInteger(kSettings, "Splitter2", left);
     Reg.WriteInteger(kSettings, "SPosition", PTSplitter1->sizes().value(0));

@@ -7,6 +7,7 @@
 #include <QTabWidget>
 #include <QToolBar>
 #include <QSplitter>
+#include "app/layouts.h"
 #include "app/tarn.h"
 #include "browser/panerules.h"
 #include "controls/dirlabel.h"
@@ -29,7 +30,7 @@ class TarnZipHost final : public TZipHost {
     w.PTShellList1->setStatusTip(hint);
   }
   void showBrowserPanes() override {
-    if (w.fullScreen()) w.FullScreen1Click();
+    if (w.layouts().fullScreen()) w.layouts().FullScreen1Click();
     w.PTSplitter1->show();
     w.PTGroup1->show();
   }

@@ -14,6 +14,7 @@
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
+#include "app/layouts.h"
 #include "app/tarn.h"
 #include "controls/htmlview.h"
 #include "controls/imageview.h"
@@ -102,14 +103,14 @@ TEST_F(ImagesInWindow, WindowOptionAndDoubleClickOpenImageWindows) {
   QSignalSpy shown(w->ImagesTab, &TImagesTab::pictureShown);
   click("still.png");
   ASSERT_TRUE(shown.count() > 0 || shown.wait(10000));
-  w->FullScreen1Click();
-  ASSERT_TRUE(w->fullScreen());
+  w->layouts().FullScreen1Click();
+  ASSERT_TRUE(w->layouts().fullScreen());
   emit w->ImagesTab->PGImage2->doubleClicked();
   ASSERT_EQ(windows().size(), 1);
   ASSERT_TRUE(testenv::waitFor([&] { return !windows()[0]->loading(); }));
   EXPECT_EQ(windows()[0]->shownFile(), dir + "/still.png");
   EXPECT_FALSE(w->ImagesTab->PGImage2->isVisible());
-  EXPECT_FALSE(w->fullScreen());  // the browser comes back for the window's file
+  EXPECT_FALSE(w->layouts().fullScreen());  // the browser comes back for the window's file
   EXPECT_EQ(w->state.CurrentFile, dir + "/still.png");
 }
 

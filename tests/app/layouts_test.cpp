@@ -18,6 +18,7 @@
 #include <QTest>
 #include <QToolButton>
 #include <vector>
+#include "app/layouts.h"
 #include "app/tarn.h"
 #include "controls/shellcombo.h"
 #include "controls/shelllist.h"
@@ -119,7 +120,7 @@ TEST_F(Layouts, FullScreenHidesTheBrowserAndComesBackThroughTheEditorMenu) {
   // Tree/list view and the dual file manager are shut out meanwhile, keys included.
   key(Qt::Key_F11);
   key(Qt::Key_F9);
-  EXPECT_FALSE(w->treeListView() || w->dualFileManager());
+  EXPECT_FALSE(w->layouts().treeListView() || w->layouts().dualFileManager());
 
   back->trigger();
   settle();
@@ -150,7 +151,7 @@ TEST_F(Layouts, TreeListViewFillsTheWindowAndRestoresTheLeftBlockExactly) {
   for (const char *n : {"Cbox4", "Vertical", "FtpClient1", "Cbox3", "SaveNow1", "Clear2", "FullScreen1", "HelpTopics1", "ZipFile1"})
     EXPECT_FALSE(w->item(n)->isEnabled()) << n;
   key(Qt::Key_F6);  // full screen is shut out
-  EXPECT_FALSE(w->fullScreen());
+  EXPECT_FALSE(w->layouts().fullScreen());
   // Dragging the split bar takes the drive combo along.
   w->PTSplitter1->setSizes({300, 500});
   emit w->PTSplitter1->splitterMoved(300, 1);
@@ -203,7 +204,7 @@ TEST_F(Layouts, EveryLayoutGivesBackDisabledViewersAndTheItemsItTook) {
       trace += QKeySequence(k).toString() + " ";
     }
     SCOPED_TRACE(trace.toStdString());
-    ASSERT_FALSE(w->treeListView() || w->dualFileManager() || w->fullScreen());
+    ASSERT_FALSE(w->layouts().treeListView() || w->layouts().dualFileManager() || w->layouts().fullScreen());
     EXPECT_TRUE(w->item("Cbox4")->isChecked());
     EXPECT_TRUE(w->item("Cbox4")->isEnabled());
     // What else the layouts took comes back too.
@@ -246,7 +247,7 @@ TEST_F(Layouts, FiftyFiftyOnlyWhereTheLeftBlockShows) {
 
 TEST_F(Layouts, DualFileManagerFollowsTheActivePairAndRemembersTheSecondFolder) {
   key(Qt::Key_F9);
-  ASSERT_TRUE(w->dualFileManager());
+  ASSERT_TRUE(w->layouts().dualFileManager());
   EXPECT_TRUE(w->DualBut->isChecked() && w->item("DualFileManager1")->isChecked());
   EXPECT_FALSE(w->PTSplitter2->isHidden());
   EXPECT_TRUE(w->PTSplitter2->isEnabled());
@@ -295,7 +296,7 @@ TEST_F(Layouts, DualFileManagerFollowsTheActivePairAndRemembersTheSecondFolder) 
 
   // Closing with the second pair active leaves the first tree on its folder; the clicked file is shown.
   key(Qt::Key_F9);
-  EXPECT_FALSE(w->dualFileManager());
+  EXPECT_FALSE(w->layouts().dualFileManager());
   EXPECT_TRUE(w->PTSplitter2->isHidden());
   EXPECT_FALSE(w->Panel1->isHidden());
   EXPECT_TRUE(w->animate1->isHidden() && w->animate2->isHidden());
@@ -315,7 +316,7 @@ TEST_F(Layouts, DualFileManagerFollowsTheActivePairAndRemembersTheSecondFolder) 
   EXPECT_FALSE(w->secondPairActive());
 
   // The favourites follow the active pair: added from the second list's pop-up, chosen into the second tree.
-  w->markActivePair(1);
+  w->layouts().markActivePair(1);
   w->item("AddFolderToFavourites1")->trigger();
   ASSERT_EQ(w->Hcb1->findText(right), 0);
   w->PTShellTree2->SelectPath(left);
@@ -329,11 +330,11 @@ TEST_F(Layouts, TreeListViewInsideTheDualFileManagerKeepsTheActivePair) {
   key(Qt::Key_F9);
   w->PTShellTree2->SelectPath(right);
   ASSERT_TRUE(filled(w->PTShellList2, right));
-  w->markActivePair(1);
+  w->layouts().markActivePair(1);
   const int width = leftWidth();
 
   key(Qt::Key_F11);
-  EXPECT_TRUE(w->treeListView());
+  EXPECT_TRUE(w->layouts().treeListView());
   EXPECT_TRUE(w->PTSplitter2->isHidden());
   EXPECT_TRUE(w->Panel1->isHidden());
   EXPECT_TRUE(w->animate1->isHidden() && w->animate2->isHidden());
@@ -343,8 +344,8 @@ TEST_F(Layouts, TreeListViewInsideTheDualFileManagerKeepsTheActivePair) {
   EXPECT_FALSE(w->item("SaveNow1")->isEnabled());
 
   key(Qt::Key_F11);
-  EXPECT_FALSE(w->treeListView());
-  EXPECT_TRUE(w->dualFileManager());
+  EXPECT_FALSE(w->layouts().treeListView());
+  EXPECT_TRUE(w->layouts().dualFileManager());
   EXPECT_FALSE(w->PTSplitter2->isHidden());
   EXPECT_TRUE(w->Panel1->isHidden());
   EXPECT_TRUE(w->secondPairActive());
@@ -355,7 +356,7 @@ TEST_F(Layouts, TreeListViewInsideTheDualFileManagerKeepsTheActivePair) {
   // F11 then F9 leaves tree/list view first and closes the dual layout whole.
   key(Qt::Key_F11);
   key(Qt::Key_F9);
-  EXPECT_FALSE(w->treeListView() || w->dualFileManager());
+  EXPECT_FALSE(w->layouts().treeListView() || w->layouts().dualFileManager());
   EXPECT_FALSE(w->Panel1->isHidden());
   EXPECT_TRUE(w->PTSplitter2->isHidden());
   EXPECT_TRUE(menuShown("E&ditor") && menuEnabled("E&ditor"));
@@ -437,9 +438,9 @@ TEST_F(Layouts, FilesMoveBetweenThePairsByClipboardKeysAndDrops) {
 
   // Cut from the first list by its menu item, paste by the second list's pop-up: a move.
   w->PTShellList1->selectName("a1.txt");
-  w->markActivePair(0);
+  w->layouts().markActivePair(0);
   w->item("Move1")->trigger();
-  w->markActivePair(1);
+  w->layouts().markActivePair(1);
   w->item("Paste3")->trigger();
   EXPECT_TRUE(testenv::waitFor([&] { return QFile::exists(right + "/a1.txt") && !QFile::exists(left + "/a1.txt"); }));
 
@@ -475,7 +476,7 @@ TEST_F(Layouts, TheDualFileManagerOpensAgainAfterARestartAndLetsGoOfTheFavourite
     if (auto *b = qobject_cast<QMessageBox *>(m)) b->button(QMessageBox::Yes)->click();
   });
   key(Qt::Key_F9);
-  ASSERT_TRUE(w->dualFileManager());
+  ASSERT_TRUE(w->layouts().dualFileManager());
   EXPECT_TRUE(w->LEdit1->FileName().isEmpty());
   EXPECT_EQ(testenv::readFile(fav), left + "\r\n" + right + "\r\n");
   EXPECT_EQ(w->Hcb1->count(), 2);
@@ -487,7 +488,7 @@ TEST_F(Layouts, TheDualFileManagerOpensAgainAfterARestartAndLetsGoOfTheFavourite
   w->close();
   w.reset();
   open();
-  EXPECT_TRUE(w->dualFileManager());
+  EXPECT_TRUE(w->layouts().dualFileManager());
   EXPECT_FALSE(w->PTSplitter2->isHidden());
   EXPECT_TRUE(w->Panel1->isHidden());
   // Both pairs come back split where they were.
@@ -502,7 +503,7 @@ TEST_F(Layouts, TheDualFileManagerOpensAgainAfterARestartAndLetsGoOfTheFavourite
   w->close();
   w.reset();
   open();
-  EXPECT_FALSE(w->dualFileManager());
+  EXPECT_FALSE(w->layouts().dualFileManager());
   EXPECT_TRUE(w->PTSplitter2->isHidden());
   EXPECT_EQ(leftWidth(), width);
 }

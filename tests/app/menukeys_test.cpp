@@ -14,6 +14,7 @@
 #include <QToolButton>
 #include <QLabel>
 #include <QFile>
+#include "app/layouts.h"
 #include "app/tarn.h"
 #include "controls/shelllist.h"
 #include "controls/tledit.h"
@@ -108,9 +109,9 @@ TEST_F(MenuKeys, EveryKeyRunsItsItemOnceShownOrHidden) {
     EXPECT_EQ(ran.count(), 3) << "shown at start: " << shownAtStart;
     EXPECT_EQ(a->isVisible(), shownAtStart);
     // A layout key pressed three times leaves its layout on, which shuts out other keys: back to normal.
-    if (w->fullScreen()) w->FullScreen1Click();
-    if (w->treeListView()) w->TreeView1Click();
-    if (w->dualFileManager()) w->DualFileManager1Click();
+    if (w->layouts().fullScreen()) w->layouts().FullScreen1Click();
+    if (w->layouts().treeListView()) w->layouts().TreeView1Click();
+    if (w->layouts().dualFileManager()) w->layouts().DualFileManager1Click();
   }
 }
 
@@ -165,9 +166,9 @@ TEST_F(MenuKeys, EveryItemAndButtonDoesItsWorkOrSaysWhyNot) {
     EXPECT_FALSE(w->lastSystemMessage_.contains("not available")) << name.toStdString();
     for (QWidget *top : QApplication::topLevelWidgets())  // windows the item opened
       if (top != w.get() && top->isVisible() && !qobject_cast<QMenu *>(top)) top->close();
-    if (w->fullScreen()) w->FullScreen1Click();
-    if (w->treeListView()) w->TreeView1Click();
-    if (w->dualFileManager()) w->DualFileManager1Click();
+    if (w->layouts().fullScreen()) w->layouts().FullScreen1Click();
+    if (w->layouts().treeListView()) w->layouts().TreeView1Click();
+    if (w->layouts().dualFileManager()) w->layouts().DualFileManager1Click();
   };
   int run = 0;
   for (QAction *a : items) {
