@@ -332,7 +332,10 @@ class TTarn : public QMainWindow {
   friend class TarnZipHost;
   friend class TLayouts;
   std::unique_ptr<TLayouts> layouts_;
+  // The menus (app/tarn_menus.cpp): made from one table, then the frame's own items connected.
   void buildMenus();
+  void buildMenusFromTable();
+  QHash<QString, QMenu *> menus_;
   void setUpFileCommands();
   // ---- Favourites (app/tarn_favourites.cpp) ----
   void setUpFavourites();
@@ -364,7 +367,6 @@ class TTarn : public QMainWindow {
         *viewMenu_ = nullptr, *helpMenu_ = nullptr, *tarnwickMenu_ = nullptr;
   QList<QAction *> secondViewItems_;  // the second list's four view items, tagged 0..3
   QAction *HideFolders2 = nullptr;
-  void applyStringTableCaptions();
   void FormCreate();
   QAction *addItem(QMenu *menu, const QString &name, const QString &caption, const QString &key = {},
                    std::function<void()> handler = {}, bool checkable = false, bool checkedOnStart = false);

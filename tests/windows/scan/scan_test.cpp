@@ -134,8 +134,10 @@ TEST_F(Scan, CancelAndDeviceErrorsEndTheScanAndTheDeviceStaysUsable) {
   EXPECT_TRUE(r.image.isNull());
   EXPECT_EQ(blocks, 3);
 
+  // The device's reader thread is cancelled asynchronously by the library; cancelled while it is still
+  // starting (inside malloc) it never ends. The delay lets it reach its first write before the error comes.
   scan::Settings failing;
-  failing.extra = {{"read-delay", "no"}, {"read-return-value", "SANE_STATUS_IO_ERROR"}};
+  failing.extra = {{"read-delay-duration", "50000"}, {"read-return-value", "SANE_STATUS_IO_ERROR"}};
   ASSERT_TRUE(s.apply(failing, &error)) << error.toStdString();
   cancel = false;
   r = s.scan({}, cancel);
