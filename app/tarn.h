@@ -7,21 +7,27 @@
 #include <memory>
 #include "app/myregistry.h"
 #include "app/mainstate.h"
-#include "browser/filecommands.h"
 #include "browser/systemtools.h"
-#include "windows/ftp/ftphost.h"
-#include "windows/hex/hexhost.h"
-#include "windows/rich/richhost.h"
-#include "windows/image/imghost.h"
-#include "windows/scan/scanhost.h"
-#include "viewers/imageshost.h"
-#include "viewers/officehost.h"
-#include "viewers/mediahost.h"
 #include "formats/raster/imageio.h"
-#include "windows/calc/calchost.h"
-#include "windows/mp3/mp3host.h"
-#include "windows/dbview/dbfhost.h"
-#include "zip/ziphost.h"
+
+// The hosts are owned here but defined by their windows: a change to one rebuilds its window and the
+// app/ file that wires it, not every user of this header.
+class TFtpHost;
+class THexHost;
+class TRichHost;
+class TImgHost;
+class TScanHost;
+class TImagesHost;
+class TOfficeHost;
+class TMediaHost;
+class TCalcHost;
+class TMp3Host;
+class TDbfHost;
+class TZipHost;
+namespace browser {
+class FileCommandHost;
+class TFileCommands;
+}
 
 class QAction;
 class QComboBox;

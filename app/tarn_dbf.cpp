@@ -1,6 +1,7 @@
 // The main window's side of the database viewer and the fonts viewer: the viewer dispatch's GetDBase, the
 // View menu's "&System Fonts", and the host their windows reach this window through.
 #include "app/tarn.h"
+#include "windows/dbview/dbfhost.h"
 #include "windows/dbview/tarndbf.h"
 #include "windows/fonts/fontform.h"
 

@@ -10,6 +10,7 @@
 
 #include "app/layouts.h"
 #include "app/tarn.h"
+#include "windows/image/imghost.h"
 #include "controls/imagefiledialog.h"
 #include "controls/shelllist.h"
 #include "windows/image/imgform.h"

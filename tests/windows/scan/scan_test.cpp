@@ -119,7 +119,7 @@ TEST_F(Scan, ColourAndGreyScansEqualScanimagesPixelForPixel) {
   }
 }
 
-TEST_F(Scan, CancelAndDeviceErrorsEndTheScanAndTheDeviceStaysUsable) {
+TEST_F(Scan, CancelEndsTheScanAndTheDeviceStaysUsable) {
   scan::Session s;
   ASSERT_TRUE(s.open("test:0"));
   scan::Settings slow;
@@ -134,21 +134,10 @@ TEST_F(Scan, CancelAndDeviceErrorsEndTheScanAndTheDeviceStaysUsable) {
   EXPECT_TRUE(r.image.isNull());
   EXPECT_EQ(blocks, 3);
 
-  // The device's reader thread is cancelled asynchronously by the library; cancelled while it is still
-  // starting (inside malloc) it never ends. The delay lets it reach its first write before the error comes.
-  scan::Settings failing;
-  failing.extra = {{"read-delay-duration", "50000"}, {"read-return-value", "SANE_STATUS_IO_ERROR"}};
-  ASSERT_TRUE(s.apply(failing, &error)) << error.toStdString();
-  cancel = false;
-  r = s.scan({}, cancel);
-  EXPECT_FALSE(r.cancelled);
-  EXPECT_TRUE(r.image.isNull());
-  EXPECT_EQ(scan::statusName(r.status), "SANE_STATUS_IO_ERROR");
-  EXPECT_FALSE(r.error.isEmpty());
-
   // A device that does not know the length beforehand (a hand scanner) still gives its whole picture.
   scan::Settings hand;
-  hand.extra = {{"read-return-value", "Default"}, {"read-limit", "no"}, {"hand-scanner", "yes"}};
+  hand.extra = {{"read-delay", "no"}, {"read-limit", "no"}, {"hand-scanner", "yes"}};
+  cancel = false;
   ASSERT_TRUE(s.apply(hand, &error)) << error.toStdString();
   r = s.scan({}, cancel);
   ASSERT_FALSE(r.image.isNull()) << r.error.toStdString();
@@ -158,6 +147,44 @@ TEST_F(Scan, CancelAndDeviceErrorsEndTheScanAndTheDeviceStaysUsable) {
   wrong.mode = "Infrared";
   EXPECT_FALSE(s.apply(wrong, &error));
   EXPECT_TRUE(error.contains("Infrared"));
+}
+
+// A device error in the middle of a scan ends it with the device's status named. The test device's reader
+// thread is cancelled asynchronously by the library (sanei_thread); cancelled while it is inside malloc, it
+// never ends and the library's sane_cancel waits for it for ever, about one scan in thirty under load.
+// That fault is the library's, not ours: the case runs in a child process, tried again when one hangs.
+TEST_F(Scan, ADeviceErrorEndsTheScanWithItsStatusNamed) {
+  if (qEnvironmentVariableIsEmpty("TARNWICK_SCAN_CHILD")) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      QProcess child;
+      QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+      env.insert("TARNWICK_SCAN_CHILD", "1");
+      child.setProcessEnvironment(env);
+      child.setProcessChannelMode(QProcess::MergedChannels);
+      child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=Scan.ADeviceError*"});
+      if (!child.waitForFinished(30000)) {
+        child.kill();
+        child.waitForFinished();
+        continue;
+      }
+      EXPECT_EQ(child.exitCode(), 0) << child.readAll().toStdString();
+      return;
+    }
+    FAIL() << "the scan hung three times in the device library's cancel";
+  }
+  scan::Session s;
+  ASSERT_TRUE(s.open("test:0"));
+  QString error;
+  scan::Settings failing;
+  failing.resolution = 100;
+  failing.extra = {{"read-return-value", "SANE_STATUS_IO_ERROR"}};
+  ASSERT_TRUE(s.apply(failing, &error)) << error.toStdString();
+  std::atomic_bool cancel{false};
+  scan::Result r = s.scan({}, cancel);
+  EXPECT_FALSE(r.cancelled);
+  EXPECT_TRUE(r.image.isNull());
+  EXPECT_EQ(scan::statusName(r.status), "SANE_STATUS_IO_ERROR");
+  EXPECT_FALSE(r.error.isEmpty());
 }
 
 TEST_F(Scan, TheWindowAcquiresShowsAndSavesTheScanAsTheCurrentFile) {
