@@ -137,6 +137,7 @@ TTarn::~TTarn() {
   qDeleteAll(findChildren<TRichForm *>(QString(), Qt::FindDirectChildrenOnly));
   delete TTheCalculator::instance();
   deleteDbfWindows();
+  deleteFontsWindow();
   delete FtpForm1;
   delete FtpPanel1;
   if (ZipTab && ZipTab->DirLabel1 == DirLabel1) DirLabel1 = nullptr;  // adopted by the page: it goes with it

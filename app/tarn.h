@@ -323,6 +323,7 @@ class TTarn : public QMainWindow {
   std::unique_ptr<TDbfHost> dbfHost;
   void SystemFonts1Click();
   void deleteDbfWindows();
+  void deleteFontsWindow();  // app/tarn_fonts.cpp
   // At the program's close: every table window closes as its close box would (pending edits posted). False
   // when one refused (its edit cannot be written): the program then stays open.
   bool closeDbfWindows();

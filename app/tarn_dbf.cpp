@@ -1,9 +1,8 @@
-// The main window's side of the database viewer and the fonts viewer: the viewer dispatch's GetDBase, the
-// View menu's "&System Fonts", and the host their windows reach this window through.
+// The main window's side of the database viewer: the viewer dispatch's GetDBase and the host its windows
+// reach this window through.
 #include "app/tarn.h"
 #include "windows/dbview/dbfhost.h"
 #include "windows/dbview/tarndbf.h"
-#include "windows/fonts/fontform.h"
 
 #include <QFileDialog>
 #include <QPrintDialog>
@@ -53,8 +52,6 @@ void TTarn::GetDBase() {
   (new TTarnDbf(*dbfHost, this))->show();
 }
 
-void TTarn::SystemFonts1Click() { TFontForm::open(this, item(QStringLiteral("SystemFonts1"))); }
-
 bool TTarn::closeDbfWindows() {
   for (TTarnDbf *d : findChildren<TTarnDbf *>(Qt::FindDirectChildrenOnly))
     if (d->isVisible() && !d->close()) return false;
@@ -62,6 +59,5 @@ bool TTarn::closeDbfWindows() {
 }
 
 void TTarn::deleteDbfWindows() {
-  delete TFontForm::instance();
   for (TTarnDbf *d : findChildren<TTarnDbf *>(Qt::FindDirectChildrenOnly)) delete d;
 }
