@@ -3,6 +3,7 @@
 #include "formats/rtf/rtfcodepages.h"
 #include "formats/rtf/rtfkept.h"
 
+#include <optional>
 #include <QColor>
 #include <QFile>
 #include <QHash>
@@ -337,6 +338,9 @@ class Reader {
   bool closeGroup();
   bool finishDocument();  // the last paragraph and table row, while the document's group is still open
   bool controlWord(std::string_view name, bool hasParam, int param);
+  std::optional<bool> tableWord(Kw kw, int p);
+  std::optional<bool> destinationWord(Kw kw, std::string_view name, bool hasParam, int param, bool fresh, bool canKeep);
+  bool formatWord(Kw kw, bool hasParam, int param);
   bool controlSymbol(char c);
   void textByte(char c);
   void flushBytes();
@@ -809,8 +813,16 @@ bool Reader::controlWord(std::string_view name, bool hasParam, int param) {
     return true;
   }
   const int p = hasParam ? param : 0;
-  const bool on = !hasParam || param != 0;
 
+  if (const std::optional<bool> r = tableWord(kw, p)) return *r;
+  if (const std::optional<bool> r = destinationWord(kw, name, hasParam, param, fresh, canKeep)) return *r;
+  return formatWord(kw, hasParam, param);
+}
+
+// Words inside the font and colour tables and the list text; nothing when the word means what it means in
+// the text.
+std::optional<bool> Reader::tableWord(Kw kw, int p) {
+  State &s = st();
   if (s.dest == Dest::FontTable) {
     switch (kw) {
       case K_f:
@@ -844,6 +856,14 @@ bool Reader::controlWord(std::string_view name, bool hasParam, int param) {
     }
   }
 
+  return std::nullopt;
+}
+
+// Destinations, groups kept whole, fields and the document's character set; nothing for other words.
+std::optional<bool> Reader::destinationWord(Kw kw, std::string_view name, bool hasParam, int param, bool fresh,
+                                            bool canKeep) {
+  State &s = st();
+  const int p = hasParam ? param : 0;
   switch (kw) {
     case K_unknown: case K_ignored: return true;
     case K_headdest:
@@ -935,6 +955,16 @@ bool Reader::controlWord(std::string_view name, bool hasParam, int param) {
       }
       return true;
     case K_deff: deff_ = p; return true;
+    default: return std::nullopt;
+  }
+}
+
+// Character and paragraph formatting, table rows, breaks and special characters.
+bool Reader::formatWord(Kw kw, bool hasParam, int param) {
+  State &s = st();
+  const int p = hasParam ? param : 0;
+  const bool on = !hasParam || param != 0;
+  switch (kw) {
     case K_f: s.chr.font = p; return true;
     case K_plain: {
       if (stack_.size() <= 2) bodyStarted_ = true;
