@@ -106,6 +106,18 @@ class ZipJob {
  public:
   ZipJob(const Options &o, Reporter &r) : o_(o), rep_(r) {}
   int32_t run();
+  // A stop asked by a callback: the archive is left as it was.
+  bool stoppedNow();
+  // Delete mode: the archive again without the members the specs match.
+  int32_t runDelete(std::vector<bool> &dropOld);
+  // What each source does (add, replace or nothing, by the freshen and update rules); replaced members are
+  // marked in dropOld.
+  std::vector<Source> planAdds(const std::map<std::string, size_t> &byName, std::vector<bool> &dropOld,
+                               uint64_t &totalBytes);
+  // After the new archive is in place: its time (zip time option) and the moved sources removed.
+  void afterWrite();
+  // The end of an add: the archive put in place, or left as it was after a stop or a failure.
+  int32_t endAdds(bool failed, int32_t done);
 
  private:
   bool openExisting();
@@ -682,74 +694,61 @@ void ZipJob::abandonOutput() {
   temp_.clear();
 }
 
-int32_t ZipJob::run() {
-  if (o_.archive.empty()) {
-    rep_.message(zipapi::ErrOpen, "No archive name given");
+bool ZipJob::stoppedNow() {
+  if (!rep_.stopped()) return false;
+  rep_.message(zipapi::ErrCancelled, "Operation cancelled: the archive was not changed");
+  abandonOutput();
+  return true;
+}
+
+int32_t ZipJob::runDelete(std::vector<bool> &dropOld) {
+  auto stopped = [this] { return stoppedNow(); };
+  int32_t matched = 0;
+  for (size_t i = 0; i < old_.members.size(); ++i) {
+    const Member &m = old_.members[i];
+    std::string bare = m.name;
+    if (m.isDir()) bare.pop_back();
+    for (const auto &sp : o_.specs) {
+      std::string spec = normalizeSpec(sp);
+      if (wildMatch(spec, m.name) || wildMatch(spec, bare)) {
+        dropOld[i] = true;
+        ++matched;
+        if (o_.verbose) rep_.message(0, "deleting: " + m.name);
+        break;
+      }
+    }
+    if (stopped()) return 0;
+  }
+  if (matched == 0) {
+    rep_.message(zipapi::ErrNoMatch, "Nothing to delete: no member matches");
     return 0;
   }
-  if (!openExisting()) return 0;
-  std::map<std::string, size_t> byName;
-  for (size_t i = 0; i < old_.members.size(); ++i) byName[old_.members[i].name] = i;
-  std::vector<bool> dropOld(old_.members.size(), false);
-  int32_t done = 0;
-
-  // Every callback may ask to stop; the archive is then left as it was.
-  auto stopped = [&] {
-    if (!rep_.stopped()) return false;
-    rep_.message(zipapi::ErrCancelled, "Operation cancelled: the archive was not changed");
-    abandonOutput();
-    return true;
-  };
-
-  if (o_.deleteMembers) {
-    int32_t matched = 0;
-    for (size_t i = 0; i < old_.members.size(); ++i) {
-      const Member &m = old_.members[i];
-      std::string bare = m.name;
-      if (m.isDir()) bare.pop_back();
-      for (const auto &sp : o_.specs) {
-        std::string spec = normalizeSpec(sp);
-        if (wildMatch(spec, m.name) || wildMatch(spec, bare)) {
-          dropOld[i] = true;
-          ++matched;
-          if (o_.verbose) rep_.message(0, "deleting: " + m.name);
-          break;
-        }
-      }
-      if (stopped()) return 0;
-    }
-    if (matched == 0) {
-      rep_.message(zipapi::ErrNoMatch, "Nothing to delete: no member matches");
-      return 0;
-    }
-    rep_.send(zipapi::ActTotalMembers, 0, uint64_t(matched), {});
-    if (stopped()) return 0;
-    if (!beginOutput()) {
-      abandonOutput();
-      return 0;
-    }
-    for (size_t i = 0; i < old_.members.size(); ++i) {
-      if (dropOld[i]) continue;
-      if (!copyMember(old_.members[i])) {
-        abandonOutput();
-        return 0;
-      }
-      if ((i & 255) == 0) rep_.bytes(0);
-      if (stopped()) return 0;
-    }
-    if (!finishOutput()) {
-      abandonOutput();
-      return 0;
-    }
-    rep_.send(zipapi::ActBatchEnd, 0, 0, {});
-    return matched;
-  }
-
-  collect();
+  rep_.send(zipapi::ActTotalMembers, 0, uint64_t(matched), {});
   if (stopped()) return 0;
-  // Decide what each source does: add, replace, or nothing (freshen / update rules).
+  if (!beginOutput()) {
+    abandonOutput();
+    return 0;
+  }
+  for (size_t i = 0; i < old_.members.size(); ++i) {
+    if (dropOld[i]) continue;
+    if (!copyMember(old_.members[i])) {
+      abandonOutput();
+      return 0;
+    }
+    if ((i & 255) == 0) rep_.bytes(0);
+    if (stopped()) return 0;
+  }
+  if (!finishOutput()) {
+    abandonOutput();
+    return 0;
+  }
+  rep_.send(zipapi::ActBatchEnd, 0, 0, {});
+  return matched;
+}
+
+std::vector<Source> ZipJob::planAdds(const std::map<std::string, size_t> &byName, std::vector<bool> &dropOld,
+                                     uint64_t &totalBytes) {
   std::vector<Source> todo;
-  uint64_t totalBytes = 0;
   for (auto &s : sources_) {
     const auto it = byName.find(s.name);
     const bool exists = it != byName.end();
@@ -766,6 +765,66 @@ int32_t ZipJob::run() {
     totalBytes += s.size;
     todo.push_back(s);
   }
+  return todo;
+}
+
+void ZipJob::afterWrite() {
+  if (o_.zipTime) {
+    for (const auto &e : central_) newest_ = std::max(newest_, unixTime(e.date, e.time));
+  }
+  if (o_.zipTime && newest_ > 0) {
+    struct timeval tv[2] = {{newest_, 0}, {newest_, 0}};
+    ::utimes(o_.archive.c_str(), tv);
+  }
+  // Move: the sources go only after the new archive is in place; folders only when left empty.
+  for (const auto &f : movedFiles_) ::unlink(f.c_str());
+  std::sort(movedDirs_.begin(), movedDirs_.end(), [](const std::string &a, const std::string &b) { return a > b; });
+  for (const auto &d : movedDirs_) ::rmdir(d.c_str());
+}
+
+int32_t ZipJob::endAdds(bool failed, int32_t done) {
+  if (rep_.stopped() && !failed) {
+    rep_.message(zipapi::ErrCancelled, "Operation cancelled: the archive was not changed");
+    abandonOutput();
+    return 0;
+  }
+  if (failed || writeFailed_) {
+    if (rep_.stopped()) rep_.message(zipapi::ErrCancelled, "Operation cancelled: the archive was not changed");
+    else rep_.message(zipapi::ErrWrite, "The archive was not changed");
+    abandonOutput();
+    return 0;
+  }
+  if (done == 0) {
+    abandonOutput();
+    return 0;
+  }
+  if (!finishOutput()) {
+    abandonOutput();
+    return 0;
+  }
+  afterWrite();
+  rep_.send(zipapi::ActBatchEnd, 0, 0, {});
+  return done;
+}
+
+int32_t ZipJob::run() {
+  if (o_.archive.empty()) {
+    rep_.message(zipapi::ErrOpen, "No archive name given");
+    return 0;
+  }
+  if (!openExisting()) return 0;
+  std::map<std::string, size_t> byName;
+  for (size_t i = 0; i < old_.members.size(); ++i) byName[old_.members[i].name] = i;
+  std::vector<bool> dropOld(old_.members.size(), false);
+  int32_t done = 0;
+
+  auto stopped = [this] { return stoppedNow(); };
+  if (o_.deleteMembers) return runDelete(dropOld);
+
+  collect();
+  if (stopped()) return 0;
+  uint64_t totalBytes = 0;
+  std::vector<Source> todo = planAdds(byName, dropOld, totalBytes);
   if (todo.empty()) {
     rep_.message(zipapi::ErrNoMatch, "Nothing to do: no files to add");
     return 0;
@@ -893,38 +952,7 @@ int32_t ZipJob::run() {
   if (!(failed || rep_.stopped() || writeFailed_)) flush();
   if (failed || rep_.stopped() || writeFailed_) pipe.drainQuietly();
   else pipe.drain();
-  if (rep_.stopped() && !failed) {
-    rep_.message(zipapi::ErrCancelled, "Operation cancelled: the archive was not changed");
-    abandonOutput();
-    return 0;
-  }
-  if (failed || writeFailed_) {
-    if (rep_.stopped()) rep_.message(zipapi::ErrCancelled, "Operation cancelled: the archive was not changed");
-    else rep_.message(zipapi::ErrWrite, "The archive was not changed");
-    abandonOutput();
-    return 0;
-  }
-  if (done == 0) {
-    abandonOutput();
-    return 0;
-  }
-  if (!finishOutput()) {
-    abandonOutput();
-    return 0;
-  }
-  if (o_.zipTime) {
-    for (const auto &e : central_) newest_ = std::max(newest_, unixTime(e.date, e.time));
-  }
-  if (o_.zipTime && newest_ > 0) {
-    struct timeval tv[2] = {{newest_, 0}, {newest_, 0}};
-    ::utimes(o_.archive.c_str(), tv);
-  }
-  // Move: the sources go only after the new archive is in place; folders only when left empty.
-  for (const auto &f : movedFiles_) ::unlink(f.c_str());
-  std::sort(movedDirs_.begin(), movedDirs_.end(), [](const std::string &a, const std::string &b) { return a > b; });
-  for (const auto &d : movedDirs_) ::rmdir(d.c_str());
-  rep_.send(zipapi::ActBatchEnd, 0, 0, {});
-  return done;
+  return endAdds(failed, done);
 }
 
 }  // namespace
