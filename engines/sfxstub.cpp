@@ -625,51 +625,95 @@ void usage() {
       "5 cancelled.");
 }
 
-int run(int argc, char **argv) {
-  std::string folderArg;
+// The command line: -d folder, -y, -o or -n, -l, -t.
+struct Args {
+  std::string folder;
   bool haveFolder = false;
-  Overwrite modeArg = Overwrite::Ask;
+  Overwrite mode = Overwrite::Ask;
   bool haveMode = false;
-  bool yes = false, list = false, test = false, always = false, never = false;
+  bool yes = false, list = false, test = false;
+};
+
+// The exit code when the program ends here (help, a usage error), else -1.
+int parseArgs(int argc, char **argv, Args &out) {
+  bool always = false, never = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "-d" && i + 1 < argc) {
-      folderArg = argv[++i];
-      haveFolder = true;
-    } else if (a == "-y") yes = true;
+      out.folder = argv[++i];
+      out.haveFolder = true;
+    } else if (a == "-y") out.yes = true;
     else if (a == "-o" || a == "-n") {
-      modeArg = a == "-o" ? Overwrite::Always : Overwrite::Never;
+      out.mode = a == "-o" ? Overwrite::Always : Overwrite::Never;
       (a == "-o" ? always : never) = true;
-      haveMode = true;
+      out.haveMode = true;
     }
-    else if (a == "-l") list = true;
-    else if (a == "-t") test = true;
+    else if (a == "-l") out.list = true;
+    else if (a == "-t") out.test = true;
     else {
       usage();
       return a == "-h" || a == "--help" ? ExitOk : ExitUsage;
     }
   }
   // Options that contradict each other: no guess at which one was meant.
-  if ((always && never) || (list && test)) {
+  if ((always && never) || (out.list && out.test)) {
     say(always && never ? "The options -o and -n cannot be used together." : "The options -l and -t cannot be used together.");
     usage();
     return ExitUsage;
   }
-  catchStopSignals();
-  // Who answers the questions: nobody (-y, auto-run), the terminal, or the desktop's dialogs, which also
-  // show a refusal to a user who started the file from a file manager.
-  std::unique_ptr<Ui> ui;
-  if (!yes && !list && !test) {
-    if (::isatty(0)) {
-      ui = std::make_unique<TerminalUi>();
-    } else if ((std::getenv("DISPLAY") && *std::getenv("DISPLAY")) ||
-               (std::getenv("WAYLAND_DISPLAY") && *std::getenv("WAYLAND_DISPLAY"))) {
+  return -1;
+}
+
+// Who answers the questions: nobody (-y, auto-run), the terminal, or the desktop's dialogs, which also
+// show a refusal to a user who started the file from a file manager.
+std::unique_ptr<Ui> pickUi(bool quiet) {
+  if (!quiet) {
+    if (::isatty(0)) return std::make_unique<TerminalUi>();
+    if ((std::getenv("DISPLAY") && *std::getenv("DISPLAY")) ||
+        (std::getenv("WAYLAND_DISPLAY") && *std::getenv("WAYLAND_DISPLAY"))) {
       std::string p = onPath("kdialog");
-      if (!p.empty()) ui = std::make_unique<DialogUi>(p, true);
-      else if (!(p = onPath("zenity")).empty()) ui = std::make_unique<DialogUi>(p, false);
+      if (!p.empty()) return std::make_unique<DialogUi>(p, true);
+      if (!(p = onPath("zenity")).empty()) return std::make_unique<DialogUi>(p, false);
     }
   }
-  if (!ui) ui = std::make_unique<Ui>();
+  return std::make_unique<Ui>();
+}
+
+// -l: the members, their sizes and dates.
+int listMembers(const sfx::Header &h, const Archive &a) {
+  std::printf("%s\n", shown(h.caption).c_str());
+  uint64_t total = 0;
+  for (const auto &m : a.members) {
+    std::printf("%14llu  %s  %s\n", static_cast<unsigned long long>(m.usize), dateText(m).c_str(),
+                shown(m.name).c_str());
+    total += m.usize;
+  }
+  std::printf("%14llu  %zu files\n", static_cast<unsigned long long>(total), a.members.size());
+  return ExitOk;
+}
+
+// -t: every member read and checked, nothing written.
+int testMembers(const Archive &a) {
+  EngineRun r;
+  r.progress = false;
+  const bool ok = a.members.empty() || runEngine({}, true, false, {}, r);
+  if (stopAsked()) {
+    say("Cancelled.");
+    return ExitCancelled;
+  }
+  say(ok ? "All " + std::to_string(a.members.size()) + " files are sound." : "The archive has errors.");
+  return ok ? ExitOk : ExitFailed;
+}
+
+int run(int argc, char **argv) {
+  Args args;
+  if (const int code = parseArgs(argc, argv, args); code >= 0) return code;
+  const std::string &folderArg = args.folder;
+  const bool haveFolder = args.haveFolder, haveMode = args.haveMode;
+  const Overwrite modeArg = args.mode;
+  const bool yes = args.yes, list = args.list, test = args.test;
+  catchStopSignals();
+  std::unique_ptr<Ui> ui = pickUi(yes || list || test);
   Loaded l;
   std::string why;
   if (!load(l, why)) {
@@ -678,28 +722,8 @@ int run(int argc, char **argv) {
   }
   const sfx::Header &h = l.h;
   const Archive &a = l.a;
-  if (list) {
-    std::printf("%s\n", shown(h.caption).c_str());
-    uint64_t total = 0;
-    for (const auto &m : a.members) {
-      std::printf("%14llu  %s  %s\n", static_cast<unsigned long long>(m.usize), dateText(m).c_str(),
-                  shown(m.name).c_str());
-      total += m.usize;
-    }
-    std::printf("%14llu  %zu files\n", static_cast<unsigned long long>(total), a.members.size());
-    return ExitOk;
-  }
-  if (test) {
-    EngineRun r;
-    r.progress = false;
-    const bool ok = a.members.empty() || runEngine({}, true, false, {}, r);
-    if (stopAsked()) {
-      say("Cancelled.");
-      return ExitCancelled;
-    }
-    say(ok ? "All " + std::to_string(a.members.size()) + " files are sound." : "The archive has errors.");
-    return ok ? ExitOk : ExitFailed;
-  }
+  if (list) return listMembers(h, a);
+  if (test) return testMembers(a);
   std::vector<std::string> bad;
   for (const auto &m : a.members)
     if (unsafeName(m.name)) bad.push_back(shown(m.name));

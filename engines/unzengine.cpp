@@ -173,57 +173,49 @@ class Decoder {
   const std::string &password_;
 };
 
+// An outcome that ends the member with an error.
+Outcome failure(int error, std::string message) {
+  Outcome o;
+  o.error = error;
+  o.message = std::move(message);
+  return o;
+}
+
 template <class Sink>
 Outcome Decoder::run(Sink sink) {
   Outcome o;
   unsigned char lh[30];
   if (m_.localOffset + 30 > a_.fileSize || !preadAll(fd_, lh, 30, m_.localOffset)) {
-    o.error = zipapi::ErrTruncated;
-    o.message = "Truncated data: " + m_.name;
-    return o;
+    return failure(zipapi::ErrTruncated, "Truncated data: " + m_.name);
   }
   if (rd32(lh) != kSigLocal) {
-    o.error = zipapi::ErrFormat;
-    o.message = "Bad local header: " + m_.name;
-    return o;
+    return failure(zipapi::ErrFormat, "Bad local header: " + m_.name);
   }
   const uint64_t dataAt = m_.localOffset + 30 + rd16(lh + 26) + rd16(lh + 28);
   if (dataAt > a_.fileSize || m_.csize > a_.fileSize - dataAt) {
-    o.error = zipapi::ErrTruncated;
-    o.message = "Truncated data: " + m_.name;
-    return o;
+    return failure(zipapi::ErrTruncated, "Truncated data: " + m_.name);
   }
   if (m_.method != 0 && m_.method != 8) {
-    o.error = zipapi::ErrUnsupported;
-    o.message = "Unsupported compression method " + std::to_string(m_.method) + ": " + m_.name;
-    return o;
+    return failure(zipapi::ErrUnsupported, "Unsupported compression method " + std::to_string(m_.method) + ": " + m_.name);
   }
   uint64_t at = dataAt, left = m_.csize;
   std::unique_ptr<ZipCrypto> crypto;
   if (m_.flags & kFlagEncrypted) {
     if (m_.flags & 0x0040) {
-      o.error = zipapi::ErrUnsupported;
-      o.message = "Strong encryption is not supported: " + m_.name;
-      return o;
+      return failure(zipapi::ErrUnsupported, "Strong encryption is not supported: " + m_.name);
     }
     if (password_.empty()) {
-      o.error = zipapi::ErrPassword;
-      o.message = "Password required: " + m_.name;
-      return o;
+      return failure(zipapi::ErrPassword, "Password required: " + m_.name);
     }
     unsigned char head[12];
     if (left < 12 || !preadAll(fd_, head, 12, at)) {
-      o.error = zipapi::ErrTruncated;
-      o.message = "Truncated data: " + m_.name;
-      return o;
+      return failure(zipapi::ErrTruncated, "Truncated data: " + m_.name);
     }
     crypto = std::make_unique<ZipCrypto>(password_);
     crypto->decrypt(head, 12);
     const uint8_t check = (m_.flags & kFlagDescriptor) ? uint8_t(m_.time >> 8) : uint8_t(m_.crc >> 24);
     if (head[11] != check) {
-      o.error = zipapi::ErrPassword;
-      o.message = "Wrong password: " + m_.name;
-      return o;
+      return failure(zipapi::ErrPassword, "Wrong password: " + m_.name);
     }
     at += 12;
     left -= 12;
@@ -231,9 +223,7 @@ Outcome Decoder::run(Sink sink) {
   // Data that does not decode: for an encrypted entry the check byte lets one wrong password in 256 through,
   // and garbage then follows, so it is reported as the wrong password it almost surely is.
   const auto undecodable = [&](int error, const char *what) {
-    o.error = crypto ? zipapi::ErrPassword : error;
-    o.message = (crypto ? std::string("Wrong password: ") : std::string(what)) + m_.name;
-    return o;
+    return failure(crypto ? zipapi::ErrPassword : error, (crypto ? std::string("Wrong password: ") : std::string(what)) + m_.name);
   };
   uint32_t crc = 0;
   uint64_t produced = 0;
@@ -246,21 +236,15 @@ Outcome Decoder::run(Sink sink) {
   if (whole) {
     unsigned char *in = scratch(0, size_t(left) + 1);
     if (left && !preadAll(fd_, in, size_t(left), at)) {
-      o.error = zipapi::ErrTruncated;
-      o.message = "Truncated data: " + m_.name;
-      return o;
+      return failure(zipapi::ErrTruncated, "Truncated data: " + m_.name);
     }
     if (crypto) crypto->decrypt(in, size_t(left));
     if (m_.method == 0) {
       if (left != m_.usize) {
-        o.error = zipapi::ErrFormat;
-        o.message = "Stored size does not match: " + m_.name;
-        return o;
+        return failure(zipapi::ErrFormat, "Stored size does not match: " + m_.name);
       }
       if (!emit(in, size_t(left))) {
-        o.error = zipapi::ErrWrite;
-        o.message = "Write error: " + m_.name + ": " + errnoText();
-        return o;
+        return failure(zipapi::ErrWrite, "Write error: " + m_.name + ": " + errnoText());
       }
     } else {
       unsigned char *outBuf = scratch(1, size_t(m_.usize) + 1);
@@ -269,18 +253,14 @@ Outcome Decoder::run(Sink sink) {
         return r == InflateResult::Short ? undecodable(zipapi::ErrTruncated, "Truncated data: ")
                                          : undecodable(zipapi::ErrCrc, "Bad compressed data: ");
       if (!emit(outBuf, size_t(m_.usize))) {
-        o.error = zipapi::ErrWrite;
-        o.message = "Write error: " + m_.name + ": " + errnoText();
-        return o;
+        return failure(zipapi::ErrWrite, "Write error: " + m_.name + ": " + errnoText());
       }
     }
   } else {
     std::vector<unsigned char> in(1 << 20), outBuf(1 << 20);
     z_stream z{};
     if (m_.method == 8 && inflateInit2(&z, -MAX_WBITS) != Z_OK) {
-      o.error = zipapi::ErrMemory;
-      o.message = "Out of memory: " + m_.name;
-      return o;
+      return failure(zipapi::ErrMemory, "Out of memory: " + m_.name);
     }
     bool end = m_.method == 0 && left == 0;
     bool fail = false;
@@ -317,9 +297,7 @@ Outcome Decoder::run(Sink sink) {
     }
     if (m_.method == 8) inflateEnd(&z);
     if (fail) {
-      o.error = zipapi::ErrWrite;
-      o.message = "Read or write error: " + m_.name + ": " + errnoText();
-      return o;
+      return failure(zipapi::ErrWrite, "Read or write error: " + m_.name + ": " + errnoText());
     }
     if (!end || produced != m_.usize) return undecodable(zipapi::ErrTruncated, "Truncated data: ");
   }
