@@ -147,3 +147,73 @@ bool saveFileKeepingAttributes(const QString &path, const QByteArray &bytes, QSt
 }
 
 }  // namespace platform
+
+namespace platform {
+
+namespace {
+QString errnoString() { return QString::fromLocal8Bit(std::strerror(errno)); }
+}  // namespace
+
+StreamingSave::StreamingSave(const QString &target, unsigned mode, SaveAccess access)
+    : target_(target), mode_(access == SaveAccess::OwnerOnly ? 0600 : mode) {}
+
+StreamingSave::~StreamingSave() {
+  if (!renamed_) discard();
+}
+
+bool StreamingSave::open(QString *error) {
+  const QFileInfo fi(target_);
+  temp_ = QFile::encodeName(fi.absolutePath() + QStringLiteral("/.") + fi.fileName() + QStringLiteral(".tarnwick-save-XXXXXX"));
+  fd_ = ::mkostemp(temp_.data(), O_CLOEXEC);
+  if (fd_ < 0) {
+    if (error) *error = QStringLiteral("%1 could not be created: %2").arg(target_, errnoString());
+    temp_.clear();
+    return false;
+  }
+  // mkstemp makes the file private; the finished file gets the usual bits, as any new file would.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::fchmod(fd_, mode_t(mode_) & ~mask);
+  return true;
+}
+
+bool StreamingSave::write(const char *data, qint64 n) {
+  while (n > 0) {
+    const ssize_t w = ::write(fd_, data, size_t(n));
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    data += w;
+    n -= w;
+    written_ += w;
+  }
+  return true;
+}
+
+bool StreamingSave::finish(QString *error) {
+  if (fd_ < 0) return !temp_.isEmpty();
+  const bool ok = ::fsync(fd_) == 0;
+  const QString why = ok ? QString() : errnoString();
+  const bool closed = ::close(fd_) == 0;
+  fd_ = -1;
+  if (ok && closed) return true;
+  if (error) *error = QStringLiteral("%1 could not be written: %2").arg(target_, why.isEmpty() ? errnoString() : why);
+  return false;
+}
+
+bool StreamingSave::rename(QString *error) {
+  if (::rename(temp_.constData(), QFile::encodeName(target_).constData()) == 0) {
+    renamed_ = true;
+    return true;
+  }
+  if (error) *error = QStringLiteral("%1 could not be created: %2").arg(target_, errnoString());
+  return false;
+}
+
+void StreamingSave::discard() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  if (!temp_.isEmpty() && !renamed_) ::unlink(temp_.constData());
+  temp_.clear();
+}
+
+}  // namespace platform

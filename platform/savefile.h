@@ -27,4 +27,43 @@ namespace platform {
 // which is renamed over it when complete. A new file is made as saveFileAtomically makes it.
 bool saveFileKeepingAttributes(const QString &path, const QByteArray &bytes, QString *error = nullptr);
 
+// The streaming half of the pair, for files written piece by piece (copies, exports, archives): a temporary
+// file beside the target, written unbuffered with every count checked, flushed to the disk and renamed over
+// the target only when complete. Until then the target is as it was; the destructor removes an unfinished
+// temporary.
+class StreamingSave {
+ public:
+  // mode: the finished file's permission bits before the umask (0666 data, 0777 a program), or 0600 for
+  // SaveAccess::OwnerOnly.
+  explicit StreamingSave(const QString &target, unsigned mode = 0666, SaveAccess access = SaveAccess::AsBefore);
+  ~StreamingSave();
+  StreamingSave(const StreamingSave &) = delete;
+  StreamingSave &operator=(const StreamingSave &) = delete;
+
+  bool open(QString *error = nullptr);
+  bool write(const char *data, qint64 n);
+  bool write(const QByteArray &bytes) { return write(bytes.constData(), bytes.size()); }
+  // The temporary's descriptor, for kernel copies into it (their bytes are counted by added()).
+  int fd() const { return fd_; }
+  void added(qint64 n) { written_ += n; }
+  qint64 size() const { return written_; }
+  const QByteArray &tempPath() const { return temp_; }
+  const QString &target() const { return target_; }
+  // Flushes to the disk and closes; false with the reason. The temporary stays until rename or discard.
+  bool finish(QString *error = nullptr);
+  // Puts the finished file in the target's place.
+  bool rename(QString *error = nullptr);
+  // finish and rename.
+  bool commit(QString *error = nullptr) { return finish(error) && rename(error); }
+  void discard();
+
+ private:
+  QString target_;
+  QByteArray temp_;
+  unsigned mode_;
+  int fd_ = -1;
+  qint64 written_ = 0;
+  bool renamed_ = false;
+};
+
 }  // namespace platform

@@ -5,6 +5,7 @@
 // replaces the target only once it is complete.
 #include <QByteArray>
 #include <QString>
+#include "platform/savefile.h"
 #include <functional>
 
 namespace zipcopy {
@@ -36,35 +37,27 @@ class SpliceFile {
 class OutputFile {
  public:
   // mode: the permission bits of the finished file before the umask (0666 data, 0777 a program).
-  OutputFile(const QString &target, unsigned mode) : target_(target), mode_(mode) {}
-  ~OutputFile();  // removes the temporary file unless it was renamed
-  OutputFile(const OutputFile &) = delete;
-  OutputFile &operator=(const OutputFile &) = delete;
-  bool create();
-  bool write(const QByteArray &bytes) { return write(bytes.constData(), bytes.size()); }
-  bool write(const char *data, qint64 n);
+  OutputFile(const QString &target, unsigned mode) : save_(target, mode) {}
+  bool create() { return save_.open(); }
+  bool write(const QByteArray &bytes) { return save_.write(bytes); }
+  bool write(const char *data, qint64 n) { return save_.write(data, n); }
   // Copies count bytes (-1: to the end) of the input from offset. A short input ends the copy; false on a
   // failed write or when progress says stop.
   bool copyFrom(const SpliceFile &in, qint64 offset, qint64 count, const Progress &progress);
-  qint64 size() const { return written_; }
+  qint64 size() const { return save_.size(); }
   // Reads back n bytes already written at offset.
   bool readBack(qint64 offset, char *buf, qint64 n) const;
   // Flushes to the disk and closes; false with the reason.
-  bool finish(QString *error);
+  bool finish(QString *error) { return save_.finish(error); }
   // Sets the file's modification time (seconds since the epoch) once finished.
   void setModified(qint64 secs);
   // Puts the finished file in the target's place.
-  bool rename(QString *error);
-  void discard();
-  const QString &target() const { return target_; }
+  bool rename(QString *error) { return save_.rename(error); }
+  void discard() { save_.discard(); }
+  const QString &target() const { return save_.target(); }
 
  private:
-  QString target_;
-  QByteArray tempNative_;
-  unsigned mode_;
-  int fd_ = -1;
-  qint64 written_ = 0;
-  bool renamed_ = false;
+  platform::StreamingSave save_;  // the temporary beside the target, removed unless renamed
 };
 
 }  // namespace zipcopy

@@ -59,4 +59,26 @@ TEST(SaveFileAtomically, AShortWriteKeepsTheOldFileAndSaysWhy) {
   }
   EXPECT_TRUE(platform::saveFileAtomically(path, "new"));
   EXPECT_EQ(testenv::readFile(path), "new");
+
+  // The streaming save: a write the disk refuses says so, and the target stays as it was.
+  for (int size : {1000, 100000}) {
+    {
+      platform::StreamingSave out(path);
+      ASSERT_TRUE(out.open());
+      testenv::DiskFullAbove full(100);
+      ASSERT_TRUE(full.ok());
+      EXPECT_FALSE(out.write(QByteArray(size, 'y')) && out.commit()) << size;
+    }
+    EXPECT_EQ(testenv::readFile(path), "new");
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList{"kept.txt"});
+  }
+  {
+    platform::StreamingSave out(path, 0600);
+    ASSERT_TRUE(out.open());
+    ASSERT_TRUE(out.write("streamed ") && out.write(QByteArray("whole")));
+    EXPECT_EQ(testenv::readFile(path), "new");  // nothing shows before the commit
+    ASSERT_TRUE(out.commit());
+  }
+  EXPECT_EQ(testenv::readFile(path), "streamed whole");
+  EXPECT_EQ(QFile::permissions(path), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
 }

@@ -1,4 +1,5 @@
 #include "windows/dbview/printgrid.h"
+#include "platform/savefile.h"
 
 #include "windows/dbview/dbfhost.h"
 #include "windows/dbview/dbgrid.h"
@@ -10,7 +11,6 @@
 #include <QLocale>
 #include <QPainter>
 #include <QPrinter>
-#include <QSaveFile>
 #include <cmath>
 
 namespace {
@@ -143,9 +143,8 @@ bool TPrintGrid::writeText() {
     host_.showMessage(owner_, QStringLiteral("Error: FDBGrid Not Assigned."));
     return false;
   }
-  QSaveFile out(path);
-  // Unbuffered: a short write shows in its count; through Qt's buffer it is lost and a cut file committed.
-  if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+  platform::StreamingSave out(path);
+  if (!out.open()) {
     host_.showMessage(owner_, QStringLiteral("Error opening output file:") + path);
     return false;
   }
@@ -171,14 +170,13 @@ bool TPrintGrid::writeText() {
       }
       buf += "\r\n";
       if (buf.size() >= (1 << 20)) {
-        ok = out.write(buf) == buf.size();
+        ok = out.write(buf);
         buf.resize(0);
       }
     }
-    if (ok) ok = out.write(buf) == buf.size();
+    if (ok) ok = out.write(buf);
   }
   if (!ok || !out.commit()) {
-    out.cancelWriting();
     host_.showMessage(owner_, QStringLiteral("Error opening output file:") + path);
     return false;
   }
