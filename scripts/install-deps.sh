@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the program and the tests need; does nothing when all are present.
 set -euo pipefail
 pkgs=(
-  g++ cmake ninja-build pkg-config ccache make
+  g++ cmake ninja-build pkg-config ccache make clang-format
   qt6-base-dev qt6-multimedia-dev qt6-image-formats-plugins qt6-svg-dev qt6-qpa-plugins
   zlib1g-dev libdeflate-dev libgtest-dev libgmock-dev fonts-dejavu-core
   libqscintilla2-qt6-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
