@@ -43,8 +43,6 @@ void TLayouts::wire() {
       {"Vertical", &TLayouts::VerticalClick},       {"Cbox5", &TLayouts::Cbox5Click},
   };
   for (const auto &[name, handler] : commands) QObject::connect(w_.item(name), &QAction::triggered, &w_, [this, h = handler] { (this->*h)(); });
-  w_.item("Vertical")->setCheckable(false);
-  w_.item("FullScreen2")->setCheckable(true);
   w_.TreeBut->setCheckable(true);
   w_.DualBut->setCheckable(true);
   QObject::connect(w_.TreeBut, &QToolButton::clicked, &w_, [this] { TreeView1Click(); });

@@ -62,7 +62,7 @@ const Row kMenus[] = {
     {End},
     {Item, "WordWrap", "&Word Wrap", "Ctrl+W", Checkable | Checked},
     {Item, "SetTabValue1", "Set Tab Value"},
-    {Item, "FullScreen2", "&Full Screen", "", Hidden | Disabled},
+    {Item, "FullScreen2", "&Full Screen", "", Checkable | Hidden | Disabled},
     {Item, "SaveFile1", "SaveFile", "Ctrl+S", Hidden},
     {End},
 
@@ -147,7 +147,7 @@ const Row kMenus[] = {
     {Item, "FullScreen1", "&Full Screen", "F6", Checkable},
     {Item, "Refresh1", "&Refresh", "F5"},
     {Item, "TreeView1", "&Tree/List View", "F11", Checkable},
-    {Item, "Vertical", "&Vertical", "F12", Checkable},
+    {Item, "Vertical", "&Vertical", "F12"},  // its caption says which arrangement it gives
     {End},
 
     {Bar, "", "He&lp", "help"},
