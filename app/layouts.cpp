@@ -42,7 +42,8 @@ void TLayouts::wire() {
       {"TreeView1", &TLayouts::TreeView1Click},     {"DualFileManager1", &TLayouts::DualFileManager1Click},
       {"Vertical", &TLayouts::VerticalClick},       {"Cbox5", &TLayouts::Cbox5Click},
   };
-  for (const auto &[name, handler] : commands) QObject::connect(w_.item(name), &QAction::triggered, &w_, [this, h = handler] { (this->*h)(); });
+  for (const auto &[name, handler] : commands)
+    QObject::connect(w_.item(name), &QAction::triggered, &w_, [this, h = handler] { (this->*h)(); });
   w_.TreeBut->setCheckable(true);
   w_.DualBut->setCheckable(true);
   QObject::connect(w_.TreeBut, &QToolButton::clicked, &w_, [this] { TreeView1Click(); });
