@@ -1,5 +1,6 @@
 #include "app/tarn.h"
 #include "app/layouts.h"
+#include "windows/checksums/checksumform.h"
 #include "browser/filecommands.h"
 #include "windows/ftp/ftphost.h"
 #include "windows/hex/hexhost.h"
@@ -138,6 +139,7 @@ TTarn::~TTarn() {
   delete TTheCalculator::instance();
   deleteDbfWindows();
   deleteFontsWindow();
+  qDeleteAll(findChildren<TChecksumForm *>(QString(), Qt::FindDirectChildrenOnly));
   delete FtpForm1;
   delete FtpPanel1;
   if (ZipTab && ZipTab->DirLabel1 == DirLabel1) DirLabel1 = nullptr;  // adopted by the page: it goes with it

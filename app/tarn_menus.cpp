@@ -48,6 +48,7 @@ const Row kMenus[] = {
     {Item, "Delete1", "&Delete", "Shift+Del"},
     {Item, "Rename1", "Rena&me", "F2"},
     {Item, "Properties2", "P&roperties"},
+    {Item, "Checksums1", "Chec&ksums..."},
     {Item, "Refresh4", "R&efresh"},
     {Item, "Run5", "Ru&n..."},
     {Sep},
@@ -180,6 +181,7 @@ const Row kMenus[] = {
     {Item, "Columns1", "&Columns", "", Disabled},
     {Item, "HideFolders1", "&Hide Folders"},
     {Item, "Properties1Mitm", "P&roperties", "", 0, "Displays the properties of the selected items."},
+    {Item, "Checksums2", "Chec&ksums...", "", 0, "Makes or checks a checksum file (SHA256SUMS) of the selected items."},
     {Item, "Refresh2", "R&efresh\tF5"},
     {Item, "Run3", "&Run..."},
     {End},
@@ -285,6 +287,7 @@ void TTarn::buildMenus() {
   on("HideFolders1", [this] { HideFolders1Click(); });
   on("RefreshExt1", [this] { RefreshExt1Click(); });
   on("Edit3", [this] { Edit3Click(); });
+  for (const char *sums : {"Checksums1", "Checksums2"}) on(sums, [this] { ChecksumsClick(); });
 
   // The view-style items of the menu and the first list's pop-up, tagged 0..3 as the tool buttons are.
   const char *views[2][4] = {{"LargeIcons2Mitm", "Smallicons2Mitm", "List2Mitm", "Details2Mitm"},

@@ -70,10 +70,13 @@ class MediaClicks : public apptest::FolderWindowTest {
   }
   // Waits until the video is on screen: the tab is the current one and the player is past its start.
   bool videoPlaying() {
-    return testenv::waitFor([&] {
-      return w->Pc1->currentWidget() == w->MediaCmd && w->MediaTab->player() &&
-             w->MediaTab->player()->playbackState() == QMediaPlayer::PlayingState && w->MediaTab->player()->position() > 0;
-    }, 20000);
+    return testenv::waitFor(
+        [&] {
+          return w->Pc1->currentWidget() == w->MediaCmd && w->MediaTab->player() &&
+                 w->MediaTab->player()->playbackState() == QMediaPlayer::PlayingState &&
+                 w->MediaTab->player()->position() > 0;
+        },
+        60000);  // a loaded machine (CI, two test programs on two cores) starts the video late
   }
   bool pageShown(const QString &name) {
     return testenv::waitFor([&] {
