@@ -55,13 +55,10 @@ void useFallbackThemeIfBare() {
     QStringList paths = QIcon::themeSearchPaths();
     const QStringList found = QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, QStringLiteral("icons"),
                                                         QStandardPaths::LocateDirectory);
-    bool added = false;
     for (const QString &dir : found)
-      if (!paths.contains(dir)) {
-        paths << dir;
-        added = true;
-      }
-    if (added) QIcon::setThemeSearchPaths(paths);
+      if (!paths.contains(dir)) paths << dir;
+    // Setting the paths also forgets the themes already read, which keep the fallback they were read with.
+    QIcon::setThemeSearchPaths(paths);
   });
 }
 
@@ -139,7 +136,7 @@ QIcon TFileIconCache::icon(const QString &path, const QString &name, bool isDir,
   if (!regular || pending_.contains(path)) return fileicons::plainFileIcon();
   pending_.insert(path);
   QPointer<TFileIconCache> self(this);
-  QtConcurrent::run(&fileicons::contentReaders(), [self, path] {
+  (void)QtConcurrent::run(&fileicons::contentReaders(), [self, path] {
     const QString found = QMimeDatabase().mimeTypeForFile(path, QMimeDatabase::MatchContent).name();
     // The answer is taken on the window's thread, and only while the list is still there.
     QMetaObject::invokeMethod(qApp, [self, path, found] {
