@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPdfDocument>
+#include <QPdfLink>
 #include <QPdfPageNavigator>
 #include <QPdfSearchModel>
 #include <QPdfSelection>
@@ -130,7 +131,7 @@ TPdfTab::TPdfTab(QWidget *parent) : QWidget(parent), doc_(new QPdfDocument(this)
   auto results = [this] {
     if (findIndex_ < 0 && search_->rowCount({}) > 0) {
       findIndex_ = 0;
-      View->pageNavigator()->jump(search_->resultAtIndex(0));
+      showMatch();
     }
     updateStatus();
   };
@@ -255,8 +256,16 @@ void TPdfTab::findNext(bool forward) {
   const int n = findCount();
   if (n == 0) return;
   findIndex_ = findIndex_ < 0 ? 0 : (findIndex_ + (forward ? 1 : n - 1)) % n;
-  View->pageNavigator()->jump(search_->resultAtIndex(findIndex_));
+  showMatch();
   updateStatus();
+}
+
+void TPdfTab::showMatch() {
+  const QPdfLink link = search_->resultAtIndex(findIndex_);
+  View->pageNavigator()->jump(link);
+  // This view scrolls to the top of the page only: the line with the match is brought to a third of the way down.
+  const int offset = int(link.location().y() * zoomFactor() * logicalDpiY() / 72.0) - View->viewport()->height() / 3;
+  if (offset > 0) View->verticalScrollBar()->setValue(View->verticalScrollBar()->value() + offset);
 }
 
 QString TPdfTab::pageText(int page) const {

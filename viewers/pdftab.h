@@ -57,6 +57,7 @@ class TPdfTab : public QWidget {
 
  private:
   void showMessage(const QString &text);
+  void showMatch();
   void updateStatus();
   QPdfDocument *doc_ = nullptr;
   QPdfSearchModel *search_ = nullptr;
