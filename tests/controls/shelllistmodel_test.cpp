@@ -144,4 +144,10 @@ TEST(ShellListModel, IconsFollowTheTypeByNameThenByContentAndNeverBlock) {
     return m.data(m.index(m.rowOfName(n), 0), Qt::DecorationRole).value<QIcon>().cacheKey();
   };
   EXPECT_EQ(icon("more.txt"), icon("notes.txt"));
+  // The tree's folders wear the same folder icon as the list's.
+  TPTShellTree tree;
+  ASSERT_TRUE(tree.SelectPath(dir + "/folder"));
+  EXPECT_TRUE(testenv::waitFor([&] {
+    return tree.currentIndex().data(Qt::DecorationRole).value<QIcon>().pixmap(16, 16).toImage() == folder;
+  }));
 }
