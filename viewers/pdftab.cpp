@@ -286,6 +286,7 @@ void TPdfTab::updateStatus() {
     pageBox_->setValue(n > 0 ? currentPage() + 1 : 0);
   }
   pageOf_->setText(n > 0 ? QStringLiteral("of %1").arg(n) : QString());
+  pageBox_->setEnabled(n > 0);
   if (search_->searchString().isEmpty()) findStatus_->clear();
   else if (findCount() == 0) findStatus_->setText(QStringLiteral("Not found"));
   else findStatus_->setText(QStringLiteral("%1 of %2").arg(findIndex_ + 1).arg(findCount()));
