@@ -10,6 +10,7 @@
 #include "app/splash.h"
 #include "app/layouts.h"
 #include "app/tarn.h"
+#include "controls/fileicons.h"
 #include "controls/shelllist.h"
 #include "controls/shelltree.h"
 #include "platform/endsignals.h"
@@ -71,6 +72,7 @@ int main(int argc, char **argv) {
     return 1;
   }
   QApplication app(argc, argv);
+  fileicons::useFallbackThemeIfBare();  // before the splash and the tool bar look up their icons
   // A logout (SIGTERM) or a hang-up (SIGHUP) ends the program as closing does, asking nothing; exit()
   // also ends the loop of any question that is open, and the loops that would start after it.
   QPointer<TTarn> main;

@@ -19,6 +19,7 @@
 #include "viewers/imagestab.h"
 #include "viewers/mediatab.h"
 #include "viewers/officetab.h"
+#include "viewers/pdftab.h"
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
@@ -149,6 +150,7 @@ TTarn::~TTarn() {
   delete ImagesTab;
   delete OfficeTab;
   delete MediaTab;
+  delete PdfTab;
   qDeleteAll(findChildren<TImgForm *>(QString(), Qt::FindDirectChildrenOnly));
   StatusBar1Panel = nullptr;  // a widget that goes from under the mouse still sends its hint here
   QList<QPointer<QWidget>> widgets;

@@ -144,6 +144,10 @@ class TTarn : public QMainWindow {
   class TMediaTab *MediaTab = nullptr;
   void buildMediaTab();
   void CloseMMediaClick();
+  // The Pdf tab (app/tarn_pdf.cpp): its page PdfCmd joins the viewer tabs with the first PDF clicked.
+  QWidget *PdfCmd = nullptr;
+  class TPdfTab *PdfTab = nullptr;
+  void ShowPdf();
   // The second browser pair of the dual file manager (app/tarn_layouts.cpp), the twin of the first.
   QSplitter *PTSplitter2 = nullptr;
   QWidget *panel2 = nullptr;

@@ -22,6 +22,7 @@
 #include "viewers/dispatch.h"
 #include "viewers/editortab.h"
 #include "viewers/htmltab.h"
+#include "viewers/pdftab.h"
 #include "viewers/mediatab.h"
 #include "viewers/officetab.h"
 #include "zip/ziptab.h"
@@ -270,6 +271,7 @@ void TTarn::GetTheFile() {
     case viewers::ViewerAction::ShowImages: ShowImages(); break;
     case viewers::ViewerAction::ShowZip: ShowZip(); break;
     case viewers::ViewerAction::ShowRtf: ShowRtf(); break;
+    case viewers::ViewerAction::ShowPdf: ShowPdf(); break;
     case viewers::ViewerAction::Editor:
       Pc1->setCurrentWidget(EditorCmd);
       item("ViewHtml")->setEnabled(false);
@@ -292,6 +294,7 @@ void TTarn::Viewers1Click() {
   HtmlTab->ClearViewer();
   ZipTab->ClearViewer();
   MediaTab->ClearViewer();
+  if (PdfTab) PdfTab->ClearViewer();
   OfficeTab->Clear6Click();  // also stops a conversion in progress
   setTitle(browser::titleFor(PTShellTree1->SelectedPath()));
 }

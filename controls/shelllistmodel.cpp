@@ -1,4 +1,5 @@
 #include "controls/shelllistmodel.h"
+#include "controls/fileicons.h"
 #include <QDir>
 #include <QFile>
 #include <QFileSystemWatcher>
@@ -73,8 +74,10 @@ QRegularExpression maskToRegex(const QString &masks) {
 
 TShellListModel::TShellListModel(QObject *parent)
     : QAbstractTableModel(parent), liveGeneration_(std::make_shared<std::atomic<quint64>>(0)) {
-  folderIcon_ = icons_.icon(QAbstractFileIconProvider::Folder);
-  fileIcon_ = icons_.icon(QAbstractFileIconProvider::File);
+  fileIcons_ = new TFileIconCache(this);
+  connect(fileIcons_, &TFileIconCache::iconsChanged, this, [this] {
+    if (!rows_.isEmpty()) emit dataChanged(index(0, NameCol), index(rows_.size() - 1, NameCol), {Qt::DecorationRole});
+  });
   watcher_ = new QFileSystemWatcher(this);
   refreshTimer_ = new QTimer(this);
   refreshTimer_->setSingleShot(true);
@@ -96,6 +99,7 @@ void TShellListModel::setFolder(const QString &path) {
   const bool refresh = clean == folder_;
   if (!refresh) {
     if (!folder_.isEmpty()) watcher_->removePath(folder_);
+    fileIcons_->clearContent();
     folder_ = clean;
     if (!folder_.isEmpty() && dynamic_) watcher_->addPath(folder_);
   }
@@ -289,7 +293,7 @@ QVariant TShellListModel::data(const QModelIndex &index, int role) const {
       }
       break;
     case Qt::DecorationRole:
-      if (index.column() == NameCol) return it.isDir ? folderIcon_ : fileIcon_;
+      if (index.column() == NameCol) return fileIcons_->icon(filePath(index.row()), it.name, it.isDir, S_ISREG(it.mode));
       break;
     case Qt::TextAlignmentRole:
       if (index.column() == SizeCol) return int(Qt::AlignRight | Qt::AlignVCenter);

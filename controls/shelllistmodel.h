@@ -3,7 +3,6 @@
 // freeze the window, filtered (mask, hidden files, the owner's add-item hook) without re-reading.
 #include <QAbstractTableModel>
 #include <QDateTime>
-#include <QFileIconProvider>
 #include <QFuture>
 #include <QHash>
 #include <QIcon>
@@ -14,6 +13,7 @@
 #include <memory>
 
 class QFileSystemWatcher;
+class TFileIconCache;
 class QTimer;
 
 struct TShellItem {
@@ -110,8 +110,7 @@ class TShellListModel : public QAbstractTableModel {
   RenameHook renameHook_;
   QFileSystemWatcher *watcher_ = nullptr;
   QTimer *refreshTimer_ = nullptr;
-  QFileIconProvider icons_;
-  QIcon folderIcon_, fileIcon_;
+  TFileIconCache *fileIcons_ = nullptr;
   mutable QHash<QString, QString> typeCache_;
   std::shared_ptr<std::atomic<quint64>> liveGeneration_;
   QList<QFuture<void>> readers_;

@@ -5,10 +5,11 @@
 #include <QFileSystemModel>
 #include <QHeaderView>
 #include <QTimer>
+#include "controls/fileicons.h"
 #include "controls/shelllist.h"
 
 TPTShellTree::TPTShellTree(QWidget *parent) : QTreeView(parent), fs_(new QFileSystemModel(this)) {
-  fs_->setIconProvider(new QFileIconProvider);  // without one a bare desktop shows no icons at all
+  fs_->setIconProvider(new TFolderIconProvider);  // without one a bare desktop shows no icons at all
   fs_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Hidden);
   fs_->setRootPath(QStringLiteral("/"));
   fs_->setReadOnly(true);

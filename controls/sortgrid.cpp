@@ -88,6 +88,11 @@ class TSortGridDelegate : public QStyledItemDelegate {
       const QFontMetrics fm(f.Font);
       const int tw = fm.horizontalAdvance(text), th = fm.height();
       int x = r.left() + 2, y = r.top() + 2;
+      if (!f.Icon.isNull()) {
+        const int side = qMin(th, r.height() - 2);
+        f.Icon.paint(p, QRect(r.left() + 2, r.top() + (r.height() - side) / 2, side, side));
+        x += side + 4;
+      }
       if (f.AlignmentHorz == taRightJustify) x = r.left() + r.width() - tw - 2;
       else if (f.AlignmentHorz == taCenter) x = r.left() + (r.width() - tw) / 2;
       if (f.AlignmentVert == taBottomJustify) y = r.top() + r.height() - th - 3;

@@ -6,6 +6,7 @@
 #include <QBrush>
 #include <QColor>
 #include <QFont>
+#include <QIcon>
 #include <QTableView>
 #include <functional>
 #include <vector>
@@ -33,6 +34,7 @@ struct TFormatOptions {
   QColor HighlightColor;
   QColor ShadowColor;
   bool HideText = false;
+  QIcon Icon;  // drawn before the text, at the text's height
 };
 
 class TSortGrid : public QTableView {

@@ -6,7 +6,7 @@ pkgs=(
   qt6-base-dev qt6-multimedia-dev qt6-image-formats-plugins qt6-svg-dev qt6-qpa-plugins
   zlib1g-dev libdeflate-dev libgtest-dev libgmock-dev fonts-dejavu-core
   libqscintilla2-qt6-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
-  qt6-webengine-dev fonts-liberation2
+  qt6-webengine-dev fonts-liberation2 qt6-pdf-dev adwaita-icon-theme
   python3 python3-pyftpdlib vsftpd libarchive-tools 7zip poppler-utils curl time
   xvfb xauth xdotool imagemagick libreoffice-writer-nogui
   id3v2 eyed3 python3-mutagen sox lame

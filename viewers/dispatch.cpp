@@ -25,6 +25,7 @@ ViewerAction decideViewer(const QString &ext, bool mp3TagsOn) {
   // text editor before (none is in or begins an entry of the lists below).
   if (kNewerDocuments.contains(ext)) return ViewerAction::GetExcel;
   if (kNewerMedia.contains(ext)) return ViewerAction::ShowMultiMedia;
+  if (ext == QLatin1String(".pdf")) return ViewerAction::ShowPdf;  // reached the text editor before as well
   if (ext.size() >= 3) {
     // Substring tests: an extension that begins a listed one matches it (".jp" through ".jpg").
     if (kExcluded.contains(ext)) return ViewerAction::Nothing;
@@ -61,6 +62,7 @@ const char *actionName(ViewerAction a) {
     case ViewerAction::ShowImages: return "ShowImages";
     case ViewerAction::ShowZip: return "ShowZip";
     case ViewerAction::ShowRtf: return "ShowRtf";
+    case ViewerAction::ShowPdf: return "ShowPdf";
     case ViewerAction::Editor: return "Editor";
   }
   return "?";

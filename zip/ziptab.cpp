@@ -1,4 +1,5 @@
 #include "zip/ziptab.h"
+#include "controls/fileicons.h"
 
 #include <QAction>
 #include <QApplication>
@@ -434,6 +435,11 @@ void TZipTab::StringGrid1GetCellFormat(int col, int row, int, TFormatOptions &f)
   if (row == StringGrid1->RowCount() - 1) {
     f.Font.setBold(true);
     f.FontColor = Qt::black;
+  } else if (col == 0) {
+    // A member's type is known from its name only: nothing is unpacked to show an icon.
+    const QString name = StringGrid1->Cells(0, row);
+    if (!name.isEmpty()) f.Icon = fileicons::iconForName(name, false);
+    else if (!StringGrid1->Cells(5, row).isEmpty()) f.Icon = fileicons::folderIcon();
   }
 }
 

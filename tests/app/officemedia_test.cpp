@@ -3,10 +3,13 @@
 // that cannot be played shows the "Tarnwick File Error" box and leaves no player bar behind, and one that
 // plays leaves its tab in place. A conversion that hangs (a stand-in LibreOffice) survives closing the
 // window and a burst of clicks: the converter's processes end each time and the window goes or stays cleanly.
+// A clicked PDF opens the Pdf tab, which joins the viewer tabs once and is emptied by Clear All.
 #include <gtest/gtest.h>
 #include <QAction>
 #include <QMediaPlayer>
 #include <QMessageBox>
+#include <QPainter>
+#include <QPdfWriter>
 #include <QPointer>
 #include <QProcess>
 #include <QStandardPaths>
@@ -21,6 +24,7 @@
 #include "tests/viewers/convertertest.h"
 #include "viewers/mediatab.h"
 #include "viewers/officetab.h"
+#include "viewers/pdftab.h"
 #include "viewers/textconverters.h"
 
 namespace {
@@ -44,6 +48,11 @@ class DocumentsAndMedia : public apptest::FolderWindowTest {
     testenv::writeFile(dir + "/good.doc", convtest::oleLookalike("fine"));
     testenv::writeFile(dir + "/letter.docx", "no zip inside");
     testenv::writeFile(dir + "/song.ogg", "no sound inside");
+    QPdfWriter pdf(dir + "/paper.pdf");
+    QPainter p(&pdf);
+    p.drawText(QPointF(100, 100), QStringLiteral("first"));
+    pdf.newPage();
+    p.drawText(QPointF(100, 100), QStringLiteral("second"));
   }
   bool soundMade = false;
   QStringList boxes;  // title: text of each box answered
@@ -182,4 +191,21 @@ TEST_F(DocumentsAndMedia, NewerDocumentAndMediaFilesReachTheirTabs) {
   EXPECT_EQ(w->lastViewerAction, "ShowMultiMedia");
   EXPECT_TRUE(testenv::waitFor([&] { return boxes.size() == 2; }, 10000));
   EXPECT_EQ(boxes.value(1), QStringLiteral("Tarnwick File Error: Sorry, Tarnwick is unable to open this MultiMedia file"));
+}
+
+TEST_F(DocumentsAndMedia, APdfClickAddsThePdfTabOnceAndClearAllEmptiesIt) {
+  EXPECT_EQ(w->PdfTab, nullptr);
+  const int tabs = w->Pc1->count();
+  click("paper.pdf");
+  EXPECT_EQ(w->lastViewerAction, "ShowPdf");
+  ASSERT_NE(w->PdfTab, nullptr);
+  EXPECT_EQ(w->Pc1->currentWidget(), w->PdfCmd);
+  EXPECT_EQ(w->Pc1->tabText(w->Pc1->indexOf(w->PdfCmd)), "Pdf");
+  EXPECT_EQ(w->PdfTab->pageCount(), 2);
+  click("notes.txt");
+  click("paper.pdf");
+  EXPECT_EQ(w->Pc1->count(), tabs + 1);  // the same tab again
+  w->Viewers1Click();
+  EXPECT_EQ(w->PdfTab->pageCount(), 0);
+  EXPECT_TRUE(w->PdfTab->fileName().isEmpty());
 }

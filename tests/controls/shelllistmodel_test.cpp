@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
+#include <QIcon>
+#include <QImage>
 #include <QSignalSpy>
+#include <sys/stat.h>
 #include "controls/shelllist.h"
 #include "controls/shelllistmodel.h"
 #include "controls/shelltree.h"
@@ -94,4 +97,57 @@ TEST(ShellTree, AShownFolderDeletedByAnotherProgramGivesWayToItsNearestParent) {
   QDir(base + "/outer").removeRecursively();
   EXPECT_TRUE(testenv::waitFor([&] { return tree.SelectedPath() == base; }, 10000)) << tree.SelectedPath().toStdString();
   EXPECT_TRUE(testenv::waitFor([&] { return list.FolderPath() == base; }));
+}
+
+namespace {
+QImage iconImage(const TShellListModel &m, const QString &name) {
+  const QIcon icon = m.data(m.index(m.rowOfName(name), TShellListModel::NameCol), Qt::DecorationRole).value<QIcon>();
+  return icon.isNull() ? QImage() : icon.pixmap(16, 16).toImage();
+}
+}  // namespace
+
+// Every kind of entry gets an icon of its own type: by name, by content when the name says nothing (read
+// later, off the window's thread), and never by reading what could block (a pipe) or does not exist.
+TEST(ShellListModel, IconsFollowTheTypeByNameThenByContentAndNeverBlock) {
+  const QString dir = testenv::makeDir("icons");
+  testenv::writeFile(dir + "/notes.txt", "text");
+  testenv::writeFile(dir + "/picture.png", "not really a picture");  // the name decides, not the bytes
+  testenv::writeFile(dir + "/snapshot", QByteArray::fromHex("89504e470d0a1a0a0000000d49484452"));  // PNG bytes, no name
+  testenv::writeFile(dir + "/blob", QByteArray::fromHex("13fe0042990007ee").repeated(8));  // no known type
+  QDir().mkpath(dir + "/folder");
+  ASSERT_EQ(::mkfifo(QFile::encodeName(dir + "/pipe").constData(), 0600), 0);
+  QFile::link(dir + "/missing", dir + "/dangling");
+  TShellListModel m;
+  ASSERT_TRUE(fill(m, dir));
+  const QImage txt = iconImage(m, "notes.txt"), png = iconImage(m, "picture.png"), folder = iconImage(m, "folder");
+  ASSERT_FALSE(txt.isNull());
+  ASSERT_FALSE(png.isNull());
+  ASSERT_FALSE(folder.isNull());
+  EXPECT_NE(txt, png);
+  EXPECT_NE(txt, folder);
+  EXPECT_NE(png, folder);
+  const QImage plain = iconImage(m, "blob");
+  EXPECT_FALSE(plain.isNull());
+  EXPECT_FALSE(iconImage(m, "pipe").isNull());
+  EXPECT_FALSE(iconImage(m, "dangling").isNull());
+  // The nameless PNG shows the plain icon until its bytes are read, then the picture icon, with a repaint.
+  QSignalSpy repaint(&m, &QAbstractItemModel::dataChanged);
+  (void)iconImage(m, "snapshot");
+  EXPECT_TRUE(testenv::waitFor([&] { return iconImage(m, "snapshot") == png; })) << "content type not applied";
+  EXPECT_TRUE(testenv::waitFor([&] { return repaint.count() >= 1; }));
+  EXPECT_EQ(iconImage(m, "blob"), plain);
+  // Icons are kept per type: a second file of a type gets the very same icon.
+  testenv::writeFile(dir + "/more.txt", "x");
+  m.refill();
+  ASSERT_TRUE(testenv::waitFor([&] { return m.rowOfName("more.txt") >= 0; }));
+  const auto icon = [&](const QString &n) {
+    return m.data(m.index(m.rowOfName(n), 0), Qt::DecorationRole).value<QIcon>().cacheKey();
+  };
+  EXPECT_EQ(icon("more.txt"), icon("notes.txt"));
+  // The tree's folders wear the same folder icon as the list's.
+  TPTShellTree tree;
+  ASSERT_TRUE(tree.SelectPath(dir + "/folder"));
+  EXPECT_TRUE(testenv::waitFor([&] {
+    return tree.currentIndex().data(Qt::DecorationRole).value<QIcon>().pixmap(16, 16).toImage() == folder;
+  }));
 }

@@ -64,4 +64,7 @@ TEST(Dispatch, NewerDocumentAndMediaFilesBesideTheTable) {
     EXPECT_EQ(decideViewer(ext, false), ViewerAction::Editor) << ext;
   EXPECT_EQ(decideViewer(".mp3", false), ViewerAction::Nothing);
   EXPECT_EQ(decideViewer(".mp3", true), ViewerAction::GetMp3);
+  // PDFs have a tab of their own, by exact name too.
+  for (bool mp3 : {false, true}) EXPECT_EQ(decideViewer(".pdf", mp3), ViewerAction::ShowPdf);
+  for (const char *ext : {".pd", ".pdfx", ".fdf"}) EXPECT_EQ(decideViewer(ext, false), ViewerAction::Editor) << ext;
 }

@@ -229,6 +229,13 @@ TEST(ZipTab, GridListsAnArchiveOfAnotherToolWithTotalsAndSorting) {
   EXPECT_FALSE(fo.Font.bold());
   EXPECT_EQ(g->cellFormat(0, 1, 0).AlignmentHorz, taLeftJustify);
   EXPECT_TRUE(g->cellFormat(0, 4, 0).Font.bold());
+  // Type icons by the member's name, in the name column only; the totals row has none.
+  const QIcon text = g->cellFormat(0, 1, 0).Icon, binary = g->cellFormat(0, 3, 0).Icon;
+  ASSERT_FALSE(text.isNull());
+  ASSERT_FALSE(binary.isNull());
+  EXPECT_NE(text.pixmap(16).toImage(), binary.pixmap(16).toImage());
+  EXPECT_TRUE(g->cellFormat(0, 4, 0).Icon.isNull());
+  EXPECT_TRUE(g->cellFormat(1, 1, 0).Icon.isNull());
   // Close: grid empty, commands off, caption back.
   f.tab.CloseZipFile1Click();
   EXPECT_EQ(g->RowCount(), 2);
