@@ -1,6 +1,7 @@
 #include "app/tarn.h"
 #include "app/layouts.h"
 #include "windows/checksums/checksumform.h"
+#include "windows/rename/renameform.h"
 #include "browser/filecommands.h"
 #include "windows/ftp/ftphost.h"
 #include "windows/hex/hexhost.h"
@@ -141,6 +142,7 @@ TTarn::~TTarn() {
   deleteDbfWindows();
   deleteFontsWindow();
   qDeleteAll(findChildren<TChecksumForm *>(QString(), Qt::FindDirectChildrenOnly));
+  qDeleteAll(findChildren<TRenameForm *>(QString(), Qt::FindDirectChildrenOnly));
   delete FtpForm1;
   delete FtpPanel1;
   if (ZipTab && ZipTab->DirLabel1 == DirLabel1) DirLabel1 = nullptr;  // adopted by the page: it goes with it

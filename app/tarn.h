@@ -326,7 +326,8 @@ class TTarn : public QMainWindow {
   // reach this window only through dbfHost, made on first use; the destructor deletes them before it.
   std::unique_ptr<TDbfHost> dbfHost;
   void SystemFonts1Click();
-  void ChecksumsClick();  // app/tarn_checksums.cpp
+  void ChecksumsClick();   // app/tarn_checksums.cpp
+  void RenameManyClick();  // app/tarn_rename.cpp
   void deleteDbfWindows();
   void deleteFontsWindow();  // app/tarn_fonts.cpp
   // At the program's close: every table window closes as its close box would (pending edits posted). False

@@ -47,6 +47,7 @@ const Row kMenus[] = {
     {Item, "CreateShortcut1", "Create S&hortcut"},
     {Item, "Delete1", "&Delete", "Shift+Del"},
     {Item, "Rename1", "Rena&me", "F2"},
+    {Item, "RenameMany1", "Rename Man&y..."},
     {Item, "Properties2", "P&roperties"},
     {Item, "Checksums1", "Chec&ksums..."},
     {Item, "Refresh4", "R&efresh"},
@@ -184,6 +185,7 @@ const Row kMenus[] = {
     {Item, "Checksums2", "Chec&ksums...", "", 0, "Makes or checks a checksum file (SHA256SUMS) of the selected items."},
     {Item, "Refresh2", "R&efresh\tF5"},
     {Item, "Run3", "&Run..."},
+    {Item, "RenameMany2", "Rename Man&y...", "", 0, "Gives the selected files new names from a pattern."},
     {End},
 
     // The mask combo's pop-up.
@@ -288,6 +290,7 @@ void TTarn::buildMenus() {
   on("RefreshExt1", [this] { RefreshExt1Click(); });
   on("Edit3", [this] { Edit3Click(); });
   for (const char *sums : {"Checksums1", "Checksums2"}) on(sums, [this] { ChecksumsClick(); });
+  for (const char *many : {"RenameMany1", "RenameMany2"}) on(many, [this] { RenameManyClick(); });
 
   // The view-style items of the menu and the first list's pop-up, tagged 0..3 as the tool buttons are.
   const char *views[2][4] = {{"LargeIcons2Mitm", "Smallicons2Mitm", "List2Mitm", "Details2Mitm"},

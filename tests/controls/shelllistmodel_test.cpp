@@ -113,7 +113,7 @@ TEST(ShellListModel, IconsFollowTheTypeByNameThenByContentAndNeverBlock) {
   testenv::writeFile(dir + "/notes.txt", "text");
   testenv::writeFile(dir + "/picture.png", "not really a picture");  // the name decides, not the bytes
   testenv::writeFile(dir + "/snapshot", QByteArray::fromHex("89504e470d0a1a0a0000000d49484452"));  // PNG bytes, no name
-  testenv::writeFile(dir + "/blob", QByteArray::fromHex("13fe0042990007ee").repeated(8));  // no known type
+  testenv::writeFile(dir + "/blob", QByteArray::fromHex("13fe0042990007ee").repeated(8));          // no known type
   QDir().mkpath(dir + "/folder");
   ASSERT_EQ(::mkfifo(QFile::encodeName(dir + "/pipe").constData(), 0600), 0);
   QFile::link(dir + "/missing", dir + "/dangling");
@@ -147,7 +147,6 @@ TEST(ShellListModel, IconsFollowTheTypeByNameThenByContentAndNeverBlock) {
   // The tree's folders wear the same folder icon as the list's.
   TPTShellTree tree;
   ASSERT_TRUE(tree.SelectPath(dir + "/folder"));
-  EXPECT_TRUE(testenv::waitFor([&] {
-    return tree.currentIndex().data(Qt::DecorationRole).value<QIcon>().pixmap(16, 16).toImage() == folder;
-  }));
+  EXPECT_TRUE(testenv::waitFor(
+      [&] { return tree.currentIndex().data(Qt::DecorationRole).value<QIcon>().pixmap(16, 16).toImage() == folder; }));
 }

@@ -52,7 +52,8 @@ TEST(PdfTab, ShowsPagesFindsTextZoomsCopiesAndClears) {
   // Copy takes the current page's text.
   tab.goToPage(2);
   tab.copyPageText();
-  EXPECT_TRUE(QApplication::clipboard()->text().contains("Page 3 hay")) << QApplication::clipboard()->text().toStdString();
+  EXPECT_TRUE(QApplication::clipboard()->text().contains("Page 3 hay"))
+      << QApplication::clipboard()->text().toStdString();
   // Zoom keys on the view; fit width comes back.
   ASSERT_TRUE(tab.fitsWidth());
   const qreal fitted = tab.zoomFactor();
