@@ -162,6 +162,7 @@ TFtpForm::TFtpForm(TFtpHost &host, const QString &profileFile, TFtpPanel *panel,
     portRow->addWidget(label(QStringLiteral("FTP Port"), PortEdit));
     portRow->addWidget(PortEdit);
     PortEdit->setMaximumWidth(70);
+    PortEdit->setMinimumWidth(56);  // five digits stay readable beside the protocol box
     portRow->addStretch(1);
     grid->addLayout(portRow, 6, 1);
     auto *checks = new QVBoxLayout;

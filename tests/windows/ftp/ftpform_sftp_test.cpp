@@ -229,7 +229,7 @@ TEST_F(SftpWindow, SessionOverSftpRunsEveryPanelCommand)
 
 // Names a hostile server lists ("../x", absolute, with slashes) are shown, and downloading them all
 // from the panel writes nothing: only the plain name lands, and only inside the local folder. A key
-// refused at the host-key question leaves no session and nothing stored.
+// refused at the host-key question leaves no session and nothing stored; a changed key is refused.
 TEST_F(SftpWindow, HostileNamesStayInsideAndARefusedKeyIsNotStored)
 {
     const QString pub = sshDir() + QStringLiteral("/id_ed25519.pub");
@@ -270,5 +270,20 @@ TEST_F(SftpWindow, HostileNamesStayInsideAndARefusedKeyIsNotStored)
     const QString parent = QFileInfo(local).absolutePath();
     EXPECT_FALSE(QFileInfo::exists(parent + QStringLiteral("/escape.txt")));
     EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/tmp/absolute.txt")));
+    form->programClosing();
+
+    // The same address with another key on record: refused with the loud warning, and only that.
+    const QString otherKey = testenv::makeDir(QStringLiteral("otherkey")) + QStringLiteral("/k");
+    ASSERT_EQ(ftptest::runTool(QStringLiteral("ssh-keygen"), {"-q", "-t", "ed25519", "-N", "", "-f", otherKey}), 0);
+    testenv::writeFile(knownHosts(), QStringLiteral("[127.0.0.1]:%1 ").arg(hostile.port()).toUtf8()
+                                         + testenv::readFile(otherKey + QStringLiteral(".pub")));
+    host.messages.clear();
+    const int shown = host.panelShown;
+    const qsizetype offered = host.hostKeys.size();
+    form->ConnectButClick();
+    ASSERT_TRUE(testenv::waitFor([&] { return !host.keyWarnings.isEmpty() && !form->busy(); }, 60000));
+    EXPECT_EQ(host.panelShown, shown);
+    EXPECT_TRUE(host.messages.isEmpty()) << "the warning is not followed by a second message";
+    EXPECT_EQ(host.hostKeys.size(), offered) << "a changed key is never offered for trust";
     form->programClosing();
 }
