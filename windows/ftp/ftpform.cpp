@@ -519,7 +519,7 @@ void TFtpForm::ConnectButClick()
     }
     if (SaveProfileCB->isChecked() && !UpdateProfile())
         return;
-    if (FtpClient1->Connected() || busy())
+    if (FtpClient1->Connected() || busy() || m_sftp)  // an SFTP session ends too when FTP is chosen next
         disconnectSession();
     m_ended = false;
     Memo1->clear();
