@@ -165,6 +165,14 @@ TEST_F(SftpWindow, SessionOverSftpRunsEveryPanelCommand)
     EXPECT_EQ(QDir(local).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList{"my file.bin"})
         << "the download's private folder is gone";
 
+    // View: the file reaches the viewer program whole (here a copy is its proof).
+    const QString viewed = testenv::makeDir(QStringLiteral("viewed")) + QStringLiteral("/seen.bin");
+    form->viewerCommand = {QStringLiteral("/bin/sh"), QStringLiteral("-c"), QStringLiteral("cp \"$0\" '") + viewed + QLatin1Char('\'')};
+    ASSERT_TRUE(selectFile(panel, QStringLiteral("my file.bin")));
+    panel.ViewButClick();
+    ASSERT_TRUE(testenv::waitFor([&] { return testenv::readFile(viewed).size() == data.size() && !form->busy(); }, 30000));
+    EXPECT_EQ(testenv::readFile(viewed), data);
+
     // Folders: make, enter, up, remove.
     host.answers << QStringLiteral("new dir");
     panel.MkDirButClick();
