@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -64,6 +65,27 @@ class TarnFtpHost final : public TFtpHost {
   }
   void showMessage(const QString &text) override {
     QMessageBox::information(dialogParent(), QStringLiteral("Tarnwick - FTP Client"), text);
+  }
+  bool trustHostKey(const QString &site, const QString &keyType, const QString &fingerprint) override {
+    const QString text =
+        QStringLiteral("The server %1 is not in your known hosts, so this program cannot tell whether it is the "
+                       "server you mean.\n\nKey type: %2\nSHA-256 fingerprint: %3\n\nCompare the fingerprint with "
+                       "the one the server's administrator gave you. Trust this key and store it in known_hosts?")
+            .arg(site, keyType, fingerprint);
+    return QMessageBox::question(dialogParent(), QStringLiteral("Unknown SSH Host Key"), text,
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+  }
+  void warnHostKeyChanged(const QString &site, const QString &warning) override {
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("SSH HOST KEY CHANGED"),
+                    QStringLiteral("WARNING: THE HOST KEY OF %1 HAS CHANGED.\nThe connection was refused.").arg(site),
+                    QMessageBox::Ok, dialogParent());
+    box.setInformativeText(warning);
+    box.exec();
+  }
+  bool askSecret(const QString &caption, const QString &prompt, QString &secret) override {
+    bool ok = false;
+    secret = QInputDialog::getText(dialogParent(), caption, prompt, QLineEdit::Password, QString(), &ok);
+    return ok;
   }
 
  private:

@@ -117,6 +117,10 @@ TFtpForm::TFtpForm(TFtpHost &host, const QString &profileFile, TFtpPanel *panel,
     UseTlsCB->setToolTip(QStringLiteral("Encrypt the login and the transfers (explicit FTPS)"));
     PassiveCB->setToolTip(QStringLiteral("This program opens the data connections (EPSV or PASV): "
                                          "needed behind most routers and firewalls"));
+    ProtocolCB = new QComboBox(this);
+    ProtocolCB->setObjectName(QStringLiteral("ProtocolCB"));
+    ProtocolCB->addItems({QStringLiteral("FTP"), QStringLiteral("FTP over TLS"), QStringLiteral("SFTP")});
+    ProtocolCB->setToolTip(QStringLiteral("FTP, FTP with TLS (explicit FTPS), or SFTP over SSH"));
     ConnectBut = new QPushButton(QStringLiteral("&Connect"), this);
     ConnectBut->setObjectName(QStringLiteral("ConnectBut"));
     ExitBut = new QPushButton(QStringLiteral("&Exit"), this);
@@ -152,9 +156,13 @@ TFtpForm::TFtpForm(TFtpHost &host, const QString &profileFile, TFtpPanel *panel,
     grid->addWidget(label(QStringLiteral("&Password:"), PasswordEdit), 5, 0);
     grid->addWidget(PasswordEdit, 5, 1);
     auto *portRow = new QHBoxLayout;
+    portRow->addWidget(label(QStringLiteral("Pro&tocol"), ProtocolCB));
+    portRow->addWidget(ProtocolCB);
+    portRow->addSpacing(8);
     portRow->addWidget(label(QStringLiteral("FTP Port"), PortEdit));
     portRow->addWidget(PortEdit);
     PortEdit->setMaximumWidth(70);
+    PortEdit->setMinimumWidth(56);  // five digits stay readable beside the protocol box
     portRow->addStretch(1);
     grid->addLayout(portRow, 6, 1);
     auto *checks = new QVBoxLayout;
@@ -179,6 +187,12 @@ TFtpForm::TFtpForm(TFtpHost &host, const QString &profileFile, TFtpPanel *panel,
     connect(ConnectBut, &QPushButton::clicked, this, &TFtpForm::ConnectButClick);
     connect(ExitBut, &QPushButton::clicked, this, &TFtpForm::ExitButClick);
     connect(SiteCB, &QComboBox::activated, this, [this](int) { SiteCBChange(); });
+    connect(ProtocolCB, &QComboBox::currentIndexChanged, this, &TFtpForm::protocolChanged);
+    // The TLS box and the protocol say the same for FTP; the box has no meaning for SFTP.
+    connect(UseTlsCB, &QCheckBox::toggled, this, [this](bool on) {
+        if (protocol() != TFtpProtocol::Sftp)
+            ProtocolCB->setCurrentIndex(int(on ? TFtpProtocol::Ftps : TFtpProtocol::Ftp));
+    });
     connect(SiteCB->lineEdit(), &QLineEdit::editingFinished, this, &TFtpForm::SiteCBChange);
 
     // FormCreate.
@@ -190,6 +204,7 @@ TFtpForm::TFtpForm(TFtpHost &host, const QString &profileFile, TFtpPanel *panel,
     SlowHostCB->setChecked(false);
     PassiveCB->setChecked(true);  // a site typed in from scratch starts passive, like a new profile
     UseTlsCB->setChecked(true);
+    ProtocolCB->setCurrentIndex(int(TFtpProtocol::Ftps));
     if (!m_ini.load())
         log(QStringLiteral("! ") + m_ini.fileName() + QStringLiteral(": ") + m_ini.error());
     SiteCB->addItems(ReadProfileNames(m_ini));
@@ -208,6 +223,8 @@ TFtpForm::~TFtpForm()
     // The client's reports must not reach a half-destroyed window. Nothing here reaches the main
     // window or asks the user: the profiles were saved when the program closed.
     disconnect(FtpClient1, nullptr, this, nullptr);
+    if (m_sftp)
+        disconnect(m_sftp, nullptr, this, nullptr);
     if (m_busyCursor)
         QApplication::restoreOverrideCursor();
 }
@@ -251,7 +268,30 @@ bool TFtpForm::busy() const
 {
     // Between the end of a request and its report (which may start the next one) the client is
     // idle but the chain is not: commands wait for the report too.
+    if (m_sftpSession)
+        return m_sftp && m_sftp->pending() > 0;
     return FtpClient1->State() != TFtpState::Ready || m_reportPending;
+}
+
+TFtpProtocol TFtpForm::protocol() const
+{
+    const int i = ProtocolCB->currentIndex();
+    return i == int(TFtpProtocol::Sftp) ? TFtpProtocol::Sftp : i == int(TFtpProtocol::Ftps) ? TFtpProtocol::Ftps : TFtpProtocol::Ftp;
+}
+
+void TFtpForm::protocolChanged(int index)
+{
+    const bool sftp = index == int(TFtpProtocol::Sftp);
+    UseTlsCB->setEnabled(!sftp);
+    PassiveCB->setEnabled(!sftp);
+    if (!sftp)
+        UseTlsCB->setChecked(index == int(TFtpProtocol::Ftps));
+    // Only a port left at the other protocol's default follows the choice.
+    const QString port = PortEdit->text().trimmed();
+    if (sftp && port == QLatin1String("21"))
+        PortEdit->setText(QStringLiteral("22"));
+    else if (!sftp && port == QLatin1String("22"))
+        PortEdit->setText(QStringLiteral("21"));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -271,6 +311,13 @@ void TFtpForm::applyProfile(const TFtpProfile &p)
     SlowHostCB->setChecked(p.slowHost);
     PassiveCB->setChecked(p.passive);
     UseTlsCB->setChecked(p.useTls);
+    {
+        // The stored port stays as it is.
+        const QSignalBlocker block(ProtocolCB);
+        ProtocolCB->setCurrentIndex(int(p.protocol));
+    }
+    UseTlsCB->setEnabled(p.protocol != TFtpProtocol::Sftp);
+    PassiveCB->setEnabled(p.protocol != TFtpProtocol::Sftp);
     m_tlsFingerprint = p.tlsFingerprint;
 }
 
@@ -344,6 +391,7 @@ void TFtpForm::NewSiteButClick()
     SlowHostCB->setChecked(false);
     PassiveCB->setChecked(true);
     UseTlsCB->setChecked(true);
+    ProtocolCB->setCurrentIndex(int(TFtpProtocol::Ftps));
     m_tlsFingerprint.clear();
     if (SaveProfileCB->isChecked())
         UpdateProfile();
@@ -363,7 +411,8 @@ TFtpProfile TFtpForm::profileFromFields() const
     p.autoDir = AutoDirCB->isChecked();
     p.slowHost = SlowHostCB->isChecked();
     p.passive = PassiveCB->isChecked();
-    p.useTls = UseTlsCB->isChecked();
+    p.protocol = protocol();
+    p.useTls = p.protocol == TFtpProtocol::Ftps;
     p.tlsFingerprint = m_tlsFingerprint;
     return p;
 }
@@ -470,7 +519,7 @@ void TFtpForm::ConnectButClick()
     }
     if (SaveProfileCB->isChecked() && !UpdateProfile())
         return;
-    if (FtpClient1->Connected() || busy())
+    if (FtpClient1->Connected() || busy() || m_sftp)  // an SFTP session ends too when FTP is chosen next
         disconnectSession();
     m_ended = false;
     Memo1->clear();
@@ -479,6 +528,11 @@ void TFtpForm::ConnectButClick()
     log(QStringLiteral("Connecting to ") + HostNameEdit->text() + QStringLiteral(" ..."));
     setBusyCursor(true);
     MaskedPassword = QString(PasswordEdit->text().size(), QLatin1Char('*'));
+    m_sftpSession = protocol() == TFtpProtocol::Sftp;
+    if (m_sftpSession) {
+        sftpConnect();
+        return;
+    }
     FtpClient1->setBinary(true);
     FtpClient1->setPassive(PassiveCB->isChecked());
     FtpClient1->setUseTls(UseTlsCB->isChecked());
@@ -510,6 +564,11 @@ void TFtpForm::disconnectSession()
     // Reports of the ended session are delivered now and only logged, so none of them starts a
     // follow-up request or shows a message after the user has left.
     m_ended = true;
+    if (m_sftpSession) {
+        sftpEnd();
+        finishBatch();
+        return;
+    }
     if (FtpClient1->State() != TFtpState::Ready)
         FtpClient1->Abort();
     else if (FtpClient1->Connected())
@@ -556,6 +615,16 @@ void TFtpForm::showFinalCount()
 
 void TFtpForm::abortTransfer()
 {
+    if (m_sftpSession) {
+        if (!busy())
+            return;
+        m_abort = true;
+        TransferQueue.clear();
+        QueueCount = 0;
+        log(QStringLiteral("! Transfer cancelled"));
+        m_sftp->cancel();
+        return;
+    }
     if (FtpClient1->State() == TFtpState::Ready)
         return;
     m_abort = true;
@@ -694,7 +763,7 @@ void TFtpForm::FtpClient1RequestDone(int rq, quint16 error)
         if (ViewMode) {
             ViewMode = false;
             if (error == 0 && !m_abort)
-                ViewTheFile();
+                ViewTheFile(FtpClient1->LocalFileName());
             else
                 QFile::remove(FtpClient1->LocalFileName());
             finishBatch();
@@ -705,6 +774,9 @@ void TFtpForm::FtpClient1RequestDone(int rq, quint16 error)
             m_host.refreshLocal();
             m_host.showMainWindow();
         }
+        break;
+    case ftpRenAsync:
+        RefreshListing();
         break;
     case ftpDeleAsync:
         if (QueueCount > 0)
@@ -734,6 +806,11 @@ void TFtpForm::RefreshListing()
 {
     if (!AutoDirCB->isChecked()) {
         m_host.showMainWindow();
+        return;
+    }
+    if (m_sftpSession) {
+        if (m_sftp)
+            m_sftp->list();
         return;
     }
     FtpClient1->setHostFileName(QString());
@@ -780,6 +857,11 @@ void TFtpForm::UploadAll()
 {
     if (TransferQueue.isEmpty())
         return;
+    if (m_sftpSession) {  // SFTP moves bytes as they are: there is no text mode
+        QueueCount = int(TransferQueue.size());
+        sftpUploadNext();
+        return;
+    }
     const bool binary = !m_panel || m_panel->binarySelected();
     m_forceType = true;  // the type is set for every batch, as the server may have forgotten it
     withType(binary, [this] {
@@ -815,6 +897,11 @@ void TFtpForm::DownloadAll()
 {
     if (TransferQueue.isEmpty())
         return;
+    if (m_sftpSession) {
+        QueueCount = int(TransferQueue.size());
+        sftpDownloadNext();
+        return;
+    }
     const bool binary = !m_panel || m_panel->binarySelected();
     m_forceType = true;
     withType(binary, [this] {
@@ -848,6 +935,10 @@ void TFtpForm::DownloadNext()
 
 void TFtpForm::RemoteDelete()
 {
+    if (m_sftpSession) {
+        sftpDeleteNext();
+        return;
+    }
     --QueueCount;
     if (QueueCount < 0) {
         QueueCount = 0;
@@ -865,6 +956,10 @@ void TFtpForm::View()
 {
     if (TransferQueue.isEmpty()) {
         ViewMode = false;
+        return;
+    }
+    if (m_sftpSession) {
+        sftpView();
         return;
     }
     withType(false, [this] {
@@ -891,9 +986,8 @@ void TFtpForm::View()
     });
 }
 
-void TFtpForm::ViewTheFile()
+void TFtpForm::ViewTheFile(const QString &file)
 {
-    const QString file = FtpClient1->LocalFileName();
     if (!QFileInfo::exists(file))
         return;
     QStringList cmd = viewerCommand.isEmpty() ? ftpviewer::textEditorCommand() : viewerCommand;
@@ -928,25 +1022,58 @@ void TFtpForm::ViewTheFile()
 
 void TFtpForm::changeDir(const QString &dir)
 {
-    FtpClient1->setHostDirName(dir);
     setBusyCursor(true);
+    if (m_sftpSession) {
+        if (m_sftp)
+            m_sftp->changeDir(rawName(dir));
+        return;
+    }
+    FtpClient1->setHostDirName(dir);
     start([this] { FtpClient1->CwdAsync(); });
 }
 
 void TFtpForm::upOneDir()
 {
     setBusyCursor(true);
+    if (m_sftpSession) {
+        if (m_sftp)
+            m_sftp->changeDir("..");
+        return;
+    }
     start([this] { FtpClient1->CDupAsync(); });
 }
 
 void TFtpForm::makeDir(const QString &name)
 {
+    if (m_sftpSession) {
+        if (m_sftp)
+            m_sftp->makeDir(name.toUtf8());
+        return;
+    }
     FtpClient1->setHostFileName(name);
     start([this] { FtpClient1->MkdAsync(); });
 }
 
 void TFtpForm::removeDir(const QString &name)
 {
+    if (m_sftpSession) {
+        if (m_sftp)
+            m_sftp->removeDir(rawName(name));
+        return;
+    }
     FtpClient1->setHostFileName(name);
     start([this] { FtpClient1->RmdAsync(); });
+}
+
+void TFtpForm::renameRemote(const QString &from, const QString &to)
+{
+    log(QStringLiteral("rename ") + from + QStringLiteral(" ") + to);
+    if (m_sftpSession) {
+        if (m_sftp)
+            m_sftp->rename(rawName(from), to.toUtf8());
+        return;
+    }
+    FtpClient1->setHostFileName(from);
+    FtpClient1->setLocalFileName(to);
+    start([this] { FtpClient1->RenAsync(); });
 }

@@ -2,12 +2,14 @@
 // The FTP window: site profiles, connect and exit, the session log, and the request chain and
 // transfer queues that the FTP panel of the main window starts. It owns the program's one client.
 #include <QElapsedTimer>
+#include <QHash>
 #include <QStringList>
 #include <QWidget>
 #include <functional>
 #include <memory>
 
 #include "windows/ftp/ftpprofiles.h"
+#include "windows/ftp/sftpclient.h"
 
 class QCheckBox;
 class QComboBox;
@@ -19,6 +21,7 @@ class QTemporaryDir;
 class TFtpClient;
 class TFtpHost;
 class TFtpPanel;
+class TSftpClient;
 
 class TFtpForm : public QWidget {
     Q_OBJECT
@@ -40,9 +43,16 @@ public:
               *UserNameEdit = nullptr, *PasswordEdit = nullptr, *PortEdit = nullptr;
     QCheckBox *SaveProfileCB = nullptr, *AutoDirCB = nullptr, *ForceLowerCB = nullptr, *ConvHtmlCB = nullptr,
               *SlowHostCB = nullptr, *PassiveCB = nullptr, *UseTlsCB = nullptr;
+    // How the site is reached: FTP, FTP over TLS or SFTP (the order of TFtpProtocol).
+    QComboBox *ProtocolCB = nullptr;
     QPushButton *ConnectBut = nullptr, *ExitBut = nullptr;
     QPlainTextEdit *Memo1 = nullptr;
     TFtpClient *FtpClient1 = nullptr;
+    // The SFTP session's engine: made for each SFTP connection, null otherwise.
+    TSftpClient *sftp() const { return m_sftp; }
+    // The running (or last) session is SFTP: the panel's commands go to TSftpClient.
+    bool sftpSession() const { return m_sftpSession; }
+    TFtpProtocol protocol() const;
     TFtpPanel *panel() const { return m_panel; }
 
     // Queue shared with the panel.
@@ -76,6 +86,7 @@ public:
     void upOneDir();
     void makeDir(const QString &name);
     void removeDir(const QString &name);
+    void renameRemote(const QString &from, const QString &to);
     // Ends the session: QUIT when connected, abort when a transfer is under way.
     void disconnectSession();
     // Cancels the running transfer and drops the rest of its queue.
@@ -102,7 +113,7 @@ private:
     void FtpClient1Progress(qint64 count, bool &abort);
     void UploadNext();
     void DownloadNext();
-    void ViewTheFile();
+    void ViewTheFile(const QString &file);
     void finishBatch();
     void applyProfile(const TFtpProfile &p);
     TFtpProfile profileFromFields() const;
@@ -132,4 +143,29 @@ private:
     // Writes one key of the current profile at once (answers the user gave about the site).
     void rememberForSite(const QString &key, const QString &value);
     int m_dirRetries = 0;
+    void protocolChanged(int index);
+
+    // SFTP (ftpformsftp.cpp): the same commands over TSftpClient.
+    void sftpConnect();
+    void sftpEnd();
+    void sftpFinished(const TSftpResult &r);
+    void sftpConnected(const TSftpResult &r);
+    void sftpTransferDone(const TSftpResult &r);
+    void sftpShowDir(const QByteArray &path);
+    void sftpUploadNext();
+    void sftpDownloadNext();
+    void sftpDeleteNext();
+    void sftpView();
+    void sftpListing(const QList<TSftpEntry> &entries);
+    // The bytes of a name shown in the panel (names that are not UTF-8 round-trip unchanged).
+    QByteArray rawName(const QString &shown) const;
+    TSftpClient *m_sftp = nullptr;
+    bool m_sftpSession = false;
+    bool m_keyWarned = false;       // the changed-key warning stands for the failed connection
+    bool m_passwordAsked = false;   // asked once per connection when keys alone were refused
+    QString m_sessionPassword;
+    QHash<QString, QByteArray> m_sftpNames;
+    QString m_sftpGetName;  // the remote name of the running download, as shown
+    // A download lands here (a private folder inside the local one), then is renamed into place.
+    std::unique_ptr<QTemporaryDir> m_sftpPart;
 };

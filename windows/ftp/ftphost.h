@@ -32,4 +32,11 @@ public:
     virtual bool askYesNo(const QString &caption, const QString &text) = 0;
     // Tells the user something and waits until it is read.
     virtual void showMessage(const QString &text) = 0;
+    // An SFTP server's key is not in known_hosts: shows the site, the key's type and its SHA-256
+    // fingerprint; true stores the key and goes on (default no).
+    virtual bool trustHostKey(const QString &site, const QString &keyType, const QString &fingerprint) = 0;
+    // An SFTP server's key differs from the stored one: the connection is refused; warns loudly.
+    virtual void warnHostKeyChanged(const QString &site, const QString &warning) = 0;
+    // Asks for a password or key passphrase (typed as stars); false on Cancel.
+    virtual bool askSecret(const QString &caption, const QString &prompt, QString &secret) = 0;
 };

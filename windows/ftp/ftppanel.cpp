@@ -68,6 +68,7 @@ TFtpPanel::TFtpPanel(TFtpHost &host, QWidget *parent) : QWidget(parent), m_host(
            QStringLiteral("Download files from remote server to local drive"));
     button(DelRemFileBut, "DelRemFileBut", QStringLiteral("Delete ==>"), QStringLiteral("Delete files from remote server"));
     button(ViewBut, "ViewBut", QStringLiteral("View ==>"), QStringLiteral("View the contents of file on remote server"));
+    button(RenameBut, "RenameBut", QStringLiteral("Rename ==>"), QStringLiteral("Rename a file on the remote server"));
     button(ConnectBut, "ConnectBut", QStringLiteral("Co&nnect"), QStringLiteral("Connect to a different server"));
     button(CloseBut, "CloseBut", QStringLiteral("&Close"), QStringLiteral("Terminate the remote connection"));
     button(AbortBut, "AbortBut", QStringLiteral("Abort"), QStringLiteral("Cancel the running transfer"));
@@ -146,6 +147,7 @@ TFtpPanel::TFtpPanel(TFtpHost &host, QWidget *parent) : QWidget(parent), m_host(
     connect(DownloadBut, &QPushButton::clicked, this, &TFtpPanel::DownloadButClick);
     connect(DelRemFileBut, &QPushButton::clicked, this, &TFtpPanel::DelRemFileButClick);
     connect(ViewBut, &QPushButton::clicked, this, &TFtpPanel::ViewButClick);
+    connect(RenameBut, &QPushButton::clicked, this, &TFtpPanel::RenameButClick);
     connect(CloseBut, &QPushButton::clicked, this, &TFtpPanel::CloseButClick);
     connect(ConnectBut, &QPushButton::clicked, this, [this] { m_host.openFtpWindow(); });
     connect(AbortBut, &QPushButton::clicked, this, [this] {
@@ -163,7 +165,7 @@ bool TFtpPanel::binarySelected() const { return BinaryRadio->isChecked(); }
 void TFtpPanel::AdvMenuCBClick()
 {
     const bool on = AdvMenuCB->isChecked();
-    for (QPushButton *b : {RmDirBut, MkDirBut, ViewBut, DelRemFileBut, ConnectBut})
+    for (QPushButton *b : {RmDirBut, MkDirBut, ViewBut, DelRemFileBut, RenameBut, ConnectBut})
         b->setVisible(on);
 }
 
@@ -173,7 +175,7 @@ void TFtpPanel::setButtonsEnabled(bool on)
                        (QWidget *)RemoteDirList, (QWidget *)ConnectBut})
         w->setEnabled(on);
     if (AdvMenuCB->isChecked())
-        for (QPushButton *b : {RmDirBut, MkDirBut, DelRemFileBut, ViewBut})
+        for (QPushButton *b : {RmDirBut, MkDirBut, DelRemFileBut, ViewBut, RenameBut})
             b->setEnabled(on);
 }
 
@@ -195,6 +197,18 @@ void TFtpPanel::ParseDir(const QString &listingFile)
             Memo1->appendPlainText(l);
     };
     log(QStringLiteral("Parsing directory listing"));
+    QStringList lines;
+    std::vector<TFtpDirEntry> entries;
+    if (QFileInfo::exists(listingFile) && ReadListingFile(listingFile, lines)) {
+        entries = ParseDirLines(lines, UnixListing);
+        QFile::remove(listingFile);
+    }
+    showEntries(entries);
+    log(QStringLiteral("done."));
+}
+
+void TFtpPanel::showEntries(const std::vector<TFtpDirEntry> &entries)
+{
     RemoteDirList->clear();
     if (RemoteDirEdit->text() != QLatin1String("/"))
         RemoteDirList->addItem(kUpOneDir);
@@ -202,24 +216,19 @@ void TFtpPanel::ParseDir(const QString &listingFile)
     StringGrid2->BeginUpdate();
     StringGrid2->setFixedRows(1);
     int files = 0;
-    QStringList lines;
-    if (QFileInfo::exists(listingFile) && ReadListingFile(listingFile, lines)) {
-        const std::vector<TFtpDirEntry> entries = ParseDirLines(lines, UnixListing);
-        QStringList dirNames;
-        for (const TFtpDirEntry &e : entries) {
-            if (e.directory)
-                dirNames << e.name;
-            else
-                ++files;
-        }
-        RemoteDirList->addItems(dirNames);
-        StringGrid2->setRowCount(files + 1);  // sized once
-        int row = 1;
-        for (const TFtpDirEntry &e : entries)
-            if (!e.directory)
-                StringGrid2->setRows(row++, {e.name, e.size, e.date});
-        QFile::remove(listingFile);
+    QStringList dirNames;
+    for (const TFtpDirEntry &e : entries) {
+        if (e.directory)
+            dirNames << e.name;
+        else
+            ++files;
     }
+    RemoteDirList->addItems(dirNames);
+    StringGrid2->setRowCount(files + 1);  // sized once
+    int row = 1;
+    for (const TFtpDirEntry &e : entries)
+        if (!e.directory)
+            StringGrid2->setRows(row++, {e.name, e.size, e.date});
     if (files == 0) {
         StringGrid2->setRowCount(2);
         StringGrid2->setRows(1, {});
@@ -227,7 +236,6 @@ void TFtpPanel::ParseDir(const QString &listingFile)
         StringGrid2->SortColumn(m_sortCol, m_sortOptions);
     }
     StringGrid2->EndUpdate();
-    log(QStringLiteral("done."));
 }
 
 void TFtpPanel::ChgDirButClick()
@@ -315,7 +323,7 @@ bool TFtpPanel::collectNames(Collect what)
         if (bottom < 1 || bottom < top)
             return false;
         top = std::max(top, StringGrid2->FixedRows());
-        if (what == Collect::View)
+        if (what == Collect::View || what == Collect::Rename)
             bottom = top;
         for (int r = top; r <= bottom; ++r) {
             const QString name = StringGrid2->Cells(0, r);
@@ -325,6 +333,7 @@ bool TFtpPanel::collectNames(Collect what)
     } else {
         const QString caption = what == Collect::Download ? QStringLiteral("Download a File")
                               : what == Collect::Delete   ? QStringLiteral("Delete a File")
+                              : what == Collect::Rename   ? QStringLiteral("Rename a File")
                                                           : QStringLiteral("View a File");
         const QString name = m_host.askText(caption, QStringLiteral("Enter File Name"));
         if (!name.isEmpty())
@@ -369,4 +378,18 @@ void TFtpPanel::CloseButClick()
     if (m_form)
         m_form->disconnectSession();
     emit sessionClosed();
+}
+
+void TFtpPanel::RenameButClick()
+{
+    if (!m_form || m_form->busy())
+        return;
+    if (!collectNames(Collect::Rename))
+        return;
+    const QString from = m_form->TransferQueue.first();
+    m_form->TransferQueue.clear();
+    const QString to = m_host.askText(QStringLiteral("Rename a File"), QStringLiteral("New name for ") + from).trimmed();
+    if (to.isEmpty() || to == from)
+        return;
+    m_form->renameRemote(from, to);
 }

@@ -4,7 +4,10 @@
 // operation goes through the FTP window (TFtpForm) and its client.
 #include <QWidget>
 
+#include <vector>
+
 #include "controls/sortgrid.h"
+#include "windows/ftp/ftplistparser.h"
 
 class QCheckBox;
 class QLabel;
@@ -30,7 +33,7 @@ public:
     QRadioButton *BinaryRadio = nullptr, *TextRadio = nullptr;  // the "BinText" group
     QPushButton *ChgDirBut = nullptr, *MkDirBut = nullptr, *RmDirBut = nullptr, *UploadBut = nullptr,
                 *DownloadBut = nullptr, *DelRemFileBut = nullptr, *ViewBut = nullptr, *ConnectBut = nullptr,
-                *CloseBut = nullptr, *AbortBut = nullptr;
+                *CloseBut = nullptr, *AbortBut = nullptr, *RenameBut = nullptr;
     QCheckBox *AdvMenuCB = nullptr;
     QLabel *RcLabel = nullptr, *lblProgress = nullptr, *BytesLabel = nullptr, *CdLabel = nullptr;
     QLineEdit *RemoteDirEdit = nullptr;
@@ -51,6 +54,8 @@ public:
     void DownloadButClick();
     void DelRemFileButClick();
     void ViewButClick();
+    // Renames the selected remote file (or one typed in) to a name asked for.
+    void RenameButClick();
     void CloseButClick();
     void AdvMenuCBClick();
     void RemoteDirListClick();
@@ -60,6 +65,8 @@ public:
     void uploadDropped(const QStringList &paths);
     // Fills the directory list and the grid from a saved listing file, then deletes the file.
     void ParseDir(const QString &listingFile);
+    // Fills the directory list and the grid from entries read some other way (SFTP).
+    void showEntries(const std::vector<TFtpDirEntry> &entries);
     // The grid's rows, for a listing that has none: one empty row under the heading.
     void clearListing();
 
@@ -71,7 +78,7 @@ signals:
     void sessionClosed();
 
 private:
-    enum class Collect { Download, Delete, View };
+    enum class Collect { Download, Delete, View, Rename };
     bool collectNames(Collect what);
 
     TFtpHost &m_host;
