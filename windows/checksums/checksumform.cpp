@@ -118,7 +118,7 @@ void TChecksumForm::prepareCreate(const QString &folder, const QStringList &path
 void TChecksumForm::updateNameHint() {
   if (verifying_ || busy()) return;
   const QString target = QDir(folder_).filePath(name_->text());
-  summary_->setText(tr("%n file(s) to read.", "", int(items_.size())) +
+  summary_->setText((items_.size() == 1 ? tr("1 file to read.") : tr("%1 files to read.").arg(items_.size())) +
                     (QFileInfo::exists(target)
                          ? QLatin1Char(' ') + tr("%1 exists and will be replaced.").arg(name_->text())
                          : QString()));
@@ -241,7 +241,7 @@ void TChecksumForm::workEnded(bool cancelled) {
     for (const Item &it : items_) out += checksums::line(it.hex, it.name);
     QString error;
     if (platform::saveFileAtomically(sumsFile_, out, &error))
-      summary_->setText(tr("%1 written: %n file(s).", "", int(items_.size())).arg(sumsFile_));
+      summary_->setText((items_.size() == 1 ? tr("%1 written: 1 file.").arg(sumsFile_) : tr("%1 written: %2 files.").arg(sumsFile_).arg(items_.size())));
     else
       summary_->setText(tr("%1 could not be written: %2").arg(sumsFile_, error));
   }

@@ -33,7 +33,9 @@ TRenameForm::TRenameForm(const QStringList &files, QWidget *parent) : QDialog(pa
   sr->addWidget(with);
   sr->addWidget(replace_, 1);
   sr->addWidget(regex_);
-  form->addRow(tr("&Replace:"), sr);
+  auto *replaceLabel = new QLabel(tr("&Replace:"), this);
+  replaceLabel->setBuddy(search_);
+  form->addRow(replaceLabel, sr);
   auto *more = new QHBoxLayout;
   case_ = new QComboBox(this);
   case_->addItems({tr("Keep"), tr("lower case"), tr("UPPER CASE"), tr("Title Case")});
