@@ -139,11 +139,14 @@ QIcon TFileIconCache::icon(const QString &path, const QString &name, bool isDir,
   (void)QtConcurrent::run(&fileicons::contentReaders(), [self, path] {
     const QString found = QMimeDatabase().mimeTypeForFile(path, QMimeDatabase::MatchContent).name();
     // The answer is taken on the window's thread, and only while the list is still there.
-    QMetaObject::invokeMethod(qApp, [self, path, found] {
-      if (!self || !self->pending_.remove(path)) return;  // gone, or the folder was left meanwhile
-      self->byContent_.insert(path, found);
-      if (!self->batch_->isActive()) self->batch_->start();
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        qApp,
+        [self, path, found] {
+          if (!self || !self->pending_.remove(path)) return;  // gone, or the folder was left meanwhile
+          self->byContent_.insert(path, found);
+          if (!self->batch_->isActive()) self->batch_->start();
+        },
+        Qt::QueuedConnection);
   });
   return fileicons::plainFileIcon();
 }
@@ -155,8 +158,6 @@ void TFileIconCache::clearContent() {
 
 TFolderIconProvider::TFolderIconProvider() : folder_(fileicons::folderIcon()), file_(fileicons::plainFileIcon()) {}
 
-QIcon TFolderIconProvider::icon(IconType type) const {
-  return type == File ? file_ : folder_;
-}
+QIcon TFolderIconProvider::icon(IconType type) const { return type == File ? file_ : folder_; }
 
 QIcon TFolderIconProvider::icon(const QFileInfo &info) const { return info.isDir() ? folder_ : file_; }

@@ -293,7 +293,8 @@ QVariant TShellListModel::data(const QModelIndex &index, int role) const {
       }
       break;
     case Qt::DecorationRole:
-      if (index.column() == NameCol) return fileIcons_->icon(filePath(index.row()), it.name, it.isDir, S_ISREG(it.mode));
+      if (index.column() == NameCol)
+        return fileIcons_->icon(filePath(index.row()), it.name, it.isDir, S_ISREG(it.mode));
       break;
     case Qt::TextAlignmentRole:
       if (index.column() == SizeCol) return int(Qt::AlignRight | Qt::AlignVCenter);

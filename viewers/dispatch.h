@@ -4,7 +4,19 @@
 
 namespace viewers {
 
-enum class ViewerAction { Nothing, GetExcel, GetDBase, GetMp3, ShowHtml, ShowMultiMedia, ShowImages, ShowZip, ShowRtf, ShowPdf, Editor };
+enum class ViewerAction {
+  Nothing,
+  GetExcel,
+  GetDBase,
+  GetMp3,
+  ShowHtml,
+  ShowMultiMedia,
+  ShowImages,
+  ShowZip,
+  ShowRtf,
+  ShowPdf,
+  Editor
+};
 
 // The decision table; ext is lower case with its leading dot, or empty.
 ViewerAction decideViewer(const QString &ext, bool mp3TagsOn);

@@ -66,7 +66,8 @@ TPdfTab::TPdfTab(QWidget *parent) : QWidget(parent), doc_(new QPdfDocument(this)
   };
   button(QStringLiteral("\u2212"), QStringLiteral("Zoom Out (Ctrl+Minus)"), [this] { zoomOut(); });
   button(QStringLiteral("+"), QStringLiteral("Zoom In (Ctrl+Plus)"), [this] { zoomIn(); });
-  fitBtn_ = button(QStringLiteral("Fit Width"), QStringLiteral("Fit the page width to the window"), [this] { fitWidth(); });
+  fitBtn_ =
+      button(QStringLiteral("Fit Width"), QStringLiteral("Fit the page width to the window"), [this] { fitWidth(); });
   fitBtn_->setCheckable(true);
   bar->addSpacing(12);
   bar->addWidget(new QLabel(QStringLiteral("Page"), this));
@@ -121,8 +122,10 @@ TPdfTab::TPdfTab(QWidget *parent) : QWidget(parent), doc_(new QPdfDocument(this)
   });
   connect(FindEdit, &QLineEdit::returnPressed, this, [this] {
     const bool back = QGuiApplication::keyboardModifiers() & Qt::ShiftModifier;
-    if (FindEdit->text() != search_->searchString()) find(FindEdit->text());
-    else findNext(!back);
+    if (FindEdit->text() != search_->searchString())
+      find(FindEdit->text());
+    else
+      findNext(!back);
   });
   connect(FindEdit, &QLineEdit::textChanged, this, [this](const QString &t) {
     if (t.isEmpty()) find(QString());
@@ -287,7 +290,10 @@ void TPdfTab::updateStatus() {
   }
   pageOf_->setText(n > 0 ? QStringLiteral("of %1").arg(n) : QString());
   pageBox_->setEnabled(n > 0);
-  if (search_->searchString().isEmpty()) findStatus_->clear();
-  else if (findCount() == 0) findStatus_->setText(QStringLiteral("Not found"));
-  else findStatus_->setText(QStringLiteral("%1 of %2").arg(findIndex_ + 1).arg(findCount()));
+  if (search_->searchString().isEmpty())
+    findStatus_->clear();
+  else if (findCount() == 0)
+    findStatus_->setText(QStringLiteral("Not found"));
+  else
+    findStatus_->setText(QStringLiteral("%1 of %2").arg(findIndex_ + 1).arg(findCount()));
 }

@@ -438,8 +438,10 @@ void TZipTab::StringGrid1GetCellFormat(int col, int row, int, TFormatOptions &f)
   } else if (col == 0) {
     // A member's type is known from its name only: nothing is unpacked to show an icon.
     const QString name = StringGrid1->Cells(0, row);
-    if (!name.isEmpty()) f.Icon = fileicons::iconForName(name, false);
-    else if (!StringGrid1->Cells(5, row).isEmpty()) f.Icon = fileicons::folderIcon();
+    if (!name.isEmpty())
+      f.Icon = fileicons::iconForName(name, false);
+    else if (!StringGrid1->Cells(5, row).isEmpty())
+      f.Icon = fileicons::folderIcon();
   }
 }
 
