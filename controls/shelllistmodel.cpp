@@ -1,6 +1,7 @@
 #include "controls/shelllistmodel.h"
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QLocale>
 #include <QMimeData>
@@ -97,7 +98,7 @@ void TShellListModel::setFolder(const QString &path) {
   if (!refresh) {
     if (!folder_.isEmpty()) watcher_->removePath(folder_);
     folder_ = clean;
-    if (!folder_.isEmpty() && dynamic_) watcher_->addPath(folder_);
+    if (!folder_.isEmpty() && dynamic_ && QFileInfo(folder_).isDir()) watcher_->addPath(folder_);
   }
   const quint64 gen = ++generation_;
   liveGeneration_->store(gen);
@@ -105,8 +106,9 @@ void TShellListModel::setFolder(const QString &path) {
   auto live = liveGeneration_;
   const QString f = folder_;
   readers_.removeIf([](const QFuture<void> &r) { return r.isFinished(); });
-  readers_ << QtConcurrent::run(&folderReaders(), [this, f, gen, live, refresh] {
-    QVector<TShellItem> items = readFolder(f, live, gen);
+  readers_ << QtConcurrent::run(&folderReaders(), [this, f, gen, live, refresh, source = source_] {
+    QVector<TShellItem> items;
+    if (!source || !source(f, &items)) items = readFolder(f, live, gen);
     if (live->load() != gen) return;
     QMetaObject::invokeMethod(this, [this, gen, items = std::move(items), f, refresh]() mutable {
       applyItems(gen, std::move(items), f, refresh);
@@ -208,7 +210,7 @@ void TShellListModel::setShowHidden(bool on) {
 void TShellListModel::setDynamicRefresh(bool on) {
   dynamic_ = on;
   if (folder_.isEmpty()) return;
-  if (on && !watcher_->directories().contains(folder_)) watcher_->addPath(folder_);
+  if (on && !watcher_->directories().contains(folder_) && QFileInfo(folder_).isDir()) watcher_->addPath(folder_);
   if (!on) watcher_->removePath(folder_);
 }
 
