@@ -158,7 +158,11 @@ bool listArchive(const QString &archivePath, Listing *out, QString *error, const
     QByteArray name = normalName(entryName(e));
     if (name.isEmpty()) continue;  // the archive's own "./"
     out->add(name, (flags & IsFolder) ? 0 : qMax<qint64>(0, archive_entry_size(e)), archive_entry_mtime(e), flags);
-    if (filtered && !(flags & IsEncrypted)) {
+    if (filtered && archive_entry_size(e) < (qint64(16) << 20)) {
+      // Small members are skipped whole; the limits are checked between them.
+      if (archive_read_data_skip(r.a) < ARCHIVE_WARN) return *error = damaged(archivePath, r.a), false;
+      if (isBomb(r.a, archive_filter_bytes(r.a, 0), limits)) return *error = bombText(archivePath), false;
+    } else if (filtered && !(flags & IsEncrypted)) {
       const void *buf;
       size_t len;
       la_int64_t off;
