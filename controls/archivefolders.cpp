@@ -8,6 +8,9 @@
 namespace {
 // The archives kept listed: a few, so that going in and out of big ones costs no second read.
 constexpr size_t kCachedArchives = 8;
+// Copies kept for the viewers: arrowing through a big archive must not fill the temporary folder, and a
+// viewer still reading the last few copies keeps them.
+constexpr size_t kKeptCopies = 4;
 
 bool statPath(const QString &path, struct stat *st) { return ::stat(QFile::encodeName(path).constData(), st) == 0; }
 }  // namespace
@@ -146,9 +149,17 @@ QString TArchiveFolders::extractForViewing(const QString &memberPath, QString *e
   }
   const archives::ExtractResult r = extractTo({memberPath}, target, {}, nullptr);
   if (!r.ok || r.written.isEmpty()) {
-    *error = !r.error.isEmpty() ? r.error : r.refused.join(QLatin1Char('\n'));
+    *error = !r.error.isEmpty()      ? r.error
+             : !r.refused.isEmpty() ? r.refused.join(QLatin1Char('\n'))
+                                    : QStringLiteral("%1 was not found in the archive").arg(memberPath);
     QDir(target).removeRecursively();
     return {};
+  }
+  QMutexLocker lock(&mutex_);
+  viewed_.push_back(target);
+  while (viewed_.size() > kKeptCopies) {
+    QDir(viewed_.front()).removeRecursively();
+    viewed_.pop_front();
   }
   return target + QLatin1Char('/') + r.written.first();
 }

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QVector>
 #include <atomic>
+#include <deque>
 #include <map>
 #include <memory>
 #include "controls/shelllistmodel.h"
@@ -54,4 +55,5 @@ class TArchiveFolders {
   std::map<QString, Cached> cache_;
   std::unique_ptr<QTemporaryDir> temp_;
   std::atomic<int> serial_{0};
+  std::deque<QString> viewed_;  // the newest copies' folders; older ones are removed
 };
