@@ -65,9 +65,11 @@ TFileCommands::~TFileCommands() {
   }
 }
 
-bool TFileCommands::refusedInArchive(const QString &title, const QStringList &paths) {
+bool TFileCommands::refusedInArchive(const QString &title, const QStringList &items, const QString &folder) {
+  QStringList paths = items;
+  if (!folder.isEmpty()) paths << folder;
   for (const QString &p : paths) {
-    if (!TArchiveFolders::isArchiveFolder(p)) continue;
+    if (p == folder ? !TArchiveFolders::isArchiveFolder(p) : !TArchiveFolders::isMember(p)) continue;
     asker_->setParentWidget(host_.dialogParent());
     asker_->inform(title, TArchiveFolders::readOnlyMessage());
     return true;
@@ -176,10 +178,10 @@ bool TFileCommands::dropFiles(const QMimeData *data, const QString &targetFolder
 
 void TFileCommands::startTransfer(const platform::NativePaths &sources, const QString &targetFolder, bool move) {
   asker_->setParentWidget(host_.dialogParent());
-  if (refusedInArchive(tr("Paste"), {targetFolder})) return;
+  if (refusedInArchive(tr("Paste"), {}, targetFolder)) return;
   QStringList members;
   for (const platform::NativePath &s : sources)
-    if (TArchiveFolders::isArchiveFolder(platform::fromNative(s))) members << platform::fromNative(s);
+    if (TArchiveFolders::isMember(platform::fromNative(s))) members << platform::fromNative(s);
   if (!members.isEmpty()) {
     if (move || members.size() != sources.size()) {
       asker_->inform(tr("Paste"), move ? TArchiveFolders::readOnlyMessage()
@@ -308,7 +310,7 @@ void TFileCommands::ShowPropertiesClick() {
 
 void TFileCommands::newFolderIn(int pair) {
   const QString folder = host_.listFolder(pair);
-  if (folder.isEmpty() || refusedInArchive(tr("New Folder"), {folder})) return;
+  if (folder.isEmpty() || refusedInArchive(tr("New Folder"), {}, folder)) return;
   QString error;
   const platform::NativePath made = platform::createNewFolder(platform::toNative(folder), &error);
   if (made.isEmpty()) {

@@ -22,7 +22,13 @@ class TArchiveFolders {
   // Splits a path into the archive file and the folder inside it; false for any path not inside an archive
   // (a real folder, or an archive file named by itself is true with an empty inner path only when asked).
   static bool split(const QString &path, QString *archive, QByteArray *inner);
+  // A folder shown from an archive (its root included): what the list shows, or a paste's target.
   static bool isArchiveFolder(const QString &path) { return split(path, nullptr, nullptr); }
+  // A member inside an archive; the archive file itself is a plain file of its folder.
+  static bool isMember(const QString &path) {
+    QByteArray inner;
+    return split(path, nullptr, &inner) && !inner.isEmpty();
+  }
   // Whether a double click on this file name opens it as a folder. Zips are left to the desktop's open
   // verb (and the zip tab): this program can change them there.
   static bool opensAsFolder(const QString &fileName);

@@ -329,12 +329,18 @@ TEST(FileListArchives, BrowseViewCopyOutAndRefuseWrites) {
   ASSERT_EQ(boxes.texts.size(), 4) << boxes.texts.join(" | ").toStdString();
   for (const QString &t : boxes.texts) EXPECT_TRUE(t.contains("read-only")) << t.toStdString();
   EXPECT_EQ(list->itemCount(), 1);
+  boxes.texts.clear();
 
   // Copying out, as a paste or a drop to the other list does.
   w.fileCommands->startTransfer({QFile::encodeName(list->itemPath(win.row("note of mine.txt")))}, out, false);
   ASSERT_TRUE(testenv::waitFor([&] { return QFileInfo::exists(out + "/note of mine.txt"); }, 10000));
   EXPECT_EQ(testenv::readFile(out + "/note of mine.txt"), "hello from inside\n");
   EXPECT_EQ(QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(), 1);
+
+  // The archive file itself is a plain file: it copies as one.
+  w.fileCommands->startTransfer({QFile::encodeName(dir + "/sample.tar.gz")}, out, false);
+  ASSERT_TRUE(testenv::waitFor([&] { return QFileInfo(out + "/sample.tar.gz").size() == QFileInfo(dir + "/sample.tar.gz").size(); }, 10000));
+  EXPECT_EQ(testenv::readFile(out + "/sample.tar.gz"), testenv::readFile(dir + "/sample.tar.gz"));
 
   // Out again, one folder a key, to the archive's own folder.
   for (const QString &up : {dir + "/sample.tar.gz/inner", dir + "/sample.tar.gz", dir}) {
@@ -350,4 +356,8 @@ TEST(FileListArchives, BrowseViewCopyOutAndRefuseWrites) {
   win.pick("plain.zip");
   win.press(Qt::Key_Return);
   EXPECT_EQ(list->FolderPath(), dir);
+  // Back in a real folder the archive file is the user's to rename.
+  EXPECT_TRUE(w.fileCommands->renameAccepted(dir + "/sample.tar.gz", "renamed.tar.gz"));
+  EXPECT_TRUE(QFileInfo::exists(dir + "/renamed.tar.gz"));
+  EXPECT_TRUE(boxes.texts.isEmpty()) << boxes.texts.join(" | ").toStdString();
 }
