@@ -280,9 +280,17 @@ void TTarn::buildPanes() {
   connect(PTShellTree1, &TPTShellTree::OnChange, this, &TTarn::PTShellTree1Change);
   connect(PTShellTree1, &TPTShellTree::OnMouseMove, this, &TTarn::PTShellList1MouseMove);
   connect(PTShellList1, &TPTShellList::OnChange, this, &TTarn::PTShellList1Change);
-  connect(PTShellList1, &TPTShellList::OnFolderChanged, this, [this] {
+  connect(PTShellList1, &TPTShellList::OnFolderChanged, this, [this](const QString &folder) {
     if (!statusBarHidden()) StatusBar2Panels[0]->setText(browser::objectCountText(PTShellList1->itemCount()));
+    // The tree holds no archive folders: the path box and title follow the list in and out of them.
+    if (PTShellList1->inArchive() || folder == PTShellTree1->SelectedPath()) {
+      if (DirLabel1) DirLabel1->setDirName(folder);
+      if (!state.ZipAddMode) setTitle(browser::titleFor(folder));
+    }
+    if (PTShellList1->inArchive()) UpOneLevelBtn->setEnabled(true);
+    else UpOneLevelBtn->setEnabled(PTShellTree1->hasSelectedNode() && PTShellTree1->selectedHasParent());
   });
+  PTShellList1->OnEnterArchive = [this](const QString &) { return !state.ZipAddMode; };
   connect(PTShellList1, &TPTShellList::OnFillComplete, this, &TTarn::PTShellList1FillComplete);
   connect(PTShellList1, &TPTShellList::OnClick, this, &TTarn::PTShellList1Click);
   connect(PTShellList1, &TPTShellList::OnKeyUp, this, &TTarn::PTShellList1KeyUp);

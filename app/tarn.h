@@ -375,6 +375,8 @@ class TTarn : public QMainWindow {
   void sizePanels(TPTShellList *list, QLabel *const panels[3]);
   void refreshSecondPair();
   void pickListItem(TPTShellList *list, TPTShellTree *tree, int row);
+  // A click on a member of an archive folder: its copy in a private folder goes to the viewers.
+  void showArchiveMember(int row);
   bool secondPairShown() const;
   QMenu *fileMenu_ = nullptr, *editorMenu_ = nullptr, *miscMenu_ = nullptr, *optionsMenu_ = nullptr, *toolsMenu_ = nullptr,
         *viewMenu_ = nullptr, *helpMenu_ = nullptr, *tarnwickMenu_ = nullptr;

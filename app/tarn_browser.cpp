@@ -16,6 +16,7 @@
 #include "app/layouts.h"
 #include "app/tarn.h"
 #include "browser/panerules.h"
+#include "controls/archivefolders.h"
 #include "controls/dirlabel.h"
 #include "controls/shelllist.h"
 #include "controls/shelltree.h"
@@ -56,8 +57,8 @@ void TTarn::PTShellList1Change() {
   const bool showsFile = windowTitle().startsWith(QLatin1String("Editor Filename - ")) ||
                          (!state.CurrentFile.isEmpty() && windowTitle().contains(state.CurrentFile)) ||
                          (!listPick_.isEmpty() && windowTitle().contains(listPick_));
-  if (!state.ZipAddMode && !PTShellTree1->SelectedPath().isEmpty() && !showsFile)
-    setTitle(browser::titleFor(PTShellTree1->SelectedPath()));
+  const QString shown = PTShellList1->inArchive() ? PTShellList1->FolderPath() : PTShellTree1->SelectedPath();
+  if (!state.ZipAddMode && !shown.isEmpty() && !showsFile) setTitle(browser::titleFor(shown));
 }
 
 namespace {
@@ -125,7 +126,10 @@ void TTarn::PTShellList1KeyUp(int key) {
   if (isArrowKey(key)) PTShellList1Click();
 }
 
-void TTarn::UpOneLevelBtnClick() { PTShellTree1->GoUp(); }
+void TTarn::UpOneLevelBtnClick() {
+  if (PTShellList1->inArchive()) return PTShellList1->goUp();
+  PTShellTree1->GoUp();
+}
 
 void TTarn::TreeRefreshMitmClick() {
   PTShellList1->setFolderPath(PTShellList1->FolderPath());
@@ -228,6 +232,7 @@ void TTarn::PTShellList1Click() {
   if (row < 0) return;
   pickListItem(PTShellList1, PTShellTree1, row);
   if (FtpPanel->isVisible()) return;
+  if (PTShellList1->inArchive()) return showArchiveMember(row);
   if (!state.ZipAddMode) setTitle(browser::titleFor(state.CurrentFile));
   if (!QFileInfo(state.CurrentFile).isDir() && !state.CurrentFolder.isEmpty() && !state.ZipAddMode) {
     setTitle(browser::titleFor(state.CurrentFile) + ", " + PTShellList1->ItemSizeText(row) + ", " + PTShellList1->ItemModifiedText(row));
@@ -240,7 +245,8 @@ void TTarn::PTShellList1Click() {
 
 void TTarn::pickListItem(TPTShellList *list, TPTShellTree *tree, int row) {
   state.CurrentName = list->ItemDisplayName(row);
-  state.CurrentFolder = tree->SelectedPath();
+  // Inside an archive the tree stays on the archive's own folder; the list knows where it is.
+  state.CurrentFolder = list->inArchive() ? list->FolderPath() : tree->SelectedPath();
   state.CurrentExt = viewers::extensionOf(state.CurrentName);
   if (state.CurrentExt.isEmpty()) {
     state.CurrentExt = viewers::extensionOf(list->ItemFileName(row));
@@ -249,6 +255,29 @@ void TTarn::pickListItem(TPTShellList *list, TPTShellTree *tree, int row) {
   state.CurrentFile = viewers::currentFileFrom(state.CurrentFolder, state.CurrentName);
   // Only the first list's refills forget its pick (see PTShellList1Change).
   listPick_ = list == PTShellList1 ? state.CurrentFile : QString();
+}
+
+void TTarn::showArchiveMember(int row) {
+  const QString member = state.CurrentFile;
+  const TShellItem &it = PTShellList1->item(row);
+  if (state.ZipAddMode) return;
+  setTitle(it.isDir ? browser::titleFor(member)
+                    : browser::titleFor(member) + ", " + PTShellList1->ItemSizeText(row) + ", " + PTShellList1->ItemModifiedText(row));
+  if (it.isDir || (checked("Cbox4") && !state.SpaceViewRequest)) return;
+  state.SpaceViewRequest = false;
+  QString error;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const QString copy = TArchiveFolders::shared().extractForViewing(member, &error);
+  QApplication::restoreOverrideCursor();
+  if (copy.isEmpty()) {
+    state.CurrentFile.clear();
+    QMessageBox::warning(this, QStringLiteral("Archive"), error);
+    return;
+  }
+  state.CurrentFile = copy;
+  state.CurrentFolder = QFileInfo(copy).absolutePath();
+  listPick_ = copy;
+  if (QFileInfo(copy).isFile()) GetTheFile();
 }
 
 void TTarn::PTShellList1DblClickOpen(bool &afHandled) {

@@ -215,6 +215,7 @@ void TTarn::fDetailsBtnClick(int tag) {
 
 void TTarn::UpLevel2Click() {
   layouts_->markActivePair(1);
+  if (PTShellList2->inArchive()) return PTShellList2->goUp();
   PTShellTree2->GoUp();
 }
 

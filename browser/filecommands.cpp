@@ -5,6 +5,11 @@
 #include <functional>
 #include <QtConcurrent/QtConcurrentRun>
 #include "browser/filecommands_asker.h"
+#include "controls/archivefolders.h"
+#include <QFuture>
+#include <QProgressDialog>
+#include <QTimer>
+#include <atomic>
 #include "browser/findfilesdialog.h"
 #include "browser/progressdialog.h"
 #include "browser/propertiesdialog.h"
@@ -46,8 +51,70 @@ TFileCommands::TFileCommands(FileCommandHost &host, TFileAsker *asker, QObject *
   }
 }
 
+struct TFileCommands::Extraction {
+  std::atomic<bool> cancel{false};
+  std::atomic<qint64> done{0};
+  QFuture<archives::ExtractResult> future;
+};
+
 TFileCommands::~TFileCommands() {
   for (const auto &r : runners_) delete r.data();  // cancels and waits: no partial files
+  for (const auto &x : extractions_) {
+    x->cancel = true;
+    x->future.waitForFinished();
+  }
+}
+
+bool TFileCommands::refusedInArchive(const QString &title, const QStringList &items, const QString &folder) {
+  QStringList paths = items;
+  if (!folder.isEmpty()) paths << folder;
+  for (const QString &p : paths) {
+    if (p == folder ? !TArchiveFolders::isArchiveFolder(p) : !TArchiveFolders::isMember(p)) continue;
+    asker_->setParentWidget(host_.dialogParent());
+    asker_->inform(title, TArchiveFolders::readOnlyMessage());
+    return true;
+  }
+  return false;
+}
+
+void TFileCommands::extractMembers(const QStringList &members, const QString &targetFolder) {
+  auto x = std::make_shared<Extraction>();
+  const qint64 total = TArchiveFolders::shared().totalSize(members);
+  x->future = QtConcurrent::run([x, members, targetFolder] {
+    return TArchiveFolders::shared().extractTo(members, targetFolder, [x](qint64 done, qint64) { x->done = done; }, &x->cancel);
+  });
+  extractions_ << x;
+  auto *dialog = new QProgressDialog(tr("Copying from the archive to %1").arg(targetFolder), tr("Cancel"), 0, 1000,
+                                     host_.dialogParent());
+  dialog->setWindowTitle(tr("Copy"));
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->setMinimumDuration(400);  // quick copies do not flash a dialog
+  dialog->setAutoClose(false);
+  dialog->setAutoReset(false);
+  connect(dialog, &QProgressDialog::canceled, dialog, [x] { x->cancel = true; });
+  auto *poll = new QTimer(dialog);
+  poll->setInterval(100);
+  connect(poll, &QTimer::timeout, this, [this, x, total, dialog] {
+    if (total > 0) dialog->setValue(int(qMin<qint64>(999, x->done * 1000 / total)));
+    if (!x->future.isFinished()) return;
+    const archives::ExtractResult r = x->future.result();
+    extractions_.removeAll(x);
+    dialog->close();
+    QStringList problems;
+    if (!r.ok && !r.cancelled) problems << r.error;
+    if (!r.refused.isEmpty()) problems << tr("Not copied:") << r.refused.mid(0, kNamesShown);
+    if (!problems.isEmpty()) {
+      asker_->setParentWidget(host_.dialogParent());
+      asker_->inform(tr("Copy"), problems.join('\n'));
+    }
+    platform::TransferResult done;
+    done.cancelled = r.cancelled;
+    done.done = int(r.written.size());
+    done.failed = int(r.refused.size()) + (r.ok || r.cancelled ? 0 : 1);
+    done.errors = problems;
+    emit transferFinished(done);
+  });
+  poll->start();
 }
 
 int TFileCommands::activePair() const { return host_.secondPairActive() ? 1 : 0; }
@@ -87,6 +154,7 @@ void TFileCommands::FindFilesClick() {
 void TFileCommands::putOnClipboard(bool cut) {
   const QStringList items = targetItems();
   if (items.isEmpty()) return;
+  if (cut && refusedInArchive(tr("Cut"), items)) return;
   platform::putFilesOnClipboard(platform::toNative(items), cut);
 }
 
@@ -110,6 +178,18 @@ bool TFileCommands::dropFiles(const QMimeData *data, const QString &targetFolder
 
 void TFileCommands::startTransfer(const platform::NativePaths &sources, const QString &targetFolder, bool move) {
   asker_->setParentWidget(host_.dialogParent());
+  if (refusedInArchive(tr("Paste"), {}, targetFolder)) return;
+  QStringList members;
+  for (const platform::NativePath &s : sources)
+    if (TArchiveFolders::isMember(platform::fromNative(s))) members << platform::fromNative(s);
+  if (!members.isEmpty()) {
+    if (move || members.size() != sources.size()) {
+      asker_->inform(tr("Paste"), move ? TArchiveFolders::readOnlyMessage()
+                                       : tr("Members of an archive are copied on their own, not with other files."));
+      return;
+    }
+    return extractMembers(members, targetFolder);
+  }
   const platform::TransferMode mode = move ? platform::TransferMode::Move : platform::TransferMode::Copy;
   auto *runner = new platform::TTransferRunner(sources, platform::toNative(targetFolder), mode, asker_, this);
   auto *dialog = new TProgressDialog(runner, host_.dialogParent());
@@ -134,7 +214,7 @@ void TFileCommands::InvertSelection1Click() { host_.invertSelection(activePair()
 
 void TFileCommands::CreateShortcut1Click() {
   const QStringList items = targetItems();
-  if (items.isEmpty()) return;
+  if (items.isEmpty() || refusedInArchive(tr("Create Shortcut"), items)) return;
   QStringList errors;
   platform::createLinks(platform::toNative(items), &errors);
   if (!errors.isEmpty()) {
@@ -145,7 +225,7 @@ void TFileCommands::CreateShortcut1Click() {
 
 void TFileCommands::DeleteBtnClick() {
   const QStringList items = targetItems();
-  if (items.isEmpty()) return;
+  if (items.isEmpty() || refusedInArchive(tr("Delete"), items)) return;
   asker_->setParentWidget(host_.dialogParent());
   const QString question =
       items.size() == 1
@@ -202,11 +282,12 @@ void TFileCommands::DeleteBtnClick() {
 void TFileCommands::Rename1Click() {
   const int pair = activePair();
   const QStringList selected = host_.listSelection(pair);
-  if (selected.isEmpty()) return;
+  if (selected.isEmpty() || refusedInArchive(tr("Rename"), selected)) return;
   host_.beginRename(pair, selected.first());
 }
 
 bool TFileCommands::renameAccepted(const QString &path, const QString &newName) {
+  if (refusedInArchive(tr("Rename"), {path})) return false;
   QString error;
   platform::NativePath renamed;
   if (platform::renameItem(platform::toNative(path), newName, &renamed, &error)) return true;
@@ -229,7 +310,7 @@ void TFileCommands::ShowPropertiesClick() {
 
 void TFileCommands::newFolderIn(int pair) {
   const QString folder = host_.listFolder(pair);
-  if (folder.isEmpty()) return;
+  if (folder.isEmpty() || refusedInArchive(tr("New Folder"), {}, folder)) return;
   QString error;
   const platform::NativePath made = platform::createNewFolder(platform::toNative(folder), &error);
   if (made.isEmpty()) {

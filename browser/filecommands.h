@@ -104,11 +104,18 @@ class TFileCommands : public QObject {
  private:
   void newFolderIn(int pair);
   void putOnClipboard(bool cut);
+  // Archive folders are read-only: true (after telling the user) when one of the items is a member of an
+  // archive, or the folder is (or is inside) one.
+  bool refusedInArchive(const QString &title, const QStringList &items, const QString &folder = {});
+  // Copies members of an archive folder out to a real folder, with progress and Cancel.
+  void extractMembers(const QStringList &members, const QString &targetFolder);
 
   FileCommandHost &host_;
   std::unique_ptr<TFileAsker> ownAsker_;
   TFileAsker *asker_;
   QList<QPointer<platform::TTransferRunner>> runners_;
+  struct Extraction;
+  QList<std::shared_ptr<Extraction>> extractions_;
 };
 
 }  // namespace browser

@@ -1,4 +1,5 @@
 #include "controls/shelllist.h"
+#include "controls/archivefolders.h"
 #include "platform/shellverbs.h"
 #include <QApplication>
 #include <QDir>
@@ -75,6 +76,26 @@ TPTShellList::TPTShellList(QWidget *parent) : QStackedWidget(parent), model_(new
   setOptions(ptsloAutoFill | ptsloNonFilesystemAncestors | ptsloDefaultKeyHandling | ptsloContextMenus | ptsloDynamicRefresh |
              ptsloOleDrag | ptsloOleDrop | ptsloFolderContextMenu | ptsloShowHidden);
   setViewStyle(3);
+  model_->setFolderSource([](const QString &folder, QVector<TShellItem> *items) {
+    if (!TArchiveFolders::isArchiveFolder(folder)) return false;
+    QString error;  // reported when the archive was entered; a listing gone bad since shows empty
+    TArchiveFolders::shared().items(folder, items, &error);
+    return true;
+  });
+}
+
+bool TPTShellList::inArchive() const { return TArchiveFolders::isArchiveFolder(FolderPath()); }
+
+void TPTShellList::goUp() {
+  const QString parent = QFileInfo(FolderPath()).absolutePath();
+  if (parent == FolderPath()) return;
+  if (inArchive()) {
+    // The tree knows no archive folders: the list moves itself, and tells the tree once it is out.
+    setFolderPath(parent);
+    if (!TArchiveFolders::isArchiveFolder(parent)) emit folderActivated(parent);
+    return;
+  }
+  emit folderActivated(parent);
 }
 
 void TPTShellList::wireView(QAbstractItemView *v) {
@@ -131,8 +152,7 @@ bool TPTShellList::eventFilter(QObject *watched, QEvent *event) {
         }
       }
       if (k->key() == Qt::Key_Backspace && watched == currentView()) {
-        const QString parent = QFileInfo(FolderPath()).absolutePath();
-        if (parent != FolderPath()) emit folderActivated(parent);
+        goUp();
         return true;
       }
       break;
@@ -147,9 +167,24 @@ void TPTShellList::openItem(int row) {
   const TShellItem &it = item(row);
   const QString path = itemPath(row);
   if (it.isDir) {
-    emit folderActivated(path);
+    if (inArchive()) setFolderPath(path);  // a member folder: the tree does not hold it
+    else emit folderActivated(path);
     return;
   }
+  if (!inArchive() && TArchiveFolders::opensAsFolder(it.name) && (!OnEnterArchive || OnEnterArchive(path))) {
+    // Read here, not on the list's reader, so that a damaged archive is reported before the list changes.
+    QString error;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const bool readable = TArchiveFolders::shared().listing(path, &error) != nullptr;
+    QApplication::restoreOverrideCursor();
+    if (!readable) {
+      QMessageBox::warning(this, QStringLiteral("Archive"), error);
+      return;
+    }
+    setFolderPath(path);
+    return;
+  }
+  if (inArchive()) return;  // members open with a single click, through their copy
   bool handled = false;
   if (OnDblClickOpen) OnDblClickOpen(handled);
   if (handled) return;

@@ -38,6 +38,10 @@ class TPTShellList : public QStackedWidget {
   QString FolderPath() const { return model_->folder(); }
   void setFolderPath(const QString &path);
   void Refill() { model_->refill(); }
+  // Whether the list shows a folder inside an archive (read-only; see controls/archivefolders).
+  bool inArchive() const;
+  // One folder up: out of an archive's root to the archive's own folder.
+  void goUp();
   void RefreshList() { model_->refill(); }
 
   QString FileFilter() const { return model_->fileFilter(); }
@@ -82,6 +86,8 @@ class TPTShellList : public QStackedWidget {
   void setAddItemHook(TShellListModel::AddItemHook hook) { model_->setAddItemHook(std::move(hook)); }
   std::function<void(int row, QFont &font, QColor &color)> OnCustomDrawSh;
   std::function<void(bool &afHandled)> OnDblClickOpen;
+  // Whether a double click or Enter on this archive shows its members (unset: it does).
+  std::function<bool(const QString &path)> OnEnterArchive;
   // Files dropped on the list (from it or another program): into the folder item under the cursor, or the
   // list's folder. Returns whether the drop was taken.
   std::function<bool(const QMimeData *data, const QString &targetFolder, Qt::DropAction action)> OnDrop;

@@ -2,6 +2,7 @@
 #include "controls/fileicons.h"
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QLocale>
 #include <QMimeData>
@@ -101,7 +102,7 @@ void TShellListModel::setFolder(const QString &path) {
     if (!folder_.isEmpty()) watcher_->removePath(folder_);
     fileIcons_->clearContent();
     folder_ = clean;
-    if (!folder_.isEmpty() && dynamic_) watcher_->addPath(folder_);
+    if (!folder_.isEmpty() && dynamic_ && QFileInfo(folder_).isDir()) watcher_->addPath(folder_);
   }
   const quint64 gen = ++generation_;
   liveGeneration_->store(gen);
@@ -109,8 +110,9 @@ void TShellListModel::setFolder(const QString &path) {
   auto live = liveGeneration_;
   const QString f = folder_;
   readers_.removeIf([](const QFuture<void> &r) { return r.isFinished(); });
-  readers_ << QtConcurrent::run(&folderReaders(), [this, f, gen, live, refresh] {
-    QVector<TShellItem> items = readFolder(f, live, gen);
+  readers_ << QtConcurrent::run(&folderReaders(), [this, f, gen, live, refresh, source = source_] {
+    QVector<TShellItem> items;
+    if (!source || !source(f, &items)) items = readFolder(f, live, gen);
     if (live->load() != gen) return;
     QMetaObject::invokeMethod(this, [this, gen, items = std::move(items), f, refresh]() mutable {
       applyItems(gen, std::move(items), f, refresh);
@@ -212,7 +214,7 @@ void TShellListModel::setShowHidden(bool on) {
 void TShellListModel::setDynamicRefresh(bool on) {
   dynamic_ = on;
   if (folder_.isEmpty()) return;
-  if (on && !watcher_->directories().contains(folder_)) watcher_->addPath(folder_);
+  if (on && !watcher_->directories().contains(folder_) && QFileInfo(folder_).isDir()) watcher_->addPath(folder_);
   if (!on) watcher_->removePath(folder_);
 }
 

@@ -54,6 +54,10 @@ class TShellListModel : public QAbstractTableModel {
   // In-place renames go through the owner's file commands, which check and report; true when renamed.
   using RenameHook = std::function<bool(const QString &path, const QString &newName)>;
   void setRenameHook(RenameHook hook) { renameHook_ = std::move(hook); }
+  // Folders the file system does not hold (an archive's, say): fills items and answers true for a folder
+  // it knows. Runs on the reading thread.
+  using FolderSource = std::function<bool(const QString &folder, QVector<TShellItem> *items)>;
+  void setFolderSource(FolderSource source) { source_ = std::move(source); }
   bool isLoading() const { return loading_; }
   // Desktop-shell options: file names without their extension, and an "Attributes" column.
   void setHideExtensions(bool on);
@@ -108,6 +112,7 @@ class TShellListModel : public QAbstractTableModel {
   QVector<int> rows_;
   AddItemHook addHook_;
   RenameHook renameHook_;
+  FolderSource source_;
   QFileSystemWatcher *watcher_ = nullptr;
   QTimer *refreshTimer_ = nullptr;
   TFileIconCache *fileIcons_ = nullptr;

@@ -16,6 +16,8 @@
 #include <QTimer>
 #include <QToolButton>
 #include "app/tarn.h"
+#include "browser/filecommands.h"
+#include <QProcess>
 #include "controls/shellcombo.h"
 #include "controls/shelllist.h"
 #include "windows/hex/hexbuffer.h"
@@ -281,4 +283,81 @@ TEST(FileListLook, ModifiedColumnFitsItsDatesAndTheDriveBoxHasAHint) {
   platform::RegStore().writeInteger(platform::RegRoot::CurrentUser, "Software\\Tarnwick2\\Settings", "FileCol4", 61);
   Window again(dir);
   EXPECT_EQ(again.w.PTShellList1->columnWidth(3), 61);
+}
+
+// An archive in the list is a read-only folder: Enter goes in (a zip stays with its own verb), folders inside
+// go in, Backspace comes out to the archive's own folder; a click shows a member's private copy; copying a
+// member out writes its bytes; every write into the archive is refused with a message.
+TEST(FileListArchives, BrowseViewCopyOutAndRefuseWrites) {
+  apptest::cleanUserState();
+  const QString dir = testenv::makeDir("archives");
+  const QString src = testenv::makeDir("archive-src");
+  testenv::writeFile(src + "/inner/deep/note of mine.txt", "hello from inside\n");
+  testenv::writeFile(src + "/top.txt", "top");
+  QProcess::execute("bsdtar", {"-czf", dir + "/sample.tar.gz", "-C", src, "inner", "top.txt"});
+  QProcess::execute("bsdtar", {"--format", "zip", "-cf", dir + "/plain.zip", "-C", src, "top.txt"});
+  ASSERT_TRUE(QFileInfo::exists(dir + "/sample.tar.gz") && QFileInfo::exists(dir + "/plain.zip"));
+  const QString out = testenv::makeDir("copied-out");
+
+  Window win(dir);
+  TTarn &w = win.w;
+  BoxAnswerer boxes;
+  TPTShellList *list = w.PTShellList1;
+  const auto enter = [&](const QString &name, const QString &expected) {
+    win.pick(name);
+    win.press(Qt::Key_Return);
+    ASSERT_TRUE(testenv::waitFor([&] { return list->FolderPath() == expected && !list->model()->isLoading(); }))
+        << list->FolderPath().toStdString();
+  };
+  enter("sample.tar.gz", dir + "/sample.tar.gz");
+  EXPECT_TRUE(w.windowTitle().contains("sample.tar.gz")) << w.windowTitle().toStdString();
+  EXPECT_GE(win.row("top.txt"), 0);
+  enter("inner", dir + "/sample.tar.gz/inner");
+  enter("deep", dir + "/sample.tar.gz/inner/deep");
+  EXPECT_TRUE(w.windowTitle().contains("sample.tar.gz/inner/deep")) << w.windowTitle().toStdString();
+
+  win.pick("note of mine.txt");
+  ASSERT_TRUE(testenv::waitFor([&] { return QFileInfo(w.state.CurrentFile).isFile(); }));
+  EXPECT_FALSE(w.state.CurrentFile.startsWith(dir));
+  EXPECT_EQ(testenv::readFile(w.state.CurrentFile), "hello from inside\n");
+
+  // Writes into the archive: delete, rename, new folder, paste.
+  w.fileCommands->DeleteBtnClick();
+  w.fileCommands->Rename1Click();
+  w.fileCommands->NewFolder1MitmClick();
+  w.fileCommands->startTransfer({QFile::encodeName(src + "/top.txt")}, list->FolderPath(), false);
+  ASSERT_EQ(boxes.texts.size(), 4) << boxes.texts.join(" | ").toStdString();
+  for (const QString &t : boxes.texts) EXPECT_TRUE(t.contains("read-only")) << t.toStdString();
+  EXPECT_EQ(list->itemCount(), 1);
+  boxes.texts.clear();
+
+  // Copying out, as a paste or a drop to the other list does.
+  w.fileCommands->startTransfer({QFile::encodeName(list->itemPath(win.row("note of mine.txt")))}, out, false);
+  ASSERT_TRUE(testenv::waitFor([&] { return QFileInfo::exists(out + "/note of mine.txt"); }, 10000));
+  EXPECT_EQ(testenv::readFile(out + "/note of mine.txt"), "hello from inside\n");
+  EXPECT_EQ(QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(), 1);
+
+  // The archive file itself is a plain file: it copies as one.
+  w.fileCommands->startTransfer({QFile::encodeName(dir + "/sample.tar.gz")}, out, false);
+  ASSERT_TRUE(testenv::waitFor([&] { return QFileInfo(out + "/sample.tar.gz").size() == QFileInfo(dir + "/sample.tar.gz").size(); }, 10000));
+  EXPECT_EQ(testenv::readFile(out + "/sample.tar.gz"), testenv::readFile(dir + "/sample.tar.gz"));
+
+  // Out again, one folder a key, to the archive's own folder.
+  for (const QString &up : {dir + "/sample.tar.gz/inner", dir + "/sample.tar.gz", dir}) {
+    w.activateWindow();
+    win.view()->setFocus();
+    ASSERT_TRUE(testenv::waitFor([&] { return QApplication::focusWidget() == win.view(); }));
+    win.press(Qt::Key_Backspace);
+    ASSERT_TRUE(testenv::waitFor([&] { return list->FolderPath() == up && !list->model()->isLoading(); }))
+        << list->FolderPath().toStdString();
+  }
+  // A zip keeps the desktop's open verb (here off) and its tab: Enter does not go into it.
+  if (w.checked("Cbox1")) w.item("Cbox1")->trigger();
+  win.pick("plain.zip");
+  win.press(Qt::Key_Return);
+  EXPECT_EQ(list->FolderPath(), dir);
+  // Back in a real folder the archive file is the user's to rename.
+  EXPECT_TRUE(w.fileCommands->renameAccepted(dir + "/sample.tar.gz", "renamed.tar.gz"));
+  EXPECT_TRUE(QFileInfo::exists(dir + "/renamed.tar.gz"));
+  EXPECT_TRUE(boxes.texts.isEmpty()) << boxes.texts.join(" | ").toStdString();
 }
