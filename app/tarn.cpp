@@ -287,8 +287,10 @@ void TTarn::buildPanes() {
       if (DirLabel1) DirLabel1->setDirName(folder);
       if (!state.ZipAddMode) setTitle(browser::titleFor(folder));
     }
-    if (PTShellList1->inArchive()) UpOneLevelBtn->setEnabled(true);
-    else UpOneLevelBtn->setEnabled(PTShellTree1->hasSelectedNode() && PTShellTree1->selectedHasParent());
+    if (PTShellList1->inArchive())
+      UpOneLevelBtn->setEnabled(true);
+    else
+      UpOneLevelBtn->setEnabled(PTShellTree1->hasSelectedNode() && PTShellTree1->selectedHasParent());
   });
   PTShellList1->OnEnterArchive = [this](const QString &) { return !state.ZipAddMode; };
   connect(PTShellList1, &TPTShellList::OnFillComplete, this, &TTarn::PTShellList1FillComplete);

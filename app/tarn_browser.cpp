@@ -262,7 +262,8 @@ void TTarn::showArchiveMember(int row) {
   const TShellItem &it = PTShellList1->item(row);
   if (state.ZipAddMode) return;
   setTitle(it.isDir ? browser::titleFor(member)
-                    : browser::titleFor(member) + ", " + PTShellList1->ItemSizeText(row) + ", " + PTShellList1->ItemModifiedText(row));
+                    : browser::titleFor(member) + ", " + PTShellList1->ItemSizeText(row) + ", " +
+                          PTShellList1->ItemModifiedText(row));
   if (it.isDir || (checked("Cbox4") && !state.SpaceViewRequest)) return;
   state.SpaceViewRequest = false;
   QString error;

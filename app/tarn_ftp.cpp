@@ -68,9 +68,10 @@ class TarnFtpHost final : public TFtpHost {
   }
   bool trustHostKey(const QString &site, const QString &keyType, const QString &fingerprint) override {
     const QString text =
-        QStringLiteral("The server %1 is not in your known hosts, so this program cannot tell whether it is the "
-                       "server you mean.\n\nKey type: %2\nSHA-256 fingerprint: %3\n\nCompare the fingerprint with "
-                       "the one the server's administrator gave you. Trust this key and store it in known_hosts?")
+        QStringLiteral(
+            "The server %1 is not in your known hosts, so this program cannot tell whether it is the "
+            "server you mean.\n\nKey type: %2\nSHA-256 fingerprint: %3\n\nCompare the fingerprint with "
+            "the one the server's administrator gave you. Trust this key and store it in known_hosts?")
             .arg(site, keyType, fingerprint);
     return QMessageBox::question(dialogParent(), QStringLiteral("Unknown SSH Host Key"), text,
                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;

@@ -81,7 +81,8 @@ void TFileCommands::extractMembers(const QStringList &members, const QString &ta
   auto x = std::make_shared<Extraction>();
   const qint64 total = TArchiveFolders::shared().totalSize(members);
   x->future = QtConcurrent::run([x, members, targetFolder] {
-    return TArchiveFolders::shared().extractTo(members, targetFolder, [x](qint64 done, qint64) { x->done = done; }, &x->cancel);
+    return TArchiveFolders::shared().extractTo(
+        members, targetFolder, [x](qint64 done, qint64) { x->done = done; }, &x->cancel);
   });
   extractions_ << x;
   auto *dialog = new QProgressDialog(tr("Copying from the archive to %1").arg(targetFolder), tr("Cancel"), 0, 1000,

@@ -50,7 +50,8 @@ bool TArchiveFolders::opensAsFolder(const QString &fileName) {
 }
 
 QString TArchiveFolders::readOnlyMessage() {
-  return QStringLiteral("Archives are read-only here: copy members out to change them (use the Zip tab to change a zip).");
+  return QStringLiteral(
+      "Archives are read-only here: copy members out to change them (use the Zip tab to change a zip).");
 }
 
 std::shared_ptr<const archives::Listing> TArchiveFolders::listing(const QString &archive, QString *error) {
@@ -82,7 +83,8 @@ bool TArchiveFolders::items(const QString &folderPath, QVector<TShellItem> *out,
   if (!inner.isEmpty()) {
     const int self = l->find(inner);
     if (self < 0 || !(l->member(self).flags & archives::IsFolder)) {
-      *error = QStringLiteral("%1 is not a folder in %2").arg(QFile::decodeName(inner), QDir::toNativeSeparators(archive));
+      *error =
+          QStringLiteral("%1 is not a folder in %2").arg(QFile::decodeName(inner), QDir::toNativeSeparators(archive));
       return false;
     }
   }
@@ -106,7 +108,8 @@ bool TArchiveFolders::items(const QString &folderPath, QVector<TShellItem> *out,
 
 namespace {
 // Member paths of one archive folder as raw names, with the folder they share.
-bool memberNames(const QStringList &paths, QString *archive, QByteArray *folder, QList<QByteArray> *names, QString *error) {
+bool memberNames(const QStringList &paths, QString *archive, QByteArray *folder, QList<QByteArray> *names,
+                 QString *error) {
   for (const QString &p : paths) {
     QString a;
     QByteArray inner;
@@ -149,7 +152,7 @@ QString TArchiveFolders::extractForViewing(const QString &memberPath, QString *e
   }
   const archives::ExtractResult r = extractTo({memberPath}, target, {}, nullptr);
   if (!r.ok || r.written.isEmpty()) {
-    *error = !r.error.isEmpty()      ? r.error
+    *error = !r.error.isEmpty()     ? r.error
              : !r.refused.isEmpty() ? r.refused.join(QLatin1Char('\n'))
                                     : QStringLiteral("%1 was not found in the archive").arg(memberPath);
     QDir(target).removeRecursively();
@@ -165,7 +168,8 @@ QString TArchiveFolders::extractForViewing(const QString &memberPath, QString *e
 }
 
 archives::ExtractResult TArchiveFolders::extractTo(const QStringList &memberPaths, const QString &target,
-                                                   const archives::Progress &progress, const std::atomic<bool> *cancel) {
+                                                   const archives::Progress &progress,
+                                                   const std::atomic<bool> *cancel) {
   archives::ExtractResult r;
   QString archive;
   QByteArray folder;

@@ -167,8 +167,10 @@ void TPTShellList::openItem(int row) {
   const TShellItem &it = item(row);
   const QString path = itemPath(row);
   if (it.isDir) {
-    if (inArchive()) setFolderPath(path);  // a member folder: the tree does not hold it
-    else emit folderActivated(path);
+    if (inArchive())
+      setFolderPath(path);  // a member folder: the tree does not hold it
+    else
+      emit folderActivated(path);
     return;
   }
   if (!inArchive() && TArchiveFolders::opensAsFolder(it.name) && (!OnEnterArchive || OnEnterArchive(path))) {

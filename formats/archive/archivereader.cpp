@@ -27,8 +27,9 @@ bool openReader(Reader &r, const QString &path, QString *error) {
   const QByteArray native = QFile::encodeName(path);
   if (archive_read_open_filename(r.a, native.constData(), 256 * 1024) != ARCHIVE_OK) {
     const char *why = archive_error_string(r.a);
-    *error = QStringLiteral("%1 cannot be opened as an archive: %2")
-                 .arg(QDir::toNativeSeparators(path), why ? QString::fromLocal8Bit(why) : QStringLiteral("unknown format"));
+    *error =
+        QStringLiteral("%1 cannot be opened as an archive: %2")
+            .arg(QDir::toNativeSeparators(path), why ? QString::fromLocal8Bit(why) : QStringLiteral("unknown format"));
     return false;
   }
   return true;
@@ -44,9 +45,12 @@ QString damaged(const QString &path, struct ::archive *a) {
 QByteArray normalName(const char *raw) {
   QByteArray n(raw ? raw : "");
   for (;;) {
-    if (n.startsWith("./")) n.remove(0, 2);
-    else if (n.startsWith('/')) n.remove(0, 1);
-    else break;
+    if (n.startsWith("./"))
+      n.remove(0, 2);
+    else if (n.startsWith('/'))
+      n.remove(0, 1);
+    else
+      break;
   }
   while (n.endsWith('/')) n.chop(1);
   if (n == ".") n.clear();
@@ -114,13 +118,14 @@ void Listing::buildIndex() {
 }
 
 int Listing::find(const QByteArray &p) const {
-  auto it = std::lower_bound(sorted_.begin(), sorted_.end(), p, [this](int a, const QByteArray &v) { return path(a) < v; });
+  auto it =
+      std::lower_bound(sorted_.begin(), sorted_.end(), p, [this](int a, const QByteArray &v) { return path(a) < v; });
   return it != sorted_.end() && path(*it) == p ? *it : -1;
 }
 
 qint64 Listing::bytesUsed() const {
-  return qint64(names_.capacity()) + qint64(members_.capacity() * sizeof(Member)) + qint64(sorted_.capacity() * sizeof(int)) +
-         qint64(sizeof(*this));
+  return qint64(names_.capacity()) + qint64(members_.capacity() * sizeof(Member)) +
+         qint64(sorted_.capacity() * sizeof(int)) + qint64(sizeof(*this));
 }
 
 std::vector<int> Listing::children(const QByteArray &folder) const {
@@ -136,7 +141,8 @@ std::vector<int> Listing::children(const QByteArray &folder) const {
   return out;
 }
 
-bool listArchive(const QString &archivePath, Listing *out, QString *error, const Limits &limits, const std::atomic<bool> *cancel) {
+bool listArchive(const QString &archivePath, Listing *out, QString *error, const Limits &limits,
+                 const std::atomic<bool> *cancel) {
   *out = Listing();
   Reader r;
   if (!openReader(r, archivePath, error)) return false;
@@ -151,9 +157,12 @@ bool listArchive(const QString &archivePath, Listing *out, QString *error, const
     if (rc < ARCHIVE_WARN) return *error = damaged(archivePath, r.a), false;
     const mode_t type = archive_entry_filetype(e);
     quint8 flags = 0;
-    if (type == AE_IFDIR) flags |= IsFolder;
-    else if (type == AE_IFLNK) flags |= IsLink;
-    else if (type != AE_IFREG && type != 0) flags |= IsSpecial;
+    if (type == AE_IFDIR)
+      flags |= IsFolder;
+    else if (type == AE_IFLNK)
+      flags |= IsLink;
+    else if (type != AE_IFREG && type != 0)
+      flags |= IsSpecial;
     if (archive_entry_is_encrypted(e)) flags |= IsEncrypted;
     QByteArray name = normalName(entryName(e));
     if (name.isEmpty()) continue;  // the archive's own "./"
@@ -274,8 +283,9 @@ bool chosenMatches(const QSet<QByteArray> &chosen, const QByteArray &path) {
 
 }  // namespace
 
-ExtractResult extractMembers(const QString &archivePath, const QList<QByteArray> &chosenList, const QString &targetFolder,
-                             const ExtractOptions &opt, const Progress &progress, const std::atomic<bool> *cancel) {
+ExtractResult extractMembers(const QString &archivePath, const QList<QByteArray> &chosenList,
+                             const QString &targetFolder, const ExtractOptions &opt, const Progress &progress,
+                             const std::atomic<bool> *cancel) {
   ExtractResult res;
   const QSet<QByteArray> chosen(chosenList.begin(), chosenList.end());
   Fd root(::open(QFile::encodeName(targetFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -363,7 +373,8 @@ ExtractResult extractMembers(const QString &archivePath, const QList<QByteArray>
           refuse(raw, QStringLiteral("a link pointing outside the target folder"));
           continue;
         }
-        if ((exists && ::unlinkat(dir.fd, leaf.constData(), 0) != 0) || ::symlinkat(target.constData(), dir.fd, leaf.constData()) != 0) {
+        if ((exists && ::unlinkat(dir.fd, leaf.constData(), 0) != 0) ||
+            ::symlinkat(target.constData(), dir.fd, leaf.constData()) != 0) {
           refuse(raw, QString::fromLocal8Bit(std::strerror(errno)));
           continue;
         }
@@ -376,7 +387,8 @@ ExtractResult extractMembers(const QString &archivePath, const QList<QByteArray>
     const QByteArray part = "." + leaf.left(200) + ".tarnpart";
     Fd out(::openat(dir.fd, part.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (out.fd < 0) {
-      res.error = QStringLiteral("%1 cannot be written: %2").arg(QFile::decodeName(rel), QString::fromLocal8Bit(std::strerror(errno)));
+      res.error = QStringLiteral("%1 cannot be written: %2")
+                      .arg(QFile::decodeName(rel), QString::fromLocal8Bit(std::strerror(errno)));
       return res;
     }
     const auto dropPart = [&] { ::unlinkat(dir.fd, part.constData(), 0); };
@@ -391,13 +403,16 @@ ExtractResult extractMembers(const QString &archivePath, const QList<QByteArray>
       if (off != memberBytes && ::lseek(out.fd, off, SEEK_SET) < 0) failed = true;
       if (!failed && !writeAll(out.fd, static_cast<const char *>(buf), len)) failed = true;
       if (failed) {
-        res.error = QStringLiteral("%1 cannot be written: %2").arg(QFile::decodeName(rel), QString::fromLocal8Bit(std::strerror(errno)));
+        res.error = QStringLiteral("%1 cannot be written: %2")
+                        .arg(QFile::decodeName(rel), QString::fromLocal8Bit(std::strerror(errno)));
         break;
       }
       memberBytes = off + qint64(len);
       done += qint64(len);
-      if (done > opt.limits.maxUnpackedBytes || isBomb(r.a, qMax<qint64>(done, archive_filter_bytes(r.a, 0)), opt.limits) ||
-          (done > opt.limits.ratioCheckAfter && done / qMax<qint64>(1, QFileInfo(archivePath).size()) > opt.limits.maxRatio)) {
+      if (done > opt.limits.maxUnpackedBytes ||
+          isBomb(r.a, qMax<qint64>(done, archive_filter_bytes(r.a, 0)), opt.limits) ||
+          (done > opt.limits.ratioCheckAfter &&
+           done / qMax<qint64>(1, QFileInfo(archivePath).size()) > opt.limits.maxRatio)) {
         res.error = bombText(archivePath);
         failed = true;
         break;
@@ -414,8 +429,10 @@ ExtractResult extractMembers(const QString &archivePath, const QList<QByteArray>
       res.error = damaged(archivePath, r.a);
       failed = true;
     }
-    if (!failed && ::ftruncate(out.fd, memberBytes < archive_entry_size(e) && archive_entry_size_is_set(e) && d == ARCHIVE_EOF
-                                           ? archive_entry_size(e) : memberBytes) != 0)
+    if (!failed &&
+        ::ftruncate(out.fd, memberBytes < archive_entry_size(e) && archive_entry_size_is_set(e) && d == ARCHIVE_EOF
+                                ? archive_entry_size(e)
+                                : memberBytes) != 0)
       failed = true;
     if (failed) {
       dropPart();
@@ -428,7 +445,8 @@ ExtractResult extractMembers(const QString &archivePath, const QList<QByteArray>
     ::futimens(out.fd, times);
     if (::renameat(dir.fd, part.constData(), dir.fd, leaf.constData()) != 0) {
       dropPart();
-      res.error = QStringLiteral("%1 cannot be written: %2").arg(QFile::decodeName(rel), QString::fromLocal8Bit(std::strerror(errno)));
+      res.error = QStringLiteral("%1 cannot be written: %2")
+                      .arg(QFile::decodeName(rel), QString::fromLocal8Bit(std::strerror(errno)));
       return res;
     }
     madeHere.insert(rel);
@@ -439,9 +457,10 @@ ExtractResult extractMembers(const QString &archivePath, const QList<QByteArray>
 }
 
 const QStringList &archiveSuffixes() {
-  static const QStringList s = {"tar.gz", "tar.bz2", "tar.xz", "tar.zst", "tar.lz", "tar.lzma", "tar.z", "tgz", "tbz",
-                                "tbz2", "txz", "tzst", "tar", "zip", "7z", "iso", "rar", "cpio", "xar", "cab", "lha", "lzh",
-                                "ar", "deb", "jar", "war", "apk", "epub"};
+  static const QStringList s = {"tar.gz", "tar.bz2", "tar.xz", "tar.zst", "tar.lz", "tar.lzma", "tar.z",
+                                "tgz",    "tbz",     "tbz2",   "txz",     "tzst",   "tar",      "zip",
+                                "7z",     "iso",     "rar",    "cpio",    "xar",    "cab",      "lha",
+                                "lzh",    "ar",      "deb",    "jar",     "war",    "apk",      "epub"};
   return s;
 }
 

@@ -16,7 +16,7 @@ struct Member {
   quint32 nameOffset = 0;
   quint32 nameLength = 0;
   qint64 size = 0;
-  qint64 mtime = 0;  // seconds since the epoch
+  qint64 mtime = 0;   // seconds since the epoch
   quint32 order = 0;  // position in the archive; implied folders come after all real members
   quint8 flags = 0;
 };

@@ -339,7 +339,8 @@ TEST(FileListArchives, BrowseViewCopyOutAndRefuseWrites) {
 
   // The archive file itself is a plain file: it copies as one.
   w.fileCommands->startTransfer({QFile::encodeName(dir + "/sample.tar.gz")}, out, false);
-  ASSERT_TRUE(testenv::waitFor([&] { return QFileInfo(out + "/sample.tar.gz").size() == QFileInfo(dir + "/sample.tar.gz").size(); }, 10000));
+  ASSERT_TRUE(testenv::waitFor(
+      [&] { return QFileInfo(out + "/sample.tar.gz").size() == QFileInfo(dir + "/sample.tar.gz").size(); }, 10000));
   EXPECT_EQ(testenv::readFile(out + "/sample.tar.gz"), testenv::readFile(dir + "/sample.tar.gz"));
 
   // Out again, one folder a key, to the archive's own folder.

@@ -241,7 +241,8 @@ void TChecksumForm::workEnded(bool cancelled) {
     for (const Item &it : items_) out += checksums::line(it.hex, it.name);
     QString error;
     if (platform::saveFileAtomically(sumsFile_, out, &error))
-      summary_->setText((items_.size() == 1 ? tr("%1 written: 1 file.").arg(sumsFile_) : tr("%1 written: %2 files.").arg(sumsFile_).arg(items_.size())));
+      summary_->setText((items_.size() == 1 ? tr("%1 written: 1 file.").arg(sumsFile_)
+                                            : tr("%1 written: %2 files.").arg(sumsFile_).arg(items_.size())));
     else
       summary_->setText(tr("%1 could not be written: %2").arg(sumsFile_, error));
   }

@@ -190,8 +190,8 @@ TFtpForm::TFtpForm(TFtpHost &host, const QString &profileFile, TFtpPanel *panel,
     connect(ProtocolCB, &QComboBox::currentIndexChanged, this, &TFtpForm::protocolChanged);
     // The TLS box and the protocol say the same for FTP; the box has no meaning for SFTP.
     connect(UseTlsCB, &QCheckBox::toggled, this, [this](bool on) {
-        if (protocol() != TFtpProtocol::Sftp)
-            ProtocolCB->setCurrentIndex(int(on ? TFtpProtocol::Ftps : TFtpProtocol::Ftp));
+      if (protocol() != TFtpProtocol::Sftp)
+        ProtocolCB->setCurrentIndex(int(on ? TFtpProtocol::Ftps : TFtpProtocol::Ftp));
     });
     connect(SiteCB->lineEdit(), &QLineEdit::editingFinished, this, &TFtpForm::SiteCBChange);
 
@@ -223,8 +223,7 @@ TFtpForm::~TFtpForm()
     // The client's reports must not reach a half-destroyed window. Nothing here reaches the main
     // window or asks the user: the profiles were saved when the program closed.
     disconnect(FtpClient1, nullptr, this, nullptr);
-    if (m_sftp)
-        disconnect(m_sftp, nullptr, this, nullptr);
+    if (m_sftp) disconnect(m_sftp, nullptr, this, nullptr);
     if (m_busyCursor)
         QApplication::restoreOverrideCursor();
 }
@@ -268,30 +267,28 @@ bool TFtpForm::busy() const
 {
     // Between the end of a request and its report (which may start the next one) the client is
     // idle but the chain is not: commands wait for the report too.
-    if (m_sftpSession)
-        return m_sftp && m_sftp->pending() > 0;
+    if (m_sftpSession) return m_sftp && m_sftp->pending() > 0;
     return FtpClient1->State() != TFtpState::Ready || m_reportPending;
 }
 
-TFtpProtocol TFtpForm::protocol() const
-{
-    const int i = ProtocolCB->currentIndex();
-    return i == int(TFtpProtocol::Sftp) ? TFtpProtocol::Sftp : i == int(TFtpProtocol::Ftps) ? TFtpProtocol::Ftps : TFtpProtocol::Ftp;
+TFtpProtocol TFtpForm::protocol() const {
+  const int i = ProtocolCB->currentIndex();
+  return i == int(TFtpProtocol::Sftp)   ? TFtpProtocol::Sftp
+         : i == int(TFtpProtocol::Ftps) ? TFtpProtocol::Ftps
+                                        : TFtpProtocol::Ftp;
 }
 
-void TFtpForm::protocolChanged(int index)
-{
-    const bool sftp = index == int(TFtpProtocol::Sftp);
-    UseTlsCB->setEnabled(!sftp);
-    PassiveCB->setEnabled(!sftp);
-    if (!sftp)
-        UseTlsCB->setChecked(index == int(TFtpProtocol::Ftps));
-    // Only a port left at the other protocol's default follows the choice.
-    const QString port = PortEdit->text().trimmed();
-    if (sftp && port == QLatin1String("21"))
-        PortEdit->setText(QStringLiteral("22"));
-    else if (!sftp && port == QLatin1String("22"))
-        PortEdit->setText(QStringLiteral("21"));
+void TFtpForm::protocolChanged(int index) {
+  const bool sftp = index == int(TFtpProtocol::Sftp);
+  UseTlsCB->setEnabled(!sftp);
+  PassiveCB->setEnabled(!sftp);
+  if (!sftp) UseTlsCB->setChecked(index == int(TFtpProtocol::Ftps));
+  // Only a port left at the other protocol's default follows the choice.
+  const QString port = PortEdit->text().trimmed();
+  if (sftp && port == QLatin1String("21"))
+    PortEdit->setText(QStringLiteral("22"));
+  else if (!sftp && port == QLatin1String("22"))
+    PortEdit->setText(QStringLiteral("21"));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -312,9 +309,9 @@ void TFtpForm::applyProfile(const TFtpProfile &p)
     PassiveCB->setChecked(p.passive);
     UseTlsCB->setChecked(p.useTls);
     {
-        // The stored port stays as it is.
-        const QSignalBlocker block(ProtocolCB);
-        ProtocolCB->setCurrentIndex(int(p.protocol));
+      // The stored port stays as it is.
+      const QSignalBlocker block(ProtocolCB);
+      ProtocolCB->setCurrentIndex(int(p.protocol));
     }
     UseTlsCB->setEnabled(p.protocol != TFtpProtocol::Sftp);
     PassiveCB->setEnabled(p.protocol != TFtpProtocol::Sftp);
@@ -520,7 +517,7 @@ void TFtpForm::ConnectButClick()
     if (SaveProfileCB->isChecked() && !UpdateProfile())
         return;
     if (FtpClient1->Connected() || busy() || m_sftp)  // an SFTP session ends too when FTP is chosen next
-        disconnectSession();
+      disconnectSession();
     m_ended = false;
     Memo1->clear();
     if (m_panel)
@@ -530,8 +527,8 @@ void TFtpForm::ConnectButClick()
     MaskedPassword = QString(PasswordEdit->text().size(), QLatin1Char('*'));
     m_sftpSession = protocol() == TFtpProtocol::Sftp;
     if (m_sftpSession) {
-        sftpConnect();
-        return;
+      sftpConnect();
+      return;
     }
     FtpClient1->setBinary(true);
     FtpClient1->setPassive(PassiveCB->isChecked());
@@ -565,9 +562,9 @@ void TFtpForm::disconnectSession()
     // follow-up request or shows a message after the user has left.
     m_ended = true;
     if (m_sftpSession) {
-        sftpEnd();
-        finishBatch();
-        return;
+      sftpEnd();
+      finishBatch();
+      return;
     }
     if (FtpClient1->State() != TFtpState::Ready)
         FtpClient1->Abort();
@@ -615,16 +612,15 @@ void TFtpForm::showFinalCount()
 
 void TFtpForm::abortTransfer()
 {
-    if (m_sftpSession) {
-        if (!busy())
-            return;
-        m_abort = true;
-        TransferQueue.clear();
-        QueueCount = 0;
-        log(QStringLiteral("! Transfer cancelled"));
-        m_sftp->cancel();
-        return;
-    }
+  if (m_sftpSession) {
+    if (!busy()) return;
+    m_abort = true;
+    TransferQueue.clear();
+    QueueCount = 0;
+    log(QStringLiteral("! Transfer cancelled"));
+    m_sftp->cancel();
+    return;
+  }
     if (FtpClient1->State() == TFtpState::Ready)
         return;
     m_abort = true;
@@ -763,7 +759,7 @@ void TFtpForm::FtpClient1RequestDone(int rq, quint16 error)
         if (ViewMode) {
             ViewMode = false;
             if (error == 0 && !m_abort)
-                ViewTheFile(FtpClient1->LocalFileName());
+              ViewTheFile(FtpClient1->LocalFileName());
             else
                 QFile::remove(FtpClient1->LocalFileName());
             finishBatch();
@@ -775,9 +771,7 @@ void TFtpForm::FtpClient1RequestDone(int rq, quint16 error)
             m_host.showMainWindow();
         }
         break;
-    case ftpRenAsync:
-        RefreshListing();
-        break;
+    case ftpRenAsync: RefreshListing(); break;
     case ftpDeleAsync:
         if (QueueCount > 0)
             RemoteDelete();
@@ -809,9 +803,8 @@ void TFtpForm::RefreshListing()
         return;
     }
     if (m_sftpSession) {
-        if (m_sftp)
-            m_sftp->list();
-        return;
+      if (m_sftp) m_sftp->list();
+      return;
     }
     FtpClient1->setHostFileName(QString());
     FtpClient1->setLocalFileName(tempPath(QStringLiteral("ftpdir.txt")));
@@ -858,9 +851,9 @@ void TFtpForm::UploadAll()
     if (TransferQueue.isEmpty())
         return;
     if (m_sftpSession) {  // SFTP moves bytes as they are: there is no text mode
-        QueueCount = int(TransferQueue.size());
-        sftpUploadNext();
-        return;
+      QueueCount = int(TransferQueue.size());
+      sftpUploadNext();
+      return;
     }
     const bool binary = !m_panel || m_panel->binarySelected();
     m_forceType = true;  // the type is set for every batch, as the server may have forgotten it
@@ -898,9 +891,9 @@ void TFtpForm::DownloadAll()
     if (TransferQueue.isEmpty())
         return;
     if (m_sftpSession) {
-        QueueCount = int(TransferQueue.size());
-        sftpDownloadNext();
-        return;
+      QueueCount = int(TransferQueue.size());
+      sftpDownloadNext();
+      return;
     }
     const bool binary = !m_panel || m_panel->binarySelected();
     m_forceType = true;
@@ -935,10 +928,10 @@ void TFtpForm::DownloadNext()
 
 void TFtpForm::RemoteDelete()
 {
-    if (m_sftpSession) {
-        sftpDeleteNext();
-        return;
-    }
+  if (m_sftpSession) {
+    sftpDeleteNext();
+    return;
+  }
     --QueueCount;
     if (QueueCount < 0) {
         QueueCount = 0;
@@ -959,8 +952,8 @@ void TFtpForm::View()
         return;
     }
     if (m_sftpSession) {
-        sftpView();
-        return;
+      sftpView();
+      return;
     }
     withType(false, [this] {
         QueueCount = int(TransferQueue.size());
@@ -986,94 +979,85 @@ void TFtpForm::View()
     });
 }
 
-void TFtpForm::ViewTheFile(const QString &file)
-{
-    if (!QFileInfo::exists(file))
-        return;
-    QStringList cmd = viewerCommand.isEmpty() ? ftpviewer::textEditorCommand() : viewerCommand;
-    if (cmd.isEmpty()) {
-        // No text editor on the desktop: our own editor tab shows it (the file stays in our
-        // temporary folder until the program ends).
-        m_host.viewInEditor(file);
-        return;
-    }
-    const QString program = cmd.takeFirst();
-    auto *proc = new QProcess(this);
-    auto *clock = new QElapsedTimer;
-    clock->start();
-    connect(proc, &QProcess::finished, this, [proc, file, clock] {
+void TFtpForm::ViewTheFile(const QString &file) {
+  if (!QFileInfo::exists(file)) return;
+  QStringList cmd = viewerCommand.isEmpty() ? ftpviewer::textEditorCommand() : viewerCommand;
+  if (cmd.isEmpty()) {
+    // No text editor on the desktop: our own editor tab shows it (the file stays in our
+    // temporary folder until the program ends).
+    m_host.viewInEditor(file);
+    return;
+  }
+  const QString program = cmd.takeFirst();
+  auto *proc = new QProcess(this);
+  auto *clock = new QElapsedTimer;
+  clock->start();
+  connect(
+      proc, &QProcess::finished, this, [proc, file, clock] {
         // Some editors hand the file to a running instance and return at once; the file then
         // stays until the program ends (our temporary folder goes with it).
         if (clock->elapsed() > 3000)
             QFile::remove(file);
         delete clock;
         proc->deleteLater();
-    });
-    connect(proc, &QProcess::errorOccurred, this, [this, proc, file, program, clock](QProcess::ProcessError e) {
-        if (e != QProcess::FailedToStart)
-            return;
-        m_host.showMessage(QStringLiteral("Error: can not find:") + program);
-        QFile::remove(file);
-        delete clock;
-        proc->deleteLater();
-    });
-    proc->start(program, cmd << file);
+      });
+  connect(proc, &QProcess::errorOccurred, this, [this, proc, file, program, clock](QProcess::ProcessError e) {
+    if (e != QProcess::FailedToStart) return;
+    m_host.showMessage(QStringLiteral("Error: can not find:") + program);
+    QFile::remove(file);
+    delete clock;
+    proc->deleteLater();
+  });
+  proc->start(program, cmd << file);
 }
 
-void TFtpForm::changeDir(const QString &dir)
-{
-    setBusyCursor(true);
-    if (m_sftpSession) {
-        if (m_sftp)
-            m_sftp->changeDir(rawName(dir));
-        return;
-    }
-    FtpClient1->setHostDirName(dir);
-    start([this] { FtpClient1->CwdAsync(); });
+void TFtpForm::changeDir(const QString &dir) {
+  setBusyCursor(true);
+  if (m_sftpSession) {
+    if (m_sftp) m_sftp->changeDir(rawName(dir));
+    return;
+  }
+  FtpClient1->setHostDirName(dir);
+  start([this] { FtpClient1->CwdAsync(); });
 }
 
 void TFtpForm::upOneDir()
 {
     setBusyCursor(true);
     if (m_sftpSession) {
-        if (m_sftp)
-            m_sftp->changeDir("..");
-        return;
+      if (m_sftp) m_sftp->changeDir("..");
+      return;
     }
     start([this] { FtpClient1->CDupAsync(); });
 }
 
 void TFtpForm::makeDir(const QString &name)
 {
-    if (m_sftpSession) {
-        if (m_sftp)
-            m_sftp->makeDir(name.toUtf8());
-        return;
-    }
+  if (m_sftpSession) {
+    if (m_sftp) m_sftp->makeDir(name.toUtf8());
+    return;
+  }
     FtpClient1->setHostFileName(name);
     start([this] { FtpClient1->MkdAsync(); });
 }
 
 void TFtpForm::removeDir(const QString &name)
 {
-    if (m_sftpSession) {
-        if (m_sftp)
-            m_sftp->removeDir(rawName(name));
-        return;
-    }
+  if (m_sftpSession) {
+    if (m_sftp) m_sftp->removeDir(rawName(name));
+    return;
+  }
     FtpClient1->setHostFileName(name);
     start([this] { FtpClient1->RmdAsync(); });
 }
 
-void TFtpForm::renameRemote(const QString &from, const QString &to)
-{
-    log(QStringLiteral("rename ") + from + QStringLiteral(" ") + to);
-    if (m_sftpSession) {
-        if (m_sftp)
-            m_sftp->rename(rawName(from), to.toUtf8());
-        return;
-    }
-    FtpClient1->setHostFileName(from);
-    FtpClient1->setLocalFileName(to);
-    start([this] { FtpClient1->RenAsync(); });
+void TFtpForm::renameRemote(const QString &from, const QString &to) {
+  log(QStringLiteral("rename ") + from + QStringLiteral(" ") + to);
+  if (m_sftpSession) {
+    if (m_sftp) m_sftp->rename(rawName(from), to.toUtf8());
+    return;
+  }
+  FtpClient1->setHostFileName(from);
+  FtpClient1->setLocalFileName(to);
+  start([this] { FtpClient1->RenAsync(); });
 }

@@ -161,8 +161,8 @@ private:
     QByteArray rawName(const QString &shown) const;
     TSftpClient *m_sftp = nullptr;
     bool m_sftpSession = false;
-    bool m_keyWarned = false;       // the changed-key warning stands for the failed connection
-    bool m_passwordAsked = false;   // asked once per connection when keys alone were refused
+    bool m_keyWarned = false;      // the changed-key warning stands for the failed connection
+    bool m_passwordAsked = false;  // asked once per connection when keys alone were refused
     QString m_sessionPassword;
     QHash<QString, QByteArray> m_sftpNames;
     QString m_sftpGetName;  // the remote name of the running download, as shown

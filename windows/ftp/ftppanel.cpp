@@ -165,8 +165,7 @@ bool TFtpPanel::binarySelected() const { return BinaryRadio->isChecked(); }
 void TFtpPanel::AdvMenuCBClick()
 {
     const bool on = AdvMenuCB->isChecked();
-    for (QPushButton *b : {RmDirBut, MkDirBut, ViewBut, DelRemFileBut, RenameBut, ConnectBut})
-        b->setVisible(on);
+    for (QPushButton *b : {RmDirBut, MkDirBut, ViewBut, DelRemFileBut, RenameBut, ConnectBut}) b->setVisible(on);
 }
 
 void TFtpPanel::setButtonsEnabled(bool on)
@@ -175,8 +174,7 @@ void TFtpPanel::setButtonsEnabled(bool on)
                        (QWidget *)RemoteDirList, (QWidget *)ConnectBut})
         w->setEnabled(on);
     if (AdvMenuCB->isChecked())
-        for (QPushButton *b : {RmDirBut, MkDirBut, DelRemFileBut, ViewBut, RenameBut})
-            b->setEnabled(on);
+      for (QPushButton *b : {RmDirBut, MkDirBut, DelRemFileBut, ViewBut, RenameBut}) b->setEnabled(on);
 }
 
 void TFtpPanel::clearListing()
@@ -200,42 +198,39 @@ void TFtpPanel::ParseDir(const QString &listingFile)
     QStringList lines;
     std::vector<TFtpDirEntry> entries;
     if (QFileInfo::exists(listingFile) && ReadListingFile(listingFile, lines)) {
-        entries = ParseDirLines(lines, UnixListing);
-        QFile::remove(listingFile);
+      entries = ParseDirLines(lines, UnixListing);
+      QFile::remove(listingFile);
     }
     showEntries(entries);
     log(QStringLiteral("done."));
 }
 
-void TFtpPanel::showEntries(const std::vector<TFtpDirEntry> &entries)
-{
-    RemoteDirList->clear();
-    if (RemoteDirEdit->text() != QLatin1String("/"))
-        RemoteDirList->addItem(kUpOneDir);
-    // One view reset for the whole listing (it also drops the old selection): big folders fill fast.
-    StringGrid2->BeginUpdate();
-    StringGrid2->setFixedRows(1);
-    int files = 0;
-    QStringList dirNames;
-    for (const TFtpDirEntry &e : entries) {
-        if (e.directory)
-            dirNames << e.name;
-        else
-            ++files;
-    }
-    RemoteDirList->addItems(dirNames);
-    StringGrid2->setRowCount(files + 1);  // sized once
-    int row = 1;
-    for (const TFtpDirEntry &e : entries)
-        if (!e.directory)
-            StringGrid2->setRows(row++, {e.name, e.size, e.date});
-    if (files == 0) {
-        StringGrid2->setRowCount(2);
-        StringGrid2->setRows(1, {});
-    } else if (m_sortCol >= 0) {
-        StringGrid2->SortColumn(m_sortCol, m_sortOptions);
-    }
-    StringGrid2->EndUpdate();
+void TFtpPanel::showEntries(const std::vector<TFtpDirEntry> &entries) {
+  RemoteDirList->clear();
+  if (RemoteDirEdit->text() != QLatin1String("/")) RemoteDirList->addItem(kUpOneDir);
+  // One view reset for the whole listing (it also drops the old selection): big folders fill fast.
+  StringGrid2->BeginUpdate();
+  StringGrid2->setFixedRows(1);
+  int files = 0;
+  QStringList dirNames;
+  for (const TFtpDirEntry &e : entries) {
+    if (e.directory)
+      dirNames << e.name;
+    else
+      ++files;
+  }
+  RemoteDirList->addItems(dirNames);
+  StringGrid2->setRowCount(files + 1);  // sized once
+  int row = 1;
+  for (const TFtpDirEntry &e : entries)
+    if (!e.directory) StringGrid2->setRows(row++, {e.name, e.size, e.date});
+  if (files == 0) {
+    StringGrid2->setRowCount(2);
+    StringGrid2->setRows(1, {});
+  } else if (m_sortCol >= 0) {
+    StringGrid2->SortColumn(m_sortCol, m_sortOptions);
+  }
+  StringGrid2->EndUpdate();
 }
 
 void TFtpPanel::ChgDirButClick()
@@ -323,21 +318,19 @@ bool TFtpPanel::collectNames(Collect what)
         if (bottom < 1 || bottom < top)
             return false;
         top = std::max(top, StringGrid2->FixedRows());
-        if (what == Collect::View || what == Collect::Rename)
-            bottom = top;
+        if (what == Collect::View || what == Collect::Rename) bottom = top;
         for (int r = top; r <= bottom; ++r) {
             const QString name = StringGrid2->Cells(0, r);
             if (!name.isEmpty())  // the empty row of a folder without files
                 m_form->TransferQueue << name;
         }
     } else {
-        const QString caption = what == Collect::Download ? QStringLiteral("Download a File")
-                              : what == Collect::Delete   ? QStringLiteral("Delete a File")
-                              : what == Collect::Rename   ? QStringLiteral("Rename a File")
-                                                          : QStringLiteral("View a File");
-        const QString name = m_host.askText(caption, QStringLiteral("Enter File Name"));
-        if (!name.isEmpty())
-            m_form->TransferQueue << name;
+      const QString caption = what == Collect::Download ? QStringLiteral("Download a File")
+                              : what == Collect::Delete ? QStringLiteral("Delete a File")
+                              : what == Collect::Rename ? QStringLiteral("Rename a File")
+                                                        : QStringLiteral("View a File");
+      const QString name = m_host.askText(caption, QStringLiteral("Enter File Name"));
+      if (!name.isEmpty()) m_form->TransferQueue << name;
     }
     return !m_form->TransferQueue.isEmpty();
 }
@@ -380,16 +373,12 @@ void TFtpPanel::CloseButClick()
     emit sessionClosed();
 }
 
-void TFtpPanel::RenameButClick()
-{
-    if (!m_form || m_form->busy())
-        return;
-    if (!collectNames(Collect::Rename))
-        return;
-    const QString from = m_form->TransferQueue.first();
-    m_form->TransferQueue.clear();
-    const QString to = m_host.askText(QStringLiteral("Rename a File"), QStringLiteral("New name for ") + from).trimmed();
-    if (to.isEmpty() || to == from)
-        return;
-    m_form->renameRemote(from, to);
+void TFtpPanel::RenameButClick() {
+  if (!m_form || m_form->busy()) return;
+  if (!collectNames(Collect::Rename)) return;
+  const QString from = m_form->TransferQueue.first();
+  m_form->TransferQueue.clear();
+  const QString to = m_host.askText(QStringLiteral("Rename a File"), QStringLiteral("New name for ") + from).trimmed();
+  if (to.isEmpty() || to == from) return;
+  m_form->renameRemote(from, to);
 }

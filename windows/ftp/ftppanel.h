@@ -78,12 +78,12 @@ signals:
     void sessionClosed();
 
 private:
-    enum class Collect { Download, Delete, View, Rename };
-    bool collectNames(Collect what);
+ enum class Collect { Download, Delete, View, Rename };
+ bool collectNames(Collect what);
 
-    TFtpHost &m_host;
-    TFtpForm *m_form = nullptr;
-    // The last heading click: a new listing is sorted the same way (-1: server order).
-    int m_sortCol = -1;
-    TSortOptions m_sortOptions;
+ TFtpHost &m_host;
+ TFtpForm *m_form = nullptr;
+ // The last heading click: a new listing is sorted the same way (-1: server order).
+ int m_sortCol = -1;
+ TSortOptions m_sortOptions;
 };

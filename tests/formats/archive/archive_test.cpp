@@ -32,8 +32,10 @@ bool have(const char *tool) { return !QStandardPaths::findExecutable(QString::fr
 QString makeTree() {
   const QString dir = testenv::makeDir(QStringLiteral("tree"));
   sh(QStringLiteral("mkdir -p 'src/with blanks/deep/er' src/empty && printf 'alpha\\n' > 'src/with blanks/a b.txt' && "
-                    "head -c 300000 /dev/urandom > src/with\\ blanks/deep/er/random.bin && printf 'latin' > src/$'caf\\xe9'.txt && "
-                    "printf 'top' > src/top.txt"), dir);
+                    "head -c 300000 /dev/urandom > src/with\\ blanks/deep/er/random.bin && printf 'latin' > "
+                    "src/$'caf\\xe9'.txt && "
+                    "printf 'top' > src/top.txt"),
+     dir);
   return dir;
 }
 
@@ -79,11 +81,12 @@ QStringList makeAll(const QString &dir) {
   if (have("zstd")) make("t.tar.zst", "cd src && bsdtar --zstd -cf ../t.tar.zst *");
   make("t.cpio", "cd src && bsdtar --format cpio -cf ../t.cpio *");
   make("t.iso", "bsdtar --format iso9660 -cf t.iso -C src top.txt 'with blanks'");
-  make("t.zip", "cd src && python3 -c \"import zipfile,os,sys\n"
-                "z=zipfile.ZipFile('../t.zip','w',zipfile.ZIP_DEFLATED)\n"
-                "for r,ds,fs in os.walk(b'.'):\n"
-                " for f in fs: p=os.path.join(r,f); z.write(p, os.path.relpath(p).decode('utf-8','surrogateescape'))\n"
-                "z.close()\"");
+  make("t.zip",
+       "cd src && python3 -c \"import zipfile,os,sys\n"
+       "z=zipfile.ZipFile('../t.zip','w',zipfile.ZIP_DEFLATED)\n"
+       "for r,ds,fs in os.walk(b'.'):\n"
+       " for f in fs: p=os.path.join(r,f); z.write(p, os.path.relpath(p).decode('utf-8','surrogateescape'))\n"
+       "z.close()\"");
   if (have("7zz")) make("t.7z", "cd src && 7zz a -bd ../t.7z . >/dev/null");
   return made;
 }
@@ -127,7 +130,8 @@ TEST(ArchiveReader, ExtractedMembersAreByteEqualUnderTheirRawNames) {
     ExtractOptions o;
     o.stripPrefix = "with blanks/deep/er";
     qint64 lastDone = 0;
-    ExtractResult r = extractMembers(a, {"with blanks/deep/er/random.bin"}, one, o, [&](qint64 done, qint64) { lastDone = done; });
+    ExtractResult r =
+        extractMembers(a, {"with blanks/deep/er/random.bin"}, one, o, [&](qint64 done, qint64) { lastDone = done; });
     ASSERT_TRUE(r.ok) << r.error.toStdString();
     EXPECT_EQ(testenv::readFile(one + "/random.bin"), random);
     EXPECT_EQ(lastDone, random.size());
@@ -144,7 +148,8 @@ TEST(ArchiveReader, ExtractedMembersAreByteEqualUnderTheirRawNames) {
     r = extractMembers(a, {}, all);
     ASSERT_TRUE(r.ok) << r.error.toStdString();
     struct stat st {};
-    if (!a.endsWith(".7z")) EXPECT_EQ(::stat((QFile::encodeName(all) + "/caf\xe9.txt").constData(), &st), 0);  // 7z stores UTF-16
+    if (!a.endsWith(".7z"))
+      EXPECT_EQ(::stat((QFile::encodeName(all) + "/caf\xe9.txt").constData(), &st), 0);  // 7z stores UTF-16
     // A second extraction keeps what is there.
     r = extractMembers(a, {"top.txt"}, all);
     EXPECT_TRUE(r.ok);
@@ -154,8 +159,10 @@ TEST(ArchiveReader, ExtractedMembersAreByteEqualUnderTheirRawNames) {
 
 TEST(ArchiveReader, TenThousandMembersCostLittle) {
   const QString dir = testenv::makeDir(QStringLiteral("many"));
-  sh(QStringLiteral("mkdir src && cd src && for d in $(seq 0 99); do mkdir d$d; (cd d$d && touch $(seq -f 'f%g' 0 99)); done && "
-                    "bsdtar -czf ../many.tar.gz *"), dir);
+  sh(QStringLiteral(
+         "mkdir src && cd src && for d in $(seq 0 99); do mkdir d$d; (cd d$d && touch $(seq -f 'f%g' 0 99)); done && "
+         "bsdtar -czf ../many.tar.gz *"),
+     dir);
   Listing l;
   QString error;
   ASSERT_TRUE(listArchive(dir + "/many.tar.gz", &l, &error)) << error.toStdString();
@@ -182,7 +189,8 @@ TEST(ArchiveReader, HostileNamesAndLinksNeverWriteOutsideTheTarget) {
     EXPECT_EQ(testenv::readFile(target + "/good.txt"), "good");
     EXPECT_FALSE(r.refused.isEmpty());
     // Nothing anywhere but inside the target, and nothing at the absolute names.
-    QDirIterator it(box, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System, QDirIterator::Subdirectories);
+    QDirIterator it(box, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System,
+                    QDirIterator::Subdirectories);
     while (it.hasNext()) {
       const QString p = it.next();
       EXPECT_TRUE(p == box + "/a" || p.startsWith(target)) << p.toStdString();
@@ -213,9 +221,11 @@ TEST(ArchiveReader, DamagedArchivesAndBombsGiveMessagesAndLeaveNoPieces) {
   const QString dir = makeTree();
   makeAll(dir);
   sh(QStringLiteral("python3 '%1/tests/formats/archive/make_hostile.py' .").arg(testenv::sourceDir()), dir);
-  sh(QStringLiteral("head -c $(( $(stat -c %s t.tar.gz) / 2 )) t.tar.gz > cut.tar.gz && head -c $(( $(stat -c %s t.zip) - 200 )) t.zip > cut.zip && "
+  sh(QStringLiteral("head -c $(( $(stat -c %s t.tar.gz) / 2 )) t.tar.gz > cut.tar.gz && head -c $(( $(stat -c %s "
+                    "t.zip) - 200 )) t.zip > cut.zip && "
                     "head -c 5000 /dev/urandom > noise.tar.gz && : > empty.zip && "
-                    "mkdir b && head -c 300M /dev/zero > b/zeros && bsdtar -czf bomb.tar.gz -C b zeros && rm b/zeros"), dir);
+                    "mkdir b && head -c 300M /dev/zero > b/zeros && bsdtar -czf bomb.tar.gz -C b zeros && rm b/zeros"),
+     dir);
   for (const QString name : {"cut.tar.gz", "cut.zip", "noise.tar.gz", "text.zip", "lying.tar"}) {
     SCOPED_TRACE(name.toStdString());
     Listing l;
@@ -226,7 +236,8 @@ TEST(ArchiveReader, DamagedArchivesAndBombsGiveMessagesAndLeaveNoPieces) {
     EXPECT_FALSE(listed && r.ok) << "a damaged archive read as whole";
     EXPECT_FALSE((listed ? r.error : error).isEmpty());
     // Whatever was complete stays; no half member, no private piece.
-    for (const QString &f : QDir(target).entryList(QDir::Files | QDir::Hidden)) EXPECT_FALSE(f.endsWith(".tarnpart")) << f.toStdString();
+    for (const QString &f : QDir(target).entryList(QDir::Files | QDir::Hidden))
+      EXPECT_FALSE(f.endsWith(".tarnpart")) << f.toStdString();
     if (name == QLatin1String("lying.tar")) {
       EXPECT_EQ(testenv::readFile(target + "/first.txt"), "first");
       EXPECT_FALSE(QFileInfo::exists(target + "/big.bin"));
@@ -249,9 +260,12 @@ TEST(ArchiveReader, DamagedArchivesAndBombsGiveMessagesAndLeaveNoPieces) {
   // Cancel in the middle of a member removes it.
   std::atomic<bool> cancel{false};
   const QString stopped = testenv::makeDir(QStringLiteral("stopped"));
-  const ExtractResult c = extractMembers(dir + "/bomb.tar.gz", {}, stopped, {}, [&](qint64 done, qint64) {
-    if (done > (8 << 20)) cancel = true;
-  }, &cancel);
+  const ExtractResult c = extractMembers(
+      dir + "/bomb.tar.gz", {}, stopped, {},
+      [&](qint64 done, qint64) {
+        if (done > (8 << 20)) cancel = true;
+      },
+      &cancel);
   EXPECT_TRUE(c.cancelled);
   EXPECT_TRUE(QDir(stopped).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
 }

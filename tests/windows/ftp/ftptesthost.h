@@ -51,20 +51,17 @@ public:
     }
     QStringList hostKeys;  // "site keytype fingerprint" of each unknown key shown
     QStringList keyWarnings;
-    bool trustHostKey(const QString &site, const QString &keyType, const QString &fingerprint) override
-    {
-        asked << QStringLiteral("host key");
-        hostKeys << site + QLatin1Char(' ') + keyType + QLatin1Char(' ') + fingerprint;
-        return !answers.isEmpty() && answers.takeFirst() == QLatin1String("yes");
+    bool trustHostKey(const QString &site, const QString &keyType, const QString &fingerprint) override {
+      asked << QStringLiteral("host key");
+      hostKeys << site + QLatin1Char(' ') + keyType + QLatin1Char(' ') + fingerprint;
+      return !answers.isEmpty() && answers.takeFirst() == QLatin1String("yes");
     }
     void warnHostKeyChanged(const QString &, const QString &warning) override { keyWarnings << warning; }
-    bool askSecret(const QString &caption, const QString &, QString &secret) override
-    {
-        asked << caption;
-        if (answers.isEmpty())
-            return false;
-        secret = answers.takeFirst();
-        return true;
+    bool askSecret(const QString &caption, const QString &, QString &secret) override {
+      asked << caption;
+      if (answers.isEmpty()) return false;
+      secret = answers.takeFirst();
+      return true;
     }
 };
 
