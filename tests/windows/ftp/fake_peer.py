@@ -46,6 +46,16 @@ buf = b""
 port_addr = None
 data = None
 tls = None
+# A slow reader also keeps a small window: loopback buffers grow to megabytes and could otherwise
+# swallow a whole upload before the client ever has to hold bytes back.
+small_window = any(i.startswith("datarecvslow") for i in script)
+
+
+def data_socket(family):
+    s = socket.socket(family)
+    if small_window:
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 32768)
+    return s
 
 
 def reset(s):
@@ -90,7 +100,9 @@ try:
                 conn.sendall(b"x" * 4096)
         elif op == "dataconnect":
             # Like real servers, connect from the address the control connection was made to.
-            data = socket.create_connection(port_addr, source_address=(conn.getsockname()[0], 0))
+            data = data_socket(conn.family)
+            data.bind((conn.getsockname()[0], 0))
+            data.connect(port_addr)
         elif op == "dataconnectfrom":
             intruder = socket.socket()
             intruder.bind((arg, 0))
@@ -98,7 +110,7 @@ try:
             time.sleep(0.2)
             intruder.close()
         elif op in ("pasv", "epsv"):
-            listener = socket.socket(conn.family)
+            listener = data_socket(conn.family)
             listener.bind((conn.getsockname()[0], 0))
             listener.listen(1)
             lp = listener.getsockname()[1]
