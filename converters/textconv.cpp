@@ -19,7 +19,7 @@
 #include "converters/childrun.h"
 #include "converters/convapi.h"
 #include "converters/docxtext.h"
-#include "converters/rtfout.h"
+#include "formats/rtf/rtfout.h"
 #include "converters/xlssheets.h"
 
 #define TARNCONV_EXPORT extern "C" __attribute__((visibility("default")))

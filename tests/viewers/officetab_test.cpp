@@ -23,7 +23,7 @@
 #include "tests/common/testenv.h"
 #include "tests/viewers/convertertest.h"
 #include "controls/richedit.h"
-#include "converters/rtfout.h"
+#include "formats/rtf/rtfout.h"
 #include "converters/xlssheets.h"
 #include "platform/paths.h"
 #include "platform/regstore.h"

@@ -1,4 +1,4 @@
-#include "converters/rtfout.h"
+#include "formats/rtf/rtfout.h"
 
 #include <algorithm>
 
