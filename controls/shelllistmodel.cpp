@@ -162,22 +162,23 @@ void TShellListModel::sortRows() {
   const int col = sortColumn_;
   const bool asc = sortOrder_ == Qt::AscendingOrder;
   auto byName = [&a](int x, int y) { return QString::compare(a[x].name, a[y].name, Qt::CaseInsensitive) < 0; };
+  auto less = [&](int x, int y) {
+    switch (col) {
+      case SizeCol: return a[x].size != a[y].size ? a[x].size < a[y].size : byName(x, y);
+      case TypeCol: {
+        const int c = QString::compare(typeText(a[x]), typeText(a[y]), Qt::CaseInsensitive);
+        return c != 0 ? c < 0 : byName(x, y);
+      }
+      case ModifiedCol: return a[x].mtime != a[y].mtime ? a[x].mtime < a[y].mtime : byName(x, y);
+      default: return byName(x, y);
+    }
+  };
   std::stable_sort(rows_.begin(), rows_.end(), [&](int x, int y) {
     // Folders stay ahead of files whatever the column, as in every desktop file manager.
     if (a[x].isDir != a[y].isDir) return a[x].isDir;
-    bool less;
-    switch (col) {
-      case SizeCol: less = a[x].size != a[y].size ? a[x].size < a[y].size : byName(x, y); break;
-      case TypeCol: {
-        const int c = QString::compare(typeText(a[x]), typeText(a[y]), Qt::CaseInsensitive);
-        less = c != 0 ? c < 0 : byName(x, y);
-        break;
-      }
-      case ModifiedCol: less = a[x].mtime != a[y].mtime ? a[x].mtime < a[y].mtime : byName(x, y); break;
-      default: less = byName(x, y);
-    }
-    if (asc) return less;
-    return !less && (x != y);
+    // Descending is the same order with the operands swapped: names equal but for case stay a strict
+    // order either way.
+    return asc ? less(x, y) : less(y, x);
   });
 }
 
@@ -185,7 +186,20 @@ void TShellListModel::sort(int column, Qt::SortOrder order) {
   sortColumn_ = column;
   sortOrder_ = order;
   emit layoutAboutToBeChanged();
+  // The selection and the focus are persistent indexes: they must follow their items to their new rows,
+  // or a sort would leave other files selected than the user picked (and a Delete would take those).
+  const QModelIndexList before = persistentIndexList();
+  QVector<int> items;
+  items.reserve(before.size());
+  for (const QModelIndex &i : before) items << (i.row() >= 0 && i.row() < rows_.size() ? rows_[i.row()] : -1);
   sortRows();
+  QVector<int> rowOfItem(all_.size(), -1);
+  for (int r = 0; r < rows_.size(); ++r) rowOfItem[rows_[r]] = r;
+  QModelIndexList after;
+  after.reserve(before.size());
+  for (int k = 0; k < before.size(); ++k)
+    after << (items[k] >= 0 ? index(rowOfItem[items[k]], before[k].column()) : QModelIndex());
+  changePersistentIndexList(before, after);
   emit layoutChanged();
 }
 
