@@ -1,5 +1,6 @@
 #include "app/justoneask.h"
 #include <QMessageBox>
+#include "platform/ask.h"
 
 TJustOneAsk::TJustOneAsk(const QString &name, Asker asker) : lock_(std::make_unique<platform::InstanceLock>(name)) {
   if (lock_->tryLock()) return;
@@ -7,7 +8,7 @@ TJustOneAsk::TJustOneAsk(const QString &name, Asker asker) : lock_(std::make_uni
 }
 
 bool TJustOneAsk::askWithMessageBox() {
-  return QMessageBox::question(nullptr, QStringLiteral("Tarnwick"),
+  return ask::question(nullptr, QStringLiteral("Tarnwick"),
                                QStringLiteral("Tarnwick is currently active, do you wish to open another instance of Tarnwick"),
                                QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
 }

@@ -29,6 +29,7 @@
 #include "zip/ziptab.h"
 #include "browser/sizetexts.h"
 #include "platform/volumes.h"
+#include "platform/ask.h"
 
 bool TTarn::statusBarHidden() const { return checked("Cbox5"); }
 
@@ -36,7 +37,7 @@ void TTarn::PTShellTree1Change(const QString &path) {
   state.CurrentFolder = path;
   if (QFileInfo(path).isDir()) {
     if (::chdir(QFile::encodeName(path).constData()) != 0) {
-      QMessageBox::critical(this, QStringLiteral("Tarnwick"), QStringLiteral("I/O error %1").arg(errno));
+      ask::error(this, QStringLiteral("Tarnwick"), QStringLiteral("I/O error %1").arg(errno));
       return;
     }
     DirLabel1->setDirName(path);
@@ -272,7 +273,7 @@ void TTarn::showArchiveMember(int row) {
   QApplication::restoreOverrideCursor();
   if (copy.isEmpty()) {
     state.CurrentFile.clear();
-    QMessageBox::warning(this, QStringLiteral("Archive"), error);
+    ask::warning(this, QStringLiteral("Archive"), error);
     return;
   }
   state.CurrentFile = copy;

@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QToolButton>
+#include "platform/ask.h"
 
 namespace {
 class TarnCalcHost final : public TCalcHost {
@@ -16,7 +17,7 @@ class TarnCalcHost final : public TCalcHost {
     return dialog.exec() == QDialog::Accepted;
   }
   void showError(QWidget *owner, const QString &text) override {
-    QMessageBox::critical(owner, QStringLiteral("Tarnwick"), text);
+    ask::error(owner, QStringLiteral("Tarnwick"), text);
   }
 };
 }  // namespace

@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QPrintDialog>
 #include <QPrinter>
+#include "platform/ask.h"
 
 namespace {
 class TarnDbfHost final : public TDbfHost {
@@ -15,11 +16,11 @@ class TarnDbfHost final : public TDbfHost {
   QString currentFile() const override { return w.state.CurrentFile; }
   QString currentFolder() const override { return w.state.CurrentFolder; }
   QMessageBox::StandardButton ask(QWidget *owner, const QString &text, QMessageBox::StandardButtons buttons) override {
-    const auto b = QMessageBox::question(owner, QCoreApplication::applicationName(), text, buttons);
+    const auto b = ask::question(owner, QCoreApplication::applicationName(), text, buttons);
     return b == QMessageBox::NoButton ? QMessageBox::Cancel : b;
   }
   void showMessage(QWidget *owner, const QString &text) override {
-    QMessageBox::information(owner, QCoreApplication::applicationName(), text);
+    ask::information(owner, QCoreApplication::applicationName(), text);
   }
   QString saveFileName(QWidget *owner, const QString &folder, const QString &name, const QStringList &filters, int selected) override {
     QString chosenFilter = filters.value(selected);

@@ -10,6 +10,7 @@
 #include "controls/tledit.h"
 #include "viewers/editorhost.h"
 #include "viewers/editortab.h"
+#include "platform/ask.h"
 
 class TarnEditorHost final : public TEditorHost {
  public:
@@ -34,12 +35,12 @@ class TarnEditorHost final : public TEditorHost {
 };
 
 bool TTarn::askSaveChanges(const QString &question) {
-  return QMessageBox::information(this, QApplication::applicationName(), question, QMessageBox::Yes | QMessageBox::No) ==
+  return ask::information(this, QApplication::applicationName(), question, QMessageBox::Yes | QMessageBox::No) ==
          QMessageBox::Yes;
 }
 
 bool TTarn::askOverwriteChangedFile(const QString &path) {
-  return QMessageBox::question(this, QApplication::applicationName(), TLEdit::ChangedOnDiskQuestion(path),
+  return ask::question(this, QApplication::applicationName(), TLEdit::ChangedOnDiskQuestion(path),
                                QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
 }
 

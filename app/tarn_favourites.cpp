@@ -16,6 +16,7 @@
 #include "controls/tledit.h"
 #include "platform/paths.h"
 #include "viewers/editortab.h"
+#include "platform/ask.h"
 
 namespace {
 
@@ -158,20 +159,20 @@ void TTarn::AddToFavourites1Click(TPTShellTree *tree) {
     return;
   }
   fillCombo(Hcb1, entries);  // kept for this run; the next addition tries the file again
-  QMessageBox::warning(this, QStringLiteral("Tarnwick"),
+  ask::warning(this, QStringLiteral("Tarnwick"),
                        QStringLiteral("The favourites could not be saved to %1:\n%2\n\nThe file was left as it was.")
                            .arg(file, error));
 }
 
 void TTarn::Hcb1Click() {
   if (QFileInfo(LEdit1->FileName()).fileName().compare(kFavouritesName, Qt::CaseInsensitive) == 0) {
-    QMessageBox::information(this, QStringLiteral("Tarnwick"), QStringLiteral("Close the file in the editor first"));
+    ask::information(this, QStringLiteral("Tarnwick"), QStringLiteral("Close the file in the editor first"));
     return;
   }
   const QString path = Hcb1->currentText();
   if (path.isEmpty()) return;
   if (QFileInfo(path).isDir()) activeTree()->SelectPath(path);
-  else QMessageBox::information(this, QStringLiteral("Tarnwick"), QStringLiteral("Folder does not exist"));
+  else ask::information(this, QStringLiteral("Tarnwick"), QStringLiteral("Folder does not exist"));
 }
 
 void TTarn::EditTarnwickFavPopup() { item("EditFavourites2")->setEnabled(!checked("DualFileManager1")); }
@@ -182,7 +183,7 @@ void TTarn::EditFavourites2Click() {
 
 void TTarn::openOwnFile(const QString &file, const QString &missing) {
   if (!QFileInfo::exists(file)) {
-    QMessageBox::information(this, QStringLiteral("Tarnwick"), missing);
+    ask::information(this, QStringLiteral("Tarnwick"), missing);
     return;
   }
   Pc1->setCurrentWidget(EditorCmd);
@@ -197,7 +198,7 @@ void TTarn::SetStart1Click() {
   if (!chosen.isEmpty() && QFileInfo(chosen).isDir()) {
     state.StartFolder = chosen;
   } else {
-    QMessageBox::information(this, QStringLiteral("Tarnwick"),
+    ask::information(this, QStringLiteral("Tarnwick"),
                              QStringLiteral("Unable to set this as your start up folder\r\rDefaulting to /"));
     state.StartFolder = QStringLiteral("/");
   }
@@ -205,7 +206,7 @@ void TTarn::SetStart1Click() {
   Reg.WriteString(QStringLiteral("Settings"), QStringLiteral("StartDir"), state.StartFolder);
   Reg.Close();
   if (Reg.writeFailed()) {
-    QMessageBox::warning(this, QStringLiteral("Tarnwick"),
+    ask::warning(this, QStringLiteral("Tarnwick"),
                          QStringLiteral("The start up folder could not be saved to %1.").arg(Reg.store().file()));
     Reg.clearWriteFailed();
   }

@@ -20,6 +20,7 @@
 #include "windows/ftp/ftphost.h"
 #include "windows/ftp/ftppanel.h"
 #include "platform/paths.h"
+#include "platform/ask.h"
 
 namespace {
 
@@ -60,11 +61,11 @@ class TarnFtpHost final : public TFtpHost {
     return QInputDialog::getText(dialogParent(), caption, prompt);
   }
   bool askYesNo(const QString &caption, const QString &text) override {
-    return QMessageBox::warning(dialogParent(), caption, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
+    return ask::warning(dialogParent(), caption, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
            QMessageBox::Yes;
   }
   void showMessage(const QString &text) override {
-    QMessageBox::information(dialogParent(), QStringLiteral("Tarnwick - FTP Client"), text);
+    ask::information(dialogParent(), QStringLiteral("Tarnwick - FTP Client"), text);
   }
   bool trustHostKey(const QString &site, const QString &keyType, const QString &fingerprint) override {
     const QString text =
@@ -73,7 +74,7 @@ class TarnFtpHost final : public TFtpHost {
             "server you mean.\n\nKey type: %2\nSHA-256 fingerprint: %3\n\nCompare the fingerprint with "
             "the one the server's administrator gave you. Trust this key and store it in known_hosts?")
             .arg(site, keyType, fingerprint);
-    return QMessageBox::question(dialogParent(), QStringLiteral("Unknown SSH Host Key"), text,
+    return ask::question(dialogParent(), QStringLiteral("Unknown SSH Host Key"), text,
                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
   }
   void warnHostKeyChanged(const QString &site, const QString &warning) override {

@@ -14,6 +14,7 @@
 #include "controls/tledit.h"
 #include "viewers/htmlhost.h"
 #include "viewers/htmltab.h"
+#include "platform/ask.h"
 
 class TarnHtmlHost final : public THtmlHost {
  public:
@@ -36,10 +37,10 @@ class TarnHtmlHost final : public THtmlHost {
     // A lone carriage return is a line break to the user.
     QString shown = text;
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    QMessageBox::information(&w, QApplication::applicationName(), shown);
+    ask::information(&w, QApplication::applicationName(), shown);
   }
   bool askOkCancel(const QString &text) override {
-    return QMessageBox::warning(&w, QApplication::applicationName(), text, QMessageBox::Ok | QMessageBox::Cancel) ==
+    return ask::warning(&w, QApplication::applicationName(), text, QMessageBox::Ok | QMessageBox::Cancel) ==
            QMessageBox::Ok;
   }
   bool askSaveChanges(const QString &question) override { return w.askSaveChanges(question); }

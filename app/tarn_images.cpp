@@ -15,6 +15,7 @@
 #include "controls/shelllist.h"
 #include "windows/image/imgform.h"
 #include "viewers/imagestab.h"
+#include "platform/ask.h"
 
 namespace {
 
@@ -45,7 +46,7 @@ class TarnImgHost final : public TImgHost {
   QString saveImageFile(QWidget *owner, const QString &title, const QString &startName, const QString &filter) override {
     return QFileDialog::getSaveFileName(owner, title, startName, filter, nullptr, QFileDialog::DontUseNativeDialog);
   }
-  void showError(QWidget *owner, const QString &text) override { QMessageBox::critical(owner, QApplication::applicationName(), text); }
+  void showError(QWidget *owner, const QString &text) override { ask::error(owner, QApplication::applicationName(), text); }
 
  private:
   TTarn &w;

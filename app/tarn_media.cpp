@@ -5,6 +5,7 @@
 #include <QTabWidget>
 
 #include "app/tarn.h"
+#include "platform/ask.h"
 #include "viewers/imagestab.h"
 #include "viewers/mediatab.h"
 #include "controls/htmlview.h"
@@ -32,8 +33,7 @@ class TarnMediaHost final : public TMediaHost {
     if (w.ImagesTab && w.ImagesTab->Image1) w.ImagesTab->Image1->hide();
   }
   void showFileError(const QString &text) override {
-    QMessageBox box(QMessageBox::Information, QStringLiteral("Tarnwick File Error"), text, QMessageBox::Ok, &w);
-    box.exec();
+    ask::information(&w, QStringLiteral("Tarnwick File Error"), text);
   }
 
  private:

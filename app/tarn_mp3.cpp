@@ -6,16 +6,17 @@
 #include "windows/mp3/mp3tageditor.h"
 
 #include <QMessageBox>
+#include "platform/ask.h"
 
 namespace {
 class TarnMp3Host final : public TMp3Host {
  public:
   bool askYesNo(QWidget *owner, const QString &text) override {
-    return QMessageBox::question(owner, QStringLiteral("Tarnwick"), text, QMessageBox::Yes | QMessageBox::No,
+    return ask::question(owner, QStringLiteral("Tarnwick"), text, QMessageBox::Yes | QMessageBox::No,
                                  QMessageBox::No) == QMessageBox::Yes;
   }
   void showError(QWidget *owner, const QString &text) override {
-    QMessageBox::critical(owner, QStringLiteral("Tarnwick"), text);
+    ask::error(owner, QStringLiteral("Tarnwick"), text);
   }
 };
 }  // namespace

@@ -10,6 +10,7 @@
 #include "platform/paths.h"
 #include "platform/regstore.h"
 #include "viewers/officetab.h"
+#include "platform/ask.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ class TarnOfficeHost final : public TOfficeHost {
     return file;
   }
   void showConverterMessage(const QString &text) override {
-    QMessageBox::information(&w, QApplication::applicationName(), text);
+    ask::information(&w, QApplication::applicationName(), text);
   }
 
  private:

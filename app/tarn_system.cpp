@@ -18,6 +18,7 @@
 #include "browser/rundialog.h"
 #include "browser/systemtools.h"
 #include "controls/shelltree.h"
+#include "platform/ask.h"
 
 namespace {
 const char *const kWebPage = "https://tarnwick.org/";
@@ -97,7 +98,7 @@ void TTarn::systemMessage(const QString &text) {
   lastSystemMessage_ = text;
   QString shown = text;
   shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));  // a carriage return is a line break to the user
-  QMessageBox::information(this, QStringLiteral("Tarnwick"), shown);
+  ask::information(this, QStringLiteral("Tarnwick"), shown);
 }
 
 void TTarn::RegEdit1Click(int tag) {
@@ -150,13 +151,13 @@ void TTarn::Run2Click() {
     return;
   }
   // No desktop file manager: this window is one.
-  if (QMessageBox::question(this, TRunDialog::kTitle, message + QStringLiteral("\n\nShow it in Tarnwick's file list?"),
+  if (ask::question(this, TRunDialog::kTitle, message + QStringLiteral("\n\nShow it in Tarnwick's file list?"),
                             QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes)
     activeTree()->SelectPath(folder);
 }
 
 void TTarn::Format1Click() {
-  if (QMessageBox::question(this, QStringLiteral("Tarnwick - Format"),
+  if (ask::question(this, QStringLiteral("Tarnwick - Format"),
                             QStringLiteral("Formatting erases everything on a disk.\n\nOpen the disk tool to choose a removable "
                                            "disk and format it?"),
                             QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
@@ -165,7 +166,7 @@ void TTarn::Format1Click() {
 }
 
 void TTarn::ShutDown1Click() {
-  if (QMessageBox::question(this, QStringLiteral("Tarnwick - Shut Down"),
+  if (ask::question(this, QStringLiteral("Tarnwick - Shut Down"),
                             QStringLiteral("Shut down or restart this computer?\n\nThe desktop's own dialog asks what to do; "
                                            "unsaved work in other programs may be lost."),
                             QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)

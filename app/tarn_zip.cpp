@@ -16,6 +16,7 @@
 #include "zip/msgform.h"
 #include "zip/zipquestions.h"
 #include "zip/ziptab.h"
+#include "platform/ask.h"
 
 // The main window as the Zip tab's host.
 class TarnZipHost final : public TZipHost {
@@ -60,9 +61,9 @@ class TarnZipHost final : public TZipHost {
     return zipQuestion(&w, caption, text, buttons, icon, defaultButton);
   }
   bool askForDisk(const QString &text, int icon, QString *root) override { return zipDiskQuestion(&w, text, icon, root); }
-  void showMessage(const QString &text) override { QMessageBox::information(&w, QStringLiteral("Tarnwick"), text); }
+  void showMessage(const QString &text) override { ask::information(&w, QStringLiteral("Tarnwick"), text); }
   bool confirm(const QString &text) override {
-    return QMessageBox::question(&w, QStringLiteral("Tarnwick"), text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    return ask::question(&w, QStringLiteral("Tarnwick"), text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
   }
   QString askOpenFile(const QString &title, const QString &filter, const QString &folder) override {
     return QFileDialog::getOpenFileName(&w, title, folder, filter);

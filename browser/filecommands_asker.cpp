@@ -2,19 +2,18 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include "browser/conflictdialog.h"
+#include "platform/ask.h"
 
 namespace browser {
 
 bool TMessageBoxAsker::confirm(const QString &title, const QString &text) {
-  return QMessageBox::question(parent_, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
+  return ask::question(parent_, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
          QMessageBox::Yes;
 }
 
 TFileAsker::PermanentDelete TMessageBoxAsker::confirmPermanentDelete(const QString &text) {
-  QMessageBox box(QMessageBox::Warning, QObject::tr("Delete Permanently"), text,
-                  QMessageBox::Yes | QMessageBox::YesToAll | QMessageBox::No | QMessageBox::Cancel, parent_);
-  box.setDefaultButton(QMessageBox::No);
-  switch (box.exec()) {
+  switch (ask::warning(parent_, QObject::tr("Delete Permanently"), text,
+                      QMessageBox::Yes | QMessageBox::YesToAll | QMessageBox::No | QMessageBox::Cancel, QMessageBox::No)) {
     case QMessageBox::Yes: return PermanentDelete::Yes;
     case QMessageBox::YesToAll: return PermanentDelete::YesToAll;
     case QMessageBox::No: return PermanentDelete::No;
@@ -23,7 +22,7 @@ TFileAsker::PermanentDelete TMessageBoxAsker::confirmPermanentDelete(const QStri
 }
 
 void TMessageBoxAsker::inform(const QString &title, const QString &text) {
-  QMessageBox::warning(parent_, title, text);
+  ask::warning(parent_, title, text);
 }
 
 platform::ConflictReply TMessageBoxAsker::askConflict(const platform::ConflictQuestion &q) {

@@ -22,6 +22,7 @@
 #include <unistd.h>
 #include "platform/fileops.h"
 #include "platform/shellverbs.h"
+#include "platform/ask.h"
 
 namespace browser {
 
@@ -281,7 +282,7 @@ void TFindFilesDialog::openResult(int row) {
   if (row < 0 || row >= list_->topLevelItemCount()) return;
   QString error;
   if (!platform::openItem(platform::toNative(list_->topLevelItem(row)->data(0, Qt::UserRole).toString()), &error))
-    QMessageBox::warning(this, tr("Open"), error);
+    ask::warning(this, tr("Open"), error);
 }
 
 void TFindFilesDialog::revealResult(int row) {

@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include "browser/conflictdialog.h"
+#include "platform/ask.h"
 
 namespace browser {
 
@@ -141,7 +142,7 @@ bool TPropertiesDialog::applyName(QString *error) {
 void TPropertiesDialog::accept() {
   QString error;
   if (!applyName(&error)) {
-    QMessageBox::warning(this, tr("Rename"), error);
+    ask::warning(this, tr("Rename"), error);
     return;
   }
   QDialog::accept();

@@ -18,6 +18,7 @@
 #include <QPageSetupDialog>
 #include <QPrintDialog>
 #include <cstring>
+#include "platform/ask.h"
 
 const QString TLEdit::Untitled = QStringLiteral("<<untitled>>");
 
@@ -512,7 +513,7 @@ bool TLEdit::mayOverwrite(const QString &path)
         return true;
     if (OnFileChangedOnDisk)
         return OnFileChangedOnDisk(path);
-    return QMessageBox::question(this, tr("Editor"), ChangedOnDiskQuestion(path), QMessageBox::Yes | QMessageBox::No,
+    return ask::question(this, tr("Editor"), ChangedOnDiskQuestion(path), QMessageBox::Yes | QMessageBox::No,
                                  QMessageBox::No)
         == QMessageBox::Yes;
 }
@@ -595,7 +596,7 @@ void TLEdit::report(const QString &text)
     m_lastError = text;
     emit errorMessage(text);
     if (!m_quiet)
-        QMessageBox::warning(this, tr("Editor"), text);
+        ask::warning(this, tr("Editor"), text);
 }
 
 // ---------------------------------------------------------------------------------------------------

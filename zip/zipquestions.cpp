@@ -1,5 +1,6 @@
 #include "zip/zipquestions.h"
 
+#include "platform/ask.h"
 #include "platform/removable.h"
 #include "platform/volumes.h"
 #include "zip/zipmaster.h"
@@ -16,17 +17,26 @@ const std::pair<int, QMessageBox::StandardButton> kButtons[] = {
     {TZipMaster::BtnYes, QMessageBox::Yes}, {TZipMaster::BtnNo, QMessageBox::No},
     {TZipMaster::BtnRetry, QMessageBox::Retry}};
 
-QMessageBox::Icon boxIcon(int icon) {
+ask::Kind boxKind(int icon) {
   switch (icon) {
     case TZipMaster::IconWarning:
-      return QMessageBox::Warning;
+      return ask::Kind::Warning;
     case TZipMaster::IconError:
     case TZipMaster::IconStop:
-      return QMessageBox::Critical;
+      return ask::Kind::Error;
     case TZipMaster::IconQuestion:
-      return QMessageBox::Question;
+      return ask::Kind::Question;
     default:
-      return QMessageBox::NoIcon;
+      return ask::Kind::Plain;
+  }
+}
+
+QMessageBox::Icon boxIcon(int icon) {
+  switch (boxKind(icon)) {
+    case ask::Kind::Warning: return QMessageBox::Warning;
+    case ask::Kind::Error: return QMessageBox::Critical;
+    case ask::Kind::Question: return QMessageBox::Question;
+    default: return QMessageBox::NoIcon;
   }
 }
 
@@ -35,13 +45,14 @@ QString captionOr(const QString &caption) { return caption.isEmpty() ? QApplicat
 }  // namespace
 
 int zipQuestion(QWidget *parent, const QString &caption, const QString &text, int buttons, int icon, int defaultButton) {
-  QMessageBox box(boxIcon(icon), captionOr(caption), text, QMessageBox::NoButton, parent);
+  ask::Buttons offered;
+  ask::Button byDefault = QMessageBox::NoButton;
   for (const auto &[ours, qt] : kButtons) {
     if (!(buttons & ours)) continue;
-    box.addButton(qt);
-    if (ours == defaultButton) box.setDefaultButton(qt);
+    offered |= qt;
+    if (ours == defaultButton) byDefault = qt;
   }
-  const int chosen = box.exec();
+  const ask::Button chosen = ask::user(parent, {boxKind(icon), captionOr(caption), text, offered, byDefault});
   for (const auto &[ours, qt] : kButtons)
     if (chosen == qt) return ours;
   return TZipMaster::BtnCancel;

@@ -4,18 +4,19 @@
 
 #include <QFileDialog>
 #include <QInputDialog>
+#include "platform/ask.h"
 
 namespace hexdlg {
 
 QMessageBox::StandardButton ask(QWidget *owner, const QString &text, QMessageBox::StandardButtons buttons,
                                 QMessageBox::StandardButton defaultButton) {
-  const auto answer = QMessageBox::question(owner, QString(), text, buttons, defaultButton);
+  const auto answer = ask::question(owner, QString(), text, buttons, defaultButton);
   return answer == QMessageBox::NoButton ? QMessageBox::Cancel : answer;
 }
 
-void showError(QWidget *owner, const QString &text) { QMessageBox::critical(owner, QString(), text); }
+void showError(QWidget *owner, const QString &text) { ask::error(owner, QString(), text); }
 
-void showMessage(QWidget *owner, const QString &text) { QMessageBox::information(owner, QString(), text); }
+void showMessage(QWidget *owner, const QString &text) { ask::information(owner, QString(), text); }
 
 bool inputText(QWidget *owner, const QString &caption, const QString &prompt, QString &value) {
   bool ok = false;

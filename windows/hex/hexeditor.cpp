@@ -13,6 +13,7 @@
 #include <QStyleOptionFocusRect>
 
 #include <algorithm>
+#include "platform/ask.h"
 
 namespace {
 const char kHexDigits[] = "0123456789ABCDEF";
@@ -401,7 +402,7 @@ bool THexEditor::handleKey(QKeyEvent *e) {
   if (key == Qt::Key_Delete && mods == Qt::ControlModifier) {
     if (m_viewOnly) return true;
     if (!m_buf->DeleteSelection() && !m_buf->lastError().isEmpty())
-      QMessageBox::warning(this, QString(), m_buf->lastError());
+      ask::warning(this, QString(), m_buf->lastError());
     return true;
   }
   if (mods == Qt::NoModifier && key != Qt::Key_Shift) m_buf->clearSelection();

@@ -11,13 +11,14 @@
 #include <QLabel>
 #include <QPrintDialog>
 #include <QPrinter>
+#include "platform/ask.h"
 
 QMessageBox::StandardButton TRichDialogHost::ask(QWidget *owner, const QString &text, QMessageBox::StandardButtons buttons) {
-  const auto answer = QMessageBox::question(owner, QStringLiteral("Confirm"), text, buttons);
+  const auto answer = ask::question(owner, QStringLiteral("Confirm"), text, buttons);
   return answer == QMessageBox::NoButton ? QMessageBox::Cancel : answer;
 }
 
-void TRichDialogHost::showError(QWidget *owner, const QString &text) { QMessageBox::critical(owner, QStringLiteral("Error"), text); }
+void TRichDialogHost::showError(QWidget *owner, const QString &text) { ask::error(owner, QStringLiteral("Error"), text); }
 
 QString TRichDialogHost::openFileName(QWidget *owner, const QString &folder, const QString &filter, bool &readOnly) {
   return filedlg::openWithReadOnlyBox(owner, QStringLiteral("Open"), folder, filter, readOnly);

@@ -7,6 +7,7 @@
 #include <QFormLayout>
 #include <QInputDialog>
 #include <QMessageBox>
+#include "platform/ask.h"
 
 int TScanDialogHost::chooseDevice(QWidget *owner, const QList<scan::Device> &devices, int current) {
   QStringList labels;
@@ -65,8 +66,7 @@ QString TScanDialogHost::saveFileName(QWidget *owner, const QString &filter) {
 }
 
 void TScanDialogHost::showScanError(const QString &text) {
-  QMessageBox box(QMessageBox::Warning, QStringLiteral("TWAIN Error"), text, QMessageBox::Ok);
-  box.exec();
+  ask::warning(nullptr, QStringLiteral("TWAIN Error"), text);
 }
 
-void TScanDialogHost::showMessage(QWidget *owner, const QString &text) { QMessageBox::information(owner, QString(), text); }
+void TScanDialogHost::showMessage(QWidget *owner, const QString &text) { ask::information(owner, QString(), text); }
