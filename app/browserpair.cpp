@@ -6,6 +6,7 @@
 #include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include "controls/foldertabs.h"
 #include "controls/shellcombo.h"
 #include "controls/shelllist.h"
 #include "controls/shelltree.h"
@@ -75,6 +76,9 @@ TBrowserPair makeBrowserPair(QWidget *parent, const TBrowserPairNames &n) {
     p.status->addWidget(p.panels[i], i == 2 ? 1 : 0);
   }
   p.status->setMinimumWidth(40);
+  p.tabs = new TFolderTabs(p.list, p.tree, lower);
+  p.tabs->setObjectName(n.tabs);
+  lowerLay->addWidget(p.tabs);
   lowerLay->addWidget(p.list, 1);
   lowerLay->addWidget(p.status);
   p.splitter->addWidget(upper);

@@ -1,6 +1,6 @@
 #pragma once
 // One browser pair's widgets: a header (drive combo, up button, active-pair marker), the folder tree above
-// the file list with its status bar, in a splitter. The main window builds two of them: its own pair and
+// the file list with its tabs and status bar, in a splitter. The main window builds two of them: its own pair and
 // the dual file manager's second pair; it wires each pair's events itself.
 class QLabel;
 class QSplitter;
@@ -10,9 +10,10 @@ class QWidget;
 class TPTShellCombo;
 class TPTShellList;
 class TPTShellTree;
+class TFolderTabs;
 
 struct TBrowserPairNames {
-  const char *splitter, *header, *combo, *up, *marker, *tree, *list, *status;
+  const char *splitter, *header, *combo, *up, *marker, *tree, *list, *status, *tabs;
 };
 
 struct TBrowserPair {
@@ -22,6 +23,7 @@ struct TBrowserPair {
   QToolButton *up = nullptr;
   QLabel *marker = nullptr;  // hidden until the dual file manager marks this pair active
   TPTShellTree *tree = nullptr;
+  TFolderTabs *tabs = nullptr;  // above the list; shown once a second tab opens
   TPTShellList *list = nullptr;
   QStatusBar *status = nullptr;
   QLabel *panels[3] = {};  // object count, size of the listed files, free space

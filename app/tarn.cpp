@@ -101,6 +101,7 @@ TTarn::TTarn(const QStringList &args, QWidget *parent)
   buildMediaTab();  // after the menus: it wires "Close M&ultiMedia"
   buildSecondPair();
   layouts_->wire();
+  wireFolderTabs();
   buildZipTab();
   auto *central = new QWidget(this);
   auto *lay = new QVBoxLayout(central);
@@ -264,7 +265,7 @@ void TTarn::buildPanes() {
   RxSplitter1->setObjectName(QStringLiteral("RxSplitter1"));
   RxSplitter1->setHandleWidth(6);
   const TBrowserPair p = makeBrowserPair(
-      RxSplitter1, {"PTSplitter1", "Panel4", "PTShellCombo1", "UpOneLevelBtn", "animate1", "PTShellTree1", "PTShellList1", "StatusBar2"});
+      RxSplitter1, {"PTSplitter1", "Panel4", "PTShellCombo1", "UpOneLevelBtn", "animate1", "PTShellTree1", "PTShellList1", "StatusBar2", "FolderTabs1"});
   PTSplitter1 = p.splitter;
   Panel4 = p.header;
   PTShellCombo1 = p.combo;
@@ -272,6 +273,7 @@ void TTarn::buildPanes() {
   animate1 = p.marker;
   PTShellTree1 = p.tree;
   PTShellList1 = p.list;
+  FolderTabs1 = p.tabs;
   StatusBar2 = p.status;
   for (int i = 0; i < 3; ++i) StatusBar2Panels[i] = p.panels[i];
   connect(UpOneLevelBtn, &QToolButton::clicked, this, &TTarn::UpOneLevelBtnClick);

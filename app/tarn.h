@@ -156,6 +156,13 @@ class TTarn : public QMainWindow {
   QLabel *animate2 = nullptr;
   TPTShellTree *PTShellTree2 = nullptr;
   TPTShellList *PTShellList2 = nullptr;
+  // Each pair's folder tabs (app/tarn_tabs.cpp): View's tab items act on the active pair's.
+  class TFolderTabs *FolderTabs1 = nullptr, *FolderTabs2 = nullptr;
+  TFolderTabs *activeTabs() const;
+  void wireFolderTabs();
+  void restoreFolderTabs();
+  void saveFolderTabs();
+  void folderTabSwitched(int pair);
   QStatusBar *StatusBar3 = nullptr;
   QLabel *StatusBar3Panels[3] = {};
   QMenu *ListPopUp2 = nullptr;

@@ -39,6 +39,7 @@
 #include "controls/richedit.h"
 #include "formats/rtf/rtfcodec.h"
 #include "controls/tledit.h"
+#include "platform/ask.h"
 
 void TTarn::FormCreate() {
   Reg.RootKey = TMyRegistry::kHKEY_CURRENT_USER;
@@ -54,7 +55,7 @@ void TTarn::FormCreate() {
   if (!QFileInfo(state.StartFolder).isDir() || ::chdir(QFile::encodeName(state.StartFolder).constData()) != 0) {
     if (QFileInfo(state.StartFolder).isDir() == false) errno = ENOENT;
     startError_ = QStringLiteral("I/O error %1").arg(errno);
-    QMessageBox::critical(this, QStringLiteral("Tarnwick"), startError_);
+    ask::error(this, QStringLiteral("Tarnwick"), startError_);
     return;
   }
   state.CurrentFolder = state.StartFolder;
@@ -70,6 +71,7 @@ void TTarn::FormCreate() {
   applyStoredViewStyle_ = true;
   EditorTab->SetWordWrap(checked("WordWrap"));
   ViewBtnClick(3);
+  restoreFolderTabs();
   RefreshExt1Click();
   // The stored "DualFile" set the mark; the layout itself opens now.
   if (checked("DualFileManager1")) {
@@ -105,7 +107,7 @@ void TTarn::AutoStartClick() {
   const bool on = checked("AutoStart");
   if (!platform::setAutostart(QStringLiteral("Tarnwick"), on, QCoreApplication::applicationFilePath())) {
     item("AutoStart")->setChecked(!on);
-    QMessageBox::warning(this, QStringLiteral("Tarnwick"), QStringLiteral("The autostart entry could not be written."));
+    ask::warning(this, QStringLiteral("Tarnwick"), QStringLiteral("The autostart entry could not be written."));
   }
 }
 
@@ -177,7 +179,7 @@ void TTarn::tellRecoveredText() {
   if (kept.isEmpty()) return;
   Reg.DeleteValue(QStringLiteral("Settings"), QStringLiteral("RecoveredText"));
   Reg.Close();
-  QMessageBox::information(this, QStringLiteral("Tarnwick"),
+  ask::information(this, QStringLiteral("Tarnwick"),
                            QStringLiteral("Tarnwick was ended by the system while text in it was not saved. The "
                                           "files you were editing were left as they were; the unsaved text was "
                                           "kept in:\n\n%1").arg(kept));

@@ -152,6 +152,16 @@ const Row kMenus[] = {
     {Item, "Refresh1", "&Refresh", "F5"},
     {Item, "TreeView1", "&Tree/List View", "F11", Checkable},
     {Item, "Vertical", "&Vertical", "F12"},  // its caption says which arrangement it gives
+    // Folder tabs of the active file list; the keys work while a file list or tree has the focus.
+    {Sep},
+    {Item, "NewTab1", "N&ew Tab", "Ctrl+Shift+T", 0, "Opens the folder in a new tab of the active file list."},
+    {Item, "CloseTab1", "&Close Tab", "Ctrl+Shift+W", 0, "Closes the current tab; the last one stays."},
+    {Item, "NextTab1", "Ne&xt Tab", "Ctrl+Tab"},
+    {Item, "PreviousTab1", "&Previous Tab", "Ctrl+Shift+Tab"},
+    {Item, "Back1", "&Back", "Alt+Left", 0, "Goes back to the folder shown before in this tab."},
+    {Item, "Forward1", "F&orward", "Alt+Right"},
+    {Item, "LockTab1", "Loc&k Tab", "", Checkable,
+     "Keeps the current tab on its folder: folders opened from it open in new tabs."},
     {End},
 
     {Bar, "", "He&lp", "help"},

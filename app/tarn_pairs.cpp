@@ -60,7 +60,7 @@ void TTarn::wirePairList(TPTShellList *list, QAction *const *hideFolders) {
 
 void TTarn::buildSecondPair() {
   const TBrowserPair p = makeBrowserPair(
-      RxSplitter1, {"PTSplitter2", "panel2", "PTShellCombo2", "UpLevel2", "animate2", "PTShellTree2", "PTShellList2", "StatusBar3"});
+      RxSplitter1, {"PTSplitter2", "panel2", "PTShellCombo2", "UpLevel2", "animate2", "PTShellTree2", "PTShellList2", "StatusBar3", "FolderTabs2"});
   PTSplitter2 = p.splitter;
   panel2 = p.header;
   PTShellCombo2 = p.combo;
@@ -68,6 +68,7 @@ void TTarn::buildSecondPair() {
   animate2 = p.marker;
   PTShellTree2 = p.tree;
   PTShellList2 = p.list;
+  FolderTabs2 = p.tabs;
   StatusBar3 = p.status;
   for (int i = 0; i < 3; ++i) StatusBar3Panels[i] = p.panels[i];
   RxSplitter1->insertWidget(2, PTSplitter2);

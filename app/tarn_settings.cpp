@@ -12,6 +12,7 @@
 #include "platform/autostart.h"
 #include "platform/paths.h"
 #include "viewers/editortab.h"
+#include "platform/ask.h"
 
 namespace {
 const QString kSettings = QStringLiteral("Settings");
@@ -118,6 +119,7 @@ void TTarn::SaveRegSettings() {
   Reg.WriteInteger(kSettings, "FirstTime", 1);
   Reg.WriteInteger(kSettings, "EditorTabSize", EditorTab->TabSize());
   Reg.WriteInteger(kSettings, "TagSet", state.CurrentViewStyle);
+  saveFolderTabs();
   for (const BoolOption &o : kBools) {
     const bool v = o.item ? checked(o.item) : o.word97 ? Word971->isChecked() : Word951->isChecked();
     Reg.WriteBool(kSettings, o.value, v);
@@ -127,7 +129,7 @@ void TTarn::SaveRegSettings() {
   firstRunFlag_ = 1;
   if (Reg.writeFailed() && !toldSaveFailed_ && !ending_) {  // at a logout nobody could read it
     toldSaveFailed_ = true;  // once per run is enough
-    QMessageBox::warning(this, QStringLiteral("Tarnwick"),
+    ask::warning(this, QStringLiteral("Tarnwick"),
                          QStringLiteral("The settings could not be saved to %1.").arg(Reg.store().file()));
   }
   Reg.clearWriteFailed();

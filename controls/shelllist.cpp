@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QStyledItemDelegate>
 #include <QTreeView>
+#include "platform/ask.h"
 
 // Lets the owner change font and colour of a name just before it is painted.
 class TPTShellList::DrawDelegate : public QStyledItemDelegate {
@@ -138,6 +139,16 @@ bool TPTShellList::eventFilter(QObject *watched, QEvent *event) {
       return true;
     }
     case QEvent::MouseButtonPress: emit OnMouseDown(); break;
+    case QEvent::MouseButtonRelease: {
+      auto *m = static_cast<QMouseEvent *>(event);
+      if (m->button() != Qt::MiddleButton || watched != currentView()->viewport()) break;
+      const QModelIndex at = currentView()->indexAt(m->position().toPoint());
+      if (at.isValid() && model_->item(at.row()).isDir) {
+        emit folderMiddleClicked(model_->filePath(at.row()));
+        return true;
+      }
+      break;
+    }
     case QEvent::MouseMove: emit OnMouseMove(); break;
     case QEvent::KeyRelease: emit OnKeyUp(static_cast<QKeyEvent *>(event)->key()); break;
     case QEvent::KeyPress: {
@@ -180,7 +191,7 @@ void TPTShellList::openItem(int row) {
     const bool readable = TArchiveFolders::shared().listing(path, &error) != nullptr;
     QApplication::restoreOverrideCursor();
     if (!readable) {
-      QMessageBox::warning(this, QStringLiteral("Archive"), error);
+      ask::warning(this, QStringLiteral("Archive"), error);
       return;
     }
     setFolderPath(path);
@@ -191,10 +202,16 @@ void TPTShellList::openItem(int row) {
   if (OnDblClickOpen) OnDblClickOpen(handled);
   if (handled) return;
   QString error;
-  if (!platform::openItem(QFile::encodeName(path), &error)) QMessageBox::warning(this, QStringLiteral("Open"), error);
+  if (!platform::openItem(QFile::encodeName(path), &error)) ask::warning(this, QStringLiteral("Open"), error);
 }
 
 void TPTShellList::setFolderPath(const QString &path) { model_->setFolder(path); }
+
+void TPTShellList::sortBy(int column, Qt::SortOrder order) {
+  if (column < 0 || column >= model_->columnCount()) return;
+  details_->sortByColumn(column, order);  // the header's indicator moves with it, and the model sorts
+  model_->sort(column, order);
+}
 
 void TPTShellList::setOptions(int options) {
   options_ = options;
@@ -279,6 +296,20 @@ void TPTShellList::selectName(const QString &name) {
   if (r < 0) return;
   const QModelIndex i = model_->index(r, 0);
   selection_->setCurrentIndex(i, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  currentView()->scrollTo(i);
+}
+
+void TPTShellList::selectNames(const QStringList &names, const QString &current) {
+  QItemSelection picked;
+  for (const QString &name : names) {
+    const int r = model_->rowOfName(name);
+    if (r >= 0) picked.select(model_->index(r, 0), model_->index(r, model_->columnCount() - 1));
+  }
+  selection_->select(picked, QItemSelectionModel::ClearAndSelect);
+  const int r = model_->rowOfName(current);
+  if (r < 0) return;
+  const QModelIndex i = model_->index(r, 0);
+  selection_->setCurrentIndex(i, QItemSelectionModel::NoUpdate);
   currentView()->scrollTo(i);
 }
 

@@ -50,6 +50,8 @@ class TPTShellList : public QStackedWidget {
   void setOptions(int options);
   int ViewStyle() const { return viewStyle_; }
   void setViewStyle(int style);
+  // Sorted by this column and order, with the details header showing it.
+  void sortBy(int column, Qt::SortOrder order);
 
   int columnCount() const { return model_->columnCount(); }
   QString columnCaption(int col) const;
@@ -66,6 +68,8 @@ class TPTShellList : public QStackedWidget {
   void SelectAll();
   void invertSelection();
   void selectName(const QString &name);
+  // Exactly these items selected (names not listed are passed over), the focus on `current`.
+  void selectNames(const QStringList &names, const QString &current);
   void editName(const QString &name);  // in-place rename of the item with this name
   QString ItemDisplayName(int row) const { return model_->displayName(row); }
   QString ItemFileName(int row) const { return model_->item(row).name; }
@@ -103,6 +107,7 @@ class TPTShellList : public QStackedWidget {
   void OnKeyUp(int key);
   void OnPopupHint(const QString &hint);
   void folderActivated(const QString &path);  // double click on a folder item
+  void folderMiddleClicked(const QString &path);  // middle click on a folder item (opens it in a new tab)
 
  protected:
   bool eventFilter(QObject *watched, QEvent *event) override;

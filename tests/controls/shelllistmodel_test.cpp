@@ -150,3 +150,38 @@ TEST(ShellListModel, IconsFollowTheTypeByNameThenByContentAndNeverBlock) {
   EXPECT_TRUE(testenv::waitFor(
       [&] { return tree.currentIndex().data(Qt::DecorationRole).value<QIcon>().pixmap(16, 16).toImage() == folder; }));
 }
+
+// A sort moves the items, and the selection must move with them: a Delete after a click on a column header
+// takes the files the user picked. Names equal but for case keep a strict order both ways.
+TEST(ShellList, SortingKeepsTheSelectedItemsSelected) {
+  const QString dir = testenv::makeDir("sortsel");
+  const char *names[] = {"b.txt", "A.txt", "a.txt", "c.dat", "B.TXT"};
+  int size = 1;
+  for (const char *n : names) testenv::writeFile(dir + "/" + n, QByteArray(size++ * 10, 'x'));
+  QDir().mkdir(dir + "/folder");
+  TPTShellList list;
+  list.setFolderPath(dir);
+  ASSERT_TRUE(testenv::waitFor([&] { return !list.model()->isLoading() && list.itemCount() == 6; }));
+  list.selectNames({"a.txt", "c.dat"}, "c.dat");
+  const auto selected = [&] {
+    QStringList out;
+    for (int row : list.selectedRows()) out << list.ItemFileName(row);
+    out.sort();
+    return out;
+  };
+  ASSERT_EQ(selected(), QStringList({"a.txt", "c.dat"}));
+  for (int col = 0; col < 4; ++col)
+    for (Qt::SortOrder order : {Qt::DescendingOrder, Qt::AscendingOrder}) {
+      SCOPED_TRACE(col * 10 + order);
+      list.sortBy(col, order);
+      EXPECT_EQ(selected(), QStringList({"a.txt", "c.dat"}));
+      EXPECT_EQ(list.ItemFileName(list.Selected()), "c.dat");
+      EXPECT_EQ(list.ItemFileName(0), "folder");
+    }
+  list.sortBy(1, Qt::AscendingOrder);
+  QStringList up, down;
+  for (int r = 1; r < list.itemCount(); ++r) up << list.ItemFileName(r);
+  list.sortBy(1, Qt::DescendingOrder);
+  for (int r = list.itemCount() - 1; r >= 1; --r) down << list.ItemFileName(r);
+  EXPECT_EQ(up, down);
+}
