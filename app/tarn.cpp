@@ -264,8 +264,9 @@ void TTarn::buildPanes() {
   RxSplitter1 = new QSplitter(Qt::Horizontal, this);
   RxSplitter1->setObjectName(QStringLiteral("RxSplitter1"));
   RxSplitter1->setHandleWidth(6);
-  const TBrowserPair p = makeBrowserPair(
-      RxSplitter1, {"PTSplitter1", "Panel4", "PTShellCombo1", "UpOneLevelBtn", "animate1", "PTShellTree1", "PTShellList1", "StatusBar2", "FolderTabs1"});
+  const TBrowserPair p =
+      makeBrowserPair(RxSplitter1, {"PTSplitter1", "Panel4", "PTShellCombo1", "UpOneLevelBtn", "animate1",
+                                    "PTShellTree1", "PTShellList1", "StatusBar2", "FolderTabs1"});
   PTSplitter1 = p.splitter;
   Panel4 = p.header;
   PTShellCombo1 = p.combo;

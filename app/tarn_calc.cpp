@@ -16,9 +16,7 @@ class TarnCalcHost final : public TCalcHost {
     QPrintDialog dialog(&printer, owner);
     return dialog.exec() == QDialog::Accepted;
   }
-  void showError(QWidget *owner, const QString &text) override {
-    ask::error(owner, QStringLiteral("Tarnwick"), text);
-  }
+  void showError(QWidget *owner, const QString &text) override { ask::error(owner, QStringLiteral("Tarnwick"), text); }
 };
 }  // namespace
 

@@ -41,7 +41,7 @@ bool TTarn::askSaveChanges(const QString &question) {
 
 bool TTarn::askOverwriteChangedFile(const QString &path) {
   return ask::question(this, QApplication::applicationName(), TLEdit::ChangedOnDiskQuestion(path),
-                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+                       QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
 }
 
 void TTarn::buildEditorTab() {

@@ -159,9 +159,9 @@ void TTarn::AddToFavourites1Click(TPTShellTree *tree) {
     return;
   }
   fillCombo(Hcb1, entries);  // kept for this run; the next addition tries the file again
-  ask::warning(this, QStringLiteral("Tarnwick"),
-                       QStringLiteral("The favourites could not be saved to %1:\n%2\n\nThe file was left as it was.")
-                           .arg(file, error));
+  ask::warning(
+      this, QStringLiteral("Tarnwick"),
+      QStringLiteral("The favourites could not be saved to %1:\n%2\n\nThe file was left as it was.").arg(file, error));
 }
 
 void TTarn::Hcb1Click() {
@@ -172,7 +172,8 @@ void TTarn::Hcb1Click() {
   const QString path = Hcb1->currentText();
   if (path.isEmpty()) return;
   if (QFileInfo(path).isDir()) activeTree()->SelectPath(path);
-  else ask::information(this, QStringLiteral("Tarnwick"), QStringLiteral("Folder does not exist"));
+  else
+    ask::information(this, QStringLiteral("Tarnwick"), QStringLiteral("Folder does not exist"));
 }
 
 void TTarn::EditTarnwickFavPopup() { item("EditFavourites2")->setEnabled(!checked("DualFileManager1")); }
@@ -199,7 +200,7 @@ void TTarn::SetStart1Click() {
     state.StartFolder = chosen;
   } else {
     ask::information(this, QStringLiteral("Tarnwick"),
-                             QStringLiteral("Unable to set this as your start up folder\r\rDefaulting to /"));
+                     QStringLiteral("Unable to set this as your start up folder\r\rDefaulting to /"));
     state.StartFolder = QStringLiteral("/");
   }
   // Stored now, so it holds at the next start even when settings are not saved on exit.
@@ -207,7 +208,7 @@ void TTarn::SetStart1Click() {
   Reg.Close();
   if (Reg.writeFailed()) {
     ask::warning(this, QStringLiteral("Tarnwick"),
-                         QStringLiteral("The start up folder could not be saved to %1.").arg(Reg.store().file()));
+                 QStringLiteral("The start up folder could not be saved to %1.").arg(Reg.store().file()));
     Reg.clearWriteFailed();
   }
 }

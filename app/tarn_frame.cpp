@@ -180,9 +180,10 @@ void TTarn::tellRecoveredText() {
   Reg.DeleteValue(QStringLiteral("Settings"), QStringLiteral("RecoveredText"));
   Reg.Close();
   ask::information(this, QStringLiteral("Tarnwick"),
-                           QStringLiteral("Tarnwick was ended by the system while text in it was not saved. The "
-                                          "files you were editing were left as they were; the unsaved text was "
-                                          "kept in:\n\n%1").arg(kept));
+                   QStringLiteral("Tarnwick was ended by the system while text in it was not saved. The "
+                                  "files you were editing were left as they were; the unsaved text was "
+                                  "kept in:\n\n%1")
+                       .arg(kept));
 }
 
 void TTarn::setTitle(const QString &text) { setWindowTitle(text); }

@@ -75,7 +75,7 @@ class TarnFtpHost final : public TFtpHost {
             "the one the server's administrator gave you. Trust this key and store it in known_hosts?")
             .arg(site, keyType, fingerprint);
     return ask::question(dialogParent(), QStringLiteral("Unknown SSH Host Key"), text,
-                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+                         QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
   }
   void warnHostKeyChanged(const QString &site, const QString &warning) override {
     QMessageBox box(QMessageBox::Critical, QStringLiteral("SSH HOST KEY CHANGED"),

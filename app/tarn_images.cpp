@@ -46,7 +46,9 @@ class TarnImgHost final : public TImgHost {
   QString saveImageFile(QWidget *owner, const QString &title, const QString &startName, const QString &filter) override {
     return QFileDialog::getSaveFileName(owner, title, startName, filter, nullptr, QFileDialog::DontUseNativeDialog);
   }
-  void showError(QWidget *owner, const QString &text) override { ask::error(owner, QApplication::applicationName(), text); }
+  void showError(QWidget *owner, const QString &text) override {
+    ask::error(owner, QApplication::applicationName(), text);
+  }
 
  private:
   TTarn &w;

@@ -13,11 +13,9 @@ class TarnMp3Host final : public TMp3Host {
  public:
   bool askYesNo(QWidget *owner, const QString &text) override {
     return ask::question(owner, QStringLiteral("Tarnwick"), text, QMessageBox::Yes | QMessageBox::No,
-                                 QMessageBox::No) == QMessageBox::Yes;
+                         QMessageBox::No) == QMessageBox::Yes;
   }
-  void showError(QWidget *owner, const QString &text) override {
-    ask::error(owner, QStringLiteral("Tarnwick"), text);
-  }
+  void showError(QWidget *owner, const QString &text) override { ask::error(owner, QStringLiteral("Tarnwick"), text); }
 };
 }  // namespace
 

@@ -59,8 +59,8 @@ void TTarn::wirePairList(TPTShellList *list, QAction *const *hideFolders) {
 }
 
 void TTarn::buildSecondPair() {
-  const TBrowserPair p = makeBrowserPair(
-      RxSplitter1, {"PTSplitter2", "panel2", "PTShellCombo2", "UpLevel2", "animate2", "PTShellTree2", "PTShellList2", "StatusBar3", "FolderTabs2"});
+  const TBrowserPair p = makeBrowserPair(RxSplitter1, {"PTSplitter2", "panel2", "PTShellCombo2", "UpLevel2", "animate2",
+                                                       "PTShellTree2", "PTShellList2", "StatusBar3", "FolderTabs2"});
   PTSplitter2 = p.splitter;
   panel2 = p.header;
   PTShellCombo2 = p.combo;

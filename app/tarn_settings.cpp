@@ -130,7 +130,7 @@ void TTarn::SaveRegSettings() {
   if (Reg.writeFailed() && !toldSaveFailed_ && !ending_) {  // at a logout nobody could read it
     toldSaveFailed_ = true;  // once per run is enough
     ask::warning(this, QStringLiteral("Tarnwick"),
-                         QStringLiteral("The settings could not be saved to %1.").arg(Reg.store().file()));
+                 QStringLiteral("The settings could not be saved to %1.").arg(Reg.store().file()));
   }
   Reg.clearWriteFailed();
 }

@@ -152,24 +152,25 @@ void TTarn::Run2Click() {
   }
   // No desktop file manager: this window is one.
   if (ask::question(this, TRunDialog::kTitle, message + QStringLiteral("\n\nShow it in Tarnwick's file list?"),
-                            QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes)
+                    QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes)
     activeTree()->SelectPath(folder);
 }
 
 void TTarn::Format1Click() {
-  if (ask::question(this, QStringLiteral("Tarnwick - Format"),
-                            QStringLiteral("Formatting erases everything on a disk.\n\nOpen the disk tool to choose a removable "
-                                           "disk and format it?"),
-                            QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+  if (ask::question(
+          this, QStringLiteral("Tarnwick - Format"),
+          QStringLiteral("Formatting erases everything on a disk.\n\nOpen the disk tool to choose a removable "
+                         "disk and format it?"),
+          QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
     return;
   startSystemTool(systools::Command::Format);
 }
 
 void TTarn::ShutDown1Click() {
   if (ask::question(this, QStringLiteral("Tarnwick - Shut Down"),
-                            QStringLiteral("Shut down or restart this computer?\n\nThe desktop's own dialog asks what to do; "
-                                           "unsaved work in other programs may be lost."),
-                            QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+                    QStringLiteral("Shut down or restart this computer?\n\nThe desktop's own dialog asks what to do; "
+                                   "unsaved work in other programs may be lost."),
+                    QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
     return;
   startSystemTool(systools::Command::ShutDown);
 }

@@ -7,13 +7,13 @@
 namespace browser {
 
 bool TMessageBoxAsker::confirm(const QString &title, const QString &text) {
-  return ask::question(parent_, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
-         QMessageBox::Yes;
+  return ask::question(parent_, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
 }
 
 TFileAsker::PermanentDelete TMessageBoxAsker::confirmPermanentDelete(const QString &text) {
   switch (ask::warning(parent_, QObject::tr("Delete Permanently"), text,
-                      QMessageBox::Yes | QMessageBox::YesToAll | QMessageBox::No | QMessageBox::Cancel, QMessageBox::No)) {
+                       QMessageBox::Yes | QMessageBox::YesToAll | QMessageBox::No | QMessageBox::Cancel,
+                       QMessageBox::No)) {
     case QMessageBox::Yes: return PermanentDelete::Yes;
     case QMessageBox::YesToAll: return PermanentDelete::YesToAll;
     case QMessageBox::No: return PermanentDelete::No;
@@ -21,9 +21,7 @@ TFileAsker::PermanentDelete TMessageBoxAsker::confirmPermanentDelete(const QStri
   }
 }
 
-void TMessageBoxAsker::inform(const QString &title, const QString &text) {
-  ask::warning(parent_, title, text);
-}
+void TMessageBoxAsker::inform(const QString &title, const QString &text) { ask::warning(parent_, title, text); }
 
 platform::ConflictReply TMessageBoxAsker::askConflict(const platform::ConflictQuestion &q) {
   return TConflictDialog::ask(q, parent_);

@@ -70,9 +70,9 @@ class TFolderTabs : public QTabBar {
 
   TPTShellList *list_;
   QPointer<TPTShellTree> tree_;
-  QList<Tab> tabs_;  // in the bar's order
-  int shown_ = -1;   // the tab whose state the list holds
-  bool moving_ = false;   // a folder change made by the tabs themselves (switch, back, forward)
+  QList<Tab> tabs_;      // in the bar's order
+  int shown_ = -1;       // the tab whose state the list holds
+  bool moving_ = false;  // a folder change made by the tabs themselves (switch, back, forward)
   bool pendingSelection_ = false;
   bool rebuilding_ = false;  // tabs removed or added in bulk: the bar's index changes are no switches
 };

@@ -514,8 +514,7 @@ bool TLEdit::mayOverwrite(const QString &path)
     if (OnFileChangedOnDisk)
         return OnFileChangedOnDisk(path);
     return ask::question(this, tr("Editor"), ChangedOnDiskQuestion(path), QMessageBox::Yes | QMessageBox::No,
-                                 QMessageBox::No)
-        == QMessageBox::Yes;
+                         QMessageBox::No) == QMessageBox::Yes;
 }
 
 QString TLEdit::ChangedOnDiskQuestion(const QString &path)
@@ -595,8 +594,7 @@ void TLEdit::report(const QString &text)
 {
     m_lastError = text;
     emit errorMessage(text);
-    if (!m_quiet)
-        ask::warning(this, tr("Editor"), text);
+    if (!m_quiet) ask::warning(this, tr("Editor"), text);
 }
 
 // ---------------------------------------------------------------------------------------------------

@@ -19,15 +19,11 @@ const std::pair<int, QMessageBox::StandardButton> kButtons[] = {
 
 ask::Kind boxKind(int icon) {
   switch (icon) {
-    case TZipMaster::IconWarning:
-      return ask::Kind::Warning;
+    case TZipMaster::IconWarning: return ask::Kind::Warning;
     case TZipMaster::IconError:
-    case TZipMaster::IconStop:
-      return ask::Kind::Error;
-    case TZipMaster::IconQuestion:
-      return ask::Kind::Question;
-    default:
-      return ask::Kind::Plain;
+    case TZipMaster::IconStop: return ask::Kind::Error;
+    case TZipMaster::IconQuestion: return ask::Kind::Question;
+    default: return ask::Kind::Plain;
   }
 }
 

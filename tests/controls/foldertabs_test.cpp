@@ -58,8 +58,9 @@ TEST(FolderTabs, EachTabKeepsItsFolderSelectionSortViewAndHistory) {
   ASSERT_TRUE(p.at(base + "/a"));
   EXPECT_EQ(p.list.ViewStyle(), 0);
   EXPECT_EQ(p.list.model()->sortOrder(), Qt::DescendingOrder);
-  EXPECT_TRUE(testenv::waitFor([&] { return p.selectedNames() == QStringList({"one.txt", "three.txt"}); }))
-      << p.selectedNames().join(',').toStdString();
+  EXPECT_TRUE(testenv::waitFor([&] {
+    return p.selectedNames() == QStringList({"one.txt", "three.txt"});
+  })) << p.selectedNames().join(',').toStdString();
   EXPECT_FALSE(p.tabs.canGoBack()) << "the first tab went nowhere";
 
   p.tabs.setCurrentIndex(1);  // back and forward walk this tab's own history, and leave none behind

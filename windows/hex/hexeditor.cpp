@@ -401,8 +401,7 @@ bool THexEditor::handleKey(QKeyEvent *e) {
   }
   if (key == Qt::Key_Delete && mods == Qt::ControlModifier) {
     if (m_viewOnly) return true;
-    if (!m_buf->DeleteSelection() && !m_buf->lastError().isEmpty())
-      ask::warning(this, QString(), m_buf->lastError());
+    if (!m_buf->DeleteSelection() && !m_buf->lastError().isEmpty()) ask::warning(this, QString(), m_buf->lastError());
     return true;
   }
   if (mods == Qt::NoModifier && key != Qt::Key_Shift) m_buf->clearSelection();

@@ -18,7 +18,9 @@ QMessageBox::StandardButton TRichDialogHost::ask(QWidget *owner, const QString &
   return answer == QMessageBox::NoButton ? QMessageBox::Cancel : answer;
 }
 
-void TRichDialogHost::showError(QWidget *owner, const QString &text) { ask::error(owner, QStringLiteral("Error"), text); }
+void TRichDialogHost::showError(QWidget *owner, const QString &text) {
+  ask::error(owner, QStringLiteral("Error"), text);
+}
 
 QString TRichDialogHost::openFileName(QWidget *owner, const QString &folder, const QString &filter, bool &readOnly) {
   return filedlg::openWithReadOnlyBox(owner, QStringLiteral("Open"), folder, filter, readOnly);

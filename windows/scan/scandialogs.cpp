@@ -65,8 +65,6 @@ QString TScanDialogHost::saveFileName(QWidget *owner, const QString &filter) {
   return QFileDialog::getSaveFileName(owner, QStringLiteral("Save As"), QString(), filter, nullptr, QFileDialog::DontUseNativeDialog);
 }
 
-void TScanDialogHost::showScanError(const QString &text) {
-  ask::warning(nullptr, QStringLiteral("TWAIN Error"), text);
-}
+void TScanDialogHost::showScanError(const QString &text) { ask::warning(nullptr, QStringLiteral("TWAIN Error"), text); }
 
 void TScanDialogHost::showMessage(QWidget *owner, const QString &text) { ask::information(owner, QString(), text); }
