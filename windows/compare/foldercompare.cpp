@@ -205,18 +205,20 @@ class Walker {
       const QByteArray &name = l ? l->name : r->name;
       const NativePath relName = prefix + name;
       tick(relName);
-      const NativePath lp = lPath + '/' + name, rp = rPath + '/' + name;
+      // Full paths only for messages and the next level: most entries need neither.
+      const auto lp = [&] { return lPath + '/' + name; };
+      const auto rp = [&] { return rPath + '/' + name; };
       Side ls, rs;
       // Folders present on both sides need no size or time: their content is what is compared.
       if (l && r && l->dtype == DT_DIR && r->dtype == DT_DIR) {
         ls.type = rs.type = EntryType::Folder;
       } else {
         if (l && !statAt(lFd, *l, &ls, &err)) {
-          add(relName, Kind::Unreadable, ls, rs, cannot("Cannot read %1: %2.", lp, err));
+          add(relName, Kind::Unreadable, ls, rs, cannot("Cannot read %1: %2.", lp(), err));
           continue;
         }
         if (r && !statAt(rFd, *r, &rs, &err)) {
-          add(relName, Kind::Unreadable, ls, rs, cannot("Cannot read %1: %2.", rp, err));
+          add(relName, Kind::Unreadable, ls, rs, cannot("Cannot read %1: %2.", rp(), err));
           continue;
         }
       }
@@ -236,22 +238,22 @@ class Walker {
           }
           Fd lSub(::openat(lFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
           if (lSub.get() < 0) {
-            add(relName, Kind::Unreadable, ls, rs, cannot("Cannot open %1: %2.", lp, errno));
+            add(relName, Kind::Unreadable, ls, rs, cannot("Cannot open %1: %2.", lp(), errno));
             break;
           }
           Fd rSub(::openat(rFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
           if (rSub.get() < 0) {
-            add(relName, Kind::Unreadable, ls, rs, cannot("Cannot open %1: %2.", rp, errno));
+            add(relName, Kind::Unreadable, ls, rs, cannot("Cannot open %1: %2.", rp(), errno));
             break;
           }
-          walk(lSub.get(), rSub.get(), lp, rp, relName);
+          walk(lSub.get(), rSub.get(), lp(), rp(), relName);
           break;
         }
         case EntryType::Link: {
           int le2 = 0, re2 = 0;
           const QByteArray lt = linkTarget(lFd, name, &le2), rt = linkTarget(rFd, name, &re2);
           if (le2 || re2)
-            add(relName, Kind::Unreadable, ls, rs, cannot("Cannot read %1: %2.", le2 ? lp : rp, le2 ? le2 : re2));
+            add(relName, Kind::Unreadable, ls, rs, cannot("Cannot read %1: %2.", le2 ? lp() : rp(), le2 ? le2 : re2));
           else
             add(relName, lt == rt ? Kind::Equal : byTime(ls, rs), ls, rs);
           break;
@@ -266,7 +268,7 @@ class Walker {
             break;
           }
           QString problem;
-          const int same = sameContent(lFd, rFd, name, lp, rp, &problem);
+          const int same = sameContent(lFd, rFd, name, lp(), rp(), &problem);
           if (same < 0) add(relName, Kind::Unreadable, ls, rs, problem);
           else add(relName, same == 0 ? Kind::Equal : byTime(ls, rs), ls, rs);
           break;
