@@ -13,8 +13,10 @@ int main(int argc, char **argv) {
   const char *paths[2] = {nullptr, nullptr};
   int n = 0;
   for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--content")) o.content = comparing::ContentMode::Bytes;
-    else if (n < 2) paths[n++] = argv[i];
+    if (!std::strcmp(argv[i], "--content"))
+      o.content = comparing::ContentMode::Bytes;
+    else if (n < 2)
+      paths[n++] = argv[i];
   }
   if (n != 2) {
     std::fprintf(stderr, "usage: compare_bench [--content] LEFT RIGHT\n");

@@ -38,7 +38,7 @@ QIcon kindIcon(Kind kind) {
     QColor colour;
     const char *glyph;
   } looks[kKindCount] = {{QColor(0x2e, 0x7d, 0xd2), "◀"}, {QColor(0x8e, 0x44, 0xad), "▶"},
-                         {QColor(0x27, 0x9a, 0x4b), "‹"},  {QColor(0x27, 0x9a, 0x4b), "›"},
+                         {QColor(0x27, 0x9a, 0x4b), "‹"}, {QColor(0x27, 0x9a, 0x4b), "›"},
                          {QColor(0xd3, 0x54, 0x00), "≠"}, {QColor(0xc0, 0x39, 0x2b), "?"},
                          {QColor(0x95, 0xa5, 0xa6), "="}, {QColor(0x2c, 0x3e, 0x50), "!"}};
   QPixmap pm(16, 16);
@@ -93,8 +93,8 @@ class TCompareModel : public QAbstractTableModel {
 
   QVariant headerData(int section, Qt::Orientation o, int role) const override {
     if (o != Qt::Horizontal || role != Qt::DisplayRole) return {};
-    static const char *titles[ColCount] = {"Name", "State", "Left size", "Left modified", "Action", "Right size",
-                                           "Right modified"};
+    static const char *titles[ColCount] = {"Name",   "State",      "Left size",     "Left modified",
+                                           "Action", "Right size", "Right modified"};
     return QCoreApplication::translate("compare", titles[section]);
   }
 
@@ -187,9 +187,7 @@ class KindFilter : public QSortFilterProxyModel {
  public:
   using QSortFilterProxyModel::QSortFilterProxyModel;
   bool shown[kKindCount] = {true, true, true, true, true, true, false, true};
-  void refilter() {
-    invalidateFilter();
-  }
+  void refilter() { invalidateFilter(); }
 
  protected:
   bool filterAcceptsRow(int row, const QModelIndex &) const override {
@@ -248,8 +246,10 @@ TCompareForm::TCompareForm(TCompareHost &host, const QString &left, const QStrin
   compare_ = new QPushButton(tr("&Compare"), this);
   compare_->setDefault(true);
   connect(compare_, &QPushButton::clicked, this, [this] {
-    if (worker_) cancel_.store(true);
-    else startCompare();
+    if (worker_)
+      cancel_.store(true);
+    else
+      startCompare();
   });
   options->addWidget(recursive_);
   options->addWidget(content_);
@@ -300,8 +300,10 @@ TCompareForm::TCompareForm(TCompareHost &host, const QString &left, const QStrin
     Action action;
     QString caption;
   };
-  const Choice choices[] = {{Action::CopyToRight, tr("Copy &→")}, {Action::CopyToLeft, tr("&← Copy")},
-                            {Action::Skip, tr("S&kip")},           {Action::DeleteLeft, tr("Delete l&eft")},
+  const Choice choices[] = {{Action::CopyToRight, tr("Copy &→")},
+                            {Action::CopyToLeft, tr("&← Copy")},
+                            {Action::Skip, tr("S&kip")},
+                            {Action::DeleteLeft, tr("Delete l&eft")},
                             {Action::DeleteRight, tr("Delete r&ight")}};
   auto *menu = new QMenu(this);
   for (const Choice &c : choices) {
@@ -373,7 +375,12 @@ void TCompareForm::startCompare() {
                                .arg(p.entries)
                                .arg(p.bytesCompared / 1048576)
                                .arg(platform::displayPath(p.current));
-      QMetaObject::invokeMethod(status, [status, text] { if (status) status->setText(text); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          status,
+          [status, text] {
+            if (status) status->setText(text);
+          },
+          Qt::QueuedConnection);
     });
   });
   connect(worker_, &QThread::finished, this, &TCompareForm::compared);

@@ -269,8 +269,10 @@ class Walker {
           }
           QString problem;
           const int same = sameContent(lFd, rFd, name, lp(), rp(), &problem);
-          if (same < 0) add(relName, Kind::Unreadable, ls, rs, problem);
-          else add(relName, same == 0 ? Kind::Equal : byTime(ls, rs), ls, rs);
+          if (same < 0)
+            add(relName, Kind::Unreadable, ls, rs, problem);
+          else
+            add(relName, same == 0 ? Kind::Equal : byTime(ls, rs), ls, rs);
           break;
         }
         default:  // devices, pipes, sockets: nothing of theirs to compare or copy

@@ -41,9 +41,9 @@ struct Options {
 };
 
 struct Progress {
-  qint64 entries = 0;       // paths looked at so far
-  qint64 bytesCompared = 0; // bytes read for content
-  NativePath current;       // relative path being looked at
+  qint64 entries = 0;        // paths looked at so far
+  qint64 bytesCompared = 0;  // bytes read for content
+  NativePath current;        // relative path being looked at
 };
 
 struct Result {

@@ -43,7 +43,8 @@ Action defaultAction(const Row &row) {
 }
 
 bool allowed(const Row &row, Action action) {
-  if (row.kind == Kind::Unreadable || (row.kind == Kind::Equal && action != Action::Skip)) return action == Action::Skip;
+  if (row.kind == Kind::Unreadable || (row.kind == Kind::Equal && action != Action::Skip))
+    return action == Action::Skip;
   switch (action) {
     case Action::Skip: return true;
     case Action::CopyToRight:
@@ -64,7 +65,8 @@ QVector<Step> planSteps(const QVector<Row> &rows, const QVector<Action> &actions
 QStringList describe(const QVector<Step> &steps, const NativePath &left, const NativePath &right) {
   QStringList lines;
   for (const Step &s : steps) {
-    const QString l = platform::displayPath(sidePath(left, s.row.rel)), r = platform::displayPath(sidePath(right, s.row.rel));
+    const QString l = platform::displayPath(sidePath(left, s.row.rel)),
+                  r = platform::displayPath(sidePath(right, s.row.rel));
     switch (s.action) {
       case Action::CopyToRight:
       case Action::CopyToLeft: {
@@ -153,8 +155,10 @@ bool TSyncRun::trash(const NativePath &path) {
 void TSyncRun::runDelete(const Step &s) {
   const NativePath path = sidePath(s.action == Action::DeleteLeft ? left_ : right_, s.row.rel);
   emit progressChanged(at_, int(steps_.size()), platform::displayPath(path), 0, 0);
-  if (trash(path)) ++result_.done;
-  else ++result_.failed;
+  if (trash(path))
+    ++result_.done;
+  else
+    ++result_.failed;
 }
 
 void TSyncRun::runCopies(int first, int last) {

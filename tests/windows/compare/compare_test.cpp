@@ -122,7 +122,7 @@ QMap<QString, QByteArray> snapshot(const QString &root) {
     const QFileInfo fi = it.fileInfo();
     char target[4096];
     const ssize_t n = ::readlink(QFile::encodeName(p).constData(), target, sizeof target);
-    m.insert(p.mid(root.size() + 1), n >= 0        ? "->" + QByteArray(target, int(n))
+    m.insert(p.mid(root.size() + 1), n >= 0       ? "->" + QByteArray(target, int(n))
                                      : fi.isDir() ? QByteArray("<dir>")
                                                   : testenv::readFile(p));
   }
@@ -240,7 +240,8 @@ TEST(CompareFolders, SyncMakesTreesEqualForTheDirectionsChosenAndTouchesNothingE
     EXPECT_EQ(rc, 0) << diff.constData();
     // What was deleted is in the Trash, not gone.
     EXPECT_TRUE(QDir(QDir::homePath() + "/.local/share/Trash/files").entryList().filter("right only").size() > 0 ||
-                QDir(qEnvironmentVariable("XDG_DATA_HOME") + "/Trash/files").entryList().filter("right only").size() > 0);
+                QDir(qEnvironmentVariable("XDG_DATA_HOME") + "/Trash/files").entryList().filter("right only").size() >
+                    0);
   }
   {  // The default plan: newer wins, one-sided entries are copied, nothing is deleted or replaced otherwise.
     const Trees t = nastyTrees();
@@ -258,8 +259,8 @@ TEST(CompareFolders, SyncMakesTreesEqualForTheDirectionsChosenAndTouchesNothingE
         if (p == root || p.startsWith(root + '/')) return true;
       return false;
     };
-    for (auto [before, after, other, into] : {std::tuple{&beforeL, &afterL, &beforeR, &toLeft},
-                                              std::tuple{&beforeR, &afterR, &beforeL, &toRight}}) {
+    for (auto [before, after, other, into] :
+         {std::tuple{&beforeL, &afterL, &beforeR, &toLeft}, std::tuple{&beforeR, &afterR, &beforeL, &toRight}}) {
       for (auto it = before->begin(); it != before->end(); ++it)
         if (!planned(*into, it.key())) {
           EXPECT_EQ(after->value(it.key()), it.value()) << it.key().toStdString();
@@ -282,7 +283,8 @@ TEST(CompareFolders, TargetChangedSinceTheComparisonIsNotOverwritten) {
   const Trees t = nastyTrees();
   const Result r = compareTrees(platform::toNative(t.l), platform::toNative(t.r), {});
   QVector<Action> actions;
-  for (const Row &row : r.rows) actions << (row.rel == "nested/deep/ünïcødé ñame.txt" ? Action::CopyToRight : Action::Skip);
+  for (const Row &row : r.rows)
+    actions << (row.rel == "nested/deep/ünïcødé ñame.txt" ? Action::CopyToRight : Action::Skip);
   const QString target = t.r + "/nested/deep/ünïcødé ñame.txt";
   put(target, "changed by someone else", kBase + 50);
   const SyncResult s = runPlan(planSteps(r.rows, actions), t);  // no one to ask: skipped
@@ -324,7 +326,8 @@ TEST(CompareFolders, UnreadableEntriesAreRowsNotFailures) {
     }
     const Result r = compareTrees(platform::toNative(t.l), platform::toNative(t.r), {true, ContentMode::Bytes});
     QByteArray out;
-    for (const Row &row : r.rows) out += row.rel + '\t' + QByteArray::number(int(row.kind)) + '\t' + row.problem.toUtf8() + '\n';
+    for (const Row &row : r.rows)
+      out += row.rel + '\t' + QByteArray::number(int(row.kind)) + '\t' + row.problem.toUtf8() + '\n';
     if (!r.rootProblem.isEmpty()) out = "root\t" + r.rootProblem.toUtf8();
     (void)!::write(pipeFds[1], out.constData(), size_t(out.size()));
     ::_exit(0);
@@ -407,7 +410,8 @@ TEST(CompareFolders, WindowFiltersChoosesAndRunsExactlyTheListedSteps) {
 
   host.run = true;
   form.synchronize();
-  ASSERT_TRUE(testenv::waitFor([&] { return host.changes == 1 && !form.isSynchronizing() && !form.isComparing(); }, 30000));
+  ASSERT_TRUE(
+      testenv::waitFor([&] { return host.changes == 1 && !form.isSynchronizing() && !form.isComparing(); }, 30000));
   EXPECT_FALSE(QFileInfo::exists(t.l + "/leftonly dir"));
   EXPECT_EQ(testenv::readFile(t.l + "/nested/deep/ünïcødé ñame.txt"), "older");
   // The table is the new comparison: the copied file is equal now, the deleted folder no row.
