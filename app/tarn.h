@@ -24,7 +24,6 @@ class TCalcHost;
 class TMp3Host;
 class TDbfHost;
 class TZipHost;
-class TCompareHost;
 namespace browser {
 class FileCommandHost;
 class TFileCommands;
@@ -329,11 +328,6 @@ class TTarn : public QMainWindow {
   void SystemFonts1Click();
   void ChecksumsClick();   // app/tarn_checksums.cpp
   void RenameManyClick();  // app/tarn_rename.cpp
-  // Compare folders (app/tarn_compare.cpp): its windows reach this one through compareHost_, made on first
-  // use; compareOther_ is the right folder of the last comparison, offered when only one pane is shown.
-  void CompareFoldersClick();
-  std::unique_ptr<TCompareHost> compareHost_;
-  QString compareOther_;
   void deleteDbfWindows();
   void deleteFontsWindow();  // app/tarn_fonts.cpp
   // At the program's close: every table window closes as its close box would (pending edits posted). False

@@ -3,15 +3,20 @@
 // right folder of the last comparison; a synchronisation's questions are the file commands' dialogs.
 #include <QApplication>
 #include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSplitter>
 
 #include "app/tarn.h"
 #include "browser/filecommands_asker.h"
 #include "controls/shelllist.h"
 #include "windows/compare/compareform.h"
 
-class TarnCompareHost final : public TCompareHost {
+// One for all compare windows, a child of the main window: TTarn::~TTarn deletes the windows before its
+// children go.
+class TarnCompareHost final : public QObject, public TCompareHost {
  public:
-  explicit TarnCompareHost(TTarn &w) : w(w) {}
+  explicit TarnCompareHost(TTarn &w) : QObject(&w), w(w) { setObjectName(QStringLiteral("TarnCompareHost")); }
 
   bool confirmPlan(const QStringList &steps) override { return showPlanDialog(QApplication::activeWindow(), steps); }
 
@@ -25,23 +30,29 @@ class TarnCompareHost final : public TCompareHost {
                                              QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
   }
 
+  static bool secondPairShown(const TTarn &w) { return w.PTSplitter2 && !w.PTSplitter2->isHidden() && w.PTShellList2; }
+
   void filesChanged() override {
     w.PTShellList1->Refill();
-    if (w.secondPairShown()) w.PTShellList2->Refill();
+    if (secondPairShown(w)) w.PTShellList2->Refill();
   }
+
+  // The right folder of the last comparison, offered when only one pane is shown.
+  QString lastOther;
 
  private:
   TTarn &w;
   browser::TMessageBoxAsker asker;
 };
 
-void TTarn::CompareFoldersClick() {
-  if (!compareHost_) compareHost_ = std::make_unique<TarnCompareHost>(*this);
-  QString left = PTShellList1->FolderPath(), right = compareOther_;
-  if (secondPairShown() && PTShellList2) right = PTShellList2->FolderPath();
-  auto *w = new TCompareForm(*compareHost_, left, right, this);
+void openCompareFolders(TTarn &main) {
+  auto *host = main.findChild<TarnCompareHost *>(QStringLiteral("TarnCompareHost"), Qt::FindDirectChildrenOnly);
+  if (!host) host = new TarnCompareHost(main);
+  const QString left = main.PTShellList1->FolderPath();
+  const QString right = TarnCompareHost::secondPairShown(main) ? main.PTShellList2->FolderPath() : host->lastOther;
+  auto *w = new TCompareForm(*host, left, right, &main);
   w->setAttribute(Qt::WA_DeleteOnClose);
-  connect(w->compareButton(), &QPushButton::clicked, this, [this, w] { compareOther_ = w->rightBox()->text(); });
+  QObject::connect(w->compareButton(), &QPushButton::clicked, host, [host, w] { host->lastOther = w->rightBox()->text(); });
   w->show();
   if (!left.isEmpty() && !right.isEmpty()) w->startCompare();
 }

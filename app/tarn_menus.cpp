@@ -12,6 +12,8 @@
 #include "viewers/editortab.h"
 #include "viewers/htmltab.h"
 
+void openCompareFolders(TTarn &main);  // app/tarn_compare.cpp
+
 namespace {
 
 enum Kind { Bar, Sub, Popup, End, Item, Sep };
@@ -292,7 +294,7 @@ void TTarn::buildMenus() {
   on("Edit3", [this] { Edit3Click(); });
   for (const char *sums : {"Checksums1", "Checksums2"}) on(sums, [this] { ChecksumsClick(); });
   for (const char *many : {"RenameMany1", "RenameMany2"}) on(many, [this] { RenameManyClick(); });
-  on("CompareFolders1", [this] { CompareFoldersClick(); });
+  on("CompareFolders1", [this] { openCompareFolders(*this); });
 
   // The view-style items of the menu and the first list's pop-up, tagged 0..3 as the tool buttons are.
   const char *views[2][4] = {{"LargeIcons2Mitm", "Smallicons2Mitm", "List2Mitm", "Details2Mitm"},

@@ -30,10 +30,7 @@ constexpr int kSortRole = Qt::UserRole;
 constexpr int kRowRole = Qt::UserRole + 1;
 
 // Drawn, not taken from the icon theme: every kind must be told apart at a glance on any desktop.
-QIcon kindIcon(Kind kind) {
-  static QIcon icons[kKindCount];
-  QIcon &icon = icons[int(kind)];
-  if (!icon.isNull()) return icon;
+QIcon makeKindIcon(Kind kind) {
   struct Look {
     QColor colour;
     const char *glyph;
@@ -55,7 +52,7 @@ QIcon kindIcon(Kind kind) {
   p.setPen(Qt::white);
   p.drawText(pm.rect(), Qt::AlignCenter, QString::fromUtf8(looks[int(kind)].glyph));
   p.end();
-  return icon = QIcon(pm);
+  return QIcon(pm);
 }
 
 QString typeSuffix(const Side &s) {
@@ -73,6 +70,13 @@ class TCompareModel : public QAbstractTableModel {
   using QAbstractTableModel::QAbstractTableModel;
   QVector<Row> rows;
   QVector<Action> actions;
+
+  // Kept by the model, not in a static: pixmaps must go before the application object does.
+  const QIcon &icon(Kind kind) const {
+    QIcon &i = icons_[int(kind)];
+    if (i.isNull()) i = makeKindIcon(kind);
+    return i;
+  }
 
   void reset(QVector<Row> r) {
     beginResetModel();
@@ -116,7 +120,7 @@ class TCompareModel : public QAbstractTableModel {
         break;
       case ColKind:
         if (role == Qt::DisplayRole) return kindText(r.kind);
-        if (role == Qt::DecorationRole) return kindIcon(r.kind);
+        if (role == Qt::DecorationRole) return icon(r.kind);
         if (role == kSortRole) return int(r.kind);
         if (role == Qt::ToolTipRole) return r.problem.isEmpty() ? QVariant() : r.problem;
         break;
@@ -154,6 +158,7 @@ class TCompareModel : public QAbstractTableModel {
     if (n.isNull()) n = platform::displayPath(rows[row].rel);
     return n;
   }
+  mutable QIcon icons_[kKindCount];
   mutable QVector<QString> names_;  // made as rows are painted: 100,000 up front would cost a second
 };
 
@@ -265,7 +270,7 @@ TCompareForm::TCompareForm(TCompareHost &host, const QString &left, const QStrin
   proxy_ = proxy;
   for (int k = 0; k < kKindCount; ++k) {
     filters_[k] = new QCheckBox(kindText(Kind(k)), this);
-    filters_[k]->setIcon(kindIcon(Kind(k)));
+    filters_[k]->setIcon(model_->icon(Kind(k)));
     filters_[k]->setChecked(proxy->shown[k]);
     connect(filters_[k], &QCheckBox::toggled, this, [this, proxy, k](bool on) {
       proxy->shown[k] = on;
