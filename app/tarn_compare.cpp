@@ -52,7 +52,8 @@ void openCompareFolders(TTarn &main) {
   const QString right = TarnCompareHost::secondPairShown(main) ? main.PTShellList2->FolderPath() : host->lastOther;
   auto *w = new TCompareForm(*host, left, right, &main);
   w->setAttribute(Qt::WA_DeleteOnClose);
-  QObject::connect(w->compareButton(), &QPushButton::clicked, host, [host, w] { host->lastOther = w->rightBox()->text(); });
+  QObject::connect(w->compareButton(), &QPushButton::clicked, host,
+                   [host, w] { host->lastOther = w->rightBox()->text(); });
   w->show();
   if (!left.isEmpty() && !right.isEmpty()) w->startCompare();
 }
