@@ -2,6 +2,7 @@
 #include "app/layouts.h"
 #include "windows/checksums/checksumform.h"
 #include "windows/rename/renameform.h"
+#include "windows/compare/compareform.h"
 #include "browser/filecommands.h"
 #include "windows/ftp/ftphost.h"
 #include "windows/hex/hexhost.h"
@@ -144,6 +145,7 @@ TTarn::~TTarn() {
   deleteFontsWindow();
   qDeleteAll(findChildren<TChecksumForm *>(QString(), Qt::FindDirectChildrenOnly));
   qDeleteAll(findChildren<TRenameForm *>(QString(), Qt::FindDirectChildrenOnly));
+  qDeleteAll(findChildren<TCompareForm *>(QString(), Qt::FindDirectChildrenOnly));
   delete FtpForm1;
   delete FtpPanel1;
   if (ZipTab && ZipTab->DirLabel1 == DirLabel1) DirLabel1 = nullptr;  // adopted by the page: it goes with it

@@ -12,6 +12,8 @@
 #include "viewers/editortab.h"
 #include "viewers/htmltab.h"
 
+void openCompareFolders(TTarn &main);  // app/tarn_compare.cpp
+
 namespace {
 
 enum Kind { Bar, Sub, Popup, End, Item, Sep };
@@ -128,6 +130,7 @@ const Row kMenus[] = {
     {Item, "HtmlHistory1", "&Html History"},
     {End},
     {Item, "Calculator1", "Calcula&tor"},
+    {Item, "CompareFolders1", "C&ompare Folders...", "", 0, "Compares two folders and synchronises them."},
     {Item, "FtpClient1", "&Ftp Client"},
     {Item, "HexEditor1", "&Hex Editor"},
     {Item, "MsDosPrompt1", "&MsDos Prompt"},
@@ -301,6 +304,7 @@ void TTarn::buildMenus() {
   on("Edit3", [this] { Edit3Click(); });
   for (const char *sums : {"Checksums1", "Checksums2"}) on(sums, [this] { ChecksumsClick(); });
   for (const char *many : {"RenameMany1", "RenameMany2"}) on(many, [this] { RenameManyClick(); });
+  on("CompareFolders1", [this] { openCompareFolders(*this); });
 
   // The view-style items of the menu and the first list's pop-up, tagged 0..3 as the tool buttons are.
   const char *views[2][4] = {{"LargeIcons2Mitm", "Smallicons2Mitm", "List2Mitm", "Details2Mitm"},

@@ -17,7 +17,7 @@ pkgs=(
   antiword catdoc libwps-tools libreoffice-calc-nogui gstreamer1.0-tools abiword
   fusefat dosfstools exfatprogs exfat-fuse fuse dbus-daemon
   libssh-dev openssh-server openssh-client
-  libarchive-dev
+  libarchive-dev rsync
 )
 missing=()
 for p in "${pkgs[@]}"; do
