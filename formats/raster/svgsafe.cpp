@@ -180,9 +180,10 @@ SafeSvg makeSafeSvg(const QByteArray &document) {
           if (n.size() == 4) box = QSizeF(n[2].toDouble(), n[3].toDouble());
           if (!box.isValid() || !std::isfinite(box.width()) || !std::isfinite(box.height())) box = QSizeF();
           out.size = wd > 0 && ht > 0 ? QSizeF(wd, ht) : box;
-          if (wd > kMaxDeclared || ht > kMaxDeclared || box.width() > 1e15 || box.height() > 1e15) {
-            if (box.isEmpty() && !(wd > 0 && ht > 0 && wd < 1e15 && ht < 1e15))
-              return out.error = tr("The picture declares a canvas too large to draw."), out;
+          // Past a billion QtSvg's own arithmetic fails: such a canvas is refused, not drawn wrong.
+          if (wd > 1e9 || ht > 1e9 || box.width() > 1e9 || box.height() > 1e9)
+            return out.error = tr("The picture declares a canvas too large to draw."), out;
+          if (wd > kMaxDeclared || ht > kMaxDeclared) {
             QXmlStreamAttributes kept;
             for (const QXmlStreamAttribute &a : attrs)
               if (a.name() != QLatin1String("width") && a.name() != QLatin1String("height")) kept.append(a);
