@@ -206,8 +206,7 @@ bool TEditorTab::LoadFile(const QString &path)
     }
     file.close();
     showText();
-    if (!LEdit1->LoadFile(path))
-        return false;
+    if (!LEdit1->LoadFile(path)) return false;
     LEdit1->SetSyntaxFor(path);
     return true;
 }
@@ -253,8 +252,7 @@ bool TEditorTab::ShowAsTextClick()
         return false;
     showText();
     const bool loaded = LEdit1->LoadFile(path);
-    if (loaded)
-        LEdit1->SetSyntaxFor(path);
+    if (loaded) LEdit1->SetSyntaxFor(path);
     LEdit1->setFocus();
     return loaded;
 }

@@ -604,9 +604,10 @@ QImage readWithQt(const QString &path, QString *error, const ReadOptions &option
     // Formats whose plug-in a machine may lack (Debian's Qt 6 has none for AVIF and HEIF).
     static const QList<QByteArray> optional = {"avif", "heif", "heic", "jxl", "jp2", "webp"};
     const bool noPlugin = optional.contains(ext) && !QImageReader::supportedImageFormats().contains(ext);
-    const QString why = r.error() != QImageReader::UnsupportedFormatError ? r.errorString()
-                        : noPlugin ? tr("no image plug-in on this system reads %1 pictures").arg(QString::fromLatin1(ext).toUpper())
-                                   : tr("it is not a picture in a known format");
+    const QString why =
+        r.error() != QImageReader::UnsupportedFormatError ? r.errorString()
+        : noPlugin ? tr("no image plug-in on this system reads %1 pictures").arg(QString::fromLatin1(ext).toUpper())
+                   : tr("it is not a picture in a known format");
     fail(error, tr("Cannot read %1: %2.").arg(name, why));
   }
   return img;

@@ -33,7 +33,8 @@ bool isGzip(const QByteArray &b) { return b.size() >= 2 && uchar(b[0]) == 0x1f &
 
 QByteArray inflateBounded(const QByteArray &in, QString *error) {
   z_stream zs{};
-  if (inflateInit2(&zs, 16 + MAX_WBITS) != Z_OK) return *error = tr("Cannot inflate the compressed picture."), QByteArray();
+  if (inflateInit2(&zs, 16 + MAX_WBITS) != Z_OK)
+    return *error = tr("Cannot inflate the compressed picture."), QByteArray();
   QByteArray out;
   zs.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(in.constData()));
   zs.avail_in = uInt(in.size());
@@ -58,8 +59,10 @@ QByteArray inflateBounded(const QByteArray &in, QString *error) {
 
 // A length in user units: a number with an optional absolute unit; 0 when it is a percentage or unreadable.
 double lengthOf(QStringView v) {
-  static const struct { const char *unit; double px; } units[] = {{"px", 1}, {"pt", 4.0 / 3}, {"pc", 16},
-                                                                   {"mm", 96 / 25.4}, {"cm", 96 / 2.54}, {"in", 96}};
+  static const struct {
+    const char *unit;
+    double px;
+  } units[] = {{"px", 1}, {"pt", 4.0 / 3}, {"pc", 16}, {"mm", 96 / 25.4}, {"cm", 96 / 2.54}, {"in", 96}};
   v = v.trimmed();
   double factor = 1;
   for (const auto &u : units)
@@ -91,13 +94,19 @@ struct Part {
 // Expanded element count of part i, capped just above the bound; -1 for a <use> cycle.
 qint64 weighParts(QVector<Part> &parts, const QHash<QString, int> &ids, int root) {
   // Iterative, so that a long chain of uses cannot exhaust the stack.
-  struct Frame { int part; int step; };
+  struct Frame {
+    int part;
+    int step;
+  };
   QVector<Frame> stack{{root, 0}};
   while (!stack.isEmpty()) {
     Frame &f = stack.last();
     Part &p = parts[f.part];
     if (f.step == 0) {
-      if (p.state == 2) { stack.removeLast(); continue; }
+      if (p.state == 2) {
+        stack.removeLast();
+        continue;
+      }
       if (p.state == 1) return -1;
       p.state = 1;
     }
@@ -135,24 +144,28 @@ bool looksLikeSvg(const QByteArray &head) {
 
 SafeSvg makeSafeSvg(const QByteArray &document) {
   SafeSvg out;
-  if (document.size() > kSvgMaxBytes) return out.error = tr("The picture is larger than %1 MB.").arg(kSvgMaxBytes >> 20), out;
+  if (document.size() > kSvgMaxBytes)
+    return out.error = tr("The picture is larger than %1 MB.").arg(kSvgMaxBytes >> 20), out;
   QXmlStreamReader r(document);
   r.setEntityExpansionLimit(0);
   QByteArray safe;
   QXmlStreamWriter w(&safe);
   QVector<Part> parts(1);  // part 0: the whole document
   QHash<QString, int> ids;
-  QVector<int> open;       // the part each open element counts into
+  QVector<int> open;  // the part each open element counts into
   int depth = 0;
   bool sawRoot = false;
   while (!r.atEnd()) {
     switch (r.readNext()) {
       case QXmlStreamReader::DTD:
         if (!r.entityDeclarations().isEmpty() || r.text().contains(QLatin1String("<!ENTITY")))
-          return out.error = tr("The picture declares entities, which can make it grow without bound; it is not shown."), out;
+          return out.error =
+                     tr("The picture declares entities, which can make it grow without bound; it is not shown."),
+                 out;
         break;  // a plain document type is left out
       case QXmlStreamReader::StartElement: {
-        if (++depth > kMaxDepth) return out.error = tr("The picture nests more than %1 levels deep.").arg(kMaxDepth), out;
+        if (++depth > kMaxDepth)
+          return out.error = tr("The picture nests more than %1 levels deep.").arg(kMaxDepth), out;
         const bool root = !sawRoot;
         if (root && r.name() != QLatin1String("svg")) return out.error = tr("The file is not an SVG picture."), out;
         sawRoot = true;
@@ -168,8 +181,9 @@ SafeSvg makeSafeSvg(const QByteArray &document) {
         ++parts[part].own;
         w.writeStartElement(r.qualifiedName().toString());
         for (const QXmlStreamNamespaceDeclaration &ns : r.namespaceDeclarations())
-          w.writeAttribute(ns.prefix().isEmpty() ? QStringLiteral("xmlns") : QStringLiteral("xmlns:") + ns.prefix().toString(),
-                           ns.namespaceUri().toString());
+          w.writeAttribute(
+              ns.prefix().isEmpty() ? QStringLiteral("xmlns") : QStringLiteral("xmlns:") + ns.prefix().toString(),
+              ns.namespaceUri().toString());
         QXmlStreamAttributes attrs = r.attributes();
         if (root) {
           const double wd = lengthOf(attrs.value(QLatin1String("width")));
@@ -216,13 +230,16 @@ SafeSvg makeSafeSvg(const QByteArray &document) {
   if (r.hasError()) {
     if (r.error() == QXmlStreamReader::PrematureEndOfDocumentError)
       return out.error = tr("The picture is cut short (it ends at line %1).").arg(r.lineNumber()), out;
-    return out.error = tr("The picture is not well-formed XML (line %1: %2).").arg(r.lineNumber()).arg(r.errorString()), out;
+    return out.error = tr("The picture is not well-formed XML (line %1: %2).").arg(r.lineNumber()).arg(r.errorString()),
+           out;
   }
   if (!sawRoot) return out.error = tr("The file is not an SVG picture."), out;
   const qint64 drawn = weighParts(parts, ids, 0);
   if (drawn < 0) return out.error = tr("The picture uses its own shapes in a circle."), out;
   if (drawn > kSvgMaxDrawn)
-    return out.error = tr("The picture repeats its shapes more than %1 times; it would take too long to draw.").arg(kSvgMaxDrawn), out;
+    return out.error = tr("The picture repeats its shapes more than %1 times; it would take too long to draw.")
+                           .arg(kSvgMaxDrawn),
+           out;
   out.bytes = safe;
   return out;
 }

@@ -16,9 +16,9 @@ constexpr qint64 kSvgMaxBytes = 32 * 1024 * 1024;
 constexpr qint64 kSvgMaxDrawn = 2'000'000;
 
 struct SafeSvg {
-  QByteArray bytes;    // the document to hand to QtSvg; empty when refused
-  QString error;       // why it was refused (one sentence)
-  QSizeF size;         // the size it declares (or its view box's), in pixels; empty when it declares none
+  QByteArray bytes;     // the document to hand to QtSvg; empty when refused
+  QString error;        // why it was refused (one sentence)
+  QSizeF size;          // the size it declares (or its view box's), in pixels; empty when it declares none
   int droppedRefs = 0;  // references outside the file that were removed
 };
 

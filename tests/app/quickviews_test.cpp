@@ -72,7 +72,8 @@ TEST_F(QuickViews, EachNewKindReachesItsViewerAndTheOldRowsStay) {
   ASSERT_TRUE(showPicture("laughs.svg", &ok));
   EXPECT_FALSE(ok);
   EXPECT_TRUE(w->ImagesTab->PGImage2->isEmpty());
-  EXPECT_TRUE(w->ImagesTab->PGImage2->message().contains("entities")) << w->ImagesTab->PGImage2->message().toStdString();
+  EXPECT_TRUE(w->ImagesTab->PGImage2->message().contains("entities"))
+      << w->ImagesTab->PGImage2->message().toStdString();
 
   // WebP through Qt's plug-in; AVIF too where this machine has one, else a message that says so.
   if (QFile::exists(dir + "/photo.webp")) {
@@ -88,7 +89,8 @@ TEST_F(QuickViews, EachNewKindReachesItsViewerAndTheOldRowsStay) {
     if (QImageReader::supportedImageFormats().contains("avif"))
       EXPECT_TRUE(ok);
     else
-      EXPECT_TRUE(w->ImagesTab->PGImage2->message().contains("AVIF")) << w->ImagesTab->PGImage2->message().toStdString();
+      EXPECT_TRUE(w->ImagesTab->PGImage2->message().contains("AVIF"))
+          << w->ImagesTab->PGImage2->message().toStdString();
   }
 
   // Source code: the editor, coloured; plain text plain.

@@ -582,12 +582,27 @@ TEST_F(Editor, FindDialogFindsAndReplacesOneAtATime) {
 }
 
 TEST_F(Editor, SourceCodeIsColouredByItsNameAndSavedByteForByte) {
-  const QList<QPair<const char *, const char *>> names = {
-      {"a.c", "cpp"}, {"A.HPP", "cpp"}, {"s.py", "python"}, {"x.ts", "javascript"}, {"M.java", "java"},
-      {"run.sh", "bash"}, {"CMakeLists.txt", "cmake"}, {"x.cmake", "cmake"}, {"Makefile", "makefile"},
-      {"rules.mk", "makefile"}, {"p.xml", "xml"}, {"s.css", "css"}, {"q.sql", "sql"}, {"d.json", "json"},
-      {"c.yml", "yaml"}, {"fix.patch", "diff"}, {"unit1.pas", "pascal"}, {"notes.txt", ""}, {"README", ""},
-      {".bashrc", ""}, {"archive.tar.gz", ""}};
+  const QList<QPair<const char *, const char *>> names = {{"a.c", "cpp"},
+                                                          {"A.HPP", "cpp"},
+                                                          {"s.py", "python"},
+                                                          {"x.ts", "javascript"},
+                                                          {"M.java", "java"},
+                                                          {"run.sh", "bash"},
+                                                          {"CMakeLists.txt", "cmake"},
+                                                          {"x.cmake", "cmake"},
+                                                          {"Makefile", "makefile"},
+                                                          {"rules.mk", "makefile"},
+                                                          {"p.xml", "xml"},
+                                                          {"s.css", "css"},
+                                                          {"q.sql", "sql"},
+                                                          {"d.json", "json"},
+                                                          {"c.yml", "yaml"},
+                                                          {"fix.patch", "diff"},
+                                                          {"unit1.pas", "pascal"},
+                                                          {"notes.txt", ""},
+                                                          {"README", ""},
+                                                          {".bashrc", ""},
+                                                          {"archive.tar.gz", ""}};
   for (const auto &[name, syntax] : names) EXPECT_EQ(TLEdit::SyntaxFor(QString("/x/") + name), syntax) << name;
 
   // A Python file with CR LF ends and a byte that is no UTF-8: coloured, and every byte kept.

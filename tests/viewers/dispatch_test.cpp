@@ -70,12 +70,14 @@ TEST(Dispatch, NewerDocumentAndMediaFilesBesideTheTable) {
 }
 
 TEST(Dispatch, TodaysPicturesAndMarkdownOnlyTakeWhatReachedTheEditor) {
-  for (const char *ext : {".webp", ".avif", ".heif", ".heic", ".jxl", ".jp2", ".icns", ".wbmp", ".mng", ".svg", ".svgz"})
+  for (const char *ext :
+       {".webp", ".avif", ".heif", ".heic", ".jxl", ".jp2", ".icns", ".wbmp", ".mng", ".svg", ".svgz"})
     for (bool mp3 : {false, true}) EXPECT_EQ(decideViewer(ext, mp3), ViewerAction::ShowImages) << ext;
   for (const char *ext : {".md", ".markdown"})
     for (bool mp3 : {false, true}) EXPECT_EQ(decideViewer(ext, mp3), ViewerAction::ShowMarkdown) << ext;
   // Exact names: their prefixes and neighbours keep the table's answer.
-  for (const char *ext : {".sv", ".svgx", ".web", ".webpx", ".mark", ".mdx", ".m", ".av", ".hei", ".markdow", ".txt", ".c"})
+  for (const char *ext :
+       {".sv", ".svgx", ".web", ".webpx", ".mark", ".mdx", ".m", ".av", ".hei", ".markdow", ".txt", ".c"})
     EXPECT_EQ(decideViewer(ext, false), ViewerAction::Editor) << ext;
   EXPECT_EQ(decideViewer(".py", false), ViewerAction::ShowHtml);
 }

@@ -109,7 +109,8 @@ TEST(MarkdownTab, FilesItCannotShowLeaveAMessageAndTheSourceStillOpens) {
   tab.EditSourceClick();
   EXPECT_EQ(host.sources, QStringList{big});
   // Nested lists and quotes a thousand deep, and bytes that are no UTF-8: shown, no crash.
-  const QString deep = testenv::writeFile(dir + "/deep.md", QByteArray(1000, '>') + " deep\n" + QByteArray("\xff\xfe\x00 x", 5));
+  const QString deep =
+      testenv::writeFile(dir + "/deep.md", QByteArray(1000, '>') + " deep\n" + QByteArray("\xff\xfe\x00 x", 5));
   EXPECT_TRUE(tab.ShowMarkdown(deep));
   EXPECT_TRUE(tab.View->toPlainText().contains("deep"));
   tab.ClearViewer();

@@ -30,7 +30,8 @@ QByteArray gzip(const QByteArray &data) {
 
 const QByteArray kTwoHalves =
     "<?xml version=\"1.0\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"200\" height=\"100\">"
-    "<rect width=\"100\" height=\"100\" fill=\"#ff0000\"/><rect x=\"100\" width=\"100\" height=\"100\" fill=\"#0000ff\"/></svg>";
+    "<rect width=\"100\" height=\"100\" fill=\"#ff0000\"/><rect x=\"100\" width=\"100\" height=\"100\" "
+    "fill=\"#0000ff\"/></svg>";
 
 }  // namespace
 
@@ -81,8 +82,9 @@ TEST(SvgPictures, HostileFilesAreRefusedOrTamedWithAMessageAndNothingIsFetched) 
   refused("cut.svg", kTwoHalves.left(kTwoHalves.size() - 40), "cut short");
   refused("cut2.svg", kTwoHalves.left(kTwoHalves.indexOf("<rect x")), "cut short");
   // <use> multiplying shapes: each level draws the last one ten times, 10^8 rectangles.
-  QByteArray uses = "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\"><defs>"
-                    "<rect id=\"g0\" width=\"1\" height=\"1\"/>";
+  QByteArray uses =
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\"><defs>"
+      "<rect id=\"g0\" width=\"1\" height=\"1\"/>";
   for (int i = 1; i <= 8; ++i) {
     uses += "<g id=\"g" + QByteArray::number(i) + "\">";
     for (int j = 0; j < 10; ++j) uses += "<use xlink:href=\"#g" + QByteArray::number(i - 1) + "\"/>";
@@ -95,15 +97,17 @@ TEST(SvgPictures, HostileFilesAreRefusedOrTamedWithAMessageAndNothingIsFetched) 
           "<g id=\"a\"><use xlink:href=\"#b\"/></g><g id=\"b\"><use xlink:href=\"#a\"/></g></svg>",
           "circle");
   // A compressed bomb: 64 MB of blanks inflate past the bound.
-  refused("bomb.svgz", gzip("<svg xmlns=\"http://www.w3.org/2000/svg\">" + QByteArray(64 << 20, ' ') + "</svg>"), "inflates");
+  refused("bomb.svgz", gzip("<svg xmlns=\"http://www.w3.org/2000/svg\">" + QByteArray(64 << 20, ' ') + "</svg>"),
+          "inflates");
   refused("notsvg.svg", "<html><body>no</body></html>", "not an SVG");
 
   // A canvas declared a trillion pixels wide is refused; a billion wide is drawn into the room, not allocated.
   refused("trillion.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"1e12\" height=\"10\"/>", "canvas");
   for (const char *size : {"1e9", "2e5"}) {
-    const QString path = testenv::writeFile(
-        dir + "/huge.svg", QByteArray("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"") + size + "\" height=\"" + size +
-                               "\"><rect width=\"" + size + "\" height=\"" + size + "\" fill=\"#00ff00\"/></svg>");
+    const QString path =
+        testenv::writeFile(dir + "/huge.svg", QByteArray("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"") + size +
+                                                  "\" height=\"" + size + "\"><rect width=\"" + size + "\" height=\"" +
+                                                  size + "\" fill=\"#00ff00\"/></svg>");
     QString error;
     imageio::ReadOptions o;
     o.room = QSize(300, 200);
@@ -121,12 +125,19 @@ TEST(SvgPictures, HostileFilesAreRefusedOrTamedWithAMessageAndNothingIsFetched) 
   QTcpServer server;
   ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
   const QByteArray port = QByteArray::number(server.serverPort());
-  const QByteArray outside = "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" width=\"40\" height=\"20\">"
-                             "<rect width=\"40\" height=\"20\" fill=\"#ffffff\"/>"
-                             "<image x=\"0\" width=\"10\" height=\"10\" xlink:href=\"file://" + dir.toUtf8() + "/red.png\"/>"
-                             "<image x=\"10\" width=\"10\" height=\"10\" href=\"red.png\"/>"
-                             "<image x=\"20\" width=\"10\" height=\"10\" xlink:href=\"http://127.0.0.1:" + port + "/x.png\"/>"
-                             "<style>@import url(http://127.0.0.1:" + port + "/s.css);</style></svg>";
+  const QByteArray outside =
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" width=\"40\" "
+      "height=\"20\">"
+      "<rect width=\"40\" height=\"20\" fill=\"#ffffff\"/>"
+      "<image x=\"0\" width=\"10\" height=\"10\" xlink:href=\"file://" +
+      dir.toUtf8() +
+      "/red.png\"/>"
+      "<image x=\"10\" width=\"10\" height=\"10\" href=\"red.png\"/>"
+      "<image x=\"20\" width=\"10\" height=\"10\" xlink:href=\"http://127.0.0.1:" +
+      port +
+      "/x.png\"/>"
+      "<style>@import url(http://127.0.0.1:" +
+      port + "/s.css);</style></svg>";
   const imageio::SafeSvg safe = imageio::makeSafeSvg(outside);
   EXPECT_EQ(safe.droppedRefs, 3);
   EXPECT_FALSE(safe.bytes.contains("red.png"));
