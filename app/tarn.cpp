@@ -12,6 +12,7 @@
 #include "viewers/imageshost.h"
 #include "viewers/officehost.h"
 #include "viewers/mediahost.h"
+#include "viewers/markdownhost.h"
 #include "windows/calc/calchost.h"
 #include "windows/mp3/mp3host.h"
 #include "windows/dbview/dbfhost.h"
@@ -156,6 +157,7 @@ TTarn::~TTarn() {
   delete OfficeTab;
   delete MediaTab;
   delete PdfTab;
+  delete MarkdownTab;
   qDeleteAll(findChildren<TImgForm *>(QString(), Qt::FindDirectChildrenOnly));
   StatusBar1Panel = nullptr;  // a widget that goes from under the mouse still sends its hint here
   QList<QPointer<QWidget>> widgets;

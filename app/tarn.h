@@ -20,6 +20,7 @@ class TScanHost;
 class TImagesHost;
 class TOfficeHost;
 class TMediaHost;
+class TMarkdownHost;
 class TCalcHost;
 class TMp3Host;
 class TDbfHost;
@@ -148,6 +149,11 @@ class TTarn : public QMainWindow {
   QWidget *PdfCmd = nullptr;
   class TPdfTab *PdfTab = nullptr;
   void ShowPdf();
+  // The Markdown tab (app/tarn_markdown.cpp): joins the viewer tabs with the first Markdown file clicked.
+  QWidget *MarkdownCmd = nullptr;
+  class TMarkdownTab *MarkdownTab = nullptr;
+  std::unique_ptr<TMarkdownHost> markdownHost_;
+  void ShowMarkdown();
   // The second browser pair of the dual file manager (app/tarn_layouts.cpp), the twin of the first.
   QSplitter *PTSplitter2 = nullptr;
   QWidget *panel2 = nullptr;

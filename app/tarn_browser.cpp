@@ -23,6 +23,7 @@
 #include "viewers/dispatch.h"
 #include "viewers/editortab.h"
 #include "viewers/htmltab.h"
+#include "viewers/markdowntab.h"
 #include "viewers/pdftab.h"
 #include "viewers/mediatab.h"
 #include "viewers/officetab.h"
@@ -303,6 +304,7 @@ void TTarn::GetTheFile() {
     case viewers::ViewerAction::ShowZip: ShowZip(); break;
     case viewers::ViewerAction::ShowRtf: ShowRtf(); break;
     case viewers::ViewerAction::ShowPdf: ShowPdf(); break;
+    case viewers::ViewerAction::ShowMarkdown: ShowMarkdown(); break;
     case viewers::ViewerAction::Editor:
       Pc1->setCurrentWidget(EditorCmd);
       item("ViewHtml")->setEnabled(false);
@@ -326,6 +328,7 @@ void TTarn::Viewers1Click() {
   ZipTab->ClearViewer();
   MediaTab->ClearViewer();
   if (PdfTab) PdfTab->ClearViewer();
+  if (MarkdownTab) MarkdownTab->ClearViewer();
   OfficeTab->Clear6Click();  // also stops a conversion in progress
   setTitle(browser::titleFor(PTShellTree1->SelectedPath()));
 }

@@ -32,6 +32,7 @@ bool TImageView::setFileName(const QString &path, QString *error, int index) {
 
 void TImageView::setImage(const QImage &image) {
   image_ = image;
+  message_.clear();
   scaled_ = QImage();
   updateScrollBars();
   viewport()->update();
@@ -45,7 +46,13 @@ void TImageView::setImage(const QImage &image, const QString &fileName, int inde
   setImage(image);
 }
 
+void TImageView::showMessage(const QString &text) {
+  clear();
+  message_ = text;
+}
+
 void TImageView::clear() {
+  message_.clear();
   image_ = QImage();
   preview_ = QImage();
   scaled_ = QImage();
@@ -131,6 +138,11 @@ QRect TImageView::imageRect() const {
 }
 
 void TImageView::paintEvent(QPaintEvent *) {
+  if (image_.isNull() && !message_.isEmpty()) {
+    QPainter p(viewport());
+    p.drawText(viewport()->rect().adjusted(12, 12, -12, -12), Qt::AlignCenter | Qt::TextWordWrap, message_);
+    return;
+  }
   if (image_.isNull()) return;
   QPainter p(viewport());
   const QRect target = imageRect();

@@ -32,6 +32,9 @@ class TImageView : public QAbstractScrollArea {
   bool isEmpty() const { return image_.isNull(); }
   // Frees the image and forgets the file name.
   void clear();
+  // Shows a text in place of a picture that could not be shown (the image is freed, as by clear()).
+  void showMessage(const QString &text);
+  QString message() const { return message_; }
 
   StretchMode stretchMode() const { return mode_; }
   void setStretchMode(StretchMode m);
@@ -79,6 +82,7 @@ class TImageView : public QAbstractScrollArea {
   QImage scaled_;  // the image at the drawn size when it is drawn smaller (kept between paints)
   QImage preview_;
   QString fileName_;
+  QString message_;
   int index_ = 0, count_ = 1;
   StretchMode mode_ = ZoomKAR;
   double zoom_ = 1.0;

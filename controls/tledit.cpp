@@ -3,13 +3,36 @@
 #include "controls/filedialogs.h"
 #include "controls/tleditfind.h"
 
+#include <Qsci/qscilexerbash.h>
+#include <Qsci/qscilexerbatch.h>
+#include <Qsci/qscilexercmake.h>
+#include <Qsci/qscilexercpp.h>
+#include <Qsci/qscilexercsharp.h>
+#include <Qsci/qscilexercss.h>
+#include <Qsci/qscilexerdiff.h>
+#include <Qsci/qscilexerfortran.h>
 #include <Qsci/qscilexerhtml.h>
+#include <Qsci/qscilexerjava.h>
+#include <Qsci/qscilexerjavascript.h>
+#include <Qsci/qscilexerjson.h>
+#include <Qsci/qscilexerlua.h>
+#include <Qsci/qscilexermakefile.h>
+#include <Qsci/qscilexerpascal.h>
+#include <Qsci/qscilexerperl.h>
+#include <Qsci/qscilexerproperties.h>
+#include <Qsci/qscilexerpython.h>
+#include <Qsci/qscilexerruby.h>
+#include <Qsci/qscilexersql.h>
+#include <Qsci/qscilexertex.h>
+#include <Qsci/qscilexerxml.h>
+#include <Qsci/qscilexeryaml.h>
 #include <Qsci/qsciprinter.h>
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QContextMenuEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHash>
 #include <QFontDialog>
 #include <QInputDialog>
 #include <QKeyEvent>
@@ -175,6 +198,114 @@ void TLEdit::applyFont()
         m_htmlLexer->setDefaultFont(m_font);
         m_htmlLexer->setFont(m_font, -1);
     }
+    if (m_codeLexer) {  // one font for every style: the editor's font is the user's choice
+      m_codeLexer->setDefaultFont(m_font);
+      m_codeLexer->setFont(m_font, -1);
+    }
+}
+
+QString TLEdit::SyntaxFor(const QString &fileName) {
+  const QString name = QFileInfo(fileName).fileName();
+  const QString lower = name.toLower();
+  if (lower == QLatin1String("makefile") || lower == QLatin1String("gnumakefile")) return QStringLiteral("makefile");
+  if (lower == QLatin1String("cmakelists.txt")) return QStringLiteral("cmake");
+  const int dot = lower.lastIndexOf('.');
+  if (dot <= 0) return {};
+  const QString ext = lower.mid(dot + 1);
+  static const QHash<QString, QString> byExt = [] {
+    QHash<QString, QString> h;
+    const auto add = [&h](const char *syntax, std::initializer_list<const char *> exts) {
+      for (const char *e : exts) h.insert(QLatin1String(e), QLatin1String(syntax));
+    };
+    add("cpp", {"c", "h", "cc", "cpp", "cxx", "c++", "hh", "hpp", "hxx", "h++", "inl", "ino", "m", "mm"});
+    add("python", {"py", "pyw", "pyi"});
+    add("javascript", {"js", "mjs", "cjs", "jsx", "ts", "mts", "cts", "tsx"});
+    add("java", {"java", "kt", "kts", "groovy", "gradle", "scala"});
+    add("csharp", {"cs"});
+    add("bash", {"sh", "bash", "zsh", "ksh", "bashrc", "profile"});
+    add("batch", {"bat", "cmd"});
+    add("cmake", {"cmake"});
+    add("xml", {"xml", "xsd", "xsl", "xslt", "xhtml", "ui", "qrc", "plist", "rss", "atom", "wsdl", "xaml"});
+    add("css", {"css", "scss", "less"});
+    add("sql", {"sql"});
+    add("json", {"json", "jsonc", "geojson"});
+    add("yaml", {"yaml", "yml"});
+    add("makefile", {"mk", "mak"});
+    add("diff", {"diff", "patch", "rej"});
+    add("lua", {"lua"});
+    add("perl", {"pl", "pm"});
+    add("ruby", {"rb", "gemspec"});
+    add("pascal", {"pas", "dpr", "dpk", "pp", "lpr"});
+    add("fortran", {"f", "for", "f90", "f95", "f03"});
+    add("tex", {"tex", "sty", "cls"});
+    add("properties", {"ini", "conf", "cfg", "properties", "desktop", "toml"});
+    return h;
+  }();
+  return byExt.value(ext);
+}
+
+void TLEdit::SetSyntaxFor(const QString &fileName) {
+  if (m_htmlLexer) return;
+  // Lexing a large text styles it all when the end is shown: seconds for 100 MB.
+  const QString syntax = IsLargeText() ? QString() : SyntaxFor(fileName);
+  if (syntax == m_syntax) return;
+  QsciLexer *lexer = nullptr;
+  if (syntax == QLatin1String("cpp"))
+    lexer = new QsciLexerCPP(this);
+  else if (syntax == QLatin1String("python"))
+    lexer = new QsciLexerPython(this);
+  else if (syntax == QLatin1String("javascript"))
+    lexer = new QsciLexerJavaScript(this);
+  else if (syntax == QLatin1String("java"))
+    lexer = new QsciLexerJava(this);
+  else if (syntax == QLatin1String("csharp"))
+    lexer = new QsciLexerCSharp(this);
+  else if (syntax == QLatin1String("bash"))
+    lexer = new QsciLexerBash(this);
+  else if (syntax == QLatin1String("batch"))
+    lexer = new QsciLexerBatch(this);
+  else if (syntax == QLatin1String("cmake"))
+    lexer = new QsciLexerCMake(this);
+  else if (syntax == QLatin1String("xml"))
+    lexer = new QsciLexerXML(this);
+  else if (syntax == QLatin1String("css"))
+    lexer = new QsciLexerCSS(this);
+  else if (syntax == QLatin1String("sql"))
+    lexer = new QsciLexerSQL(this);
+  else if (syntax == QLatin1String("json"))
+    lexer = new QsciLexerJSON(this);
+  else if (syntax == QLatin1String("yaml"))
+    lexer = new QsciLexerYAML(this);
+  else if (syntax == QLatin1String("makefile"))
+    lexer = new QsciLexerMakefile(this);
+  else if (syntax == QLatin1String("diff"))
+    lexer = new QsciLexerDiff(this);
+  else if (syntax == QLatin1String("lua"))
+    lexer = new QsciLexerLua(this);
+  else if (syntax == QLatin1String("perl"))
+    lexer = new QsciLexerPerl(this);
+  else if (syntax == QLatin1String("ruby"))
+    lexer = new QsciLexerRuby(this);
+  else if (syntax == QLatin1String("pascal"))
+    lexer = new QsciLexerPascal(this);
+  else if (syntax == QLatin1String("fortran"))
+    lexer = new QsciLexerFortran(this);
+  else if (syntax == QLatin1String("tex"))
+    lexer = new QsciLexerTeX(this);
+  else if (syntax == QLatin1String("properties"))
+    lexer = new QsciLexerProperties(this);
+  setLexer(lexer);  // also when null: plain text again
+  delete m_codeLexer;
+  m_codeLexer = lexer;
+  m_syntax = syntax;
+  if (lexer) {
+    lexer->setDefaultPaper(Qt::white);
+    lexer->setPaper(Qt::white, -1);
+  } else {
+    setPaper(Qt::white);
+    setColor(Qt::black);
+  }
+  applyFont();
 }
 
 void TLEdit::SetHtmlHighlighting(bool on)
@@ -467,6 +598,7 @@ void TLEdit::NewText()
     m_pristine = true;
     m_unsafeText = false;
     updateLargeTextMode();
+    SetSyntaxFor(QString());
     m_loading = false;
     emit OnChange();
 }

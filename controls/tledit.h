@@ -9,6 +9,7 @@
 #include "platform/fileidentity.h"
 
 class QMenu;
+class QsciLexer;
 class QsciLexerHTML;
 class QsciPrinter;
 class TLEditFindDialog;
@@ -102,6 +103,13 @@ public:
     // HTML syntax colouring: tags (the text from "<" to ">") in blue on white, the rest as plain text.
     void SetHtmlHighlighting(bool on);
     bool HtmlHighlighting() const { return m_htmlLexer != nullptr; }
+    // Source code coloured by the language its file name says (a QScintilla lexer: C and C++, Python, JavaScript
+    // and TypeScript, Java, shell, CMake, XML, CSS, SQL, JSON, YAML, Makefiles, diffs and a few more); other
+    // names, large texts and the HTML editor stay as they are. Only the display changes: text and saving not.
+    void SetSyntaxFor(const QString &fileName);
+    // The language SetSyntaxFor picks for a file name ("cpp", "python", ...; empty: plain text), and the one in use.
+    static QString SyntaxFor(const QString &fileName);
+    QString Syntax() const { return m_syntax; }
     // A pop-up menu of the user's own shown instead of the control's (null: the control's).
     void SetPopupMenu(QMenu *menu) { m_popupMenu = menu; }
 
@@ -204,5 +212,7 @@ private:
     platform::FileIdentity m_diskIdentity;
     TLEditFindDialog *m_findDialog = nullptr;
     QsciLexerHTML *m_htmlLexer = nullptr;
+    QsciLexer *m_codeLexer = nullptr;
+    QString m_syntax;
     QMenu *m_popupMenu = nullptr;
 };

@@ -11,6 +11,13 @@ const QString kHtml = QStringLiteral(".asp.htm.html");
 const QStringList kNewerDocuments = {QStringLiteral(".docx"), QStringLiteral(".odt"), QStringLiteral(".xlsx"), QStringLiteral(".ods")};
 const QStringList kNewerMedia = {QStringLiteral(".ogg"), QStringLiteral(".flac"), QStringLiteral(".webm"), QStringLiteral(".mp4"),
                                  QStringLiteral(".mkv"), QStringLiteral(".m4a"), QStringLiteral(".opus")};
+// Pictures of today that Qt's image plug-ins read (or, where this machine lacks the plug-in, that the picture
+// view explains), and SVG, which the picture view draws through its guarded reader.
+const QStringList kNewerImages = {QStringLiteral(".webp"), QStringLiteral(".avif"), QStringLiteral(".heif"),
+                                  QStringLiteral(".heic"), QStringLiteral(".jxl"),  QStringLiteral(".jp2"),
+                                  QStringLiteral(".icns"), QStringLiteral(".wbmp"), QStringLiteral(".mng"),
+                                  QStringLiteral(".svg"),  QStringLiteral(".svgz")};
+const QStringList kMarkdown = {QStringLiteral(".md"), QStringLiteral(".markdown")};
 }  // namespace
 
 ViewerAction decideViewer(const QString &ext, bool mp3TagsOn) {
@@ -35,6 +42,9 @@ ViewerAction decideViewer(const QString &ext, bool mp3TagsOn) {
     if (ext == QLatin1String(".rtf")) return ViewerAction::ShowRtf;
     if (ext == QLatin1String(".mp3")) return ViewerAction::Nothing;
   }
+  // Last, by exact name: only what reached the text editor before changes its viewer.
+  if (kNewerImages.contains(ext)) return ViewerAction::ShowImages;
+  if (kMarkdown.contains(ext)) return ViewerAction::ShowMarkdown;
   return ViewerAction::Editor;
 }
 
@@ -63,6 +73,7 @@ const char *actionName(ViewerAction a) {
     case ViewerAction::ShowZip: return "ShowZip";
     case ViewerAction::ShowRtf: return "ShowRtf";
     case ViewerAction::ShowPdf: return "ShowPdf";
+    case ViewerAction::ShowMarkdown: return "ShowMarkdown";
     case ViewerAction::Editor: return "Editor";
   }
   return "?";

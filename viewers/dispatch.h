@@ -15,6 +15,7 @@ enum class ViewerAction {
   ShowZip,
   ShowRtf,
   ShowPdf,
+  ShowMarkdown,
   Editor
 };
 

@@ -206,7 +206,9 @@ bool TEditorTab::LoadFile(const QString &path)
     }
     file.close();
     showText();
-    return LEdit1->LoadFile(path);
+    if (!LEdit1->LoadFile(path)) return false;
+    LEdit1->SetSyntaxFor(path);
+    return true;
 }
 
 bool TEditorTab::showsBinary() const
@@ -250,6 +252,7 @@ bool TEditorTab::ShowAsTextClick()
         return false;
     showText();
     const bool loaded = LEdit1->LoadFile(path);
+    if (loaded) LEdit1->SetSyntaxFor(path);
     LEdit1->setFocus();
     return loaded;
 }

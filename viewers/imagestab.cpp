@@ -214,6 +214,9 @@ void TImagesTab::startDecode() {
     }
     if (d.image.isNull()) {
       say(d.error.isEmpty() ? QStringLiteral("Cannot show %1.").arg(path) : QStringLiteral("Cannot show %1: %2").arg(path, d.error));
+      // In place of the picture too: an earlier picture left there would pass for this one.
+      PGImage2->showMessage(d.error.isEmpty() ? QStringLiteral("Cannot show %1.").arg(QFileInfo(path).fileName())
+                                              : d.error);
       emit pictureShown(false);
       return;
     }

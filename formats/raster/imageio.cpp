@@ -1,6 +1,7 @@
 #include "formats/raster/imageio.h"
 
 #include "formats/raster/imagedecoders.h"
+#include "formats/raster/svgsafe.h"
 #include "platform/savefile.h"
 
 #include <QBuffer>
@@ -16,6 +17,7 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <cmath>
 #include <atomic>
 #include <unistd.h>
 
@@ -43,7 +45,7 @@ QByteArray head(const QString &path, qint64 n) {
   return f.read(n);
 }
 
-enum class Kind { Other, Pcx, Tga, Wmf, Emf, Bmp, Ico, Tiff, Png };
+enum class Kind { Other, Pcx, Tga, Wmf, Emf, Bmp, Ico, Tiff, Png, Svg };
 
 bool hasTgaFooter(const QString &path) {
   QFile f(path);
@@ -76,6 +78,8 @@ Kind kindOf(const QString &path, const QByteArray &h) {
   if (h.startsWith("II*") || h.startsWith(QByteArrayView("MM\0*", 4)) || h.startsWith("II+") || h.startsWith(QByteArrayView("MM\0+", 4)))
     return Kind::Tiff;
   if (h.size() >= 6 && u16(p) == 0 && (u16(p + 2) == 1 || u16(p + 2) == 2) && u16(p + 4) > 0) return Kind::Ico;
+  // Never Qt's SVG plug-in: it expands entities, reads the files a picture names and inflates without bound.
+  if (ext == "svg" || ext == "svgz" || looksLikeSvg(h)) return Kind::Svg;
   return Kind::Other;
 }
 
@@ -596,8 +600,14 @@ QImage readWithQt(const QString &path, QString *error, const ReadOptions &option
   }
   QImage img = r.read();
   if (img.isNull()) {
-    const QString why = r.error() == QImageReader::UnsupportedFormatError ? tr("it is not a picture in a known format")
-                                                                          : r.errorString();
+    const QByteArray ext = QFileInfo(path).suffix().toLower().toLatin1();
+    // Formats whose plug-in a machine may lack (Debian's Qt 6 has none for AVIF and HEIF).
+    static const QList<QByteArray> optional = {"avif", "heif", "heic", "jxl", "jp2", "webp"};
+    const bool noPlugin = optional.contains(ext) && !QImageReader::supportedImageFormats().contains(ext);
+    const QString why =
+        r.error() != QImageReader::UnsupportedFormatError ? r.errorString()
+        : noPlugin ? tr("no image plug-in on this system reads %1 pictures").arg(QString::fromLatin1(ext).toUpper())
+                   : tr("it is not a picture in a known format");
     fail(error, tr("Cannot read %1: %2.").arg(name, why));
   }
   return img;
@@ -614,6 +624,12 @@ QImage read(const QString &path, QString *error, const ReadOptions &options) {
   if (!fi.exists()) return fail(error, tr("The file %1 does not exist.").arg(path)), QImage();
   const QByteArray h = head(path, 128);
   const Kind kind = kindOf(path, h);
+  if (kind == Kind::Svg) {  // drawn at the size shown, whatever canvas it declares
+    QString why;
+    const QImage img = renderSvg(readSafeSvg(path), options.room, &why);
+    if (img.isNull()) fail(error, tr("Cannot read %1: %2").arg(name, why));
+    return img;
+  }
   // The size rule from the header, before anything is allocated (metafiles are drawn at most 8192 square).
   if (kind != Kind::Wmf && kind != Kind::Emf) {
     const Info i = info(path, options.index);
@@ -775,6 +791,19 @@ Info info(const QString &path, int index) {
       info.height = b.height;
       describe(h, "bmp", info);
       info.colours = colourText(info.bitsPerPixel);
+      return info;
+    }
+    case Kind::Svg: {
+      const SafeSvg svg = readSafeSvg(path);
+      if (svg.bytes.isEmpty()) return info;
+      const QSizeF size = svg.size.isEmpty() ? QSizeF(512, 512) : svg.size;
+      info.ok = true;
+      info.type = QStringLiteral("SVG");
+      info.subType = h.startsWith("\x1f\x8b") ? QStringLiteral("Compressed") : QString();
+      info.width = int(std::clamp<double>(std::round(size.width()), 1, 1e9));
+      info.height = int(std::clamp<double>(std::round(size.height()), 1, 1e9));
+      info.bitsPerPixel = 32;
+      info.colours = colourText(24);
       return info;
     }
     case Kind::Png:

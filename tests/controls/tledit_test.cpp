@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <Qsci/qscilexer.h>
+#include <Qsci/qscilexerpython.h>
 #include <Qsci/qsciprinter.h>
 #include <QApplication>
 #include <QDateTime>
@@ -577,4 +579,58 @@ TEST_F(Editor, FindDialogFindsAndReplacesOneAtATime) {
   dialog->findEdit()->setText("zebra");
   dialog->findNext();
   EXPECT_TRUE(dialog->statusLabel()->text().contains("not found"));
+}
+
+TEST_F(Editor, SourceCodeIsColouredByItsNameAndSavedByteForByte) {
+  const QList<QPair<const char *, const char *>> names = {{"a.c", "cpp"},
+                                                          {"A.HPP", "cpp"},
+                                                          {"s.py", "python"},
+                                                          {"x.ts", "javascript"},
+                                                          {"M.java", "java"},
+                                                          {"run.sh", "bash"},
+                                                          {"CMakeLists.txt", "cmake"},
+                                                          {"x.cmake", "cmake"},
+                                                          {"Makefile", "makefile"},
+                                                          {"rules.mk", "makefile"},
+                                                          {"p.xml", "xml"},
+                                                          {"s.css", "css"},
+                                                          {"q.sql", "sql"},
+                                                          {"d.json", "json"},
+                                                          {"c.yml", "yaml"},
+                                                          {"fix.patch", "diff"},
+                                                          {"unit1.pas", "pascal"},
+                                                          {"notes.txt", ""},
+                                                          {"README", ""},
+                                                          {".bashrc", ""},
+                                                          {"archive.tar.gz", ""}};
+  for (const auto &[name, syntax] : names) EXPECT_EQ(TLEdit::SyntaxFor(QString("/x/") + name), syntax) << name;
+
+  // A Python file with CR LF ends and a byte that is no UTF-8: coloured, and every byte kept.
+  const QByteArray bytes = "def f(x):\r\n    return 'caf\xe9'  # note\r\n";
+  const QString path = file("code.py", bytes);
+  ASSERT_TRUE(edit.LoadFile(path));
+  edit.SetSyntaxFor(path);
+  ASSERT_NE(edit.lexer(), nullptr);
+  EXPECT_STREQ(edit.lexer()->language(), "Python");
+  EXPECT_EQ(edit.lexer()->font(QsciLexerPython::Comment).family(), edit.Font().family()) << "the user's font stays";
+  edit.SendScintilla(QsciScintillaBase::SCI_COLOURISE, 0UL, -1L);
+  const long keyword = edit.SendScintilla(QsciScintillaBase::SCI_GETSTYLEAT, 0UL);
+  const long comment = edit.SendScintilla(QsciScintillaBase::SCI_GETSTYLEAT, (unsigned long)bytes.indexOf('#'));
+  EXPECT_EQ(keyword, long(QsciLexerPython::Keyword));
+  EXPECT_NE(comment, keyword);
+  EXPECT_EQ(edit.TextBytes(), bytes);
+  EXPECT_FALSE(edit.IsModified());
+  ASSERT_TRUE(edit.SaveToFile(dir + "/copy.py"));
+  EXPECT_EQ(testenv::readFile(dir + "/copy.py"), bytes);
+
+  // A plain name takes the colouring away again, as does a new text; a large text is never lexed.
+  edit.SetSyntaxFor(dir + "/notes.txt");
+  EXPECT_EQ(edit.lexer(), nullptr);
+  edit.SetSyntaxFor(path);
+  edit.NewText();
+  EXPECT_EQ(edit.lexer(), nullptr);
+  const QString large = file("large.c", QByteArray(TLEdit::LargeTextSize + 10, 'x'));
+  ASSERT_TRUE(edit.LoadFile(large));
+  edit.SetSyntaxFor(large);
+  EXPECT_EQ(edit.lexer(), nullptr);
 }

@@ -60,11 +60,24 @@ TEST(Dispatch, NewerDocumentAndMediaFilesBesideTheTable) {
     for (bool mp3 : {false, true}) EXPECT_EQ(decideViewer(ext, mp3), ViewerAction::ShowMultiMedia) << ext;
   // No prefix rule for them, and their neighbours keep the table's answer.
   for (const char *ext : {".doc", ".xls"}) EXPECT_EQ(decideViewer(ext, false), ViewerAction::GetExcel) << ext;
-  for (const char *ext : {".ogv", ".og", ".fla", ".mp", ".odp", ".docm", ".xlsm", ".mkd", ".m4", ".opu", ".webp"})
+  for (const char *ext : {".ogv", ".og", ".fla", ".mp", ".odp", ".docm", ".xlsm", ".mkd", ".m4", ".opu"})
     EXPECT_EQ(decideViewer(ext, false), ViewerAction::Editor) << ext;
   EXPECT_EQ(decideViewer(".mp3", false), ViewerAction::Nothing);
   EXPECT_EQ(decideViewer(".mp3", true), ViewerAction::GetMp3);
   // PDFs have a tab of their own, by exact name too.
   for (bool mp3 : {false, true}) EXPECT_EQ(decideViewer(".pdf", mp3), ViewerAction::ShowPdf);
   for (const char *ext : {".pd", ".pdfx", ".fdf"}) EXPECT_EQ(decideViewer(ext, false), ViewerAction::Editor) << ext;
+}
+
+TEST(Dispatch, TodaysPicturesAndMarkdownOnlyTakeWhatReachedTheEditor) {
+  for (const char *ext :
+       {".webp", ".avif", ".heif", ".heic", ".jxl", ".jp2", ".icns", ".wbmp", ".mng", ".svg", ".svgz"})
+    for (bool mp3 : {false, true}) EXPECT_EQ(decideViewer(ext, mp3), ViewerAction::ShowImages) << ext;
+  for (const char *ext : {".md", ".markdown"})
+    for (bool mp3 : {false, true}) EXPECT_EQ(decideViewer(ext, mp3), ViewerAction::ShowMarkdown) << ext;
+  // Exact names: their prefixes and neighbours keep the table's answer.
+  for (const char *ext :
+       {".sv", ".svgx", ".web", ".webpx", ".mark", ".mdx", ".m", ".av", ".hei", ".markdow", ".txt", ".c"})
+    EXPECT_EQ(decideViewer(ext, false), ViewerAction::Editor) << ext;
+  EXPECT_EQ(decideViewer(".py", false), ViewerAction::ShowHtml);
 }
