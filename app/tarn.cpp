@@ -157,7 +157,10 @@ TTarn::~TTarn() {
   delete OfficeTab;
   delete MediaTab;
   delete PdfTab;
-  delete MarkdownTab;
+  // The page goes with its tab: a page whose focused child was deleted alone keeps a dangling pointer to it
+  // (Qt's focus_child), which the tool bar's teardown below would then follow.
+  delete MarkdownCmd;
+  MarkdownTab = nullptr;
   qDeleteAll(findChildren<TImgForm *>(QString(), Qt::FindDirectChildrenOnly));
   StatusBar1Panel = nullptr;  // a widget that goes from under the mouse still sends its hint here
   QList<QPointer<QWidget>> widgets;

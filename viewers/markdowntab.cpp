@@ -32,9 +32,12 @@ QVariant TMarkdownView::loadResource(int type, const QUrl &name) {
   if (type == QTextDocument::ImageResource && !folder_.isEmpty() && url.isLocalFile())
     path = QFileInfo(url.toLocalFile()).canonicalFilePath();  // links resolved: a link out is out
   const QString root = QDir(folder_).canonicalPath();
+  // A refusal is an empty value, never an invalid one: for an invalid answer QTextDocument goes on to read
+  // the file itself, outside the folder and past every check here.
+  const QVariant refused = type == QTextDocument::ImageResource ? QVariant(QImage()) : QVariant(QByteArray());
   if (path.isEmpty() || root.isEmpty() || !(path.startsWith(root + '/') || (root == "/" && path.startsWith(root)))) {
     ++refused_;
-    return {};
+    return refused;
   }
   // Through our guarded reader: Qt's own decoding of the bytes would go around its limits.
   imageio::ReadOptions options;
@@ -43,7 +46,7 @@ QVariant TMarkdownView::loadResource(int type, const QUrl &name) {
   const QImage image = imageio::read(path, &error, options);
   if (image.isNull()) {
     ++refused_;
-    return {};
+    return refused;
   }
   return image;
 }
