@@ -39,6 +39,9 @@
 #include "controls/richedit.h"
 #include "formats/rtf/rtfcodec.h"
 #include "controls/tledit.h"
+#include "app/commandline.h"
+#include "controls/archivefolders.h"
+#include "viewers/dispatch.h"
 
 void TTarn::FormCreate() {
   Reg.RootKey = TMyRegistry::kHKEY_CURRENT_USER;
@@ -49,7 +52,8 @@ void TTarn::FormCreate() {
   state.SpaceViewRequest = false;
   GetRegSettings();
   Date1->setDate(QDate::currentDate());
-  if (!args_.isEmpty() && QFileInfo(args_.first()).isDir()) state.StartFolder = QFileInfo(args_.first()).absoluteFilePath();
+  const QString named = commandline::target(args_);
+  if (QFileInfo(named).isDir()) state.StartFolder = named;
   PTShellTree1->SelectPath(state.StartFolder);
   if (!QFileInfo(state.StartFolder).isDir() || ::chdir(QFile::encodeName(state.StartFolder).constData()) != 0) {
     if (QFileInfo(state.StartFolder).isDir() == false) errno = ENOENT;
@@ -86,17 +90,61 @@ void TTarn::FormShow() {
   // A dual file manager opened at start-up was split before the window had its size: it takes the first
   // pair's split now.
   if (secondPairShown()) TLayouts::setPairStyle(PTSplitter2, PTSplitter1->orientation() == Qt::Horizontal, treePaneHeight);
-  if (!args_.isEmpty()) {
-    // A path with spaces may arrive unquoted as several arguments.
-    QString joined;
-    for (const QString &a : args_) joined += a + ' ';
-    while (joined.endsWith(' ')) joined.chop(1);
-    if (QFileInfo(joined).isFile()) {
-      Pc1->setCurrentWidget(EditorCmd);
-      LoadEditorFile(QFileInfo(joined).absoluteFilePath());
-    }
-  }
+  // A file named on the command line (a path with spaces may arrive unquoted as several arguments).
+  const QString named = commandline::target(args_);
+  if (QFileInfo(named).isFile()) openPath(named);
   tellRecoveredText();
+}
+
+void TTarn::openPath(const QString &path) {
+  const QFileInfo fi(path);
+  if (!fi.exists()) return;
+  const QString full = QDir::cleanPath(fi.absoluteFilePath());
+  if (fi.isDir()) {
+    showInFirstList(full, {});
+    return;
+  }
+  const QString folder = QDir::cleanPath(fi.absolutePath());
+  showInFirstList(folder, fi.fileName());
+  // An archive the list enters by a double click (a tar, 7z, iso, ...; not a zip, which the Zip tab shows)
+  // opens as a folder.
+  if (fi.isFile() && !state.ZipAddMode && TArchiveFolders::opensAsFolder(fi.fileName()) &&
+      PTShellList1->enterArchive(full))
+    return;
+  // Shown as a click shows it, also with the viewers disabled: the user asked for this file.
+  state.CurrentFolder = folder;
+  state.CurrentName = fi.fileName();
+  state.CurrentExt = viewers::extensionOf(state.CurrentName);
+  state.CurrentFile = full;
+  listPick_.clear();  // it came from outside the list: a refill keeps it
+  if (!fi.isFile() || state.ZipAddMode) return;
+  setTitle(browser::titleFor(full));
+  GetTheFile();
+}
+
+void TTarn::showInFirstList(const QString &folder, const QString &name) {
+  if (PTShellTree1->SelectedPath() != folder) PTShellTree1->SelectPath(folder);
+  if (PTShellList1->FolderPath() != folder) PTShellList1->setFolderPath(folder);  // out of an archive folder too
+  if (name.isEmpty()) return;
+  if (!PTShellList1->model()->isLoading() && PTShellList1->model()->rowOfName(name) >= 0) {
+    PTShellList1->selectName(name);
+    return;
+  }
+  // Once the list has it: the fill that is under way, or the next one.
+  auto *conn = new QMetaObject::Connection;
+  *conn = connect(PTShellList1, &TPTShellList::OnFillComplete, this, [this, conn, folder, name] {
+    disconnect(*conn);
+    delete conn;
+    if (PTShellList1->FolderPath() == folder) PTShellList1->selectName(name);
+  });
+}
+
+void TTarn::openFromAnotherStart(const QStringList &paths) {
+  const QString named = commandline::target(paths);
+  if (isMinimized()) showNormal();
+  raise();
+  activateWindow();
+  if (!named.isEmpty()) openPath(named);
 }
 
 bool TTarn::LoadEditorFile(const QString &path) { return EditorTab->LoadFile(path); }
