@@ -386,6 +386,7 @@ class TTarn : public QMainWindow {
   bool secondPairShown() const;
   // The first pair shows `folder`; `name`, when given, is selected in the list once listed.
   void showInFirstList(const QString &folder, const QString &name);
+  QMetaObject::Connection selectWhenListed_;
   QMenu *fileMenu_ = nullptr, *editorMenu_ = nullptr, *miscMenu_ = nullptr, *optionsMenu_ = nullptr, *toolsMenu_ = nullptr,
         *viewMenu_ = nullptr, *helpMenu_ = nullptr, *tarnwickMenu_ = nullptr;
   QList<QAction *> secondViewItems_;  // the second list's four view items, tagged 0..3

@@ -125,16 +125,15 @@ void TTarn::openPath(const QString &path) {
 void TTarn::showInFirstList(const QString &folder, const QString &name) {
   if (PTShellTree1->SelectedPath() != folder) PTShellTree1->SelectPath(folder);
   if (PTShellList1->FolderPath() != folder) PTShellList1->setFolderPath(folder);  // out of an archive folder too
+  disconnect(selectWhenListed_);  // an earlier name waiting for its list is forgotten
   if (name.isEmpty()) return;
   if (!PTShellList1->model()->isLoading() && PTShellList1->model()->rowOfName(name) >= 0) {
     PTShellList1->selectName(name);
     return;
   }
   // Once the list has it: the fill that is under way, or the next one.
-  auto *conn = new QMetaObject::Connection;
-  *conn = connect(PTShellList1, &TPTShellList::OnFillComplete, this, [this, conn, folder, name] {
-    disconnect(*conn);
-    delete conn;
+  selectWhenListed_ = connect(PTShellList1, &TPTShellList::OnFillComplete, this, [this, folder, name] {
+    disconnect(selectWhenListed_);
     if (PTShellList1->FolderPath() == folder) PTShellList1->selectName(name);
   });
 }

@@ -55,10 +55,9 @@ class PaletteFollower : public QObject {
   using QObject::QObject;
   bool eventFilter(QObject *watched, QEvent *e) override {
     // After QScintilla's own handling of the change, which sets colours of its own.
-    if (e->type() == QEvent::PaletteChange) {
-      auto *edit = static_cast<TLEdit *>(watched);
-      QTimer::singleShot(0, edit, [edit] { applyPlainColours(edit); });
-    }
+    if (e->type() == QEvent::PaletteChange)
+      if (auto *edit = qobject_cast<TLEdit *>(watched))
+        QTimer::singleShot(0, edit, [edit] { applyPlainColours(edit); });
     return false;
   }
 };
