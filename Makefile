@@ -1,13 +1,14 @@
 # make run: install what is missing, build and start Tarnwick.
 # make test: install what is missing, build and run every test.
 # make test-sanitize: the same tests built with AddressSanitizer and UndefinedBehaviorSanitizer.
+# make deb: the Debian package of the normal build (CPack), build/tarnwick_VERSION_ARCH.deb.
 BUILD ?= build
 SAN_BUILD ?= build-sanitize
 JOBS ?= $(shell nproc)
 # Looked up when a rule runs, after deps may have installed it.
 CCACHE = $(shell command -v ccache 2>/dev/null)
 
-.PHONY: all deps configure build run test test-sanitize bench install clean
+.PHONY: all deps configure build run test test-sanitize bench install deb clean
 
 all: build
 
@@ -44,6 +45,10 @@ test-sanitize: deps $(SAN_BUILD)/build.ninja
 
 install: build
 	cmake --install $(BUILD) --prefix $(or $(PREFIX),$(HOME)/.local)
+
+deb: build
+	cd $(BUILD) && cpack -G DEB
+	@ls $(BUILD)/tarnwick_*.deb
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD)

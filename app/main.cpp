@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <algorithm>
+#include "app/commandline.h"
 #include "app/justoneask.h"
 #include "app/splash.h"
 #include "app/layouts.h"
@@ -14,6 +15,7 @@
 #include "controls/shelllist.h"
 #include "controls/shelltree.h"
 #include "platform/endsignals.h"
+#include "platform/instancechannel.h"
 #include <QElapsedTimer>
 
 static bool haveDisplay() {
@@ -89,17 +91,23 @@ int main(int argc, char **argv) {
   app.processEvents();
   QApplication::setApplicationName(QStringLiteral("Tarnwick"));
   QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
+  QGuiApplication::setDesktopFileName(QStringLiteral("tarnwick"));  // the menu entry: its icon and name on Wayland
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/tarnwick.svg")));
 
   // A second copy refused at the question ends at once: going on would let it delete files the
-  // running copy uses (the zip view file).
-  TJustOneAsk justOne(QFileInfo(QCoreApplication::applicationFilePath()).fileName());
+  // running copy uses (the zip view file). It hands the running copy the folder or file it was given.
+  // --new-window opens another copy without asking.
+  const commandline::Arguments args = commandline::parse(app.arguments().mid(1));
+  const QString programName = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+  TJustOneAsk justOne(programName, args.newWindow ? TJustOneAsk::Asker([] { return true; }) : TJustOneAsk::Asker());
   if (!justOne.proceed() || endRequested) {
     delete splash;
+    const QString named = commandline::target(args.paths);
+    if (!endRequested && !named.isEmpty() && !platform::sendToRunningInstance(programName, {named}))
+      std::fprintf(stderr, "Tarnwick: the running copy did not take %s.\n", qPrintable(named));
     return 0;
   }
-  QStringList args = app.arguments().mid(1);
-  main = new TTarn(args);
+  main = new TTarn(args.paths);
   delete splash;
   if (endRequested) {  // during a question of the start-up: the loop that would answer it has ended
     main->endSession();
@@ -109,6 +117,15 @@ int main(int argc, char **argv) {
   main->setAttribute(Qt::WA_DeleteOnClose);
   main->show();
   QTimer::singleShot(0, main, [main] { if (main) main->FormShow(); });
+  // The copy that holds the lock takes what later starts hand over.
+  platform::InstanceServer channel(programName);
+  if (justOne.createdMutex()) {
+    QObject::connect(&channel, &platform::InstanceServer::received, main, [main](const QStringList &paths) {
+      if (main) main->openFromAnotherStart(paths);
+    });
+    if (!channel.listen())
+      std::fprintf(stderr, "Tarnwick: later starts cannot hand over their folders (%s).\n", qPrintable(channel.path()));
+  }
   if (qEnvironmentVariableIsSet("TARNWICK_BENCH_STARTUP")) benchStartup(main);
   const int rc = app.exec();
   delete main.data();  // ended by a signal, the window was not closed: its windows and files go now

@@ -238,6 +238,12 @@ class TTarn : public QMainWindow {
   void AutoStartClick();
   void CloseMitmClick();
   void FormShow();
+  // A folder or file named on the command line or handed over by another start: a folder opens in the first
+  // list; a file opens its folder there with the file selected, and shows in its viewer as a click shows it.
+  void openPath(const QString &path);
+  // Arguments handed over by a second start (platform/instancechannel): the window comes forward and opens
+  // what they name (commandline::target).
+  void openFromAnotherStart(const QStringList &paths);
   // The desktop ends the program (a logout: SIGTERM or SIGHUP): the window ends as closing does, but asks
   // nothing, since nobody is there to answer. Open questions are cancelled, settings are saved as on exit,
   // and the user's documents are neither saved nor touched: text not yet saved is kept in the recovery
@@ -391,6 +397,9 @@ class TTarn : public QMainWindow {
   // A click on a member of an archive folder: its copy in a private folder goes to the viewers.
   void showArchiveMember(int row);
   bool secondPairShown() const;
+  // The first pair shows `folder`; `name`, when given, is selected in the list once listed.
+  void showInFirstList(const QString &folder, const QString &name);
+  QMetaObject::Connection selectWhenListed_;
   QMenu *fileMenu_ = nullptr, *editorMenu_ = nullptr, *miscMenu_ = nullptr, *optionsMenu_ = nullptr, *toolsMenu_ = nullptr,
         *viewMenu_ = nullptr, *helpMenu_ = nullptr, *tarnwickMenu_ = nullptr;
   QList<QAction *> secondViewItems_;  // the second list's four view items, tagged 0..3

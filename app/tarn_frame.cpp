@@ -40,6 +40,9 @@
 #include "formats/rtf/rtfcodec.h"
 #include "controls/tledit.h"
 #include "platform/ask.h"
+#include "app/commandline.h"
+#include "controls/archivefolders.h"
+#include "viewers/dispatch.h"
 
 void TTarn::FormCreate() {
   Reg.RootKey = TMyRegistry::kHKEY_CURRENT_USER;
@@ -50,7 +53,8 @@ void TTarn::FormCreate() {
   state.SpaceViewRequest = false;
   GetRegSettings();
   Date1->setDate(QDate::currentDate());
-  if (!args_.isEmpty() && QFileInfo(args_.first()).isDir()) state.StartFolder = QFileInfo(args_.first()).absoluteFilePath();
+  const QString named = commandline::target(args_);
+  if (QFileInfo(named).isDir()) state.StartFolder = named;
   PTShellTree1->SelectPath(state.StartFolder);
   if (!QFileInfo(state.StartFolder).isDir() || ::chdir(QFile::encodeName(state.StartFolder).constData()) != 0) {
     if (QFileInfo(state.StartFolder).isDir() == false) errno = ENOENT;
@@ -88,17 +92,65 @@ void TTarn::FormShow() {
   // A dual file manager opened at start-up was split before the window had its size: it takes the first
   // pair's split now.
   if (secondPairShown()) TLayouts::setPairStyle(PTSplitter2, PTSplitter1->orientation() == Qt::Horizontal, treePaneHeight);
-  if (!args_.isEmpty()) {
-    // A path with spaces may arrive unquoted as several arguments.
-    QString joined;
-    for (const QString &a : args_) joined += a + ' ';
-    while (joined.endsWith(' ')) joined.chop(1);
-    if (QFileInfo(joined).isFile()) {
-      Pc1->setCurrentWidget(EditorCmd);
-      LoadEditorFile(QFileInfo(joined).absoluteFilePath());
-    }
+  // A file named on the command line (a path with spaces may arrive unquoted as several arguments).
+  const QString named = commandline::target(args_);
+  // It opens in the text editor, whatever its type, as it always has; a file handed over by a later start
+  // (openFromAnotherStart) is shown by its viewer instead.
+  if (QFileInfo(named).isFile()) {
+    Pc1->setCurrentWidget(EditorCmd);
+    LoadEditorFile(named);
   }
   tellRecoveredText();
+}
+
+void TTarn::openPath(const QString &path) {
+  const QFileInfo fi(path);
+  if (!fi.exists()) return;
+  const QString full = QDir::cleanPath(fi.absoluteFilePath());
+  if (fi.isDir()) {
+    showInFirstList(full, {});
+    return;
+  }
+  const QString folder = QDir::cleanPath(fi.absolutePath());
+  showInFirstList(folder, fi.fileName());
+  // An archive the list enters by a double click (a tar, 7z, iso, ...; not a zip, which the Zip tab shows)
+  // opens as a folder.
+  if (fi.isFile() && !state.ZipAddMode && TArchiveFolders::opensAsFolder(fi.fileName()) &&
+      PTShellList1->enterArchive(full))
+    return;
+  // Shown as a click shows it, also with the viewers disabled: the user asked for this file.
+  state.CurrentFolder = folder;
+  state.CurrentName = fi.fileName();
+  state.CurrentExt = viewers::extensionOf(state.CurrentName);
+  state.CurrentFile = full;
+  listPick_.clear();  // it came from outside the list: a refill keeps it
+  if (!fi.isFile() || state.ZipAddMode) return;
+  setTitle(browser::titleFor(full));
+  GetTheFile();
+}
+
+void TTarn::showInFirstList(const QString &folder, const QString &name) {
+  if (PTShellTree1->SelectedPath() != folder) PTShellTree1->SelectPath(folder);
+  if (PTShellList1->FolderPath() != folder) PTShellList1->setFolderPath(folder);  // out of an archive folder too
+  disconnect(selectWhenListed_);  // an earlier name waiting for its list is forgotten
+  if (name.isEmpty()) return;
+  if (!PTShellList1->model()->isLoading() && PTShellList1->model()->rowOfName(name) >= 0) {
+    PTShellList1->selectName(name);
+    return;
+  }
+  // Once the list has it: the fill that is under way, or the next one.
+  selectWhenListed_ = connect(PTShellList1, &TPTShellList::OnFillComplete, this, [this, folder, name] {
+    disconnect(selectWhenListed_);
+    if (PTShellList1->FolderPath() == folder) PTShellList1->selectName(name);
+  });
+}
+
+void TTarn::openFromAnotherStart(const QStringList &paths) {
+  const QString named = commandline::target(paths);
+  if (isMinimized()) showNormal();
+  raise();
+  activateWindow();
+  if (!named.isEmpty()) openPath(named);
 }
 
 bool TTarn::LoadEditorFile(const QString &path) { return EditorTab->LoadFile(path); }

@@ -173,6 +173,20 @@ bool TPTShellList::eventFilter(QObject *watched, QEvent *event) {
   return QStackedWidget::eventFilter(watched, event);
 }
 
+bool TPTShellList::enterArchive(const QString &path) {
+  // Read here, not on the list's reader, so that a damaged archive is reported before the list changes.
+  QString error;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const bool readable = TArchiveFolders::shared().listing(path, &error) != nullptr;
+  QApplication::restoreOverrideCursor();
+  if (!readable) {
+    ask::warning(this, QStringLiteral("Archive"), error);
+    return false;
+  }
+  setFolderPath(path);
+  return true;
+}
+
 void TPTShellList::openItem(int row) {
   if (row < 0 || row >= itemCount()) return;
   const TShellItem &it = item(row);
@@ -185,16 +199,7 @@ void TPTShellList::openItem(int row) {
     return;
   }
   if (!inArchive() && TArchiveFolders::opensAsFolder(it.name) && (!OnEnterArchive || OnEnterArchive(path))) {
-    // Read here, not on the list's reader, so that a damaged archive is reported before the list changes.
-    QString error;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const bool readable = TArchiveFolders::shared().listing(path, &error) != nullptr;
-    QApplication::restoreOverrideCursor();
-    if (!readable) {
-      ask::warning(this, QStringLiteral("Archive"), error);
-      return;
-    }
-    setFolderPath(path);
+    enterArchive(path);
     return;
   }
   if (inArchive()) return;  // members open with a single click, through their copy

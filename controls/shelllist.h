@@ -43,6 +43,9 @@ class TPTShellList : public QStackedWidget {
   // One folder up: out of an archive's root to the archive's own folder.
   void goUp();
   void RefreshList() { model_->refill(); }
+  // Shows the members of the archive file at `path`, as a double click on it does; a damaged or unreadable
+  // archive is reported and the list stays. True when it shows the members.
+  bool enterArchive(const QString &path);
 
   QString FileFilter() const { return model_->fileFilter(); }
   void setFileFilter(const QString &mask) { model_->setFileFilter(mask); }

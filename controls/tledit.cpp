@@ -28,6 +28,7 @@
 #include <Qsci/qscilexeryaml.h>
 #include <Qsci/qsciprinter.h>
 #include <QAccessible>
+#include <QTimer>
 #include <QAccessibleWidget>
 #include <QContextMenuEvent>
 #include <QFileDialog>
@@ -65,6 +66,26 @@ QAccessibleInterface *plainAccessibleFactory(const QString &key, QObject *object
     return new TLEditPlainAccessible(edit);
 }
 
+// Plain text takes the palette's colours, dark or light as the desktop's, also when the palette changes later;
+// the HTML colouring keeps its own.
+void applyPlainColours(TLEdit *edit) {
+  if (edit->HtmlHighlighting()) return;
+  edit->setPaper(edit->palette().color(QPalette::Base));
+  edit->setColor(edit->palette().color(QPalette::Text));
+}
+
+class PaletteFollower : public QObject {
+ public:
+  using QObject::QObject;
+  bool eventFilter(QObject *watched, QEvent *e) override {
+    // After QScintilla's own handling of the change, which sets colours of its own.
+    if (e->type() == QEvent::PaletteChange)
+      if (auto *edit = qobject_cast<TLEdit *>(watched))
+        QTimer::singleShot(0, edit, [edit] { applyPlainColours(edit); });
+    return false;
+  }
+};
+
 }  // namespace
 
 TLEdit::TLEdit(QWidget *parent) : QsciScintilla(parent), m_fileName(Untitled)
@@ -82,7 +103,8 @@ TLEdit::TLEdit(QWidget *parent) : QsciScintilla(parent), m_fileName(Untitled)
     applyFont();
     for (int margin = 0; margin < 5; ++margin)
         setMarginWidth(margin, 0);
-    setPaper(Qt::white);
+    applyPlainColours(this);
+    installEventFilter(new PaletteFollower(this));
     setAutoIndent(true);
     setIndentationsUseTabs(true);  // the Tab key inserts a tab
     setTabWidth(m_tabStopSize);
@@ -317,8 +339,7 @@ void TLEdit::SetHtmlHighlighting(bool on)
         delete m_htmlLexer;
         m_htmlLexer = nullptr;
         applyFont();
-        setPaper(Qt::white);
-        setColor(Qt::black);
+        applyPlainColours(this);
         return;
     }
     m_htmlLexer = new QsciLexerHTML(this);

@@ -18,6 +18,7 @@ pkgs=(
   fusefat dosfstools exfatprogs exfat-fuse fuse dbus-daemon
   libssh-dev openssh-server openssh-client
   libarchive-dev rsync
+  dpkg-dev file lintian desktop-file-utils appstream
 )
 missing=()
 for p in "${pkgs[@]}"; do

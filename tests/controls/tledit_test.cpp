@@ -18,6 +18,7 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <Qsci/qscilexer.h>
 #include "controls/tledit.h"
 #include "controls/tleditfind.h"
 #include "tests/common/testenv.h"
@@ -371,6 +372,37 @@ TEST_F(Editor, PropertiesTabsWrapAndGoToLine) {
   edit.ToggleBookmark();
   edit.LoadFile(file("next.txt", "x\ny\n"));
   EXPECT_EQ(edit.BookmarkLine(), 0);
+}
+
+// A dark desktop palette once left the editor white with the palette's light text on it, so nothing could be
+// read: plain text takes the palette's colours, also when the palette changes later and after HTML colouring
+// (which keeps its own black and blue on white).
+TEST_F(Editor, PlainTextFollowsTheDesktopPalette) {
+  QPalette dark = edit.palette();
+  dark.setColor(QPalette::Base, QColor(0x20, 0x20, 0x20));
+  dark.setColor(QPalette::Text, QColor(0xe0, 0xe0, 0xe0));
+  edit.setPalette(dark);
+  EXPECT_TRUE(testenv::waitFor([&] { return edit.paper() == QColor(0x20, 0x20, 0x20); }));
+  EXPECT_EQ(edit.color(), QColor(0xe0, 0xe0, 0xe0));
+  edit.SetHtmlHighlighting(true);
+  EXPECT_EQ(edit.lexer()->defaultPaper(), QColor(Qt::white));
+  EXPECT_EQ(edit.lexer()->defaultColor(), QColor(Qt::black));
+  edit.SetHtmlHighlighting(false);
+  EXPECT_EQ(edit.paper(), QColor(0x20, 0x20, 0x20));
+  EXPECT_EQ(edit.color(), QColor(0xe0, 0xe0, 0xe0));
+  TLEdit fresh;  // a new editor under a dark application palette
+  QPalette appDark = QApplication::palette();
+  const QPalette saved = appDark;
+  appDark.setColor(QPalette::Base, Qt::black);
+  appDark.setColor(QPalette::Text, Qt::white);
+  QApplication::setPalette(appDark);
+  TLEdit later;
+  EXPECT_EQ(later.paper(), QColor(Qt::black));
+  EXPECT_EQ(later.color(), QColor(Qt::white));
+  EXPECT_TRUE(testenv::waitFor([&] { return fresh.color() == QColor(Qt::white); }));  // made before: follows
+  EXPECT_EQ(fresh.paper(), QColor(Qt::black));
+  QApplication::setPalette(saved);
+  EXPECT_TRUE(testenv::waitFor([&] { return later.color() == saved.color(QPalette::Text); }));
 }
 
 TEST(TLEditStatic, Utf8Validation) {

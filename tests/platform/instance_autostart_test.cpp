@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <QFile>
 #include "platform/autostart.h"
+#include "platform/instancechannel.h"
 #include "platform/instancelock.h"
+#include <QFileInfo>
 #include "platform/volumes.h"
 #include <QProcess>
 #include "tests/common/testenv.h"
@@ -17,6 +19,51 @@ TEST(InstanceLock, SecondHolderOfTheSameNameIsRefusedUntilTheFirstGoes) {
   first.reset();
   platform::InstanceLock third("tarnwick");
   EXPECT_TRUE(third.tryLock());
+}
+
+namespace {
+// A later start in a process of its own (tests/platform/instance_probe.cpp); its exit code, -1 when it hung.
+int handOver(const QString &name, const QStringList &arguments, QStringList *received,
+             platform::InstanceServer *server) {
+  QProcess p;
+  if (server)
+    QObject::connect(server, &platform::InstanceServer::received, &p,
+                     [received](const QStringList &a) { *received = a; });
+  p.start(testenv::binDir() + "/instance_probe", QStringList{name} + arguments);
+  // The server answers on this event loop, so the loop runs while the probe waits.
+  if (!testenv::waitFor([&] { return p.state() == QProcess::NotRunning && (!server || !received->isEmpty()); },
+                        15000)) {
+    p.kill();
+    p.waitForFinished();
+    return -1;
+  }
+  return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+}  // namespace
+
+TEST(InstanceChannel, ALaterStartHandsItsArgumentsToTheRunningCopy) {
+  platform::InstanceServer server("tarnwick-chan");
+  EXPECT_EQ(server.path(), testenv::root() + "/runtime/tarnwick-chan.socket");
+  ASSERT_TRUE(server.listen());
+  QStringList received;
+  EXPECT_EQ(handOver("tarnwick-chan", {"/some folder/with blanks", "/ä/ö.txt"}, &received, &server), 0);
+  EXPECT_EQ(received, (QStringList{"/some folder/with blanks", "/ä/ö.txt"}));
+  // The socket is the user's alone.
+  EXPECT_FALSE(QFileInfo(server.path()).permissions() & (QFileDevice::ReadOther | QFileDevice::WriteOther));
+  // Another name does not reach this copy.
+  EXPECT_EQ(handOver("tarnwick-other", {"/x"}, nullptr, nullptr), 1);
+}
+
+TEST(InstanceChannel, NoRunningCopyMeansNoHandOverAndALeftSocketIsReplaced) {
+  EXPECT_EQ(handOver("tarnwick-none", {"/x"}, nullptr, nullptr), 1);
+  // A copy that died left its socket file: the next holder of the lock listens there all the same.
+  testenv::writeFile(platform::instanceChannelPath("tarnwick-left"), "");
+  EXPECT_EQ(handOver("tarnwick-left", {"/x"}, nullptr, nullptr), 1);
+  platform::InstanceServer server("tarnwick-left");
+  ASSERT_TRUE(server.listen());
+  QStringList received;
+  EXPECT_EQ(handOver("tarnwick-left", {"/y"}, &received, &server), 0);
+  EXPECT_EQ(received, QStringList{"/y"});
 }
 
 TEST(Autostart, TurningOnWritesTheProgramPathAndOffRemovesIt) {
