@@ -103,23 +103,22 @@ unset WAYLAND_DISPLAY QT_QPA_PLATFORMTHEME SESSION_MANAGER
 export QT_QPA_PLATFORM=xcb QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu"
 [ "$(id -u)" -ne 0 ] || export QTWEBENGINE_DISABLE_SANDBOX=1  # Chromium's sandbox refuses root
 docs="$work/docs"
-mkdir -p "$docs/second" "$docs/third"
+mkdir -p "$docs/third"
 printf '<html><body><h1>Installed</h1></body></html>\n' > "$docs/page.html"
 exe="$root/usr/bin/tarnwick"
 
 t0=$SECONDS
-"$exe" "$docs/page.html" > "$work/first.log" 2>&1 &
+"$exe" "$docs" > "$work/first.log" 2>&1 &
 first=$!; pids+=($first); logs+=("$work/first.log")
-until_ok 30 xdotool search --name "^Tarnwick - $docs/page.html" || fail "no main window showing the page"
+until_ok 30 xdotool search --name "^Tarnwick - $docs\$" || fail "no main window on the folder named"
 echo "main window up in $((SECONDS - t0)) s"
-until_ok 20 grep -q "$root/usr/lib/tarnwick/libtarnwick_htmlengine.so" "/proc/$first/maps" ||
-  fail "the installed HTML engine module was not loaded"
 grep -q "$root/usr/lib/tarnwick/libtarnconv_word.so" "$XDG_CONFIG_HOME/tarnwick/registry.ini" ||
   fail "the installed converters were not registered"
 until_ok 10 test -S "$XDG_RUNTIME_DIR/tarnwick.socket" || fail "the running copy does not listen for later starts"
 
-# A second start asks the single-instance question; No (the default button, Return) hands its folder over.
-"$exe" "$docs/second" > "$work/second.log" 2>&1 &
+# A second start asks the single-instance question; No (the default button, Return) hands its file over, and
+# the running copy shows the page through the installed HTML engine.
+"$exe" "$docs/page.html" > "$work/second.log" 2>&1 &
 second=$!; pids+=($second); logs+=("$work/second.log")
 answered=0
 for _ in $(seq 1 150); do
@@ -131,7 +130,9 @@ for _ in $(seq 1 150); do
 done
 ends "$second" 10
 [ "$rc" = 0 ] || fail "the second start ended with $rc (answered: $answered)"
-until_ok 10 xdotool search --name "^Tarnwick - $docs/second\$" || fail "the running copy did not open the handed folder"
+until_ok 20 xdotool search --name "^Tarnwick - $docs/page.html" || fail "the running copy did not show the handed page"
+until_ok 20 grep -q "$root/usr/lib/tarnwick/libtarnwick_htmlengine.so" "/proc/$first/maps" ||
+  fail "the installed HTML engine module was not loaded"
 alive "$first" || fail "the running copy ended"
 
 # --new-window: another copy at once, without the question.
