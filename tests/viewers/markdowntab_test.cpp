@@ -69,7 +69,8 @@ TEST(MarkdownTab, RendersWithPicturesFromItsFolderOnlyAndFollowsLinksOnlyWhenAsk
   EXPECT_FALSE(tab.View->toPlainText().contains("*text*"));
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&tab));
   EXPECT_EQ(shownPictures(tab.View), QStringList{"here.png"});
-  EXPECT_GE(tab.View->refusedCount(), 3);  // the three local pictures outside, refused once each: the document keeps a refusal
+  EXPECT_GE(tab.View->refusedCount(),
+            3);  // the three local pictures outside, refused once each: the document keeps a refusal
   EXPECT_FALSE(server.waitForNewConnection(0)) << "the document reached the network";
 
   // A click on a link goes nowhere; "Open Link" from the pop-up menu does.
