@@ -160,6 +160,10 @@ TEST(MediaClicksOnXServer, TheClickSequencesSurvive) {
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("DISPLAY", ":" + QString::fromLatin1(number.trimmed()));
   env.insert("QT_QPA_PLATFORM", "xcb");
+  // libxkbcommon-x11 passes strndup names that end at their bound, not at a NUL: the sanitizers' strict string
+  // checks count that against the child, though the read is the library's and stays in bounds.
+  if (env.contains("ASAN_OPTIONS"))
+    env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS").replace("strict_string_checks=1", "strict_string_checks=0"));
   child.setProcessEnvironment(env);
   child.setProcessChannelMode(QProcess::MergedChannels);
   child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=MediaClicks.*"});
