@@ -52,8 +52,9 @@ TBrowserPair makeBrowserPair(QWidget *parent, const TBrowserPairNames &n) {
   hdr->addStretch(1);
   p.tree = new TPTShellTree(upper);
   p.tree->setObjectName(n.tree);
-  p.tree->setStatusTip(QStringLiteral(
-      "Highlight a drive or folder and click right hand mouse button for system options - Find File, Explore, Format Disk etc."));
+  p.tree->setStatusTip(
+      QStringLiteral("Highlight a drive or folder and click right hand mouse button for system options - Find File, "
+                     "Explore, Format Disk etc."));
   // The split positions the layouts ask for hold even where the panes' own hints want more room (the
   // drive combo, the status panels): those are clipped rather than pushing the split bar.
   p.tree->setMinimumSize(40, 30);

@@ -36,9 +36,7 @@ static void benchStartup(TTarn *w) {
   auto *last = new QElapsedTimer;
   auto *maxStall = new qint64(0);
   last->start();
-  QObject::connect(tick, &QTimer::timeout, w, [last, maxStall] {
-    *maxStall = std::max(*maxStall, last->restart());
-  });
+  QObject::connect(tick, &QTimer::timeout, w, [last, maxStall] { *maxStall = std::max(*maxStall, last->restart()); });
   tick->start(5);
   const QString second = qEnvironmentVariable("TARNWICK_BENCH_DUAL");
   if (!second.isEmpty()) {
@@ -50,7 +48,8 @@ static void benchStartup(TTarn *w) {
   };
   auto *reported = new bool(false);
   const auto report = [w, maxStall, second, complete, reported] {
-    if (*reported || !complete(w->PTShellList1, {}) || (!second.isEmpty() && !complete(w->PTShellList2, second))) return;
+    if (*reported || !complete(w->PTShellList1, {}) || (!second.isEmpty() && !complete(w->PTShellList2, second)))
+      return;
     *reported = true;
     QTimer::singleShot(0, w, [w, maxStall, second] {
       w->repaint();
@@ -69,8 +68,10 @@ int main(int argc, char **argv) {
   // First of all, so that a logout during start-up is not lost.
   platform::EndSignals::install();
   if (!haveDisplay()) {
-    std::fprintf(stderr, "Tarnwick needs a graphical display, but none was found (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
-                         "Start it from a desktop session, or set QT_QPA_PLATFORM=offscreen for a window that is not shown.\n");
+    std::fprintf(
+        stderr,
+        "Tarnwick needs a graphical display, but none was found (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+        "Start it from a desktop session, or set QT_QPA_PLATFORM=offscreen for a window that is not shown.\n");
     return 1;
   }
   QApplication app(argc, argv);
@@ -116,7 +117,9 @@ int main(int argc, char **argv) {
   }
   main->setAttribute(Qt::WA_DeleteOnClose);
   main->show();
-  QTimer::singleShot(0, main, [main] { if (main) main->FormShow(); });
+  QTimer::singleShot(0, main, [main] {
+    if (main) main->FormShow();
+  });
   // The copy that holds the lock takes what later starts hand over.
   platform::InstanceServer channel(programName);
   if (justOne.createdMutex()) {

@@ -125,8 +125,8 @@ TTarn::TTarn(const QStringList &args, QWidget *parent)
   setupFtp();
   // A screen reader names a button by its accessible name, which a button that shows only an icon lacks:
   // its hint names it.
-  for (QToolButton *b : {DosBut, TreeBut, DualBut, Calculator, FindFiles, DeleteBtn, LargeIconsBtn, SmallIconsBtn, ListBtn,
-                         DetailsBtn, NewDir, ShowProperties, MapDisk, DiscMap}) {
+  for (QToolButton *b : {DosBut, TreeBut, DualBut, Calculator, FindFiles, DeleteBtn, LargeIconsBtn, SmallIconsBtn,
+                         ListBtn, DetailsBtn, NewDir, ShowProperties, MapDisk, DiscMap}) {
     b->setAccessibleName(b->toolTip());
     if (b->statusTip() != b->toolTip()) b->setAccessibleDescription(b->statusTip());
   }
@@ -217,8 +217,8 @@ void TTarn::buildToolBar() {
   button(FindFiles, "FindFiles", QStyle::SP_FileDialogContentsView, "Find files or folders");
   button(DeleteBtn, "DeleteBtn", QStyle::SP_TrashIcon, "Delete selected file(s)");
   PTGroup1->addSeparator();
-  const QStyle::StandardPixmap viewIcons[] = {QStyle::SP_DesktopIcon, QStyle::SP_FileDialogInfoView, QStyle::SP_FileDialogListView,
-                                              QStyle::SP_FileDialogDetailedView};
+  const QStyle::StandardPixmap viewIcons[] = {QStyle::SP_DesktopIcon, QStyle::SP_FileDialogInfoView,
+                                              QStyle::SP_FileDialogListView, QStyle::SP_FileDialogDetailedView};
   QToolButton **viewBtns[] = {&LargeIconsBtn, &SmallIconsBtn, &ListBtn, &DetailsBtn};
   const char *viewNames[] = {"LargeIconsBtn", "SmallIconsBtn", "ListBtn", "DetailsBtn"};
   for (int tag = 0; tag < 4; ++tag) {
@@ -251,9 +251,8 @@ void TTarn::buildToolBar() {
   Edit2->setStatusTip(Edit2->toolTip());
   Edit2->setContextMenuPolicy(Qt::CustomContextMenu);
   Edit2->lineEdit()->setContextMenuPolicy(Qt::CustomContextMenu);
-  connect(Edit2->lineEdit(), &QWidget::customContextMenuRequested, this, [this](const QPoint &p) {
-    RefreshEdit2->popup(Edit2->lineEdit()->mapToGlobal(p));
-  });
+  connect(Edit2->lineEdit(), &QWidget::customContextMenuRequested, this,
+          [this](const QPoint &p) { RefreshEdit2->popup(Edit2->lineEdit()->mapToGlobal(p)); });
   connect(Edit2, QOverload<int>::of(&QComboBox::activated), this, [this] { Edit2Click(); });
   connect(Edit2->lineEdit(), &QLineEdit::returnPressed, this, [this] { Edit2Click(); });
   PTGroup1->addWidget(Edit2);

@@ -28,7 +28,7 @@ class TZipHost;
 namespace browser {
 class FileCommandHost;
 class TFileCommands;
-}
+}  // namespace browser
 
 class QAction;
 class QComboBox;
@@ -60,7 +60,10 @@ class TarnZipHost;
 class TPTShellCombo;
 class TPTShellList;
 class TPTShellTree;
-namespace platform { class MountWatcher; class RegStore; }
+namespace platform {
+class MountWatcher;
+class RegStore;
+}  // namespace platform
 
 class TTarn : public QMainWindow {
   Q_OBJECT
@@ -75,7 +78,8 @@ class TTarn : public QMainWindow {
   QToolBar *PTGroup1 = nullptr;
   QToolButton *DosBut = nullptr, *TreeBut = nullptr, *DualBut = nullptr, *Calculator = nullptr, *FindFiles = nullptr,
               *DeleteBtn = nullptr, *LargeIconsBtn = nullptr, *SmallIconsBtn = nullptr, *ListBtn = nullptr,
-              *DetailsBtn = nullptr, *NewDir = nullptr, *ShowProperties = nullptr, *MapDisk = nullptr, *DiscMap = nullptr;
+              *DetailsBtn = nullptr, *NewDir = nullptr, *ShowProperties = nullptr, *MapDisk = nullptr,
+              *DiscMap = nullptr;
   QDateEdit *Date1 = nullptr;
   QComboBox *Edit2 = nullptr;
   QComboBox *Hcb1 = nullptr;
@@ -92,7 +96,8 @@ class TTarn : public QMainWindow {
   QWidget *Panel1 = nullptr;
   QLabel *Panel1Caption = nullptr;
   QTabWidget *Pc1 = nullptr;
-  QWidget *EditorCmd = nullptr, *ImageCmd = nullptr, *HtmlCmd = nullptr, *ZipManCmd = nullptr, *MediaCmd = nullptr, *ExcelCmd = nullptr;
+  QWidget *EditorCmd = nullptr, *ImageCmd = nullptr, *HtmlCmd = nullptr, *ZipManCmd = nullptr, *MediaCmd = nullptr,
+          *ExcelCmd = nullptr;
   TEditorTab *EditorTab = nullptr;
   TLEdit *LEdit1 = nullptr;
   // The Html tab (app/tarn_html.cpp) and its host adapter, declared first: the destructor deletes the tab.
@@ -400,8 +405,8 @@ class TTarn : public QMainWindow {
   // The first pair shows `folder`; `name`, when given, is selected in the list once listed.
   void showInFirstList(const QString &folder, const QString &name);
   QMetaObject::Connection selectWhenListed_;
-  QMenu *fileMenu_ = nullptr, *editorMenu_ = nullptr, *miscMenu_ = nullptr, *optionsMenu_ = nullptr, *toolsMenu_ = nullptr,
-        *viewMenu_ = nullptr, *helpMenu_ = nullptr, *tarnwickMenu_ = nullptr;
+  QMenu *fileMenu_ = nullptr, *editorMenu_ = nullptr, *miscMenu_ = nullptr, *optionsMenu_ = nullptr,
+        *toolsMenu_ = nullptr, *viewMenu_ = nullptr, *helpMenu_ = nullptr, *tarnwickMenu_ = nullptr;
   QList<QAction *> secondViewItems_;  // the second list's four view items, tagged 0..3
   QAction *HideFolders2 = nullptr;
   void FormCreate();

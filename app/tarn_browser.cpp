@@ -77,9 +77,8 @@ void TTarn::PTShellList1FillComplete() {
     if (PTShellList1->columnCount() > 2) {
       PTShellList1->setColumnWidth(2, savedColumnWidths_[2]);
       const int modified = savedColumnWidths_[3];
-      PTShellList1->setColumnWidth(3, programChosenModifiedWidth(modified)
-                                          ? qMax(modified, PTShellList1->modifiedColumnWidth())
-                                          : modified);
+      PTShellList1->setColumnWidth(
+          3, programChosenModifiedWidth(modified) ? qMax(modified, PTShellList1->modifiedColumnWidth()) : modified);
     }
     if (statusBarHidden()) return;
     if (PTShellList1->columnCaption(1) != QLatin1String("Size")) {
@@ -95,7 +94,8 @@ void TTarn::PTShellList1FillComplete() {
 void TTarn::updateSizePanels() {
   if (statusBarHidden()) return;
   sizePanels(PTShellList1, StatusBar2Panels);
-  if (secondPairShown() && PTShellList2->columnCaption(1) == QLatin1String("Size")) sizePanels(PTShellList2, StatusBar3Panels);
+  if (secondPairShown() && PTShellList2->columnCaption(1) == QLatin1String("Size"))
+    sizePanels(PTShellList2, StatusBar3Panels);
 }
 
 void TTarn::sizePanels(TPTShellList *list, QLabel *const panels[3]) {
@@ -202,7 +202,8 @@ void TTarn::RefreshExt1Click() {
   QString error;
   const bool existed = QFileInfo::exists(maskListFile());
   if (!browser::refreshMaskListFile(maskListFile(), entries, &error)) {
-    StatusBar1Panel->setText(QStringLiteral("The file mask list %1 could not be written: %2").arg(maskListFile(), error));
+    StatusBar1Panel->setText(
+        QStringLiteral("The file mask list %1 could not be written: %2").arg(maskListFile(), error));
   }
   if (existed) {
     const QString text = Edit2->currentText();
@@ -237,7 +238,8 @@ void TTarn::PTShellList1Click() {
   if (PTShellList1->inArchive()) return showArchiveMember(row);
   if (!state.ZipAddMode) setTitle(browser::titleFor(state.CurrentFile));
   if (!QFileInfo(state.CurrentFile).isDir() && !state.CurrentFolder.isEmpty() && !state.ZipAddMode) {
-    setTitle(browser::titleFor(state.CurrentFile) + ", " + PTShellList1->ItemSizeText(row) + ", " + PTShellList1->ItemModifiedText(row));
+    setTitle(browser::titleFor(state.CurrentFile) + ", " + PTShellList1->ItemSizeText(row) + ", " +
+             PTShellList1->ItemModifiedText(row));
     if (!checked("Cbox4") || state.SpaceViewRequest) {
       state.SpaceViewRequest = false;
       if (QFileInfo(state.CurrentFile).isFile()) GetTheFile();

@@ -22,10 +22,11 @@ class TarnDbfHost final : public TDbfHost {
   void showMessage(QWidget *owner, const QString &text) override {
     ask::information(owner, QCoreApplication::applicationName(), text);
   }
-  QString saveFileName(QWidget *owner, const QString &folder, const QString &name, const QStringList &filters, int selected) override {
+  QString saveFileName(QWidget *owner, const QString &folder, const QString &name, const QStringList &filters,
+                       int selected) override {
     QString chosenFilter = filters.value(selected);
-    return QFileDialog::getSaveFileName(owner, QStringLiteral("Save As"), QDir(folder).filePath(name), filters.join(QStringLiteral(";;")),
-                                        &chosenFilter);
+    return QFileDialog::getSaveFileName(owner, QStringLiteral("Save As"), QDir(folder).filePath(name),
+                                        filters.join(QStringLiteral(";;")), &chosenFilter);
   }
   PrintChoice printDialog(QWidget *owner, QPrinter &printer, int &fromPage, int &toPage) override {
     QPrintDialog dlg(&printer, owner);

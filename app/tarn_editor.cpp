@@ -24,8 +24,9 @@ class TarnEditorHost final : public TEditorHost {
     if (QAction *a = w.item(QStringLiteral("WordWrap"))) a->setChecked(on);
   }
   void showLineEndStyle(TLineEndStyle style) override {
-    const QString chosen = style == TLineEndStyle::Mac ? QStringLiteral("Mac1")
-                           : style == TLineEndStyle::Unix ? QStringLiteral("Unix1") : QStringLiteral("MsDosWin1");
+    const QString chosen = style == TLineEndStyle::Mac    ? QStringLiteral("Mac1")
+                           : style == TLineEndStyle::Unix ? QStringLiteral("Unix1")
+                                                          : QStringLiteral("MsDosWin1");
     for (const char *n : {"MsDosWin1", "Mac1", "Unix1"})
       if (QAction *a = w.item(QLatin1String(n))) a->setChecked(chosen == QLatin1String(n));
   }

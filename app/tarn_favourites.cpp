@@ -58,8 +58,10 @@ class FolderDialog : public QFileDialog {
   QString chosen() const { return chosen_.isEmpty() ? selectedFiles().value(0) : chosen_; }
   void accept() override {
     chosen_ = typedFolder();
-    if (chosen_.isEmpty()) QFileDialog::accept();
-    else QDialog::accept();
+    if (chosen_.isEmpty())
+      QFileDialog::accept();
+    else
+      QDialog::accept();
   }
 
  protected:
@@ -171,7 +173,8 @@ void TTarn::Hcb1Click() {
   }
   const QString path = Hcb1->currentText();
   if (path.isEmpty()) return;
-  if (QFileInfo(path).isDir()) activeTree()->SelectPath(path);
+  if (QFileInfo(path).isDir())
+    activeTree()->SelectPath(path);
   else
     ask::information(this, QStringLiteral("Tarnwick"), QStringLiteral("Folder does not exist"));
 }

@@ -91,7 +91,8 @@ void TTarn::FormShow() {
   PTSplitter1->setSizes({treePaneHeight, qMax(0, height - treePaneHeight - PTSplitter1->handleWidth())});
   // A dual file manager opened at start-up was split before the window had its size: it takes the first
   // pair's split now.
-  if (secondPairShown()) TLayouts::setPairStyle(PTSplitter2, PTSplitter1->orientation() == Qt::Horizontal, treePaneHeight);
+  if (secondPairShown())
+    TLayouts::setPairStyle(PTSplitter2, PTSplitter1->orientation() == Qt::Horizontal, treePaneHeight);
   // A file named on the command line (a path with spaces may arrive unquoted as several arguments).
   const QString named = commandline::target(args_);
   // It opens in the text editor, whatever its type, as it always has; a file handed over by a later start
@@ -174,7 +175,8 @@ void TTarn::closeEvent(QCloseEvent *e) {
     e->ignore();
     return;
   }
-  if (!THexForm::closeInstance() || !TRichForm::closeAll(this) || !closeDbfWindows() || !EditorTab->QueryClose() || !HtmlTab->QueryClose()) {  // the user wanted to save but nothing was saved: keep the window
+  if (!THexForm::closeInstance() || !TRichForm::closeAll(this) || !closeDbfWindows() || !EditorTab->QueryClose() ||
+      !HtmlTab->QueryClose()) {  // the user wanted to save but nothing was saved: keep the window
     e->ignore();
     return;
   }
@@ -255,15 +257,19 @@ bool TTarn::event(QEvent *e) {
 bool TTarn::eventFilter(QObject *o, QEvent *e) {
   if (e->type() == QEvent::KeyPress && o == QApplication::focusWidget() && isAncestorOf(static_cast<QWidget *>(o))) {
     auto *k = static_cast<QKeyEvent *>(e);
-    if (k->key() == Qt::Key_Space && k->modifiers() == Qt::NoModifier && PTShellList1->hasListFocus() && !checked("DualFileManager1")) {
+    if (k->key() == Qt::Key_Space && k->modifiers() == Qt::NoModifier && PTShellList1->hasListFocus() &&
+        !checked("DualFileManager1")) {
       state.SpaceViewRequest = true;
       PTShellList1Click();
     }
     // The browser panes' own clipboard keys, as a file manager's lists have them: the focused pair is
     // the one they act on.
     const bool ctrl = k->modifiers() == Qt::ControlModifier;
-    const char *command = !ctrl ? nullptr
-                          : k->key() == Qt::Key_C ? "Copy1" : k->key() == Qt::Key_X ? "Move1" : k->key() == Qt::Key_V ? "Paste1" : nullptr;
+    const char *command = !ctrl                   ? nullptr
+                          : k->key() == Qt::Key_C ? "Copy1"
+                          : k->key() == Qt::Key_X ? "Move1"
+                          : k->key() == Qt::Key_V ? "Paste1"
+                                                  : nullptr;
     if (command) {
       for (int pair = 0; pair < 2; ++pair) {
         TPTShellList *list = pair ? PTShellList2 : PTShellList1;
@@ -276,17 +282,20 @@ bool TTarn::eventFilter(QObject *o, QEvent *e) {
       }
     }
     // Alt+F2 switches the HTML tab between page and source.
-    if (k->key() == Qt::Key_F2 && k->modifiers() == Qt::AltModifier && Pc1->isVisible() && Pc1->currentWidget() == HtmlCmd) {
+    if (k->key() == Qt::Key_F2 && k->modifiers() == Qt::AltModifier && Pc1->isVisible() &&
+        Pc1->currentWidget() == HtmlCmd) {
       HtmlTab->GoToHtml();
       return true;
     }
   }
   // A click on the empty space of a list is a click on the list too (the views report only clicks on an
   // item): in the dual file manager it makes that pair the target, title included.
-  if (e->type() == QEvent::MouseButtonRelease && secondPairShown() && static_cast<QMouseEvent *>(e)->button() == Qt::LeftButton) {
+  if (e->type() == QEvent::MouseButtonRelease && secondPairShown() &&
+      static_cast<QMouseEvent *>(e)->button() == Qt::LeftButton) {
     for (TPTShellList *list : {PTShellList1, PTShellList2}) {
       QAbstractItemView *view = list->currentView();
-      if (o != view->viewport() || view->indexAt(static_cast<QMouseEvent *>(e)->position().toPoint()).isValid()) continue;
+      if (o != view->viewport() || view->indexAt(static_cast<QMouseEvent *>(e)->position().toPoint()).isValid())
+        continue;
       // After the view has taken the release: it clears the selection then.
       QMetaObject::invokeMethod(this, list == PTShellList1 ? &TTarn::PTShellList1Click : &TTarn::PTShellList2Click,
                                 Qt::QueuedConnection);

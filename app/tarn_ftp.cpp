@@ -119,7 +119,8 @@ void TTarn::setupFtp() {
     QAction *a = item(QLatin1String(name));
     connect(a, &QAction::triggered, this, [this, a] { FtpClient1Click(a); });
   }
-  item("FtpClient1")->setStatusTip(QStringLiteral("Opens up an FTP client for Uploading/Downloading files from a server"));
+  item("FtpClient1")
+      ->setStatusTip(QStringLiteral("Opens up an FTP client for Uploading/Downloading files from a server"));
 }
 
 void TTarn::FtpClient1Click(QObject *sender) {

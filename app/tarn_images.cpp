@@ -43,7 +43,8 @@ class TarnImgHost final : public TImgHost {
   QString openImageFile(QWidget *owner, const QString &title, const QString &folder, const QString &filter) override {
     return imagedlg::openImage(owner, title, folder, filter);
   }
-  QString saveImageFile(QWidget *owner, const QString &title, const QString &startName, const QString &filter) override {
+  QString saveImageFile(QWidget *owner, const QString &title, const QString &startName,
+                        const QString &filter) override {
     return QFileDialog::getSaveFileName(owner, title, startName, filter, nullptr, QFileDialog::DontUseNativeDialog);
   }
   void showError(QWidget *owner, const QString &text) override {

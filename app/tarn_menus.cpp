@@ -218,7 +218,7 @@ void TTarn::buildMenusFromTable() {
       case Bar:
       case Sub:
       case Popup: {
-        QMenu *m = r.kind == Bar ? menuBar()->addMenu(QString::fromUtf8(r.caption))
+        QMenu *m = r.kind == Bar   ? menuBar()->addMenu(QString::fromUtf8(r.caption))
                    : r.kind == Sub ? in->addMenu(QString::fromUtf8(r.caption))
                                    : new QMenu(this);
         if (*r.name) m->setObjectName(QString::fromUtf8(r.name));
@@ -227,12 +227,8 @@ void TTarn::buildMenusFromTable() {
         open << m;
         break;
       }
-      case End:
-        open.removeLast();
-        break;
-      case Sep:
-        in->addSeparator();
-        break;
+      case End: open.removeLast(); break;
+      case Sep: in->addSeparator(); break;
       case Item: {
         QAction *a = addItem(in, QString::fromUtf8(r.name), QString::fromUtf8(r.caption), QString::fromUtf8(r.key), {},
                              r.flags & Checkable, r.flags & Checked);
@@ -323,7 +319,11 @@ void TTarn::buildMenus() {
     item("Edit3")->setEnabled(exists);
   });
 
-  struct Hint { QToolButton *b; const char *shortHint; const char *longHint; };
+  struct Hint {
+    QToolButton *b;
+    const char *shortHint;
+    const char *longHint;
+  };
   const Hint hints[] = {
       {LargeIconsBtn, "Large Icons", "Displays items by using large icons."},
       {SmallIconsBtn, "Small Icons", "Displays items by using small icons."},

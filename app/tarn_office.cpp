@@ -29,8 +29,9 @@ class TarnOfficeHost final : public TOfficeHost {
       entries << parts[i] + QStringLiteral(" (") + patterns + ')';
     }
     QString chosen;
-    const QString file = QFileDialog::getOpenFileName(&w, QStringLiteral("Open"), folder, entries.join(QStringLiteral(";;")), &chosen,
-                                                      QFileDialog::DontUseNativeDialog);
+    const QString file =
+        QFileDialog::getOpenFileName(&w, QStringLiteral("Open"), folder, entries.join(QStringLiteral(";;")), &chosen,
+                                     QFileDialog::DontUseNativeDialog);
     *filterIndex = static_cast<int>(entries.indexOf(chosen)) + 1;
     return file;
   }
@@ -69,12 +70,15 @@ bool TTarn::officeLetsClose() {
   if (OfficeTab->isConverting()) {
     if (!closeAfterConversion_) {
       closeAfterConversion_ = true;
-      connect(OfficeTab, &TOfficeTab::conversionEnded, this, [this] {
-        QTimer::singleShot(0, this, [this] {
-          closeAfterConversion_ = false;
-          close();
-        });
-      }, Qt::SingleShotConnection);
+      connect(
+          OfficeTab, &TOfficeTab::conversionEnded, this,
+          [this] {
+            QTimer::singleShot(0, this, [this] {
+              closeAfterConversion_ = false;
+              close();
+            });
+          },
+          Qt::SingleShotConnection);
     }
     OfficeTab->abortConversion();
     return false;

@@ -31,7 +31,6 @@
 #include "viewers/dispatch.h"
 #include "viewers/editortab.h"
 
-
 bool TTarn::secondPairActive() const { return animate2 && !animate2->isHidden(); }
 
 TPTShellTree *TTarn::activeTree() const { return secondPairActive() ? PTShellTree2 : PTShellTree1; }
@@ -75,8 +74,8 @@ void TTarn::buildSecondPair() {
   RxSplitter1->setStretchFactor(2, 1);
   PTSplitter2->hide();
   PTSplitter2->setEnabled(false);
-  PTShellList2->setStatusTip(
-      QStringLiteral("Double click file to execute or run associated program, Right hand mouse button for menu options ..."));
+  PTShellList2->setStatusTip(QStringLiteral(
+      "Double click file to execute or run associated program, Right hand mouse button for menu options ..."));
 
   connect(PTShellTree2, &TPTShellTree::OnChange, this, &TTarn::PTShellTree2Change);
   connect(PTShellList2, &TPTShellList::OnChange, this, &TTarn::PTShellList2Change);
@@ -104,8 +103,14 @@ void TTarn::buildSecondPair() {
     if (!secondPairShown()) return;
     setTitle(browser::titleFor((pair ? PTShellTree2 : PTShellTree1)->SelectedPath()));
   };
-  connect(PTShellList1, &TPTShellList::OnColumnClick, this, [this, titleFromTree] { layouts_->markActivePair(0); titleFromTree(0); });
-  connect(PTShellList2, &TPTShellList::OnColumnClick, this, [this, titleFromTree] { layouts_->markActivePair(1); titleFromTree(1); });
+  connect(PTShellList1, &TPTShellList::OnColumnClick, this, [this, titleFromTree] {
+    layouts_->markActivePair(0);
+    titleFromTree(0);
+  });
+  connect(PTShellList2, &TPTShellList::OnColumnClick, this, [this, titleFromTree] {
+    layouts_->markActivePair(1);
+    titleFromTree(1);
+  });
   connect(PTShellTree1, &TPTShellTree::OnClick, this, [titleFromTree] { titleFromTree(0); });
   connect(PTShellTree2, &TPTShellTree::OnClick, this, [titleFromTree] { titleFromTree(1); });
 
@@ -116,10 +121,12 @@ void TTarn::buildSecondPair() {
       PTShellCombo1->setFixedWidth(qMax(60, pos - 50));
       return;
     }
-    if (secondPairShown() && PTSplitter2->orientation() == PTSplitter1->orientation()) TLayouts::setPairStyle(PTSplitter2, PTSplitter2->orientation() == Qt::Horizontal, pos);
+    if (secondPairShown() && PTSplitter2->orientation() == PTSplitter1->orientation())
+      TLayouts::setPairStyle(PTSplitter2, PTSplitter2->orientation() == Qt::Horizontal, pos);
   });
   connect(PTSplitter2, &QSplitter::splitterMoved, this, [this](int pos) {
-    if (PTSplitter1->orientation() == PTSplitter2->orientation()) TLayouts::setPairStyle(PTSplitter1, PTSplitter1->orientation() == Qt::Horizontal, pos);
+    if (PTSplitter1->orientation() == PTSplitter2->orientation())
+      TLayouts::setPairStyle(PTSplitter1, PTSplitter1->orientation() == Qt::Horizontal, pos);
   });
 
   // The second list's pop-up.
@@ -128,7 +135,8 @@ void TTarn::buildSecondPair() {
   const char *names[] = {"LargeIcons3", "SmallIcons3", "List3", "Details3"};
   const char *caps[] = {"Lar&ge icons", "S&mall icons", "&List", "&Details"};
   for (int tag = 0; tag < 4; ++tag) {
-    QAction *a = addItem(ListPopUp2, names[tag], caps[tag], {}, [this, tag] { fDetailsBtnClick(tag); }, true, tag == 3);
+    QAction *a = addItem(
+        ListPopUp2, names[tag], caps[tag], {}, [this, tag] { fDetailsBtnClick(tag); }, true, tag == 3);
     a->setData(tag);
     secondViewItems_ << a;
   }
@@ -153,7 +161,6 @@ void TTarn::buildSecondPair() {
   addItem(ListPopUp2, "Run4", "Ru&n...");
   connect(ListPopUp2, &QMenu::aboutToShow, this, [this] { layouts_->markActivePair(1); });
   PTShellList2->setPopupMenu(ListPopUp2);
-
 }
 
 // ---- Status texts ----

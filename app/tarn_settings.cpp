@@ -23,11 +23,25 @@ const QString kMicrosoftKey = QStringLiteral("Software\\Microsoft\\");
 const QString kDefaultStart = QStringLiteral("/");
 
 // Check-marked options and their stored names, in the order they are read and written.
-struct BoolOption { const char *value; const char *item; bool word97 = false; bool word95 = false; };
+struct BoolOption {
+  const char *value;
+  const char *item;
+  bool word97 = false;
+  bool word95 = false;
+};
 const BoolOption kBools[] = {
-    {"DualFile", "DualFileManager1"}, {"RunExe", "Cbox1"}, {"HighExe", "Highlightexecutables1"}, {"StartMax", "Cbox2"},
-    {"SaveSet", "Cbox3"}, {"WordWrapOpt", "WordWrap"}, {"ViewWord97", nullptr, true}, {"ViewWord95", nullptr, false, true},
-    {"StartAuto", "AutoStart"}, {"CorrectDiskSpaceFree", "DiskSpace"}, {"ImageInWindow", "ImageWindow"}, {"EditMp3Tags", "Mp3Edit"},
+    {"DualFile", "DualFileManager1"},
+    {"RunExe", "Cbox1"},
+    {"HighExe", "Highlightexecutables1"},
+    {"StartMax", "Cbox2"},
+    {"SaveSet", "Cbox3"},
+    {"WordWrapOpt", "WordWrap"},
+    {"ViewWord97", nullptr, true},
+    {"ViewWord95", nullptr, false, true},
+    {"StartAuto", "AutoStart"},
+    {"CorrectDiskSpaceFree", "DiskSpace"},
+    {"ImageInWindow", "ImageWindow"},
+    {"EditMp3Tags", "Mp3Edit"},
 };
 
 QSize screenSize() {
@@ -40,8 +54,10 @@ void TTarn::GetRegSettings() {
   Reg.RegPath = kTarnwickKey;
   firstRunFlag_ = Reg.ReadInteger(kSettings, "FirstTime", 0);
   if (firstRunFlag_ != 1) FirstTimeRan();
-  for (int i = 0; i < 4; ++i) savedColumnWidths_[i] = Reg.ReadInteger(kSettings, QString("FileCol%1").arg(i + 1), savedColumnWidths_[i]);
-  for (int i = 0; i < 6; ++i) zipColumnWidths[i] = Reg.ReadInteger(kSettings, QString("ZipCol%1").arg(i + 1), zipColumnWidths[i]);
+  for (int i = 0; i < 4; ++i)
+    savedColumnWidths_[i] = Reg.ReadInteger(kSettings, QString("FileCol%1").arg(i + 1), savedColumnWidths_[i]);
+  for (int i = 0; i < 6; ++i)
+    zipColumnWidths[i] = Reg.ReadInteger(kSettings, QString("ZipCol%1").arg(i + 1), zipColumnWidths[i]);
   storedViewStyle_ = qBound(0, Reg.ReadInteger(kSettings, "TagSet", storedViewStyle_), 3);
   state.StartFolder = Reg.ReadString(kSettings, "StartDir", kDefaultStart);
   for (const BoolOption &o : kBools) {
@@ -123,12 +139,13 @@ void TTarn::SaveRegSettings() {
   for (const BoolOption &o : kBools) {
     const bool v = o.item ? checked(o.item) : o.word97 ? Word971->isChecked() : Word951->isChecked();
     Reg.WriteBool(kSettings, o.value, v);
-    if (QLatin1String(o.value) == QLatin1String("StartAuto")) item("AutoStart")->setChecked(Reg.ReadBool(kSettings, "StartAuto", false));
+    if (QLatin1String(o.value) == QLatin1String("StartAuto"))
+      item("AutoStart")->setChecked(Reg.ReadBool(kSettings, "StartAuto", false));
   }
   Reg.Close();
   firstRunFlag_ = 1;
   if (Reg.writeFailed() && !toldSaveFailed_ && !ending_) {  // at a logout nobody could read it
-    toldSaveFailed_ = true;  // once per run is enough
+    toldSaveFailed_ = true;                                 // once per run is enough
     ask::warning(this, QStringLiteral("Tarnwick"),
                  QStringLiteral("The settings could not be saved to %1.").arg(Reg.store().file()));
   }

@@ -32,14 +32,22 @@ void TTarn::setUpSystemCommands() {
     C command;
     const char *hint;
   } table[] = {
-      {"AddRemovePrograms1", C::AddRemovePrograms, nullptr}, {"DateTimeProperties1", C::DateTime, nullptr},
-      {"DisplayProperties1", C::Display, nullptr},          {"Explorer1", C::Explorer, nullptr},
-      {"Fonts1", C::Fonts, nullptr},                        {"InternationalSettings1", C::International, nullptr},
-      {"KeyboardProperties1", C::Keyboard, nullptr},       {"ModemProperties1", C::Modem, nullptr},
-      {"MouseProperties1", C::Mouse, nullptr},              {"NetworkSettings1", C::Network, nullptr},
-      {"Printers1", C::Printers, nullptr},                  {"SystemInformation1", C::SystemInformation, nullptr},
-      {"SystemProperties1", C::SystemProperties, nullptr},  {"ScanDisk1", C::ScanDisk, "Check a drive for any errors"},
-      {"Defrag1", C::Defrag, "Defragment hard drive"},      {"MsDosPrompt1", C::Terminal, "Drop down to DOS"},
+      {"AddRemovePrograms1", C::AddRemovePrograms, nullptr},
+      {"DateTimeProperties1", C::DateTime, nullptr},
+      {"DisplayProperties1", C::Display, nullptr},
+      {"Explorer1", C::Explorer, nullptr},
+      {"Fonts1", C::Fonts, nullptr},
+      {"InternationalSettings1", C::International, nullptr},
+      {"KeyboardProperties1", C::Keyboard, nullptr},
+      {"ModemProperties1", C::Modem, nullptr},
+      {"MouseProperties1", C::Mouse, nullptr},
+      {"NetworkSettings1", C::Network, nullptr},
+      {"Printers1", C::Printers, nullptr},
+      {"SystemInformation1", C::SystemInformation, nullptr},
+      {"SystemProperties1", C::SystemProperties, nullptr},
+      {"ScanDisk1", C::ScanDisk, "Check a drive for any errors"},
+      {"Defrag1", C::Defrag, "Defragment hard drive"},
+      {"MsDosPrompt1", C::Terminal, "Drop down to DOS"},
   };
   for (const auto &row : table) {
     QAction *a = item(QLatin1String(row.item));
@@ -56,7 +64,8 @@ void TTarn::setUpSystemCommands() {
   };
   wire("RegEdit1", "View or Make changes to the windows registry", [this] { RegEdit1Click(100); });
   item("RegEdit1")->setProperty("Tag", 100);
-  wire("SysEdit1", "View or Make changes to the system configuration files, win.ini, autoexec.bat etc.", [this] { RegEdit1Click(0); });
+  wire("SysEdit1", "View or Make changes to the system configuration files, win.ini, autoexec.bat etc.",
+       [this] { RegEdit1Click(0); });
   wire("EnterDosCommand1", "Execute an Ms-Dos command", [this] { EnterDosCommand1Click(); });
   for (const char *run : {"Run2", "Run5", "Run3", "Run4"}) wire(run, "Run program", [this] { Run2Click(); });
   wire("Format1", "Format a floppy diskette", [this] { Format1Click(); });
@@ -65,7 +74,8 @@ void TTarn::setUpSystemCommands() {
   wire("EditFavourites1", "Edit your favourites folder", [this] { showShellFolder(FavouritesFolder); });
   wire("EditStartMenu1", "Edit the Windows start menu", [this] { showShellFolder(StartMenuFolder); });
   wire("HelpTopics1",
-       "Contains information on what Tarnwick can and cannot do plus some brief instructions on how to use Tarnwick's functions",
+       "Contains information on what Tarnwick can and cannot do plus some brief instructions on how to use Tarnwick's "
+       "functions",
        [this] { HelpTopics1Click(); });
   auto open = [this](const char *url, const QString &what) {
     if (!QDesktopServices::openUrl(QUrl(QLatin1String(url))))
@@ -79,7 +89,9 @@ void TTarn::setUpSystemCommands() {
     connect(about, &QAction::triggered, this, &TTarn::About1Click);
     about->setStatusTip(QStringLiteral("Display the Tarnwick about box"));
   }
-  if (helpMenu_) helpMenu_->menuAction()->setStatusTip(QStringLiteral("IMPORTANT: Before selecting help, save any open html file you are currently working on"));
+  if (helpMenu_)
+    helpMenu_->menuAction()->setStatusTip(
+        QStringLiteral("IMPORTANT: Before selecting help, save any open html file you are currently working on"));
   connect(DosBut, &QToolButton::clicked, this, [this] { startSystemTool(systools::Command::Terminal); });
   DosBut->setToolTip(QStringLiteral("Drop down to DOS"));
   DosBut->setStatusTip(DosBut->toolTip());
@@ -125,12 +137,14 @@ void TTarn::RegEdit1Click(int tag) {
 void TTarn::EnterDosCommand1Click() {
   const QString folder = PTShellTree1->SelectedPath();
   if (!QFileInfo(folder).isDir() || ::chdir(QFile::encodeName(folder).constData()) != 0) {
-    systemMessage(QStringLiteral("I/O error %1: %2 is not a folder that a command can run in.").arg(errno ? errno : EIO).arg(folder));
+    systemMessage(QStringLiteral("I/O error %1: %2 is not a folder that a command can run in.")
+                      .arg(errno ? errno : EIO)
+                      .arg(folder));
     return;
   }
   bool ok = false;
-  const QString command = QInputDialog::getText(this, QStringLiteral("Tarnwick - Enter Dos Command"), QStringLiteral("Command:"),
-                                                QLineEdit::Normal, QString(), &ok);
+  const QString command = QInputDialog::getText(this, QStringLiteral("Tarnwick - Enter Dos Command"),
+                                                QStringLiteral("Command:"), QLineEdit::Normal, QString(), &ok);
   if (!ok || command.trimmed().isEmpty()) return;
   QString message;
   if (!systools::start(systools::Command::Terminal, folder, &message, command)) systemMessage(message);
@@ -193,7 +207,8 @@ QString TTarn::helpFile() {
 void TTarn::HelpTopics1Click() {
   const QString help = helpFile();
   if (help.isEmpty()) {
-    systemMessage(QStringLiteral("Help.Htm was not found\r\rYou must place the Help.htm file in the same folder as Tarnwick.Exe"));
+    systemMessage(QStringLiteral(
+        "Help.Htm was not found\r\rYou must place the Help.htm file in the same folder as Tarnwick.Exe"));
     return;
   }
   state.CurrentFile = help;
@@ -201,6 +216,7 @@ void TTarn::HelpTopics1Click() {
 }
 
 void TTarn::About1Click() {
-  QMessageBox::about(this, QStringLiteral("About Tarnwick"),
-                     QStringLiteral("Tarnwick - Version 2.4\n\rA file manager with quick viewers, made by the Tarnwick developers."));
+  QMessageBox::about(
+      this, QStringLiteral("About Tarnwick"),
+      QStringLiteral("Tarnwick - Version 2.4\n\rA file manager with quick viewers, made by the Tarnwick developers."));
 }

@@ -60,7 +60,9 @@ class TarnZipHost final : public TZipHost {
   int askButtons(const QString &caption, const QString &text, int buttons, int icon, int defaultButton) override {
     return zipQuestion(&w, caption, text, buttons, icon, defaultButton);
   }
-  bool askForDisk(const QString &text, int icon, QString *root) override { return zipDiskQuestion(&w, text, icon, root); }
+  bool askForDisk(const QString &text, int icon, QString *root) override {
+    return zipDiskQuestion(&w, text, icon, root);
+  }
   void showMessage(const QString &text) override { ask::information(&w, QStringLiteral("Tarnwick"), text); }
   bool confirm(const QString &text) override {
     return ask::question(&w, QStringLiteral("Tarnwick"), text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;

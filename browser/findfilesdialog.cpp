@@ -101,7 +101,8 @@ void TFileSearch::start(const FindCriteria &c) {
     sinceBatch.start();
     auto flush = [&] {
       if (batch.isEmpty()) return;
-      QMetaObject::invokeMethod(this, [this, batch] { emit found(batch); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          this, [this, batch] { emit found(batch); }, Qt::QueuedConnection);
       batch.clear();
       sinceBatch.restart();
     };
@@ -110,7 +111,8 @@ void TFileSearch::start(const FindCriteria &c) {
     while (!folders.isEmpty() && !stop_.load()) {
       const QByteArray folder = folders.takeFirst();
       const QString shown = platform::fromNative(folder);
-      QMetaObject::invokeMethod(this, [this, shown] { emit searching(shown); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          this, [this, shown] { emit searching(shown); }, Qt::QueuedConnection);
       DIR *d = ::opendir(folder.constData());
       if (!d) continue;
       QList<QByteArray> names;
@@ -255,7 +257,7 @@ void TFindFilesDialog::addResults(const QStringList &paths) {
   QList<QTreeWidgetItem *> items;
   for (const QString &p : paths) {
     const platform::NativePath n = platform::toNative(p);
-    struct stat st{};
+    struct stat st {};
     ::lstat(n.constData(), &st);
     auto *item = new QTreeWidgetItem(
         QStringList{platform::displayPath(platform::fileNameOf(n)), platform::displayPath(platform::folderOf(n)),

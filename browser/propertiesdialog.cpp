@@ -35,9 +35,7 @@ QString groupName(gid_t gid) {
   const group *gr = ::getgrgid(gid);
   return gr ? QString::fromLocal8Bit(gr->gr_name) : QString::number(gid);
 }
-QString countOf(int n, const char *one, const char *many) {
-  return QDialog::tr(n == 1 ? one : many).arg(n);
-}
+QString countOf(int n, const char *one, const char *many) { return QDialog::tr(n == 1 ? one : many).arg(n); }
 // `ownFolders`: the selected folders themselves, which the count includes but the text does not.
 QString countedText(const platform::FolderSize &s, int ownFolders) {
   return QDialog::tr("%1, %2, %3")

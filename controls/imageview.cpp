@@ -184,7 +184,8 @@ void TImageView::mouseDoubleClickEvent(QMouseEvent *e) {
 
 void TImageView::keyPressEvent(QKeyEvent *e) {
   // Of several images the keys go through them, round at the ends; otherwise they scroll.
-  if (count_ > 1 && (e->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier && (e->key() == Qt::Key_PageDown || e->key() == Qt::Key_PageUp)) {
+  if (count_ > 1 && (e->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
+      (e->key() == Qt::Key_PageDown || e->key() == Qt::Key_PageUp)) {
     emit imageRequested((index_ + (e->key() == Qt::Key_PageDown ? 1 : count_ - 1)) % count_);
     return;
   }
@@ -194,8 +195,8 @@ void TImageView::keyPressEvent(QKeyEvent *e) {
 void TImageView::focusOutEvent(QFocusEvent *e) {
   QAbstractScrollArea::focusOutEvent(e);
   // Only a move to another control counts: a menu, a dialog or another window taking the keyboard does not.
-  if (e->reason() == Qt::TabFocusReason || e->reason() == Qt::BacktabFocusReason || e->reason() == Qt::MouseFocusReason
-      || e->reason() == Qt::OtherFocusReason) {
+  if (e->reason() == Qt::TabFocusReason || e->reason() == Qt::BacktabFocusReason ||
+      e->reason() == Qt::MouseFocusReason || e->reason() == Qt::OtherFocusReason) {
     QWidget *now = QApplication::focusWidget();
     if (now && now != this && now->window() == window()) emit focusLeft();
   }

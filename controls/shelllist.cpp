@@ -40,6 +40,7 @@ class TPTShellList::DrawDelegate : public QStyledItemDelegate {
     if (editor->window()->focusWidget() == editor) list_->currentView()->setFocus();
     QStyledItemDelegate::destroyEditor(editor, index);
   }
+
  private:
   TPTShellList *list_;
 };
@@ -63,7 +64,8 @@ TPTShellList::TPTShellList(QWidget *parent) : QStackedWidget(parent), model_(new
   icons_->setModel(model_);
   selection_ = details_->selectionModel();
   icons_->setSelectionModel(selection_);
-  for (QAbstractItemView *v : {static_cast<QAbstractItemView *>(details_), static_cast<QAbstractItemView *>(icons_)}) wireView(v);
+  for (QAbstractItemView *v : {static_cast<QAbstractItemView *>(details_), static_cast<QAbstractItemView *>(icons_)})
+    wireView(v);
   addWidget(details_);
   addWidget(icons_);
   details_->setColumnWidth(0, 150);
@@ -74,8 +76,8 @@ TPTShellList::TPTShellList(QWidget *parent) : QStackedWidget(parent), model_(new
   connect(model_, &TShellListModel::fillComplete, this, &TPTShellList::OnFillComplete);
   connect(model_, &TShellListModel::folderChanged, this, &TPTShellList::OnFolderChanged);
   connect(model_, &TShellListModel::itemsChanged, this, &TPTShellList::OnChange);
-  setOptions(ptsloAutoFill | ptsloNonFilesystemAncestors | ptsloDefaultKeyHandling | ptsloContextMenus | ptsloDynamicRefresh |
-             ptsloOleDrag | ptsloOleDrop | ptsloFolderContextMenu | ptsloShowHidden);
+  setOptions(ptsloAutoFill | ptsloNonFilesystemAncestors | ptsloDefaultKeyHandling | ptsloContextMenus |
+             ptsloDynamicRefresh | ptsloOleDrag | ptsloOleDrop | ptsloFolderContextMenu | ptsloShowHidden);
   setViewStyle(3);
   model_->setFolderSource([](const QString &folder, QVector<TShellItem> *items) {
     if (!TArchiveFolders::isArchiveFolder(folder)) return false;
@@ -243,7 +245,9 @@ void TPTShellList::setViewStyle(int styleNo) {
   setCurrentWidget(icons_);
 }
 
-QString TPTShellList::columnCaption(int col) const { return model_->headerData(col, Qt::Horizontal, Qt::DisplayRole).toString(); }
+QString TPTShellList::columnCaption(int col) const {
+  return model_->headerData(col, Qt::Horizontal, Qt::DisplayRole).toString();
+}
 int TPTShellList::columnWidth(int col) const { return details_->columnWidth(col); }
 
 int TPTShellList::modifiedColumnWidth() const {

@@ -109,7 +109,7 @@ class TPTShellList : public QStackedWidget {
   void OnMouseMove();
   void OnKeyUp(int key);
   void OnPopupHint(const QString &hint);
-  void folderActivated(const QString &path);  // double click on a folder item
+  void folderActivated(const QString &path);      // double click on a folder item
   void folderMiddleClicked(const QString &path);  // middle click on a folder item (opens it in a new tab)
 
  protected:

@@ -67,7 +67,8 @@ QVector<TShellItem> readFolder(const QString &path, const std::shared_ptr<std::a
 QRegularExpression maskToRegex(const QString &masks) {
   QStringList parts;
   for (const QString &m : masks.split(';', Qt::SkipEmptyParts))
-    parts << QRegularExpression::wildcardToRegularExpression(m.trimmed(), QRegularExpression::UnanchoredWildcardConversion);
+    parts << QRegularExpression::wildcardToRegularExpression(m.trimmed(),
+                                                             QRegularExpression::UnanchoredWildcardConversion);
   return QRegularExpression("^(?:" + parts.join('|') + ")$", QRegularExpression::CaseInsensitiveOption);
 }
 
@@ -114,9 +115,10 @@ void TShellListModel::setFolder(const QString &path) {
     QVector<TShellItem> items;
     if (!source || !source(f, &items)) items = readFolder(f, live, gen);
     if (live->load() != gen) return;
-    QMetaObject::invokeMethod(this, [this, gen, items = std::move(items), f, refresh]() mutable {
-      applyItems(gen, std::move(items), f, refresh);
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this, gen, items = std::move(items), f, refresh]() mutable { applyItems(gen, std::move(items), f, refresh); },
+        Qt::QueuedConnection);
   });
   if (!refresh) {
     beginResetModel();
@@ -315,8 +317,7 @@ QVariant TShellListModel::data(const QModelIndex &index, int role) const {
     case Qt::TextAlignmentRole:
       if (index.column() == SizeCol) return int(Qt::AlignRight | Qt::AlignVCenter);
       break;
-    case Qt::ToolTipRole:
-      return filePath(index.row());
+    case Qt::ToolTipRole: return filePath(index.row());
   }
   return {};
 }

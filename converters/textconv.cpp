@@ -100,19 +100,27 @@ RunResult viaOffice(const QString &soffice, const QString &file, const QString &
     return r;
   }
   const QStringList args = {QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(profile->path()).toString(),
-                            QStringLiteral("--headless"), QStringLiteral("--norestore"), QStringLiteral("--nolockcheck"),
-                            QStringLiteral("--convert-to"), format, QStringLiteral("--outdir"), outDir.path(), input};
+                            QStringLiteral("--headless"),
+                            QStringLiteral("--norestore"),
+                            QStringLiteral("--nolockcheck"),
+                            QStringLiteral("--convert-to"),
+                            format,
+                            QStringLiteral("--outdir"),
+                            outDir.path(),
+                            input};
   r = run(soffice, args, outDir.path(), output);
   if (r.error) return r;
   const QString suffix = QStringLiteral(".") + format.section(':', 0, 0);
   // Every sheet goes to "in-<sheet name>.csv", and LibreOffice says "Writing sheet <name> -> <file>" as it
   // goes: that gives the workbook's order. Files it did not mention follow by the time they were written.
-  QFileInfoList files = QDir(outDir.path()).entryInfoList({QStringLiteral("in") + suffix, QStringLiteral("in-*") + suffix},
-                                                          QDir::Files, QDir::Time | QDir::Reversed);
+  QFileInfoList files = QDir(outDir.path())
+                            .entryInfoList({QStringLiteral("in") + suffix, QStringLiteral("in-*") + suffix},
+                                           QDir::Files, QDir::Time | QDir::Reversed);
   QStringList said;
   for (const QByteArray &line : r.out.split('\n')) {
     const qsizetype arrow = line.indexOf(" -> ");
-    if (line.startsWith("Writing sheet ") && arrow > 0) said << QFileInfo(QString::fromUtf8(line.mid(arrow + 4).trimmed())).fileName();
+    if (line.startsWith("Writing sheet ") && arrow > 0)
+      said << QFileInfo(QString::fromUtf8(line.mid(arrow + 4).trimmed())).fileName();
   }
   std::stable_sort(files.begin(), files.end(), [&said](const QFileInfo &a, const QFileInfo &b) {
     const qsizetype ia = said.indexOf(a.fileName()), ib = said.indexOf(b.fileName());
@@ -148,7 +156,9 @@ QList<rtfout::Sheet> xls2csvSheets(const QString &file, const QString &csv) {
     all << s.name;
     if (s.type == 0) worksheets << s.name;
   }
-  const QStringList names = worksheets.size() == parts.size() ? worksheets : all.size() == parts.size() ? all : QStringList();
+  const QStringList names = worksheets.size() == parts.size() ? worksheets
+                            : all.size() == parts.size()      ? all
+                                                              : QStringList();
   QList<rtfout::Sheet> sheets;
   for (qsizetype i = 0; i < parts.size(); ++i) {
     QString part = parts[i];
@@ -185,7 +195,8 @@ RunResult convert(const QString &file, TConvOutput output) {
       r.error = kConvNoBackend;
       return r;
     }
-    r = run(antiword, {QStringLiteral("-m"), QStringLiteral("UTF-8.txt"), QStringLiteral("-w"), QStringLiteral("0"), file},
+    r = run(antiword,
+            {QStringLiteral("-m"), QStringLiteral("UTF-8.txt"), QStringLiteral("-w"), QStringLiteral("0"), file},
             QString(), output);
     // A program that says it succeeded but wrote nothing has not converted anything.
     if (!r.error && r.out.isEmpty()) r.error = kConvFailed;
@@ -202,8 +213,9 @@ RunResult convert(const QString &file, TConvOutput output) {
 #else
   if (!soffice.isEmpty()) {
     // Field 12 of the filter's options, -1: every sheet, each to a file of its own.
-    r = viaOffice(soffice, file, QStringLiteral("csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,true,false,false,-1"),
-                  ext, output, &produced);
+    r = viaOffice(soffice, file,
+                  QStringLiteral("csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,true,false,false,-1"), ext,
+                  output, &produced);
     if (r.error) return r;
     QList<rtfout::Sheet> sheets;
     for (const Produced &p : produced) sheets.append({p.sheet, QString::fromUtf8(p.bytes)});
@@ -228,7 +240,8 @@ RunResult convert(const QString &file, TConvOutput output) {
   if (!r.error && r.out.isEmpty()) r.error = kConvFailed;
   if (r.error) return r;
   // wks2csv names the columns in a first line of its own ("Col1,Col2,..."): not part of the sheet.
-  r.out = lotus ? rtfout::fromCsv(QString::fromUtf8(r.out), true) : rtfout::fromSheets(xls2csvSheets(file, QString::fromUtf8(r.out)));
+  r.out = lotus ? rtfout::fromCsv(QString::fromUtf8(r.out), true)
+                : rtfout::fromSheets(xls2csvSheets(file, QString::fromUtf8(r.out)));
   return r;
 #endif
 }

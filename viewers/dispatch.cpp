@@ -5,12 +5,15 @@
 namespace viewers {
 
 namespace {
-const QString kExcluded = QStringLiteral(".ppt.pub.xla.xlb.exe.com.dll.bin.dcu.dfm.ocx.vtd.vxd.drv.cab.cpl.grp.scr.hlp.pst.dcr.res");
+const QString kExcluded =
+    QStringLiteral(".ppt.pub.xla.xlb.exe.com.dll.bin.dcu.dfm.ocx.vtd.vxd.drv.cab.cpl.grp.scr.hlp.pst.dcr.res");
 const QString kImages = QStringLiteral(".bmp.dib.emf.gif.ico.jif.jpg.jpeg.pcx.pbm.pgm.png.ppm.rle.tga.tif.tiff.wmf");
 const QString kHtml = QStringLiteral(".asp.htm.html");
-const QStringList kNewerDocuments = {QStringLiteral(".docx"), QStringLiteral(".odt"), QStringLiteral(".xlsx"), QStringLiteral(".ods")};
-const QStringList kNewerMedia = {QStringLiteral(".ogg"), QStringLiteral(".flac"), QStringLiteral(".webm"), QStringLiteral(".mp4"),
-                                 QStringLiteral(".mkv"), QStringLiteral(".m4a"), QStringLiteral(".opus")};
+const QStringList kNewerDocuments = {QStringLiteral(".docx"), QStringLiteral(".odt"), QStringLiteral(".xlsx"),
+                                     QStringLiteral(".ods")};
+const QStringList kNewerMedia = {QStringLiteral(".ogg"), QStringLiteral(".flac"), QStringLiteral(".webm"),
+                                 QStringLiteral(".mp4"), QStringLiteral(".mkv"),  QStringLiteral(".m4a"),
+                                 QStringLiteral(".opus")};
 // Pictures of today that Qt's image plug-ins read (or, where this machine lacks the plug-in, that the picture
 // view explains), and SVG, which the picture view draws through its guarded reader.
 const QStringList kNewerImages = {QStringLiteral(".webp"), QStringLiteral(".avif"), QStringLiteral(".heif"),
@@ -27,7 +30,8 @@ ViewerAction decideViewer(const QString &ext, bool mp3TagsOn) {
   if (ext == QLatin1String(".dbf") || ext == QLatin1String(".db")) return ViewerAction::GetDBase;
   if (ext == QLatin1String(".mp3") && mp3TagsOn) return ViewerAction::GetMp3;
   if (ext == QLatin1String(".py")) return ViewerAction::ShowHtml;
-  if (ext == QLatin1String(".avi") || ext == QLatin1String(".mid") || ext == QLatin1String(".wav")) return ViewerAction::ShowMultiMedia;
+  if (ext == QLatin1String(".avi") || ext == QLatin1String(".mid") || ext == QLatin1String(".wav"))
+    return ViewerAction::ShowMultiMedia;
   // Beyond the old table: today's document and media files, by exact name, each of which reached the
   // text editor before (none is in or begins an entry of the lists below).
   if (kNewerDocuments.contains(ext)) return ViewerAction::GetExcel;

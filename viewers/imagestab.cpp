@@ -103,7 +103,8 @@ TImagesTab::TImagesTab(TImagesHost &h, QWidget *parent) : QWidget(parent), host(
   Clear1->setObjectName(QStringLiteral("Clear1"));
   Clear1->setStatusTip(QStringLiteral("Clear the currently diaplayed image"));
   Image1->setContextMenuPolicy(Qt::CustomContextMenu);
-  connect(Image1, &QWidget::customContextMenuRequested, this, [this](const QPoint &p) { ImagelMenu->popup(Image1->mapToGlobal(p)); });
+  connect(Image1, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint &p) { ImagelMenu->popup(Image1->mapToGlobal(p)); });
 
   PGImageMenu = new QMenu(this);
   PGImageMenu->setObjectName(QStringLiteral("PGImageMenu"));
@@ -112,7 +113,8 @@ TImagesTab::TImagesTab(TImagesHost &h, QWidget *parent) : QWidget(parent), host(
   Clear7 = PGImageMenu->addAction(QStringLiteral("&Clear"), this, &TImagesTab::Clear7Click);
   Clear7->setObjectName(QStringLiteral("Clear7"));
   PGImage2->setContextMenuPolicy(Qt::CustomContextMenu);
-  connect(PGImage2, &QWidget::customContextMenuRequested, this, [this](const QPoint &p) { PGImageMenu->popup(PGImage2->mapToGlobal(p)); });
+  connect(PGImage2, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint &p) { PGImageMenu->popup(PGImage2->mapToGlobal(p)); });
   connect(PGImage2, &TImageView::doubleClicked, this, &TImagesTab::PGImage2PicBoxOnDblClick);
   connect(PGImage2, &TImageView::imageRequested, this, &TImagesTab::showImage);
 }
@@ -213,7 +215,8 @@ void TImagesTab::startDecode() {
       return;
     }
     if (d.image.isNull()) {
-      say(d.error.isEmpty() ? QStringLiteral("Cannot show %1.").arg(path) : QStringLiteral("Cannot show %1: %2").arg(path, d.error));
+      say(d.error.isEmpty() ? QStringLiteral("Cannot show %1.").arg(path)
+                            : QStringLiteral("Cannot show %1: %2").arg(path, d.error));
       // In place of the picture too: an earlier picture left there would pass for this one.
       PGImage2->showMessage(d.error.isEmpty() ? QStringLiteral("Cannot show %1.").arg(QFileInfo(path).fileName())
                                               : d.error);
@@ -226,12 +229,15 @@ void TImagesTab::startDecode() {
     said_.clear();
     if (d.count > 1)
       say(QStringLiteral("Image %1 of %2 in %3: Page Down and Page Up show the others.")
-              .arg(d.index + 1).arg(d.count).arg(QFileInfo(path).fileName()));
+              .arg(d.index + 1)
+              .arg(d.count)
+              .arg(QFileInfo(path).fileName()));
     emit pictureShown(true);
   });
   auto cancel = cancel_;
   auto percent = percent_;
-  decoding_->setFuture(QtConcurrent::run([path, index, room, cancel, percent] { return decode(path, index, room, cancel, percent); }));
+  decoding_->setFuture(
+      QtConcurrent::run([path, index, room, cancel, percent] { return decode(path, index, room, cancel, percent); }));
   panelDelay_->start();
 }
 

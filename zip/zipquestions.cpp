@@ -12,10 +12,11 @@
 
 namespace {
 
-const std::pair<int, QMessageBox::StandardButton> kButtons[] = {
-    {TZipMaster::BtnOk, QMessageBox::Ok},   {TZipMaster::BtnCancel, QMessageBox::Cancel},
-    {TZipMaster::BtnYes, QMessageBox::Yes}, {TZipMaster::BtnNo, QMessageBox::No},
-    {TZipMaster::BtnRetry, QMessageBox::Retry}};
+const std::pair<int, QMessageBox::StandardButton> kButtons[] = {{TZipMaster::BtnOk, QMessageBox::Ok},
+                                                                {TZipMaster::BtnCancel, QMessageBox::Cancel},
+                                                                {TZipMaster::BtnYes, QMessageBox::Yes},
+                                                                {TZipMaster::BtnNo, QMessageBox::No},
+                                                                {TZipMaster::BtnRetry, QMessageBox::Retry}};
 
 ask::Kind boxKind(int icon) {
   switch (icon) {
@@ -40,7 +41,8 @@ QString captionOr(const QString &caption) { return caption.isEmpty() ? QApplicat
 
 }  // namespace
 
-int zipQuestion(QWidget *parent, const QString &caption, const QString &text, int buttons, int icon, int defaultButton) {
+int zipQuestion(QWidget *parent, const QString &caption, const QString &text, int buttons, int icon,
+                int defaultButton) {
   ask::Buttons offered;
   ask::Button byDefault = QMessageBox::NoButton;
   for (const auto &[ours, qt] : kButtons) {

@@ -35,7 +35,9 @@ bool fail(QString *error, const QString &text) {
 std::atomic_int g_limitMb{0};
 
 quint16 u16(const uchar *p) { return quint16(p[0] | (p[1] << 8)); }
-quint32 u32(const uchar *p) { return quint32(p[0]) | (quint32(p[1]) << 8) | (quint32(p[2]) << 16) | (quint32(p[3]) << 24); }
+quint32 u32(const uchar *p) {
+  return quint32(p[0]) | (quint32(p[1]) << 8) | (quint32(p[2]) << 16) | (quint32(p[3]) << 24);
+}
 
 qint64 limitBytes() { return qint64(allocationLimitMb()) * 1024 * 1024; }
 
@@ -75,7 +77,8 @@ Kind kindOf(const QString &path, const QByteArray &h) {
   }
   if (h.startsWith("BM")) return Kind::Bmp;
   if (h.startsWith("\x89PNG")) return Kind::Png;
-  if (h.startsWith("II*") || h.startsWith(QByteArrayView("MM\0*", 4)) || h.startsWith("II+") || h.startsWith(QByteArrayView("MM\0+", 4)))
+  if (h.startsWith("II*") || h.startsWith(QByteArrayView("MM\0*", 4)) || h.startsWith("II+") ||
+      h.startsWith(QByteArrayView("MM\0+", 4)))
     return Kind::Tiff;
   if (h.size() >= 6 && u16(p) == 0 && (u16(p + 2) == 1 || u16(p + 2) == 2) && u16(p + 4) > 0) return Kind::Ico;
   // Never Qt's SVG plug-in: it expands entities, reads the files a picture names and inflates without bound.
@@ -100,13 +103,32 @@ const QRgb kEga[16] = {0xff000000, 0xff0000aa, 0xff00aa00, 0xff00aaaa, 0xffaa000
 // Records that draw something: each gives the converter one element of output, which is how far it is.
 bool drawsSomething(quint16 function) {
   switch (function) {
-    case 0x0817: case 0x0830: case 0x0418: case 0x0548: case 0x0A32: case 0x0228: case 0x0419: case 0x0429:
-    case 0x012A: case 0x0213: case 0x012B: case 0x061D: case 0x081A: case 0x0325: case 0x0324: case 0x0538:
-    case 0x041B: case 0x061C: case 0x041F: case 0x0521: case 0x0922: case 0x0B23: case 0x0940: case 0x0B41:
-    case 0x0F43:
-      return true;
-    default:
-      return false;
+    case 0x0817:
+    case 0x0830:
+    case 0x0418:
+    case 0x0548:
+    case 0x0A32:
+    case 0x0228:
+    case 0x0419:
+    case 0x0429:
+    case 0x012A:
+    case 0x0213:
+    case 0x012B:
+    case 0x061D:
+    case 0x081A:
+    case 0x0325:
+    case 0x0324:
+    case 0x0538:
+    case 0x041B:
+    case 0x061C:
+    case 0x041F:
+    case 0x0521:
+    case 0x0922:
+    case 0x0B23:
+    case 0x0940:
+    case 0x0B41:
+    case 0x0F43: return true;
+    default: return false;
   }
 }
 
@@ -262,10 +284,11 @@ void describe(const QByteArray &h, const QByteArray &format, Info &info) {
     if (!b.ok) return;
     info.bitsPerPixel = b.bitsPerPixel;
     const quint32 comp = b.compression;
-    info.subType = b.headerSize == 12 ? QStringLiteral("OS/2")
+    info.subType = b.headerSize == 12       ? QStringLiteral("OS/2")
                    : comp == 1 || comp == 2 ? QStringLiteral("RLE")
-                   : comp == 3 || comp == 6 ? (b.headerSize == 64 ? QStringLiteral("Huffman") : QStringLiteral("Bitfields"))
-                                            : QString();
+                   : comp == 3 || comp == 6
+                       ? (b.headerSize == 64 ? QStringLiteral("Huffman") : QStringLiteral("Bitfields"))
+                       : QString();
   } else if (format == "png" && n >= 29) {
     const int depth = p[24], type = p[25];
     const int channels = type == 2 ? 3 : type == 4 ? 2 : type == 6 ? 4 : 1;
@@ -329,8 +352,8 @@ QImage readPcx(const QByteArray &bytes, QString *error) {
   const int bpl = u16(d + 66);
   if (xmax < xmin || ymax < ymin) return fail(error, tr("The PCX file's picture size is wrong.")), QImage();
   const int w = xmax - xmin + 1, h = ymax - ymin + 1;
-  const bool known = (bpp == 1 && planes >= 1 && planes <= 4) || (bpp == 2 && planes == 1) || (bpp == 4 && planes == 1) ||
-                     (bpp == 8 && (planes == 1 || planes == 3 || planes == 4));
+  const bool known = (bpp == 1 && planes >= 1 && planes <= 4) || (bpp == 2 && planes == 1) ||
+                     (bpp == 4 && planes == 1) || (bpp == 8 && (planes == 1 || planes == 3 || planes == 4));
   if (!known)
     return fail(error, tr("PCX pictures of %1 bits in %2 planes are not supported.").arg(bpp).arg(planes)), QImage();
   if (qint64(bpl) * 8 < qint64(w) * bpp) return fail(error, tr("The PCX file's line length is wrong.")), QImage();
@@ -421,8 +444,7 @@ QImage readPcx(const QByteArray &bytes, QString *error) {
       }
     } else {
       QRgb *out = reinterpret_cast<QRgb *>(img.scanLine(y));
-      for (int x = 0; x < w; ++x)
-        out[x] = qRgba(l[x], l[bpl + x], l[2 * bpl + x], planes == 4 ? l[3 * bpl + x] : 255);
+      for (int x = 0; x < w; ++x) out[x] = qRgba(l[x], l[bpl + x], l[2 * bpl + x], planes == 4 ? l[3 * bpl + x] : 255);
     }
   }
   return img;
@@ -437,11 +459,12 @@ QImage readTga(const QByteArray &bytes, QString *error) {
   const int w = u16(d + 12), h = u16(d + 14), depth = d[16], descriptor = d[17];
   const bool rle = type >= 9 && type <= 11;
   const int base = rle ? type - 8 : type;
-  if (base < 1 || base > 3 || mapType > 1) return fail(error, tr("This is not a TGA picture this reader knows.")), QImage();
+  if (base < 1 || base > 3 || mapType > 1)
+    return fail(error, tr("This is not a TGA picture this reader knows.")), QImage();
   if (w == 0 || h == 0) return fail(error, tr("The TGA file's picture size is wrong.")), QImage();
-  const bool depthOk = base == 1 ? (depth == 8 || depth == 16) && mapType == 1
-                     : base == 2 ? depth == 15 || depth == 16 || depth == 24 || depth == 32
-                                 : depth == 8 || depth == 16;
+  const bool depthOk = base == 1   ? (depth == 8 || depth == 16) && mapType == 1
+                       : base == 2 ? depth == 15 || depth == 16 || depth == 24 || depth == 32
+                                   : depth == 8 || depth == 16;
   if (!depthOk) return fail(error, tr("TGA pictures of %1 bits are not supported.").arg(depth)), QImage();
   if (!fits(w, h)) return fail(error, tooLargeText(QString(), w, h)), QImage();
 
@@ -452,10 +475,8 @@ QImage readTga(const QByteArray &bytes, QString *error) {
         const int v = p[0] | (p[1] << 8);
         return qRgb(((v >> 10) & 31) * 255 / 31, ((v >> 5) & 31) * 255 / 31, (v & 31) * 255 / 31);
       }
-      case 24:
-        return qRgb(p[2], p[1], p[0]);
-      default:
-        return qRgba(p[2], p[1], p[0], p[3]);
+      case 24: return qRgb(p[2], p[1], p[0]);
+      default: return qRgba(p[2], p[1], p[0], p[3]);
     }
   };
   qsizetype pos = 18 + idLength;
@@ -531,9 +552,24 @@ QByteArray writeTga(const QImage &image) {
   const int w = src.width(), h = src.height(), bytes = alpha ? 4 : 3;
   QByteArray out;
   out.reserve(18 + qsizetype(w) * h * bytes);
-  const uchar header[18] = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                            uchar(w & 0xff), uchar(w >> 8), uchar(h & 0xff), uchar(h >> 8),
-                            uchar(alpha ? 32 : 24), uchar(alpha ? 8 : 0)};  // origin bottom left
+  const uchar header[18] = {0,
+                            0,
+                            2,
+                            0,
+                            0,
+                            0,
+                            0,
+                            0,
+                            0,
+                            0,
+                            0,
+                            0,
+                            uchar(w & 0xff),
+                            uchar(w >> 8),
+                            uchar(h & 0xff),
+                            uchar(h >> 8),
+                            uchar(alpha ? 32 : 24),
+                            uchar(alpha ? 8 : 0)};  // origin bottom left
   out.append(reinterpret_cast<const char *>(header), 18);
   std::vector<char> row(size_t(w) * size_t(bytes));
   for (int y = h - 1; y >= 0; --y) {
@@ -559,9 +595,16 @@ bool fits(qint64 width, qint64 height) {
 QString tooLargeText(const QString &name, qint64 width, qint64 height) {
   const qint64 megapixels = limitBytes() / 4 / 1000000;
   return name.isEmpty() ? tr("The picture is %1 x %2 pixels: more than the %3 million pixels one picture may have on "
-                             "this machine.").arg(width).arg(height).arg(megapixels)
+                             "this machine.")
+                              .arg(width)
+                              .arg(height)
+                              .arg(megapixels)
                         : tr("%1 is %2 x %3 pixels: more than the %4 million pixels one picture may have on this "
-                             "machine.").arg(name).arg(width).arg(height).arg(megapixels);
+                             "machine.")
+                              .arg(name)
+                              .arg(width)
+                              .arg(height)
+                              .arg(megapixels);
 }
 
 namespace {
@@ -569,7 +612,8 @@ namespace {
 QImage readFileWith(const QString &path, QString *error, QImage (*reader)(const QByteArray &, QString *)) {
   const QFileInfo fi(path);
   const QString name = fi.fileName();
-  if (fi.size() > limitBytes()) return fail(error, tr("%1 is too large to be a picture this machine can hold.").arg(name)), QImage();
+  if (fi.size() > limitBytes())
+    return fail(error, tr("%1 is too large to be a picture this machine can hold.").arg(name)), QImage();
   QFile f(path);
   if (!f.open(QIODevice::ReadOnly)) return fail(error, tr("Cannot open %1: %2").arg(name, f.errorString())), QImage();
   QString why;
@@ -637,17 +681,12 @@ QImage read(const QString &path, QString *error, const ReadOptions &options) {
   }
   QImage img;
   switch (kind) {
-    case Kind::Pcx:
-      img = readFileWith(path, error, readPcx);
-      break;
-    case Kind::Tga:
-      img = readFileWith(path, error, readTga);
-      break;
-    case Kind::Wmf:
-      img = readWmf(path, error, &options);
-      break;
+    case Kind::Pcx: img = readFileWith(path, error, readPcx); break;
+    case Kind::Tga: img = readFileWith(path, error, readTga); break;
+    case Kind::Wmf: img = readWmf(path, error, &options); break;
     case Kind::Emf:
-      return fail(error, tr("%1 is an enhanced metafile (EMF); this version shows Windows metafiles (WMF) only.").arg(name)),
+      return fail(error,
+                  tr("%1 is an enhanced metafile (EMF); this version shows Windows metafiles (WMF) only.").arg(name)),
              QImage();
     case Kind::Bmp:
       if (bmpNeedsOwnReader(bmpHeader(head(path, 14 + 124 + 16))))
@@ -667,7 +706,8 @@ QImage read(const QString &path, QString *error, const ReadOptions &options) {
         ReadOptions qt = options;
         qt.index = std::max(0, index);
         img = readWithQt(path, nullptr, qt);
-        if (img.isNull()) fail(error, tr("Cannot read %1: %2").arg(name, why.isEmpty() ? tr("it is not an icon") : why));
+        if (img.isNull())
+          fail(error, tr("Cannot read %1: %2").arg(name, why.isEmpty() ? tr("it is not an icon") : why));
       }
       break;
     }
@@ -690,9 +730,7 @@ QImage read(const QString &path, QString *error, const ReadOptions &options) {
       else
         img = readWithQt(path, error, options);
       break;
-    case Kind::Other:
-      img = readWithQt(path, error, options);
-      break;
+    case Kind::Other: img = readWithQt(path, error, options); break;
   }
   if (!img.isNull() && options.cancel && options.cancel->load()) return fail(error, cancelledText()), QImage();
   return img;
@@ -731,7 +769,9 @@ Info info(const QString &path, int index) {
       info.height = u16(p + 14);
       info.bitsPerPixel = p[16];
       info.subType = type >= 9 ? QStringLiteral("RLE") : QString();
-      info.colours = colourText(type == 1 || type == 9 ? std::min<int>(p[16], 8) : p[16] == 16 || p[16] == 15 ? 15 : p[16]);
+      info.colours = colourText(type == 1 || type == 9       ? std::min<int>(p[16], 8)
+                                : p[16] == 16 || p[16] == 15 ? 15
+                                                             : p[16]);
       return info;
     }
     case Kind::Wmf: {
@@ -748,9 +788,7 @@ Info info(const QString &path, int index) {
       info.colours = colourText(24);
       return info;
     }
-    case Kind::Emf:
-      info.type = QStringLiteral("EMF");
-      return info;
+    case Kind::Emf: info.type = QStringLiteral("EMF"); return info;
     case Kind::Ico: {
       QFile f(path);
       if (f.size() > kIconFileMax || !f.open(QIODevice::ReadOnly)) break;
@@ -807,8 +845,7 @@ Info info(const QString &path, int index) {
       return info;
     }
     case Kind::Png:
-    case Kind::Other:
-      break;
+    case Kind::Other: break;
   }
   QImageReader r(path);
   r.setDecideFormatFromContent(true);
@@ -838,24 +875,29 @@ Info info(const QString &path, int index) {
 
 bool write(const QImage &image, const QString &path, QString *error) {
   const QString ext = QFileInfo(path).suffix().toLower();
-  static const QHash<QString, QByteArray> formats = {{"bmp", "bmp"}, {"jpg", "jpeg"}, {"jpeg", "jpeg"}, {"pbm", "pbm"},
-                                                     {"pgm", "pgm"}, {"png", "png"},   {"ppm", "ppm"},   {"tga", "tga"},
+  static const QHash<QString, QByteArray> formats = {{"bmp", "bmp"},  {"jpg", "jpeg"}, {"jpeg", "jpeg"}, {"pbm", "pbm"},
+                                                     {"pgm", "pgm"},  {"png", "png"},  {"ppm", "ppm"},   {"tga", "tga"},
                                                      {"tif", "tiff"}, {"tiff", "tiff"}};
   const QByteArray format = formats.value(ext);
   if (format.isEmpty())
-    return fail(error, tr("Pictures cannot be saved as \".%1\": choose bmp, jpg, pbm, pgm, png, ppm, tga or tif.").arg(ext));
+    return fail(error,
+                tr("Pictures cannot be saved as \".%1\": choose bmp, jpg, pbm, pgm, png, ppm, tga or tif.").arg(ext));
   if (image.isNull()) return fail(error, tr("There is no picture to save."));
   // The largest sides the encoders take: libpng's own limit (Qt does not raise it), libjpeg's, TGA's 16 bits.
   const int maxSide = format == "png" ? 1000000 : format == "jpeg" ? 65500 : format == "tga" ? 65535 : 0;
   if (maxSide && (image.width() > maxSide || image.height() > maxSide))
-    return fail(error, tr("Cannot write %1: %2 pictures can be at most %3 pixels wide and high, and this one is %4 x %5. "
-                          "Choose another format.")
-                           .arg(QFileInfo(path).fileName(), QString::fromLatin1(format).toUpper())
-                           .arg(maxSide).arg(image.width()).arg(image.height()));
+    return fail(error,
+                tr("Cannot write %1: %2 pictures can be at most %3 pixels wide and high, and this one is %4 x %5. "
+                   "Choose another format.")
+                    .arg(QFileInfo(path).fileName(), QString::fromLatin1(format).toUpper())
+                    .arg(maxSide)
+                    .arg(image.width())
+                    .arg(image.height()));
   QImage out = image;
   // Formats without transparency, all alike, get the picture as it looks on white, not the colours hidden
   // under it.
-  if (out.hasAlphaChannel() && (format == "bmp" || format == "jpeg" || format == "pbm" || format == "pgm" || format == "ppm")) {
+  if (out.hasAlphaChannel() &&
+      (format == "bmp" || format == "jpeg" || format == "pbm" || format == "pgm" || format == "ppm")) {
     QImage flat(out.size(), QImage::Format_RGB32);
     flat.fill(Qt::white);
     flat.setDotsPerMeterX(out.dotsPerMeterX());
@@ -879,10 +921,11 @@ bool write(const QImage &image, const QString &path, QString *error) {
     if (format == "jpeg") w.setQuality(90);
     if (!w.write(out)) {
       // Qt's writers tell little more than "Unknown error": say at least what was refused.
-      const QString why = w.error() == QImageWriter::UnknownError
-                              ? tr("the %1 encoder refused this %2 x %3 picture").arg(QString::fromLatin1(format).toUpper())
-                                    .arg(out.width()).arg(out.height())
-                              : w.errorString();
+      const QString why = w.error() == QImageWriter::UnknownError ? tr("the %1 encoder refused this %2 x %3 picture")
+                                                                        .arg(QString::fromLatin1(format).toUpper())
+                                                                        .arg(out.width())
+                                                                        .arg(out.height())
+                                                                  : w.errorString();
       return fail(error, tr("Cannot write %1: %2").arg(path, why));
     }
   }

@@ -38,12 +38,30 @@ class MediaClicks : public apptest::FolderWindowTest {
     if (gst.isEmpty()) GTEST_SKIP() << "gst-launch-1.0 is not installed: no video to click";
     // Ten seconds of picture and sound: long enough to be still playing when a loaded machine's event loop
     // next looks (a two-second clip could play to its end between two looks).
-    ASSERT_TRUE(runTool(gst, {"-q", "avimux", "name=mux", "!", "filesink", "location=" + dir + "/clip.avi", "videotestsrc",
-                              "num-buffers=250", "!", "video/x-raw,width=160,height=120,framerate=25/1", "!", "jpegenc", "!",
-                              "mux.", "audiotestsrc", "num-buffers=431", "!", "audio/x-raw,rate=44100,channels=1", "!",
-                              "audioconvert", "!", "mux."}));
-    ASSERT_TRUE(runTool(gst, {"-q", "audiotestsrc", "num-buffers=20", "!", "audio/x-raw,rate=22050,channels=1", "!", "wavenc",
-                              "!", "filesink", "location=" + dir + "/tone.wav"}));
+    ASSERT_TRUE(runTool(gst, {"-q",
+                              "avimux",
+                              "name=mux",
+                              "!",
+                              "filesink",
+                              "location=" + dir + "/clip.avi",
+                              "videotestsrc",
+                              "num-buffers=250",
+                              "!",
+                              "video/x-raw,width=160,height=120,framerate=25/1",
+                              "!",
+                              "jpegenc",
+                              "!",
+                              "mux.",
+                              "audiotestsrc",
+                              "num-buffers=431",
+                              "!",
+                              "audio/x-raw,rate=44100,channels=1",
+                              "!",
+                              "audioconvert",
+                              "!",
+                              "mux."}));
+    ASSERT_TRUE(runTool(gst, {"-q", "audiotestsrc", "num-buffers=20", "!", "audio/x-raw,rate=22050,channels=1", "!",
+                              "wavenc", "!", "filesink", "location=" + dir + "/tone.wav"}));
     testenv::writeFile(dir + "/script.py", "print('hello')\n");
     testenv::writeFile(dir + "/page.html", "<html><body><p>a page</p></body></html>\n");
     testenv::writeFile(dir + "/other.htm", "<p>another page</p>\n");
@@ -79,10 +97,12 @@ class MediaClicks : public apptest::FolderWindowTest {
         60000);  // a loaded machine (CI, two test programs on two cores) starts the video late
   }
   bool pageShown(const QString &name) {
-    return testenv::waitFor([&] {
-      return w->Pc1->currentWidget() == w->HtmlCmd && w->HtmlTab->HtmlView->currentFile() == dir + "/" + name &&
-             !w->HtmlTab->HtmlView->isLoading();
-    }, 30000);
+    return testenv::waitFor(
+        [&] {
+          return w->Pc1->currentWidget() == w->HtmlCmd && w->HtmlTab->HtmlView->currentFile() == dir + "/" + name &&
+                 !w->HtmlTab->HtmlView->isLoading();
+        },
+        30000);
   }
   QStringList boxes;
   testenv::ModalWatcher watch_{[this](QWidget *m) {
@@ -151,10 +171,13 @@ TEST(MediaClicksOnXServer, TheClickSequencesSurvive) {
   x.start(xvfb, {"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
   ASSERT_TRUE(x.waitForStarted(10000));
   QByteArray number;
-  ASSERT_TRUE(testenv::waitFor([&] {
-    number += x.readAllStandardOutput();
-    return number.contains('\n') || x.state() == QProcess::NotRunning;
-  }, 30000)) << "Xvfb said no display number";
+  ASSERT_TRUE(testenv::waitFor(
+      [&] {
+        number += x.readAllStandardOutput();
+        return number.contains('\n') || x.state() == QProcess::NotRunning;
+      },
+      30000))
+      << "Xvfb said no display number";
   ASSERT_FALSE(number.trimmed().isEmpty()) << x.readAllStandardError().toStdString();
   QProcess child;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -181,5 +204,6 @@ TEST(MediaClicksOnXServer, TheClickSequencesSurvive) {
   ASSERT_TRUE(finished) << "the child did not end in 4 minutes:\n" << out.right(4000).toStdString();
   ASSERT_EQ(child.exitStatus(), QProcess::NormalExit) << "the child crashed:\n" << out.right(4000).toStdString();
   ASSERT_EQ(child.exitCode(), 0) << out.right(4000).toStdString();
-  if (out.contains("[  SKIPPED ]")) GTEST_SKIP() << "the child skipped: " << out.mid(out.indexOf("SKIPPED ")).left(300).toStdString();
+  if (out.contains("[  SKIPPED ]"))
+    GTEST_SKIP() << "the child skipped: " << out.mid(out.indexOf("SKIPPED ")).left(300).toStdString();
 }

@@ -95,7 +95,8 @@ TEST(ShellTree, AShownFolderDeletedByAnotherProgramGivesWayToItsNearestParent) {
   // Another program removes both levels: the tree and its list move to what is left.
   ASSERT_TRUE(testenv::waitFor([&] { return !list.model()->isLoading(); }));
   QDir(base + "/outer").removeRecursively();
-  EXPECT_TRUE(testenv::waitFor([&] { return tree.SelectedPath() == base; }, 10000)) << tree.SelectedPath().toStdString();
+  EXPECT_TRUE(testenv::waitFor([&] { return tree.SelectedPath() == base; }, 10000))
+      << tree.SelectedPath().toStdString();
   EXPECT_TRUE(testenv::waitFor([&] { return list.FolderPath() == base; }));
 }
 

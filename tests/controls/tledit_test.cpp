@@ -111,13 +111,16 @@ TEST_F(Editor, SavingOverAFileChangedBehindTheEditorAsksFirst) {
     return f.open(QIODevice::ReadWrite) && f.setFileTime(t, QFileDevice::FileModificationTime);
   };
   const QDateTime saved = QFileInfo(path).lastModified();
-  struct Change { const char *what; std::function<bool()> make; };
+  struct Change {
+    const char *what;
+    std::function<bool()> make;
+  };
   const Change changes[] = {
       {"rewritten, other size", [&] { return !testenv::writeFile(path, "theirs\n").isEmpty(); }},
-      {"same size, 1 ms later", [&] {
-         return !testenv::writeFile(path, "theirs ours\n").isEmpty() && setModified(path, saved.addMSecs(1));
-       }},
-      {"same size and time, other inode", [&] {
+      {"same size, 1 ms later",
+       [&] { return !testenv::writeFile(path, "theirs ours\n").isEmpty() && setModified(path, saved.addMSecs(1)); }},
+      {"same size and time, other inode",
+       [&] {
          const QString other = file("other.tmp", "THEIRS OURS\n");
          return setModified(other, saved) && ::rename(QFile::encodeName(other), QFile::encodeName(path)) == 0;
        }},
@@ -178,7 +181,10 @@ TEST_F(Editor, DecodesValidUtf8AsUtf8AndEverythingElseAsBytes) {
 
 TEST_F(Editor, EditedTextIsSavedWithTheChosenLineEnds) {
   const QByteArray original = "first\r\nsecond\nthird\rfourth";
-  struct Case { bool mac, lf; QByteArray expected; };
+  struct Case {
+    bool mac, lf;
+    QByteArray expected;
+  };
   const Case cases[] = {
       {false, false, "Xfirst\r\nsecond\r\nthird\r\nfourth"},
       {true, false, "Xfirst\rsecond\rthird\rfourth"},
@@ -282,7 +288,7 @@ TEST_F(Editor, FailedLoadOrSaveReportsAndKeepsEverything) {
   EXPECT_EQ(errors.count(), 1);
   EXPECT_TRUE(edit.LastError().contains("missing.txt"));
   EXPECT_FALSE(edit.LoadFile(dir));  // a folder
-  QFile huge(dir + "/huge.bin");  // sparse: refused by its size before anything is read
+  QFile huge(dir + "/huge.bin");     // sparse: refused by its size before anything is read
   ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
   if (huge.resize(TLEdit::MaxFileSize + 1)) {
     huge.close();
@@ -410,12 +416,12 @@ TEST(TLEditStatic, Utf8Validation) {
   EXPECT_TRUE(ok(""));
   EXPECT_TRUE(ok("plain ascii text that is longer than eight bytes"));
   EXPECT_TRUE(ok("\xc3\xa4 \xe2\x82\xac \xf0\x9f\x98\x80"));
-  EXPECT_FALSE(ok("\xc0\xaf"));              // overlong
-  EXPECT_FALSE(ok("\xe0\x80\xaf"));          // overlong
-  EXPECT_FALSE(ok("\xed\xa0\x80"));          // surrogate
-  EXPECT_FALSE(ok("\xf4\x90\x80\x80"));      // past U+10FFFF
-  EXPECT_FALSE(ok("abcdefgh\xc3"));          // cut short after the fast path
-  EXPECT_FALSE(ok("\xe9t\xe9"));             // Latin-1
+  EXPECT_FALSE(ok("\xc0\xaf"));          // overlong
+  EXPECT_FALSE(ok("\xe0\x80\xaf"));      // overlong
+  EXPECT_FALSE(ok("\xed\xa0\x80"));      // surrogate
+  EXPECT_FALSE(ok("\xf4\x90\x80\x80"));  // past U+10FFFF
+  EXPECT_FALSE(ok("abcdefgh\xc3"));      // cut short after the fast path
+  EXPECT_FALSE(ok("\xe9t\xe9"));         // Latin-1
   // The same, fed in pieces that cut characters anywhere.
   auto inPieces = [](const QByteArray &b, int cut1, int cut2) {
     TLEdit::Utf8Checker c;
@@ -429,7 +435,9 @@ TEST(TLEditStatic, Utf8Validation) {
   for (int i = 0; i <= good.size(); ++i)
     for (int j = i; j <= good.size(); ++j) {
       EXPECT_TRUE(inPieces(good, i, j)) << i << ' ' << j;
-      if (j <= bad.size()) { EXPECT_FALSE(inPieces(bad, i, j)) << i << ' ' << j; }
+      if (j <= bad.size()) {
+        EXPECT_FALSE(inPieces(bad, i, j)) << i << ' ' << j;
+      }
     }
   EXPECT_FALSE(inPieces("ab\xe2\x82", 1, 3));  // ends inside a character
   EXPECT_EQ(TLEdit::ConvertLineEnds("a\r\nb\rc\n\n", TLEdit::LineEnd::CrLf), "a\r\nb\r\nc\r\n\r\n");
@@ -482,7 +490,10 @@ TEST_F(Editor, LargeWrappedTextMovesTheCaretByKeysAndReportsChanges) {
   EXPECT_TRUE(edit.WordWrap());
   EXPECT_EQ(edit.LineCount(), 60000);
 
-  auto caret = [&] { edit.UpdatePosition(); return std::pair(edit.EndLine(), edit.EndPos()); };
+  auto caret = [&] {
+    edit.UpdatePosition();
+    return std::pair(edit.EndLine(), edit.EndPos());
+  };
   edit.GoToLine(20001);
   EXPECT_EQ(caret(), std::pair(20001, 0));
   press(&edit, Qt::Key_Down);

@@ -1,28 +1,35 @@
 #include <gtest/gtest.h>
 #include "viewers/dispatch.h"
 
-using viewers::ViewerAction;
 using viewers::decideViewer;
+using viewers::ViewerAction;
 
 TEST(Dispatch, EveryRowOfTheTableInItsOrder) {
-  struct Case { const char *ext; bool mp3; ViewerAction want; };
+  struct Case {
+    const char *ext;
+    bool mp3;
+    ViewerAction want;
+  };
   const Case cases[] = {
-      {".wk4", false, ViewerAction::GetExcel}, {".wks", false, ViewerAction::GetExcel}, {".wk", false, ViewerAction::GetExcel},
-      {".lnk", false, ViewerAction::Nothing}, {".url", false, ViewerAction::Nothing},
-      {".xls", false, ViewerAction::GetExcel}, {".doc", false, ViewerAction::GetExcel},
-      {".dbf", false, ViewerAction::GetDBase}, {".db", false, ViewerAction::GetDBase},
-      {".mp3", true, ViewerAction::GetMp3}, {".mp3", false, ViewerAction::Nothing},
-      {".py", false, ViewerAction::ShowHtml},
-      {".avi", false, ViewerAction::ShowMultiMedia}, {".mid", false, ViewerAction::ShowMultiMedia}, {".wav", false, ViewerAction::ShowMultiMedia},
-      {".exe", false, ViewerAction::Nothing}, {".res", false, ViewerAction::Nothing}, {".cab", false, ViewerAction::Nothing},
-      {".bmp", false, ViewerAction::ShowImages}, {".jpeg", false, ViewerAction::ShowImages}, {".wmf", false, ViewerAction::ShowImages},
-      {".htm", false, ViewerAction::ShowHtml}, {".html", false, ViewerAction::ShowHtml}, {".asp", false, ViewerAction::ShowHtml},
-      {".zip", false, ViewerAction::ShowZip}, {".rtf", false, ViewerAction::ShowRtf},
-      {".txt", false, ViewerAction::Editor}, {"", false, ViewerAction::Editor}, {".h", false, ViewerAction::Editor},
-      {".cpp", false, ViewerAction::Editor},
+      {".wk4", false, ViewerAction::GetExcel},       {".wks", false, ViewerAction::GetExcel},
+      {".wk", false, ViewerAction::GetExcel},        {".lnk", false, ViewerAction::Nothing},
+      {".url", false, ViewerAction::Nothing},        {".xls", false, ViewerAction::GetExcel},
+      {".doc", false, ViewerAction::GetExcel},       {".dbf", false, ViewerAction::GetDBase},
+      {".db", false, ViewerAction::GetDBase},        {".mp3", true, ViewerAction::GetMp3},
+      {".mp3", false, ViewerAction::Nothing},        {".py", false, ViewerAction::ShowHtml},
+      {".avi", false, ViewerAction::ShowMultiMedia}, {".mid", false, ViewerAction::ShowMultiMedia},
+      {".wav", false, ViewerAction::ShowMultiMedia}, {".exe", false, ViewerAction::Nothing},
+      {".res", false, ViewerAction::Nothing},        {".cab", false, ViewerAction::Nothing},
+      {".bmp", false, ViewerAction::ShowImages},     {".jpeg", false, ViewerAction::ShowImages},
+      {".wmf", false, ViewerAction::ShowImages},     {".htm", false, ViewerAction::ShowHtml},
+      {".html", false, ViewerAction::ShowHtml},      {".asp", false, ViewerAction::ShowHtml},
+      {".zip", false, ViewerAction::ShowZip},        {".rtf", false, ViewerAction::ShowRtf},
+      {".txt", false, ViewerAction::Editor},         {"", false, ViewerAction::Editor},
+      {".h", false, ViewerAction::Editor},           {".cpp", false, ViewerAction::Editor},
   };
   for (const Case &c : cases)
-    EXPECT_EQ(decideViewer(c.ext, c.mp3), c.want) << c.ext << " mp3=" << c.mp3 << " got " << viewers::actionName(decideViewer(c.ext, c.mp3));
+    EXPECT_EQ(decideViewer(c.ext, c.mp3), c.want)
+        << c.ext << " mp3=" << c.mp3 << " got " << viewers::actionName(decideViewer(c.ext, c.mp3));
 }
 
 TEST(Dispatch, PrefixRuleAndOrderingBetweenLists) {

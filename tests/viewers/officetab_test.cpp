@@ -115,17 +115,23 @@ QByteArray flatBook() {
   for (int i = 0; i < bookSheets.size(); ++i) {
     QString rows;
     for (int r = 0; r < 3; ++r)
-      rows += QStringLiteral("<table:table-row><table:table-cell office:value-type=\"string\"><text:p>%1 r%2</text:p></table:table-cell>"
-                             "<table:table-cell office:value-type=\"float\" office:value=\"%3\"><text:p>%3</text:p></table:table-cell></table:table-row>")
-                  .arg(bookSheets[i].toHtmlEscaped()).arg(r).arg(r * i);
+      rows += QStringLiteral(
+                  "<table:table-row><table:table-cell office:value-type=\"string\"><text:p>%1 "
+                  "r%2</text:p></table:table-cell>"
+                  "<table:table-cell office:value-type=\"float\" "
+                  "office:value=\"%3\"><text:p>%3</text:p></table:table-cell></table:table-row>")
+                  .arg(bookSheets[i].toHtmlEscaped())
+                  .arg(r)
+                  .arg(r * i);
     body += QStringLiteral("<table:table table:name=\"%1\">%2</table:table>").arg(bookSheets[i].toHtmlEscaped(), rows);
   }
-  return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                        "<office:document xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
-                        "xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\" "
-                        "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\" office:version=\"1.2\" "
-                        "office:mimetype=\"application/vnd.oasis.opendocument.spreadsheet\"><office:body><office:spreadsheet>%1"
-                        "</office:spreadsheet></office:body></office:document>\n")
+  return QStringLiteral(
+             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+             "<office:document xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+             "xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\" "
+             "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\" office:version=\"1.2\" "
+             "office:mimetype=\"application/vnd.oasis.opendocument.spreadsheet\"><office:body><office:spreadsheet>%1"
+             "</office:spreadsheet></office:body></office:document>\n")
       .arg(body)
       .toUtf8();
 }
@@ -144,12 +150,15 @@ const Fixtures &fixtures() {
     const QString profile = QStringLiteral("-env:UserInstallation=file://") + testenv::makeDir(QStringLiteral("lo"));
     bool ok = true;
     for (const char *fmt : {"doc", "docx", "odt"})
-      ok = ok && runTool(soffice, {profile, "--headless", "--convert-to", fmt, "--outdir", x.dir, x.dir + "/words.txt"});
+      ok =
+          ok && runTool(soffice, {profile, "--headless", "--convert-to", fmt, "--outdir", x.dir, x.dir + "/words.txt"});
     for (const char *fmt : {"xls", "xlsx", "ods"})
-      ok = ok && runTool(soffice, {profile, "--headless", "--infilter=CSV:44,34,76", "--convert-to", fmt, "--outdir", x.dir, x.dir + "/sheet.csv"});
+      ok = ok && runTool(soffice, {profile, "--headless", "--infilter=CSV:44,34,76", "--convert-to", fmt, "--outdir",
+                                   x.dir, x.dir + "/sheet.csv"});
     testenv::writeFile(x.dir + "/book.fods", flatBook());
     for (const char *fmt : {"xls", "xlsx", "ods"})
-      ok = ok && runTool(soffice, {profile, "--headless", "--convert-to", fmt, "--outdir", x.dir, x.dir + "/book.fods"});
+      ok =
+          ok && runTool(soffice, {profile, "--headless", "--convert-to", fmt, "--outdir", x.dir, x.dir + "/book.fods"});
     x.office = ok;
     x.doc = x.dir + "/words.doc";
     x.docx = x.dir + "/words.docx";
@@ -188,7 +197,8 @@ QStringList shownSheets(QTextDocument *doc) {
     auto *t = qobject_cast<QTextTable *>(f);
     if (!t) continue;
     const QTextBlock above = doc->findBlock(t->firstPosition()).previous();
-    const bool bold = above.isValid() && above.begin() != above.end() && above.begin().fragment().charFormat().fontWeight() >= QFont::Bold;
+    const bool bold = above.isValid() && above.begin() != above.end() &&
+                      above.begin().fragment().charFormat().fontWeight() >= QFont::Bold;
     QStringList rows;
     for (int r = 0; r < t->rows(); ++r) {
       QStringList cells;
@@ -219,7 +229,8 @@ QByteArray selfChainedWorkbook(const QByteArray &xls) {
   for (int i = 0; i < 4; ++i) {
     const qsizetype e = 512 + qsizetype(dirSector) * 512 + i * 128;
     if (e + 128 > xls.size()) break;
-    if (QString::fromUtf16(reinterpret_cast<const char16_t *>(xls.constData() + e), 8) != QLatin1String("Workbook")) continue;
+    if (QString::fromUtf16(reinterpret_cast<const char16_t *>(xls.constData() + e), 8) != QLatin1String("Workbook"))
+      continue;
     const quint32 start = le32(e + 116), size = le32(e + 120);
     if (size < 4096) return {};  // kept in the small-stream area: no sector of its own
     QByteArray out = xls;
@@ -313,7 +324,8 @@ TEST_F(OfficeTab, WithoutLibreOfficeTheSmallConvertersAndOurOwnReader) {
     SCOPED_TRACE(file.toStdString());
     EXPECT_TRUE(tab->ImportWithConverter(file, QStringLiteral("Word 97")));
     const QString text = tab->ReApp->toPlainText();
-    EXPECT_TRUE(text.startsWith(QStringLiteral("Paragraph 1 of the Tarnwick test document, café.\nParagraph 2 "))) << text.left(80).toStdString();
+    EXPECT_TRUE(text.startsWith(QStringLiteral("Paragraph 1 of the Tarnwick test document, café.\nParagraph 2 ")))
+        << text.left(80).toStdString();
     EXPECT_TRUE(text.contains(QStringLiteral("Paragraph 40 of")));
   }
   EXPECT_EQ(show(f.xls), QStringLiteral("Succesfully Opened: ") + f.xls);  // xls2csv
@@ -329,8 +341,9 @@ TEST_F(OfficeTab, WithoutLibreOfficeTheSmallConvertersAndOurOwnReader) {
 
 TEST_F(OfficeTab, FilterAndNamesMatchEntryForEntry) {
   // Our four converters only, in the store's order.
-  const QString ours = "Lotus 1-2-3|*.wk1;*.wk3;*.wk4;*.wks|Microsoft Excel Worksheet|*.xls;*.xlsx;*.ods|"
-                       "Word 6.0/95 for Windows&Macintosh|*.doc|Word 97|*.doc;*.docx;*.odt";
+  const QString ours =
+      "Lotus 1-2-3|*.wk1;*.wk3;*.wk4;*.wks|Microsoft Excel Worksheet|*.xls;*.xlsx;*.ods|"
+      "Word 6.0/95 for Windows&Macintosh|*.doc|Word 97|*.doc;*.docx;*.odt";
   TTextConverters &c = tab->converters();
   EXPECT_EQ(c.ConverterFilter(), "Rich Text Format|*.rtf|" + ours);
   EXPECT_EQ(c.ConverterNames(), QStringList({"Rich Text Format", "Lotus 1-2-3", "Microsoft Excel Worksheet",
@@ -354,8 +367,9 @@ TEST_F(OfficeTab, FilterAndNamesMatchEntryForEntry) {
   host->store.writeString(RegRoot::LocalMachine, key, "Name", "Windows Write Converter");
   host->store.writeString(RegRoot::LocalMachine, key, "Extensions", "wri");
   host->store.writeString(RegRoot::LocalMachine, TTextConverters::ImportKey + "\\Broken", "Name", "Broken");
-  EXPECT_EQ(c.ConverterFilter(), "Word 6.0/95|*.doc|Rich Text Format|*.rtf|Lotus 1-2-3|*.wk1;*.wk3;*.wk4;*.wks|"
-                                 "Microsoft Excel Worksheet|*.xls;*.xlsx;*.ods|Windows Write Converter|*.wri|Word 97|*.doc;*.docx;*.odt");
+  EXPECT_EQ(c.ConverterFilter(),
+            "Word 6.0/95|*.doc|Rich Text Format|*.rtf|Lotus 1-2-3|*.wk1;*.wk3;*.wk4;*.wks|"
+            "Microsoft Excel Worksheet|*.xls;*.xlsx;*.ods|Windows Write Converter|*.wri|Word 97|*.doc;*.docx;*.odt");
   EXPECT_EQ(c.ConverterNames().mid(0, 3), QStringList({"Word 6.0/95", "Rich Text Format", "Lotus 1-2-3"}));
 }
 
@@ -450,7 +464,8 @@ TEST_F(OfficeTab, CancelFromTheStatusLineAndTheTimeLimit) {
   // A converter program that never ends: stopped at the time limit, with what it started.
   const QString bin = testenv::makeDir("bin");
   const QString pidFile = bin + "/pid";
-  testenv::writeFile(bin + "/soffice", QStringLiteral("#!/bin/sh\nsleep 300 &\necho $! > %1\nwait\n").arg(pidFile).toUtf8());
+  testenv::writeFile(bin + "/soffice",
+                     QStringLiteral("#!/bin/sh\nsleep 300 &\necho $! > %1\nwait\n").arg(pidFile).toUtf8());
   QFile::setPermissions(bin + "/soffice", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
   qputenv("PATH", (bin + ":").toUtf8() + savedPath);
   qputenv("TARNWICK_CONVERTER_TIME_LIMIT_MS", "400");
@@ -458,8 +473,10 @@ TEST_F(OfficeTab, CancelFromTheStatusLineAndTheTimeLimit) {
   EXPECT_EQ(show(wk1), QStringLiteral("Operation cancelled or file only partially opened"));
   const QByteArray pid = testenv::readFile(pidFile).trimmed();
   ASSERT_FALSE(pid.isEmpty());
-  EXPECT_TRUE(testenv::waitFor([&] { return !QFileInfo::exists("/proc/" + pid) || testenv::readFile("/proc/" + pid + "/stat").contains(") Z "); }))
-      << "the converter's child " << pid.constData() << " still runs";
+  EXPECT_TRUE(testenv::waitFor([&] {
+    return !QFileInfo::exists("/proc/" + pid) || testenv::readFile("/proc/" + pid + "/stat").contains(") Z ");
+  })) << "the converter's child "
+      << pid.constData() << " still runs";
 }
 
 TEST_F(OfficeTab, WorkbooksShowEverySheetUnderItsName) {
@@ -514,22 +531,25 @@ TEST_F(OfficeTab, ConverterProgramsAndTheirOutputHaveACeiling) {
   const QString report = dir + "/report";
   // An xls2csv that takes address space without end (untouched mappings, so without a ceiling it costs
   // the machine nothing): it says how far it got; at 4 GB it gives up and "converts".
-  testenv::writeFile(bin + "/xls2csv", QStringLiteral(
-      "#!/bin/sh\nexec /usr/bin/python3 -c '\n"
-      "import mmap, sys\n"
-      "held = []\n"
-      "try:\n"
-      "    while len(held) < 256:\n"
-      "        held.append(mmap.mmap(-1, 16 << 20))\n"
-      "except (MemoryError, OSError):\n"
-      "    open(sys.argv[1], \"w\").write(\"stopped at %d MB\" % (16 * len(held)))\n"
-      "    sys.exit(3)\n"
-      "open(sys.argv[1], \"w\").write(\"took 4096 MB\")\n"
-      "print(\"a,b\")\n"
-      "' '%1'\n").arg(report).toUtf8());
+  testenv::writeFile(bin + "/xls2csv",
+                     QStringLiteral("#!/bin/sh\nexec /usr/bin/python3 -c '\n"
+                                    "import mmap, sys\n"
+                                    "held = []\n"
+                                    "try:\n"
+                                    "    while len(held) < 256:\n"
+                                    "        held.append(mmap.mmap(-1, 16 << 20))\n"
+                                    "except (MemoryError, OSError):\n"
+                                    "    open(sys.argv[1], \"w\").write(\"stopped at %d MB\" % (16 * len(held)))\n"
+                                    "    sys.exit(3)\n"
+                                    "open(sys.argv[1], \"w\").write(\"took 4096 MB\")\n"
+                                    "print(\"a,b\")\n"
+                                    "' '%1'\n")
+                         .arg(report)
+                         .toUtf8());
   // An antiword that writes 100 MB of text.
   testenv::writeFile(bin + "/antiword", "#!/bin/sh\nhead -c 100000000 /dev/zero | tr '\\0' a\n");
-  for (const char *p : {"/xls2csv", "/antiword"}) QFile::setPermissions(bin + p, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  for (const char *p : {"/xls2csv", "/antiword"})
+    QFile::setPermissions(bin + p, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
   qputenv("PATH", (bin + ":").toUtf8() + savedPath);
   const QString xls = testenv::writeFile(dir + "/big.xls", convtest::oleLookalike("cells"));
   EXPECT_EQ(show(xls), QStringLiteral("Operation cancelled or file only partially opened"));
@@ -541,7 +561,9 @@ TEST_F(OfficeTab, ConverterProgramsAndTheirOutputHaveACeiling) {
   const QString doc = testenv::writeFile(dir + "/big.doc", convtest::oleLookalike("words"));
   QByteArray rtf;
   long code = 0;
-  EXPECT_EQ(tab->converters().convert(doc, "Word 97", [](int) { return true; }, &rtf, &code), TTextConverters::Result::Failed);
+  EXPECT_EQ(tab->converters().convert(
+                doc, "Word 97", [](int) { return true; }, &rtf, &code),
+            TTextConverters::Result::Failed);
   EXPECT_EQ(code, kConvOutOfMemory);
   EXPECT_TRUE(rtf.isEmpty());
   qunsetenv("TARNWICK_CONVERTER_MEMORY_LIMIT_MB");
@@ -602,9 +624,17 @@ TEST(XlsSheets, NamesInOrderOrNoneFromADamagedWorkbook) {
   for (qsizetype cut = 0; cut < book.size(); cut += 64) damaged << book.left(cut);
   // The root folder's second entry is the workbook stream (LibreOffice writes it so): its start and size.
   const qsizetype entry = 512 + qsizetype(qFromLittleEndian<quint32>(book.constData() + 48)) * 512 + 128;
-  for (const std::pair<qsizetype, quint32> &field :
-       {std::pair<qsizetype, quint32>{44, 0xffffffffu}, {44, 0}, {48, 0xfffffffdu}, {48, 100000}, {60, 0}, {68, 0},
-        {76, 0xffffffffu}, {entry + 116, 0xfffffff0u}, {entry + 116, 0}, {entry + 120, 0xfffffff0u}, {entry + 120, 100}}) {
+  for (const std::pair<qsizetype, quint32> &field : {std::pair<qsizetype, quint32>{44, 0xffffffffu},
+                                                     {44, 0},
+                                                     {48, 0xfffffffdu},
+                                                     {48, 100000},
+                                                     {60, 0},
+                                                     {68, 0},
+                                                     {76, 0xffffffffu},
+                                                     {entry + 116, 0xfffffff0u},
+                                                     {entry + 116, 0},
+                                                     {entry + 120, 0xfffffff0u},
+                                                     {entry + 120, 100}}) {
     if (field.first + 4 > book.size()) continue;
     QByteArray d = book;
     qToLittleEndian<quint32>(field.second, d.data() + field.first);
@@ -656,7 +686,8 @@ TEST(SheetAsRtf, QuotedFieldsAndLongSheetsAsLines) {
   EXPECT_EQ(rows[1], QStringList({"{x}\\y", ""}));
   TRichEdit edit;
   QString error;
-  ASSERT_TRUE(edit.loadRtf(rtfout::fromCsv(QStringLiteral("{x}\\y,Ünïcode\n1,2\n"), false), &error)) << error.toStdString();
+  ASSERT_TRUE(edit.loadRtf(rtfout::fromCsv(QStringLiteral("{x}\\y,Ünïcode\n1,2\n"), false), &error))
+      << error.toStdString();
   QTextTable *t = firstTable(edit.document());
   ASSERT_TRUE(t);
   EXPECT_EQ(cellText(t, 0, 0), QStringLiteral("{x}\\y"));
@@ -666,7 +697,8 @@ TEST(SheetAsRtf, QuotedFieldsAndLongSheetsAsLines) {
   for (int i = 0; i <= rtfout::kMaxTableRows; ++i) csv += QStringLiteral("%1,Item %1\n").arg(i);
   ASSERT_TRUE(edit.loadRtf(rtfout::fromCsv(csv, false), &error));
   EXPECT_FALSE(firstTable(edit.document()));
-  EXPECT_EQ(edit.document()->findBlockByNumber(rtfout::kMaxTableRows).text(), QStringLiteral("%1\tItem %1").arg(rtfout::kMaxTableRows));
+  EXPECT_EQ(edit.document()->findBlockByNumber(rtfout::kMaxTableRows).text(),
+            QStringLiteral("%1\tItem %1").arg(rtfout::kMaxTableRows));
 }
 
 }  // namespace

@@ -26,7 +26,8 @@ bool inputText(QWidget *owner, const QString &caption, const QString &prompt, QS
 }
 
 QString openFileName(QWidget *owner, bool &readOnly) {
-  return filedlg::openWithReadOnlyBox(owner, QStringLiteral("Open file"), QString(), QStringLiteral("All Files (*)"), readOnly);
+  return filedlg::openWithReadOnlyBox(owner, QStringLiteral("Open file"), QString(), QStringLiteral("All Files (*)"),
+                                      readOnly);
 }
 
 QString saveFileName(QWidget *owner) {

@@ -146,9 +146,7 @@ void THexEditor::setColors(const TColors &c) {
 
 // ---------------------------------------------------------------- geometry
 
-qint64 THexEditor::rowCount() const {
-  return std::max<qint64>(1, (m_buf->DataSize() + m_bpl - 1) / m_bpl);
-}
+qint64 THexEditor::rowCount() const { return std::max<qint64>(1, (m_buf->DataSize() + m_bpl - 1) / m_bpl); }
 
 void THexEditor::computeLayout() {
   QFontMetrics fm(font());
@@ -241,8 +239,8 @@ qint64 THexEditor::byteOfCell(int col, qint64 row) const {
 
 void THexEditor::cellOfByte(qint64 p, THexArea area, int nibble, int *col, qint64 *row) const {
   *row = p / m_bpl;
-  *col = area == haChar ? static_cast<int>(p % m_bpl) + 2 * m_bpl + 3
-                        : 2 * static_cast<int>(p % m_bpl) + 2 + (nibble & 1);
+  *col =
+      area == haChar ? static_cast<int>(p % m_bpl) + 2 * m_bpl + 3 : 2 * static_cast<int>(p % m_bpl) + 2 + (nibble & 1);
 }
 
 int THexEditor::currentColumn() const {
@@ -280,8 +278,10 @@ void THexEditor::ensureCaretVisible() {
   const int pitch = m_rowH + m_gridLineWidth;
   const qint64 visible = std::max(1, viewport()->height() / pitch);
   qint64 top = m_topRow;
-  if (row < top) top = row;
-  else if (row >= top + visible) top = row - visible + 1;
+  if (row < top)
+    top = row;
+  else if (row >= top + visible)
+    top = row - visible + 1;
   if (top != m_topRow) {
     m_topRow = top;
     updateScrollBars();
@@ -290,8 +290,10 @@ void THexEditor::ensureCaretVisible() {
   QScrollBar *hb = horizontalScrollBar();
   const int avail = viewport()->width() - fixedWidth();
   const int x = m_x[c] - m_x[2];
-  if (x < hb->value()) hb->setValue(x);
-  else if (x + m_widths[c] > hb->value() + avail) hb->setValue(x + m_widths[c] - avail);
+  if (x < hb->value())
+    hb->setValue(x);
+  else if (x + m_widths[c] > hb->value() + avail)
+    hb->setValue(x + m_widths[c] - avail);
 }
 
 // ---------------------------------------------------------------- moving the current cell
@@ -321,8 +323,10 @@ bool THexEditor::moveTo(int col, qint64 row, Qt::KeyboardModifiers mods, Qt::Mou
     if (left) {
       const int c = std::max(2, col - 1);
       const qint64 p = byteOfCell(c, row);
-      if (p >= size) placeCaret(size - 1, m_buf->caretArea(), 0);
-      else placeCaret(p, haHex, (c - 2) % 2);
+      if (p >= size)
+        placeCaret(size - 1, m_buf->caretArea(), 0);
+      else
+        placeCaret(p, haHex, (c - 2) % 2);
     }
     return false;
   }
@@ -333,8 +337,10 @@ bool THexEditor::moveTo(int col, qint64 row, Qt::KeyboardModifiers mods, Qt::Mou
   }
   const qint64 old = m_buf->CaretPosition();
   m_buf->setCaret(p, area, area == haHex ? (col - 2) % 2 : 0);
-  if (m_buf->selecting()) m_buf->extendSelection(p, old);
-  else m_buf->clearSelection();
+  if (m_buf->selecting())
+    m_buf->extendSelection(p, old);
+  else
+    m_buf->clearSelection();
   return true;
 }
 
@@ -362,8 +368,8 @@ bool THexEditor::event(QEvent *e) {
 int THexEditor::digitOfKey(QKeyEvent *e) const {
   if (e->key() >= Qt::Key_0 && e->key() <= Qt::Key_9) return e->key() - Qt::Key_0;
   // With Shift held the layout gives the shifted symbol; the keyboard's digit row is what counts.
-  static const int shifted[10] = {Qt::Key_ParenRight, Qt::Key_Exclam,  Qt::Key_At,      Qt::Key_NumberSign,
-                                  Qt::Key_Dollar,     Qt::Key_Percent, Qt::Key_AsciiCircum, Qt::Key_Ampersand,
+  static const int shifted[10] = {Qt::Key_ParenRight, Qt::Key_Exclam,   Qt::Key_At,          Qt::Key_NumberSign,
+                                  Qt::Key_Dollar,     Qt::Key_Percent,  Qt::Key_AsciiCircum, Qt::Key_Ampersand,
                                   Qt::Key_Asterisk,   Qt::Key_ParenLeft};
   for (int d = 0; d < 10; ++d)
     if (e->key() == shifted[d]) return d;
@@ -378,8 +384,7 @@ void THexEditor::keyPressEvent(QKeyEvent *e) {
 }
 
 bool THexEditor::handleKey(QKeyEvent *e) {
-  const Qt::KeyboardModifiers mods =
-      e->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+  const Qt::KeyboardModifiers mods = e->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
   const bool shift = mods & Qt::ShiftModifier, ctrl = mods & Qt::ControlModifier;
   const int key = e->key();
   const qint64 size = m_buf->DataSize();
@@ -415,8 +420,10 @@ bool THexEditor::handleKey(QKeyEvent *e) {
       } else {
         m_buf->clearSelection();
         const qint64 target = m_markers[d] < 0 ? row : m_markers[d];
-        if (target >= rowCount() || target * m_bpl >= std::max<qint64>(1, size)) m_markers[d] = -1;
-        else moveTo(2, target, mods, Qt::NoButton);
+        if (target >= rowCount() || target * m_bpl >= std::max<qint64>(1, size))
+          m_markers[d] = -1;
+        else
+          moveTo(2, target, mods, Qt::NoButton);
         viewport()->update();
       }
       return true;
@@ -471,12 +478,8 @@ bool THexEditor::handleKey(QKeyEvent *e) {
     case Qt::Key_Down:
       if (row + 1 < rowCount()) moveTo(col, row + 1, mods);
       return true;
-    case Qt::Key_PageUp:
-      moveTo(col, std::max<qint64>(0, row - page), mods);
-      return true;
-    case Qt::Key_PageDown:
-      moveTo(col, std::min(rowCount() - 1, row + page), mods);
-      return true;
+    case Qt::Key_PageUp: moveTo(col, std::max<qint64>(0, row - page), mods); return true;
+    case Qt::Key_PageDown: moveTo(col, std::min(rowCount() - 1, row + page), mods); return true;
     case Qt::Key_Left:
       if (col - 1 >= 2) moveTo(col - 1, row, mods);
       return true;
@@ -514,8 +517,10 @@ void THexEditor::typeText(const QString &text) {
       const unsigned char nw = nibble == 0 ? static_cast<unsigned char>(d * 16 + (old & 0x0F))
                                            : static_cast<unsigned char>(d + (old & 0xF0));
       m_buf->ChangeByte(p, old, nw);
-      if (nibble == 0) moveToByte(p, haHex, 1);
-      else if (p + 1 < size) moveToByte(p + 1, haHex, 0);
+      if (nibble == 0)
+        moveToByte(p, haHex, 1);
+      else if (p + 1 < size)
+        moveToByte(p + 1, haHex, 0);
     }
   }
 }
@@ -669,8 +674,10 @@ void THexEditor::paintCell(QPainter &p, int col, qint64 row, const QByteArray &r
   } else {
     const auto b = static_cast<unsigned char>(rowBytes[k]);
     const bool hex = col < sep;
-    if (hex) text = QChar(QLatin1Char(kHexDigits[(col - 2) % 2 == 0 ? b >> 4 : b & 15]));
-    else text = displayChar(b);
+    if (hex)
+      text = QChar(QLatin1Char(kHexDigits[(col - 2) % 2 == 0 ? b >> 4 : b & 15]));
+    else
+      text = displayChar(b);
     if (m_buf->IsChanged(pos)) {
       fg = m_colors.ChangedText;
       bg = m_colors.ChangedBackground;

@@ -13,7 +13,8 @@
 #include <QPrinter>
 #include "platform/ask.h"
 
-QMessageBox::StandardButton TRichDialogHost::ask(QWidget *owner, const QString &text, QMessageBox::StandardButtons buttons) {
+QMessageBox::StandardButton TRichDialogHost::ask(QWidget *owner, const QString &text,
+                                                 QMessageBox::StandardButtons buttons) {
   const auto answer = ask::question(owner, QStringLiteral("Confirm"), text, buttons);
   return answer == QMessageBox::NoButton ? QMessageBox::Cancel : answer;
 }
@@ -59,10 +60,10 @@ bool TRichDialogHost::chooseFont(QWidget *owner, QFont &font, QColor &color) {
   static const struct {
     const char *name;
     QRgb rgb;
-  } basic[] = {{"Black", 0x000000}, {"Maroon", 0x800000}, {"Green", 0x008000}, {"Olive", 0x808000},
-               {"Navy", 0x000080},  {"Purple", 0x800080}, {"Teal", 0x008080},  {"Gray", 0x808080},
-               {"Silver", 0xC0C0C0}, {"Red", 0xFF0000},   {"Lime", 0x00FF00},  {"Yellow", 0xFFFF00},
-               {"Blue", 0x0000FF},  {"Fuchsia", 0xFF00FF}, {"Aqua", 0x00FFFF}, {"White", 0xFFFFFF}};
+  } basic[] = {{"Black", 0x000000},  {"Maroon", 0x800000},  {"Green", 0x008000}, {"Olive", 0x808000},
+               {"Navy", 0x000080},   {"Purple", 0x800080},  {"Teal", 0x008080},  {"Gray", 0x808080},
+               {"Silver", 0xC0C0C0}, {"Red", 0xFF0000},     {"Lime", 0x00FF00},  {"Yellow", 0xFFFF00},
+               {"Blue", 0x0000FF},   {"Fuchsia", 0xFF00FF}, {"Aqua", 0x00FFFF},  {"White", 0xFFFFFF}};
   for (const auto &b : basic) {
     QPixmap swatch(16, 12);
     swatch.fill(QColor(b.rgb));

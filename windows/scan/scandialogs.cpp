@@ -13,8 +13,8 @@ int TScanDialogHost::chooseDevice(QWidget *owner, const QList<scan::Device> &dev
   QStringList labels;
   for (const scan::Device &d : devices) labels << d.label + QStringLiteral(" - ") + d.name;
   bool ok = false;
-  const QString chosen = QInputDialog::getItem(owner, QStringLiteral("Select Source"), QStringLiteral("Sources:"), labels,
-                                               current, false, &ok);
+  const QString chosen = QInputDialog::getItem(owner, QStringLiteral("Select Source"), QStringLiteral("Sources:"),
+                                               labels, current, false, &ok);
   return ok ? int(labels.indexOf(chosen)) : -1;
 }
 
@@ -45,7 +45,8 @@ bool TScanDialogHost::acquireSettings(QWidget *owner, const scan::Options &o, sc
     edges[k]->setObjectName(QString::fromLatin1(names[k]));
     edges[k]->setSuffix(QStringLiteral(" mm"));
     edges[k]->setDecimals(1);
-    edges[k]->setRange(k % 2 ? o.maxAreaMm.top() : o.maxAreaMm.left(), k % 2 ? o.maxAreaMm.bottom() : o.maxAreaMm.right());
+    edges[k]->setRange(k % 2 ? o.maxAreaMm.top() : o.maxAreaMm.left(),
+                       k % 2 ? o.maxAreaMm.bottom() : o.maxAreaMm.right());
     edges[k]->setValue(values[k]);
     form->addRow(QStringLiteral("&%1:").arg(QString::fromLatin1(names[k])), edges[k]);
   }
@@ -57,12 +58,15 @@ bool TScanDialogHost::acquireSettings(QWidget *owner, const scan::Options &o, sc
   if (dlg.exec() != QDialog::Accepted) return false;
   s.mode = mode->currentText();
   s.resolution = res->currentData().toInt();
-  if (area) s.areaMm = QRectF(QPointF(edges[0]->value(), edges[1]->value()), QPointF(edges[2]->value(), edges[3]->value())).normalized();
+  if (area)
+    s.areaMm = QRectF(QPointF(edges[0]->value(), edges[1]->value()), QPointF(edges[2]->value(), edges[3]->value()))
+                   .normalized();
   return true;
 }
 
 QString TScanDialogHost::saveFileName(QWidget *owner, const QString &filter) {
-  return QFileDialog::getSaveFileName(owner, QStringLiteral("Save As"), QString(), filter, nullptr, QFileDialog::DontUseNativeDialog);
+  return QFileDialog::getSaveFileName(owner, QStringLiteral("Save As"), QString(), filter, nullptr,
+                                      QFileDialog::DontUseNativeDialog);
 }
 
 void TScanDialogHost::showScanError(const QString &text) { ask::warning(nullptr, QStringLiteral("TWAIN Error"), text); }

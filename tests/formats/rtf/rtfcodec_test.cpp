@@ -59,18 +59,22 @@ TEST(RtfRead, UnicodeEscapesAndTheirFallbacks) {
   // \uc, a closing brace ends the skipping early, and surrogate halves join.
   EXPECT_EQ(textOf("{\\rtf1\\ansi\\uc1 a\\u-3913?b\\u8364\\'80c{\\uc2\\u1046 xyd}\\u1047 Ze\\uc0\\u1048 f}"),
             QString::fromUtf16(u"a\uF0B7b\u20ACc\u0416d\u0417e\u0418f"));
-  EXPECT_EQ(textOf("{\\rtf1{\\uc3\\u1046 a}b\\u1049\\tab c\\u-10179?\\u-8704?}"), QString::fromUtf16(u"\u0416b\u0419c\U0001F600"));
+  EXPECT_EQ(textOf("{\\rtf1{\\uc3\\u1046 a}b\\u1049\\tab c\\u-10179?\\u-8704?}"),
+            QString::fromUtf16(u"\u0416b\u0419c\U0001F600"));
   EXPECT_EQ(textOf("{\\rtf1\\uc2\\u26085\\'93\\'fa!}"), QString::fromUtf16(u"\u65E5!"));
   // A parameter beyond any code unit is a replacement character, not a wrapped value.
   EXPECT_EQ(textOf("{\\rtf1\\u99999999999 x}"), QString(QChar(0xFFFD)));
 }
 
 TEST(RtfRead, CodePagesFromTheHeaderAndFromFontCharsets) {
-  EXPECT_EQ(textOf("{\\rtf1\\ansi\\ansicpg1251 \\'cf\\'f0\\'e8\\'e2\\'e5\\'f2}"), QString::fromUtf16(u"\u041F\u0440\u0438\u0432\u0435\u0442"));
-  EXPECT_EQ(textOf("{\\rtf1\\ansi\\ansicpg1252 \\'e9\\'e8\\'80\\'93q\\'94}"), QString::fromUtf16(u"\u00E9\u00E8\u20AC\u201Cq\u201D"));
+  EXPECT_EQ(textOf("{\\rtf1\\ansi\\ansicpg1251 \\'cf\\'f0\\'e8\\'e2\\'e5\\'f2}"),
+            QString::fromUtf16(u"\u041F\u0440\u0438\u0432\u0435\u0442"));
+  EXPECT_EQ(textOf("{\\rtf1\\ansi\\ansicpg1252 \\'e9\\'e8\\'80\\'93q\\'94}"),
+            QString::fromUtf16(u"\u00E9\u00E8\u20AC\u201Cq\u201D"));
   EXPECT_EQ(textOf("{\\rtf1\\ansi\\ansicpg1250 \\'9a\\'e8}"), QString::fromUtf16(u"\u0161\u010D"));
   // A font's \fcharset decides over the header; 8-bit bytes written raw count like \'hh.
-  EXPECT_EQ(textOf("{\\rtf1\\ansi\\ansicpg1252{\\fonttbl{\\f0\\fcharset0 Arial;}{\\f1\\fcharset204 Times;}{\\f2\\fcharset161 G;}}"
+  EXPECT_EQ(textOf("{\\rtf1\\ansi\\ansicpg1252{\\fonttbl{\\f0\\fcharset0 Arial;}{\\f1\\fcharset204 "
+                   "Times;}{\\f2\\fcharset161 G;}}"
                    "\\f0\\'e9\\f1\\'e9\xe9\\f2\\'e1}"),
             QString::fromUtf16(u"\u00E9\u0439\u0439\u03B1"));
   // Font names in their own charset.
@@ -92,7 +96,9 @@ TEST(RtfRead, SpecialCharactersBreaksAndEscapes) {
       "{\\rtf1 a\\{b\\}c\\\\d\\~e\\-f\\_g\\emdash\\endash\\bullet\\lquote\\rquote\\ldblquote\\rdblquote"
       "\\tab h\\line i\r\n\\par j\\\nk\\page l\\par}";
   ASSERT_TRUE(rtf::readRtf(in, &doc).ok);
-  EXPECT_EQ(doc.toRawText().replace(QChar::ParagraphSeparator, '\n'), QString::fromUtf16(u"a{b}c\\d\u00A0e\u00ADf\u2011g\u2014\u2013\u2022\u2018\u2019\u201C\u201D\th\u2028i\nj\nk\nl"));
+  EXPECT_EQ(doc.toRawText().replace(QChar::ParagraphSeparator, '\n'),
+            QString::fromUtf16(
+                u"a{b}c\\d\u00A0e\u00ADf\u2011g\u2014\u2013\u2022\u2018\u2019\u201C\u201D\th\u2028i\nj\nk\nl"));
   EXPECT_EQ(doc.blockCount(), 4);
   EXPECT_TRUE(blockWith(doc, "l").blockFormat().pageBreakPolicy() & QTextFormat::PageBreak_AlwaysBefore);
   EXPECT_FALSE(blockWith(doc, "k").blockFormat().pageBreakPolicy() & QTextFormat::PageBreak_AlwaysBefore);
@@ -103,7 +109,8 @@ TEST(RtfRead, CharacterAndParagraphFormattingReachTheModel) {
   const rtf::ReadResult r = rtf::readRtf(
       "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0\\froman Times New Roman;}{\\f1\\fmodern Courier New;}}"
       "{\\colortbl;\\red255\\green0\\blue0;\\red0\\green0\\blue255;}"
-      "\\pard\\qc\\fi-360\\li720\\ri1440\\sb120\\sa240 \\b bold\\b0  \\i ital\\i0  \\ul under\\ulnone  \\uldb dbl\\ul0  "
+      "\\pard\\qc\\fi-360\\li720\\ri1440\\sb120\\sa240 \\b bold\\b0  \\i ital\\i0  \\ul under\\ulnone  \\uldb dbl\\ul0 "
+      " "
       "\\strike gone\\strike0  \\fs40 big\\fs24  \\cf1 red\\cf0  \\highlight2 lit\\highlight0  \\f1 mono\\f0  "
       "\\super up\\nosupersub  {\\b\\i both} after\\par"
       "\\pard\\qr right\\par\\pard\\qj just\\par\\pard\\plain plain\\par}",
@@ -234,7 +241,8 @@ QList<QTextCharFormat> objectsOf(const QTextDocument &doc) {
 TEST(RtfRead, WhatOtherWritersWriteReadsAsTheyMeanIt) {
   // StarWriter puts \* in front of single words inside a group: only that word is marked. A \* in front of
   // a formatting word at a group's start names no destination either.
-  EXPECT_EQ(shownText("{\\rtf1 A{\\i B\\*\\charscalex90 C\\*\\someword D}E{\\*\\cs15\\b F}G{\\*\\unknowndest H}I}"), "ABCDEFGI");
+  EXPECT_EQ(shownText("{\\rtf1 A{\\i B\\*\\charscalex90 C\\*\\someword D}E{\\*\\cs15\\b F}G{\\*\\unknowndest H}I}"),
+            "ABCDEFGI");
   // Mail programs leave bytes after the document's closing brace: ignored and said (a save will not
   // write them back, so they are listed as lost).
   rtf::ReadResult r;
@@ -242,31 +250,45 @@ TEST(RtfRead, WhatOtherWritersWriteReadsAsTheyMeanIt) {
   EXPECT_TRUE(r.warnings.join(' ').contains("after the end")) << r.warnings.join('|').toStdString();
   EXPECT_EQ(r.losses.size(), 1);
   // Mac files: the Mac code pages of the header, of font charsets, and ANSI fonts of a Mac document.
-  EXPECT_EQ(shownText("{\\rtf1\\mac{\\fonttbl{\\f0\\fcharset0 Times;}}\\f0 caf\\'8e \\'9f\\'a5}"), QString::fromUtf16(u"caf\u00E9 \u00FC\u2022"));
+  EXPECT_EQ(shownText("{\\rtf1\\mac{\\fonttbl{\\f0\\fcharset0 Times;}}\\f0 caf\\'8e \\'9f\\'a5}"),
+            QString::fromUtf16(u"caf\u00E9 \u00FC\u2022"));
   EXPECT_EQ(shownText("{\\rtf1\\ansi{\\fonttbl{\\f0\\fcharset77 Geneva;}}\\f0 \\'8a}"), QString::fromUtf16(u"\u00E4"));
   ASSERT_TRUE(QStringDecoder("Shift_JIS").isValid());
   EXPECT_EQ(shownText("{\\rtf1\\ansi\\ansicpg10001 \\'82\\'a0\\'93\\'fa}"), QString::fromUtf16(u"\u3042\u65E5"));
-  EXPECT_EQ(shownText("{\\rtf1\\ansi{\\fonttbl{\\f1\\fcharset78 Osaka;}}\\f1\\'93\\'fa}"), QString::fromUtf16(u"\u65E5"));
+  EXPECT_EQ(shownText("{\\rtf1\\ansi{\\fonttbl{\\f1\\fcharset78 Osaka;}}\\f1\\'93\\'fa}"),
+            QString::fromUtf16(u"\u65E5"));
   if (QStringDecoder("x-mac-cyrillic").isValid())
-    EXPECT_EQ(shownText("{\\rtf1{\\fonttbl{\\f0\\fcharset89 Cyr;}}\\f0\\'80\\'e0}"), QString::fromUtf16(u"\u0410\u0430"));
+    EXPECT_EQ(shownText("{\\rtf1{\\fonttbl{\\f0\\fcharset89 Cyr;}}\\f0\\'80\\'e0}"),
+              QString::fromUtf16(u"\u0410\u0430"));
 
   // AbiWord's numbered lists: list texts of blanks and a tab, the numbers in the list table, a nested level
   // under its own \ls; LibreOffice's unnumbered heading level: a list text of a tab alone.
   const QByteArray abi =
       "{\\rtf1\\ansi\\ansicpg1252\\deff0\\uc1{\\fonttbl{\\f0\\fnil\\fcharset0 Liberation Serif;}}"
       "{\\*\\listtable{\\list\\listtemplateid1000{\\listlevel\\levelnfc0\\levelstartat1{\\leveltext\\'02\\'00.;}"
-      "{\\levelnumbers\\'01;}}{\\listlevel\\levelnfc4\\levelstartat1{\\leveltext\\'04\\'00.\\'01.;}{\\levelnumbers\\'01\\'03;}}\\listid1}"
+      "{\\levelnumbers\\'01;}}{\\listlevel\\levelnfc4\\levelstartat1{\\leveltext\\'04\\'00.\\'01.;}{\\levelnumbers\\'"
+      "01\\'03;}}\\listid1}"
       "{\\list\\listtemplateid2{\\listlevel\\levelnfc255\\levelstartat1{\\leveltext \\'00;}}\\listid2}}\n"
-      "{\\*\\listoverridetable{\\listoverride\\listoverridecount0\\listid1\\levelnfc0\\levelstartat1{\\leveltext\\'02\\'00.;}\\ls1}\n"
-      "{\\listoverride\\listoverridecount0\\listid1\\levelnfc0{\\leveltext\\'04\\'00.\\'01.;}\\ls2}{\\listoverride\\listid2\\ls3}}\n"
+      "{\\*\\listoverridetable{\\listoverride\\listoverridecount0\\listid1\\levelnfc0\\levelstartat1{\\leveltext\\'"
+      "02\\'00.;}\\ls1}\n"
+      "{\\listoverride\\listoverridecount0\\listid1\\levelnfc0{\\leveltext\\'04\\'00.\\'01.;}\\ls2}{"
+      "\\listoverride\\listid2\\ls3}}\n"
       "\\pard\\plain{\\listtext\\pard\\plain \\tab}\\ls3 Chapter\\par\n"
-      "{\\listtext\\pard\\fi-431\\li720  \t}\\pard\\plain{\\ltrpar\\ql\\fi-431\\li720\\s28{\\*\\abilist\\abilistid1\\abilistparentid0"
-      "\\abilistlevel1\\abistartat1{\\abifieldfont NULL}{\\abilistdecimal .}}{\\*\\pn\\pnql\\pnstart1\\pnlvlbody\\pndec{\\pntxtb }"
-      "{\\pntxta .}}\\fn-431\\li720\\ls1\\ilvl0\\itap0{\\s28\\f0\\fs24\\lang1024{\\*\\listtag0}first}{\\s28\\f0\\fs24{\\*\\listtag0}\\par}\n}"
-      "{\\listtext\\pard\\fi-431\\li720  \t}\\pard\\plain{\\ltrpar\\ql\\fi-431\\li720\\ls1\\ilvl0{\\f0{\\*\\listtag0}second}{\\f0\\par}\n}"
-      "{\\listtext\\pard\\fi-431\\li1440  \t}\\pard\\plain{\\ltrpar\\ql\\fi-431\\li1440\\ls2\\ilvl1{\\f0{\\*\\listtag0}inner}{\\f0\\par}\n}"
-      "{\\listtext\\pard\\fi-431\\li1440  \t}\\pard\\plain{\\ltrpar\\ql\\fi-431\\li1440\\ls2\\ilvl1{\\f0{\\*\\listtag0}inner2}{\\f0\\par}\n}"
-      "{\\listtext\\pard\\fi-431\\li720  \t}\\pard\\plain{\\ltrpar\\ql\\fi-431\\li720\\ls1\\ilvl0{\\f0{\\*\\listtag0}third}{\\f0\\par}\n}"
+      "{\\listtext\\pard\\fi-431\\li720  "
+      "\t}\\pard\\plain{\\ltrpar\\ql\\fi-431\\li720\\s28{\\*\\abilist\\abilistid1\\abilistparentid0"
+      "\\abilistlevel1\\abistartat1{\\abifieldfont NULL}{\\abilistdecimal "
+      ".}}{\\*\\pn\\pnql\\pnstart1\\pnlvlbody\\pndec{\\pntxtb }"
+      "{\\pntxta "
+      ".}}\\fn-431\\li720\\ls1\\ilvl0\\itap0{\\s28\\f0\\fs24\\lang1024{\\*\\listtag0}first}{\\s28\\f0\\fs24{\\*"
+      "\\listtag0}\\par}\n}"
+      "{\\listtext\\pard\\fi-431\\li720  "
+      "\t}\\pard\\plain{\\ltrpar\\ql\\fi-431\\li720\\ls1\\ilvl0{\\f0{\\*\\listtag0}second}{\\f0\\par}\n}"
+      "{\\listtext\\pard\\fi-431\\li1440  "
+      "\t}\\pard\\plain{\\ltrpar\\ql\\fi-431\\li1440\\ls2\\ilvl1{\\f0{\\*\\listtag0}inner}{\\f0\\par}\n}"
+      "{\\listtext\\pard\\fi-431\\li1440  "
+      "\t}\\pard\\plain{\\ltrpar\\ql\\fi-431\\li1440\\ls2\\ilvl1{\\f0{\\*\\listtag0}inner2}{\\f0\\par}\n}"
+      "{\\listtext\\pard\\fi-431\\li720  "
+      "\t}\\pard\\plain{\\ltrpar\\ql\\fi-431\\li720\\ls1\\ilvl0{\\f0{\\*\\listtag0}third}{\\f0\\par}\n}"
       "\\pard\\plain after\\par}";
   QTextDocument doc;
   r = rtf::readRtf(abi, &doc);
@@ -299,8 +321,9 @@ TEST(RtfRead, WhatOtherWritersWriteReadsAsTheyMeanIt) {
 // it shows (pictures, links, right-to-left paragraphs, styles) it shows and writes back.
 TEST(RtfKeep, WhatTheModelCannotShowIsWrittenBackWhereItStood) {
   const QByteArray hex = pngOf(testPicture()).toHex();
-  const QByteArray fonts = "{\\fonttbl{\\f0\\froman\\fcharset0 Times New Roman{\\*\\panose 02020603050405020304};}"
-                           "{\\f1\\fswiss\\fcharset0 Arial;}{\\f5\\fnil\\fcharset2 Symbol;}}";
+  const QByteArray fonts =
+      "{\\fonttbl{\\f0\\froman\\fcharset0 Times New Roman{\\*\\panose 02020603050405020304};}"
+      "{\\f1\\fswiss\\fcharset0 Arial;}{\\f5\\fnil\\fcharset2 Symbol;}}";
   const QByteArray colours = "{\\colortbl;\\red10\\green20\\blue30;\\red200\\green0\\blue0;}";
   const QByteArray stylesheet = "{\\stylesheet{\\s0\\f0 Normal;}{\\s2\\f1\\fs32\\b Heading 2;}{\\*\\cs5\\ul Link;}}";
   const QByteArray info = "{\\info{\\title Kept title}{\\author Someone}}";
@@ -308,28 +331,35 @@ TEST(RtfKeep, WhatTheModelCannotShowIsWrittenBackWhereItStood) {
   const QByteArray tocInst = "{\\*\\fldinst { TOC \\\\o \"1-3\" \\\\h}}";
   const QByteArray unknown = "{\\*\\mydest{\\nested kept}}";
   const QByteArray pict = "{\\pict\\pngblip\\picw3\\pich2\\picwgoal450\\pichgoal300 " + hex + "}";
-  const QByteArray shp = "{\\*\\shppict{\\pict{\\*\\picprop{\\sp{\\sn wzName}{\\sv x}}}\\pngblip\\picwgoal900\\pichgoal600\n" + hex + "}}";
+  const QByteArray shp =
+      "{\\*\\shppict{\\pict{\\*\\picprop{\\sp{\\sn wzName}{\\sv x}}}\\pngblip\\picwgoal900\\pichgoal600\n" + hex + "}}";
   const QByteArray nonshp = "{\\nonshppict{\\pict\\wmetafile8\\picw10\\pich10 0100090000}}";
   const QByteArray footnote = "{\\*\\footnote \\chftn\\pard\\plain\\f1 {\\super\\chftn} Note with \\'e9}";
   const QByteArray bookmark = "{\\*\\bkmkstart here}{\\*\\bkmkend here}";
   const QByteArray linkInst = "{\\*\\fldinst HYPERLINK \"https://example.org/a?b=1\"}";
   const QByteArray hidden = "{\\v hidden words}";
   const QByteArray pageField = "{\\field{\\*\\fldinst PAGE}{\\fldrslt }}";
-  const QByteArray objectPict = "{\\object\\objemb{\\*\\objclass Paint}{\\*\\objdata 0102}{\\result{\\pict\\wmetafile8\\picwgoal300\\pichgoal300 0100}}}";
+  const QByteArray objectPict =
+      "{\\object\\objemb{\\*\\objclass Paint}{\\*\\objdata 0102}{\\result{\\pict\\wmetafile8\\picwgoal300\\pichgoal300 "
+      "0100}}}";
   const QByteArray docFormat = "\\paperw11906\\paperh16838\\margl1134";
-  const QByteArray in =
-      "{\\rtf1\\ansi\\ansicpg1252\\deff0" + fonts + colours + stylesheet + info + "{\\*\\generator Somebody;}" + docFormat +
-      "\n\\pard\\plain " + header + "{\\field" + tocInst + "{\\fldrslt Alpha line\\par Bravo line}}\\par "
-      "\\pard\\s2\\qc\\f1 Charlie{\\cs5\\cf2 styled}" + unknown + " Delta " + pict + " Echo " + shp + nonshp + " Foxtrot" +
-      footnote + " Golf\\par \\pard " + bookmark + "Hotel {\\field" + linkInst + "{\\fldrslt {\\cs5 Link text}}} India " +
-      hidden + "Juliett" + pageField + "\\par \\pard\\rtlpar\\qr \\u1513?\\u1500? Kilo\\par "
-      "\\pard " + objectPict + " Lima {\\object{\\*\\objdata 00}{\\result Mike}}\\par}";
+  const QByteArray in = "{\\rtf1\\ansi\\ansicpg1252\\deff0" + fonts + colours + stylesheet + info +
+                        "{\\*\\generator Somebody;}" + docFormat + "\n\\pard\\plain " + header + "{\\field" + tocInst +
+                        "{\\fldrslt Alpha line\\par Bravo line}}\\par "
+                        "\\pard\\s2\\qc\\f1 Charlie{\\cs5\\cf2 styled}" +
+                        unknown + " Delta " + pict + " Echo " + shp + nonshp + " Foxtrot" + footnote +
+                        " Golf\\par \\pard " + bookmark + "Hotel {\\field" + linkInst +
+                        "{\\fldrslt {\\cs5 Link text}}} India " + hidden + "Juliett" + pageField +
+                        "\\par \\pard\\rtlpar\\qr \\u1513?\\u1500? Kilo\\par "
+                        "\\pard " +
+                        objectPict + " Lima {\\object{\\*\\objdata 00}{\\result Mike}}\\par}";
   QTextDocument doc;
   const rtf::ReadResult r = rtf::readRtf(in, &doc);
   ASSERT_TRUE(r.ok) << r.error.toStdString();
-  EXPECT_EQ(doc.toPlainText().remove(QChar::ObjectReplacementCharacter),
-            QString::fromUtf16(u"Alpha line\nBravo line\nCharliestyled Delta  Echo  Foxtrot Golf\nHotel Link text India "
-                               u"Juliett\n\u05E9\u05DC Kilo\n Lima Mike"));
+  EXPECT_EQ(
+      doc.toPlainText().remove(QChar::ObjectReplacementCharacter),
+      QString::fromUtf16(u"Alpha line\nBravo line\nCharliestyled Delta  Echo  Foxtrot Golf\nHotel Link text India "
+                         u"Juliett\n\u05E9\u05DC Kilo\n Lima Mike"));
   // Shown: pictures at their size with their pixels, the link's target, the paragraph's direction and style.
   const QList<QTextCharFormat> objects = objectsOf(doc);
   ASSERT_EQ(objects.size(), 9);  // header, unknown, picture, picture, footnote, bookmarks, hidden text, PAGE, object
@@ -358,7 +388,8 @@ TEST(RtfKeep, WhatTheModelCannotShowIsWrittenBackWhereItStood) {
 
   const QByteArray out = rtf::writeRtf(&doc);
   // The tables read, with their numbers; the document's own tables before the text; the generator is ours now.
-  EXPECT_TRUE(out.startsWith("{\\rtf1\\ansi\\ansicpg1252\\deff0\\uc1\n" + fonts.chopped(1))) << out.left(300).constData();
+  EXPECT_TRUE(out.startsWith("{\\rtf1\\ansi\\ansicpg1252\\deff0\\uc1\n" + fonts.chopped(1)))
+      << out.left(300).constData();
   EXPECT_TRUE(out.contains(colours.chopped(1)));
   for (const QByteArray &table : {stylesheet, info, docFormat}) {
     EXPECT_TRUE(out.contains(table)) << table.constData();
@@ -450,7 +481,8 @@ TEST(RtfRead, BrokenAndHostileFiles) {
   QByteArray many = "{\\rtf1 ";
   for (int i = 0; i < 60; ++i) many += "p\\par ";
   EXPECT_TRUE(refused(many + "}", "paragraph bomb", few).contains("50"));
-  EXPECT_TRUE(refused("{\\rtf1 " + QByteArray(100000, 'x').replace("x", "\\cell ") + "}", "cell bomb", few).contains("50"));
+  EXPECT_TRUE(
+      refused("{\\rtf1 " + QByteArray(100000, 'x').replace("x", "\\cell ") + "}", "cell bomb", few).contains("50"));
 
   // Not refused: nesting just inside the limit, huge parameters and words, a huge \uc, a negative \bin.
   const QByteArray fits = "{\\rtf1 " + QByteArray(998, '{') + "deep" + QByteArray(998, '}') + "}";
@@ -513,7 +545,9 @@ void buildRichDocument(QTextDocument *doc) {
   g.setFontStrikeOut(false);
   g.setForeground(QColor(0, 128, 0));
   g.setBackground(QColor(255, 255, 0));
-  c.insertText(QString::fromUtf16(u" \u041F\u0440\u0438\u0432\u0435\u0442 \u65E5\u672C \U0001F600 \u20AC\u00E9 {\\}\tx\u2028y\u00A0z"), g);
+  c.insertText(QString::fromUtf16(
+                   u" \u041F\u0440\u0438\u0432\u0435\u0442 \u65E5\u672C \U0001F600 \u20AC\u00E9 {\\}\tx\u2028y\u00A0z"),
+               g);
   QTextBlockFormat justify;
   justify.setAlignment(Qt::AlignJustify);
   justify.setPageBreakPolicy(QTextFormat::PageBreak_AlwaysBefore);
@@ -536,7 +570,8 @@ void buildRichDocument(QTextDocument *doc) {
   c.insertText("before table");
   QTextTable *t = c.insertTable(2, 3);
   for (int r = 0; r < 2; ++r)
-    for (int col = 0; col < 3; ++col) t->cellAt(r, col).firstCursorPosition().insertText(QString("c%1%2").arg(r).arg(col));
+    for (int col = 0; col < 3; ++col)
+      t->cellAt(r, col).firstCursorPosition().insertText(QString("c%1%2").arg(r).arg(col));
   c.movePosition(QTextCursor::End);
   c.insertText("after table");
 }
@@ -639,8 +674,9 @@ namespace {
 bool soffice(const QString &exe, const QString &profile, const QStringList &args, QString *log) {
   QProcess p;
   p.setProcessChannelMode(QProcess::MergedChannels);
-  p.start(exe, QStringList{"-env:UserInstallation=" + QUrl::fromLocalFile(profile).toString(), "--headless",
-                           "--norestore"} + args);
+  p.start(exe,
+          QStringList{"-env:UserInstallation=" + QUrl::fromLocalFile(profile).toString(), "--headless", "--norestore"} +
+              args);
   if (!p.waitForStarted(30000) || !p.waitForFinished(180000)) {
     p.kill();
     p.waitForFinished(5000);
@@ -706,7 +742,8 @@ TEST(RtfLibreOffice, OurFilesOpenInLibreOfficeAndItsFilesReadBack) {
   c.insertText("table next");
   QTextTable *t = c.insertTable(2, 2);
   for (int r = 0; r < 2; ++r)
-    for (int col = 0; col < 2; ++col) t->cellAt(r, col).firstCursorPosition().insertText(QString("cell%1%2").arg(r).arg(col));
+    for (int col = 0; col < 2; ++col)
+      t->cellAt(r, col).firstCursorPosition().insertText(QString("cell%1%2").arg(r).arg(col));
   c.movePosition(QTextCursor::End);
   c.insertText("the end");
 
@@ -715,22 +752,35 @@ TEST(RtfLibreOffice, OurFilesOpenInLibreOfficeAndItsFilesReadBack) {
   ASSERT_TRUE(rtf::writeRtfFile(dir + "/ours.rtf", &doc));
   QString log;
   // 1: our RTF as LibreOffice's plain text.
-  ASSERT_TRUE(soffice(exe, profile, {"--convert-to", "txt:Text (encoded):UTF8", "--outdir", dir, dir + "/ours.rtf"}, &log))
+  ASSERT_TRUE(
+      soffice(exe, profile, {"--convert-to", "txt:Text (encoded):UTF8", "--outdir", dir, dir + "/ours.rtf"}, &log))
       << log.toStdString();
   QString txt = QString::fromUtf8(testenv::readFile(dir + "/ours.txt"));
   if (txt.startsWith(QChar(0xFEFF))) txt.remove(0, 1);
   QStringList lines;
   for (const QString &line : txt.replace("\r\n", "\n").trimmed().split('\n')) lines << line.trimmed();
-  const QStringList expected{"Bold centred",
-                             QString::fromUtf16(u"italic right underlined red \u041F\u0440\u0438\u0432\u0435\u0442 \u00E9\u20AC \u65E5\u672C"),
-                             "line one", "line two\tafter tab", QString::fromUtf16(u"\u2022 dot one"),
-                             QString::fromUtf16(u"\u2022 dot two"), "1. num one", "2. num two", "table next", "cell00",
-                             "cell01", "cell10", "cell11", "the end"};
+  const QStringList expected{
+      "Bold centred",
+      QString::fromUtf16(u"italic right underlined red \u041F\u0440\u0438\u0432\u0435\u0442 \u00E9\u20AC \u65E5\u672C"),
+      "line one",
+      "line two\tafter tab",
+      QString::fromUtf16(u"\u2022 dot one"),
+      QString::fromUtf16(u"\u2022 dot two"),
+      "1. num one",
+      "2. num two",
+      "table next",
+      "cell00",
+      "cell01",
+      "cell10",
+      "cell11",
+      "the end"};
   EXPECT_EQ(lines, expected);
   // 2 and 3: to .odt, and the .odt back to RTF written by LibreOffice.
-  ASSERT_TRUE(soffice(exe, profile, {"--convert-to", "odt", "--outdir", dir, dir + "/ours.rtf"}, &log)) << log.toStdString();
+  ASSERT_TRUE(soffice(exe, profile, {"--convert-to", "odt", "--outdir", dir, dir + "/ours.rtf"}, &log))
+      << log.toStdString();
   const QString back = testenv::makeDir("lo-back");
-  ASSERT_TRUE(soffice(exe, profile, {"--convert-to", "rtf", "--outdir", back, dir + "/ours.odt"}, &log)) << log.toStdString();
+  ASSERT_TRUE(soffice(exe, profile, {"--convert-to", "rtf", "--outdir", back, dir + "/ours.odt"}, &log))
+      << log.toStdString();
   QTextDocument theirs;
   const rtf::ReadResult r = rtf::readRtfFile(back + "/ours.rtf", &theirs);
   ASSERT_TRUE(r.ok) << r.error.toStdString();
@@ -777,8 +827,10 @@ QList<QByteArray> pngsIn(const QByteArray &rtf) {
     QByteArray hex;
     for (qsizetype i = at; i < rtf.size(); ++i) {
       const char c = rtf[i];
-      if (std::isxdigit(static_cast<unsigned char>(c))) hex += c;
-      else if (c != '\r' && c != '\n' && c != ' ') break;
+      if (std::isxdigit(static_cast<unsigned char>(c)))
+        hex += c;
+      else if (c != '\r' && c != '\n' && c != ' ')
+        break;
     }
     out << QByteArray::fromHex(hex);
   }
@@ -830,7 +882,8 @@ void expectSameThroughLibreOffice(const QString &exe, const QString &source, con
     for (QString &line : lines) line = line.trimmed();
     return lines;
   };
-  EXPECT_EQ(withoutLabels(loText(oursOut + "/" + name + ".txt")), withoutLabels(loText(theirsOut + "/" + name + ".txt")));
+  EXPECT_EQ(withoutLabels(loText(oursOut + "/" + name + ".txt")),
+            withoutLabels(loText(theirsOut + "/" + name + ".txt")));
   // Pictures as LibreOffice reads them from each file, and the link targets.
   auto pictures64 = [](const QString &flatXml) {
     QStringList out = matches(flatXml, QStringLiteral("<office:binary-data>([^<]*)</office:binary-data>"));
@@ -869,15 +922,18 @@ TEST(RtfLibreOffice, LibreOfficeDocumentsKeepTheirContentThroughOurSave) {
 <text:p>Visible<text:span text:style-name="Thidden">secret</text:span>end</text:p>
 <text:p>Pic <draw:frame draw:name="i1" text:anchor-type="as-char" svg:width="1cm" svg:height="0.75cm"><draw:image><office:binary-data>PICTURE</office:binary-data></draw:image></draw:frame> after</text:p>
 <text:list text:style-name="L1"><text:list-item><text:p>outer one</text:p><text:list><text:list-item><text:p>inner one</text:p></text:list-item><text:list-item><text:p>inner two</text:p></text:list-item></text:list></text:list-item><text:list-item><text:p>outer two</text:p></text:list-item></text:list>
-<text:p text:style-name="Prtl">)xml") + QString::fromUtf16(u"\u05E9\u05DC\u05D5\u05DD").toUtf8() +
-      "</text:p>\n</office:text></office:body></office:document>\n";
+<text:p text:style-name="Prtl">)xml") +
+                          QString::fromUtf16(u"\u05E9\u05DC\u05D5\u05DD").toUtf8() +
+                          "</text:p>\n</office:text></office:body></office:document>\n";
   testenv::writeFile(dir + "/made.fodt", QByteArray(flat).replace("PICTURE", pngOf(testPicture(8, 6)).toBase64()));
   QString log;
-  ASSERT_TRUE(soffice(exe, testenv::makeDir("lo-profile"), {"--convert-to", "rtf", "--outdir", dir, dir + "/made.fodt"}, &log))
+  ASSERT_TRUE(
+      soffice(exe, testenv::makeDir("lo-profile"), {"--convert-to", "rtf", "--outdir", dir, dir + "/made.fodt"}, &log))
       << log.toStdString();
-  expectSameThroughLibreOffice(exe, dir + "/made.rtf",
-                               {"(?s)<text:note [^>]*>.*Foot text", "text:display=\"none\"", ">secret<",
-                                "<text:table-of-content", "style:writing-mode=\"rl-tb\"", "(?s)outer one(</text:span>)?</text:p>\\s*<text:list>"});
+  expectSameThroughLibreOffice(
+      exe, dir + "/made.rtf",
+      {"(?s)<text:note [^>]*>.*Foot text", "text:display=\"none\"", ">secret<", "<text:table-of-content",
+       "style:writing-mode=\"rl-tb\"", "(?s)outer one(</text:span>)?</text:p>\\s*<text:list>"});
 }
 
 // A document made by AbiWord: its own list tags, pictures and fields.
