@@ -8,7 +8,6 @@ TJustOneAsk::TJustOneAsk(const QString &name, Asker asker) : lock_(std::make_uni
 }
 
 bool TJustOneAsk::askWithMessageBox() {
-  return ask::question(nullptr, QStringLiteral("Tarnwick"),
-                       QStringLiteral("Tarnwick is currently active, do you wish to open another instance of Tarnwick"),
-                       QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+  return ask::yes(nullptr, QStringLiteral("Tarnwick"),
+                  QStringLiteral("Tarnwick is currently active, do you wish to open another instance of Tarnwick"));
 }

@@ -41,8 +41,7 @@ bool TTarn::askSaveChanges(const QString &question) {
 }
 
 bool TTarn::askOverwriteChangedFile(const QString &path) {
-  return ask::question(this, QApplication::applicationName(), TLEdit::ChangedOnDiskQuestion(path),
-                       QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+  return ask::yes(this, QApplication::applicationName(), TLEdit::ChangedOnDiskQuestion(path));
 }
 
 void TTarn::buildEditorTab() {

@@ -74,8 +74,7 @@ class TarnFtpHost final : public TFtpHost {
             "server you mean.\n\nKey type: %2\nSHA-256 fingerprint: %3\n\nCompare the fingerprint with "
             "the one the server's administrator gave you. Trust this key and store it in known_hosts?")
             .arg(site, keyType, fingerprint);
-    return ask::question(dialogParent(), QStringLiteral("Unknown SSH Host Key"), text,
-                         QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+    return ask::yes(dialogParent(), QStringLiteral("Unknown SSH Host Key"), text);
   }
   void warnHostKeyChanged(const QString &site, const QString &warning) override {
     QMessageBox box(QMessageBox::Critical, QStringLiteral("SSH HOST KEY CHANGED"),

@@ -6,9 +6,7 @@
 
 namespace browser {
 
-bool TMessageBoxAsker::confirm(const QString &title, const QString &text) {
-  return ask::question(parent_, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
-}
+bool TMessageBoxAsker::confirm(const QString &title, const QString &text) { return ask::yes(parent_, title, text); }
 
 TFileAsker::PermanentDelete TMessageBoxAsker::confirmPermanentDelete(const QString &text) {
   switch (ask::warning(parent_, QObject::tr("Delete Permanently"), text,

@@ -193,25 +193,16 @@ void TFolderTabs::stepTab(int step) {
 bool TFolderTabs::canGoBack() const { return shown_ >= 0 && !tabs_[shown_].back.isEmpty(); }
 bool TFolderTabs::canGoForward() const { return shown_ >= 0 && !tabs_[shown_].forward.isEmpty(); }
 
-void TFolderTabs::goBack() {
-  if (!canGoBack()) return;
-  captureCurrent();
-  Tab &t = tabs_[shown_];
-  t.forward << t.folder;
-  t.folder = t.back.takeLast();
-  t.selected.clear();
-  t.current.clear();
-  label(shown_);
-  navigate(t.folder);
-  emit tabsChanged();
-}
+void TFolderTabs::goBack() { walk(true); }
+void TFolderTabs::goForward() { walk(false); }
 
-void TFolderTabs::goForward() {
-  if (!canGoForward()) return;
+void TFolderTabs::walk(bool back) {
+  if (back ? !canGoBack() : !canGoForward()) return;
   captureCurrent();
   Tab &t = tabs_[shown_];
-  t.back << t.folder;
-  t.folder = t.forward.takeLast();
+  QStringList &from = back ? t.back : t.forward;
+  (back ? t.forward : t.back) << t.folder;
+  t.folder = from.takeLast();
   t.selected.clear();
   t.current.clear();
   label(shown_);
@@ -228,8 +219,8 @@ void TFolderTabs::setLocked(int index, bool locked) {
 
 bool TFolderTabs::isLocked(int index) const { return index >= 0 && index < tabs_.size() && tabs_[index].locked; }
 
-QList<TFolderTabs::Tab> TFolderTabs::folderTabs() const {
-  const_cast<TFolderTabs *>(this)->captureCurrent();
+QList<TFolderTabs::Tab> TFolderTabs::folderTabs() {
+  captureCurrent();
   return tabs_;
 }
 

@@ -41,7 +41,7 @@ class TFolderTabs : public QTabBar {
   bool isLocked(int index) const;
 
   // Every tab as it stands (the current one read from the list), and the current index.
-  QList<Tab> folderTabs() const;
+  QList<Tab> folderTabs();
   // Tabs as saved: the folders that still exist, the current one shown. The folder the program started
   // in (when given) stays shown: the saved current tab takes it, or a new tab beside it when that one is
   // locked. Nothing changes when no folder is left.
@@ -62,6 +62,7 @@ class TFolderTabs : public QTabBar {
 
  private:
   void captureCurrent();
+  void walk(bool back);  // one step back or forward in the shown tab's history
   void showTab(int index);
   void navigate(const QString &folder);
   void folderChanged(const QString &folder);
