@@ -23,9 +23,9 @@ TMediaPlayerBar::TMediaPlayerBar(QWidget *parent) : QWidget(parent) {
   static const struct {
     const char *name;
     QStyle::StandardPixmap icon;
-  } kinds[] = {{"Play", QStyle::SP_MediaPlay},           {"Pause", QStyle::SP_MediaPause},
-               {"Stop", QStyle::SP_MediaStop},           {"Next", QStyle::SP_MediaSkipForward},
-               {"Prev", QStyle::SP_MediaSkipBackward},   {"Step", QStyle::SP_MediaSeekForward},
+  } kinds[] = {{"Play", QStyle::SP_MediaPlay},         {"Pause", QStyle::SP_MediaPause},
+               {"Stop", QStyle::SP_MediaStop},         {"Next", QStyle::SP_MediaSkipForward},
+               {"Prev", QStyle::SP_MediaSkipBackward}, {"Step", QStyle::SP_MediaSeekForward},
                {"Back", QStyle::SP_MediaSeekBackward}};
   for (int i = 0; i < 7; ++i) {
     auto *b = new QToolButton(this);
@@ -65,6 +65,16 @@ TMediaTab::TMediaTab(TMediaHost &host, QWidget *parent) : QWidget(parent), host(
   MediaPanel->hide();
   connect(MediaPlayer1, &TMediaPlayerBar::clicked, this, &TMediaTab::MediaPlayer1Click);
   connect(CloseMMbut, &QPushButton::clicked, this, [this] { CloseMMediaClick(CloseSender::Button); });
+  loadLimit_ = new QTimer(this);
+  loadLimit_->setSingleShot(true);
+  loadLimit_->setInterval(kLoadLimitMs);
+  connect(loadLimit_, &QTimer::timeout, this, [this] {
+    if (player_ && open_ && !failed_ &&
+        (player_->mediaStatus() == QMediaPlayer::LoadingMedia ||
+         player_->mediaStatus() == QMediaPlayer::StalledMedia) &&
+        player_->position() == 0)
+      CannotOpenFile();
+  });
 }
 
 TMediaTab::~TMediaTab() {
@@ -74,13 +84,19 @@ TMediaTab::~TMediaTab() {
   player_ = nullptr;
 }
 
-// The player is made on first use: start-up does not pay for the media framework.
-void TMediaTab::ensurePlayer() {
-  if (player_) return;
+// Each file gets a player of its own, made when it is opened (start-up does not pay for the media
+// framework). A player given a new file while the last one's pipeline still winds down can end the new
+// one at once, at position 0, as if it had played to its end; a fresh player has no such past.
+void TMediaTab::freshPlayer() {
+  if (player_) {
+    player_->disconnect(this);
+    player_->stop();
+    delete player_;
+  }
   player_ = new QMediaPlayer(this);
   // Without an audio output a sound file does not play at all; with one that has no device behind it (no
   // sound server) the player plays in silence at the file's pace, so a video still shows.
-  audio_ = new QAudioOutput(this);
+  if (!audio_) audio_ = new QAudioOutput(this);
   player_->setAudioOutput(audio_);
   player_->setVideoSink(Video->videoSink());
   connect(player_, &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus s) {
@@ -101,10 +117,14 @@ void TMediaTab::ensurePlayer() {
 void TMediaTab::updatePosition() {
   auto text = [](qint64 ms) {
     const qint64 s = ms / 1000;
-    return s >= 3600 ? QStringLiteral("%1:%2:%3").arg(s / 3600).arg(s / 60 % 60, 2, 10, QLatin1Char('0')).arg(s % 60, 2, 10, QLatin1Char('0'))
+    return s >= 3600 ? QStringLiteral("%1:%2:%3")
+                           .arg(s / 3600)
+                           .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
+                           .arg(s % 60, 2, 10, QLatin1Char('0'))
                      : QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
   };
-  MediaPlayer1->Position->setText(player_ ? text(player_->position()) + QStringLiteral(" / ") + text(player_->duration()) : QString());
+  MediaPlayer1->Position->setText(
+      player_ ? text(player_->position()) + QStringLiteral(" / ") + text(player_->duration()) : QString());
 }
 
 void TMediaTab::ShowMultiMedia(const QString &file) {
@@ -112,12 +132,12 @@ void TMediaTab::ShowMultiMedia(const QString &file) {
   MediaPanel->show();
   host.setCloseMultimediaVisible(true);
   host.showMediaTab();
-  ensurePlayer();
+  closePlayer();
+  freshPlayer();
   failed_ = false;
   notify_ = false;
   fileName_ = file;
   Video->clear(QFileInfo(file).fileName());
-  closePlayer();
   // A cut AVI or WAV would play what it holds and end early, as if it had played to its end.
   if (viewers::riffClaimsMissingBytes(file)) {
     CannotOpenFile();
@@ -129,12 +149,7 @@ void TMediaTab::ShowMultiMedia(const QString &file) {
   open_ = true;
   // A file the player keeps "loading" without ever saying yes or no (some broken containers) counts as
   // one it cannot open.
-  QTimer::singleShot(kLoadLimitMs, this, [this, file] {
-    if (player_ && open_ && fileName_ == file && !failed_ &&
-        (player_->mediaStatus() == QMediaPlayer::LoadingMedia || player_->mediaStatus() == QMediaPlayer::StalledMedia) &&
-        player_->position() == 0)
-      CannotOpenFile();
-  });
+  loadLimit_->start();
   player_->play();
   notify_ = true;
   updatePosition();
@@ -162,9 +177,7 @@ void TMediaTab::MediaPlayer1Click(TMediaPlayerBar::Button b) {
       notify_ = true;
       player_->play();
       break;
-    case TMediaPlayerBar::Pause:
-      player_->pause();
-      break;
+    case TMediaPlayerBar::Pause: player_->pause(); break;
     case TMediaPlayerBar::Stop:
       player_->stop();
       // Stopped before its end: the pending notification reports an aborted play.
@@ -173,18 +186,10 @@ void TMediaTab::MediaPlayer1Click(TMediaPlayerBar::Button b) {
         MediaPlayer1Notify(false);
       }
       break;
-    case TMediaPlayerBar::Next:
-      player_->setPosition(player_->duration());
-      break;
-    case TMediaPlayerBar::Prev:
-      player_->setPosition(0);
-      break;
-    case TMediaPlayerBar::Step:
-      player_->setPosition(qMin(player_->duration(), player_->position() + 1000));
-      break;
-    case TMediaPlayerBar::Back:
-      player_->setPosition(qMax<qint64>(0, player_->position() - 1000));
-      break;
+    case TMediaPlayerBar::Next: player_->setPosition(player_->duration()); break;
+    case TMediaPlayerBar::Prev: player_->setPosition(0); break;
+    case TMediaPlayerBar::Step: player_->setPosition(qMin(player_->duration(), player_->position() + 1000)); break;
+    case TMediaPlayerBar::Back: player_->setPosition(qMax<qint64>(0, player_->position() - 1000)); break;
   }
 }
 
@@ -206,6 +211,7 @@ void TMediaTab::CloseMMediaClick(CloseSender sender) {
 }
 
 void TMediaTab::closePlayer() {
+  loadLimit_->stop();
   notify_ = false;
   open_ = false;
   if (player_) {

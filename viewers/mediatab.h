@@ -13,6 +13,7 @@ class QAudioOutput;
 class QLabel;
 class QMediaPlayer;
 class QPushButton;
+class QTimer;
 class QToolButton;
 class TVideoSurface;
 
@@ -69,7 +70,7 @@ class TMediaTab : public QWidget {
   void MediaPlayer1Click(TMediaPlayerBar::Button b);
 
  private:
-  void ensurePlayer();
+  void freshPlayer();
   void closePlayer();
   void MediaPlayer1Notify(bool success);
   void CannotOpenFile();
@@ -77,6 +78,9 @@ class TMediaTab : public QWidget {
   TMediaHost &host;
   QMediaPlayer *player_ = nullptr;
   QAudioOutput *audio_ = nullptr;
+  // One limit for the file now opening: a limit left from an earlier open of the same file would judge
+  // this one before its time.
+  QTimer *loadLimit_ = nullptr;
   QString fileName_;
   bool open_ = false;
   bool notify_ = false;

@@ -87,14 +87,21 @@ class MediaClicks : public apptest::FolderWindowTest {
     w->HtmlTab->LEdit2->SetQuiet(true);
   }
   // Waits until the video is on screen: the tab is the current one and the player is past its start.
-  bool videoPlaying() {
-    return testenv::waitFor(
-        [&] {
-          return w->Pc1->currentWidget() == w->MediaCmd && w->MediaTab->player() &&
-                 w->MediaTab->player()->playbackState() == QMediaPlayer::PlayingState &&
-                 w->MediaTab->player()->position() > 0;
-        },
-        60000);  // a loaded machine (CI, two test programs on two cores) starts the video late
+  testing::AssertionResult videoPlaying() {
+    auto player = [&] { return w->MediaTab->player(); };
+    if (testenv::waitFor(
+            [&] {
+              return w->Pc1->currentWidget() == w->MediaCmd && player() &&
+                     player()->playbackState() == QMediaPlayer::PlayingState && player()->position() > 0;
+            },
+            60000))  // a loaded machine (CI, two test programs on two cores) starts the video late
+      return testing::AssertionSuccess();
+    auto out = testing::AssertionFailure();
+    out << "tab " << w->Pc1->currentWidget()->objectName().toStdString();
+    if (player())
+      out << ", state " << player()->playbackState() << ", status " << player()->mediaStatus() << ", position "
+          << player()->position() << ", error '" << player()->errorString().toStdString() << "'";
+    return out << ", boxes: " << boxes.join('|').toStdString();
   }
   bool pageShown(const QString &name) {
     return testenv::waitFor(
@@ -121,7 +128,7 @@ TEST_F(MediaClicks, PagesAndWindowsAfterAVideo) {
   // A video, then a script and a page: each is shown while the video's picture goes away with its page.
   click("clip.avi");
   EXPECT_EQ(w->lastViewerAction, "ShowMultiMedia");
-  ASSERT_TRUE(videoPlaying()) << boxes.join('|').toStdString();
+  ASSERT_TRUE(videoPlaying());
   click("script.py");
   ASSERT_TRUE(pageShown("script.py"));
   click("clip.avi");
@@ -159,7 +166,7 @@ TEST_F(MediaClicks, FastPassesOverEveryKind) {
   click("page.html");
   ASSERT_TRUE(pageShown("page.html"));
   click("clip.avi");
-  ASSERT_TRUE(videoPlaying()) << boxes.join('|').toStdString();
+  ASSERT_TRUE(videoPlaying());
 }
 
 // Under a real X server, where the engine of the pages turns the window into an OpenGL one while the
