@@ -15,4 +15,10 @@ if [ -s "$skips" ]; then
 else
   echo "No test case was skipped."
 fi
+# CI shows only the head and tail of a long log: the failed assertions are repeated here, at its end.
+log="$build/Testing/Temporary/LastTest.log"
+if [ "$rc" -ne 0 ] && [ -f "$log" ]; then
+  echo "Failed assertions:"
+  grep -a -A6 -E ': Failure$|^\[  FAILED  \] [A-Za-z0-9_]+\.[A-Za-z0-9_]+ \(' "$log" | grep -av 'propagateSizeHints\|shader cache' | head -150
+fi
 exit $rc

@@ -16,8 +16,9 @@ QString makeDir(const QString &hint = QStringLiteral("d"));
 // Writes bytes to a file, creating folders as needed; returns the path.
 QString writeFile(const QString &path, const QByteArray &bytes);
 QByteArray readFile(const QString &path);
-// Pumps the event loop until pred() holds or the timeout passes; returns pred().
-bool waitFor(const std::function<bool()> &pred, int timeoutMs = 5000);
+// Pumps the event loop until pred() holds or the timeout passes; returns pred(). The default is generous:
+// it only costs time when the test fails, and a CI machine running two suites on two cores is slow.
+bool waitFor(const std::function<bool()> &pred, int timeoutMs = 30000);
 // True when a file system is mounted at root, read from the kernel's mount table (not through the code
 // under test).
 bool mountedAt(const QString &root);
@@ -49,4 +50,4 @@ class DiskFullAbove {
   long long savedCur_ = 0;
   bool ok_ = false;
 };
-}
+}  // namespace testenv
