@@ -53,17 +53,19 @@ void TTarn::FormCreate() {
   state.SpaceViewRequest = false;
   GetRegSettings();
   Date1->setDate(QDate::currentDate());
+  // A folder named on the command line is shown first; the stored start-up folder stays what it was, so a
+  // folder opened from another program never becomes the start-up folder when settings are saved on exit.
   const QString named = commandline::target(args_);
-  if (QFileInfo(named).isDir()) state.StartFolder = named;
-  PTShellTree1->SelectPath(state.StartFolder);
-  if (!QFileInfo(state.StartFolder).isDir() || ::chdir(QFile::encodeName(state.StartFolder).constData()) != 0) {
-    if (QFileInfo(state.StartFolder).isDir() == false) errno = ENOENT;
+  const QString first = QFileInfo(named).isDir() ? named : state.StartFolder;
+  PTShellTree1->SelectPath(first);
+  if (!QFileInfo(first).isDir() || ::chdir(QFile::encodeName(first).constData()) != 0) {
+    if (QFileInfo(first).isDir() == false) errno = ENOENT;
     startError_ = QStringLiteral("I/O error %1").arg(errno);
     ask::error(this, QStringLiteral("Tarnwick"), startError_);
     return;
   }
-  state.CurrentFolder = state.StartFolder;
-  DirLabel1->setDirName(state.StartFolder);
+  state.CurrentFolder = first;
+  DirLabel1->setDirName(first);
   setTitle(browser::titleFor(PTShellTree1->SelectedPath()));
   if (checked("Highlightexecutables1")) {
     item("Highlightexecutables1")->setChecked(false);

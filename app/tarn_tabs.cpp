@@ -67,7 +67,7 @@ void TTarn::folderTabSwitched(int pair) {
 void TTarn::restoreFolderTabs() {
   int current = 0;
   const QList<TFolderTabs::Tab> first = TFolderTabs::decode(Reg.ReadString(kSettings, "Tabs1", QString()), &current);
-  if (first.size() > 1) FolderTabs1->restore(first, current, state.StartFolder);
+  if (first.size() > 1) FolderTabs1->restore(first, current, state.CurrentFolder);
   const QList<TFolderTabs::Tab> second = TFolderTabs::decode(Reg.ReadString(kSettings, "Tabs2", QString()), &current);
   if (second.size() > 1) FolderTabs2->restore(second, current, QString());
 }

@@ -52,8 +52,10 @@ class Answers {
       if (folder.isEmpty()) return d->reject();
       d->selectFile(folder);
       QDialog *dialog = d;  // QFileDialog hides these; the dialog's own checks run in accept()
-      if (forceAccept) dialog->done(QDialog::Accepted);
-      else dialog->accept();
+      if (forceAccept)
+        dialog->done(QDialog::Accepted);
+      else
+        dialog->accept();
     } else {
       m->close();
     }
@@ -221,14 +223,16 @@ TEST_F(Favourites, StartUpFolderIsStoredAtOnceAndCtrlPMovesTheTree) {
     w->item("SetStart1")->trigger();  // cancelled
     EXPECT_EQ(answers.dialogTitles, QStringList{"Tarnwick - Select Start Up Directory"});
     EXPECT_EQ(w->state.StartFolder, before);
-    EXPECT_EQ(platform::RegStore().readString(platform::RegRoot::CurrentUser, "Software\\Tarnwick2\\Settings", "StartDir"),
-              QString("/"));
+    EXPECT_EQ(
+        platform::RegStore().readString(platform::RegRoot::CurrentUser, "Software\\Tarnwick2\\Settings", "StartDir"),
+        QString("/"));
     answers.folder = start;
     w->item("SetStart1")->trigger();
     EXPECT_EQ(w->state.StartFolder, start);
     EXPECT_TRUE(answers.messages.isEmpty());
-    EXPECT_EQ(platform::RegStore().readString(platform::RegRoot::CurrentUser, "Software\\Tarnwick2\\Settings", "StartDir"),
-              start);
+    EXPECT_EQ(
+        platform::RegStore().readString(platform::RegRoot::CurrentUser, "Software\\Tarnwick2\\Settings", "StartDir"),
+        start);
 
     // Ctrl+P: the active tree goes to the folder chosen.
     answers.folder = dir + "/gone";
@@ -253,8 +257,16 @@ TEST_F(Favourites, StartUpFolderIsStoredAtOnceAndCtrlPMovesTheTree) {
     EXPECT_EQ(answers.messages, QStringList{"Unable to set this as your start up folder\r\rDefaulting to /"});
     EXPECT_EQ(w->state.StartFolder, "/");
   }
-  EXPECT_EQ(platform::RegStore().readString(platform::RegRoot::CurrentUser, "Software\\Tarnwick2\\Settings", "StartDir"),
-            QString("/"));
+  {
+    // A folder named at start-up is shown, and not stored as the start-up folder by a save on exit.
+    auto w = open({start});
+    ASSERT_TRUE(treeAt(*w, start));
+    w->item("Cbox3")->setChecked(true);
+    w->close();
+  }
+  EXPECT_EQ(
+      platform::RegStore().readString(platform::RegRoot::CurrentUser, "Software\\Tarnwick2\\Settings", "StartDir"),
+      QString("/"));
 }
 
 namespace {
@@ -271,11 +283,13 @@ QAbstractButton *acceptButton(QFileDialog *d) {
 TEST_F(Favourites, CtrlPTakesATypedFolderWhoseNameHoldsDoubleQuotes) {
   auto w = open({dir});
   ASSERT_TRUE(treeAt(*w, dir));
-  const struct { QString folder, typed; } cases[] = {
-      {dir + "/say \"hi\"", dir + "/say \"hi\""},                  // an absolute path
-      {dir + "/\"quoted\"", "\"quoted\""},                         // a name in the dialog's folder, quotes round it
-      {dir + "/a \"b\" \"c\" d", dir + "/a \"b\" \"c\" d"},        // what the dialog reads as three names
-      {dir + "/open \"quote", "open \"quote"},                     // one quote that never closes
+  const struct {
+    QString folder, typed;
+  } cases[] = {
+      {dir + "/say \"hi\"", dir + "/say \"hi\""},            // an absolute path
+      {dir + "/\"quoted\"", "\"quoted\""},                   // a name in the dialog's folder, quotes round it
+      {dir + "/a \"b\" \"c\" d", dir + "/a \"b\" \"c\" d"},  // what the dialog reads as three names
+      {dir + "/open \"quote", "open \"quote"},               // one quote that never closes
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.typed.toStdString());
