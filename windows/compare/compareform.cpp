@@ -248,6 +248,8 @@ TCompareForm::TCompareForm(TCompareHost &host, const QString &left, const QStrin
   contentMode_->addItem(tr("SHA-256"), int(ContentMode::Hash));
   contentMode_->setEnabled(false);
   connect(content_, &QCheckBox::toggled, contentMode_, &QWidget::setEnabled);
+  fatTimes_ = new QCheckBox(tr("&FAT times (2 s)"), this);
+  fatTimes_->setToolTip(tr("Times that differ by up to two seconds count as the same, as FAT stores them"));
   compare_ = new QPushButton(tr("&Compare"), this);
   compare_->setDefault(true);
   connect(compare_, &QPushButton::clicked, this, [this] {
@@ -259,6 +261,7 @@ TCompareForm::TCompareForm(TCompareHost &host, const QString &left, const QStrin
   options->addWidget(recursive_);
   options->addWidget(content_);
   options->addWidget(contentMode_);
+  options->addWidget(fatTimes_);
   options->addStretch(1);
   options->addWidget(compare_);
   top->addLayout(options);
@@ -369,6 +372,7 @@ void TCompareForm::startCompare() {
   Options o;
   o.recursive = recursive_->isChecked();
   o.content = content_->isChecked() ? ContentMode(contentMode_->currentData().toInt()) : ContentMode::None;
+  if (fatTimes_->isChecked()) o.timeToleranceNs = 2'000'000'000;
   cancel_.store(false);
   pending_ = std::make_shared<Result>();
   auto result = pending_;

@@ -65,7 +65,7 @@ class TCompareForm : public QDialog {
 
   TCompareHost &host_;
   QLineEdit *left_, *right_;
-  QCheckBox *content_, *recursive_;
+  QCheckBox *content_, *recursive_, *fatTimes_;
   QComboBox *contentMode_;
   QCheckBox *filters_[comparing::kKindCount];
   QPushButton *compare_, *sync_;

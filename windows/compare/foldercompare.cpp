@@ -111,10 +111,11 @@ class Walker {
     res.rows.push_back(Row{rel, kind, l, r, problem});
   }
 
-  static Kind byTime(const Side &l, const Side &r) {
-    if (l.mtimeNs > r.mtimeNs) return Kind::LeftNewer;
-    if (r.mtimeNs > l.mtimeNs) return Kind::RightNewer;
-    return Kind::Different;
+  bool sameTime(const Side &l, const Side &r) const { return qAbs(l.mtimeNs - r.mtimeNs) <= opt_.timeToleranceNs; }
+  // Times within the tolerance say nothing about which side is newer.
+  Kind byTime(const Side &l, const Side &r) const {
+    if (sameTime(l, r)) return Kind::Different;
+    return l.mtimeNs > r.mtimeNs ? Kind::LeftNewer : Kind::RightNewer;
   }
 
   // 0 equal, 1 different, -1 unreadable (problem set).
@@ -264,7 +265,7 @@ class Walker {
             break;
           }
           if (opt_.content == ContentMode::None || ls.size == 0) {
-            add(relName, ls.mtimeNs == rs.mtimeNs ? Kind::Equal : byTime(ls, rs), ls, rs);
+            add(relName, sameTime(ls, rs) ? Kind::Equal : byTime(ls, rs), ls, rs);
             break;
           }
           QString problem;

@@ -38,6 +38,8 @@ enum class ContentMode { None, Hash, Bytes };  // Hash: SHA-256 of each side; By
 struct Options {
   bool recursive = true;
   ContentMode content = ContentMode::None;
+  // FAT keeps times to two seconds: a copy there and back differs by up to that much from its original.
+  qint64 timeToleranceNs = 0;
 };
 
 struct Progress {

@@ -218,6 +218,19 @@ TEST(CompareFolders, KindsBySizeAndTime) {
   EXPECT_EQ(flat.value("nested"), Kind::Equal);
   EXPECT_FALSE(flat.contains("nested/dangling"));
   EXPECT_FALSE(compareTrees("/nonexistent/left", platform::toNative(t.r), {}).rootProblem.isEmpty());
+  // A copy that went through FAT is off by up to two seconds: the same time with the tolerance, not beyond.
+  const QString fat = testenv::makeDir("fat");
+  put(fat + "/l/copied.txt", "same bytes", kBase + 2);
+  put(fat + "/r/copied.txt", "same bytes", kBase);
+  put(fat + "/l/later.txt", "same bytes", kBase + 3);
+  put(fat + "/r/later.txt", "same bytes", kBase);
+  Options tolerant;
+  tolerant.timeToleranceNs = 2'000'000'000;
+  const auto exact = kinds(compareTrees(platform::toNative(fat + "/l"), platform::toNative(fat + "/r"), {}));
+  const auto loose = kinds(compareTrees(platform::toNative(fat + "/l"), platform::toNative(fat + "/r"), tolerant));
+  EXPECT_EQ(exact.value("copied.txt"), Kind::LeftNewer);
+  EXPECT_EQ(loose.value("copied.txt"), Kind::Equal);
+  EXPECT_EQ(loose.value("later.txt"), Kind::LeftNewer);
 }
 
 TEST(CompareFolders, SyncMakesTreesEqualForTheDirectionsChosenAndTouchesNothingElse) {
