@@ -266,8 +266,9 @@ TCompareForm::TCompareForm(TCompareHost &host, const QString &left, const QStrin
   options->addWidget(compare_);
   top->addLayout(options);
 
-  auto *filters = new QHBoxLayout;
-  filters->addWidget(new QLabel(tr("Show:"), this));
+  // Two rows: with their counts in the texts, eight boxes in one row would push the window past a small screen.
+  auto *filters = new QGridLayout;
+  filters->addWidget(new QLabel(tr("Show:"), this), 0, 0);
   model_ = new TCompareModel(this);
   auto *proxy = new KindFilter(this);
   proxy_ = proxy;
@@ -279,9 +280,9 @@ TCompareForm::TCompareForm(TCompareHost &host, const QString &left, const QStrin
       proxy->shown[k] = on;
       proxy->refilter();
     });
-    filters->addWidget(filters_[k]);
+    filters->addWidget(filters_[k], k / 4, 1 + k % 4);
   }
-  filters->addStretch(1);
+  filters->setColumnStretch(5, 1);
   top->addLayout(filters);
 
   proxy_->setSourceModel(model_);
