@@ -401,6 +401,7 @@ class TTarn : public QMainWindow {
   void pickListItem(TPTShellList *list, TPTShellTree *tree, int row);
   // A click on a member of an archive folder: its copy in a private folder goes to the viewers.
   void showArchiveMember(int row);
+  QString extractMemberForViewing(const QString &member, qint64 size, QString *error);
   bool secondPairShown() const;
   // The first pair shows `folder`; `name`, when given, is selected in the list once listed.
   void showInFirstList(const QString &folder, const QString &name);

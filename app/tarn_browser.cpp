@@ -11,6 +11,12 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QToolButton>
+#include <QEventLoop>
+#include <QFutureWatcher>
+#include <QProgressDialog>
+#include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
+#include <atomic>
 #include <cerrno>
 #include <unistd.h>
 #include "app/layouts.h"
@@ -261,6 +267,50 @@ void TTarn::pickListItem(TPTShellList *list, TPTShellTree *tree, int row) {
   listPick_ = list == PTShellList1 ? state.CurrentFile : QString();
 }
 
+// A member is copied out on a worker thread: in a compressed tar, even a small one may sit behind gigabytes
+// that must be unpacked first. For the first moments the window only waits (no click gets through); then
+// a progress window with Cancel takes over, so a click never freezes the window for minutes.
+QString TTarn::extractMemberForViewing(const QString &member, qint64 size, QString *error) {
+  std::atomic<bool> cancel{false};
+  std::atomic<qint64> done{0};
+  QFutureWatcher<QString> watcher;
+  QEventLoop loop;
+  connect(&watcher, &QFutureWatcher<QString>::finished, &loop, &QEventLoop::quit);
+  watcher.setFuture(QtConcurrent::run([&] {
+    return TArchiveFolders::shared().extractForViewing(
+        member, error, [&done](qint64 d, qint64) { done = d; }, &cancel);
+  }));
+  QTimer patience;
+  patience.setSingleShot(true);
+  connect(&patience, &QTimer::timeout, &loop, &QEventLoop::quit);
+  patience.start(400);
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  if (!watcher.isFinished()) loop.exec(QEventLoop::ExcludeUserInputEvents);
+  QApplication::restoreOverrideCursor();
+  patience.stop();
+  if (!watcher.isFinished()) {
+    QProgressDialog dialog(QStringLiteral("Extracting %1 to view it").arg(QFileInfo(member).fileName()),
+                           QStringLiteral("Cancel"), 0, 1000, this);
+    dialog.setWindowTitle(QStringLiteral("Archive"));
+    dialog.setWindowModality(Qt::WindowModal);
+    dialog.setAutoClose(false);
+    dialog.setAutoReset(false);
+    connect(&dialog, &QProgressDialog::canceled, &dialog, [&cancel] { cancel = true; });
+    QTimer poll;
+    dialog.setRange(0, 0);  // busy until the member's own bytes come: what lies before it is unpacked first
+    connect(&poll, &QTimer::timeout, &dialog, [&] {
+      if (done > 0 && size > 0) {
+        dialog.setRange(0, 1000);
+        dialog.setValue(int(qMin<qint64>(999, done * 1000 / size)));
+      }
+    });
+    poll.start(100);
+    dialog.show();
+    if (!watcher.isFinished()) loop.exec();
+  }
+  return watcher.result();
+}
+
 void TTarn::showArchiveMember(int row) {
   const QString member = state.CurrentFile;
   const TShellItem &it = PTShellList1->item(row);
@@ -271,12 +321,10 @@ void TTarn::showArchiveMember(int row) {
   if (it.isDir || (checked("Cbox4") && !state.SpaceViewRequest)) return;
   state.SpaceViewRequest = false;
   QString error;
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  const QString copy = TArchiveFolders::shared().extractForViewing(member, &error);
-  QApplication::restoreOverrideCursor();
+  const QString copy = extractMemberForViewing(member, it.size, &error);
   if (copy.isEmpty()) {
     state.CurrentFile.clear();
-    ask::warning(this, QStringLiteral("Archive"), error);
+    if (!error.isEmpty()) ask::warning(this, QStringLiteral("Archive"), error);  // empty: the user cancelled
     return;
   }
   state.CurrentFile = copy;

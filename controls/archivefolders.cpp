@@ -132,7 +132,8 @@ bool memberNames(const QStringList &paths, QString *archive, QByteArray *folder,
 }
 }  // namespace
 
-QString TArchiveFolders::extractForViewing(const QString &memberPath, QString *error) {
+QString TArchiveFolders::extractForViewing(const QString &memberPath, QString *error,
+                                           const archives::Progress &progress, const std::atomic<bool> *cancel) {
   {
     QMutexLocker lock(&mutex_);
     if (!temp_) {
@@ -150,7 +151,12 @@ QString TArchiveFolders::extractForViewing(const QString &memberPath, QString *e
     *error = QStringLiteral("%1 cannot be made").arg(target);
     return {};
   }
-  const archives::ExtractResult r = extractTo({memberPath}, target, {}, nullptr);
+  const archives::ExtractResult r = extractTo({memberPath}, target, progress, cancel);
+  if (r.cancelled) {
+    error->clear();
+    QDir(target).removeRecursively();
+    return {};
+  }
   if (!r.ok || r.written.isEmpty()) {
     *error = !r.error.isEmpty()     ? r.error
              : !r.refused.isEmpty() ? r.refused.join(QLatin1Char('\n'))

@@ -39,8 +39,9 @@ class TArchiveFolders {
   bool items(const QString &folderPath, QVector<TShellItem> *out, QString *error);
 
   // Extracts one member to a new private temporary folder and returns the copy's path (empty with a
-  // message when it cannot be).
-  QString extractForViewing(const QString &memberPath, QString *error);
+  // message when it cannot be; empty without one when cancelled, and nothing is left behind).
+  QString extractForViewing(const QString &memberPath, QString *error, const archives::Progress &progress = {},
+                            const std::atomic<bool> *cancel = nullptr);
   // Extracts the given member paths (all inside one archive folder) into target.
   archives::ExtractResult extractTo(const QStringList &memberPaths, const QString &target,
                                     const archives::Progress &progress, const std::atomic<bool> *cancel);

@@ -77,6 +77,23 @@ QString bombText(const QString &path) {
 
 QString cancelledText() { return QStringLiteral("Cancelled"); }
 
+// Passes over a member that is not wanted. In a compressed stream that means unpacking all of it, which for
+// a big member takes long: it goes block by block there, so that Cancel is heard. Elsewhere the reader seeks.
+enum class Skip { Done, Cancelled, Damaged };
+Skip skipMember(struct ::archive *a, const std::atomic<bool> *cancel) {
+  if (!cancel || archive_filter_code(a, 0) == ARCHIVE_FILTER_NONE)
+    return archive_read_data_skip(a) < ARCHIVE_WARN ? Skip::Damaged : Skip::Done;
+  const void *block = nullptr;
+  size_t length = 0;
+  la_int64_t offset = 0;
+  for (;;) {
+    if (cancel->load()) return Skip::Cancelled;
+    const int rc = archive_read_data_block(a, &block, &length, &offset);
+    if (rc == ARCHIVE_EOF) return Skip::Done;
+    if (rc < ARCHIVE_WARN) return Skip::Damaged;
+  }
+}
+
 }  // namespace
 
 QString Listing::displayPath(int i) const { return QFile::decodeName(path(i)); }
@@ -315,8 +332,12 @@ ExtractResult extractMembers(const QString &archivePath, const QList<QByteArray>
     if (rc < ARCHIVE_WARN) return res.error = damaged(archivePath, r.a), res;
     const QByteArray raw(entryName(e) ? entryName(e) : "");
     const QByteArray name = normalName(raw.constData());
-    if (name.isEmpty() || !chosenMatches(chosen, name)) continue;
-    if (!prefix.isEmpty() && !name.startsWith(prefix)) continue;
+    if (name.isEmpty() || !chosenMatches(chosen, name) || (!prefix.isEmpty() && !name.startsWith(prefix))) {
+      const Skip skipped = skipMember(r.a, cancel);
+      if (skipped == Skip::Cancelled) return res.cancelled = true, res.error = cancelledText(), res;
+      if (skipped == Skip::Damaged) return res.error = damaged(archivePath, r.a), res;
+      continue;
+    }
     const QByteArray rel = name.mid(prefix.size());
     if (raw.startsWith('/') || !isSafeMemberPath(rel) || !isSafeMemberPath(name)) {
       refuse(raw, QStringLiteral("the name leaves the target folder"));

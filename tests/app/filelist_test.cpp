@@ -2,6 +2,7 @@
 // rename from start to end, what a refilled list leaves picked for the tools, the Modified column's width
 // and the drive box's hint.
 #include <gtest/gtest.h>
+#include <atomic>
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QAction>
@@ -16,6 +17,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include "app/tarn.h"
+#include "controls/archivefolders.h"
 #include "browser/filecommands.h"
 #include <QProcess>
 #include "controls/shellcombo.h"
@@ -29,7 +31,6 @@
 #include "tests/common/testenv.h"
 
 namespace {
-
 
 // Answers every message box the program shows (with its first button) and keeps the texts.
 class BoxAnswerer {
@@ -54,7 +55,8 @@ struct Window {
     EXPECT_TRUE(waitFilled());
   }
   bool waitFilled() {
-    return testenv::waitFor([&] { return w.PTShellList1->FolderPath() == dir && !w.PTShellList1->model()->isLoading(); });
+    return testenv::waitFor(
+        [&] { return w.PTShellList1->FolderPath() == dir && !w.PTShellList1->model()->isLoading(); });
   }
   QAbstractItemView *view() const { return w.PTShellList1->currentView(); }
   int row(const QString &name) const { return w.PTShellList1->model()->rowOfName(name); }
@@ -160,7 +162,8 @@ TEST(FileListRename, InPlaceRenameFromTheKeyboard) {
     ASSERT_EQ(boxes.texts.size(), 1);
     EXPECT_TRUE(boxes.texts.first().contains(r.reason)) << boxes.texts.first().toStdString();
     EXPECT_GE(win.row("run.sh"), 0);
-    EXPECT_EQ(w.PTShellList1->model()->data(w.PTShellList1->model()->index(win.row("run.sh"), 0), Qt::DisplayRole), "run.sh");
+    EXPECT_EQ(w.PTShellList1->model()->data(w.PTShellList1->model()->index(win.row("run.sh"), 0), Qt::DisplayRole),
+              "run.sh");
     EXPECT_TRUE(QFile::exists(script));
     EXPECT_EQ(testenv::readFile(dir + "/other.txt"), "other");
   }
@@ -249,9 +252,8 @@ TEST(FileListRefill, ToolsGetNoFileFromARefilledList) {
   // Another folder is a refill too.
   win.pick("data.bin");
   w.UpOneLevelBtn->click();
-  ASSERT_TRUE(testenv::waitFor([&] {
-    return w.PTShellList1->FolderPath() == QFileInfo(dir).path() && !w.PTShellList1->model()->isLoading();
-  }));
+  ASSERT_TRUE(testenv::waitFor(
+      [&] { return w.PTShellList1->FolderPath() == QFileInfo(dir).path() && !w.PTShellList1->model()->isLoading(); }));
   EXPECT_EQ(w.state.CurrentFile, "");
 }
 
@@ -320,6 +322,16 @@ TEST(FileListArchives, BrowseViewCopyOutAndRefuseWrites) {
   ASSERT_TRUE(testenv::waitFor([&] { return QFileInfo(w.state.CurrentFile).isFile(); }));
   EXPECT_FALSE(w.state.CurrentFile.startsWith(dir));
   EXPECT_EQ(testenv::readFile(w.state.CurrentFile), "hello from inside\n");
+  // A view copy cancelled (a big member's progress window) says nothing and leaves no folder behind.
+  const QDir copies(QFileInfo(QFileInfo(w.state.CurrentFile).path()).path());
+  const int copiesBefore = int(copies.entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+  const std::atomic<bool> cancelled{true};
+  QString error = "untouched";
+  EXPECT_TRUE(TArchiveFolders::shared()
+                  .extractForViewing(dir + "/sample.tar.gz/inner/deep/note of mine.txt", &error, {}, &cancelled)
+                  .isEmpty());
+  EXPECT_TRUE(error.isEmpty()) << error.toStdString();
+  EXPECT_EQ(int(copies.entryList(QDir::Dirs | QDir::NoDotAndDotDot).size()), copiesBefore);
 
   // Writes into the archive: delete, rename, new folder, paste.
   w.fileCommands->DeleteBtnClick();
