@@ -132,8 +132,8 @@ void TMediaTab::ShowMultiMedia(const QString &file) {
   MediaPanel->show();
   host.setCloseMultimediaVisible(true);
   host.showMediaTab();
-  closePlayer();
-  freshPlayer();
+  freshPlayer();  // the last file's player goes as it is: resetting it first would only be thrown away
+  closePlayer();  // the flags and the load limit of the last file
   failed_ = false;
   notify_ = false;
   fileName_ = file;
