@@ -1,13 +1,25 @@
 # Shared build helpers.
 
-# tarnwick_library(name SOURCES ... LIBS ...): one static library per subsystem folder.
+# Precompiled headers are made once and shared: a library making its own <QtWidgets> took half a minute of
+# a core each time, and every test program parsed GoogleTest and Qt from scratch. A target whose flags would
+# not fit a shared header only loses the speed (GCC falls back to the headers, -Winvalid-pch says so).
+add_library(tarnwick_pch_widgets STATIC ${CMAKE_SOURCE_DIR}/cmake/pch.cpp)
+target_link_libraries(tarnwick_pch_widgets PUBLIC Qt6::Widgets)
+target_compile_options(tarnwick_pch_widgets PRIVATE -Wall -Wextra -Wno-unused-parameter)
+target_precompile_headers(tarnwick_pch_widgets PRIVATE <QtWidgets>)
+set_target_properties(tarnwick_pch_widgets PROPERTIES AUTOMOC OFF)
+
+# tarnwick_library(name SOURCES ... LIBS ... [PCH headers...]): one static library per subsystem folder.
+# PCH <QtWidgets> takes the shared one; other headers make the library's own.
 function(tarnwick_library name)
   cmake_parse_arguments(A "" "" "SOURCES;LIBS;PCH" ${ARGN})
   add_library(${name} STATIC ${A_SOURCES})
   target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
   target_link_libraries(${name} PUBLIC ${A_LIBS})
   target_compile_options(${name} PRIVATE -Wall -Wextra -Wno-unused-parameter)
-  if(A_PCH)
+  if(A_PCH STREQUAL "<QtWidgets>")
+    target_precompile_headers(${name} REUSE_FROM tarnwick_pch_widgets)
+  elseif(A_PCH)
     target_precompile_headers(${name} PRIVATE ${A_PCH})
   endif()
 endfunction()
@@ -18,8 +30,9 @@ function(tarnwick_test name)
   cmake_parse_arguments(A "" "TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
   add_executable(${name} ${A_SOURCES})
   target_link_libraries(${name} PRIVATE tarnwick_testmain ${A_LIBS})
-  target_compile_options(${name} PRIVATE -Wall -Wno-unused-parameter
-    -include ${CMAKE_SOURCE_DIR}/tests/common/qtprinters.h)
+  target_compile_options(${name} PRIVATE -Wall -Wno-unused-parameter)
+  # GoogleTest, Qt and the printers (tests/common/qtprinters.h), precompiled once with the common main.
+  target_precompile_headers(${name} REUSE_FROM tarnwick_testmain)
   add_test(NAME ${name} COMMAND ${name})
   if(NOT A_TIMEOUT)
     set(A_TIMEOUT 300)

@@ -1,6 +1,6 @@
 #pragma once
 // GoogleTest printers for the Qt values our tests compare, so a failed EXPECT_EQ shows the text or the
-// bytes, not "2-byte object <61-00>". Every test program includes this header (tarnwick_test).
+// bytes, not "2-byte object <61-00>". Every test program includes this header (through its precompiled headers).
 #include <QByteArray>
 #include <QImage>
 #include <QString>
@@ -25,9 +25,12 @@ inline void PrintTo(const QByteArray &b, std::ostream *os) {
   *os << "QByteArray(" << b.size() << " bytes) \"";
   for (qsizetype i = 0; i < shown; ++i) {
     const unsigned char c = static_cast<unsigned char>(b[i]);
-    if (c == '\\' || c == '"') *os << '\\' << c;
-    else if (c >= 0x20 && c < 0x7f) *os << c;
-    else *os << "\\x" << hex[c >> 4] << hex[c & 15];
+    if (c == '\\' || c == '"')
+      *os << '\\' << c;
+    else if (c >= 0x20 && c < 0x7f)
+      *os << c;
+    else
+      *os << "\\x" << hex[c >> 4] << hex[c & 15];
   }
   *os << (shown < b.size() ? "\"..." : "\"");
 }
