@@ -320,8 +320,14 @@ void TTarn::showArchiveMember(int row) {
                           PTShellList1->ItemModifiedText(row));
   if (it.isDir || (checked("Cbox4") && !state.SpaceViewRequest)) return;
   state.SpaceViewRequest = false;
-  QString error;
-  const QString copy = extractMemberForViewing(member, it.size, &error);
+  QString error, copy;
+  for (;;) {
+    if (!TArchiveFolders::shared().askPassphraseIfWanted(this, {member})) return state.CurrentFile.clear();
+    copy = extractMemberForViewing(member, it.size, &error);
+    // A passphrase that proved wrong was forgotten: said so, then asked again.
+    if (!copy.isEmpty() || error.isEmpty() || !TArchiveFolders::shared().wantsPassphrase({member})) break;
+    ask::warning(this, QStringLiteral("Archive"), error);
+  }
   if (copy.isEmpty()) {
     state.CurrentFile.clear();
     if (!error.isEmpty()) ask::warning(this, QStringLiteral("Archive"), error);  // empty: the user cancelled

@@ -1,4 +1,6 @@
 #include "controls/archivefolders.h"
+
+#include "platform/ask.h"
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -184,7 +186,58 @@ archives::ExtractResult TArchiveFolders::extractTo(const QStringList &memberPath
   archives::ExtractOptions o;
   o.stripPrefix = folder;
   o.totalBytes = totalSize(memberPaths);
-  return archives::extractMembers(archive, names, target, o, progress, cancel);
+  {
+    QMutexLocker lock(&mutex_);
+    if (auto it = passphrases_.find(archive); it != passphrases_.end()) o.passphrase = it->second;
+  }
+  r = archives::extractMembers(archive, names, target, o, progress, cancel);
+  if (r.needsPassphrase) {  // none given, or not the right one: the next extraction asks again
+    QMutexLocker lock(&mutex_);
+    passphrases_.erase(archive);
+  }
+  return r;
+}
+
+bool TArchiveFolders::wantsPassphrase(const QStringList &memberPaths) {
+  QString archive, error;
+  QByteArray folder;
+  QList<QByteArray> names;
+  if (!memberNames(memberPaths, &archive, &folder, &names, &error)) return false;
+  {
+    QMutexLocker lock(&mutex_);
+    if (passphrases_.count(archive)) return false;
+  }
+  const auto l = listing(archive, &error);
+  if (!l) return false;
+  for (const QByteArray &n : names) {
+    const int i = l->find(n);
+    if (i < 0) continue;
+    if (l->member(i).flags & archives::IsEncrypted) return true;
+    if (!(l->member(i).flags & archives::IsFolder)) continue;
+    const QByteArray below = n + '/';
+    for (int k = 0; k < l->count(); ++k)
+      if ((l->member(k).flags & archives::IsEncrypted) && l->path(k).startsWith(below)) return true;
+  }
+  return false;
+}
+
+void TArchiveFolders::setPassphrase(const QString &memberPath, const QByteArray &passphrase) {
+  QString archive;
+  if (!split(memberPath, &archive, nullptr)) return;
+  QMutexLocker lock(&mutex_);
+  passphrases_[archive] = passphrase;
+}
+
+bool TArchiveFolders::askPassphraseIfWanted(QWidget *owner, const QStringList &memberPaths) {
+  if (!wantsPassphrase(memberPaths)) return true;
+  QString archive, typed;
+  split(memberPaths.first(), &archive, nullptr);
+  if (!ask::secret(owner, QStringLiteral("Passphrase"),
+                   QStringLiteral("%1 holds encrypted files. Its passphrase:").arg(QFileInfo(archive).fileName()),
+                   &typed))
+    return false;
+  setPassphrase(memberPaths.first(), typed.toUtf8());
+  return true;
 }
 
 qint64 TArchiveFolders::totalSize(const QStringList &memberPaths) {

@@ -14,6 +14,7 @@
 #include "formats/archive/archivereader.h"
 
 class QTemporaryDir;
+class QWidget;
 
 class TArchiveFolders {
  public:
@@ -50,6 +51,14 @@ class TArchiveFolders {
 
   static QString readOnlyMessage();
 
+  // Encrypted members: whether any of these (folders: what is under them) is encrypted while no passphrase
+  // is known for their archive; the passphrase given for an archive is kept for this run (in memory only)
+  // and forgotten when an extraction finds it wrong.
+  bool wantsPassphrase(const QStringList &memberPaths);
+  void setPassphrase(const QString &memberPath, const QByteArray &passphrase);
+  // Asks for the passphrase when wantsPassphrase; false when the user cancels.
+  bool askPassphraseIfWanted(QWidget *owner, const QStringList &memberPaths);
+
  private:
   TArchiveFolders();
   ~TArchiveFolders();
@@ -60,6 +69,7 @@ class TArchiveFolders {
   };
   QMutex mutex_;
   std::map<QString, Cached> cache_;
+  std::map<QString, QByteArray> passphrases_;  // by archive file
   std::unique_ptr<QTemporaryDir> temp_;
   std::atomic<int> serial_{0};
   std::deque<QString> viewed_;  // the newest copies' folders; older ones are removed

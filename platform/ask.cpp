@@ -1,5 +1,6 @@
 #include "platform/ask.h"
 
+#include <QInputDialog>
 #include <QMessageBox>
 
 namespace ask {
@@ -21,7 +22,8 @@ QMessageBox::Icon iconOf(Kind kind) {
     case Kind::Warning: return QMessageBox::Warning;
     case Kind::Error: return QMessageBox::Critical;
     case Kind::Information: return QMessageBox::Information;
-    case Kind::Plain: return QMessageBox::NoIcon;
+    case Kind::Plain:
+    case Kind::Secret: return QMessageBox::NoIcon;
   }
   return QMessageBox::NoIcon;
 }
@@ -32,7 +34,9 @@ Button user(QWidget *owner, const Asked &asked) {
   const Buttons buttons = asked.buttons ? asked.buttons : Buttons(QMessageBox::Ok);
   Button got;
   if (current) {
-    got = current->answer({asked.kind, asked.title, asked.text, buttons, asked.byDefault});
+    Asked withButtons = asked;
+    withButtons.buttons = buttons;
+    got = current->answer(withButtons);
   } else {
     QMessageBox box(iconOf(asked.kind), asked.title, asked.text, buttons, owner);
     if (asked.byDefault != QMessageBox::NoButton) box.setDefaultButton(asked.byDefault);
@@ -60,6 +64,19 @@ Button error(QWidget *owner, const QString &title, const QString &text, Buttons 
 
 Button information(QWidget *owner, const QString &title, const QString &text, Buttons buttons, Button byDefault) {
   return user(owner, {Kind::Information, title, text, buttons, byDefault});
+}
+
+bool secret(QWidget *owner, const QString &title, const QString &text, QString *typed) {
+  if (current)
+    return current->answer({Kind::Secret, title, text, QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok,
+                            typed}) == QMessageBox::Ok;
+  QInputDialog box(owner);
+  box.setWindowTitle(title);
+  box.setLabelText(text);
+  box.setTextEchoMode(QLineEdit::Password);
+  if (box.exec() != QDialog::Accepted) return false;
+  *typed = box.textValue();
+  return true;
 }
 
 Answerer::Answerer(std::function<Button(const Asked &)> answer) : answer_(std::move(answer)), previous_(current) {

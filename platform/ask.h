@@ -14,7 +14,7 @@ namespace ask {
 using Button = QMessageBox::StandardButton;
 using Buttons = QMessageBox::StandardButtons;
 
-enum class Kind { Question, Warning, Error, Information, Plain };
+enum class Kind { Question, Warning, Error, Information, Plain, Secret };
 
 struct Asked {
   Kind kind;
@@ -22,6 +22,7 @@ struct Asked {
   QString text;
   Buttons buttons;
   Button byDefault;
+  QString *typed = nullptr;  // Secret: where the typed text goes
 };
 
 // Shows one box of the given kind; the functions below are its short forms.
@@ -38,6 +39,9 @@ Button error(QWidget *owner, const QString &title, const QString &text, Buttons 
              Button byDefault = QMessageBox::NoButton);
 Button information(QWidget *owner, const QString &title, const QString &text, Buttons buttons = QMessageBox::Ok,
                    Button byDefault = QMessageBox::NoButton);
+
+// A secret the user types (a passphrase), shown as dots; false when they cancel.
+bool secret(QWidget *owner, const QString &title, const QString &text, QString *typed);
 
 // While one lives, every box above is answered by its function and none is shown; the one made last
 // answers. For tests and for runs with nobody at the screen.

@@ -21,9 +21,10 @@ struct Reader {
   ~Reader() { archive_read_free(a); }
 };
 
-bool openReader(Reader &r, const QString &path, QString *error) {
+bool openReader(Reader &r, const QString &path, QString *error, const QByteArray &passphrase = {}) {
   archive_read_support_filter_all(r.a);
   archive_read_support_format_all(r.a);
+  if (!passphrase.isEmpty()) archive_read_add_passphrase(r.a, passphrase.constData());
   const QByteArray native = QFile::encodeName(path);
   if (archive_read_open_filename(r.a, native.constData(), 256 * 1024) != ARCHIVE_OK) {
     const char *why = archive_error_string(r.a);
@@ -312,7 +313,7 @@ ExtractResult extractMembers(const QString &archivePath, const QList<QByteArray>
     return res;
   }
   Reader r;
-  if (!openReader(r, archivePath, &res.error)) return res;
+  if (!openReader(r, archivePath, &res.error, opt.passphrase)) return res;
   const QByteArray prefix = opt.stripPrefix.isEmpty() ? QByteArray() : opt.stripPrefix + '/';
   qint64 done = 0;
   const auto refuse = [&res](const QByteArray &name, const QString &why) {
@@ -348,8 +349,10 @@ ExtractResult extractMembers(const QString &archivePath, const QList<QByteArray>
       refuse(raw, QStringLiteral("devices, fifos and sockets are not extracted"));
       continue;
     }
-    if (archive_entry_is_data_encrypted(e)) {
-      refuse(raw, QStringLiteral("the member is encrypted (passphrases are not supported here)"));
+    const bool encrypted = archive_entry_is_data_encrypted(e);
+    if (encrypted && opt.passphrase.isEmpty()) {
+      refuse(raw, QStringLiteral("the member is encrypted and needs its passphrase"));
+      res.needsPassphrase = true;
       continue;
     }
     const QList<QByteArray> parts = rel.split('/');
@@ -446,7 +449,15 @@ ExtractResult extractMembers(const QString &archivePath, const QList<QByteArray>
       }
       if (progress) progress(done, opt.totalBytes);
     }
-    if (!failed && d < ARCHIVE_WARN) {
+    // A member that ends in a warning (libarchive's word for a bad checksum) is as damaged as a cut one.
+    if (!failed && d != ARCHIVE_EOF && encrypted && d != ARCHIVE_FATAL) {
+      // A wrong passphrase spoils this member only (libarchive checks it before the first byte): the rest go on.
+      dropPart();
+      refuse(raw, QStringLiteral("the passphrase is not right (or the format's encryption is not supported)"));
+      res.needsPassphrase = true;
+      continue;
+    }
+    if (!failed && d != ARCHIVE_EOF) {
       res.error = damaged(archivePath, r.a);
       failed = true;
     }

@@ -75,15 +75,17 @@ struct ExtractOptions {
   QByteArray stripPrefix;  // a folder inside the archive taken off every name, or empty
   bool overwrite = false;  // false keeps a file already at the target and reports it
   qint64 totalBytes = 0;   // for progress
+  QByteArray passphrase;   // for encrypted members (zip's own and AES encryption); empty: they are refused
   Limits limits;
 };
 
 struct ExtractResult {
   bool ok = false;
   bool cancelled = false;
-  QString error;        // the first fault, for the user
-  QStringList refused;  // members not written (climbing names, links out, devices, existing files)
-  QStringList written;  // paths written under the target, relative to it
+  QString error;                 // the first fault, for the user
+  QStringList refused;           // members not written (climbing names, links out, devices, existing files)
+  QStringList written;           // paths written under the target, relative to it
+  bool needsPassphrase = false;  // encrypted members were refused: no passphrase, or not the right one
 };
 
 // Extracts the members whose paths (as Listing::path gives them) are in chosen into targetFolder; a folder

@@ -221,12 +221,16 @@ TEST(ArchiveReader, DamagedArchivesAndBombsGiveMessagesAndLeaveNoPieces) {
   const QString dir = makeTree();
   makeAll(dir);
   sh(QStringLiteral("python3 '%1/tests/formats/archive/make_hostile.py' .").arg(testenv::sourceDir()), dir);
-  sh(QStringLiteral("head -c $(( $(stat -c %s t.tar.gz) / 2 )) t.tar.gz > cut.tar.gz && head -c $(( $(stat -c %s "
-                    "t.zip) - 200 )) t.zip > cut.zip && "
-                    "head -c 5000 /dev/urandom > noise.tar.gz && : > empty.zip && "
-                    "mkdir b && head -c 300M /dev/zero > b/zeros && bsdtar -czf bomb.tar.gz -C b zeros && rm b/zeros"),
+  sh(QStringLiteral(
+         "head -c $(( $(stat -c %s t.tar.gz) / 2 )) t.tar.gz > cut.tar.gz && head -c $(( $(stat -c %s "
+         "t.zip) - 200 )) t.zip > cut.zip && "
+         "head -c 5000 /dev/urandom > noise.tar.gz && : > empty.zip && "
+         "mkdir b && head -c 300M /dev/zero > b/zeros && bsdtar -czf bomb.tar.gz -C b zeros && rm b/zeros && "
+         // A stored member with one byte changed: only its checksum tells.
+         "python3 -c \"import zipfile\nz=zipfile.ZipFile('badcrc.zip','w')\nz.writestr('m.txt', b'x'*5000)\n"
+         "z.close()\nb=bytearray(open('badcrc.zip','rb').read())\nb[2000]^=1\nopen('badcrc.zip','wb').write(b)\""),
      dir);
-  for (const QString name : {"cut.tar.gz", "cut.zip", "noise.tar.gz", "text.zip", "lying.tar"}) {
+  for (const QString name : {"cut.tar.gz", "cut.zip", "noise.tar.gz", "text.zip", "lying.tar", "badcrc.zip"}) {
     SCOPED_TRACE(name.toStdString());
     Listing l;
     QString error;
@@ -238,6 +242,7 @@ TEST(ArchiveReader, DamagedArchivesAndBombsGiveMessagesAndLeaveNoPieces) {
     // Whatever was complete stays; no half member, no private piece.
     for (const QString &f : QDir(target).entryList(QDir::Files | QDir::Hidden))
       EXPECT_FALSE(f.endsWith(".tarnpart")) << f.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(target + "/m.txt"));
     if (name == QLatin1String("lying.tar")) {
       EXPECT_EQ(testenv::readFile(target + "/first.txt"), "first");
       EXPECT_FALSE(QFileInfo::exists(target + "/big.bin"));
@@ -268,4 +273,41 @@ TEST(ArchiveReader, DamagedArchivesAndBombsGiveMessagesAndLeaveNoPieces) {
       &cancel);
   EXPECT_TRUE(c.cancelled);
   EXPECT_TRUE(QDir(stopped).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+}
+
+// Encrypted zip members (zip's own encryption and AES, written by bsdtar): refused without a passphrase and
+// with a wrong one, leaving nothing behind, and byte-equal with the right one.
+TEST(ArchiveReader, EncryptedMembersNeedTheRightPassphrase) {
+  const QString dir = testenv::makeDir(QStringLiteral("enc"));
+  sh(QStringLiteral(
+         "printf 'secret text' > a.txt && head -c 200000 /dev/urandom > b.bin && "
+         "bsdtar --format zip --options zip:encryption=traditional --passphrase pw -cf old.zip a.txt b.bin && "
+         "bsdtar --format zip --options zip:encryption=aes256 --passphrase pw -cf aes.zip a.txt b.bin"),
+     dir);
+  for (const char *name : {"old.zip", "aes.zip"}) {
+    SCOPED_TRACE(name);
+    const QString zip = dir + "/" + name;
+    Listing l;
+    QString error;
+    ASSERT_TRUE(listArchive(zip, &l, &error)) << error.toStdString();
+    ASSERT_GE(l.find("a.txt"), 0);
+    EXPECT_TRUE(l.member(l.find("a.txt")).flags & IsEncrypted);
+    for (const QByteArray &pass : {QByteArray(), QByteArray("wrong")}) {
+      const QString out = testenv::makeDir(QStringLiteral("encout"));
+      ExtractOptions o;
+      o.passphrase = pass;
+      const ExtractResult r = extractMembers(zip, {}, out, o);
+      EXPECT_TRUE(r.needsPassphrase);
+      EXPECT_EQ(r.refused.size(), 2) << r.refused.join('\n').toStdString();
+      EXPECT_TRUE(QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
+    }
+    const QString out = testenv::makeDir(QStringLiteral("encout"));
+    ExtractOptions o;
+    o.passphrase = "pw";
+    const ExtractResult r = extractMembers(zip, {}, out, o);
+    EXPECT_TRUE(r.ok) << r.error.toStdString();
+    EXPECT_FALSE(r.needsPassphrase);
+    EXPECT_EQ(testenv::readFile(out + "/a.txt"), "secret text");
+    EXPECT_EQ(testenv::readFile(out + "/b.bin"), testenv::readFile(dir + "/b.bin"));
+  }
 }
