@@ -98,6 +98,7 @@ TTarn::TTarn(const QStringList &args, QWidget *parent)
   if (QScreen *s = QGuiApplication::primaryScreen()) move(s->availableGeometry().center() - rect().center());
   buildPanes();
   buildViewers();
+  TPdfTab::addPreviewMaker();  // the lists' previews of PDFs, whether or not the tab was ever shown
   buildToolBar();
   buildMenus();
   buildMediaTab();  // after the menus: it wires "Close M&ultiMedia"

@@ -270,6 +270,8 @@ class TTarn : public QMainWindow {
   void Cbox3Click();
   void SaveNow1Click();
   void FileAttClick();
+  void ShowPreviews1Click();
+  void applyPreviews();
   // The shell folder paths read at start-up (used by the system tools).
   QString StartMenuFolder, DesktopFolder, FavouritesFolder;
   QAction *Word971 = nullptr, *Word951 = nullptr;

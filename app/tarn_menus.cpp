@@ -155,6 +155,8 @@ const Row kMenus[] = {
     {Item, "Refresh1", "&Refresh", "F5"},
     {Item, "TreeView1", "&Tree/List View", "F11", Checkable},
     {Item, "Vertical", "&Vertical", "F12"},  // its caption says which arrangement it gives
+    {Item, "ShowPreviews1", "Sho&w Previews", "", Checkable,
+     "Shows pictures, PDFs and videos as small previews in the file lists."},
     // Folder tabs of the active file list; the keys work while a file list or tree has the focus.
     {Sep},
     {Item, "NewTab1", "N&ew Tab", "Ctrl+Shift+T", 0, "Opens the folder in a new tab of the active file list."},
@@ -294,6 +296,7 @@ void TTarn::buildMenus() {
   on("SystemFonts1", [this] { SystemFonts1Click(); });
   on("Thumbnails1", [this] { Thumbnails1Click(); });
   on("FileAtt", [this] { FileAttClick(); });
+  on("ShowPreviews1", [this] { ShowPreviews1Click(); });
   on("ChangeFont", [this] { ChangeFontClick(); });
   on("HideFolders1", [this] { HideFolders1Click(); });
   on("RefreshExt1", [this] { RefreshExt1Click(); });

@@ -42,6 +42,7 @@ const BoolOption kBools[] = {
     {"CorrectDiskSpaceFree", "DiskSpace"},
     {"ImageInWindow", "ImageWindow"},
     {"EditMp3Tags", "Mp3Edit"},
+    {"ShowPreviews", "ShowPreviews1"},
 };
 
 QSize screenSize() {
@@ -89,6 +90,7 @@ void TTarn::GetRegSettings() {
   PTShellList1->model()->setShowAttributes(checked("FileAtt"));
   Reg.Close();
   Reg.RegPath = kTarnwickKey;
+  applyPreviews();
 
   EditorTab->SetWordWrap(checked("WordWrap"));
   if (!Word951->isChecked() && !Word971->isChecked()) Word971->setChecked(true);
@@ -163,6 +165,19 @@ void TTarn::SaveNow1Click() {
   saveNow_ = true;
   SaveRegSettings();
   saveNow_ = false;
+}
+
+void TTarn::applyPreviews() {
+  for (TPTShellList *list : {PTShellList1, PTShellList2})
+    if (list) list->setPreviews(checked("ShowPreviews1"));
+}
+
+// A view option: kept at once, as the other view options are.
+void TTarn::ShowPreviews1Click() {
+  applyPreviews();
+  Reg.RegPath = kTarnwickKey;
+  Reg.WriteBool(kSettings, "ShowPreviews", checked("ShowPreviews1"));
+  Reg.Close();
 }
 
 void TTarn::FileAttClick() {

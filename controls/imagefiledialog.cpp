@@ -1,9 +1,9 @@
 #include "controls/imagefiledialog.h"
+#include "controls/thumbnails.h"
 
 #include <QDir>
 #include <QFileDialog>
 #include <QGridLayout>
-#include <QImageReader>
 #include <QListWidget>
 #include <QPointer>
 #include <QRegularExpression>
@@ -17,8 +17,7 @@ namespace imagedlg {
 namespace {
 
 constexpr int kThumb = 96;
-constexpr int kMaxThumbs = 5000;            // beyond this a strip helps nobody
-constexpr qint64 kMaxBytes = 200LL << 20;   // larger files are skipped rather than decoded for a thumbnail
+constexpr int kMaxThumbs = 5000;  // beyond this a strip helps nobody
 
 // The name patterns of the dialog's current filter: "Pictures (*.png *.jpg)" gives *.png and *.jpg.
 QStringList patternsOf(const QString &filter) {
@@ -41,24 +40,24 @@ class ThumbFiller : public QObject {
     QPointer<QListWidget> strip = strip_;
     job_ = QtConcurrent::run([folder, patterns, cancel, strip] {
       QDir dir(folder);
-      const QFileInfoList files = dir.entryInfoList(patterns, QDir::Files | QDir::Readable, QDir::Name | QDir::IgnoreCase);
+      const QFileInfoList files =
+          dir.entryInfoList(patterns, QDir::Files | QDir::Readable, QDir::Name | QDir::IgnoreCase);
       int made = 0;
       for (const QFileInfo &fi : files) {
         if (*cancel || made >= kMaxThumbs) return;
-        if (fi.size() > kMaxBytes) continue;
-        QImageReader r(fi.absoluteFilePath());
-        r.setAutoTransform(true);
-        const QSize full = r.size();
-        if (full.isValid()) r.setScaledSize(full.scaled(kThumb, kThumb, Qt::KeepAspectRatio).expandedTo({1, 1}));
-        const QImage img = r.read();
+        // Through the desktop's thumbnail cache: a folder seen before (by any file manager) shows at once.
+        const QImage img = thumbs::thumbnail(fi.absoluteFilePath());
         if (img.isNull() || *cancel) continue;
         ++made;
         const QString name = fi.fileName();
-        QMetaObject::invokeMethod(strip, [strip, img, name, cancel] {
-          if (*cancel || !strip) return;
-          auto *item = new QListWidgetItem(QIcon(QPixmap::fromImage(img)), name, strip);
-          item->setToolTip(name);
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            strip,
+            [strip, img, name, cancel] {
+              if (*cancel || !strip) return;
+              auto *item = new QListWidgetItem(QIcon(QPixmap::fromImage(img)), name, strip);
+              item->setToolTip(name);
+            },
+            Qt::QueuedConnection);
       }
     });
   }

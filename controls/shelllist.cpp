@@ -14,6 +14,11 @@
 #include <QTreeView>
 #include "platform/ask.h"
 
+namespace {
+constexpr int kLargePreview = 96;    // large icons with previews: the cache's 128 pixels, a little smaller
+constexpr int kDetailsPreview = 32;  // a details row with previews
+}  // namespace
+
 // Lets the owner change font and colour of a name just before it is painted.
 class TPTShellList::DrawDelegate : public QStyledItemDelegate {
  public:
@@ -226,20 +231,29 @@ void TPTShellList::setOptions(int options) {
   model_->setDynamicRefresh(options & ptsloDynamicRefresh);
 }
 
+void TPTShellList::setPreviews(bool on) {
+  model_->setPreviews(on);
+  setViewStyle(viewStyle_);
+}
+
 void TPTShellList::setViewStyle(int styleNo) {
   viewStyle_ = qBound(0, styleNo, 3);
+  const bool previews = model_->previews();
+  // A preview in a details row is still small, but a picture can be told apart at this size.
+  details_->setIconSize(previews ? QSize(kDetailsPreview, kDetailsPreview) : QSize());
   if (viewStyle_ == 3) {
     setCurrentWidget(details_);
     return;
   }
-  const int large = QWidget::style()->pixelMetric(QStyle::PM_LargeIconSize);
+  const int large = previews ? kLargePreview : QWidget::style()->pixelMetric(QStyle::PM_LargeIconSize);
   const int small = QWidget::style()->pixelMetric(QStyle::PM_SmallIconSize);
   icons_->setViewMode(viewStyle_ == 0 ? QListView::IconMode : QListView::ListMode);
   icons_->setIconSize(viewStyle_ == 0 ? QSize(large, large) : QSize(small, small));
   // Small icons flow across, the list flows down in columns.
   icons_->setFlow(viewStyle_ == 2 ? QListView::TopToBottom : QListView::LeftToRight);
   icons_->setWrapping(true);
-  icons_->setGridSize(viewStyle_ == 0 ? QSize(large * 2 + 24, large + 36) : QSize());
+  const QSize grid = previews ? QSize(large + 40, large + 40) : QSize(large * 2 + 24, large + 36);
+  icons_->setGridSize(viewStyle_ == 0 ? grid : QSize());
   icons_->setWordWrap(viewStyle_ == 0);
   icons_->setMovement(QListView::Static);
   setCurrentWidget(icons_);

@@ -53,6 +53,9 @@ class TPTShellList : public QStackedWidget {
   void setOptions(int options);
   int ViewStyle() const { return viewStyle_; }
   void setViewStyle(int style);
+  // Previews of pictures, PDFs and videos in the large icons and details views (large icons grow for them).
+  void setPreviews(bool on);
+  bool previews() const { return model_->previews(); }
   // Sorted by this column and order, with the details header showing it.
   void sortBy(int column, Qt::SortOrder order);
 

@@ -1,5 +1,6 @@
 #include "controls/shelllistmodel.h"
 #include "controls/fileicons.h"
+#include "controls/thumbnails.h"
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -96,12 +97,30 @@ TShellListModel::~TShellListModel() {
   for (QFuture<void> &f : readers_) f.waitForFinished();
 }
 
+void TShellListModel::setPreviews(bool on) {
+  if (on == (thumbs_ != nullptr)) return;
+  if (on) {
+    thumbs_ = new TThumbnailQueue(this);
+    connect(thumbs_, &TThumbnailQueue::ready, this, [this](const QString &path) {
+      const QFileInfo fi(path);
+      if (fi.path() != folder_) return;
+      const int row = rowOfName(fi.fileName());
+      if (row >= 0) emit dataChanged(index(row, NameCol), index(row, NameCol), {Qt::DecorationRole});
+    });
+  } else {
+    delete thumbs_;
+    thumbs_ = nullptr;
+  }
+  if (!rows_.isEmpty()) emit dataChanged(index(0, NameCol), index(rows_.size() - 1, NameCol), {Qt::DecorationRole});
+}
+
 void TShellListModel::setFolder(const QString &path) {
   const QString clean = path.isEmpty() ? QString() : QDir::cleanPath(path);
   const bool refresh = clean == folder_;
   if (!refresh) {
     if (!folder_.isEmpty()) watcher_->removePath(folder_);
     fileIcons_->clearContent();
+    if (thumbs_) thumbs_->clearRequests();
     folder_ = clean;
     if (!folder_.isEmpty() && dynamic_ && QFileInfo(folder_).isDir()) watcher_->addPath(folder_);
   }
@@ -113,11 +132,14 @@ void TShellListModel::setFolder(const QString &path) {
   readers_.removeIf([](const QFuture<void> &r) { return r.isFinished(); });
   readers_ << QtConcurrent::run(&folderReaders(), [this, f, gen, live, refresh, source = source_] {
     QVector<TShellItem> items;
-    if (!source || !source(f, &items)) items = readFolder(f, live, gen);
+    const bool fromSource = source && source(f, &items);
+    if (!fromSource) items = readFolder(f, live, gen);
     if (live->load() != gen) return;
     QMetaObject::invokeMethod(
         this,
-        [this, gen, items = std::move(items), f, refresh]() mutable { applyItems(gen, std::move(items), f, refresh); },
+        [this, gen, items = std::move(items), f, refresh, fromSource]() mutable {
+          applyItems(gen, std::move(items), f, refresh, fromSource);
+        },
         Qt::QueuedConnection);
   });
   if (!refresh) {
@@ -131,8 +153,10 @@ void TShellListModel::setFolder(const QString &path) {
 
 void TShellListModel::refill() { setFolder(folder_); }
 
-void TShellListModel::applyItems(quint64 generation, QVector<TShellItem> items, const QString &folder, bool refresh) {
+void TShellListModel::applyItems(quint64 generation, QVector<TShellItem> items, const QString &folder, bool refresh,
+                                 bool fromSource) {
   if (generation != generation_ || folder != folder_) return;
+  fromSource_ = fromSource;
   beginResetModel();
   all_ = std::move(items);
   rebuildRows();
@@ -311,9 +335,13 @@ QVariant TShellListModel::data(const QModelIndex &index, int role) const {
       }
       break;
     case Qt::DecorationRole:
-      if (index.column() == NameCol)
-        return fileIcons_->icon(filePath(index.row()), it.name, it.isDir, S_ISREG(it.mode));
-      break;
+      if (index.column() != NameCol) break;
+      // Asked only for what a view paints, so the previews on screen are made first.
+      if (thumbs_ && !fromSource_ && S_ISREG(it.mode) && thumbs::canMake(it.name)) {
+        const QIcon preview = thumbs_->get(filePath(index.row()), it.mtime);
+        if (!preview.isNull()) return preview;
+      }
+      return fileIcons_->icon(filePath(index.row()), it.name, it.isDir, S_ISREG(it.mode));
     case Qt::TextAlignmentRole:
       if (index.column() == SizeCol) return int(Qt::AlignRight | Qt::AlignVCenter);
       break;

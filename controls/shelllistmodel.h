@@ -14,6 +14,7 @@
 
 class QFileSystemWatcher;
 class TFileIconCache;
+class TThumbnailQueue;
 class QTimer;
 
 struct TShellItem {
@@ -64,6 +65,10 @@ class TShellListModel : public QAbstractTableModel {
   bool hideExtensions() const { return hideExt_; }
   void setShowAttributes(bool on);
   bool showAttributes() const { return showAttribs_; }
+  // Previews of pictures, PDFs and videos in place of their type icons, made in the background.
+  void setPreviews(bool on);
+  bool previews() const { return thumbs_ != nullptr; }
+  TThumbnailQueue *previewQueue() const { return thumbs_; }
   // The name as shown: without its extension for files while extensions are hidden.
   QString displayName(int row) const;
   static QString attributesText(const TShellItem &item);
@@ -94,7 +99,7 @@ class TShellListModel : public QAbstractTableModel {
   void itemsChanged();
 
  private:
-  void applyItems(quint64 generation, QVector<TShellItem> items, const QString &folder, bool refresh);
+  void applyItems(quint64 generation, QVector<TShellItem> items, const QString &folder, bool refresh, bool fromSource);
   void rebuildRows();
   void sortRows();
   bool accepts(const TShellItem &item) const;
@@ -118,6 +123,8 @@ class TShellListModel : public QAbstractTableModel {
   QFileSystemWatcher *watcher_ = nullptr;
   QTimer *refreshTimer_ = nullptr;
   TFileIconCache *fileIcons_ = nullptr;
+  TThumbnailQueue *thumbs_ = nullptr;
+  bool fromSource_ = false;  // the folder came from the folder source (an archive's): no previews
   mutable QHash<QString, QString> typeCache_;
   std::shared_ptr<std::atomic<quint64>> liveGeneration_;
   QList<QFuture<void>> readers_;

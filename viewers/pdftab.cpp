@@ -1,5 +1,7 @@
 #include "viewers/pdftab.h"
 
+#include "controls/thumbnails.h"
+
 #include <QClipboard>
 #include <QFile>
 #include <QFileInfo>
@@ -7,6 +9,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPdfDocument>
 #include <QPdfLink>
 #include <QPdfPageNavigator>
@@ -31,6 +34,23 @@ bool looksCutShort(const QString &file) {
   const qint64 size = f.size();
   if (size > 1024) f.seek(size - 1024);
   return !f.read(1024).contains("%%EOF");
+}
+
+// The first page at most size pixels on its longer side. Qt's PDF library locks its engine around every call,
+// so this may run beside the tab.
+QImage firstPage(const QString &path, int size) {
+  QPdfDocument doc;
+  if (doc.load(path) != QPdfDocument::Error::None || doc.pageCount() < 1) return {};
+  const QSizeF points = doc.pagePointSize(0);
+  if (points.isEmpty()) return {};
+  const QSize pixels = points.scaled(size, size, Qt::KeepAspectRatio).toSize().expandedTo({1, 1});
+  QImage img = doc.render(0, pixels);
+  if (img.isNull()) return {};
+  // A page with no background of its own is white on paper, not see-through.
+  QImage page(img.size(), QImage::Format_RGB32);
+  page.fill(Qt::white);
+  QPainter(&page).drawImage(0, 0, img);
+  return page;
 }
 
 QString loadErrorText(QPdfDocument::Error e, const QString &name) {
@@ -297,3 +317,5 @@ void TPdfTab::updateStatus() {
   else
     findStatus_->setText(QStringLiteral("%1 of %2").arg(findIndex_ + 1).arg(findCount()));
 }
+
+void TPdfTab::addPreviewMaker() { thumbs::addMaker(QStringLiteral("application/pdf"), firstPage); }

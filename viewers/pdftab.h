@@ -17,6 +17,8 @@ class TPdfTab : public QWidget {
   Q_OBJECT
  public:
   explicit TPdfTab(QWidget *parent = nullptr);
+  // Lets the file lists show a PDF's first page as its preview.
+  static void addPreviewMaker();
   ~TPdfTab() override;
 
   // Shows a file's pages from the first; a file that cannot be shown leaves a message in the tab instead.
