@@ -106,6 +106,7 @@ void TTarn::setUpFileCommands() {
       {"RtfFile3", &browser::TFileCommands::RtfFile1Click},
       {"SelectAll3", &browser::TFileCommands::SelectAll1Click},
       {"Properties3", &browser::TFileCommands::ShowPropertiesClick},
+      {"UndoFiles1", &browser::TFileCommands::UndoClick},
   };
   for (const auto &[name, slot] : map) {
     connect(item(name), &QAction::triggered, fileCommands.get(), slot);
@@ -118,11 +119,20 @@ void TTarn::setUpFileCommands() {
   };
   for (const auto &[b, slot] : buttons) connect(b, &QToolButton::clicked, fileCommands.get(), slot);
   for (TPTShellList *l : {PTShellList1, PTShellList2}) {
-    l->model()->setRenameHook([this](const QString &path, const QString &name) {
-      return fileCommands->renameAccepted(path, name);
-    });
+    l->model()->setRenameHook(
+        [this](const QString &path, const QString &name) { return fileCommands->renameAccepted(path, name); });
     l->OnDrop = [this](const QMimeData *data, const QString &folder, Qt::DropAction action) {
       return fileCommands->dropFiles(data, folder, action);
     };
+    // Ctrl+Z undoes file operations only while a list has the focus: the editors keep theirs.
+    auto *undo = new QAction(l);
+    undo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    undo->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    l->addAction(undo);
+    connect(undo, &QAction::triggered, fileCommands.get(), &browser::TFileCommands::UndoClick);
   }
+  connect(fileCommands.get(), &browser::TFileCommands::undoChanged, this, [this](const QString &caption, bool on) {
+    item("UndoFiles1")->setText(caption + "\tCtrl+Z");
+    item("UndoFiles1")->setEnabled(on);
+  });
 }

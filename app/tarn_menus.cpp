@@ -44,6 +44,8 @@ const Row kMenus[] = {
     {Item, "Copy1", "&Copy\tCtrl+C"},
     {Item, "Move1", "Mo&ve\tCtrl+X"},
     {Item, "Paste1", "&Paste\tCtrl+V"},
+    {Item, "UndoFiles1", "&Undo\tCtrl+Z", "", Disabled,
+     "Takes back the last copy, move, rename, delete or new folder of the file lists."},
     {Item, "SelectAll1", "Select &All", "Ctrl+A"},
     {Item, "InvertSelection1", "&Invert Selection"},
     {Item, "CreateShortcut1", "Create S&hortcut"},

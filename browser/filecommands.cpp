@@ -7,6 +7,7 @@
 #include "browser/filecommands_asker.h"
 #include "controls/archivefolders.h"
 #include <QFuture>
+#include <QMap>
 #include <QProgressDialog>
 #include <QTimer>
 #include <atomic>
@@ -78,6 +79,7 @@ bool TFileCommands::refusedInArchive(const QString &title, const QStringList &it
 }
 
 void TFileCommands::extractMembers(const QStringList &members, const QString &targetFolder) {
+  if (!TArchiveFolders::shared().askPassphraseIfWanted(host_.dialogParent(), members)) return;
   auto x = std::make_shared<Extraction>();
   const qint64 total = TArchiveFolders::shared().totalSize(members);
   x->future = QtConcurrent::run([x, members, targetFolder] {
@@ -191,21 +193,34 @@ void TFileCommands::startTransfer(const platform::NativePaths &sources, const QS
     }
     return extractMembers(members, targetFolder);
   }
+  runTransfer(sources, targetFolder, move, true);
+}
+
+void TFileCommands::runTransfer(const platform::NativePaths &sources, const QString &targetFolder, bool move,
+                                bool record) {
   const platform::TransferMode mode = move ? platform::TransferMode::Move : platform::TransferMode::Copy;
   auto *runner = new platform::TTransferRunner(sources, platform::toNative(targetFolder), mode, asker_, this);
   auto *dialog = new TProgressDialog(runner, host_.dialogParent());
   dialog->setAttribute(Qt::WA_DeleteOnClose);
   runners_ << runner;
-  connect(runner, &platform::TTransferRunner::finished, this,
-          [this, runner, move, sources](const platform::TransferResult &r) {
-            // Moved items are no longer where the clipboard says; a copy can be pasted again.
-            if (move && !r.cancelled && r.failed == 0 && r.skipped == 0 &&
-                platform::filesOnClipboard().paths == sources)
-              platform::clearClipboard();
-            runners_.removeAll(runner);
-            runner->deleteLater();
-            emit transferFinished(r);
-          });
+  connect(
+      runner, &platform::TTransferRunner::finished, this,
+      [this, runner, move, mode, sources, record](const platform::TransferResult &result) {
+        const platform::TransferResult r = result;
+        runners_.removeAll(runner);
+        runner->deleteLater();
+        // Moved items are no longer where the clipboard says; a copy can be pasted again.
+        if (move && !r.cancelled && r.failed == 0 && r.skipped == 0 && platform::filesOnClipboard().paths == sources)
+          platform::clearClipboard();
+        if (record && !r.created.isEmpty()) {
+          // The copies' trees are looked at now, so that Undo can tell they are unchanged.
+          UndoStep step;
+          runOffThread([&] { step = TUndoHistory::transferStep(r, mode); });
+          undo_.add(std::move(step));
+          announceUndo();
+        }
+        emit transferFinished(r);
+      });
   dialog->showDelayed();
   runner->start();
 }
@@ -228,30 +243,36 @@ void TFileCommands::DeleteBtnClick() {
   const QStringList items = targetItems();
   if (items.isEmpty() || refusedInArchive(tr("Delete"), items)) return;
   asker_->setParentWidget(host_.dialogParent());
-  const QString question =
-      items.size() == 1
-          ? tr("Are you sure you want to move \"%1\" to the Trash?")
-                .arg(platform::displayPath(platform::toNative(items[0])))
-          : tr("Are you sure you want to move these %1 items to the Trash?\n\n%2").arg(items.size()).arg(itemList(items));
+  const QString question = items.size() == 1 ? tr("Are you sure you want to move \"%1\" to the Trash?")
+                                                   .arg(platform::displayPath(platform::toNative(items[0])))
+                                             : tr("Are you sure you want to move these %1 items to the Trash?\n\n%2")
+                                                   .arg(items.size())
+                                                   .arg(itemList(items));
   if (!asker_->confirm(tr("Confirm Delete"), question)) return;
 
   // Trashing is a rename per item, but thousands of items or a slow disk must not freeze the window: the
   // work runs on a worker while the event loop keeps painting; the questions come afterwards.
   int trashed = 0, deleted = 0;
-  QList<platform::TrashOutcome> failed;
-  QList<platform::NativePath> failedPaths;
+  QList<platform::TrashOutcome> failed, done;
+  QList<platform::NativePath> failedPaths, donePaths;
   runOffThread([&] {
     for (const QString &item : items) {
       const platform::NativePath path = platform::toNative(item);
       const platform::TrashOutcome t = platform::moveToTrash(path);
       if (t.ok) {
         ++trashed;
+        done << t;
+        donePaths << path;
       } else {
         failed << t;
         failedPaths << path;
       }
     }
   });
+  if (trashed > 0) {
+    undo_.add(TUndoHistory::trashStep(done, donePaths));
+    announceUndo();
+  }
   QStringList problems;
   bool permanentForAll = false, stop = false;
   for (int i = 0; i < failed.size() && !stop; ++i) {
@@ -261,9 +282,8 @@ void TFileCommands::DeleteBtnClick() {
       continue;
     }
     if (!permanentForAll) {
-      const auto choice = asker_->confirmPermanentDelete(
-          tr("%1\n\nDelete \"%2\" permanently? It cannot be restored.")
-              .arg(failed[i].error, platform::displayPath(path)));
+      const auto choice = asker_->confirmPermanentDelete(tr("%1\n\nDelete \"%2\" permanently? It cannot be restored.")
+                                                             .arg(failed[i].error, platform::displayPath(path)));
       if (choice == TFileAsker::PermanentDelete::Cancel) {
         stop = true;
         continue;
@@ -273,8 +293,10 @@ void TFileCommands::DeleteBtnClick() {
     }
     QString error;
     runOffThread([&] { platform::deletePermanently(path, &error); });
-    if (error.isEmpty()) ++deleted;
-    else problems << error;
+    if (error.isEmpty())
+      ++deleted;
+    else
+      problems << error;
   }
   if (!problems.isEmpty()) asker_->inform(tr("Delete"), problems.join('\n'));
   emit deleteFinished(trashed, deleted);
@@ -291,7 +313,13 @@ bool TFileCommands::renameAccepted(const QString &path, const QString &newName) 
   if (refusedInArchive(tr("Rename"), {path})) return false;
   QString error;
   platform::NativePath renamed;
-  if (platform::renameItem(platform::toNative(path), newName, &renamed, &error)) return true;
+  if (platform::renameItem(platform::toNative(path), newName, &renamed, &error)) {
+    if (renamed != platform::toNative(path)) {
+      undo_.addRename(platform::toNative(path), renamed);
+      announceUndo();
+    }
+    return true;
+  }
   asker_->setParentWidget(host_.dialogParent());
   asker_->inform(tr("Rename"), error);
   return false;
@@ -319,6 +347,8 @@ void TFileCommands::newFolderIn(int pair) {
     asker_->inform(tr("New Folder"), error);
     return;
   }
+  undo_.addNewFolder(made);
+  announceUndo();
   host_.refresh(pair);
   host_.beginRename(pair, platform::fromNative(made));
 }
@@ -328,5 +358,26 @@ void TFileCommands::NewFolder2MitmClick() { newFolderIn(0); }
 void TFileCommands::Lpopup2NewFolderClick() { newFolderIn(1); }
 
 void TFileCommands::RtfFile1Click() { host_.openRichTextEditor(); }
+
+void TFileCommands::announceUndo() { emit undoChanged(undo_.caption(), !undo_.isEmpty()); }
+
+void TFileCommands::UndoClick() {
+  if (undo_.isEmpty()) return;
+  asker_->setParentWidget(host_.dialogParent());
+  const QString question = undo_.confirmation();
+  if (!question.isEmpty() && !asker_->confirm(tr("Undo"), question)) return;
+  const UndoStep step = undo_.takeLast();
+  announceUndo();
+  TUndoHistory::Outcome out;
+  runOffThread([&] { out = TUndoHistory::undo(step); });
+  // What must cross disks to go back is moved with progress and Cancel, like any move.
+  QMap<platform::NativePath, platform::NativePaths> moves;
+  for (const UndoStep::Item &it : out.moves) moves[platform::folderOf(it.before)] << it.now;
+  for (auto m = moves.cbegin(); m != moves.cend(); ++m)
+    runTransfer(m.value(), platform::fromNative(m.key()), true, false);
+  host_.refresh(0);
+  host_.refresh(1);
+  if (!out.problems.isEmpty()) asker_->inform(tr("Undo"), out.problems.join('\n'));
+}
 
 }  // namespace browser

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QStringList>
 #include <memory>
+#include "browser/undohistory.h"
 #include "platform/fileops.h"
 
 class QWidget;
@@ -74,6 +75,8 @@ class TFileCommands : public QObject {
   // A drop of files from this or another program: copies, or moves for Qt::MoveAction. False when the data
   // holds no local files.
   bool dropFiles(const QMimeData *data, const QString &targetFolder, Qt::DropAction action);
+  // What the lists' copies, moves, renames, deletes and new folders did, for Undo.
+  const TUndoHistory &undoHistory() const { return undo_; }
 
  public slots:
   void Open3Click();
@@ -91,6 +94,9 @@ class TFileCommands : public QObject {
   void NewFolder2MitmClick();    // ListPopup: the first list
   void Lpopup2NewFolderClick();  // ListPopUp2: the second list
   void RtfFile1Click();
+  // Takes back the last file operation of the history (asking first when that deletes copies) and says
+  // what had to stay as it is.
+  void UndoClick();
 
  signals:
   // A paste has finished (also when cancelled); the lists refresh themselves.
@@ -100,9 +106,14 @@ class TFileCommands : public QObject {
   void findFilesShown(browser::TFindFilesDialog *dialog);
   // Delete finished: how many items went to the Trash and how many were deleted for good.
   void deleteFinished(int trashed, int deletedPermanently);
+  // The history changed: the Undo item's text and whether there is anything to undo.
+  void undoChanged(const QString &caption, bool enabled);
 
  private:
   void newFolderIn(int pair);
+  // `record`: the transfer goes into the undo history (not when it is itself an undo).
+  void runTransfer(const platform::NativePaths &sources, const QString &targetFolder, bool move, bool record);
+  void announceUndo();
   void putOnClipboard(bool cut);
   // Archive folders are read-only: true (after telling the user) when one of the items is a member of an
   // archive, or the folder is (or is inside) one.
@@ -116,6 +127,7 @@ class TFileCommands : public QObject {
   QList<QPointer<platform::TTransferRunner>> runners_;
   struct Extraction;
   QList<std::shared_ptr<Extraction>> extractions_;
+  TUndoHistory undo_;
 };
 
 }  // namespace browser

@@ -18,23 +18,11 @@
 namespace platform {
 
 namespace {
-constexpr qint64 kChunk = 8 << 20;      // bytes per copy step: the unit of cancel latency and progress
-constexpr qint64 kBuffer = 1 << 20;     // read/write fallback buffer
+constexpr qint64 kChunk = 8 << 20;   // bytes per copy step: the unit of cancel latency and progress
+constexpr qint64 kBuffer = 1 << 20;  // read/write fallback buffer
 const char kTempPrefix[] = ".tarnwick-";
 
 int lstatPath(const NativePath &p, struct stat *st) { return ::lstat(p.constData(), st); }
-
-// rename that never replaces an existing item; falls back to a check where the file system lacks the flag.
-int renameNoReplace(const NativePath &from, const NativePath &to) {
-  if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0) return 0;
-  if (errno != EINVAL && errno != ENOSYS) return -1;
-  struct stat st;
-  if (lstatPath(to, &st) == 0) {
-    errno = EEXIST;
-    return -1;
-  }
-  return ::rename(from.constData(), to.constData());
-}
 
 NativePath tempNameIn(const NativePath &folder) {
   const quint64 r = QRandomGenerator::global()->generate64();
@@ -96,20 +84,36 @@ mode_t currentUmask() {
 QString display(const NativePath &p) { return QStringLiteral("\"%1\"").arg(displayPath(p)); }
 }  // namespace
 
+int renameNoReplace(const NativePath &from, const NativePath &to) {
+  if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return -1;
+  struct stat st;
+  if (lstatPath(to, &st) == 0) {
+    errno = EEXIST;
+    return -1;
+  }
+  return ::rename(from.constData(), to.constData());
+}
+
 QString displayPath(const NativePath &path) {
   QString out;
   const auto *s = reinterpret_cast<const unsigned char *>(path.constData());
   const int n = path.size();
   auto escape = [&out](unsigned char b) {
-    if (b == '\n') out += QStringLiteral("\\n");
-    else if (b == '\t') out += QStringLiteral("\\t");
-    else out += QStringLiteral("\\x") + QString::number(b, 16).rightJustified(2, u'0').toUpper();
+    if (b == '\n')
+      out += QStringLiteral("\\n");
+    else if (b == '\t')
+      out += QStringLiteral("\\t");
+    else
+      out += QStringLiteral("\\x") + QString::number(b, 16).rightJustified(2, u'0').toUpper();
   };
   for (int i = 0; i < n;) {
     const unsigned char b = s[i];
     if (b < 0x80) {
-      if (b < 0x20 || b == 0x7f) escape(b);
-      else out += QChar(b);
+      if (b < 0x20 || b == 0x7f)
+        escape(b);
+      else
+        out += QChar(b);
       ++i;
       continue;
     }
@@ -205,7 +209,7 @@ struct TFileTransfer::Ctx {
   ConflictAnswer conflictAllAnswer = ConflictAnswer::Skip;
   std::vector<char> buffer;
   mode_t umask = 0;
-  bool anonymousFiles = true;  // O_TMPFILE works on the target so far
+  bool anonymousFiles = true;         // O_TMPFILE works on the target so far
   std::atomic<qint64> bytesTotal{0};  // written by the counting thread
   std::atomic<int> itemsTotal{0};
   // A move across file systems removes its sources in batches, each after one sync of the target file
@@ -216,6 +220,15 @@ struct TFileTransfer::Ctx {
   int syncFd = -1;
   dev_t targetDev = 0;
 };
+
+namespace {
+// A top-level item made at the target, with what it came from (the undo history pairs them).
+void noteCreated(TransferResult &res, const NativePath &src, const NativePath &dst, bool replacedOne) {
+  res.created << dst;
+  res.createdFrom << src;
+  if (replacedOne) res.replaced << dst;
+}
+}  // namespace
 
 TFileTransfer::TFileTransfer(NativePaths sources, NativePath targetFolder, TransferMode mode)
     : sources_(std::move(sources)), target_(std::move(targetFolder)), mode_(mode) {}
@@ -252,18 +265,10 @@ TFileTransfer::Step TFileTransfer::askErrorStep(Ctx &c, const NativePath &path, 
   }
   ErrorQuestion q{path, message, err};
   switch (c.q.askError(q)) {
-    case ErrorAnswer::Retry:
-      *retry = true;
-      return Step::Failed;
-    case ErrorAnswer::SkipAll:
-      c.skipAllErrors = true;
-      [[fallthrough]];
-    case ErrorAnswer::Skip:
-      ++c.res.failed;
-      return Step::Failed;
-    case ErrorAnswer::Cancel:
-      cancel();
-      return Step::Cancelled;
+    case ErrorAnswer::Retry: *retry = true; return Step::Failed;
+    case ErrorAnswer::SkipAll: c.skipAllErrors = true; [[fallthrough]];
+    case ErrorAnswer::Skip: ++c.res.failed; return Step::Failed;
+    case ErrorAnswer::Cancel: cancel(); return Step::Cancelled;
   }
   return Step::Failed;
 }
@@ -322,8 +327,8 @@ TransferResult TFileTransfer::run(TransferQuestions &questions) {
 }
 
 TFileTransfer::Step TFileTransfer::transferItem(Ctx &c, const NativePath &src, const NativePath &dstFolder,
-                                                const NativePath &dstNameIn, bool top, bool freshFolder,
-                                                dev_t dstDev, unsigned char typeHint) {
+                                                const NativePath &dstNameIn, bool top, bool freshFolder, dev_t dstDev,
+                                                unsigned char typeHint) {
   if (isCancelled()) return Step::Cancelled;
   // The common case of a folder copy, a plain file into a folder this run made: no conflict is possible and
   // the file's own descriptor tells the rest, so no separate look at it first.
@@ -346,8 +351,9 @@ TFileTransfer::Step TFileTransfer::transferItem(Ctx &c, const NativePath &src, c
   for (;;) {
     if (lstatPath(src, &st) == 0) break;
     const int err = errno;
-    const Step s = askErrorStep(c, src, QCoreApplication::translate("fileops", "Cannot read %1: %2.")
-                                            .arg(display(src), errnoText(err)), err, &retry);
+    const Step s = askErrorStep(
+        c, src, QCoreApplication::translate("fileops", "Cannot read %1: %2.").arg(display(src), errnoText(err)), err,
+        &retry);
     if (!retry) return s;
   }
   const bool isDir = S_ISDIR(st.st_mode);
@@ -371,8 +377,10 @@ TFileTransfer::Step TFileTransfer::transferItem(Ctx &c, const NativePath &src, c
     struct stat fst;
     if (::stat(dstFolder.constData(), &fst) != 0) {
       const int err = errno;
-      askErrorStep(c, dstFolder, QCoreApplication::translate("fileops", "Cannot open the folder %1: %2.")
-                                     .arg(display(dstFolder), errnoText(err)), err, &retry);
+      askErrorStep(c, dstFolder,
+                   QCoreApplication::translate("fileops", "Cannot open the folder %1: %2.")
+                       .arg(display(dstFolder), errnoText(err)),
+                   err, &retry);
       return isCancelled() ? Step::Cancelled : Step::Failed;
     }
     dstDev = fst.st_dev;
@@ -392,11 +400,11 @@ TFileTransfer::Step TFileTransfer::transferItem(Ctx &c, const NativePath &src, c
       const NativePath realSrc = realPath(src);
       const NativePath realDst = realPath(dstFolder);
       if (!realSrc.isEmpty() && (realDst == realSrc || realDst.startsWith(realSrc + '/') || realSrc == "/")) {
-        const QString msg = QCoreApplication::translate(
-                                "fileops", "Cannot %1 %2: the destination folder is inside the source folder.")
-                                .arg(mode_ == TransferMode::Move ? QCoreApplication::translate("fileops", "move")
-                                                                 : QCoreApplication::translate("fileops", "copy"),
-                                     display(src));
+        const QString msg =
+            QCoreApplication::translate("fileops", "Cannot %1 %2: the destination folder is inside the source folder.")
+                .arg(mode_ == TransferMode::Move ? QCoreApplication::translate("fileops", "move")
+                                                 : QCoreApplication::translate("fileops", "copy"),
+                     display(src));
         askErrorStep(c, src, msg, 0, &retry);
         return isCancelled() ? Step::Cancelled : Step::Failed;
       }
@@ -423,11 +431,8 @@ TFileTransfer::Step TFileTransfer::transferItem(Ctx &c, const NativePath &src, c
         }
       }
       switch (reply.answer) {
-        case ConflictAnswer::Cancel:
-          cancel();
-          return Step::Cancelled;
-        case ConflictAnswer::Skip:
-          return finishSkipped(S_ISREG(st.st_mode) ? st.st_size : 0);
+        case ConflictAnswer::Cancel: cancel(); return Step::Cancelled;
+        case ConflictAnswer::Skip: return finishSkipped(S_ISREG(st.st_mode) ? st.st_size : 0);
         case ConflictAnswer::KeepBoth:
           dstName = uniqueCopyName(dstFolder, dstName);
           dst = joinPath(dstFolder, dstName);
@@ -439,8 +444,8 @@ TFileTransfer::Step TFileTransfer::transferItem(Ctx &c, const NativePath &src, c
             overwrite = true;
           } else {
             askErrorStep(c, dst,
-                         QCoreApplication::translate("fileops",
-                                                     "Cannot replace %1: a file and a folder cannot replace each other.")
+                         QCoreApplication::translate(
+                             "fileops", "Cannot replace %1: a file and a folder cannot replace each other.")
                              .arg(display(dst)),
                          0, &retry);
             return isCancelled() ? Step::Cancelled : Step::Failed;
@@ -458,14 +463,15 @@ TFileTransfer::Step TFileTransfer::transferItem(Ctx &c, const NativePath &src, c
       if (rc == 0) {
         ++c.res.done;
         ++c.prog.itemsDone;
-        if (top) c.res.created << dst;
+        if (top) noteCreated(c.res, src, dst, overwrite);
         report(c, false);
         return Step::Done;
       }
       const int err = errno;
       if (err == EXDEV) break;  // a mount point on the way: fall back to copy and remove
-      const Step s = askErrorStep(c, src, QCoreApplication::translate("fileops", "Cannot move %1: %2.")
-                                              .arg(display(src), errnoText(err)), err, &retry);
+      const Step s = askErrorStep(
+          c, src, QCoreApplication::translate("fileops", "Cannot move %1: %2.").arg(display(src), errnoText(err)), err,
+          &retry);
       if (!retry) return s;
     }
   }
@@ -476,12 +482,13 @@ TFileTransfer::Step TFileTransfer::transferItem(Ctx &c, const NativePath &src, c
       for (;;) {
         if (::mkdir(dst.constData(), 0700) == 0) break;
         const int err = errno;
-        const Step s = askErrorStep(c, dst, QCoreApplication::translate("fileops", "Cannot create %1: %2.")
-                                                .arg(display(dst), errnoText(err)), err, &retry);
+        const Step s = askErrorStep(
+            c, dst, QCoreApplication::translate("fileops", "Cannot create %1: %2.").arg(display(dst), errnoText(err)),
+            err, &retry);
         if (!retry) return s;
       }
       ++c.res.done;
-      if (top) c.res.created << dst;
+      if (top) noteCreated(c.res, src, dst, false);
     }
     ++c.prog.itemsDone;
     std::vector<DirEntry> names;
@@ -489,8 +496,10 @@ TFileTransfer::Step TFileTransfer::transferItem(Ctx &c, const NativePath &src, c
       int err = 0;
       names.clear();
       if (readNames(src, &names, &err)) break;
-      const Step s = askErrorStep(c, src, QCoreApplication::translate("fileops", "Cannot read the folder %1: %2.")
-                                              .arg(display(src), errnoText(err)), err, &retry);
+      const Step s = askErrorStep(
+          c, src,
+          QCoreApplication::translate("fileops", "Cannot read the folder %1: %2.").arg(display(src), errnoText(err)),
+          err, &retry);
       if (!retry) {
         if (!merge) {  // leave what we made the same mode as the source even though it stays empty
           ::chmod(dst.constData(), st.st_mode & 07777);
@@ -532,18 +541,21 @@ TFileTransfer::Step TFileTransfer::transferItem(Ctx &c, const NativePath &src, c
         ::unlink(tmp.constData());
       }
       const int err = errno;
-      step = askErrorStep(c, dst, QCoreApplication::translate("fileops", "Cannot create %1: %2.")
-                                      .arg(display(dst), errnoText(err)), err, &retry);
+      step = askErrorStep(
+          c, dst, QCoreApplication::translate("fileops", "Cannot create %1: %2.").arg(display(dst), errnoText(err)),
+          err, &retry);
       if (!retry) break;
     }
   } else {
-    step = askErrorStep(c, src, QCoreApplication::translate("fileops", "Cannot copy %1: devices and sockets cannot be copied.")
-                                    .arg(display(src)), 0, &retry);
+    step = askErrorStep(c, src,
+                        QCoreApplication::translate("fileops", "Cannot copy %1: devices and sockets cannot be copied.")
+                            .arg(display(src)),
+                        0, &retry);
   }
   if (step != Step::Done) return step;
   ++c.res.done;
   ++c.prog.itemsDone;
-  if (top) c.res.created << dst;
+  if (top) noteCreated(c.res, src, dst, overwrite);
   report(c, false);
   if (mode_ == TransferMode::Move) {
     if (!S_ISREG(st.st_mode)) c.pendingNeedsSync = true;  // a link or pipe made by copying
@@ -570,12 +582,12 @@ TFileTransfer::Step TFileTransfer::flushRemovals(Ctx &c) {
     for (;;) {
       if (c.syncFd < 0 || ::syncfs(c.syncFd) == 0) break;
       const int err = errno;
-      const Step s = askErrorStep(
-          c, target_,
-          QCoreApplication::translate("fileops", "The copies in %1 cannot be made safe on the disk: %2. "
-                                                 "The originals are kept.")
-              .arg(display(target_), errnoText(err)),
-          err, &retry);
+      const Step s = askErrorStep(c, target_,
+                                  QCoreApplication::translate("fileops",
+                                                              "The copies in %1 cannot be made safe on the disk: %2. "
+                                                              "The originals are kept.")
+                                      .arg(display(target_), errnoText(err)),
+                                  err, &retry);
       if (!retry) return s;
     }
   }
@@ -619,7 +631,8 @@ TFileTransfer::Step TFileTransfer::copyLink(Ctx &c, const NativePath &src, const
           const struct timespec times[2] = {st.st_atim, st.st_mtim};
           ::utimensat(AT_FDCWD, tmp.constData(), times, AT_SYMLINK_NOFOLLOW);
         }
-        if ((overwrite ? ::rename(tmp.constData(), dst.constData()) : renameNoReplace(tmp, dst)) == 0) return Step::Done;
+        if ((overwrite ? ::rename(tmp.constData(), dst.constData()) : renameNoReplace(tmp, dst)) == 0)
+          return Step::Done;
         err = errno;
         ::unlink(tmp.constData());
       } else {

@@ -30,6 +30,9 @@ NativePath joinPath(const NativePath &folder, const NativePath &name);
 // Hidden files keep their leading dot in the base (".profile (copy)").
 NativePath uniqueCopyName(const NativePath &folder, const NativePath &name);
 
+// rename(2) that never replaces an item already at `to` (EEXIST), also where the file system lacks the flag.
+int renameNoReplace(const NativePath &from, const NativePath &to);
+
 // The user-visible reason for an errno value.
 QString errnoText(int err);
 
@@ -38,11 +41,11 @@ enum class TransferMode { Copy, Move };
 struct TransferProgress {
   NativePath currentSource;
   NativePath currentTarget;
-  qint64 fileDone = 0;    // bytes of the current file
+  qint64 fileDone = 0;  // bytes of the current file
   qint64 fileTotal = 0;
-  qint64 bytesDone = 0;   // bytes of the whole operation
+  qint64 bytesDone = 0;  // bytes of the whole operation
   qint64 bytesTotal = 0;
-  int itemsDone = 0;      // files, links and folders finished (or skipped)
+  int itemsDone = 0;  // files, links and folders finished (or skipped)
   int itemsTotal = 0;
 };
 
@@ -65,9 +68,9 @@ struct ConflictReply {
 // SkipAll skips this item and every later one that fails, without asking again (a full disk, say).
 enum class ErrorAnswer { Retry, Skip, SkipAll, Cancel };
 struct ErrorQuestion {
-  NativePath path;    // the item the error is about
-  QString message;    // complete sentence for the user, naming the item and the reason
-  int error = 0;      // errno, 0 for refusals of our own
+  NativePath path;  // the item the error is about
+  QString message;  // complete sentence for the user, naming the item and the reason
+  int error = 0;    // errno, 0 for refusals of our own
 };
 
 // What the engine asks while it runs. Called on the thread that runs the transfer.
@@ -82,11 +85,13 @@ class TransferQuestions {
 
 struct TransferResult {
   bool cancelled = false;
-  int done = 0;        // top-level and nested files, links and folders written
-  int skipped = 0;     // items left out by the user's answer
-  int failed = 0;      // items left out after an error the user skipped
-  QStringList errors;  // every error message shown, in order
-  NativePaths created; // top-level items made at the target (their final names)
+  int done = 0;             // top-level and nested files, links and folders written
+  int skipped = 0;          // items left out by the user's answer
+  int failed = 0;           // items left out after an error the user skipped
+  QStringList errors;       // every error message shown, in order
+  NativePaths created;      // top-level items made at the target (their final names)
+  NativePaths createdFrom;  // the source of each of them, in the same order
+  NativePaths replaced;     // those of them that took the place of an item of their name
 };
 
 // One copy or move of a list of items into a folder. run() is synchronous; call it on a worker thread

@@ -151,6 +151,18 @@ TrashOutcome moveToTrash(const NativePath &pathIn) {
   return out;
 }
 
+bool restoreFromTrash(const NativePath &trashedAs, const NativePath &infoFile, const NativePath &original,
+                      QString *error) {
+  if (renameNoReplace(trashedAs, original) != 0) {
+    if (error)
+      *error =
+          tr("%1 cannot be restored from the Trash: %2.").arg("\"" + displayPath(original) + "\"", errnoText(errno));
+    return false;
+  }
+  ::unlink(infoFile.constData());
+  return true;
+}
+
 bool deletePermanently(const NativePath &path, QString *error) {
   struct stat st;
   auto fail = [&](int err) {

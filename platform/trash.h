@@ -12,7 +12,7 @@ struct TrashOutcome {
   bool ok = false;
   NativePath trashedAs;  // the item's new place under files/
   NativePath infoFile;
-  QString error;         // why the item could not be trashed (it is then unchanged)
+  QString error;  // why the item could not be trashed (it is then unchanged)
   // The failure is the trash's (no usable trash folder on the item's disk), not the item's (missing, access
   // denied): only then is deleting for good a sensible second offer.
   bool trashUnavailable = false;
@@ -21,6 +21,10 @@ struct TrashOutcome {
 // The home trash folder: $XDG_DATA_HOME/Trash (default ~/.local/share/Trash).
 NativePath homeTrash();
 TrashOutcome moveToTrash(const NativePath &path);
+
+// Puts a trashed item back at its old place (which must be free) and removes its .trashinfo.
+bool restoreFromTrash(const NativePath &trashedAs, const NativePath &infoFile, const NativePath &original,
+                      QString *error);
 
 // Deletes an item for good: a folder with everything in it. Links are removed, never followed.
 // Stops at the first failure and says which item and why.

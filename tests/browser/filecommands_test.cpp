@@ -95,10 +95,13 @@ struct Fixture {
   platform::TransferResult paste() {
     bool done = false;
     platform::TransferResult result;
-    QObject::connect(&commands, &TFileCommands::transferFinished, &commands, [&](const platform::TransferResult &r) {
-      result = r;
-      done = true;
-    }, Qt::SingleShotConnection);
+    QObject::connect(
+        &commands, &TFileCommands::transferFinished, &commands,
+        [&](const platform::TransferResult &r) {
+          result = r;
+          done = true;
+        },
+        Qt::SingleShotConnection);
     commands.Paste1Click();
     EXPECT_TRUE(testenv::waitFor([&] { return done; }, 30000));
     return result;
@@ -257,6 +260,81 @@ TEST(FileCommands, PasteCopiesIntoTheActiveListAndCutMovesThenClearsTheClipboard
   EXPECT_FALSE(f.commands.dropFiles(&text, f.a, Qt::CopyAction));
 }
 
+// Undo takes each kind of operation back, and leaves alone what has changed since, was replaced, or whose
+// old place is taken: it never loses a byte to put things back.
+TEST(FileCommands, UndoTakesOperationsBackButNeverOverAChangedItem) {
+  Fixture f;
+  write(f.a + "/x.txt", "x");
+  write(f.a + "/tree/in.txt", "in");
+  write(f.a + "/r.txt", "new");
+  write(f.b + "/r.txt", "old");
+  f.host.pairs[0].selection = {f.a + "/x.txt", f.a + "/tree", f.a + "/r.txt"};
+  f.commands.Copy1Click();
+  f.host.second = true;
+  f.paste();
+  EXPECT_EQ(f.commands.undoHistory().caption(), "&Undo Copy of 3 Items");
+  f.asker.confirmAnswer = false;  // declined: nothing happens, the step stays
+  f.commands.UndoClick();
+  EXPECT_TRUE(QFileInfo::exists(f.b + "/x.txt"));
+  EXPECT_EQ(f.commands.undoHistory().size(), 1);
+  f.asker.confirmAnswer = true;
+  write(f.b + "/tree/in.txt", "IN");  // same size, later time
+  f.asker.asked.clear();
+  f.commands.UndoClick();
+  EXPECT_FALSE(QFileInfo::exists(f.b + "/x.txt"));
+  EXPECT_EQ(testenv::readFile(f.b + "/tree/in.txt"), "IN");
+  EXPECT_EQ(testenv::readFile(f.b + "/r.txt"), "new");
+  ASSERT_EQ(f.asker.asked.size(), 2);
+  EXPECT_TRUE(f.asker.asked[1].contains("tree\" stays: it has changed")) << f.asker.asked[1].toStdString();
+  EXPECT_TRUE(f.asker.asked[1].contains("r.txt\" stays: it took the place")) << f.asker.asked[1].toStdString();
+  EXPECT_TRUE(f.commands.undoHistory().isEmpty());
+
+  // A move goes back; a rename goes back unless its old name was taken meanwhile.
+  write(f.a + "/m.txt", "m");
+  f.host.pairs[0].selection = {f.a + "/m.txt"};
+  f.host.second = false;
+  f.commands.Cut2Click();
+  f.host.second = true;
+  f.paste();
+  EXPECT_EQ(f.commands.undoHistory().caption(), "&Undo Move of \"m.txt\"");
+  f.commands.UndoClick();
+  EXPECT_EQ(testenv::readFile(f.a + "/m.txt"), "m");
+  EXPECT_FALSE(QFileInfo::exists(f.b + "/m.txt"));
+  ASSERT_TRUE(f.commands.renameAccepted(f.a + "/m.txt", "n.txt"));
+  write(f.a + "/m.txt", "another");
+  f.asker.asked.clear();
+  f.commands.UndoClick();
+  EXPECT_EQ(testenv::readFile(f.a + "/n.txt"), "m");
+  EXPECT_EQ(testenv::readFile(f.a + "/m.txt"), "another");
+  ASSERT_EQ(f.asker.asked.size(), 1);
+  EXPECT_TRUE(f.asker.asked[0].contains("is taken by another item")) << f.asker.asked[0].toStdString();
+
+  // Delete: the item comes back from the Trash and its record there goes.
+  f.host.second = false;
+  f.host.pairs[0].selection = {f.a + "/n.txt"};
+  f.commands.DeleteBtnClick();
+  ASSERT_FALSE(QFileInfo::exists(f.a + "/n.txt"));
+  const QString info = platform::fromNative(platform::homeTrash()) + "/info/n.txt.trashinfo";
+  EXPECT_TRUE(QFileInfo::exists(info));
+  EXPECT_EQ(f.commands.undoHistory().caption(), "&Undo Delete of \"n.txt\"");
+  f.commands.UndoClick();
+  EXPECT_EQ(testenv::readFile(f.a + "/n.txt"), "m");
+  EXPECT_FALSE(QFileInfo::exists(info));
+
+  // A new folder named at once is one step; it is only removed while empty.
+  f.commands.NewFolder1MitmClick();
+  ASSERT_TRUE(f.commands.renameAccepted(f.a + "/New Folder", "Photos"));
+  EXPECT_EQ(f.commands.undoHistory().caption(), "&Undo New Folder of \"Photos\"");
+  f.commands.UndoClick();
+  EXPECT_FALSE(QFileInfo::exists(f.a + "/Photos"));
+  f.commands.NewFolder1MitmClick();
+  write(f.a + "/New Folder/kept.txt", "kept");
+  f.commands.UndoClick();
+  EXPECT_EQ(testenv::readFile(f.a + "/New Folder/kept.txt"), "kept");
+  EXPECT_TRUE(f.asker.asked.last().contains("not empty")) << f.asker.asked.last().toStdString();
+  EXPECT_EQ(f.commands.undoHistory().caption(), "&Undo");
+}
+
 TEST(FileCommands, NewFolderRenameShortcutPropertiesAndRichText) {
   Fixture f;
   f.host.second = true;
@@ -266,9 +344,9 @@ TEST(FileCommands, NewFolderRenameShortcutPropertiesAndRichText) {
   EXPECT_TRUE(QFileInfo(f.b + "/New Folder").isDir());
   EXPECT_TRUE(QFileInfo(f.a + "/New Folder").isDir());
   EXPECT_TRUE(QFileInfo(f.b + "/New Folder (2)").isDir());
-  EXPECT_EQ(f.host.calls, (QStringList{"refresh 1", "rename 1 " + f.b + "/New Folder", "refresh 0",
-                                       "rename 0 " + f.a + "/New Folder", "refresh 1",
-                                       "rename 1 " + f.b + "/New Folder (2)"}));
+  EXPECT_EQ(f.host.calls,
+            (QStringList{"refresh 1", "rename 1 " + f.b + "/New Folder", "refresh 0", "rename 0 " + f.a + "/New Folder",
+                         "refresh 1", "rename 1 " + f.b + "/New Folder (2)"}));
 
   EXPECT_TRUE(f.commands.renameAccepted(f.b + "/New Folder", "Photos"));
   EXPECT_TRUE(QFileInfo(f.b + "/Photos").isDir());
@@ -439,8 +517,8 @@ TEST(TransferDialogs, ProgressDialogFollowsTheRunnerAndItsCancelButtonCancels) {
 }
 
 TEST(TransferDialogs, ConflictDialogReturnsTheChosenAnswer) {
-  platform::ConflictQuestion q{"/a/x.txt", "/b/x.txt", false, false, 10, 20, QDateTime::currentDateTime(),
-                               QDateTime::currentDateTime()};
+  platform::ConflictQuestion q{
+      "/a/x.txt", "/b/x.txt", false, false, 10, 20, QDateTime::currentDateTime(), QDateTime::currentDateTime()};
   TConflictDialog d(q);
   d.findChild<QCheckBox *>()->setChecked(true);
   d.findChild<QPushButton *>("keepboth")->click();
@@ -480,8 +558,8 @@ TEST(TransferDialogs, MessageBoxAskerMapsTheButtonsTheUserClicks) {
   EXPECT_FALSE(asker.confirm("Confirm Delete", "Sure?"));
   clickLater("Yes to All");
   EXPECT_EQ(asker.confirmPermanentDelete("Delete?"), TFileAsker::PermanentDelete::YesToAll);
-  platform::ConflictQuestion q{"/a/x", "/b/x", false, false, 1, 2, QDateTime::currentDateTime(),
-                               QDateTime::currentDateTime()};
+  platform::ConflictQuestion q{
+      "/a/x", "/b/x", false, false, 1, 2, QDateTime::currentDateTime(), QDateTime::currentDateTime()};
   clickLater("Keep Both");
   EXPECT_EQ(asker.askConflict(q).answer, platform::ConflictAnswer::KeepBoth);
 }
