@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QPainter>
 #include <QMimeDatabase>
 #include <QProcess>
 #include <QSettings>
@@ -377,8 +378,22 @@ void TThumbnailQueue::startWorker() {
   });
 }
 
-void TThumbnailQueue::arrived(const QString &path, qint64 mtime, const QImage &image) {
+namespace {
+// Centred on a square, as the type icons are: the views lay out every item by the first one's size.
+QImage squared(const QImage &image) {
+  if (image.isNull() || image.width() == image.height()) return image;
+  const int side = qMax(image.width(), image.height());
+  QImage out(side, side, QImage::Format_ARGB32_Premultiplied);
+  out.fill(Qt::transparent);
+  QPainter p(&out);
+  p.drawImage((side - image.width()) / 2, (side - image.height()) / 2, image);
+  return out;
+}
+}  // namespace
+
+void TThumbnailQueue::arrived(const QString &path, qint64 mtime, const QImage &made) {
   asked_.remove(path);
+  const QImage image = squared(made);
   auto *m = new Made{image.isNull() ? QIcon() : QIcon(QPixmap::fromImage(image)), mtime};
   made_.insert(path, m, qMax<qsizetype>(1, image.sizeInBytes() / 1024));
   emit ready(path);
