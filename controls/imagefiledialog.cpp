@@ -46,8 +46,10 @@ class ThumbFiller : public QObject {
       for (const QFileInfo &fi : files) {
         if (*cancel || made >= kMaxThumbs) return;
         // Through the desktop's thumbnail cache: a folder seen before (by any file manager) shows at once.
-        const QImage img = thumbs::thumbnail(fi.absoluteFilePath());
+        QImage img = thumbs::thumbnail(fi.absoluteFilePath());
         if (img.isNull() || *cancel) continue;
+        if (img.width() > kThumb || img.height() > kThumb)  // the strip's size: a fraction of the memory
+          img = img.scaled(kThumb, kThumb, Qt::KeepAspectRatio, Qt::SmoothTransformation);
         ++made;
         const QString name = fi.fileName();
         QMetaObject::invokeMethod(
