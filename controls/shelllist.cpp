@@ -108,6 +108,9 @@ void TPTShellList::goUp() {
 
 void TPTShellList::wireView(QAbstractItemView *v) {
   v->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  // Whole rows in every view: the icon views would select only the name's cell, which selectedRows() and
+  // isRowSelected() do not count.
+  v->setSelectionBehavior(QAbstractItemView::SelectRows);
   v->setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
   v->setDragEnabled(true);
   v->setDragDropMode(QAbstractItemView::DragDrop);
