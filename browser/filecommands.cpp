@@ -45,7 +45,10 @@ QString itemList(const QStringList &paths) {
 }  // namespace
 
 TFileCommands::TFileCommands(FileCommandHost &host, TFileAsker *asker, QObject *parent)
-    : QObject(parent), host_(host), asker_(asker) {
+    : QObject(parent),
+      host_(host),
+      asker_(asker),
+      queue_(new TTransferQueue([this](const TTransferQueue::Job &job) { return startRunner(job); }, this)) {
   if (!asker_) {
     ownAsker_ = std::make_unique<TMessageBoxAsker>();
     asker_ = ownAsker_.get();
@@ -198,10 +201,18 @@ void TFileCommands::startTransfer(const platform::NativePaths &sources, const QS
 
 void TFileCommands::runTransfer(const platform::NativePaths &sources, const QString &targetFolder, bool move,
                                 bool record) {
-  const platform::TransferMode mode = move ? platform::TransferMode::Move : platform::TransferMode::Copy;
-  auto *runner = new platform::TTransferRunner(sources, platform::toNative(targetFolder), mode, asker_, this);
+  queue_->add(sources, platform::toNative(targetFolder),
+              move ? platform::TransferMode::Move : platform::TransferMode::Copy, false, record ? 1 : 0);
+}
+
+platform::TTransferRunner *TFileCommands::startRunner(const TTransferQueue::Job &job) {
+  const platform::TransferMode mode = job.mode;
+  const bool move = mode == platform::TransferMode::Move, record = job.tag == 1;
+  const platform::NativePaths sources = job.sources;
+  auto *runner = new platform::TTransferRunner(sources, job.target, mode, asker_, this);
   auto *dialog = new TProgressDialog(runner, host_.dialogParent());
   dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->setQueue(queue_, job.id);
   runners_ << runner;
   connect(
       runner, &platform::TTransferRunner::finished, this,
@@ -221,8 +232,10 @@ void TFileCommands::runTransfer(const platform::NativePaths &sources, const QStr
         }
         emit transferFinished(r);
       });
-  dialog->showDelayed();
+  // A job that waited has been asked for a while ago: its window shows at once.
+  dialog->showDelayed(job.waited ? 0 : 400);
   runner->start();
+  return runner;
 }
 
 void TFileCommands::SelectAll1Click() { host_.selectAll(activePair()); }

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QStringList>
 #include <memory>
+#include "browser/transferqueue.h"
 #include "browser/undohistory.h"
 #include "platform/fileops.h"
 
@@ -69,6 +70,8 @@ class TFileCommands : public QObject {
   bool renameAccepted(const QString &path, const QString &newName);
   // Transfers still running (each has its progress dialog).
   int runningTransfers() const;
+  // Copies and moves wait here for the one before them to end.
+  TTransferQueue *transferQueue() const { return queue_; }
   // Copies or moves items into a folder on a worker thread behind a progress dialog, with this object's
   // questions; what paste runs, and what a drop on a pane should run. transferFinished follows.
   void startTransfer(const platform::NativePaths &sources, const QString &targetFolder, bool move);
@@ -113,6 +116,8 @@ class TFileCommands : public QObject {
   void newFolderIn(int pair);
   // `record`: the transfer goes into the undo history (not when it is itself an undo).
   void runTransfer(const platform::NativePaths &sources, const QString &targetFolder, bool move, bool record);
+  // The queue's starter: the runner of a job whose turn has come, with its progress window.
+  platform::TTransferRunner *startRunner(const TTransferQueue::Job &job);
   void announceUndo();
   void putOnClipboard(bool cut);
   // Archive folders are read-only: true (after telling the user) when one of the items is a member of an
@@ -128,6 +133,7 @@ class TFileCommands : public QObject {
   struct Extraction;
   QList<std::shared_ptr<Extraction>> extractions_;
   TUndoHistory undo_;
+  TTransferQueue *queue_;
 };
 
 }  // namespace browser

@@ -233,11 +233,27 @@ void noteCreated(TransferResult &res, const NativePath &src, const NativePath &d
 TFileTransfer::TFileTransfer(NativePaths sources, NativePath targetFolder, TransferMode mode)
     : sources_(std::move(sources)), target_(std::move(targetFolder)), mode_(mode) {}
 
+void TFileTransfer::cancel() {
+  std::lock_guard<std::mutex> lock(pauseMutex_);
+  cancelled_.store(true);
+  resumed_.notify_all();
+}
+
+void TFileTransfer::setPaused(bool paused) {
+  std::lock_guard<std::mutex> lock(pauseMutex_);
+  paused_.store(paused);
+  resumed_.notify_all();
+}
+
 void TFileTransfer::report(Ctx &c, bool) {
   // The totals grow while the count runs beside the copy; they never show less than is done.
   c.prog.itemsTotal = std::max(c.itemsTotal.load(), c.prog.itemsDone);
   c.prog.bytesTotal = std::max(c.bytesTotal.load(), c.prog.bytesDone);
   c.q.progress(c.prog);
+  if (paused_.load()) {
+    std::unique_lock<std::mutex> lock(pauseMutex_);
+    resumed_.wait(lock, [this] { return !paused_.load() || cancelled_.load(); });
+  }
 }
 
 void TFileTransfer::scan(Ctx &c, const NativePath &path, int depth) {

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <sys/types.h>
 
 namespace platform {
@@ -106,8 +108,12 @@ class TFileTransfer {
  public:
   TFileTransfer(NativePaths sources, NativePath targetFolder, TransferMode mode);
   TransferResult run(TransferQuestions &questions);
-  void cancel() { cancelled_.store(true); }
+  void cancel();
   bool isCancelled() const { return cancelled_.load(); }
+  // A paused transfer stops at its next item or chunk (no partial file is left open for long: a chunk is
+  // 8 MB) until resumed or cancelled. Any thread.
+  void setPaused(bool paused);
+  bool isPaused() const { return paused_.load(); }
 
  private:
   enum class Step { Done, Skipped, Failed, Cancelled };
@@ -129,6 +135,9 @@ class TFileTransfer {
   NativePath target_;
   TransferMode mode_;
   std::atomic<bool> cancelled_{false};
+  std::atomic<bool> paused_{false};
+  std::mutex pauseMutex_;
+  std::condition_variable resumed_;
 };
 
 // A wording used by the dialogs and messages: "Copying" / "Moving".

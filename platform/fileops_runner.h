@@ -26,6 +26,9 @@ class TTransferRunner : public QObject, private TransferQuestions {
 
   void start();
   void cancel();
+  // Holds the transfer between two chunks until resumed (or cancelled).
+  void setPaused(bool paused) { transfer_.setPaused(paused); }
+  bool isPaused() const { return transfer_.isPaused(); }
   bool isRunning() const { return running_; }
   TransferMode mode() const { return mode_; }
   const TransferResult &result() const { return result_; }

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMimeData>
 #include <memory>
 #include <QPushButton>
@@ -23,6 +24,7 @@
 #include "browser/findfilesdialog.h"
 #include "browser/progressdialog.h"
 #include "browser/propertiesdialog.h"
+#include "browser/transferqueue.h"
 #include "platform/clipboard.h"
 #include "platform/fileops_runner.h"
 #include "platform/trash.h"
@@ -333,6 +335,60 @@ TEST(FileCommands, UndoTakesOperationsBackButNeverOverAChangedItem) {
   EXPECT_EQ(testenv::readFile(f.a + "/New Folder/kept.txt"), "kept");
   EXPECT_TRUE(f.asker.asked.last().contains("not empty")) << f.asker.asked.last().toStdString();
   EXPECT_EQ(f.commands.undoHistory().caption(), "&Undo");
+}
+
+// Transfers run one at a time in the order of the queue; waiting ones move, are dropped or held, and
+// cancelling the running one (here paused before its first byte) lets the next one run.
+TEST(TransferQueue, OneAtATimeInOrderAndACancelLetsTheNextRun) {
+  const QString a = testenv::makeDir("qa"), b = testenv::makeDir("qb");
+  QWidget parent;
+  QStringList started;
+  QPointer<TProgressDialog> firstDialog;
+  TTransferQueue *queue = nullptr;
+  TTransferQueue q([&](const TTransferQueue::Job &j) {
+    auto *r = new platform::TTransferRunner(j.sources, j.target, j.mode, nullptr, &parent);
+    if (started.isEmpty()) {
+      r->setPaused(true);
+      firstDialog = new TProgressDialog(r, &parent);
+      firstDialog->setQueue(queue, j.id);
+    }
+    started << platform::fromNative(platform::fileNameOf(j.sources[0]));
+    r->start();
+    return r;
+  });
+  queue = &q;
+  const auto item = [&](const char *name) {
+    return platform::NativePaths{platform::toNative(write(a + "/" + name, name))};
+  };
+  const platform::NativePath to = platform::toNative(b);
+  const int one = q.add(item("one"), to, platform::TransferMode::Copy);
+  const int two = q.add(item("two"), to, platform::TransferMode::Copy);
+  const int three = q.add(item("three"), to, platform::TransferMode::Copy);
+  const int four = q.add(item("four"), to, platform::TransferMode::Copy, true);
+  EXPECT_EQ(started, QStringList{"one"});
+  EXPECT_EQ(q.waiting(), 3);
+  q.move(three, -1);
+  q.move(one, 1);  // the running one stays first
+  q.cancel(two);
+  QList<int> order;
+  for (const TTransferQueue::Job &j : q.jobs()) order << j.id;
+  EXPECT_EQ(order, (QList<int>{one, three, four}));
+  ASSERT_TRUE(firstDialog);
+  auto *shown = firstDialog->findChild<QListWidget *>("Queue");
+  ASSERT_NE(shown, nullptr);
+  ASSERT_EQ(shown->count(), 2);
+  EXPECT_EQ(shown->item(1)->text(), "Copying \"four\" to \"" + b + "\" (held)");
+
+  q.cancel(one);
+  ASSERT_TRUE(testenv::waitFor([&] { return q.jobs().size() == 1; }));
+  EXPECT_EQ(started, (QStringList{"one", "three"}));
+  EXPECT_FALSE(QFileInfo::exists(b + "/one"));
+  EXPECT_EQ(testenv::readFile(b + "/three"), "three");
+  EXPECT_FALSE(QFileInfo::exists(b + "/two"));
+  EXPECT_FALSE(QFileInfo::exists(b + "/four"));  // held until released
+  q.setPaused(four, false);
+  ASSERT_TRUE(testenv::waitFor([&] { return q.jobs().isEmpty(); }));
+  EXPECT_EQ(testenv::readFile(b + "/four"), "four");
 }
 
 TEST(FileCommands, NewFolderRenameShortcutPropertiesAndRichText) {
