@@ -240,7 +240,13 @@ TEST_F(Favourites, StartUpFolderIsStoredAtOnceAndCtrlPMovesTheTree) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
     w->PTShellList1->currentView()->setFocus();
     QTest::keyClick(w->PTShellList1->currentView(), Qt::Key_P, Qt::ControlModifier);
-    ASSERT_TRUE(treeAt(*w, dir + "/gone"));
+    // Seen once in a loaded run and not understood yet: what the window had when it failed.
+    ASSERT_TRUE(treeAt(*w, dir + "/gone"))
+        << "tree at " << w->PTShellTree1->SelectedPath().toStdString() << "; asked "
+        << answers.dialogTitles.join(" | ").toStdString() << "; active window "
+        << (QApplication::activeWindow() ? QApplication::activeWindow()->metaObject()->className() : "none")
+        << "; focus "
+        << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "none");
     EXPECT_EQ(answers.dialogTitles.last(), "Tarnwick - Select a folder to browse.");
     w->item("Cbox3")->setChecked(false);  // nothing saved on exit: the start folder was stored already
     w->close();

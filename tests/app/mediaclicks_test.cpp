@@ -202,7 +202,13 @@ TEST(MediaClicksOnXServer, TheClickSequencesSurvive) {
   child.setProcessChannelMode(QProcess::MergedChannels);
   child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=MediaClicks.*"});
   const bool finished = child.waitForFinished(240000);
+  QByteArray stacks;
   if (!finished) {
+    // Seen once in a loaded run: where every thread of the child waits, before it goes.
+    QProcess gdb;
+    gdb.setProcessChannelMode(QProcess::MergedChannels);
+    gdb.start("gdb", {"-p", QString::number(child.processId()), "-batch", "-ex", "thread apply all bt 25"});
+    if (gdb.waitForFinished(60000)) stacks = gdb.readAll();
     child.kill();
     child.waitForFinished(10000);
   }
@@ -212,7 +218,9 @@ TEST(MediaClicksOnXServer, TheClickSequencesSurvive) {
     x.waitForFinished(10000);
   }
   const QByteArray out = child.readAll();
-  ASSERT_TRUE(finished) << "the child did not end in 4 minutes:\n" << out.right(4000).toStdString();
+  ASSERT_TRUE(finished) << "the child did not end in 4 minutes:\n"
+                        << out.right(4000).toStdString() << "\nits threads:\n"
+                        << stacks.right(12000).toStdString();
   ASSERT_EQ(child.exitStatus(), QProcess::NormalExit) << "the child crashed:\n" << out.right(4000).toStdString();
   ASSERT_EQ(child.exitCode(), 0) << out.right(4000).toStdString();
   if (out.contains("[  SKIPPED ]"))
