@@ -39,7 +39,7 @@ void TTransferQueue::startNext(bool waited) {
   for (int i = 0; i < jobs_.size(); ++i) {
     if (jobs_[i].paused) continue;
     const int id = jobs_[i].id;
-    jobs_[i].waited = waited || jobs_[i].id != nextId_ - 1;
+    jobs_[i].waited = waited;  // from add() only the job just added can start
     platform::TTransferRunner *runner = starter_(jobs_[i]);
     if (!runner) {  // refused before it began (an archive folder, say): nothing to wait for
       jobs_.removeAt(i);

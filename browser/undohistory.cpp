@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <cerrno>
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include "platform/trash.h"
@@ -21,14 +20,8 @@ bool treeOf(const platform::NativePath &root, const QByteArray &rel, QHash<QByte
   if (tree->size() >= TUndoHistory::kTreeLimit) return false;
   tree->insert(rel, s);
   if (s.type != S_IFDIR) return true;
-  DIR *d = ::opendir(path.constData());
-  if (!d) return true;  // an unreadable folder compares by its own stamp
-  std::vector<QByteArray> names;
-  while (dirent *e = ::readdir(d)) {
-    const QByteArray n(e->d_name);
-    if (n != "." && n != "..") names.push_back(n);
-  }
-  ::closedir(d);
+  platform::NativePaths names;
+  platform::readFolderNames(path, &names);  // an unreadable folder compares by its own stamp
   for (const QByteArray &n : names)
     if (!treeOf(root, rel.isEmpty() ? n : rel + "/" + n, tree)) return false;
   return true;

@@ -84,6 +84,15 @@ mode_t currentUmask() {
 QString display(const NativePath &p) { return QStringLiteral("\"%1\"").arg(displayPath(p)); }
 }  // namespace
 
+bool readFolderNames(const NativePath &folder, NativePaths *names, int *err) {
+  std::vector<DirEntry> entries;
+  int e = 0;
+  const bool ok = readNames(folder, &entries, &e);
+  if (err) *err = e;
+  for (const DirEntry &d : entries) *names << d.name;
+  return ok;
+}
+
 int renameNoReplace(const NativePath &from, const NativePath &to) {
   if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0) return 0;
   if (errno != EINVAL && errno != ENOSYS) return -1;

@@ -32,6 +32,9 @@ NativePath joinPath(const NativePath &folder, const NativePath &name);
 // Hidden files keep their leading dot in the base (".profile (copy)").
 NativePath uniqueCopyName(const NativePath &folder, const NativePath &name);
 
+// The names in a folder, without "." and "..", sorted; false (errno in *err) when it cannot be read whole.
+bool readFolderNames(const NativePath &folder, NativePaths *names, int *err = nullptr);
+
 // rename(2) that never replaces an item already at `to` (EEXIST), also where the file system lacks the flag.
 int renameNoReplace(const NativePath &from, const NativePath &to);
 

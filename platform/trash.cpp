@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -171,14 +170,9 @@ bool deletePermanently(const NativePath &path, QString *error) {
   };
   if (::lstat(path.constData(), &st) != 0) return fail(errno);
   if (!S_ISDIR(st.st_mode)) return ::unlink(path.constData()) == 0 || fail(errno);
-  DIR *d = ::opendir(path.constData());
-  if (!d) return fail(errno);
-  std::vector<NativePath> names;
-  while (dirent *e = ::readdir(d)) {
-    const NativePath n(e->d_name);
-    if (n != "." && n != "..") names.push_back(n);
-  }
-  ::closedir(d);
+  NativePaths names;
+  int err = 0;
+  if (!readFolderNames(path, &names, &err) && names.isEmpty()) return fail(err);
   for (const NativePath &n : names)
     if (!deletePermanently(joinPath(path, n), error)) return false;
   return ::rmdir(path.constData()) == 0 || fail(errno);
